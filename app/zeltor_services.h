@@ -1,0 +1,13 @@
+// The platform's services that the program uses, made by the platform's start-up and handed to
+// the application; tests hand scripted ones.
+#pragma once
+
+class IDirectoryService;
+class INetworkConnector;
+class ICounterSource;
+
+struct ZeltorServices {
+    IDirectoryService& directory;
+    INetworkConnector& network;
+    ICounterSource& counters;
+};

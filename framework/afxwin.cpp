@@ -1,0 +1,562 @@
+#include "framework/afxwin.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "framework/data_exchange.h"
+#include "framework/dialog_template.h"
+
+namespace {
+
+CWinApp* g_pApp = nullptr; // the one application object, as the framework's AfxGetApp knows it
+
+constexpr UINT kIconMask = 0xF0;
+constexpr UINT kTypeMask = 0x0F;
+
+CWnd* CWndFromEvents(IWindowEvents* events)
+{
+    return dynamic_cast<CWnd*>(events);
+}
+
+} // namespace
+
+CWinApp* AfxGetApp()
+{
+    return g_pApp;
+}
+
+IWindowBackend& AfxGetBackend()
+{
+    if (g_pApp == nullptr || g_pApp->m_pBackend == nullptr) {
+        std::fputs("zeltor: no window backend\n", stderr);
+        std::abort();
+    }
+    return *g_pApp->m_pBackend;
+}
+
+int AfxMessageBox(const CString& text, UINT type, UINT /*helpContext*/)
+{
+    // As the framework does: an OK box without an icon gets the exclamation icon.
+    if ((type & kIconMask) == 0 && (type & kTypeMask) == MB_OK)
+        type |= MB_ICONEXCLAMATION;
+    return AfxGetBackend().MessageBox(nullptr, text, AfxGetApp()->m_strAppName, type);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CWnd
+
+const AFX_MSGMAP* CWnd::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, nullptr } };
+    static const AFX_MSGMAP map = { nullptr, &entries[0] };
+    return &map;
+}
+
+const AFX_MSGMAP* CWnd::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+CWnd::~CWnd()
+{
+    if (m_subclassed && m_hWnd != nullptr && g_pApp != nullptr && g_pApp->m_pBackend != nullptr)
+        g_pApp->m_pBackend->SubclassWindow(m_hWnd, nullptr);
+}
+
+BOOL CWnd::SubclassDlgItem(int id, CWnd* parent)
+{
+    HWND control = AfxGetBackend().GetDlgItem(parent->m_hWnd, id);
+    if (control == nullptr)
+        return FALSE;
+    m_hWnd = control;
+    PreSubclassWindow();
+    AfxGetBackend().SubclassWindow(control, this);
+    m_subclassed = true;
+    return TRUE;
+}
+
+HWND CWnd::UnsubclassWindow()
+{
+    HWND h = m_hWnd;
+    if (m_subclassed && h != nullptr)
+        AfxGetBackend().SubclassWindow(h, nullptr);
+    m_subclassed = false;
+    m_hWnd = nullptr;
+    return h;
+}
+
+CWnd* CWnd::GetDlgItem(int id)
+{
+    HWND h = AfxGetBackend().GetDlgItem(m_hWnd, id);
+    if (h == nullptr)
+        return nullptr;
+    if (CWnd* permanent = CWndFromEvents(AfxGetBackend().GetWindowEvents(h)))
+        return permanent;
+    auto& temp = m_tempChildren[id];
+    if (!temp)
+        temp = std::make_unique<CWnd>();
+    temp->m_hWnd = h;
+    return temp.get();
+}
+
+CWnd* CWnd::GetParent()
+{
+    HWND p = AfxGetBackend().GetParent(m_hWnd);
+    if (p == nullptr)
+        return nullptr;
+    if (CWnd* permanent = CWndFromEvents(AfxGetBackend().GetWindowEvents(p)))
+        return permanent;
+    if (!m_tempParent)
+        m_tempParent = std::make_unique<CWnd>();
+    m_tempParent->m_hWnd = p;
+    return m_tempParent.get();
+}
+
+CString CWnd::GetWindowText() const
+{
+    return AfxGetBackend().GetWindowText(m_hWnd);
+}
+
+void CWnd::SetWindowText(const CString& text)
+{
+    AfxGetBackend().SetWindowText(m_hWnd, text);
+}
+
+void CWnd::SetDlgItemText(int id, const CString& text)
+{
+    if (HWND h = AfxGetBackend().GetDlgItem(m_hWnd, id))
+        AfxGetBackend().SetWindowText(h, text);
+}
+
+CString CWnd::GetDlgItemText(int id)
+{
+    HWND h = AfxGetBackend().GetDlgItem(m_hWnd, id);
+    return h != nullptr ? AfxGetBackend().GetWindowText(h) : CString();
+}
+
+BOOL CWnd::EnableWindow(BOOL enable)
+{
+    const BOOL wasDisabled = !AfxGetBackend().IsWindowEnabled(m_hWnd);
+    AfxGetBackend().EnableWindow(m_hWnd, enable);
+    return wasDisabled;
+}
+
+BOOL CWnd::IsWindowEnabled() const
+{
+    return AfxGetBackend().IsWindowEnabled(m_hWnd);
+}
+
+void CWnd::SetFocus()
+{
+    AfxGetBackend().SetFocus(m_hWnd);
+}
+
+BOOL CWnd::IsIconic() const
+{
+    return AfxGetBackend().IsIconic(m_hWnd);
+}
+
+AfxRect CWnd::GetClientRect() const
+{
+    return AfxGetBackend().GetClientRect(m_hWnd);
+}
+
+int CWnd::GetDlgCtrlID() const
+{
+    return AfxGetBackend().GetDlgCtrlID(m_hWnd);
+}
+
+HICON CWnd::SetIcon(HICON icon, BOOL big)
+{
+    AfxGetBackend().SetIcon(m_hWnd, icon, big);
+    return nullptr;
+}
+
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs)
+{
+    return AfxGetBackend().SetTimer(m_hWnd, id, elapseMs);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR id)
+{
+    return AfxGetBackend().KillTimer(m_hWnd, id);
+}
+
+int CWnd::MessageBox(const CString& text, const CString& caption, UINT type)
+{
+    return AfxGetBackend().MessageBox(m_hWnd, text, caption, type);
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return AfxGetBackend().SendMessage(m_hWnd, message, wParam, lParam);
+}
+
+BOOL CWnd::HasSystemMenu() const
+{
+    return AfxGetBackend().HasSystemMenu(m_hWnd);
+}
+
+void CWnd::AppendSystemMenu(UINT flags, UINT_PTR id, const CString& text)
+{
+    AfxGetBackend().AppendSystemMenu(m_hWnd, flags, id, text);
+}
+
+BOOL CWnd::UpdateData(BOOL bSaveAndValidate)
+{
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return dx.m_bFailed ? FALSE : TRUE;
+}
+
+BOOL CWnd::PreTranslateMessage(AfxMsg*)
+{
+    return FALSE;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (OnWndMsg(message, wParam, lParam, &result))
+        return result;
+    return AfxGetBackend().DefWindowProc(m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CWnd::Default()
+{
+    return AfxGetBackend().DefWindowProc(m_hWnd, m_current.message, m_current.wParam, m_current.lParam);
+}
+
+BOOL CWnd::DestroyWindow()
+{
+    if (m_hWnd == nullptr)
+        return FALSE;
+    AfxGetBackend().DestroyWindow(m_hWnd);
+    m_hWnd = nullptr;
+    m_subclassed = false;
+    return TRUE;
+}
+
+void CWnd::OnSysCommand(UINT, LPARAM)
+{
+    Default();
+}
+
+void CWnd::OnPaint()
+{
+    Default();
+}
+
+void CWnd::OnTimer(UINT_PTR)
+{
+    Default();
+}
+
+LRESULT CWnd::OnWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_hWnd == nullptr)
+        m_hWnd = hwnd;
+    const CurrentMessage saved = m_current;
+    m_current = { message, wParam, lParam };
+    const LRESULT result = WindowProc(message, wParam, lParam);
+    m_current = saved;
+    if (message == WM_DESTROY) {
+        // The window is going: detach this object and the temporary wrappers from it.
+        m_hWnd = nullptr;
+        m_subclassed = false;
+        m_tempChildren.clear();
+        m_tempParent.reset();
+    }
+    return result;
+}
+
+BOOL CWnd::OnPreTranslateMessage(AfxMsg* msg)
+{
+    return PreTranslateMessage(msg);
+}
+
+BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    return OnWndMsg(WM_REFLECT_BASE + message, wParam, lParam, result);
+}
+
+BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    // A control's notification goes first to the control itself, if a framework object owns it.
+    if (message == WM_COMMAND && lParam != 0) {
+        HWND control = reinterpret_cast<HWND>(lParam);
+        CWnd* child = CWndFromEvents(AfxGetBackend().GetWindowEvents(control));
+        if (child != nullptr && child != this && child->OnChildNotify(message, wParam, lParam, result))
+            return TRUE;
+    }
+
+    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
+         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->handler != nullptr; ++e) {
+            if (e->message != message)
+                continue;
+            if (message == WM_COMMAND) {
+                if (e->code != HIWORD(wParam) || e->id != LOWORD(wParam))
+                    continue;
+            } else if (message == WM_REFLECT_BASE + WM_COMMAND) {
+                if (e->code != HIWORD(wParam))
+                    continue;
+            } else if (message == WM_NOTIFY) {
+                const auto* hdr = reinterpret_cast<const AfxNotifyHeader*>(lParam);
+                if (hdr == nullptr || e->code != hdr->code || e->id != hdr->idFrom)
+                    continue;
+            }
+            *result = e->handler(this, wParam, lParam);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Controls
+
+int CButton::GetCheck() const
+{
+    return AfxGetBackend().GetCheck(m_hWnd);
+}
+
+void CButton::SetCheck(int state)
+{
+    AfxGetBackend().SetCheck(m_hWnd, state);
+}
+
+int CListCtrl::InsertItem(int index, const CString& text)
+{
+    return AfxGetBackend().InsertListItem(m_hWnd, index, text);
+}
+
+UINT CListCtrl::GetSelectedCount() const
+{
+    return static_cast<UINT>(AfxGetBackend().GetListSelectedCount(m_hWnd));
+}
+
+int CListCtrl::GetNextItem(int start, UINT flags) const
+{
+    return AfxGetBackend().GetListNextItem(m_hWnd, start, flags);
+}
+
+CString CListCtrl::GetItemText(int index, int /*subItem*/) const
+{
+    if (index < 0)
+        return CString();
+    return AfxGetBackend().GetListItemText(m_hWnd, index);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data exchange
+
+HWND CDataExchange::PrepareCtrl(int id)
+{
+    HWND h = AfxGetBackend().GetDlgItem(m_pDlgWnd->m_hWnd, id);
+    if (h == nullptr)
+        m_bFailed = true; // a template without the control: nothing can be exchanged
+    return h;
+}
+
+void CDataExchange::Fail(HWND ctrl)
+{
+    m_bFailed = true;
+    if (ctrl != nullptr)
+        AfxGetBackend().SetFocus(ctrl);
+}
+
+namespace {
+
+// Writes text to a field only when it differs from what the field shows, so that unchanged
+// values do not flicker.
+void SetFieldText(HWND ctrl, const CString& text)
+{
+    IWindowBackend& backend = AfxGetBackend();
+    if (backend.GetWindowText(ctrl) != text)
+        backend.SetWindowText(ctrl, text);
+}
+
+} // namespace
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    HWND ctrl = pDX->PrepareCtrl(id);
+    if (ctrl == nullptr)
+        return;
+    if (pDX->m_bSaveAndValidate)
+        value = AfxGetBackend().GetWindowText(ctrl);
+    else
+        SetFieldText(ctrl, value);
+}
+
+void DDX_Text(CDataExchange* pDX, int id, double& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    HWND ctrl = pDX->PrepareCtrl(id);
+    if (ctrl == nullptr)
+        return;
+    if (!pDX->m_bSaveAndValidate) {
+        SetFieldText(ctrl, AfxFormatDouble(value));
+    } else if (!AfxParseDouble(AfxGetBackend().GetWindowText(ctrl), value)) {
+        AfxMessageBox(u"Enter a number.");
+        pDX->Fail(ctrl);
+    }
+}
+
+void DDX_Text(CDataExchange* pDX, int id, int& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    HWND ctrl = pDX->PrepareCtrl(id);
+    if (ctrl == nullptr)
+        return;
+    if (!pDX->m_bSaveAndValidate) {
+        SetFieldText(ctrl, AfxFormatInt(value));
+    } else if (!AfxParseInt(AfxGetBackend().GetWindowText(ctrl), value)) {
+        AfxMessageBox(u"Enter an integer.");
+        pDX->Fail(ctrl);
+    }
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
+{
+    if (pDX->m_bFailed || control.m_hWnd != nullptr)
+        return;
+    if (!control.SubclassDlgItem(id, pDX->m_pDlgWnd))
+        pDX->m_bFailed = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CDialog
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+    ON_COMMAND(IDOK, &CDialog::OnOK)
+    ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+BOOL CDialog::CreateWindowFromTemplate(CWnd* pParentWnd)
+{
+    const DialogTemplate* tpl = AfxFindDialogTemplate(m_nIDTemplate);
+    if (tpl == nullptr)
+        return FALSE;
+    HWND parent = nullptr;
+    if (pParentWnd != nullptr)
+        parent = pParentWnd->m_hWnd;
+    else if (CWnd* main = AfxGetApp()->m_pMainWnd; main != nullptr && main != this)
+        parent = main->m_hWnd; // a dialog without a parent is owned by the main window
+    m_bEnded = false;
+    HWND h = AfxGetBackend().CreateDialogWindow(*tpl, parent, this);
+    if (h == nullptr)
+        return FALSE;
+    m_hWnd = h;
+    return TRUE;
+}
+
+int CDialog::DoModal()
+{
+    if (!CreateWindowFromTemplate(m_pParentWnd))
+        return -1;
+    m_bModal = true;
+    // A dialog ended during its initialisation (a failed first exchange) never shows.
+    const int result = m_bEnded ? m_nModalResult : AfxGetBackend().RunModalLoop(m_hWnd);
+    m_bModal = false;
+    DestroyWindow();
+    return result;
+}
+
+BOOL CDialog::Create(CWnd* pParentWnd)
+{
+    return CreateWindowFromTemplate(pParentWnd != nullptr ? pParentWnd : m_pParentWnd);
+}
+
+void CDialog::EndDialog(int result)
+{
+    m_nModalResult = result;
+    m_bEnded = true;
+    if (m_bModal && m_hWnd != nullptr)
+        AfxGetBackend().EndModalLoop(m_hWnd, result);
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    if (!UpdateData(FALSE)) {
+        EndDialog(-1);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CDialog::OnOK()
+{
+    if (!UpdateData(TRUE))
+        return;
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+BOOL CDialog::PreTranslateMessage(AfxMsg* msg)
+{
+    // The dialog manager's keyboard handling, for keys pressed in the dialog or its controls.
+    if (msg->message >= WM_KEYDOWN && msg->message <= 0x0109 /* WM_KEYLAST */)
+        return AfxGetBackend().IsDialogMessage(m_hWnd, msg);
+    return FALSE;
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG)
+        return OnInitDialog();
+    return CWnd::WindowProc(message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CWinApp
+
+CWinApp::CWinApp(const char16_t* appName)
+{
+    if (appName != nullptr)
+        m_strAppName = appName;
+    g_pApp = this;
+}
+
+CWinApp::~CWinApp()
+{
+    if (g_pApp == this)
+        g_pApp = nullptr;
+}
+
+HICON CWinApp::LoadIcon(UINT id) const
+{
+    return m_pBackend != nullptr ? m_pBackend->LoadIcon(id) : nullptr;
+}
+
+CString AfxAppNameFromPath(const CString& path)
+{
+    const size_t slash = path.find_last_of(u"/\\");
+    CString name = slash == CString::npos ? path : CString(path.substr(slash + 1));
+    const size_t dot = name.find_last_of(u'.');
+    if (dot != CString::npos && dot > 0)
+        name.resize(dot);
+    return name;
+}
+
+int AfxWinMain(CWinApp& app, IWindowBackend& backend, const CString& exePath)
+{
+    app.m_pBackend = &backend;
+    if (app.m_strAppName.IsEmpty())
+        app.m_strAppName = AfxAppNameFromPath(exePath);
+    // The program's InitInstance runs its whole life inside a modal dialog and returns FALSE, so
+    // there is no message loop of the application's own.
+    app.InitInstance();
+    return app.ExitInstance();
+}

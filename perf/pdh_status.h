@@ -1,0 +1,20 @@
+// PDH status codes that the program and the counter sources use (pdhmsg.h values).
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint32_t PDH_CSTATUS_VALID_DATA = 0x00000000;
+constexpr std::uint32_t PDH_CSTATUS_NEW_DATA = 0x00000001;
+constexpr std::uint32_t PDH_CSTATUS_NO_MACHINE = 0x800007D0;
+constexpr std::uint32_t PDH_CSTATUS_NO_INSTANCE = 0x800007D1;
+constexpr std::uint32_t PDH_CSTATUS_NO_OBJECT = 0xC0000BB8;
+constexpr std::uint32_t PDH_CSTATUS_NO_COUNTER = 0xC0000BB9;
+constexpr std::uint32_t PDH_CSTATUS_INVALID_DATA = 0xC0000BBA;
+constexpr std::uint32_t PDH_MEMORY_ALLOCATION_FAILURE = 0xC0000BBB;
+constexpr std::uint32_t PDH_INVALID_HANDLE = 0xC0000BBC;
+constexpr std::uint32_t PDH_INVALID_ARGUMENT = 0xC0000BBD;
+constexpr std::uint32_t PDH_CSTATUS_BAD_COUNTERNAME = 0xC0000BC0;
+constexpr std::uint32_t PDH_CANNOT_CONNECT_MACHINE = 0xC0000BC3;
+constexpr std::uint32_t PDH_INVALID_DATA = 0xC0000BC6;
+constexpr std::uint32_t PDH_NO_DATA = 0x800007D5;
+constexpr std::uint32_t PDH_ACCESS_DENIED = 0xC0000BDB;

@@ -1,0 +1,478 @@
+#include "tests/headless/headless_backend.h"
+
+#include <algorithm>
+
+#include "framework/afxwin.h"
+
+using namespace tpl_style;
+
+HeadlessBackend::HeadlessBackend() = default;
+HeadlessBackend::~HeadlessBackend() = default;
+
+HeadlessBackend::Window* HeadlessBackend::Find(HWND hwnd)
+{
+    auto it = m_windows.find(hwnd);
+    return it == m_windows.end() ? nullptr : it->second.get();
+}
+
+HWND HeadlessBackend::NewWindow()
+{
+    HWND h = reinterpret_cast<HWND>(m_nextHandle);
+    m_nextHandle += 0x10;
+    auto w = std::make_unique<Window>();
+    w->hwnd = h;
+    m_windows[h] = std::move(w);
+    return h;
+}
+
+LRESULT HeadlessBackend::Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return 0;
+    if (w->events != nullptr)
+        return w->events->OnWindowMessage(hwnd, message, wParam, lParam);
+    return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+// -- Driving ------------------------------------------------------------------------------------
+
+void HeadlessBackend::Click(HWND control)
+{
+    Window* w = Find(control);
+    if (w == nullptr || !w->enabled)
+        return;
+    if (w->cls == ControlClass::Button && (w->style & BsTypeMask) == BsAutoCheckBox)
+        w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+    Send(w->parent, WM_COMMAND, MAKEWPARAM(w->id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+}
+
+void HeadlessBackend::Type(HWND edit, const CString& text)
+{
+    Window* w = Find(edit);
+    if (w == nullptr || !w->enabled || (w->style & EsReadOnly) != 0)
+        return;
+    SetWindowText(edit, text);
+}
+
+void HeadlessBackend::KeyDown(UINT vk, HWND target)
+{
+    if (target == nullptr)
+        target = m_focus;
+    AfxMsg msg{ target, WM_KEYDOWN, vk, 0 };
+    HWND dialog = nullptr;
+    for (HWND h = target; h != nullptr;) {
+        Window* w = Find(h);
+        if (w == nullptr)
+            break;
+        if (w->events != nullptr && w->events->OnPreTranslateMessage(&msg))
+            return;
+        if (w->isDialog) {
+            dialog = h;
+            break;
+        }
+        h = w->parent;
+    }
+    // Not taken: an ordinary key for the control. F1 asks the dialog for help.
+    if (vk == VK_F1 && dialog != nullptr) {
+        AfxHelpInfo info;
+        Send(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    }
+}
+
+bool HeadlessBackend::Tick(HWND hwnd, UINT_PTR id)
+{
+    if (!IsTimerRunning(hwnd, id))
+        return false;
+    Send(hwnd, WM_TIMER, id, 0);
+    return true;
+}
+
+bool HeadlessBackend::IsTimerRunning(HWND hwnd, UINT_PTR id) const
+{
+    return m_timers.count({ hwnd, id }) != 0;
+}
+
+UINT HeadlessBackend::TimerPeriod(HWND hwnd, UINT_PTR id) const
+{
+    auto it = m_timers.find({ hwnd, id });
+    return it == m_timers.end() ? 0 : it->second;
+}
+
+void HeadlessBackend::SystemCommand(HWND dialog, UINT id)
+{
+    Send(dialog, WM_SYSCOMMAND, id, 0);
+}
+
+void HeadlessBackend::SelectListItem(HWND list, int index)
+{
+    Window* w = Find(list);
+    if (w == nullptr)
+        return;
+    w->selected.clear();
+    if (index >= 0 && index < static_cast<int>(w->items.size()))
+        w->selected.insert(index);
+    AfxNotifyHeader hdr{ list, static_cast<UINT_PTR>(w->id), LVN_ITEMCHANGED };
+    Send(w->parent, WM_NOTIFY, static_cast<WPARAM>(w->id), reinterpret_cast<LPARAM>(&hdr));
+}
+
+void HeadlessBackend::SetIconic(HWND hwnd, bool iconic, AfxRect client)
+{
+    if (Window* w = Find(hwnd)) {
+        w->iconic = iconic;
+        w->client = client;
+    }
+}
+
+// -- IWindowBackend -------------------------------------------------------------------------------
+
+void HeadlessBackend::InitCommonControls(std::uint32_t, std::uint32_t classes)
+{
+    commonControlsClasses = classes;
+}
+
+HWND HeadlessBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events)
+{
+    HWND dlg = NewWindow();
+    Window* d = Find(dlg);
+    d->isDialog = true;
+    d->parent = parent;
+    d->text = tpl.caption;
+    d->style = tpl.style;
+    d->exStyle = tpl.exStyle;
+    d->events = events;
+    d->client = { 0, 0, tpl.cx * 3 / 2, tpl.cy * 2 };
+    for (const ControlTemplate& c : tpl.controls) {
+        HWND h = NewWindow();
+        Window* w = Find(h);
+        w->parent = dlg;
+        w->id = c.id;
+        w->cls = c.cls;
+        w->style = c.style;
+        w->exStyle = c.exStyle;
+        w->text = c.text;
+        w->enabled = (c.style & Disabled) == 0;
+        d->children.push_back(h);
+    }
+    if (Send(dlg, WM_INITDIALOG, 0, 0) != 0) {
+        for (HWND h : d->children) {
+            Window* w = Find(h);
+            if ((w->style & TabStop) != 0 && w->enabled) {
+                m_focus = h;
+                break;
+            }
+        }
+    }
+    return dlg;
+}
+
+int HeadlessBackend::RunModalLoop(HWND dialog)
+{
+    Window* d = Find(dialog);
+    if (d == nullptr)
+        return -1;
+    d->modalRunning = true;
+    if (m_nextScript < modalScripts.size()) {
+        auto script = modalScripts[m_nextScript++];
+        script(dialog);
+    }
+    d = Find(dialog);
+    if (d == nullptr)
+        return -1;
+    d->modalRunning = false;
+    // A script that leaves the dialog open has nothing more to do: the loop gives up like a
+    // window whose modal loop failed.
+    return d->ended ? d->modalResult : -1;
+}
+
+void HeadlessBackend::EndModalLoop(HWND dialog, int result)
+{
+    if (Window* d = Find(dialog)) {
+        d->ended = true;
+        d->modalResult = result;
+    }
+}
+
+void HeadlessBackend::Destroy(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return;
+    for (HWND child : std::vector<HWND>(w->children))
+        Destroy(child);
+    if (w->events != nullptr)
+        w->events->OnWindowMessage(hwnd, WM_DESTROY, 0, 0);
+    for (auto it = m_timers.begin(); it != m_timers.end();)
+        it = it->first.first == hwnd ? m_timers.erase(it) : std::next(it);
+    if (m_focus == hwnd)
+        m_focus = nullptr;
+    m_windows.erase(hwnd);
+}
+
+void HeadlessBackend::DestroyWindow(HWND hwnd)
+{
+    Destroy(hwnd);
+}
+
+void HeadlessBackend::SubclassWindow(HWND control, IWindowEvents* events)
+{
+    if (Window* w = Find(control))
+        w->events = events;
+}
+
+IWindowEvents* HeadlessBackend::GetWindowEvents(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->events : nullptr;
+}
+
+LRESULT HeadlessBackend::DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return 0;
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE)
+        return Send(hwnd, WM_CLOSE, 0, 0);
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
+        w->iconic = true;
+        return 0;
+    }
+    if (message == WM_CLOSE && w->isDialog) {
+        HWND cancel = GetDlgItem(hwnd, IDCANCEL);
+        return Send(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+    }
+    return 0;
+}
+
+BOOL HeadlessBackend::IsDialogMessage(HWND dialog, AfxMsg* msg)
+{
+    if (msg->message != WM_KEYDOWN)
+        return FALSE;
+    if (msg->wParam == VK_ESCAPE) {
+        HWND cancel = GetDlgItem(dialog, IDCANCEL);
+        Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+        return TRUE;
+    }
+    if (msg->wParam == VK_RETURN) {
+        // The focused push button, else the default button, else IDOK.
+        Window* d = Find(dialog);
+        HWND button = nullptr;
+        if (Window* f = Find(m_focus); f != nullptr && f->parent == dialog && f->cls == ControlClass::Button &&
+                                        (f->style & BsTypeMask) <= BsDefPushButton)
+            button = m_focus;
+        for (HWND h : d->children) {
+            Window* w = Find(h);
+            if (button == nullptr && w->cls == ControlClass::Button && (w->style & BsTypeMask) == BsDefPushButton)
+                button = h;
+        }
+        int id = IDOK;
+        if (Window* b = Find(button)) {
+            if (!b->enabled)
+                return TRUE; // a disabled default button: the dialog manager only beeps
+            id = b->id;
+        }
+        Send(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+HWND HeadlessBackend::GetDlgItem(HWND dialog, int id)
+{
+    Window* d = Find(dialog);
+    if (d == nullptr)
+        return nullptr;
+    for (HWND h : d->children) {
+        if (Find(h)->id == id)
+            return h;
+    }
+    return nullptr;
+}
+
+int HeadlessBackend::GetDlgCtrlID(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->id : 0;
+}
+
+HWND HeadlessBackend::GetParent(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->parent : nullptr;
+}
+
+CString HeadlessBackend::GetWindowText(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->text : CString();
+}
+
+void HeadlessBackend::SetWindowText(HWND hwnd, const CString& text)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return;
+    w->text = text;
+    ++w->textWrites;
+    // An edit control tells its parent of every change of its text, set by the program or typed.
+    if (w->cls == ControlClass::Edit)
+        Send(w->parent, WM_COMMAND, MAKEWPARAM(w->id, EN_CHANGE), reinterpret_cast<LPARAM>(hwnd));
+}
+
+void HeadlessBackend::EnableWindow(HWND hwnd, BOOL enable)
+{
+    if (Window* w = Find(hwnd))
+        w->enabled = enable != FALSE;
+}
+
+BOOL HeadlessBackend::IsWindowEnabled(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr && w->enabled;
+}
+
+void HeadlessBackend::SetFocus(HWND hwnd)
+{
+    m_focus = hwnd;
+}
+
+HWND HeadlessBackend::GetFocus()
+{
+    return m_focus;
+}
+
+BOOL HeadlessBackend::IsIconic(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr && w->iconic;
+}
+
+AfxRect HeadlessBackend::GetClientRect(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->client : AfxRect{};
+}
+
+int HeadlessBackend::GetCheck(HWND button)
+{
+    Window* w = Find(button);
+    return w != nullptr ? w->check : 0;
+}
+
+void HeadlessBackend::SetCheck(HWND button, int state)
+{
+    if (Window* w = Find(button))
+        w->check = state;
+}
+
+UINT_PTR HeadlessBackend::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs)
+{
+    if (Find(hwnd) == nullptr)
+        return 0;
+    m_timers[{ hwnd, id }] = elapseMs;
+    return id;
+}
+
+BOOL HeadlessBackend::KillTimer(HWND hwnd, UINT_PTR id)
+{
+    return m_timers.erase({ hwnd, id }) != 0;
+}
+
+int HeadlessBackend::MessageBox(HWND owner, const CString& text, const CString& caption, UINT type)
+{
+    messageBoxes.push_back({ owner, text, caption, type });
+    if (onMessageBox)
+        onMessageBox(messageBoxes.back());
+    return IDOK;
+}
+
+BOOL HeadlessBackend::HasSystemMenu(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr && (w->style & SysMenu) != 0;
+}
+
+void HeadlessBackend::AppendSystemMenu(HWND, UINT flags, UINT_PTR id, const CString& text)
+{
+    systemMenu.push_back({ flags, id, text });
+}
+
+HICON HeadlessBackend::LoadIcon(UINT resourceId)
+{
+    return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x10000 + resourceId));
+}
+
+void HeadlessBackend::SetIcon(HWND, HICON icon, BOOL big)
+{
+    iconsSet.emplace_back(icon, big);
+}
+
+HDC HeadlessBackend::BeginPaint(HWND)
+{
+    return reinterpret_cast<HDC>(static_cast<std::uintptr_t>(0xDC));
+}
+
+void HeadlessBackend::EndPaint(HWND, HDC) {}
+
+void HeadlessBackend::DrawIcon(HDC, int x, int y, HICON)
+{
+    iconsDrawn.push_back({ x, y });
+}
+
+int HeadlessBackend::GetSystemMetrics(int index)
+{
+    return index == SM_CXICON || index == SM_CYICON ? systemIconSize : 0;
+}
+
+LRESULT HeadlessBackend::SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    sentMessages.push_back(message);
+    return Send(hwnd, message, wParam, lParam);
+}
+
+void HeadlessBackend::BeginWaitCursor()
+{
+    ++waitCursorDepth;
+    ++waitCursorCount;
+}
+
+void HeadlessBackend::EndWaitCursor()
+{
+    --waitCursorDepth;
+}
+
+int HeadlessBackend::InsertListItem(HWND list, int index, const CString& text)
+{
+    Window* w = Find(list);
+    if (w == nullptr)
+        return -1;
+    index = std::clamp(index, 0, static_cast<int>(w->items.size()));
+    w->items.insert(w->items.begin() + index, text);
+    return index;
+}
+
+int HeadlessBackend::GetListSelectedCount(HWND list)
+{
+    Window* w = Find(list);
+    return w != nullptr ? static_cast<int>(w->selected.size()) : 0;
+}
+
+int HeadlessBackend::GetListNextItem(HWND list, int start, UINT flags)
+{
+    Window* w = Find(list);
+    if (w == nullptr)
+        return -1;
+    for (int i = start + 1; i < static_cast<int>(w->items.size()); ++i) {
+        if ((flags & LVNI_SELECTED) == 0 || w->selected.count(i) != 0)
+            return i;
+    }
+    return -1;
+}
+
+CString HeadlessBackend::GetListItemText(HWND list, int index)
+{
+    Window* w = Find(list);
+    if (w == nullptr || index < 0 || index >= static_cast<int>(w->items.size()))
+        return CString();
+    return w->items[static_cast<size_t>(index)];
+}
