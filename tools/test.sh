@@ -11,12 +11,15 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 
-# The same tests, but those that need outside servers, built with AddressSanitizer,
+# The same tests, except those that need outside servers, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and leak checking.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTOR_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900 -LE 'integration|wine'
+
+# Every parser of outside input, fuzzed for a bounded time from its seed corpus.
+tools/fuzz.sh
 
 if [ -x tools/test-wine.sh ]; then
     tools/test-wine.sh
