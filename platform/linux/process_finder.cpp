@@ -66,8 +66,16 @@ void ProcessFinder::Refresh()
     if (m_watched.empty())
         return;
     ++m_refreshesSinceScan;
-    if (!m_everScanned || ScanDue() || AnyFoundProcessChanged())
-        Scan();
+    // loadavg is read at most once a refresh, and only while an instance is missing.
+    std::optional<int> lastPid;
+    bool scan = !m_everScanned || AnyFoundProcessChanged();
+    const bool anyMissing = std::any_of(m_watched.begin(), m_watched.end(), [](const Watched& w) { return w.pid == 0; });
+    if (!scan && anyMissing && m_refreshesSinceScan >= kNewProcessScanInterval) {
+        lastPid = ReadLastPid();
+        scan = m_refreshesSinceScan >= kRenameScanInterval || *lastPid != m_lastPidAtScan;
+    }
+    if (scan)
+        Scan(lastPid ? *lastPid : ReadLastPid());
 }
 
 bool ProcessFinder::AnyFoundProcessChanged()
@@ -82,18 +90,12 @@ bool ProcessFinder::AnyFoundProcessChanged()
     return false;
 }
 
-bool ProcessFinder::ScanDue()
+int ProcessFinder::ReadLastPid()
 {
-    const bool anyMissing = std::any_of(m_watched.begin(), m_watched.end(), [](const Watched& w) { return w.pid == 0; });
-    if (!anyMissing || m_refreshesSinceScan < kNewProcessScanInterval)
-        return false;
-    if (m_refreshesSinceScan >= kRenameScanInterval)
-        return true;
     const std::string path = m_procRoot + "/loadavg";
     if (!ReadWholeFile(path.c_str(), m_buffer))
-        return true;
-    const std::optional<int> lastPid = ParseLastPid(m_buffer);
-    return !lastPid || *lastPid != m_lastPidAtScan;
+        return kUnknownPid;
+    return ParseLastPid(m_buffer).value_or(kUnknownPid);
 }
 
 bool ProcessFinder::MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid)
@@ -111,13 +113,12 @@ bool ProcessFinder::MatchesName(const std::string& name, std::string_view comm, 
     return EqualsIgnoringCase(BaseNameWithoutExtension(std::string_view(target, static_cast<std::size_t>(length))), name);
 }
 
-void ProcessFinder::Scan()
+void ProcessFinder::Scan(int lastPid)
 {
     ++m_scans;
     m_everScanned = true;
     m_refreshesSinceScan = 0;
-    const std::string loadavg = m_procRoot + "/loadavg";
-    m_lastPidAtScan = ReadWholeFile(loadavg.c_str(), m_buffer) ? ParseLastPid(m_buffer).value_or(-1) : -1;
+    m_lastPidAtScan = lastPid;
 
     // Every process of each watched name, with its comm.
     std::vector<std::vector<std::pair<int, std::string>>> matches(m_watched.size());

@@ -43,16 +43,19 @@ private:
         std::string comm; // as read when found
     };
 
+    // A PID no process has: the last PID when loadavg cannot be read.
+    static constexpr int kUnknownPid = -1;
+
     bool AnyFoundProcessChanged();
-    bool ScanDue();
-    void Scan();
+    int ReadLastPid();
+    void Scan(int lastPid);
     bool MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid);
 
     std::string m_procRoot;
     std::vector<Watched> m_watched;
     bool m_everScanned = false;
     int m_refreshesSinceScan = 0;
-    int m_lastPidAtScan = -1;
+    int m_lastPidAtScan = kUnknownPid;
     int m_scans = 0;
     std::string m_buffer;
 };
