@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -61,6 +62,9 @@ DnsStatus DnsResolver::Query(const std::string& name, int type, bool search, std
         }
         state.nsaddr_list[0] = address;
         state.nscount = 1;
+        std::snprintf(state.defdname, sizeof state.defdname, "%s", m_server->searchDomain.c_str());
+        state.dnsrch[0] = m_server->searchDomain.empty() ? nullptr : state.defdname;
+        state.dnsrch[1] = nullptr;
     }
     answer->resize(kMaxAnswer);
     const int length = search ? res_nsearch(&state, name.c_str(), ns_c_in, type, answer->data(), kMaxAnswer)

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-// A DNS server at an IPv4 address and UDP/TCP port.
+// A DNS server at an IPv4 address and UDP/TCP port, and the domain that short names are tried
+// under (the search list of resolv.conf; none when empty).
 struct DnsServer {
     std::string address;
     std::uint16_t port = 53;
+    std::string searchDomain;
 };
 
 struct SrvRecord {

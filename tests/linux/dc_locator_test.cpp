@@ -113,11 +113,11 @@ TEST_F(DcLocatorTest, ADomainWithoutControllersIsNoSuchDomain)
 TEST_F(DcLocatorTest, NoAnsweringDnsServerIsNoSuchDomain)
 {
     LinuxDirectoryService::Options options;
-    options.dnsServer = DnsServer { "127.0.0.1", UnusedLoopbackPort() };
+    options.dnsServer = DnsServer { "127.0.0.1", UnusedLoopbackPort(), {} };
     LinuxDirectoryService silent(options);
     DsBinding* binding = nullptr;
     EXPECT_EQ(silent.DsBind(u"zeltor.test", &binding), win32_error::kNoSuchDomain);
-    options.dnsServer = DnsServer { "not-an-address", 53 };
+    options.dnsServer = DnsServer { "not-an-address", 53, {} };
     EXPECT_EQ(LinuxDirectoryService(options).DsBind(u"zeltor.test", &binding), win32_error::kNoSuchDomain);
     EXPECT_EQ(binding, nullptr);
 }

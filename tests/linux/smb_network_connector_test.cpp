@@ -23,6 +23,29 @@ CString Text(INetworkConnector& connector, std::uint32_t code, std::uint32_t* le
     return text;
 }
 
+// A listener on 127.0.0.1 that never accepts: the kernel completes connections to it and
+// nothing ever answers.
+class SilentListener {
+public:
+    SilentListener()
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(m_fd, 4) == 0
+            && getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { close(m_fd); }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
 SmbNetworkConnector::Options QuickOptions()
 {
     SmbNetworkConnector::Options options;
@@ -80,35 +103,34 @@ TEST(SmbNetworkConnectorTest, AnAbsentServerIsABadNetworkPath)
     EXPECT_EQ(connector.CancelConnection(u"\\\\127.0.0.1", true), win32_error::kNotConnected);
 }
 
-TEST(SmbNetworkConnectorTest, NamesAreLookedUpInTheGivenDns)
-{
-    DnsmasqServer dns({ "--host-record=dc1.zeltor.test,127.0.0.1" });
-    ASSERT_TRUE(dns.running());
-    SmbNetworkConnector::Options options = QuickOptions();
-    options.dnsServer = dns.server();
-    SmbNetworkConnector connector(options);
-    // Found, but nothing answers there; not found at all.
-    EXPECT_EQ(connector.AddConnection(u"\\\\dc1.zeltor.test", u"secret", u"user"), win32_error::kBadNetPath);
-    EXPECT_EQ(connector.AddConnection(u"\\\\nosuch.zeltor.test", u"secret", u"user"), win32_error::kBadNetPath);
-}
-
 TEST(SmbNetworkConnectorTest, ASilentServerTimesOut)
 {
-    // A listener that never accepts: the kernel completes the connection and nothing answers.
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
-
+    SilentListener listener;
+    ASSERT_NE(listener.port(), 0);
     SmbNetworkConnector::Options options = QuickOptions();
-    options.smbPort = ntohs(address.sin_port);
-    SmbNetworkConnector connector(options);
-    EXPECT_EQ(connector.AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kSemTimeout);
-    close(listener);
+    options.smbPort = listener.port();
+    EXPECT_EQ(SmbNetworkConnector(options).AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kSemTimeout);
+}
+
+TEST(SmbNetworkConnectorTest, NamesAreLookedUpInTheGivenDns)
+{
+    // A name that DNS knows leads to the silent server and times out; one it does not know fails
+    // at once.
+    DnsmasqServer dns({ "--host-record=dc1.zeltor.test,127.0.0.1" });
+    ASSERT_TRUE(dns.running());
+    SilentListener listener;
+    SmbNetworkConnector::Options options = QuickOptions();
+    options.smbPort = listener.port();
+    options.dnsServer = dns.server();
+    EXPECT_EQ(SmbNetworkConnector(options).AddConnection(u"\\\\dc1.zeltor.test", u"secret", u"user"),
+              win32_error::kSemTimeout);
+    EXPECT_EQ(SmbNetworkConnector(options).AddConnection(u"\\\\nosuch.zeltor.test", u"secret", u"user"),
+              win32_error::kBadNetPath);
+
+    // A short name is found under the search domain only.
+    EXPECT_EQ(SmbNetworkConnector(options).AddConnection(u"\\\\DC1", u"secret", u"user"), win32_error::kBadNetPath);
+    options.dnsServer->searchDomain = "zeltor.test";
+    EXPECT_EQ(SmbNetworkConnector(options).AddConnection(u"\\\\DC1", u"secret", u"user"), win32_error::kSemTimeout);
 }
 
 } // namespace

@@ -36,7 +36,7 @@ public:
 
     // Whether it started and answers on its port.
     bool running() const { return m_pid > 0; }
-    DnsServer server() const { return { "127.0.0.1", m_port }; }
+    DnsServer server() const { return { "127.0.0.1", m_port, {} }; }
 
 private:
     TempDir m_dir;
