@@ -17,10 +17,11 @@
 #include "platform/qt/qt_window_backend.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
+#include "tests/fakes/fake_shell.h"
 
 class QtDialogTest : public ::testing::Test {
 protected:
-    QtDialogTest() : ui(argc, argv), services{ directory, network, counters }
+    QtDialogTest() : ui(argc, argv), services{ directory, network, counters, shell }
     {
         app.m_pBackend = &ui;
     }
@@ -86,5 +87,6 @@ protected:
     FakeDirectoryService directory;
     FakeNetworkConnector network;
     FakeCounterSource counters;
+    FakeShellService shell;
     ZeltorServices services;
 };
