@@ -1,17 +1,12 @@
 // The message texts of PDH status codes, as the user sees them in error boxes.
-#include <cstdint>
+#include "perf/status_text.h"
 
 #include "perf/counter_query.h"
 
 namespace {
 
-struct StatusText {
-    std::uint32_t code;
-    const char16_t* text;
-};
-
 // Matched by exact 32-bit equality: no masking of severity or facility bits.
-constexpr StatusText kStatusTexts[] = {
+constexpr PdhStatusText kStatusTexts[] = {
     { 0x00000001u, u"data value is valid and different from the last sample." }, // PDH_CSTATUS_NEW_DATA
     { 0x800007D0u, u"Unable to connect to the specified computer, or the computer is offline." }, // PDH_CSTATUS_NO_MACHINE
     { 0x800007D1u, u"The specified instance is not present." }, // PDH_CSTATUS_NO_INSTANCE
@@ -101,9 +96,14 @@ constexpr StatusText kStatusTexts[] = {
 
 } // namespace
 
+std::span<const PdhStatusText> PdhStatusTexts()
+{
+    return kStatusTexts;
+}
+
 CString CCounterQuery::GetErrorText(PDH_STATUS status) const
 {
-    for (const StatusText& row : kStatusTexts) {
+    for (const PdhStatusText& row : PdhStatusTexts()) {
         if (row.code == status)
             return row.text;
     }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # build
-    build-essential cmake ninja-build pkg-config git
+    build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # the Linux program
     qt6-base-dev libgl-dev fonts-liberation

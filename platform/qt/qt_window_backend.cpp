@@ -544,8 +544,10 @@ int QtWindowBackend::RunModalLoop(HWND dialog)
         return d->result;
     d->widget->setWindowModality(Qt::ApplicationModal);
     d->widget->show();
-    d->widget->raise();
-    d->widget->activateWindow();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        d->widget->raise();
+        d->widget->activateWindow();
+    }
     d->loop = std::make_unique<QEventLoop>();
     d->loop->exec();
     d = Find(dialog);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "directory/win32_error_text.h"
 #include "perf/pdh_status.h"
 
 namespace {
@@ -134,15 +135,12 @@ std::uint32_t FakeNetworkConnector::CancelConnection(const CString& remoteName, 
 
 std::uint32_t FakeNetworkConnector::FormatMessage(std::uint32_t code, char16_t** buffer)
 {
-    CString text;
-    if (code == 53)
-        text = u"The network path was not found.\r\n";
-    else if (code == 1326)
-        text = u"The user name or password is incorrect.\r\n";
-    if (text.empty()) {
+    const char16_t* known = Win32ErrorText(code);
+    if (known == nullptr) {
         *buffer = nullptr;
         return 0;
     }
+    const CString text = known;
     *buffer = new char16_t[text.size() + 1];
     std::copy(text.begin(), text.end(), *buffer);
     (*buffer)[text.size()] = u'\0';

@@ -1,0 +1,34 @@
+// Turns raw counter samples into displayed values the way PdhGetFormattedCounterValue does,
+// by the counter's Windows counter type. Portable: the counter sources of every platform that
+// collect raw figures themselves share it.
+#pragma once
+
+#include <cstdint>
+
+#include "perf/counter_source.h"
+#include "perf/pdh_status.h"
+
+// Counter types of winperf.h.
+enum class CounterType : std::uint32_t {
+    Timer100nsInverse = 0x21510500, // PERF_100NSEC_TIMER_INV: 100 * (1 - dFirst / dSecond)
+    Timer100ns = 0x20510500,        // PERF_100NSEC_TIMER: 100 * dFirst / dSecond
+    PerSecond = 0x10410400,         // PERF_COUNTER_COUNTER: dFirst / elapsed seconds
+    RawFraction = 0x20020400,       // PERF_RAW_FRACTION: 100 * first / second
+    RawCount = 0x00010000,          // PERF_COUNTER_RAWCOUNT: first
+};
+
+// One reading of a counter (PDH_RAW_COUNTER). For the timer types second is the time that
+// passed in first's units; for a raw fraction it is the denominator.
+struct RawCounterSample {
+    std::uint32_t CStatus = PDH_CSTATUS_INVALID_DATA; // no sample taken yet
+    std::int64_t timeNs = 0;                          // monotonic clock when collected
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
+};
+
+// The value of the counter from its last two samples (previous only matters for delta types),
+// formatted as PDH_FMT_LONG: truncated toward zero, percentages held within 0..100, a delta
+// that went backwards read as 0. A sample that is not valid gives PDH_INVALID_DATA with the
+// reason in value->CStatus.
+PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous, const RawCounterSample& current,
+                              std::uint32_t format, PdhFormattedValue* value);

@@ -1,0 +1,55 @@
+// Parsers of the procfs files the counters come from. Each takes the file's text as read, with
+// or without a trailing newline, and tolerates the fields that later kernels appended.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The "cpu" line of /proc/stat, in USER_HZ ticks summed over all CPUs. Kernels before 2.6.11
+// have no steal, before 2.6.0 no iowait, irq or softirq: those read 0. guest and guest_nice
+// are already inside user and nice.
+struct CpuTimes {
+    std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+
+    std::uint64_t Busy() const { return user + nice + system + irq + softirq + steal; }
+    std::uint64_t Idle() const { return idle + iowait; }
+    std::uint64_t Total() const { return Busy() + Idle(); }
+};
+std::optional<CpuTimes> ParseCpuTimes(std::string_view procStat);
+
+// Committed_AS and CommitLimit of /proc/meminfo, in kB.
+struct CommitCharge {
+    std::uint64_t committedKb = 0;
+    std::uint64_t limitKb = 0;
+};
+std::optional<CommitCharge> ParseCommitCharge(std::string_view meminfo);
+
+// The /proc/vmstat figures the memory counters use; a name the kernel does not list (pswpin
+// and pswpout without CONFIG_SWAP) stays empty.
+struct VmCounters {
+    std::optional<std::uint64_t> pgfault, pgmajfault, pswpin, pswpout;
+};
+VmCounters ParseVmCounters(std::string_view vmstat);
+
+// Reads and writes completed on whole disks of /proc/diskstats; partitions are left out since
+// their disk counts the same requests. Empty when no line can be read.
+struct DiskOperations {
+    std::uint64_t reads = 0;
+    std::uint64_t writes = 0;
+};
+std::optional<DiskOperations> ParseDiskOperations(std::string_view diskstats);
+
+// Whether name is a partition of one of the disks named: the kernel names a partition after
+// its disk, with "p" between when the disk's name ends in a digit (sda1, nvme0n1p1).
+bool IsPartitionName(std::string_view name, const std::vector<std::string_view>& allNames);
+
+// The mount points of /proc/self/mountinfo to measure free space on: file systems on block
+// devices (source under /dev/), one mount point for each device, without the read-only image
+// formats that never have free space.
+std::vector<std::string> ParseLocalBlockMounts(std::string_view mountinfo);
+
+// The most recently created PID: the last field of /proc/loadavg.
+std::optional<int> ParseLastPid(std::string_view loadavg);

@@ -1,0 +1,152 @@
+#include "platform/linux/process_finder.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include "platform/linux/ascii_case.h"
+#include "platform/linux/proc_files.h"
+#include "platform/linux/proc_parsers.h"
+
+namespace {
+
+constexpr std::size_t kCommLength = 15; // TASK_COMM_LEN less the terminating zero
+
+bool IsPidName(const char* name)
+{
+    if (*name == '\0')
+        return false;
+    for (; *name != '\0'; ++name) {
+        if (*name < '0' || *name > '9')
+            return false;
+    }
+    return true;
+}
+
+std::string_view WithoutNewline(std::string_view text)
+{
+    if (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    return text;
+}
+
+// "/usr/sbin/name.bin" -> "name".
+std::string_view BaseNameWithoutExtension(std::string_view path)
+{
+    std::string_view base = path.substr(path.rfind('/') + 1);
+    const std::size_t dot = base.rfind('.');
+    if (dot != std::string_view::npos && dot > 0)
+        base = base.substr(0, dot);
+    return base;
+}
+
+} // namespace
+
+ProcessFinder::ProcessFinder(std::string procRoot) : m_procRoot(std::move(procRoot)) {}
+
+std::size_t ProcessFinder::Watch(std::string_view name, int index)
+{
+    for (std::size_t slot = 0; slot < m_watched.size(); ++slot) {
+        if (EqualsIgnoringCase(m_watched[slot].name, name) && m_watched[slot].index == index)
+            return slot;
+    }
+    m_watched.push_back({ std::string(name), index, 0, {} });
+    // The new instance is looked for at the next refresh.
+    m_everScanned = false;
+    return m_watched.size() - 1;
+}
+
+void ProcessFinder::Refresh()
+{
+    if (m_watched.empty())
+        return;
+    ++m_refreshesSinceScan;
+    // loadavg is read at most once a refresh, and only while an instance is missing.
+    std::optional<int> lastPid;
+    bool scan = !m_everScanned || AnyFoundProcessChanged();
+    const bool anyMissing = std::any_of(m_watched.begin(), m_watched.end(), [](const Watched& w) { return w.pid == 0; });
+    if (!scan && anyMissing && m_refreshesSinceScan >= kNewProcessScanInterval) {
+        lastPid = ReadLastPid();
+        scan = m_refreshesSinceScan >= kRenameScanInterval || *lastPid != m_lastPidAtScan;
+    }
+    if (scan)
+        Scan(lastPid ? *lastPid : ReadLastPid());
+}
+
+bool ProcessFinder::AnyFoundProcessChanged()
+{
+    for (const Watched& watched : m_watched) {
+        if (watched.pid == 0)
+            continue;
+        const std::string path = m_procRoot + "/" + std::to_string(watched.pid) + "/comm";
+        if (!ReadWholeFile(path.c_str(), m_buffer) || WithoutNewline(m_buffer) != watched.comm)
+            return true;
+    }
+    return false;
+}
+
+int ProcessFinder::ReadLastPid()
+{
+    const std::string path = m_procRoot + "/loadavg";
+    if (!ReadWholeFile(path.c_str(), m_buffer))
+        return kUnknownPid;
+    return ParseLastPid(m_buffer).value_or(kUnknownPid);
+}
+
+bool ProcessFinder::MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid)
+{
+    if (EqualsIgnoringCase(comm, name))
+        return true;
+    // Only a comm the kernel may have cut short can stand for a longer name.
+    if (comm.size() != kCommLength || name.size() <= kCommLength || !StartsWithIgnoringCase(name, comm))
+        return false;
+    char target[PATH_MAX];
+    const std::string link = std::string(pid) + "/exe";
+    const ssize_t length = readlinkat(procDirectory, link.c_str(), target, sizeof target);
+    if (length <= 0)
+        return false;
+    return EqualsIgnoringCase(BaseNameWithoutExtension(std::string_view(target, static_cast<std::size_t>(length))), name);
+}
+
+void ProcessFinder::Scan(int lastPid)
+{
+    ++m_scans;
+    m_everScanned = true;
+    m_refreshesSinceScan = 0;
+    m_lastPidAtScan = lastPid;
+
+    // Every process of each watched name, with its comm.
+    std::vector<std::vector<std::pair<int, std::string>>> matches(m_watched.size());
+    DIR* proc = opendir(m_procRoot.c_str());
+    if (proc != nullptr) {
+        const int procDirectory = dirfd(proc);
+        while (const dirent* entry = readdir(proc)) {
+            if (!IsPidName(entry->d_name))
+                continue;
+            const std::string commPath = std::string(entry->d_name) + "/comm";
+            // A process that ended since readdir listed it has no comm to read.
+            if (!ReadWholeFile(commPath.c_str(), m_buffer, procDirectory))
+                continue;
+            const std::string_view comm = WithoutNewline(m_buffer);
+            for (std::size_t slot = 0; slot < m_watched.size(); ++slot) {
+                if (MatchesName(m_watched[slot].name, comm, procDirectory, entry->d_name))
+                    matches[slot].emplace_back(std::atoi(entry->d_name), std::string(comm));
+            }
+        }
+        closedir(proc);
+    }
+
+    for (std::size_t slot = 0; slot < m_watched.size(); ++slot) {
+        auto& found = matches[slot];
+        std::sort(found.begin(), found.end());
+        Watched& watched = m_watched[slot];
+        const auto index = static_cast<std::size_t>(watched.index);
+        watched.pid = index < found.size() ? found[index].first : 0;
+        watched.comm = index < found.size() ? found[index].second : std::string();
+    }
+}

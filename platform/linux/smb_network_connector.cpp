@@ -1,0 +1,89 @@
+#include "platform/linux/smb_network_connector.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "directory/win32_error_text.h"
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// Splits "\\machine[\share]" into its parts; false when it is not of that form.
+bool ParseRemoteName(const std::string& remoteName, std::string* machine, std::string* share)
+{
+    if (remoteName.size() < 3 || remoteName.compare(0, 2, "\\\\") != 0)
+        return false;
+    const std::string rest = remoteName.substr(2);
+    const size_t slash = rest.find('\\');
+    *machine = rest.substr(0, slash);
+    *share = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    while (!share->empty() && share->back() == '\\')
+        share->pop_back();
+    return !machine->empty() && share->find('\\') == std::string::npos;
+}
+
+} // namespace
+
+SmbNetworkConnector::SmbNetworkConnector(Options options) : m_options(std::move(options)), m_dns(m_options.dnsServer) {}
+
+SmbNetworkConnector::~SmbNetworkConnector() = default;
+
+std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, const CString& password,
+                                                 const CString& userName)
+{
+    std::string machine, share;
+    if (!ParseRemoteName(remoteName.ToUtf8(), &machine, &share))
+        return win32_error::kBadNetName;
+    const std::string key = Lower(machine);
+    const std::string user = Lower(userName.ToUtf8());
+    const bool conflict = std::any_of(m_connections.begin(), m_connections.end(),
+                                      [&](const Connection& c) { return c.machine == key && c.user != user; });
+    if (conflict)
+        return win32_error::kSessionCredentialConflict;
+
+    std::string server;
+    if (std::uint32_t result = SmbServerFor(m_dns, machine, &server); result != 0)
+        return result;
+    std::unique_ptr<SmbSession> session;
+    const SmbCredentials credentials({}, userName.ToUtf8(), password.ToUtf8());
+    if (std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, &session); result != 0)
+        return result;
+    m_connections.push_back({ Lower(remoteName.ToUtf8()), key, user, std::move(session) });
+    return 0;
+}
+
+std::uint32_t SmbNetworkConnector::CancelConnection(const CString& remoteName, bool)
+{
+    // No files are ever opened through these sessions, so forcing changes nothing.
+    const std::string key = Lower(remoteName.ToUtf8());
+    auto it = std::find_if(m_connections.rbegin(), m_connections.rend(),
+                           [&](const Connection& c) { return c.remoteName == key; });
+    if (it == m_connections.rend())
+        return win32_error::kNotConnected;
+    m_connections.erase(std::next(it).base());
+    return 0;
+}
+
+std::uint32_t SmbNetworkConnector::FormatMessage(std::uint32_t code, char16_t** buffer)
+{
+    const char16_t* text = Win32ErrorText(code);
+    if (text == nullptr) {
+        *buffer = nullptr;
+        return 0;
+    }
+    const std::u16string_view view(text);
+    *buffer = new char16_t[view.size() + 1];
+    std::copy(view.begin(), view.end(), *buffer);
+    (*buffer)[view.size()] = u'\0';
+    return static_cast<std::uint32_t>(view.size());
+}
+
+void SmbNetworkConnector::LocalFree(char16_t* buffer)
+{
+    delete[] buffer;
+}

@@ -1,0 +1,47 @@
+// Network connections to a remote machine as authenticated SMB sessions (libsmbclient).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "directory/network_connector.h"
+#include "platform/linux/dns_resolver.h"
+#include "platform/linux/smb_session.h"
+
+class SmbNetworkConnector : public INetworkConnector {
+public:
+    struct Options {
+        // Machine names are looked up here; without one libsmbclient asks the system resolver.
+        std::optional<DnsServer> dnsServer;
+        std::uint16_t smbPort = kSmbPort;
+        // Bounds each exchange with a server, so a silent one fails in bounded time.
+        int timeoutMs = 15000;
+    };
+
+    SmbNetworkConnector() : SmbNetworkConnector(Options{}) {}
+    explicit SmbNetworkConnector(Options options);
+    ~SmbNetworkConnector() override;
+
+    // remoteName is "\\machine" or "\\machine\share". Every successful call holds its own
+    // session until CancelConnection; while one is held, a connection to the same machine under
+    // another user name fails with ERROR_SESSION_CREDENTIAL_CONFLICT.
+    std::uint32_t AddConnection(const CString& remoteName, const CString& password, const CString& userName) override;
+    // Ends the latest session opened under remoteName: 0, or ERROR_NOT_CONNECTED.
+    std::uint32_t CancelConnection(const CString& remoteName, bool force) override;
+    std::uint32_t FormatMessage(std::uint32_t code, char16_t** buffer) override;
+    void LocalFree(char16_t* buffer) override;
+
+private:
+    struct Connection {
+        std::string remoteName; // lower case, as the connection is looked up
+        std::string machine;    // lower case
+        std::string user;       // lower case
+        std::unique_ptr<SmbSession> session;
+    };
+
+    Options m_options;
+    DnsResolver m_dns;
+    std::vector<Connection> m_connections;
+};

@@ -1,0 +1,57 @@
+// Authenticated SMB sessions with libsmbclient, reported in Win32 error codes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/linux/dns_resolver.h"
+
+typedef struct _SMBCCTX SMBCCTX;
+
+// Who a session logs on as. The password is wiped from memory when the credentials go.
+struct SmbCredentials {
+    std::string workgroup; // empty: the user name's own domain part, or libsmbclient's default
+    std::string user;      // "user", "DOMAIN\user" or "user@dns.domain", as typed
+    std::string password;
+
+    SmbCredentials() = default;
+    SmbCredentials(std::string workgroup, std::string user, std::string password);
+    SmbCredentials(const SmbCredentials& other) = default;
+    SmbCredentials& operator=(const SmbCredentials& other);
+    ~SmbCredentials();
+};
+
+class SmbSession {
+public:
+    // Logs on to server (an address, or a name libsmbclient resolves through the system) at
+    // port with credentials and lists its shares, which needs a logged-on session; then, when
+    // share is not empty, connects that share. timeoutMs bounds each exchange with the server.
+    // 0 and the open *session, or a Win32 error code.
+    static std::uint32_t Open(const std::string& server, std::uint16_t port, const std::string& share,
+                              const SmbCredentials& credentials, int timeoutMs, std::unique_ptr<SmbSession>* session);
+
+    // Logs off and closes the connection.
+    ~SmbSession();
+    SmbSession(const SmbSession&) = delete;
+    SmbSession& operator=(const SmbSession&) = delete;
+
+private:
+    explicit SmbSession(const SmbCredentials& credentials);
+    static void SupplyCredentials(SMBCCTX* context, const char* server, const char* share, char* workgroup,
+                                  int workgroupSize, char* user, int userSize, char* password, int passwordSize);
+
+    SmbCredentials m_credentials;
+    SMBCCTX* m_context = nullptr;
+};
+
+// Whether code says the server could not be reached at all, as opposed to a refusal from it.
+bool IsUnreachableError(std::uint32_t code);
+
+// Direct-hosted SMB (MS-SMB2 2.1); without a port libsmbclient would try NetBIOS on 139 first.
+inline constexpr std::uint16_t kSmbPort = 445;
+
+// What libsmbclient is to be given as the server for machine: an IPv4 address as it is; with a
+// DNS server given, the first address that server has for the name (ERROR_BAD_NETPATH when it
+// has none); otherwise the name, for libsmbclient to look up through the system.
+std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, std::string* server);

@@ -1,0 +1,16 @@
+// The Linux program: the Qt window layer with the Linux services.
+#include "app/zeltor_app.h"
+#include "platform/linux/linux_counter_source.h"
+#include "platform/linux/linux_directory_service.h"
+#include "platform/linux/smb_network_connector.h"
+#include "platform/qt/qt_window_backend.h"
+
+int main(int argc, char** argv)
+{
+    QtWindowBackend ui(argc, argv);
+    LinuxDirectoryService directory;
+    SmbNetworkConnector network;
+    LinuxCounterSource counters;
+    ZeltorServices services{ directory, network, counters };
+    return ZeltorMain(ui, services, CString::FromUtf8(argv[0]));
+}

@@ -1,0 +1,153 @@
+// The procfs parsers on files of several kernel versions (tests/linux/data/linux-VERSION).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/proc_parsers.h"
+
+namespace {
+
+std::string Fixture(const std::string& relative)
+{
+    std::ifstream in(std::string(ZELTOR_LINUX_TEST_DATA) + "/" + relative, std::ios::binary);
+    EXPECT_TRUE(in.good()) << relative;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+TEST(CpuTimesParser, ReadsEveryKernelsColumnsAndZeroesThoseItLacks)
+{
+    const auto old = ParseCpuTimes(Fixture("linux-2.4/stat"));
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->Busy(), 1200u + 30 + 450);
+    EXPECT_EQ(old->Idle(), 98320u);
+    EXPECT_EQ(old->irq, 0u);
+
+    const auto rhel5 = ParseCpuTimes(Fixture("linux-2.6.18/stat"));
+    ASSERT_TRUE(rhel5);
+    EXPECT_EQ(rhel5->irq, 127u);
+    EXPECT_EQ(rhel5->Busy(), 2255u + 34 + 2290 + 127 + 456);
+    EXPECT_EQ(rhel5->Idle(), 22625563u + 6290);
+
+    // guest (175628) is inside user already and is not added again; no final newline.
+    const auto ubuntu = ParseCpuTimes(Fixture("linux-4.15/stat"));
+    ASSERT_TRUE(ubuntu);
+    EXPECT_EQ(ubuntu->Busy(), 10132153u + 290696 + 3084719 + 25195);
+    EXPECT_EQ(ubuntu->Total(), ubuntu->Busy() + 46828483u + 16683);
+
+    const auto current = ParseCpuTimes(Fixture("linux-6.18/stat"));
+    ASSERT_TRUE(current);
+    EXPECT_EQ(current->steal, 188u);
+    EXPECT_EQ(current->Total(), 48738u + 12410 + 358646 + 1875 + 143 + 188);
+}
+
+TEST(CpuTimesParser, RefusesOtherFirstLinesAndBrokenNumbers)
+{
+    EXPECT_FALSE(ParseCpuTimes(""));
+    EXPECT_FALSE(ParseCpuTimes("cpu0 1 2 3 4\ncpu 1 2 3 4\n"));
+    EXPECT_FALSE(ParseCpuTimes("cpu 1 2 3\n"));
+    EXPECT_FALSE(ParseCpuTimes("cpu 1 2 x 4 5\n"));
+    EXPECT_FALSE(ParseCpuTimes("cpu 1 2 -3 4\n"));
+    ASSERT_TRUE(ParseCpuTimes("cpu\t1 2 3 4"));
+}
+
+TEST(CommitChargeParser, FindsBothFiguresWhereverTheyStand)
+{
+    const auto rhel5 = ParseCommitCharge(Fixture("linux-2.6.18/meminfo"));
+    ASSERT_TRUE(rhel5);
+    EXPECT_EQ(rhel5->committedKb, 1307593u);
+    EXPECT_EQ(rhel5->limitKb, 5230372u);
+    const auto ubuntu = ParseCommitCharge(Fixture("linux-4.15/meminfo")); // no final newline
+    ASSERT_TRUE(ubuntu);
+    EXPECT_EQ(ubuntu->committedKb, 14101052u);
+    const auto current = ParseCommitCharge(Fixture("linux-6.18/meminfo"));
+    ASSERT_TRUE(current);
+    EXPECT_EQ(current->limitKb, 12341884u);
+    // A file without Committed_AS, and names that only begin alike.
+    EXPECT_FALSE(ParseCommitCharge(Fixture("linux-5.4/meminfo")));
+    EXPECT_FALSE(ParseCommitCharge("CommitLimitX: 5 kB\nCommitted_AS: 3 kB\n"));
+}
+
+TEST(VmCountersParser, ReadsThePagingFiguresAndLeavesMissingOnesEmpty)
+{
+    const VmCounters rhel5 = ParseVmCounters(Fixture("linux-2.6.18/vmstat"));
+    EXPECT_EQ(rhel5.pgfault, 81245112u);
+    EXPECT_EQ(rhel5.pgmajfault, 4209u);
+    EXPECT_EQ(rhel5.pswpin, 17u);
+    EXPECT_EQ(rhel5.pswpout, 91u);
+    const VmCounters ubuntu = ParseVmCounters(Fixture("linux-4.15/vmstat"));
+    EXPECT_EQ(ubuntu.pgfault, 1301988412u);
+    EXPECT_EQ(ubuntu.pswpout, 27811u);
+    const VmCounters current = ParseVmCounters(Fixture("linux-6.18/vmstat"));
+    EXPECT_EQ(current.pgmajfault, 5038u);
+    EXPECT_EQ(current.pswpin, 0u);
+    // Built without swap: no pswpin or pswpout lines.
+    const VmCounters noSwap = ParseVmCounters(Fixture("linux-5.4/vmstat"));
+    EXPECT_EQ(noSwap.pgfault, 919191u);
+    EXPECT_FALSE(noSwap.pswpin);
+    EXPECT_FALSE(noSwap.pswpout);
+}
+
+TEST(DiskOperationsParser, SumsWholeDisksOfEveryFieldLayout)
+{
+    // 11 numbers, with the short partition lines of 2.6.18.
+    const auto rhel5 = ParseDiskOperations(Fixture("linux-2.6.18/diskstats"));
+    ASSERT_TRUE(rhel5);
+    EXPECT_EQ(rhel5->reads, 446216u + 1000 + 5);
+    EXPECT_EQ(rhel5->writes, 424847u + 200 + 7);
+    // 11 numbers on partitions too, nvme and mmc names, no final newline.
+    const auto ubuntu = ParseDiskOperations(Fixture("linux-4.15/diskstats"));
+    ASSERT_TRUE(ubuntu);
+    EXPECT_EQ(ubuntu->reads, 50u + 48 + 120000 + 5000 + 300 + 4);
+    EXPECT_EQ(ubuntu->writes, 80000u + 1000 + 30);
+    // 15 numbers.
+    const auto withDiscards = ParseDiskOperations(Fixture("linux-5.4/diskstats"));
+    ASSERT_TRUE(withDiscards);
+    EXPECT_EQ(withDiscards->reads, 70000u + 69800 + 9);
+    EXPECT_EQ(withDiscards->writes, 40000u + 40150 + 3);
+    // 17 numbers.
+    const auto current = ParseDiskOperations(Fixture("linux-6.18/diskstats"));
+    ASSERT_TRUE(current);
+    EXPECT_EQ(current->reads, 141552u);
+    EXPECT_EQ(current->writes, 34611u);
+
+    EXPECT_FALSE(ParseDiskOperations(""));
+    EXPECT_FALSE(ParseDiskOperations("   8 0 sda 1 2 3\n"));
+}
+
+TEST(DiskOperationsParser, TellsPartitionsFromDisksByTheKernelsNaming)
+{
+    const std::vector<std::string_view> names = { "sda",     "sda1",   "sda12",   "sdp",      "sdp1", "nvme0n1",
+                                                  "nvme0n1p3", "loop1", "loop10", "mmcblk0", "mmcblk0p1",
+                                                  "mmcblk0boot0", "md127", "dm-0" };
+    for (std::string_view partition : { "sda1", "sda12", "sdp1", "nvme0n1p3", "mmcblk0p1" })
+        EXPECT_TRUE(IsPartitionName(partition, names)) << partition;
+    for (std::string_view disk : { "sda", "sdp", "nvme0n1", "loop1", "loop10", "mmcblk0", "mmcblk0boot0", "md127", "dm-0" })
+        EXPECT_FALSE(IsPartitionName(disk, names)) << disk;
+    // A partition whose disk is not listed is counted as a disk.
+    EXPECT_FALSE(IsPartitionName("sdb1", names));
+}
+
+TEST(LocalBlockMountsParser, OneMountPointPerLocalDevice)
+{
+    // Bind mounts and btrfs subvolumes once; no network, memory or read-only image file
+    // systems; escaped spaces decoded; no final newline.
+    EXPECT_EQ(ParseLocalBlockMounts(Fixture("mounts/mountinfo")),
+              (std::vector<std::string>{ "/", "/boot/efi", "/home", "/media/usb stick", "/var" }));
+    EXPECT_TRUE(ParseLocalBlockMounts("").empty());
+    // Lines cut short before the separator's fields.
+    EXPECT_TRUE(ParseLocalBlockMounts("29 1 8:1 / / rw - ext4\n29 1 8:1 / /\n").empty());
+    EXPECT_EQ(ParseLocalBlockMounts("29 1 8:1 / /a\\134b rw - ext4 /dev/sda1 rw\n"), (std::vector<std::string>{ "/a\\b" }));
+}
+
+TEST(LastPidParser, TakesTheLastFieldOfLoadavg)
+{
+    EXPECT_EQ(ParseLastPid(Fixture("linux-2.6.18/loadavg")), 2914);
+    EXPECT_EQ(ParseLastPid("0.91 0.58 0.47 1/120 14238"), 14238);
+    EXPECT_FALSE(ParseLastPid(""));
+    EXPECT_FALSE(ParseLastPid("0.91 0.58 0.47 1/120 x"));
+}

@@ -1,0 +1,54 @@
+// The real window with the real counter source of this machine: Update, then a tick.
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "platform/linux/linux_counter_source.h"
+#include "tests/linux/child_process.h"
+#include "tests/qt/qt_fixture.h"
+
+namespace {
+
+class QtLiveTest : public QtDialogTest {};
+
+int Value(QLabel* label)
+{
+    return label->text().toInt();
+}
+
+} // namespace
+
+TEST_F(QtLiveTest, UpdateOnTheLocalMachineShowsItsCounters)
+{
+    ChildProcess lsass("lsass", 7);
+    ASSERT_TRUE(lsass.Running());
+    LinuxCounterSource source;
+    ZeltorServices live{ directory, network, source };
+    directory.computerName = CString::FromUtf8(LocalHostName());
+
+    CZeltorDlg dlg(live);
+    app.m_pMainWnd = &dlg;
+    QTimer::singleShot(0, [&] {
+        HWND h = ui.FindDialog(u"Zeltor");
+        ASSERT_NE(h, nullptr);
+        QTest::mouseClick(Control<QPushButton>(h, IDC_UPDATE), Qt::LeftButton);
+        auto* memory = Control<QLabel>(h, IDC_MEMORYUSAGE);
+        auto* lsassHandles = Control<QLabel>(h, IDC_LSASSHANDLES);
+        auto* faults = Control<QLabel>(h, IDC_PAGEFAULTS);
+        EXPECT_TRUE(WaitFor([&] { return Value(memory) > 0; }, 3000));
+        EXPECT_GT(Value(memory), 0);
+        EXPECT_LE(Value(memory), 100);
+        const int disk = Value(Control<QLabel>(h, IDC_DISKUSAGE));
+        EXPECT_GT(disk, 0);
+        EXPECT_LE(disk, 100);
+        EXPECT_EQ(Value(lsassHandles), 7);
+        EXPECT_EQ(Value(Control<QLabel>(h, IDC_NTFRSHANDLES)), 0); // no such process here
+        // From the second tick on, the rates have two samples; this process faults pages itself.
+        EXPECT_TRUE(WaitFor([&] { return Value(faults) > 0; }, 3000));
+        SaveScreenshot(ui.Widget(h), QStringLiteral("main-window-live.png"));
+        EXPECT_TRUE(OpenMessageBox() == nullptr);
+        dlg.EndDialog(IDCANCEL);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    app.m_pMainWnd = nullptr;
+}

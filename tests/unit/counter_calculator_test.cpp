@@ -1,0 +1,116 @@
+// Formatted values from raw samples by counter type.
+#include <gtest/gtest.h>
+
+#include "perf/counter_calculator.h"
+
+namespace {
+
+constexpr std::int64_t kSecondNs = 1'000'000'000;
+
+RawCounterSample At(std::int64_t timeNs, std::uint64_t first, std::uint64_t second = 0)
+{
+    RawCounterSample sample;
+    sample.CStatus = PDH_CSTATUS_VALID_DATA;
+    sample.timeNs = timeNs;
+    sample.first = first;
+    sample.second = second;
+    return sample;
+}
+
+struct Formatted {
+    PDH_STATUS status;
+    PdhFormattedValue value;
+};
+
+Formatted Format(CounterType type, const RawCounterSample& previous, const RawCounterSample& current)
+{
+    Formatted f{};
+    f.value.longValue = 12345; // must be overwritten
+    f.status = FormatCounterValue(type, previous, current, PDH_FMT_LONG_FORMAT, &f.value);
+    return f;
+}
+
+void ExpectValue(const Formatted& f, std::int32_t expected)
+{
+    EXPECT_EQ(f.status, 0u);
+    EXPECT_EQ(f.value.CStatus, PDH_CSTATUS_VALID_DATA);
+    EXPECT_EQ(f.value.longValue, expected);
+}
+
+void ExpectInvalid(const Formatted& f, std::uint32_t cstatus)
+{
+    EXPECT_EQ(f.status, PDH_INVALID_DATA);
+    EXPECT_EQ(f.value.CStatus, cstatus);
+    EXPECT_EQ(f.value.longValue, 0);
+}
+
+} // namespace
+
+TEST(CounterCalculator, DeltaTypesNeedTwoValidSamples)
+{
+    const RawCounterSample none;
+    for (CounterType type : { CounterType::Timer100nsInverse, CounterType::Timer100ns, CounterType::PerSecond })
+        ExpectInvalid(Format(type, none, At(kSecondNs, 10, 100)), PDH_CSTATUS_INVALID_DATA);
+    // One sample is enough for the instantaneous types.
+    ExpectValue(Format(CounterType::RawCount, none, At(0, 7)), 7);
+    ExpectValue(Format(CounterType::RawFraction, none, At(0, 1, 4)), 25);
+}
+
+TEST(CounterCalculator, SampleStatusIsPassedOn)
+{
+    RawCounterSample missing = At(kSecondNs, 0);
+    missing.CStatus = PDH_CSTATUS_NO_INSTANCE;
+    ExpectInvalid(Format(CounterType::RawCount, At(0, 5), missing), PDH_CSTATUS_NO_INSTANCE);
+    ExpectInvalid(Format(CounterType::PerSecond, At(0, 5), missing), PDH_CSTATUS_NO_INSTANCE);
+    // A previous sample without the instance: no rate yet.
+    ExpectInvalid(Format(CounterType::PerSecond, missing, At(2 * kSecondNs, 5)), PDH_CSTATUS_INVALID_DATA);
+}
+
+TEST(CounterCalculator, RatesAndTimers)
+{
+    // 300 events in 2 s; 250 in 0.5 s.
+    ExpectValue(Format(CounterType::PerSecond, At(0, 1000), At(2 * kSecondNs, 1300)), 150);
+    ExpectValue(Format(CounterType::PerSecond, At(kSecondNs, 0), At(kSecondNs + kSecondNs / 2, 250)), 500);
+    // Busy share from the idle share: 25 idle ticks of 100.
+    ExpectValue(Format(CounterType::Timer100nsInverse, At(0, 1000, 5000), At(kSecondNs, 1025, 5100)), 75);
+    ExpectValue(Format(CounterType::Timer100ns, At(0, 10, 5000), At(kSecondNs, 13, 5100)), 3);
+    ExpectValue(Format(CounterType::RawFraction, At(0, 0), At(0, 3, 8)), 37);
+}
+
+TEST(CounterCalculator, LongFormatTruncatesTowardZero)
+{
+    // 2.9 a second, 99.9 %, 0.6 %.
+    ExpectValue(Format(CounterType::PerSecond, At(0, 0), At(10 * kSecondNs, 29)), 2);
+    ExpectValue(Format(CounterType::RawFraction, At(0, 0), At(0, 999, 1000)), 99);
+    ExpectValue(Format(CounterType::Timer100ns, At(0, 0, 0), At(kSecondNs, 6, 1000)), 0);
+    // Beyond the range of a LONG: the largest LONG.
+    ExpectValue(Format(CounterType::RawCount, At(0, 0), At(0, 1ull << 40)), 2147483647);
+}
+
+TEST(CounterCalculator, PercentagesAreHeldWithin0To100)
+{
+    // Committed beyond the limit, an idle share above the base.
+    ExpectValue(Format(CounterType::RawFraction, At(0, 0), At(0, 150, 100)), 100);
+    ExpectValue(Format(CounterType::Timer100nsInverse, At(0, 0, 0), At(kSecondNs, 150, 100)), 0);
+    ExpectValue(Format(CounterType::Timer100ns, At(0, 0, 0), At(kSecondNs, 150, 100)), 100);
+}
+
+TEST(CounterCalculator, BackwardsGivesZeroAndNoIntervalIsInvalid)
+{
+    ExpectValue(Format(CounterType::PerSecond, At(0, 500), At(kSecondNs, 400)), 0);
+    ExpectValue(Format(CounterType::Timer100nsInverse, At(0, 100, 1000), At(kSecondNs, 110, 900)), 0);
+    ExpectValue(Format(CounterType::Timer100ns, At(0, 100, 1000), At(kSecondNs, 90, 1100)), 0);
+    // Two samples at one time, a timer base that did not grow, a fraction over nothing.
+    ExpectInvalid(Format(CounterType::PerSecond, At(kSecondNs, 1), At(kSecondNs, 2)), PDH_CSTATUS_INVALID_DATA);
+    ExpectInvalid(Format(CounterType::Timer100ns, At(0, 1, 100), At(kSecondNs, 1, 100)), PDH_CSTATUS_INVALID_DATA);
+    ExpectInvalid(Format(CounterType::RawFraction, At(0, 0), At(0, 1, 0)), PDH_CSTATUS_INVALID_DATA);
+}
+
+TEST(CounterCalculator, OnlyTheLongFormatIntoAValueIsAccepted)
+{
+    PdhFormattedValue value;
+    EXPECT_EQ(FormatCounterValue(CounterType::RawCount, At(0, 1), At(0, 1), 0x00000200 /* PDH_FMT_DOUBLE */, &value),
+              PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(FormatCounterValue(CounterType::RawCount, At(0, 1), At(0, 1), PDH_FMT_LONG_FORMAT, nullptr),
+              PDH_INVALID_ARGUMENT);
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds Zeltor and runs every test: the portable and Linux tests (ctest), and the Windows
+# program under Wine. Installs the Debian packages it needs when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+
+# The same tests, except those that need outside servers, built with AddressSanitizer,
+# UndefinedBehaviorSanitizer and leak checking.
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTOR_SANITIZE=ON
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900 -LE 'integration|wine'
+
+# Every parser of outside input, fuzzed for a bounded time from its seed corpus.
+tools/fuzz.sh
+
+if [ -x tools/test-wine.sh ]; then
+    tools/test-wine.sh
+fi
