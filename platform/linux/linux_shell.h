@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "controls/shell.h"
-#include "platform/linux/child_process.h"
+#include "platform/linux/process_spawn.h"
 
 struct LinuxShellOptions {
     ChildEnvironment environment = ChildEnvironment::FromProcess();

@@ -1,4 +1,4 @@
-#include "platform/linux/child_process.h"
+#include "platform/linux/process_spawn.h"
 
 #include <fcntl.h>
 #include <poll.h>
