@@ -700,25 +700,6 @@ bool QtWindowBackend::PreTranslateKey(HWND target, UINT vk)
 
 bool QtWindowBackend::eventFilter(QObject* watched, QEvent* event)
 {
-    // Where the pointer is, for GetMessagePos: every window of the program hears of its moves,
-    // whichever widget takes them; leaving the windows, the system's position counts.
-    if (watched->isWindowType()) {
-        switch (event->type()) {
-        case QEvent::MouseMove:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-            m_pointer = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
-            m_havePointer = true;
-            break;
-        case QEvent::Leave:
-            m_pointer = QCursor::pos();
-            m_havePointer = true;
-            break;
-        default:
-            break;
-        }
-        return false;
-    }
     if (event->type() == QEvent::MouseButtonPress) {
         // A click on the empty part of a list clears its selection, as a list view's does.
         if (auto* list = qobject_cast<QListWidget*>(watched->parent())) {
@@ -1430,7 +1411,8 @@ HCURSOR QtWindowBackend::SetCursor(HCURSOR cursor)
 
 std::uint32_t QtWindowBackend::GetMessagePos()
 {
-    const QPoint p = m_havePointer ? m_pointer : QCursor::pos();
+    // Asked while the message is handled, the pointer's position now is the message's.
+    const QPoint p = QCursor::pos();
     return static_cast<std::uint32_t>(static_cast<unsigned short>(p.x())) |
            (static_cast<std::uint32_t>(static_cast<unsigned short>(p.y())) << 16);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPoint>
 #include <QPointer>
 
 #include <map>
@@ -170,6 +169,4 @@ private:
     std::map<HCURSOR, std::unique_ptr<QCursor>> m_cursors;
     HCURSOR m_currentCursor = nullptr;
     QPointer<QWidget> m_cursorTarget; // the control whose WM_SETCURSOR runs
-    bool m_havePointer = false;
-    QPoint m_pointer; // the last pointer position seen over a window of this program
 };

@@ -26,10 +26,11 @@ protected:
         app.m_pBackend = &ui;
     }
 
-    // Runs the main dialog modally; script runs once its window is shown.
-    int RunMainDialog(std::function<void(HWND)> script)
+    // Runs the main dialog modally (with the given services, else the scripted ones); script
+    // runs once its window is shown.
+    int RunMainDialog(std::function<void(HWND)> script, ZeltorServices* with = nullptr)
     {
-        CZeltorDlg dlg(services);
+        CZeltorDlg dlg(with != nullptr ? *with : services);
         app.m_pMainWnd = &dlg;
         QTimer::singleShot(0, [&] {
             HWND h = ui.FindDialog(u"Zeltor");
