@@ -164,8 +164,22 @@ std::optional<std::string> ExecToCommandTemplate(const std::string& exec)
             continue;
         if (!out.empty())
             out += ' ';
-        // The placeholder stays bare, so that the command is cut at it.
-        out += placeholder ? converted : Quote(converted);
+        if (!placeholder) {
+            out += Quote(converted);
+            continue;
+        }
+        // The placeholder stays bare, so that the command is cut at it; the text around it is
+        // quoted apart where it needs to be ("a b"%1).
+        size_t from = 0;
+        for (size_t at = converted.find("%1"); ; at = converted.find("%1", from)) {
+            const std::string piece = converted.substr(from, at == std::string::npos ? std::string::npos : at - from);
+            if (!piece.empty())
+                out += Quote(piece);
+            if (at == std::string::npos)
+                break;
+            out += "%1";
+            from = at + 2;
+        }
     }
     return out;
 }

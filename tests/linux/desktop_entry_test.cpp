@@ -50,6 +50,10 @@ TEST(ExecToCommandTemplate, QuotedArgumentsStayQuotedAndBrokenQuotingIsRefused)
     EXPECT_EQ(ExecToCommandTemplate("web \"--title=a \\\"b\\\"\" %u"), "web \"--title=a \\\"b\\\"\" %1");
     EXPECT_EQ(ExecToCommandTemplate("web \"\" %u"), "web \"\" %1");
     EXPECT_EQ(ExecToCommandTemplate("web \"unterminated %u"), std::nullopt);
+    // Text around the placeholder keeps its own quoting.
+    EXPECT_EQ(ExecToCommandTemplate("web --url=%u"), "web --url=%1");
+    EXPECT_EQ(ExecToCommandTemplate("web \"--to=a \\\"b%u\""), "web \"--to=a \\\"b\"%1");
+    EXPECT_EQ(SplitCommandLine("web \"--to=a \\\"b\"x"), (Args{ "web", "--to=a \"bx" }));
 }
 
 TEST(SplitCommandLine, BlanksSeparateQuotesGroupAndEscapesHoldInsideQuotes)
