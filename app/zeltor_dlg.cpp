@@ -112,7 +112,7 @@ BOOL CZeltorDlg::OnInitDialog()
 void CZeltorDlg::OnSysCommand(UINT nID, LPARAM lParam)
 {
     if ((nID & 0xFFF0) == ID_SYSCMD_ABOUT) {
-        CAboutDlg dlgAbout;
+        CAboutDlg dlgAbout(m_services.shell);
         dlgAbout.DoModal();
     } else {
         CDialog::OnSysCommand(nID, lParam);

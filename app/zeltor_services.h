@@ -5,9 +5,11 @@
 class IDirectoryService;
 class INetworkConnector;
 class ICounterSource;
+class IShellService;
 
 struct ZeltorServices {
     IDirectoryService& directory;
     INetworkConnector& network;
     ICounterSource& counters;
+    IShellService& shell;
 };

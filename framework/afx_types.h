@@ -25,6 +25,17 @@ struct HDC__;
 typedef HDC__* HDC;
 struct HBRUSH__;
 typedef HBRUSH__* HBRUSH;
+struct HFONT__;
+typedef HFONT__* HFONT;
+struct HBITMAP__;
+typedef HBITMAP__* HBITMAP;
+typedef void* HGDIOBJ;
+
+// A colour as 0x00BBGGRR.
+typedef std::uint32_t COLORREF;
+#ifndef RGB
+#define RGB(r, g, b) ((COLORREF)(((std::uint8_t)(r)) | (((std::uint32_t)(std::uint8_t)(g)) << 8) | (((std::uint32_t)(std::uint8_t)(b)) << 16)))
+#endif
 
 #ifndef TRUE
 #define TRUE 1
@@ -39,6 +50,13 @@ typedef HBRUSH__* HBRUSH;
 #ifndef HIWORD
 #define HIWORD(l) ((unsigned short)((((std::uintptr_t)(l)) >> 16) & 0xffff))
 #endif
+#ifndef MAKELPARAM
+#define MAKELPARAM(l, h) ((LPARAM)(std::uint32_t)(((std::uint32_t)(unsigned short)(l)) | (((std::uint32_t)(unsigned short)(h)) << 16)))
+#endif
+#ifndef GET_X_LPARAM
+#define GET_X_LPARAM(lp) ((int)(short)LOWORD(lp))
+#define GET_Y_LPARAM(lp) ((int)(short)HIWORD(lp))
+#endif
 #ifndef MAKEWPARAM
 #define MAKEWPARAM(l, h) ((WPARAM)(((std::uint32_t)(unsigned short)(l)) | (((std::uint32_t)(unsigned short)(h)) << 16)))
 #endif
@@ -50,6 +68,9 @@ typedef HBRUSH__* HBRUSH;
 #define WM_CLOSE 0x0010
 #define WM_ICONERASEBKGND 0x0027
 #define WM_SETCURSOR 0x0020
+#define WM_CTLCOLOR 0x0019
+#define WM_SETFONT 0x0030
+#define WM_GETFONT 0x0031
 #define WM_QUERYDRAGICON 0x0037
 #define WM_NOTIFY 0x004E
 #define WM_HELP 0x0053
@@ -62,6 +83,8 @@ typedef HBRUSH__* HBRUSH;
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
 #define WM_TIMER 0x0113
+#define WM_CTLCOLORMSGBOX 0x0132
+#define WM_CTLCOLORDLG 0x0136
 #define WM_CTLCOLORSTATIC 0x0138
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
@@ -136,9 +159,61 @@ typedef HBRUSH__* HBRUSH;
 #define LVNI_SELECTED 0x0002
 #endif
 
-// Control-colour request kinds.
+// Control-colour request kinds (the offset of WM_CTLCOLORxxx from WM_CTLCOLORMSGBOX).
 #ifndef CTLCOLOR_STATIC
+#define CTLCOLOR_MSGBOX 0
+#define CTLCOLOR_EDIT 1
+#define CTLCOLOR_BTN 3
+#define CTLCOLOR_DLG 4
 #define CTLCOLOR_STATIC 6
+#endif
+
+// Background modes (SetBkMode).
+#ifndef TRANSPARENT
+#define TRANSPARENT 1
+#define OPAQUE 2
+#endif
+
+// Stock objects (GetStockObject).
+#ifndef NULL_BRUSH
+#define NULL_BRUSH 5
+#define HOLLOW_BRUSH NULL_BRUSH
+#define ANSI_VAR_FONT 12
+#define DEFAULT_GUI_FONT 17
+#endif
+
+// SetWindowPos flags.
+#ifndef SWP_NOZORDER
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#endif
+
+// Show commands.
+#ifndef SW_SHOW
+#define SW_SHOW 5
+#endif
+
+// Hit-test code of WM_SETCURSOR.
+#ifndef HTCLIENT
+#define HTCLIENT 1
+#endif
+
+// Window styles (GetWindowLongW / SetWindowLongW with GWL_STYLE).
+#ifndef SS_NOTIFY
+#define SS_CENTER 0x00000001L
+#define SS_RIGHT 0x00000002L
+#define SS_NOTIFY 0x00000100L
+#define SS_CENTERIMAGE 0x00000200L
+#endif
+
+// Font weights and character set of a LOGFONTW.
+#ifndef FW_NORMAL
+#define FW_NORMAL 400
+#define FW_BOLD 700
+#endif
+#ifndef DEFAULT_CHARSET
+#define DEFAULT_CHARSET 1
 #endif
 
 // A queued message, as the modal loop offers it to PreTranslateMessage.
@@ -164,6 +239,39 @@ struct AfxRect {
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
     bool operator==(const AfxRect&) const = default;
+};
+
+struct AfxSize {
+    int cx = 0;
+    int cy = 0;
+    bool operator==(const AfxSize&) const = default;
+};
+
+// A font's description, field for field a LOGFONTW (the face name is UTF-16, 32 characters with
+// its terminator), so that the Win32 layer can copy it either way unchanged.
+struct AfxLogFont {
+    std::int32_t lfHeight = 0;
+    std::int32_t lfWidth = 0;
+    std::int32_t lfEscapement = 0;
+    std::int32_t lfOrientation = 0;
+    std::int32_t lfWeight = 0;
+    std::uint8_t lfItalic = 0;
+    std::uint8_t lfUnderline = 0;
+    std::uint8_t lfStrikeOut = 0;
+    std::uint8_t lfCharSet = 0;
+    std::uint8_t lfOutPrecision = 0;
+    std::uint8_t lfClipPrecision = 0;
+    std::uint8_t lfQuality = 0;
+    std::uint8_t lfPitchAndFamily = 0;
+    char16_t lfFaceName[32] = {};
+};
+
+// What a parent's control-colour request carries to its handlers: the device context of the
+// control being drawn, the control and the kind of request (CTLCOLOR_xxx).
+struct AfxCtlColor {
+    HDC hDC = nullptr;
+    HWND hWnd = nullptr;
+    UINT nCtlType = 0;
 };
 
 struct AfxPoint {

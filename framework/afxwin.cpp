@@ -34,6 +34,11 @@ IWindowBackend& AfxGetBackend()
     return *g_pApp->m_pBackend;
 }
 
+IWindowBackend* AfxTryGetBackend()
+{
+    return g_pApp != nullptr ? g_pApp->m_pBackend : nullptr;
+}
+
 int AfxMessageBox(const CString& text, UINT type, UINT /*helpContext*/)
 {
     // As the framework does: an OK box without an icon gets the exclamation icon.
@@ -63,14 +68,42 @@ CWnd::~CWnd()
         g_pApp->m_pBackend->SubclassWindow(m_hWnd, nullptr);
 }
 
+CWnd* CWnd::FromHandlePermanent(HWND hwnd)
+{
+    IWindowBackend* backend = AfxTryGetBackend();
+    if (hwnd == nullptr || backend == nullptr)
+        return nullptr;
+    return CWndFromEvents(backend->GetWindowEvents(hwnd));
+}
+
+CWnd* CWnd::FromChildHandle(HWND hwnd)
+{
+    if (hwnd == nullptr)
+        return nullptr;
+    if (CWnd* permanent = FromHandlePermanent(hwnd))
+        return permanent;
+    auto& temp = m_tempChildren[AfxGetBackend().GetDlgCtrlID(hwnd)];
+    if (!temp)
+        temp = std::make_unique<CWnd>();
+    temp->m_hWnd = hwnd;
+    return temp.get();
+}
+
 BOOL CWnd::SubclassDlgItem(int id, CWnd* parent)
 {
     HWND control = AfxGetBackend().GetDlgItem(parent->m_hWnd, id);
     if (control == nullptr)
         return FALSE;
-    m_hWnd = control;
+    return SubclassWindow(control);
+}
+
+BOOL CWnd::SubclassWindow(HWND hwnd)
+{
+    if (hwnd == nullptr)
+        return FALSE;
+    m_hWnd = hwnd;
     PreSubclassWindow();
-    AfxGetBackend().SubclassWindow(control, this);
+    AfxGetBackend().SubclassWindow(hwnd, this);
     m_subclassed = true;
     return TRUE;
 }
@@ -202,6 +235,80 @@ void CWnd::AppendSystemMenu(UINT flags, UINT_PTR id, const CString& text)
     AfxGetBackend().AppendSystemMenu(m_hWnd, flags, id, text);
 }
 
+std::uint32_t CWnd::GetStyle() const
+{
+    return AfxGetBackend().GetWindowStyle(m_hWnd);
+}
+
+BOOL CWnd::ModifyStyle(std::uint32_t remove, std::uint32_t add)
+{
+    const std::uint32_t style = GetStyle();
+    const std::uint32_t changed = (style & ~remove) | add;
+    if (changed == style)
+        return FALSE;
+    AfxGetBackend().SetWindowStyle(m_hWnd, changed);
+    return TRUE;
+}
+
+AfxRect CWnd::GetWindowRect() const
+{
+    return AfxGetBackend().GetWindowRect(m_hWnd);
+}
+
+void CWnd::ClientToScreen(AfxPoint* pt) const
+{
+    *pt = AfxGetBackend().ClientToScreen(m_hWnd, *pt);
+}
+
+void CWnd::ClientToScreen(AfxRect* rect) const
+{
+    AfxPoint tl{ rect->left, rect->top };
+    AfxPoint br{ rect->right, rect->bottom };
+    ClientToScreen(&tl);
+    ClientToScreen(&br);
+    *rect = { tl.x, tl.y, br.x, br.y };
+}
+
+void CWnd::ScreenToClient(AfxPoint* pt) const
+{
+    *pt = AfxGetBackend().ScreenToClient(m_hWnd, *pt);
+}
+
+void CWnd::ScreenToClient(AfxRect* rect) const
+{
+    AfxPoint tl{ rect->left, rect->top };
+    AfxPoint br{ rect->right, rect->bottom };
+    ScreenToClient(&tl);
+    ScreenToClient(&br);
+    *rect = { tl.x, tl.y, br.x, br.y };
+}
+
+BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags)
+{
+    return AfxGetBackend().SetWindowPos(m_hWnd, insertAfter != nullptr ? insertAfter->m_hWnd : nullptr, x, y, cx, cy,
+                                        flags);
+}
+
+HFONT CWnd::GetFont() const
+{
+    return AfxGetBackend().GetWindowFont(m_hWnd);
+}
+
+void CWnd::SetFont(CFont* font, BOOL redraw)
+{
+    AfxGetBackend().SetWindowFont(m_hWnd, font != nullptr ? static_cast<HFONT>(*font) : nullptr, redraw);
+}
+
+void CWnd::Invalidate(BOOL erase)
+{
+    AfxGetBackend().InvalidateRect(m_hWnd, nullptr, erase);
+}
+
+void CWnd::InvalidateRect(const AfxRect* rect, BOOL erase)
+{
+    AfxGetBackend().InvalidateRect(m_hWnd, rect, erase);
+}
+
 BOOL CWnd::UpdateData(BOOL bSaveAndValidate)
 {
     CDataExchange dx(this, bSaveAndValidate);
@@ -252,6 +359,27 @@ void CWnd::OnTimer(UINT_PTR)
     Default();
 }
 
+void CWnd::OnMouseMove(UINT, AfxPoint)
+{
+    Default();
+}
+
+BOOL CWnd::OnSetCursor(CWnd*, UINT, UINT)
+{
+    return static_cast<BOOL>(Default());
+}
+
+HBRUSH CWnd::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor)
+{
+    if (wnd != nullptr && wnd != this && FromHandlePermanent(wnd->m_hWnd) == wnd) {
+        AfxCtlColor cc{ dc->m_hDC, wnd->m_hWnd, ctlColor };
+        LRESULT brush = 0;
+        if (wnd->OnChildNotify(WM_CTLCOLOR, 0, reinterpret_cast<LPARAM>(&cc), &brush) && brush != 0)
+            return reinterpret_cast<HBRUSH>(brush);
+    }
+    return reinterpret_cast<HBRUSH>(Default());
+}
+
 LRESULT CWnd::OnWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (m_hWnd == nullptr)
@@ -290,6 +418,17 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
             return TRUE;
     }
 
+    // The control-colour requests go to the map as WM_CTLCOLOR; without an entry, the default
+    // handling still offers them to the control.
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
+        AfxCtlColor cc{ reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), message - WM_CTLCOLORMSGBOX };
+        if (!OnWndMsg(WM_CTLCOLOR, 0, reinterpret_cast<LPARAM>(&cc), result)) {
+            CDC dc(cc.hDC);
+            *result = reinterpret_cast<LRESULT>(CWnd::OnCtlColor(&dc, FromChildHandle(cc.hWnd), cc.nCtlType));
+        }
+        return TRUE;
+    }
+
     for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
          map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->handler != nullptr; ++e) {
@@ -314,6 +453,79 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Drawing objects
+
+CGdiObject::~CGdiObject()
+{
+    DeleteObject();
+}
+
+BOOL CGdiObject::DeleteObject()
+{
+    if (m_hObject == nullptr)
+        return FALSE;
+    HGDIOBJ h = m_hObject;
+    m_hObject = nullptr;
+    IWindowBackend* backend = AfxTryGetBackend();
+    return backend != nullptr ? backend->DeleteObject(h) : FALSE;
+}
+
+BOOL CFont::CreateFontIndirect(const AfxLogFont* description)
+{
+    DeleteObject();
+    m_hObject = AfxGetBackend().CreateFontIndirect(*description);
+    return m_hObject != nullptr;
+}
+
+BOOL CFont::GetLogFont(AfxLogFont* description) const
+{
+    if (m_hObject == nullptr)
+        return FALSE;
+    return AfxGetBackend().GetFontDescription(static_cast<HFONT>(m_hObject), description);
+}
+
+BOOL CBitmap::LoadBitmap(UINT resourceId)
+{
+    DeleteObject();
+    m_hObject = AfxGetBackend().LoadBitmap(resourceId);
+    return m_hObject != nullptr;
+}
+
+BOOL CBrush::CreatePatternBrush(CBitmap* bitmap)
+{
+    DeleteObject();
+    if (bitmap == nullptr || bitmap->m_hObject == nullptr)
+        return FALSE;
+    m_hObject = AfxGetBackend().CreatePatternBrush(static_cast<HBITMAP>(*bitmap));
+    return m_hObject != nullptr;
+}
+
+COLORREF CDC::SetTextColor(COLORREF color)
+{
+    return AfxGetBackend().SetTextColor(m_hDC, color);
+}
+
+int CDC::SetBkMode(int mode)
+{
+    return AfxGetBackend().SetBkMode(m_hDC, mode);
+}
+
+void CDC::FillRect(const AfxRect* rect, CBrush* brush)
+{
+    if (brush == nullptr || brush->m_hObject == nullptr || m_hDC == nullptr)
+        return;
+    AfxGetBackend().FillRect(m_hDC, *rect, static_cast<HBRUSH>(*brush));
+}
+
+CPaintDC::CPaintDC(CWnd* wnd) : CDC(AfxGetBackend().BeginPaint(wnd->m_hWnd)), m_hWnd(wnd->m_hWnd) {}
+
+CPaintDC::~CPaintDC()
+{
+    if (IWindowBackend* backend = AfxTryGetBackend())
+        backend->EndPaint(m_hWnd, m_hDC);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Controls
 
 int CButton::GetCheck() const
@@ -324,6 +536,39 @@ int CButton::GetCheck() const
 void CButton::SetCheck(int state)
 {
     AfxGetBackend().SetCheck(m_hWnd, state);
+}
+
+CToolTipCtrl::~CToolTipCtrl()
+{
+    if (m_hWnd != nullptr && AfxTryGetBackend() != nullptr)
+        DestroyWindow();
+}
+
+BOOL CToolTipCtrl::Create(CWnd* parent, std::uint32_t style)
+{
+    HWND h = AfxGetBackend().CreateToolTip(parent != nullptr ? parent->m_hWnd : nullptr, style);
+    // Its messages come here, so that the object lets go of the window when it is destroyed
+    // with its parent.
+    return SubclassWindow(h);
+}
+
+BOOL CToolTipCtrl::AddTool(CWnd* wnd, const CString& text, const AfxRect* rect, UINT_PTR toolId)
+{
+    if (m_hWnd == nullptr || wnd == nullptr)
+        return FALSE;
+    return AfxGetBackend().AddTool(m_hWnd, wnd->m_hWnd, toolId, text, rect != nullptr ? *rect : AfxRect{});
+}
+
+void CToolTipCtrl::UpdateTipText(const CString& text, CWnd* wnd, UINT_PTR toolId)
+{
+    if (m_hWnd != nullptr && wnd != nullptr)
+        AfxGetBackend().UpdateTipText(m_hWnd, wnd->m_hWnd, toolId, text);
+}
+
+void CToolTipCtrl::RelayEvent(AfxMsg* msg)
+{
+    if (m_hWnd != nullptr && msg != nullptr)
+        AfxGetBackend().RelayToolTipEvent(m_hWnd, *msg);
 }
 
 int CListCtrl::InsertItem(int index, const CString& text)

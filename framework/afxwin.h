@@ -81,6 +81,32 @@ protected:                                                                      
 #define ON_WM_TIMER()                                                                            \
     { WM_TIMER, 0, 0,                                                                            \
       [](CWnd* w, WPARAM wp, LPARAM) -> LRESULT { AFX_SELF(w)->OnTimer((UINT_PTR)wp); return 0; } },
+#define ON_WM_SETCURSOR()                                                                        \
+    { WM_SETCURSOR, 0, 0,                                                                        \
+      [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT {                                             \
+          return AFX_SELF(w)->OnSetCursor(CWnd::FromHandlePermanent(reinterpret_cast<HWND>(wp)),  \
+                                          LOWORD(lp), HIWORD(lp)); } },
+#define ON_WM_MOUSEMOVE()                                                                        \
+    { WM_MOUSEMOVE, 0, 0,                                                                        \
+      [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT {                                             \
+          AFX_SELF(w)->OnMouseMove((UINT)wp, AfxPoint{ GET_X_LPARAM(lp), GET_Y_LPARAM(lp) });    \
+          return 0; } },
+// The control-colour requests (WM_CTLCOLORMSGBOX .. WM_CTLCOLORSTATIC) reach ON_WM_CTLCOLOR as
+// WM_CTLCOLOR with an AfxCtlColor; a control gets its own through ON_WM_CTLCOLOR_REFLECT when the
+// parent's handling offers it back.
+#define ON_WM_CTLCOLOR()                                                                         \
+    { WM_CTLCOLOR, 0, 0,                                                                         \
+      [](CWnd* w, WPARAM, LPARAM lp) -> LRESULT {                                                \
+          const auto* cc = reinterpret_cast<const AfxCtlColor*>(lp);                             \
+          CDC dc(cc->hDC);                                                                       \
+          return reinterpret_cast<LRESULT>(                                                      \
+              AFX_SELF(w)->OnCtlColor(&dc, w->FromChildHandle(cc->hWnd), cc->nCtlType)); } },
+#define ON_WM_CTLCOLOR_REFLECT(memberFxn)                                                        \
+    { WM_REFLECT_BASE + WM_CTLCOLOR, 0, 0,                                                       \
+      [](CWnd* w, WPARAM, LPARAM lp) -> LRESULT {                                                \
+          const auto* cc = reinterpret_cast<const AfxCtlColor*>(lp);                             \
+          CDC dc(cc->hDC);                                                                       \
+          return reinterpret_cast<LRESULT>((AFX_SELF(w)->*(memberFxn))(&dc, cc->nCtlType)); } },
 #define ON_WM_HELPINFO()                                                                         \
     { WM_HELP, 0, 0,                                                                             \
       [](CWnd* w, WPARAM, LPARAM lp) -> LRESULT {                                                \
@@ -98,6 +124,70 @@ struct AfxHelpInfo {
 class CWinApp;
 CWinApp* AfxGetApp();
 IWindowBackend& AfxGetBackend();
+// The backend, or nullptr once the application or its backend is gone (for destructors).
+IWindowBackend* AfxTryGetBackend();
+
+// ---------------------------------------------------------------------------------------------
+// Drawing objects. Each owns its handle and deletes it when destroyed.
+
+class CGdiObject {
+public:
+    CGdiObject() = default;
+    CGdiObject(const CGdiObject&) = delete;
+    CGdiObject& operator=(const CGdiObject&) = delete;
+    virtual ~CGdiObject();
+
+    HGDIOBJ m_hObject = nullptr;
+    HGDIOBJ GetSafeHandle() const { return m_hObject; }
+    BOOL DeleteObject();
+};
+
+class CFont : public CGdiObject {
+public:
+    BOOL CreateFontIndirect(const AfxLogFont* description);
+    // GetObjectW of this font; FALSE without a font.
+    BOOL GetLogFont(AfxLogFont* description) const;
+    operator HFONT() const { return static_cast<HFONT>(m_hObject); }
+};
+
+class CBitmap : public CGdiObject {
+public:
+    BOOL LoadBitmap(UINT resourceId);
+    operator HBITMAP() const { return static_cast<HBITMAP>(m_hObject); }
+};
+
+class CBrush : public CGdiObject {
+public:
+    BOOL CreatePatternBrush(CBitmap* bitmap);
+    operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }
+};
+
+// A device context the caller does not own (as the framework's temporary CDC of a handle).
+class CDC {
+public:
+    CDC() = default;
+    explicit CDC(HDC dc) : m_hDC(dc) {}
+    CDC(const CDC&) = delete;
+    CDC& operator=(const CDC&) = delete;
+    virtual ~CDC() = default;
+
+    HDC m_hDC = nullptr;
+    HDC GetSafeHdc() const { return m_hDC; }
+    COLORREF SetTextColor(COLORREF color);
+    int SetBkMode(int mode);
+    // Nothing happens without a brush.
+    void FillRect(const AfxRect* rect, CBrush* brush);
+};
+
+// BeginPaint for its lifetime, EndPaint when it goes.
+class CPaintDC : public CDC {
+public:
+    explicit CPaintDC(CWnd* wnd);
+    ~CPaintDC() override;
+
+private:
+    HWND m_hWnd;
+};
 
 // A message box titled with the application's name; returns its result.
 int AfxMessageBox(const CString& text, UINT type = MB_OK, UINT helpContext = 0);
@@ -112,8 +202,14 @@ public:
     HWND m_hWnd = nullptr;
     HWND GetSafeHwnd() const { return m_hWnd; }
 
+    // The framework object that owns a window's messages, or nullptr.
+    static CWnd* FromHandlePermanent(HWND hwnd);
+    // A child window of this one: its own object, or a temporary one owned by this window.
+    CWnd* FromChildHandle(HWND hwnd);
+
     // Attaches this object to a control of parent's window and routes its messages here.
     BOOL SubclassDlgItem(int id, CWnd* parent);
+    BOOL SubclassWindow(HWND hwnd);
     HWND UnsubclassWindow();
     virtual void PreSubclassWindow() {}
 
@@ -142,6 +238,20 @@ public:
     BOOL HasSystemMenu() const;
     void AppendSystemMenu(UINT flags, UINT_PTR id, const CString& text);
 
+    // Style (GWL_STYLE), placement, fonts and repainting.
+    std::uint32_t GetStyle() const;
+    BOOL ModifyStyle(std::uint32_t remove, std::uint32_t add);
+    AfxRect GetWindowRect() const;
+    void ClientToScreen(AfxRect* rect) const;
+    void ClientToScreen(AfxPoint* pt) const;
+    void ScreenToClient(AfxRect* rect) const;
+    void ScreenToClient(AfxPoint* pt) const;
+    BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags);
+    HFONT GetFont() const;
+    void SetFont(CFont* font, BOOL redraw = TRUE);
+    void Invalidate(BOOL erase = TRUE);
+    void InvalidateRect(const AfxRect* rect, BOOL erase = TRUE);
+
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     virtual void DoDataExchange(CDataExchange*) {}
 
@@ -155,6 +265,11 @@ public:
     void OnPaint();
     void OnTimer(UINT_PTR id);
     BOOL OnHelpInfo(AfxHelpInfo*) { return FALSE; }
+    void OnMouseMove(UINT flags, AfxPoint point);
+    BOOL OnSetCursor(CWnd* wnd, UINT hitTest, UINT message);
+    // Offers the request to the control it is about (its reflected handler), else the default
+    // handling gives the system's colours.
+    HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);
 
     // IWindowEvents
     LRESULT OnWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -188,6 +303,16 @@ public:
 };
 
 class CStatic : public CWnd {
+};
+
+// A tooltip window for the tools of one owner window.
+class CToolTipCtrl : public CWnd {
+public:
+    ~CToolTipCtrl() override;
+    BOOL Create(CWnd* parent, std::uint32_t style = 0);
+    BOOL AddTool(CWnd* wnd, const CString& text, const AfxRect* rect, UINT_PTR toolId);
+    void UpdateTipText(const CString& text, CWnd* wnd, UINT_PTR toolId);
+    void RelayEvent(AfxMsg* msg);
 };
 
 class CListCtrl : public CWnd {

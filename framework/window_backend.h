@@ -95,4 +95,55 @@ public:
     virtual int GetListSelectedCount(HWND list) = 0;
     virtual int GetListNextItem(HWND list, int start, UINT flags) = 0;
     virtual CString GetListItemText(HWND list, int index) = 0;
+
+    // -- Hyperlinks and the About box ------------------------------------------------------------
+    // Each maps to one Win32 operation, named beside it.
+
+    // GetWindowLongW / SetWindowLongW with GWL_STYLE.
+    virtual std::uint32_t GetWindowStyle(HWND hwnd) = 0;
+    virtual void SetWindowStyle(HWND hwnd, std::uint32_t style) = 0;
+    // GetWindowRect (screen coordinates), ClientToScreen, ScreenToClient.
+    virtual AfxRect GetWindowRect(HWND hwnd) = 0;
+    virtual AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) = 0;
+    virtual AfxPoint ScreenToClient(HWND hwnd, AfxPoint pt) = 0;
+    // SetWindowPos; x and y are in the parent's client coordinates for a child window.
+    virtual BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) = 0;
+    // InvalidateRect; rect nullptr for the whole client area.
+    virtual void InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL erase) = 0;
+
+    // Fonts: WM_GETFONT (nullptr when the window has none), WM_SETFONT, GetObjectW of a font
+    // (FALSE when it cannot be read), CreateFontIndirectW (nullptr on failure).
+    virtual HFONT GetWindowFont(HWND hwnd) = 0;
+    virtual void SetWindowFont(HWND hwnd, HFONT font, BOOL redraw) = 0;
+    virtual BOOL GetFontDescription(HFONT font, AfxLogFont* description) = 0;
+    virtual HFONT CreateFontIndirect(const AfxLogFont& description) = 0;
+    // The width and height in pixels of text drawn in font on the window: GetDC, SelectObject,
+    // GetTextExtentPoint32W, the previous font selected back, ReleaseDC.
+    virtual AfxSize GetTextExtent(HWND hwnd, HFONT font, const CString& text) = 0;
+    // GetStockObject (fonts and brushes); nullptr when the system has none. DeleteObject of a
+    // font, brush or bitmap the program made.
+    virtual HGDIOBJ GetStockObject(int index) = 0;
+    virtual BOOL DeleteObject(HGDIOBJ object) = 0;
+
+    // Device contexts of painting and of control-colour requests: SetTextColor, SetBkMode (each
+    // returns the previous value), FillRect.
+    virtual COLORREF SetTextColor(HDC dc, COLORREF color) = 0;
+    virtual int SetBkMode(HDC dc, int mode) = 0;
+    virtual void FillRect(HDC dc, const AfxRect& rect, HBRUSH brush) = 0;
+    // LoadBitmapW of the application's bitmap resource (nullptr when missing); CreatePatternBrush.
+    virtual HBITMAP LoadBitmap(UINT resourceId) = 0;
+    virtual HBRUSH CreatePatternBrush(HBITMAP bitmap) = 0;
+
+    // SetCursor: makes cursor the pointer's shape; returns the previous one.
+    virtual HCURSOR SetCursor(HCURSOR cursor) = 0;
+    // GetMessagePos: the pointer's screen position with the current message, x in the low and y
+    // in the high 16 bits.
+    virtual std::uint32_t GetMessagePos() = 0;
+
+    // Tooltip controls (CToolTipCtrl::Create, TTM_ADDTOOL, TTM_UPDATETIPTEXT, TTM_RELAYEVENT).
+    // A tooltip is destroyed with DestroyWindow, or with its parent.
+    virtual HWND CreateToolTip(HWND parent, std::uint32_t style) = 0;
+    virtual BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) = 0;
+    virtual void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) = 0;
+    virtual void RelayToolTipEvent(HWND tip, const AfxMsg& msg) = 0;
 };

@@ -10,6 +10,8 @@ packages=(
     # the Linux program
     qt6-base-dev libgl-dev fonts-liberation
     libsmbclient-dev
+    # opening web and mail links: xdg-open, and xdg-mime for the web handler
+    xdg-utils
     # tests: a display, screenshots, DNS and a domain controller on loopback, tracing
     xvfb xauth x11-utils imagemagick dnsmasq-base strace
     # the Windows program and its tests

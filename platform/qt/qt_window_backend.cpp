@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QEventLoop>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -21,6 +22,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStyle>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -87,7 +89,58 @@ QFont DialogFont(int pixelSize)
     return font;
 }
 
+QColor ColorFrom(COLORREF c)
+{
+    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+}
+
+COLORREF ColorRefFrom(const QColor& c)
+{
+    return RGB(c.red(), c.green(), c.blue());
+}
+
+CString FaceName(const AfxLogFont& lf)
+{
+    size_t n = 0;
+    while (n < 32 && lf.lfFaceName[n] != u'\0')
+        ++n;
+    return CString(lf.lfFaceName, n);
+}
+
+AfxLogFont Describe(const char16_t* face, int pixelSize)
+{
+    AfxLogFont lf;
+    lf.lfHeight = -pixelSize;
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    for (int i = 0; face[i] != u'\0' && i < 31; ++i)
+        lf.lfFaceName[i] = face[i];
+    return lf;
+}
+
+AfxRect RectFrom(const QRect& r)
+{
+    return { r.left(), r.top(), r.left() + r.width(), r.top() + r.height() };
+}
+
 } // namespace
+
+// What a GDI handle of this layer stands for.
+struct QtWindowBackend::GdiObject {
+    enum Kind { Font, Bitmap, PatternBrush, HollowBrush, SystemBrush } kind = Font;
+    bool stock = false;
+    AfxLogFont description;
+    QFont font;
+    QPixmap pixmap;
+};
+
+// A device context: the painter of a paint handler (none for a colour request), and the text
+// colour and background mode set on it.
+struct QtWindowBackend::Dc {
+    QPainter* painter = nullptr;
+    COLORREF text = 0;
+    int bkMode = OPAQUE;
+};
 
 struct QtWindowBackend::Window {
     HWND hwnd = nullptr;
@@ -104,6 +157,52 @@ struct QtWindowBackend::Window {
     int result = 0;
     bool ended = false;
     std::map<UINT_PTR, std::unique_ptr<QTimer>> timers;
+    HFONT font = nullptr;
+    bool isToolTip = false;
+    QString tipText; // a tooltip's text for its owner
+};
+
+// A static text control. Before drawing it asks its parent for its colours
+// (WM_CTLCOLORSTATIC), and it reports the pointer and, with SS_NOTIFY, clicks.
+class QtWindowBackend::StaticLabel : public QLabel {
+public:
+    StaticLabel(QtWindowBackend& backend, const QString& text, QWidget* parent) : QLabel(text, parent), m_backend(backend)
+    {
+        setMouseTracking(true);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        if (HWND h = m_backend.Handle(this))
+            m_backend.PaintStatic(h, this);
+        else
+            QLabel::paintEvent(e);
+    }
+    void mouseMoveEvent(QMouseEvent* e) override
+    {
+        if (HWND h = m_backend.Handle(this))
+            m_backend.StaticMouseMove(h, this, e->position().toPoint());
+        QLabel::mouseMoveEvent(e);
+    }
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        if (HWND h = m_backend.Handle(this); h != nullptr && e->button() == Qt::LeftButton)
+            m_backend.PreTranslateMouse(h, WM_LBUTTONDOWN, e->position().toPoint());
+        QLabel::mousePressEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (HWND h = m_backend.Handle(this); h != nullptr && e->button() == Qt::LeftButton) {
+            const QPoint pos = e->position().toPoint();
+            if (!m_backend.PreTranslateMouse(h, WM_LBUTTONUP, pos))
+                m_backend.StaticClicked(h, pos, rect().contains(pos));
+        }
+        QLabel::mouseReleaseEvent(e);
+    }
+
+private:
+    QtWindowBackend& m_backend;
 };
 
 // The dialog's top-level window: closing it is a system command, and painting and the context
@@ -154,6 +253,26 @@ QtWindowBackend::QtWindowBackend(int& argc, char** argv)
     m_baseUnits = AfxBaseUnitsFromFont(fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")),
                                        fm.height());
     qApp->installEventFilter(this);
+
+    auto font = [this](const char16_t* face) {
+        auto o = std::make_unique<GdiObject>();
+        o->kind = GdiObject::Font;
+        o->stock = true;
+        o->description = Describe(face, m_fontPixelSize);
+        o->font = FontFor(o->description);
+        return static_cast<HFONT>(NewObject(std::move(o)));
+    };
+    auto brush = [this](GdiObject::Kind kind) {
+        auto o = std::make_unique<GdiObject>();
+        o->kind = kind;
+        o->stock = true;
+        return static_cast<HBRUSH>(NewObject(std::move(o)));
+    };
+    m_dialogFont = font(u"MS Shell Dlg");
+    m_stock[DEFAULT_GUI_FONT] = font(u"MS Shell Dlg");
+    m_stock[ANSI_VAR_FONT] = font(u"MS Sans Serif");
+    m_stock[NULL_BRUSH] = brush(GdiObject::HollowBrush);
+    m_systemBrush = brush(GdiObject::SystemBrush);
 }
 
 QtWindowBackend::~QtWindowBackend()
@@ -293,7 +412,7 @@ QWidget* QtWindowBackend::CreateControl(const ControlTemplate& c, QWidget* dialo
             picture->setPixmap(PixmapFromResource(c.imageId));
             widget = picture;
         } else {
-            auto* label = new QLabel(text, dialog);
+            auto* label = new StaticLabel(*this, text, dialog);
             label->setTextFormat(Qt::PlainText);
             Qt::Alignment align = Qt::AlignTop | Qt::AlignLeft;
             if (staticType == SsRight || (c.exStyle & ExRight) != 0)
@@ -383,6 +502,7 @@ HWND QtWindowBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
         control->cls = c.cls;
         control->style = c.style;
         control->widget = widget;
+        control->font = m_dialogFont;
         m_windows[ch] = std::move(control);
         d->children.push_back(ch);
 
@@ -467,6 +587,12 @@ void QtWindowBackend::Destroy(HWND hwnd)
         w->widget->hide();
         w->widget->deleteLater();
     }
+    if (Window* p = Find(w->parent)) {
+        if (w->isToolTip && p->widget)
+            p->widget->setToolTip(QString());
+        auto& siblings = p->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
+    }
     m_windows.erase(hwnd);
 }
 
@@ -494,6 +620,14 @@ LRESULT QtWindowBackend::DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     Window* w = Find(hwnd);
     if (w == nullptr || !w->isDialog)
         return 0;
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
+        // The system's colours: the window text colour on the dialog's own background.
+        if (Dc* dc = FindDc(reinterpret_cast<HDC>(wParam))) {
+            dc->text = ColorRefFrom(w->widget ? w->widget->palette().color(QPalette::WindowText) : QColor(Qt::black));
+            dc->bkMode = OPAQUE;
+        }
+        return reinterpret_cast<LRESULT>(m_systemBrush);
+    }
     switch (message) {
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
@@ -866,25 +1000,27 @@ HDC QtWindowBackend::BeginPaint(HWND hwnd)
     QWidget* widget = Widget(hwnd);
     if (widget == nullptr || !widget->isVisible())
         return nullptr;
-    m_painters.push_back(new QPainter(widget));
-    return reinterpret_cast<HDC>(m_painters.back());
+    auto dc = std::make_unique<Dc>();
+    dc->painter = new QPainter(widget);
+    m_dcs.push_back(std::move(dc));
+    return reinterpret_cast<HDC>(m_dcs.back().get());
 }
 
 void QtWindowBackend::EndPaint(HWND, HDC dc)
 {
-    auto* painter = reinterpret_cast<QPainter*>(dc);
-    auto it = std::find(m_painters.begin(), m_painters.end(), painter);
-    if (it == m_painters.end())
+    auto it = std::find_if(m_dcs.begin(), m_dcs.end(), [dc](const auto& d) { return reinterpret_cast<HDC>(d.get()) == dc; });
+    if (it == m_dcs.end())
         return;
-    m_painters.erase(it);
-    delete painter;
+    delete (*it)->painter;
+    m_dcs.erase(it);
 }
 
 void QtWindowBackend::DrawIcon(HDC dc, int x, int y, HICON icon)
 {
-    auto* painter = reinterpret_cast<QPainter*>(dc);
+    Dc* d = FindDc(dc);
+    QPainter* painter = d != nullptr ? d->painter : nullptr;
     const auto index = reinterpret_cast<std::uintptr_t>(icon);
-    if (std::find(m_painters.begin(), m_painters.end(), painter) == m_painters.end() || index < 1 || index > m_icons.size())
+    if (painter == nullptr || index < 1 || index > m_icons.size())
         return;
     const int size = GetSystemMetrics(SM_CXICON);
     painter->drawPixmap(x, y, m_icons[index - 1]->pixmap(size, size));
@@ -946,4 +1082,375 @@ CString QtWindowBackend::GetListItemText(HWND list, int index)
     if (widget == nullptr || index < 0 || index >= widget->count())
         return CString();
     return FromQString(widget->item(index)->text());
+}
+
+// -- Hyperlinks and the About box ------------------------------------------------------------
+
+HGDIOBJ QtWindowBackend::NewObject(std::unique_ptr<GdiObject> object)
+{
+    HGDIOBJ h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    m_nextObject += 0x10;
+    m_objects[h] = std::move(object);
+    return h;
+}
+
+QtWindowBackend::GdiObject* QtWindowBackend::FindObject(HGDIOBJ object) const
+{
+    auto it = m_objects.find(object);
+    return it == m_objects.end() ? nullptr : it->second.get();
+}
+
+QtWindowBackend::Dc* QtWindowBackend::FindDc(HDC dc) const
+{
+    for (const auto& d : m_dcs) {
+        if (reinterpret_cast<HDC>(d.get()) == dc)
+            return d.get();
+    }
+    return nullptr;
+}
+
+QFont QtWindowBackend::FontFor(const AfxLogFont& lf) const
+{
+    // The dialog faces of Windows have a stand-in here; other faces are asked of fontconfig.
+    const CString face = FaceName(lf);
+    const int pixels = lf.lfHeight < 0 ? -lf.lfHeight : (lf.lfHeight > 0 ? lf.lfHeight : m_fontPixelSize);
+    QFont font = DialogFont(pixels);
+    if (!face.empty() && face != u"MS Shell Dlg" && face != u"MS Shell Dlg 2" && face != u"MS Sans Serif")
+        font.setFamily(ToQString(face));
+    if (lf.lfWeight > 0)
+        font.setWeight(static_cast<QFont::Weight>(std::clamp(static_cast<int>(lf.lfWeight), 100, 900)));
+    font.setItalic(lf.lfItalic != 0);
+    font.setUnderline(lf.lfUnderline != 0);
+    font.setStrikeOut(lf.lfStrikeOut != 0);
+    return font;
+}
+
+HCURSOR QtWindowBackend::CreateHandCursor()
+{
+    HCURSOR h = reinterpret_cast<HCURSOR>(m_nextObject);
+    m_nextObject += 0x10;
+    m_cursors[h] = std::make_unique<QCursor>(Qt::PointingHandCursor);
+    return h;
+}
+
+void QtWindowBackend::DestroyCursor(HCURSOR cursor)
+{
+    if (m_currentCursor == cursor)
+        m_currentCursor = nullptr;
+    m_cursors.erase(cursor);
+}
+
+void QtWindowBackend::Beep()
+{
+    QApplication::beep();
+}
+
+QString QtWindowBackend::ToolTipText(HWND control) const
+{
+    QWidget* w = Widget(control);
+    return w != nullptr ? w->toolTip() : QString();
+}
+
+bool QtWindowBackend::PreTranslateMouse(HWND target, UINT message, const QPoint& pos)
+{
+    AfxMsg msg{ target, message, 0, MAKELPARAM(pos.x(), pos.y()) };
+    for (Window* w = Find(target); w != nullptr; w = Find(w->parent)) {
+        if (w->events != nullptr && w->events->OnPreTranslateMessage(&msg))
+            return true;
+        if (w->isDialog)
+            break;
+    }
+    return false;
+}
+
+void QtWindowBackend::StaticMouseMove(HWND control, QWidget* label, const QPoint& pos)
+{
+    if (PreTranslateMouse(control, WM_MOUSEMOVE, pos))
+        return;
+    QPointer<QWidget> previous = m_cursorTarget;
+    m_cursorTarget = label;
+    const LRESULT taken = Send(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    m_cursorTarget = previous;
+    if (taken == 0 && Find(control) != nullptr)
+        label->unsetCursor(); // the class cursor, the arrow
+    if (Find(control) != nullptr)
+        Send(control, WM_MOUSEMOVE, 0, MAKELPARAM(pos.x(), pos.y()));
+}
+
+void QtWindowBackend::StaticClicked(HWND control, const QPoint&, bool inside)
+{
+    Window* w = Find(control);
+    if (w == nullptr || !inside || (w->style & SsNotify) == 0 || !w->widget || !w->widget->isEnabled())
+        return;
+    Notify(control, STN_CLICKED);
+}
+
+void QtWindowBackend::PaintStatic(HWND control, StaticLabel* label)
+{
+    Window* w = Find(control);
+    if (w == nullptr)
+        return;
+    auto request = std::make_unique<Dc>();
+    request->text = ColorRefFrom(label->palette().color(QPalette::WindowText));
+    Dc* dc = request.get();
+    m_dcs.push_back(std::move(request));
+    const LRESULT answer = Send(w->parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+    const Dc colours = *dc;
+    m_dcs.erase(std::find_if(m_dcs.begin(), m_dcs.end(), [dc](const auto& d) { return d.get() == dc; }));
+
+    QPainter painter(label);
+    // A brush the program made is laid behind the text; the hollow brush and the system's own
+    // leave the dialog's background, which is already there.
+    if (GdiObject* brush = FindObject(reinterpret_cast<HGDIOBJ>(answer)); brush != nullptr && brush->kind == GdiObject::PatternBrush)
+        painter.fillRect(label->rect(), QBrush(brush->pixmap));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ColorFrom(colours.text));
+    int flags = static_cast<int>(label->alignment()) | Qt::TextExpandTabs;
+    if (label->wordWrap())
+        flags |= Qt::TextWordWrap;
+    painter.setFont(label->font());
+    label->style()->drawItemText(&painter, label->contentsRect(), flags, palette, label->isEnabled(), label->text(),
+                                 QPalette::WindowText);
+}
+
+std::uint32_t QtWindowBackend::GetWindowStyle(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->style : 0;
+}
+
+void QtWindowBackend::SetWindowStyle(HWND hwnd, std::uint32_t style)
+{
+    if (Window* w = Find(hwnd))
+        w->style = style;
+}
+
+AfxRect QtWindowBackend::GetWindowRect(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr || !w->widget)
+        return {};
+    if (w->isDialog)
+        return RectFrom(w->widget->frameGeometry());
+    return RectFrom(QRect(w->widget->mapToGlobal(QPoint(0, 0)), w->widget->size()));
+}
+
+AfxPoint QtWindowBackend::ClientToScreen(HWND hwnd, AfxPoint pt)
+{
+    QWidget* widget = Widget(hwnd);
+    if (widget == nullptr)
+        return pt;
+    const QPoint g = widget->mapToGlobal(QPoint(pt.x, pt.y));
+    return { g.x(), g.y() };
+}
+
+AfxPoint QtWindowBackend::ScreenToClient(HWND hwnd, AfxPoint pt)
+{
+    QWidget* widget = Widget(hwnd);
+    if (widget == nullptr)
+        return pt;
+    const QPoint c = widget->mapFromGlobal(QPoint(pt.x, pt.y));
+    return { c.x(), c.y() };
+}
+
+BOOL QtWindowBackend::SetWindowPos(HWND hwnd, HWND, int x, int y, int cx, int cy, UINT flags)
+{
+    QWidget* widget = Widget(hwnd);
+    if (widget == nullptr)
+        return FALSE;
+    if ((flags & SWP_NOMOVE) == 0)
+        widget->move(x, y);
+    if ((flags & SWP_NOSIZE) == 0)
+        widget->resize(std::max(cx, 0), std::max(cy, 0));
+    return TRUE;
+}
+
+void QtWindowBackend::InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL)
+{
+    QWidget* widget = Widget(hwnd);
+    if (widget == nullptr)
+        return;
+    if (rect == nullptr)
+        widget->update();
+    else
+        widget->update(QRect(rect->left, rect->top, rect->Width(), rect->Height()));
+}
+
+HFONT QtWindowBackend::GetWindowFont(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->font : nullptr;
+}
+
+void QtWindowBackend::SetWindowFont(HWND hwnd, HFONT font, BOOL redraw)
+{
+    Window* w = Find(hwnd);
+    GdiObject* o = FindObject(font);
+    if (w == nullptr || !w->widget || o == nullptr || o->kind != GdiObject::Font)
+        return;
+    w->font = font;
+    w->widget->setFont(o->font);
+    if (redraw)
+        w->widget->update();
+}
+
+BOOL QtWindowBackend::GetFontDescription(HFONT font, AfxLogFont* description)
+{
+    GdiObject* o = FindObject(font);
+    if (o == nullptr || o->kind != GdiObject::Font)
+        return FALSE;
+    *description = o->description;
+    return TRUE;
+}
+
+HFONT QtWindowBackend::CreateFontIndirect(const AfxLogFont& description)
+{
+    auto o = std::make_unique<GdiObject>();
+    o->kind = GdiObject::Font;
+    o->description = description;
+    o->font = FontFor(description);
+    return static_cast<HFONT>(NewObject(std::move(o)));
+}
+
+AfxSize QtWindowBackend::GetTextExtent(HWND hwnd, HFONT font, const CString& text)
+{
+    GdiObject* o = FindObject(font);
+    QFont f;
+    if (o != nullptr && o->kind == GdiObject::Font)
+        f = o->font;
+    else if (QWidget* widget = Widget(hwnd))
+        f = widget->font();
+    const QFontMetrics fm(f);
+    return { fm.horizontalAdvance(ToQString(text)), fm.height() };
+}
+
+HGDIOBJ QtWindowBackend::GetStockObject(int index)
+{
+    auto it = m_stock.find(index);
+    return it != m_stock.end() ? it->second : nullptr;
+}
+
+BOOL QtWindowBackend::DeleteObject(HGDIOBJ object)
+{
+    auto it = m_objects.find(object);
+    if (it == m_objects.end() || it->second->stock)
+        return FALSE;
+    m_objects.erase(it);
+    return TRUE;
+}
+
+COLORREF QtWindowBackend::SetTextColor(HDC dc, COLORREF color)
+{
+    Dc* d = FindDc(dc);
+    if (d == nullptr)
+        return 0;
+    const COLORREF old = d->text;
+    d->text = color;
+    return old;
+}
+
+int QtWindowBackend::SetBkMode(HDC dc, int mode)
+{
+    Dc* d = FindDc(dc);
+    if (d == nullptr)
+        return 0;
+    const int old = d->bkMode;
+    d->bkMode = mode;
+    return old;
+}
+
+void QtWindowBackend::FillRect(HDC dc, const AfxRect& rect, HBRUSH brush)
+{
+    Dc* d = FindDc(dc);
+    GdiObject* o = FindObject(brush);
+    if (d == nullptr || d->painter == nullptr || o == nullptr)
+        return;
+    const QRect r(rect.left, rect.top, rect.Width(), rect.Height());
+    if (o->kind == GdiObject::PatternBrush)
+        d->painter->fillRect(r, QBrush(o->pixmap)); // tiled from the client area's top-left corner
+    else if (o->kind == GdiObject::SystemBrush)
+        d->painter->fillRect(r, QApplication::palette().color(QPalette::Window));
+}
+
+HBITMAP QtWindowBackend::LoadBitmap(UINT resourceId)
+{
+    QPixmap pixmap = PixmapFromResource(resourceId);
+    if (pixmap.isNull())
+        return nullptr;
+    auto o = std::make_unique<GdiObject>();
+    o->kind = GdiObject::Bitmap;
+    o->pixmap = std::move(pixmap);
+    return static_cast<HBITMAP>(NewObject(std::move(o)));
+}
+
+HBRUSH QtWindowBackend::CreatePatternBrush(HBITMAP bitmap)
+{
+    GdiObject* b = FindObject(bitmap);
+    if (b == nullptr || b->kind != GdiObject::Bitmap)
+        return nullptr;
+    auto o = std::make_unique<GdiObject>();
+    o->kind = GdiObject::PatternBrush;
+    o->pixmap = b->pixmap;
+    return static_cast<HBRUSH>(NewObject(std::move(o)));
+}
+
+HCURSOR QtWindowBackend::SetCursor(HCURSOR cursor)
+{
+    const HCURSOR previous = m_currentCursor;
+    auto it = m_cursors.find(cursor);
+    m_currentCursor = it != m_cursors.end() ? cursor : nullptr;
+    // The shape goes to the control whose WM_SETCURSOR asked for it.
+    if (m_cursorTarget) {
+        if (it != m_cursors.end())
+            m_cursorTarget->setCursor(*it->second);
+        else
+            m_cursorTarget->unsetCursor();
+    }
+    return previous;
+}
+
+std::uint32_t QtWindowBackend::GetMessagePos()
+{
+    // Asked while the message is handled, the pointer's position now is the message's.
+    const QPoint p = QCursor::pos();
+    return static_cast<std::uint32_t>(static_cast<unsigned short>(p.x())) |
+           (static_cast<std::uint32_t>(static_cast<unsigned short>(p.y())) << 16);
+}
+
+HWND QtWindowBackend::CreateToolTip(HWND parent, std::uint32_t style)
+{
+    Window* p = Find(parent);
+    if (p == nullptr)
+        return nullptr;
+    HWND h = NewHandle();
+    auto tip = std::make_unique<Window>();
+    tip->hwnd = h;
+    tip->parent = parent;
+    tip->isToolTip = true;
+    tip->style = style;
+    m_windows[h] = std::move(tip);
+    p->children.push_back(h);
+    return h;
+}
+
+BOOL QtWindowBackend::AddTool(HWND tip, HWND owner, UINT_PTR, const CString& text, const AfxRect&)
+{
+    // Qt shows a widget's tooltip while the pointer rests on it: the tool covers the owner.
+    Window* t = Find(tip);
+    QWidget* widget = Widget(owner);
+    if (t == nullptr || !t->isToolTip || widget == nullptr)
+        return FALSE;
+    t->tipText = ToQString(text);
+    widget->setToolTip(t->tipText);
+    return TRUE;
+}
+
+void QtWindowBackend::UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text)
+{
+    AddTool(tip, owner, toolId, text, AfxRect{});
+}
+
+void QtWindowBackend::RelayToolTipEvent(HWND, const AfxMsg&)
+{
+    // Qt's tooltips watch the pointer themselves.
 }

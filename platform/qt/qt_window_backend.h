@@ -14,6 +14,7 @@
 #include "framework/window_backend.h"
 
 class QApplication;
+class QCursor;
 class QEventLoop;
 class QIcon;
 class QMenu;
@@ -43,6 +44,14 @@ public:
     std::vector<MenuItem> SystemMenuItems(HWND hwnd) const;
     // Opens the stand-in system menu at the given point of the window (right click, Alt+Space).
     void PopupSystemMenu(HWND hwnd, const QPoint& at);
+    // The pointing-hand cursor as a cursor handle of this layer (released with DestroyCursor),
+    // and the desktop's bell: what the Linux shell service hands out for the hand pointer and
+    // the exclamation sound.
+    HCURSOR CreateHandCursor();
+    void DestroyCursor(HCURSOR cursor);
+    void Beep();
+    // The tooltip text a control shows, as its tools set it.
+    QString ToolTipText(HWND control) const;
 
     // -- IWindowBackend ------------------------------------------------------------------------
     void InitCommonControls(std::uint32_t structSize, std::uint32_t classes) override;
@@ -86,13 +95,43 @@ public:
     int GetListNextItem(HWND list, int start, UINT flags) override;
     CString GetListItemText(HWND list, int index) override;
 
+    std::uint32_t GetWindowStyle(HWND hwnd) override;
+    void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
+    AfxRect GetWindowRect(HWND hwnd) override;
+    AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) override;
+    AfxPoint ScreenToClient(HWND hwnd, AfxPoint pt) override;
+    BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) override;
+    void InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL erase) override;
+    HFONT GetWindowFont(HWND hwnd) override;
+    void SetWindowFont(HWND hwnd, HFONT font, BOOL redraw) override;
+    BOOL GetFontDescription(HFONT font, AfxLogFont* description) override;
+    HFONT CreateFontIndirect(const AfxLogFont& description) override;
+    AfxSize GetTextExtent(HWND hwnd, HFONT font, const CString& text) override;
+    HGDIOBJ GetStockObject(int index) override;
+    BOOL DeleteObject(HGDIOBJ object) override;
+    COLORREF SetTextColor(HDC dc, COLORREF color) override;
+    int SetBkMode(HDC dc, int mode) override;
+    void FillRect(HDC dc, const AfxRect& rect, HBRUSH brush) override;
+    HBITMAP LoadBitmap(UINT resourceId) override;
+    HBRUSH CreatePatternBrush(HBITMAP bitmap) override;
+    HCURSOR SetCursor(HCURSOR cursor) override;
+    std::uint32_t GetMessagePos() override;
+    HWND CreateToolTip(HWND parent, std::uint32_t style) override;
+    BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
+    void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;
+    void RelayToolTipEvent(HWND tip, const AfxMsg& msg) override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Window;
+    struct GdiObject;
+    struct Dc;
     class DialogWidget;
+    class StaticLabel;
     friend class DialogWidget;
+    friend class StaticLabel;
 
     Window* Find(HWND hwnd) const;
     Window* FindByWidget(const QObject* object) const;
@@ -104,6 +143,16 @@ private:
     // Offers a key to the pre-translation chain; true when it was taken.
     bool PreTranslateKey(HWND target, UINT vk);
     void Destroy(HWND hwnd);
+    // Offers a mouse message of a control to the pre-translation chain; true when it was taken.
+    bool PreTranslateMouse(HWND target, UINT message, const QPoint& pos);
+    // A static text's mouse moves, clicks and painting.
+    void StaticMouseMove(HWND control, QWidget* label, const QPoint& pos);
+    void StaticClicked(HWND control, const QPoint& pos, bool inside);
+    void PaintStatic(HWND control, StaticLabel* label);
+    HGDIOBJ NewObject(std::unique_ptr<GdiObject> object);
+    GdiObject* FindObject(HGDIOBJ object) const;
+    Dc* FindDc(HDC dc) const;
+    QFont FontFor(const AfxLogFont& lf) const;
 
     std::unique_ptr<QApplication> m_ownedApp;
     std::map<HWND, std::unique_ptr<Window>> m_windows;
@@ -111,5 +160,13 @@ private:
     std::uintptr_t m_nextHandle = 0x1000;
     DialogBaseUnits m_baseUnits{ 6, 13 };
     int m_fontPixelSize = 11;
-    std::vector<QPainter*> m_painters;
+    std::vector<std::unique_ptr<Dc>> m_dcs;
+    std::map<HGDIOBJ, std::unique_ptr<GdiObject>> m_objects;
+    std::map<int, HGDIOBJ> m_stock;
+    HFONT m_dialogFont = nullptr;
+    HBRUSH m_systemBrush = nullptr;
+    std::uintptr_t m_nextObject = 0x40000;
+    std::map<HCURSOR, std::unique_ptr<QCursor>> m_cursors;
+    HCURSOR m_currentCursor = nullptr;
+    QPointer<QWidget> m_cursorTarget; // the control whose WM_SETCURSOR runs
 };

@@ -9,11 +9,12 @@
 #include "app/zeltor_dlg.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
+#include "tests/fakes/fake_shell.h"
 #include "tests/headless/headless_backend.h"
 
 class HeadlessTest : public ::testing::Test {
 protected:
-    HeadlessTest() : services{ directory, network, counters }
+    HeadlessTest() : services{ directory, network, counters, shell }
     {
         app.m_pBackend = &ui;
         app.m_strAppName = u"zeltor";
@@ -40,6 +41,7 @@ protected:
     FakeDirectoryService directory;
     FakeNetworkConnector network;
     FakeCounterSource counters;
+    FakeShellService shell;
     ZeltorServices services;
     std::unique_ptr<CZeltorDlg> dlg;
 };

@@ -6,7 +6,36 @@
 
 using namespace tpl_style;
 
-HeadlessBackend::HeadlessBackend() = default;
+namespace {
+
+AfxLogFont MakeFont(const char16_t* face, int height)
+{
+    AfxLogFont lf;
+    lf.lfHeight = height;
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    for (int i = 0; face[i] != u'\0' && i < 31; ++i)
+        lf.lfFaceName[i] = face[i];
+    return lf;
+}
+
+// Where the headless screen puts dialogs, and the size of their frame and caption.
+constexpr AfxPoint kDialogOrigin{ 200, 100 };
+constexpr int kFrame = 3;
+constexpr int kCaption = 26;
+
+} // namespace
+
+HeadlessBackend::HeadlessBackend()
+{
+    using K = GdiObject::Kind;
+    m_dialogFont = static_cast<HFONT>(NewSystemObject({ K::Font, MakeFont(u"MS Shell Dlg", -11) }));
+    m_stock[DEFAULT_GUI_FONT] = NewSystemObject({ K::Font, MakeFont(u"MS Shell Dlg", -11) });
+    m_stock[ANSI_VAR_FONT] = NewSystemObject({ K::Font, MakeFont(u"MS Sans Serif", -11) });
+    m_stock[NULL_BRUSH] = NewSystemObject({ K::Brush, {} });
+    systemBrush = static_cast<HBRUSH>(NewSystemObject({ K::Brush, {} }));
+}
+
 HeadlessBackend::~HeadlessBackend() = default;
 
 HeadlessBackend::Window* HeadlessBackend::Find(HWND hwnd)
@@ -41,6 +70,9 @@ void HeadlessBackend::Click(HWND control)
 {
     Window* w = Find(control);
     if (w == nullptr || !w->enabled)
+        return;
+    // A static text tells its parent of clicks only with SS_NOTIFY (STN_CLICKED).
+    if (w->cls == ControlClass::Static && (w->style & SsNotify) == 0)
         return;
     if (w->cls == ControlClass::Button && (w->style & BsTypeMask) == BsAutoCheckBox)
         w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
@@ -142,6 +174,13 @@ HWND HeadlessBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
     d->exStyle = tpl.exStyle;
     d->events = events;
     d->client = { 0, 0, tpl.cx * 3 / 2, tpl.cy * 2 };
+    d->borderX = kFrame;
+    d->borderTop = kCaption;
+    d->borderBottom = kFrame;
+    d->window = { kDialogOrigin.x, kDialogOrigin.y, kDialogOrigin.x + d->client.right + 2 * kFrame,
+                  kDialogOrigin.y + d->client.bottom + kCaption + kFrame };
+    d->font = m_dialogFont;
+    const AfxPoint origin = ClientOrigin(d);
     for (const ControlTemplate& c : tpl.controls) {
         HWND h = NewWindow();
         Window* w = Find(h);
@@ -152,6 +191,13 @@ HWND HeadlessBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
         w->exStyle = c.exStyle;
         w->text = c.text;
         w->enabled = (c.style & Disabled) == 0;
+        const int border = (c.style & Border) != 0 ? 1 : 0;
+        w->borderX = w->borderTop = w->borderBottom = border;
+        const int left = origin.x + c.x * 3 / 2;
+        const int top = origin.y + c.y * 2;
+        w->window = { left, top, left + c.cx * 3 / 2, top + c.cy * 2 };
+        w->client = { 0, 0, w->window.Width() - 2 * border, w->window.Height() - 2 * border };
+        w->font = controlsHaveFont ? m_dialogFont : nullptr;
         d->children.push_back(h);
     }
     if (Send(dlg, WM_INITDIALOG, 0, 0) != 0) {
@@ -206,6 +252,10 @@ void HeadlessBackend::Destroy(HWND hwnd)
         it = it->first.first == hwnd ? m_timers.erase(it) : std::next(it);
     if (m_focus == hwnd)
         m_focus = nullptr;
+    if (Window* p = Find(w->parent)) {
+        auto& siblings = p->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
+    }
     m_windows.erase(hwnd);
 }
 
@@ -236,6 +286,12 @@ LRESULT HeadlessBackend::DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
         w->iconic = true;
         return 0;
+    }
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
+        // The system's colours: window text on the dialog's face colour.
+        SetTextColor(reinterpret_cast<HDC>(wParam), 0);
+        SetBkMode(reinterpret_cast<HDC>(wParam), OPAQUE);
+        return reinterpret_cast<LRESULT>(systemBrush);
     }
     if (message == WM_CLOSE && w->isDialog) {
         HWND cancel = GetDlgItem(hwnd, IDCANCEL);
@@ -475,4 +531,301 @@ CString HeadlessBackend::GetListItemText(HWND list, int index)
     if (w == nullptr || index < 0 || index >= static_cast<int>(w->items.size()))
         return CString();
     return w->items[static_cast<size_t>(index)];
+}
+
+// -- Hyperlinks and the About box -------------------------------------------------------------
+
+HGDIOBJ HeadlessBackend::NewObject(GdiObject object)
+{
+    HGDIOBJ h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    m_nextObject += 0x10;
+    m_objects[h] = object;
+    return h;
+}
+
+HGDIOBJ HeadlessBackend::NewSystemObject(GdiObject object)
+{
+    HGDIOBJ h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    m_nextObject += 0x10;
+    m_systemObjects[h] = object;
+    return h;
+}
+
+const HeadlessBackend::GdiObject* HeadlessBackend::FindObject(HGDIOBJ object) const
+{
+    if (auto it = m_objects.find(object); it != m_objects.end())
+        return &it->second;
+    if (auto it = m_systemObjects.find(object); it != m_systemObjects.end())
+        return &it->second;
+    return nullptr;
+}
+
+const AfxLogFont* HeadlessBackend::FontDescription(HFONT font) const
+{
+    const GdiObject* o = FindObject(font);
+    return o != nullptr && o->kind == GdiObject::Font ? &o->font : nullptr;
+}
+
+AfxPoint HeadlessBackend::ClientOrigin(const Window* w) const
+{
+    return { w->window.left + w->borderX, w->window.top + w->borderTop };
+}
+
+void HeadlessBackend::MouseMove(HWND control, AfxPoint client)
+{
+    Window* w = Find(control);
+    if (w == nullptr)
+        return;
+    pointer = ClientToScreen(control, client);
+    AfxMsg msg{ control, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y) };
+    for (HWND h = control; h != nullptr;) {
+        Window* p = Find(h);
+        if (p == nullptr)
+            break;
+        if (p->events != nullptr && p->events->OnPreTranslateMessage(&msg))
+            return;
+        if (p->isDialog)
+            break;
+        h = p->parent;
+    }
+    if (Send(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)) == 0)
+        currentCursor = nullptr; // the class cursor, the arrow
+    Send(control, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
+}
+
+HeadlessBackend::CtlColorAnswer HeadlessBackend::RequestCtlColor(HWND control)
+{
+    Window* w = Find(control);
+    if (w == nullptr)
+        return { nullptr, 0, 0 };
+    HDC dc = reinterpret_cast<HDC>(m_nextObject);
+    m_nextObject += 0x10;
+    m_dcs[dc] = DcState{};
+    UINT message = WM_CTLCOLORSTATIC;
+    if (w->cls == ControlClass::Button)
+        message = WM_CTLCOLORMSGBOX + CTLCOLOR_BTN;
+    else if (w->cls == ControlClass::Edit)
+        message = WM_CTLCOLORMSGBOX + CTLCOLOR_EDIT;
+    const LRESULT brush = Send(w->parent, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+    const DcState state = m_dcs[dc];
+    m_dcs.erase(dc);
+    return { reinterpret_cast<HBRUSH>(brush), state.text, state.bkMode };
+}
+
+std::vector<HeadlessBackend::Window*> HeadlessBackend::ToolTipsOf(HWND owner)
+{
+    std::vector<Window*> out;
+    for (auto& [h, w] : m_windows) {
+        if (w->isToolTip && w->parent == owner)
+            out.push_back(w.get());
+    }
+    return out;
+}
+
+std::uint32_t HeadlessBackend::GetWindowStyle(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->style : 0;
+}
+
+void HeadlessBackend::SetWindowStyle(HWND hwnd, std::uint32_t style)
+{
+    if (Window* w = Find(hwnd))
+        w->style = style;
+}
+
+AfxRect HeadlessBackend::GetWindowRect(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->window : AfxRect{};
+}
+
+AfxPoint HeadlessBackend::ClientToScreen(HWND hwnd, AfxPoint pt)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return pt;
+    const AfxPoint o = ClientOrigin(w);
+    return { pt.x + o.x, pt.y + o.y };
+}
+
+AfxPoint HeadlessBackend::ScreenToClient(HWND hwnd, AfxPoint pt)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return pt;
+    const AfxPoint o = ClientOrigin(w);
+    return { pt.x - o.x, pt.y - o.y };
+}
+
+BOOL HeadlessBackend::SetWindowPos(HWND hwnd, HWND, int x, int y, int cx, int cy, UINT flags)
+{
+    Window* w = Find(hwnd);
+    if (w == nullptr)
+        return FALSE;
+    AfxPoint origin{ 0, 0 };
+    if (Window* p = Find(w->parent); p != nullptr && !w->isDialog)
+        origin = ClientOrigin(p);
+    AfxRect r = w->window;
+    if ((flags & SWP_NOMOVE) == 0)
+        r = { origin.x + x, origin.y + y, origin.x + x + r.Width(), origin.y + y + r.Height() };
+    if ((flags & SWP_NOSIZE) == 0) {
+        r.right = r.left + cx;
+        r.bottom = r.top + cy;
+    }
+    w->window = r;
+    w->client = { 0, 0, r.Width() - 2 * w->borderX, r.Height() - w->borderTop - w->borderBottom };
+    w->moves.push_back({ r.left - origin.x, r.top - origin.y, r.right - origin.x, r.bottom - origin.y });
+    return TRUE;
+}
+
+void HeadlessBackend::InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL erase)
+{
+    if (Window* w = Find(hwnd))
+        w->invalidations.push_back({ rect == nullptr, rect != nullptr ? *rect : w->client, erase });
+}
+
+HFONT HeadlessBackend::GetWindowFont(HWND hwnd)
+{
+    Window* w = Find(hwnd);
+    return w != nullptr ? w->font : nullptr;
+}
+
+void HeadlessBackend::SetWindowFont(HWND hwnd, HFONT font, BOOL)
+{
+    if (Window* w = Find(hwnd)) {
+        w->font = font;
+        w->fontsSet.push_back(font);
+    }
+}
+
+BOOL HeadlessBackend::GetFontDescription(HFONT font, AfxLogFont* description)
+{
+    const AfxLogFont* lf = FontDescription(font);
+    if (lf == nullptr)
+        return FALSE;
+    *description = *lf;
+    return TRUE;
+}
+
+HFONT HeadlessBackend::CreateFontIndirect(const AfxLogFont& description)
+{
+    ++fontsCreated;
+    return static_cast<HFONT>(NewObject({ GdiObject::Font, description }));
+}
+
+AfxSize HeadlessBackend::GetTextExtent(HWND, HFONT font, const CString& text)
+{
+    extentFonts.push_back(font);
+    return { textCharWidth * text.GetLength(), textHeight };
+}
+
+HGDIOBJ HeadlessBackend::GetStockObject(int index)
+{
+    if (index == DEFAULT_GUI_FONT && !stockGuiFontAvailable)
+        return nullptr;
+    auto it = m_stock.find(index);
+    return it != m_stock.end() ? it->second : nullptr;
+}
+
+BOOL HeadlessBackend::DeleteObject(HGDIOBJ object)
+{
+    return m_objects.erase(object) != 0;
+}
+
+COLORREF HeadlessBackend::SetTextColor(HDC dc, COLORREF color)
+{
+    auto it = m_dcs.find(dc);
+    if (it == m_dcs.end())
+        return 0;
+    const COLORREF old = it->second.text;
+    it->second.text = color;
+    return old;
+}
+
+int HeadlessBackend::SetBkMode(HDC dc, int mode)
+{
+    auto it = m_dcs.find(dc);
+    if (it == m_dcs.end())
+        return 0;
+    const int old = it->second.bkMode;
+    it->second.bkMode = mode;
+    return old;
+}
+
+void HeadlessBackend::FillRect(HDC dc, const AfxRect& rect, HBRUSH brush)
+{
+    const GdiObject* o = FindObject(brush);
+    fills.push_back({ dc, rect, brush, o != nullptr ? o->bitmapId : 0 });
+}
+
+HBITMAP HeadlessBackend::LoadBitmap(UINT resourceId)
+{
+    if (!bitmapsAvailable || AfxFindImageResource(resourceId).empty())
+        return nullptr;
+    GdiObject o{ GdiObject::Bitmap, {} };
+    o.bitmapId = resourceId;
+    return static_cast<HBITMAP>(NewObject(o));
+}
+
+HBRUSH HeadlessBackend::CreatePatternBrush(HBITMAP bitmap)
+{
+    const GdiObject* b = FindObject(bitmap);
+    if (b == nullptr || b->kind != GdiObject::Bitmap)
+        return nullptr;
+    GdiObject o{ GdiObject::Brush, {} };
+    o.bitmapId = b->bitmapId;
+    return static_cast<HBRUSH>(NewObject(o));
+}
+
+HCURSOR HeadlessBackend::SetCursor(HCURSOR cursor)
+{
+    const HCURSOR old = currentCursor;
+    currentCursor = cursor;
+    cursorsSet.push_back(cursor);
+    return old;
+}
+
+std::uint32_t HeadlessBackend::GetMessagePos()
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned short>(pointer.x)) |
+           (static_cast<std::uint32_t>(static_cast<unsigned short>(pointer.y)) << 16);
+}
+
+HWND HeadlessBackend::CreateToolTip(HWND parent, std::uint32_t style)
+{
+    HWND h = NewWindow();
+    Window* w = Find(h);
+    w->isToolTip = true;
+    w->parent = parent;
+    w->style = style;
+    if (Window* p = Find(parent))
+        p->children.push_back(h);
+    return h;
+}
+
+BOOL HeadlessBackend::AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect)
+{
+    Window* w = Find(tip);
+    if (w == nullptr || !w->isToolTip)
+        return FALSE;
+    w->tools.push_back({ owner, toolId, text, rect });
+    return TRUE;
+}
+
+void HeadlessBackend::UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text)
+{
+    Window* w = Find(tip);
+    if (w == nullptr)
+        return;
+    for (Window::Tool& t : w->tools) {
+        if (t.owner == owner && t.id == toolId)
+            t.text = text;
+    }
+}
+
+void HeadlessBackend::RelayToolTipEvent(HWND tip, const AfxMsg&)
+{
+    if (Window* w = Find(tip))
+        ++w->relayed;
 }

@@ -32,6 +32,29 @@ public:
         std::vector<CString> items;
         std::set<int> selected;
         int textWrites = 0; // how often SetWindowText changed the text
+        // Placement: the window rectangle in screen coordinates and the border around the client
+        // area (1 pixel for WS_BORDER, the frame and caption for a dialog).
+        AfxRect window;
+        int borderX = 0, borderTop = 0, borderBottom = 0;
+        HFONT font = nullptr;
+        std::vector<HFONT> fontsSet; // every WM_SETFONT, in order
+        struct Invalidation {
+            bool whole;
+            AfxRect rect;
+            BOOL erase;
+        };
+        std::vector<Invalidation> invalidations;
+        std::vector<AfxRect> moves; // every SetWindowPos, as window rectangles in parent coordinates
+        // tooltips
+        bool isToolTip = false;
+        struct Tool {
+            HWND owner;
+            UINT_PTR id;
+            CString text;
+            AfxRect rect;
+        };
+        std::vector<Tool> tools;
+        int relayed = 0;
         bool modalRunning = false;
         int modalResult = 0;
         bool ended = false;
@@ -48,6 +71,20 @@ public:
         UINT flags;
         UINT_PTR id;
         CString text;
+    };
+
+    // What a control-colour request gave: the brush and what was set on the device context.
+    struct CtlColorAnswer {
+        HBRUSH brush;
+        COLORREF textColor;
+        int bkMode;
+    };
+
+    struct FillRecord {
+        HDC dc;
+        AfxRect rect;
+        HBRUSH brush;
+        UINT bitmapId; // of the pattern brush, 0 for another brush
     };
 
     HeadlessBackend();
@@ -79,6 +116,21 @@ public:
     void SelectListItem(HWND list, int index);
     void SetIconic(HWND hwnd, bool iconic, AfxRect client);
     void CloseBox(HWND dialog) { SystemCommand(dialog, SC_CLOSE); }
+    // The pointer moves to a point of the control (client coordinates): the move is offered to
+    // the pre-translation chain, then the control gets WM_SETCURSOR and WM_MOUSEMOVE.
+    void MouseMove(HWND control, AfxPoint client);
+    // The pointer moves to a screen point without any window being told (it left the control).
+    void MovePointerTo(AfxPoint screen) { pointer = screen; }
+    // Asks the control's parent for the control's colours, as the control does before drawing.
+    CtlColorAnswer RequestCtlColor(HWND control);
+    // Sends WM_PAINT, as a window that needs repainting gets it.
+    void Paint(HWND hwnd) { Send(hwnd, WM_PAINT, 0, 0); }
+    // The tooltip windows whose parent is owner.
+    std::vector<Window*> ToolTipsOf(HWND owner);
+    // A font's description, or nullptr for a handle that is not a live font.
+    const AfxLogFont* FontDescription(HFONT font) const;
+    bool IsLiveObject(HGDIOBJ object) const { return m_objects.count(object) != 0; }
+    int LiveObjectCount() const { return static_cast<int>(m_objects.size()); }
 
     std::vector<MessageBoxRecord> messageBoxes;
     std::vector<MenuItem> systemMenu;
@@ -89,6 +141,21 @@ public:
     int waitCursorCount = 0;
     std::uint32_t commonControlsClasses = 0;
     int systemIconSize = 32;
+
+    // Scripted answers.
+    bool controlsHaveFont = true;      // WM_GETFONT of a control gives the dialog's font
+    bool stockGuiFontAvailable = true; // GetStockObject(DEFAULT_GUI_FONT)
+    bool bitmapsAvailable = true;      // LoadBitmap finds the resources
+    int textCharWidth = 6;             // text extents: this many pixels a character ...
+    int textHeight = 13;               // ... and this high
+    AfxPoint pointer{ 0, 0 };          // the pointer's screen position (GetMessagePos)
+    // Records.
+    std::vector<HFONT> extentFonts; // the font of each GetTextExtent
+    std::vector<HCURSOR> cursorsSet;
+    HCURSOR currentCursor = nullptr;
+    std::vector<FillRecord> fills;
+    int fontsCreated = 0;
+    HBRUSH systemBrush = nullptr; // what the default handling of a colour request gives
 
     // -- IWindowBackend ------------------------------------------------------------------------
     void InitCommonControls(std::uint32_t structSize, std::uint32_t classes) override;
@@ -132,7 +199,47 @@ public:
     int GetListNextItem(HWND list, int start, UINT flags) override;
     CString GetListItemText(HWND list, int index) override;
 
+    std::uint32_t GetWindowStyle(HWND hwnd) override;
+    void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
+    AfxRect GetWindowRect(HWND hwnd) override;
+    AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) override;
+    AfxPoint ScreenToClient(HWND hwnd, AfxPoint pt) override;
+    BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) override;
+    void InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL erase) override;
+    HFONT GetWindowFont(HWND hwnd) override;
+    void SetWindowFont(HWND hwnd, HFONT font, BOOL redraw) override;
+    BOOL GetFontDescription(HFONT font, AfxLogFont* description) override;
+    HFONT CreateFontIndirect(const AfxLogFont& description) override;
+    AfxSize GetTextExtent(HWND hwnd, HFONT font, const CString& text) override;
+    HGDIOBJ GetStockObject(int index) override;
+    BOOL DeleteObject(HGDIOBJ object) override;
+    COLORREF SetTextColor(HDC dc, COLORREF color) override;
+    int SetBkMode(HDC dc, int mode) override;
+    void FillRect(HDC dc, const AfxRect& rect, HBRUSH brush) override;
+    HBITMAP LoadBitmap(UINT resourceId) override;
+    HBRUSH CreatePatternBrush(HBITMAP bitmap) override;
+    HCURSOR SetCursor(HCURSOR cursor) override;
+    std::uint32_t GetMessagePos() override;
+    HWND CreateToolTip(HWND parent, std::uint32_t style) override;
+    BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
+    void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;
+    void RelayToolTipEvent(HWND tip, const AfxMsg& msg) override;
+
 private:
+    struct GdiObject {
+        enum Kind { Font, Bitmap, Brush } kind;
+        AfxLogFont font;
+        UINT bitmapId = 0;
+    };
+    struct DcState {
+        COLORREF text = 0;
+        int bkMode = OPAQUE;
+    };
+    HGDIOBJ NewObject(GdiObject object);
+    HGDIOBJ NewSystemObject(GdiObject object);
+    const GdiObject* FindObject(HGDIOBJ object) const;
+    AfxPoint ClientOrigin(const Window* w) const;
+
     LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND NewWindow();
     void Destroy(HWND hwnd);
@@ -142,4 +249,10 @@ private:
     std::uintptr_t m_nextHandle = 0x100;
     HWND m_focus = nullptr;
     size_t m_nextScript = 0;
+    std::map<HGDIOBJ, GdiObject> m_objects; // what the program made and has not deleted
+    std::map<int, HGDIOBJ> m_stock;                // GetStockObject by index
+    std::map<HGDIOBJ, GdiObject> m_systemObjects;   // stock objects and the dialog font
+    std::map<HDC, DcState> m_dcs;
+    std::uintptr_t m_nextObject = 0x7000;
+    HFONT m_dialogFont = nullptr;
 };

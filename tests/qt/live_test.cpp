@@ -23,7 +23,7 @@ TEST_F(QtLiveTest, UpdateOnTheLocalMachineShowsItsCounters)
     ChildProcess lsass("lsass", 7);
     ASSERT_TRUE(lsass.Running());
     LinuxCounterSource source;
-    ZeltorServices live{ directory, network, source };
+    ZeltorServices live{ directory, network, source, shell };
     directory.computerName = CString::FromUtf8(LocalHostName());
 
     CZeltorDlg dlg(live);

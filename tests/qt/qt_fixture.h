@@ -17,18 +17,20 @@
 #include "platform/qt/qt_window_backend.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
+#include "tests/fakes/fake_shell.h"
 
 class QtDialogTest : public ::testing::Test {
 protected:
-    QtDialogTest() : ui(argc, argv), services{ directory, network, counters }
+    QtDialogTest() : ui(argc, argv), services{ directory, network, counters, shell }
     {
         app.m_pBackend = &ui;
     }
 
-    // Runs the main dialog modally; script runs once its window is shown.
-    int RunMainDialog(std::function<void(HWND)> script)
+    // Runs the main dialog modally (with the given services, else the scripted ones); script
+    // runs once its window is shown.
+    int RunMainDialog(std::function<void(HWND)> script, ZeltorServices* with = nullptr)
     {
-        CZeltorDlg dlg(services);
+        CZeltorDlg dlg(with != nullptr ? *with : services);
         app.m_pMainWnd = &dlg;
         QTimer::singleShot(0, [&] {
             HWND h = ui.FindDialog(u"Zeltor");
@@ -86,5 +88,6 @@ protected:
     FakeDirectoryService directory;
     FakeNetworkConnector network;
     FakeCounterSource counters;
+    FakeShellService shell;
     ZeltorServices services;
 };

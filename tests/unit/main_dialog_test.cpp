@@ -269,7 +269,7 @@ TEST_F(MainDialogTest, ApplicationDisconnectsAfterTheDialogEndsAndBeforeItIsDest
     } spy;
     spy.counters = &counters;
     spy.open = &openWhenCancelled;
-    ZeltorServices spied{ directory, spy, counters };
+    ZeltorServices spied{ directory, spy, counters, shell };
     CZeltorApp spiedApp(spied);
     EXPECT_EQ(AfxWinMain(spiedApp, ui, u"/usr/bin/zeltor"), 0);
     EXPECT_EQ(spiedApp.m_strAppName, u"zeltor");
