@@ -16,7 +16,7 @@ protected:
     // Types name into the Domain Controller field (and user into User name), clicks Update and
     // returns the text of the box that opens, closing it; empty when no box opened. autoUpdate
     // tells whether Auto Update was enabled afterwards.
-    QString UpdateWith(const QString& name, const QString& user, bool* autoUpdate = nullptr)
+    QString UpdateWith(ZeltorServices& with, const QString& name, const QString& user, bool* autoUpdate = nullptr)
     {
         QString boxText;
         QTimer poll;
@@ -27,7 +27,8 @@ protected:
                 box->button(QMessageBox::Ok)->click();
             }
         });
-        RunMainDialog([&](HWND h) {
+        RunMainDialog(
+            [&](HWND h) {
             auto* dc = Control<QLineEdit>(h, IDC_DC);
             dc->setText(name);
             Control<QLineEdit>(h, IDC_USERNAME)->setText(user);
@@ -41,7 +42,8 @@ protected:
             // The field holds what was typed, up to an edit field's 32,767 characters.
             EXPECT_EQ(dc->text(), name.left(32767));
             ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
-        });
+            },
+            &with);
         return boxText;
     }
 
@@ -71,12 +73,10 @@ protected:
 
 TEST_F(QtHostileInputTest, CounterQueryRefusesEveryHostileName)
 {
-    ZeltorServices real{ directory, network, source };
-    services.~ZeltorServices();
-    new (&services) ZeltorServices(real);
+    ZeltorServices real{ directory, network, source, shell };
     for (const QString& name : HostileNames()) {
         bool autoUpdate = true;
-        const QString text = UpdateWith(name, QString(), &autoUpdate);
+        const QString text = UpdateWith(real, name, QString(), &autoUpdate);
         if (name.isEmpty()) {
             // No name is the local machine, as for the system's counter library, but no counter
             // path with an empty machine part parses: the query has no counters to collect.
@@ -94,12 +94,10 @@ TEST_F(QtHostileInputTest, CounterQueryRefusesEveryHostileName)
 
 TEST_F(QtHostileInputTest, ConnectionRefusesEveryHostileNameWithASystemError)
 {
-    ZeltorServices real{ directory, smb, source };
-    services.~ZeltorServices();
-    new (&services) ZeltorServices(real);
+    ZeltorServices real{ directory, smb, source, shell };
     for (const QString& name : HostileNames()) {
         bool autoUpdate = true;
-        const QString text = UpdateWith(name, QStringLiteral("admin"), &autoUpdate);
+        const QString text = UpdateWith(real, name, QStringLiteral("admin"), &autoUpdate);
         EXPECT_FALSE(autoUpdate);
         EXPECT_TRUE(text.startsWith(QStringLiteral("Error:"))) << name.left(40).toStdString() << ": " << text.toStdString();
         // "Error:<code>\n<text>": a code the system has a text for.
