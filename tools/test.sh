@@ -15,7 +15,7 @@ ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 # UndefinedBehaviorSanitizer and leak checking.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELTOR_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900 -LE 'integration|wine|trace'
 
 # Every parser of outside input, fuzzed for a bounded time from its seed corpus.
