@@ -14,6 +14,7 @@ packages=(
     xdg-utils
     # tests: a display, screenshots, DNS and a domain controller on loopback, tracing
     xvfb xauth x11-utils imagemagick dnsmasq-base strace
+    samba samba-ad-dc samba-ad-provision winbind
     # the Windows program and its tests
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine
 )

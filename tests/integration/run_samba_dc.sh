@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Runs a Samba Active Directory domain controller for the integration tests: provisioned into a
+# fresh directory under /tmp and served on loopback only (interface lo: 127.0.0.1 and ::1).
+# Its DNS forwards nothing, and the services that would reach out on their own (NetBIOS and
+# WINS, dynamic DNS updates, the NTP signer) do not run, so it sends nothing off the machine;
+# it touches nothing outside its directory.
+#
+#   run_samba_dc.sh start STATE   provisions and starts it, then writes STATE: key=value lines
+#                                 (dir, pid, address, dns_port, realm, domain, host, user,
+#                                 password, smb_conf) for the tests to read
+#   run_samba_dc.sh stop STATE    stops it and removes its directory and STATE
+#
+# Needs root: the controller listens on the privileged ports of SMB, DNS, Kerberos and LDAP.
+set -euo pipefail
+
+readonly REALM=ZELTOR.TEST
+readonly DOMAIN=ZELTOR
+readonly HOST=dc1
+readonly ADDRESS=127.0.0.1
+readonly ADMIN_PASSWORD='Zeltor-Test-Adm1n!'
+# Bounded waits, in half seconds.
+readonly START_POLLS=120
+readonly STOP_POLLS=40
+
+usage() {
+    echo "usage: $0 start|stop STATE" >&2
+    exit 2
+}
+
+state_value() {
+    sed -n "s/^$1=//p" "$2"
+}
+
+# Whether process $1 runs (a zombie does not: nothing may be reaping it here).
+alive() {
+    local stat
+    stat=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
+    [ -n "$stat" ] && [ "${stat%% *}" != Z ]
+}
+
+listening() {
+    timeout 1 bash -c "exec 3<>/dev/tcp/$ADDRESS/$1" 2>/dev/null
+}
+
+stop() {
+    local state=$1 dir pid child signal i
+    [ -f "$state" ] || return 0
+    dir=$(state_value dir "$state")
+    pid=$(state_value pid "$state")
+    if [ -n "$pid" ] && alive "$pid"; then
+        # pid is unshare, which waits for its one child: samba, the first process of the PID
+        # namespace. Every other process in the namespace ends with samba, then unshare exits.
+        child=$(cat "/proc/$pid/task/$pid/children" 2>/dev/null || true)
+        for signal in TERM KILL; do
+            [ -z "$child" ] || kill "-$signal" $child 2>/dev/null || true
+            for ((i = 0; i < STOP_POLLS; i++)); do
+                alive "$pid" || break 2
+                sleep 0.5
+            done
+        done
+    fi
+    case "$dir" in
+        /tmp/zeltor-dc.*) rm -rf "$dir" ;;
+    esac
+    rm -f "$state"
+}
+
+fail() {
+    local state=$1 dir
+    shift
+    echo "run_samba_dc: $*" >&2
+    dir=$(state_value dir "$state")
+    for log in "$dir/provision.log" "$dir/samba.out" "$dir"/log/log.*; do
+        if [ -f "$log" ]; then
+            echo "--- $log" >&2
+            tail -n 30 "$log" >&2
+        fi
+    done
+    stop "$state"
+    exit 1
+}
+
+start() {
+    local state=$1 dir pid i port
+    stop "$state"
+    [ "$(id -u)" -eq 0 ] || { echo "run_samba_dc: must run as root (ports 53, 88, 389, 445)" >&2; exit 1; }
+    command -v samba-tool >/dev/null && command -v samba >/dev/null \
+        || { echo "run_samba_dc: samba-tool and samba are missing (tools/install-deps.sh)" >&2; exit 1; }
+    for port in 53 88 389 445; do
+        if listening "$port"; then
+            echo "run_samba_dc: something already listens on $ADDRESS:$port" >&2
+            exit 1
+        fi
+    done
+
+    dir=$(mktemp -d /tmp/zeltor-dc.XXXXXX)
+    echo "dir=$dir" > "$state"
+    mkdir -p "$dir/run" "$dir/log"
+    # An empty configuration to start from, so the machine's own smb.conf plays no part.
+    : > "$dir/empty.conf"
+    timeout 240 samba-tool domain provision -s "$dir/empty.conf" \
+        --use-rfc2307 --realm="$REALM" --domain="$DOMAIN" --server-role=dc \
+        --dns-backend=SAMBA_INTERNAL --adminpass="$ADMIN_PASSWORD" \
+        --targetdir="$dir" --host-name="$HOST" --host-ip="$ADDRESS" \
+        --option="interfaces = lo" --option="bind interfaces only = yes" \
+        --option="log file = $dir/log/log.%m" \
+        --option="usershare path = $dir/usershares" \
+        --option="server services = s3fs rpc ldap cldap kdc drepl winbindd kcc dns" \
+        > "$dir/provision.log" 2>&1 || fail "$state" "provisioning failed"
+    # Provisioning copies the machine's resolver as forwarder; the test domain answers alone.
+    sed -i '/dns forwarder/d' "$dir/etc/smb.conf"
+
+    # Some paths are built into Samba rather than taken from smb.conf: smbd finds winbindd
+    # through a socket under /run/samba, and the RPC helpers log to /var/log/samba. So samba runs
+    # in a mount namespace of its own where /run is empty, /run/samba is our directory's run/ and
+    # /var/log/samba its log/ (mount -n: no record of these mounts under the real /run). It is
+    # also the first process of a PID namespace of its own: the RPC helpers that smbd starts
+    # leave its process group, and they all end when it does.
+    setsid unshare --mount --propagation private --pid --mount-proc --kill-child=TERM -- bash -c '
+        mount -n -t tmpfs -o mode=0755 zeltor-run /run &&
+        mkdir /run/samba &&
+        mount -n --bind "$1/run" /run/samba &&
+        { [ ! -d /var/log/samba ] || mount -n --bind "$1/log" /var/log/samba; } &&
+        exec samba -i -s "$1/etc/smb.conf"' samba-dc "$dir" < /dev/null > "$dir/samba.out" 2>&1 &
+    pid=$!
+    echo "pid=$pid" >> "$state"
+    for port in 445 53 389; do
+        for ((i = 0; i < START_POLLS; i++)); do
+            listening "$port" && break
+            alive "$pid" || fail "$state" "samba exited"
+            sleep 0.5
+        done
+        listening "$port" || fail "$state" "nothing listens on $ADDRESS:$port"
+    done
+
+    # Provisioning registers no address for a controller on loopback; the tests find it by name.
+    timeout 60 samba-tool dns add "$ADDRESS" "${REALM,,}" "$HOST" A "$ADDRESS" -s "$dir/empty.conf" \
+        --use-kerberos=off -U "Administrator%$ADMIN_PASSWORD" >> "$dir/provision.log" 2>&1 \
+        || fail "$state" "adding the controller's address record failed"
+
+    cat >> "$state" <<STATE
+address=$ADDRESS
+dns_port=53
+realm=$REALM
+domain=$DOMAIN
+host=$HOST.${REALM,,}
+user=Administrator
+password=$ADMIN_PASSWORD
+smb_conf=$dir/etc/smb.conf
+STATE
+}
+
+[ $# -eq 2 ] || usage
+case "$1" in
+    start) start "$2" ;;
+    stop) stop "$2" ;;
+    *) usage ;;
+esac
