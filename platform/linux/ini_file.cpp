@@ -68,8 +68,8 @@ IniReadResult ReadIniFile(const std::string& path, std::vector<IniSection>* sect
     errno = 0;
     char buffer[4096];
     while (std::fgets(buffer, sizeof buffer, file.get()) != nullptr) {
-        pending += buffer;
-        if (pending.back() != '\n' && !std::feof(file.get()))
+        pending += buffer; // a NUL byte ends what fgets gives: the rest of that line is lost
+        if (!pending.empty() && pending.back() != '\n' && !std::feof(file.get()))
             continue; // a line longer than the buffer
         while (!pending.empty() && (pending.back() == '\n' || pending.back() == '\r'))
             pending.pop_back();

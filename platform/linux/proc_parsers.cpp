@@ -228,7 +228,9 @@ std::vector<std::string> ParseLocalBlockMounts(std::string_view mountinfo)
             return;
         const std::string_view device = fields[2], mountPoint = fields[4];
         const std::string_view type = separator[1], source = separator[2];
-        if (!source.starts_with("/dev/"))
+        // A line that is not what the kernel writes could name a relative path, which statvfs would
+        // take from the working directory.
+        if (!source.starts_with("/dev/") || !mountPoint.starts_with('/'))
             return;
         if (std::find(std::begin(kReadOnlyImageTypes), std::end(kReadOnlyImageTypes), type) !=
             std::end(kReadOnlyImageTypes))
@@ -251,5 +253,6 @@ std::optional<int> ParseLastPid(std::string_view loadavg)
     std::optional<std::string_view> last;
     while (const auto field = fields.Next())
         last = field;
-    return last ? ToNumber<int>(*last) : std::nullopt;
+    const std::optional<int> pid = last ? ToNumber<int>(*last) : std::nullopt;
+    return pid && *pid > 0 ? pid : std::nullopt;
 }

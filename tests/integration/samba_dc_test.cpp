@@ -20,6 +20,7 @@
 #include "platform/linux/smb_network_connector.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
+#include "tests/fakes/fake_shell.h"
 #include "tests/headless/headless_backend.h"
 
 namespace {
@@ -231,7 +232,8 @@ TEST_F(SambaDcTest, TheMainWindowFindsTheDomainAndConnectsToItsController)
     LinuxDirectoryService directory(DirectoryOptions());
     SmbNetworkConnector network(ConnectorOptions());
     FakeCounterSource counters;
-    ZeltorServices services{ directory, network, counters };
+    FakeShellService shell;
+    ZeltorServices services{ directory, network, counters, shell };
     CWinApp app{ u"zeltor" };
     HeadlessBackend ui;
     app.m_pBackend = &ui;

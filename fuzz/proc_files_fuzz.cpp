@@ -1,0 +1,27 @@
+// The readers of procfs files: /proc/stat, meminfo, vmstat, diskstats, mountinfo and loadavg, as
+// any kernel may write them.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/linux/proc_parsers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (auto cpu = ParseCpuTimes(text)) {
+        (void)cpu;
+    }
+    (void)ParseCommitCharge(text);
+    (void)ParseVmCounters(text);
+    (void)ParseDiskOperations(text);
+    for (const std::string& mount : ParseLocalBlockMounts(text)) {
+        // Every mount point the reader gives back is an absolute path it found in the text.
+        if (mount.empty() || mount[0] != '/')
+            std::abort();
+    }
+    if (auto pid = ParseLastPid(text); pid && *pid < 0)
+        std::abort();
+    return 0;
+}
