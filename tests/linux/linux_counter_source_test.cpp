@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -166,6 +167,20 @@ TEST_F(SourceTest, InstancesThatAreNotThereAddAndReadNoInstance)
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     for (PdhCounter* c : { lsass, noInstance, cpu3, total1, memoryInstance, withParent })
         ExpectInvalid(c, PDH_CSTATUS_NO_INSTANCE, "missing instance");
+}
+
+TEST_F(SourceTest, DescriptorsThatCannotBeCountedAreNoFigureButTheProcessIsThere)
+{
+    FakeProcRoot proc;
+    proc.AddProcess(700, "lsass");
+    // Not a directory: opendir fails as it does with EACCES on another user's process.
+    proc.Write("700/fd-file", "");
+    std::filesystem::remove_all(proc.Path() + "/700/fd");
+    std::filesystem::rename(proc.Path() + "/700/fd-file", proc.Path() + "/700/fd");
+    Open(proc.Path());
+    PdhCounter* handles = AddLocal("\\Process(lsass)\\Handle Count");
+    ASSERT_EQ(source->CollectQueryData(query), 0u);
+    ExpectInvalid(handles, PDH_CSTATUS_INVALID_DATA, "uncountable");
 }
 
 TEST_F(SourceTest, HandlesOfClosedOrUnknownQueriesAndCountersAreRefused)
