@@ -265,8 +265,9 @@ TEST_F(SourceTest, EachFileIsOpenedOncePerCollection)
     std::map<int, std::string> directories;
     directories[inotify_add_watch(watcher, proc.Path().c_str(), IN_OPEN)] = "";
     directories[inotify_add_watch(watcher, (proc.Path() + "/self").c_str(), IN_OPEN)] = "self/";
-    // Collections with and without a scan for lsass and ntfrs, a process started before each.
-    for (int collection = 0; collection < 2 * ProcessFinder::kRenameScanInterval; ++collection) {
+    // Collections with and without a scan for lsass and ntfrs (two rename intervals of a small
+    // machine), a process started before each.
+    for (int collection = 0; collection < 4 * ProcessFinder::kMinNewProcessScanInterval; ++collection) {
         alignas(inotify_event) char events[4096];
         proc.AddProcess(100 + collection, "cron");
         while (read(watcher, events, sizeof events) > 0) {
