@@ -123,7 +123,7 @@ bool ProcessFinder::NewProcessMayHaveAWatchedName(int lastPid)
         char pidText[16], commPath[32];
         std::snprintf(pidText, sizeof pidText, "%d", pid);
         std::snprintf(commPath, sizeof commPath, "%d/comm", pid);
-        // Most new PIDs are of processes or threads that have ended already.
+        // A PID whose process or thread has ended already has no comm to read.
         found = ReadWholeFile(commPath, m_buffer, procDirectory) &&
                 HasAWatchedName(WithoutNewline(m_buffer), procDirectory, pidText);
     }
