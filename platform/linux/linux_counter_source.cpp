@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -314,13 +315,22 @@ PDH_STATUS LinuxCounterSource::CollectQueryData(PdhQuery* query)
     if (q.files & kProcessFiles)
         q.processes.Refresh();
     // Each watched process's descriptors are counted once, however many counters show them.
-    std::vector<std::pair<int, std::optional<std::uint64_t>>> descriptors;
+    struct Descriptors {
+        int pid;
+        RawCounterSample sample;
+    };
+    std::vector<Descriptors> descriptors;
     const auto descriptorsOf = [&](int pid) {
-        const auto counted = std::find_if(descriptors.begin(), descriptors.end(), [&](const auto& d) { return d.first == pid; });
+        const auto counted = std::find_if(descriptors.begin(), descriptors.end(), [&](const auto& d) { return d.pid == pid; });
         if (counted != descriptors.end())
-            return counted->second;
+            return counted->sample;
+        int error = 0;
         const std::string fdDirectory = m_procRoot + "/" + std::to_string(pid) + "/fd";
-        return descriptors.emplace_back(pid, CountOpenDescriptors(fdDirectory, m_fdDirectorySizeIsCount)).second;
+        RawCounterSample sample = Sample(CountOpenDescriptors(fdDirectory, m_fdDirectorySizeIsCount, &error));
+        // Ended since it was found; anything else (another user's process) leaves no figure.
+        if (error == ENOENT)
+            sample.CStatus = PDH_CSTATUS_NO_INSTANCE;
+        return descriptors.emplace_back(Descriptors{ pid, sample }).sample;
     };
     const std::int64_t now = m_clock();
 
@@ -330,10 +340,9 @@ PDH_STATUS LinuxCounterSource::CollectQueryData(PdhQuery* query)
             sample.CStatus = PDH_CSTATUS_NO_INSTANCE;
         } else if (c->definition->figure == Figure::HandleCount) {
             const int pid = q.processes.Pid(c->processSlot);
-            // Never there, or ended since it was found.
-            const std::optional<std::uint64_t> count = pid != 0 ? descriptorsOf(pid) : std::nullopt;
-            sample = Sample(count);
-            if (!count)
+            if (pid != 0)
+                sample = descriptorsOf(pid);
+            else
                 sample.CStatus = PDH_CSTATUS_NO_INSTANCE;
         } else {
             sample = KernelSample(c->definition->figure, figures);

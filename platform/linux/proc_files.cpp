@@ -59,26 +59,31 @@ bool FdDirectorySizeIsCount(const std::string& procRoot)
     return uname(&u) == 0 && KernelReleaseAtLeast(u.release, 6, 2);
 }
 
-std::optional<std::uint64_t> CountOpenDescriptors(const std::string& fdDirectory, bool sizeIsCount)
+std::optional<std::uint64_t> CountOpenDescriptors(const std::string& fdDirectory, bool sizeIsCount, int* error)
 {
+    *error = 0;
     if (sizeIsCount) {
         struct stat st {};
-        if (stat(fdDirectory.c_str(), &st) != 0)
+        if (stat(fdDirectory.c_str(), &st) != 0) {
+            *error = errno;
             return std::nullopt;
+        }
         return static_cast<std::uint64_t>(st.st_size);
     }
     DIR* dir = opendir(fdDirectory.c_str());
-    if (dir == nullptr)
+    if (dir == nullptr) {
+        *error = errno;
         return std::nullopt;
+    }
     std::uint64_t count = 0;
     errno = 0;
     while (const dirent* entry = readdir(dir)) {
         if (entry->d_name[0] != '.')
             ++count;
     }
-    const bool complete = errno == 0;
+    *error = errno;
     closedir(dir);
-    if (!complete)
+    if (*error != 0)
         return std::nullopt;
     return count;
 }

@@ -17,8 +17,9 @@ bool ReadWholeFile(const char* path, std::string& buffer, int directory = AT_FDC
 bool FdDirectorySizeIsCount(const std::string& procRoot);
 
 // The number of open descriptors listed in a /proc/PID/fd directory: its st_size when
-// sizeIsCount, else its entries counted. Empty when the directory cannot be read.
-std::optional<std::uint64_t> CountOpenDescriptors(const std::string& fdDirectory, bool sizeIsCount);
+// sizeIsCount, else its entries counted. Empty when the directory cannot be read, with
+// *error the reason (ENOENT once the process has ended, EACCES for another user's process).
+std::optional<std::uint64_t> CountOpenDescriptors(const std::string& fdDirectory, bool sizeIsCount, int* error);
 
 // The kernel release "major.minor..." of uname at least the given version.
 bool KernelReleaseAtLeast(const char* release, int major, int minor);

@@ -1,10 +1,12 @@
 #include "platform/linux/process_finder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -45,9 +47,34 @@ std::string_view BaseNameWithoutExtension(std::string_view path)
     return base;
 }
 
+// Whether the process of that comm (and PID, a directory of procDirectory) has the instance name.
+bool MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid)
+{
+    if (EqualsIgnoringCase(comm, name))
+        return true;
+    // Only a comm the kernel may have cut short can stand for a longer name.
+    if (comm.size() != kCommLength || name.size() <= kCommLength || !StartsWithIgnoringCase(name, comm))
+        return false;
+    char target[PATH_MAX];
+    const std::string link = std::string(pid) + "/exe";
+    const ssize_t length = readlinkat(procDirectory, link.c_str(), target, sizeof target);
+    if (length <= 0)
+        return false;
+    return EqualsIgnoringCase(BaseNameWithoutExtension(std::string_view(target, static_cast<std::size_t>(length))), name);
+}
+
 } // namespace
 
-ProcessFinder::ProcessFinder(std::string procRoot) : m_procRoot(std::move(procRoot)) {}
+ProcessFinder::ProcessFinder(std::string procRoot, int scanBudget)
+    : m_procRoot(std::move(procRoot)), m_scanBudget(std::max(1, scanBudget))
+{
+}
+
+int ProcessFinder::NewProcessScanInterval() const
+{
+    const int budgetShare = (m_processesAtScan + m_scanBudget - 1) / m_scanBudget;
+    return std::max(kMinNewProcessScanInterval, budgetShare);
+}
 
 std::size_t ProcessFinder::Watch(std::string_view name, int index)
 {
@@ -66,16 +93,49 @@ void ProcessFinder::Refresh()
     if (m_watched.empty())
         return;
     ++m_refreshesSinceScan;
-    // loadavg is read at most once a refresh, and only while an instance is missing.
-    std::optional<int> lastPid;
     bool scan = !m_everScanned || AnyFoundProcessChanged();
     const bool anyMissing = std::any_of(m_watched.begin(), m_watched.end(), [](const Watched& w) { return w.pid == 0; });
-    if (!scan && anyMissing && m_refreshesSinceScan >= kNewProcessScanInterval) {
+    // loadavg is read at most once a refresh, and only while an instance is missing.
+    std::optional<int> lastPid;
+    if (!scan && anyMissing) {
         lastPid = ReadLastPid();
-        scan = m_refreshesSinceScan >= kRenameScanInterval || *lastPid != m_lastPidAtScan;
+        scan = m_refreshesSinceScan >= RenameScanInterval() || NewProcessMayHaveAWatchedName(*lastPid);
     }
     if (scan)
         Scan(lastPid ? *lastPid : ReadLastPid());
+}
+
+bool ProcessFinder::NewProcessMayHaveAWatchedName(int lastPid)
+{
+    if (lastPid == m_lastPidLookedAt)
+        return false;
+    // PIDs that wrapped around, or more new ones than are worth looking at one by one: a scan
+    // when the budget allows.
+    const bool probeable = m_lastPidLookedAt != kUnknownPid && lastPid > m_lastPidLookedAt &&
+                           lastPid - m_lastPidLookedAt <= kMaxProbedPids;
+    if (!probeable)
+        return m_refreshesSinceScan >= NewProcessScanInterval();
+    const int procDirectory = open(m_procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procDirectory < 0)
+        return true;
+    bool found = false;
+    for (int pid = m_lastPidLookedAt + 1; pid <= lastPid && !found; ++pid) {
+        char pidText[16], commPath[32];
+        std::snprintf(pidText, sizeof pidText, "%d", pid);
+        std::snprintf(commPath, sizeof commPath, "%d/comm", pid);
+        // A PID whose process or thread has ended already has no comm to read.
+        found = ReadWholeFile(commPath, m_buffer, procDirectory) &&
+                HasAWatchedName(WithoutNewline(m_buffer), procDirectory, pidText);
+    }
+    close(procDirectory);
+    m_lastPidLookedAt = lastPid;
+    return found;
+}
+
+bool ProcessFinder::HasAWatchedName(std::string_view comm, int procDirectory, const char* pid)
+{
+    return std::any_of(m_watched.begin(), m_watched.end(),
+                       [&](const Watched& w) { return MatchesName(w.name, comm, procDirectory, pid); });
 }
 
 bool ProcessFinder::AnyFoundProcessChanged()
@@ -98,27 +158,13 @@ int ProcessFinder::ReadLastPid()
     return ParseLastPid(m_buffer).value_or(kUnknownPid);
 }
 
-bool ProcessFinder::MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid)
-{
-    if (EqualsIgnoringCase(comm, name))
-        return true;
-    // Only a comm the kernel may have cut short can stand for a longer name.
-    if (comm.size() != kCommLength || name.size() <= kCommLength || !StartsWithIgnoringCase(name, comm))
-        return false;
-    char target[PATH_MAX];
-    const std::string link = std::string(pid) + "/exe";
-    const ssize_t length = readlinkat(procDirectory, link.c_str(), target, sizeof target);
-    if (length <= 0)
-        return false;
-    return EqualsIgnoringCase(BaseNameWithoutExtension(std::string_view(target, static_cast<std::size_t>(length))), name);
-}
-
 void ProcessFinder::Scan(int lastPid)
 {
     ++m_scans;
     m_everScanned = true;
     m_refreshesSinceScan = 0;
-    m_lastPidAtScan = lastPid;
+    m_lastPidLookedAt = lastPid;
+    m_processesAtScan = 0;
 
     // Every process of each watched name, with its comm.
     std::vector<std::vector<std::pair<int, std::string>>> matches(m_watched.size());
@@ -128,6 +174,7 @@ void ProcessFinder::Scan(int lastPid)
         while (const dirent* entry = readdir(proc)) {
             if (!IsPidName(entry->d_name))
                 continue;
+            ++m_processesAtScan;
             const std::string commPath = std::string(entry->d_name) + "/comm";
             // A process that ended since readdir listed it has no comm to read.
             if (!ReadWholeFile(commPath.c_str(), m_buffer, procDirectory))

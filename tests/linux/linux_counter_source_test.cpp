@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -168,6 +169,20 @@ TEST_F(SourceTest, InstancesThatAreNotThereAddAndReadNoInstance)
         ExpectInvalid(c, PDH_CSTATUS_NO_INSTANCE, "missing instance");
 }
 
+TEST_F(SourceTest, DescriptorsThatCannotBeCountedAreNoFigureButTheProcessIsThere)
+{
+    FakeProcRoot proc;
+    proc.AddProcess(700, "lsass");
+    // Not a directory: opendir fails as it does with EACCES on another user's process.
+    proc.Write("700/fd-file", "");
+    std::filesystem::remove_all(proc.Path() + "/700/fd");
+    std::filesystem::rename(proc.Path() + "/700/fd-file", proc.Path() + "/700/fd");
+    Open(proc.Path());
+    PdhCounter* handles = AddLocal("\\Process(lsass)\\Handle Count");
+    ASSERT_EQ(source->CollectQueryData(query), 0u);
+    ExpectInvalid(handles, PDH_CSTATUS_INVALID_DATA, "uncountable");
+}
+
 TEST_F(SourceTest, HandlesOfClosedOrUnknownQueriesAndCountersAreRefused)
 {
     Open("/proc");
@@ -250,8 +265,9 @@ TEST_F(SourceTest, EachFileIsOpenedOncePerCollection)
     std::map<int, std::string> directories;
     directories[inotify_add_watch(watcher, proc.Path().c_str(), IN_OPEN)] = "";
     directories[inotify_add_watch(watcher, (proc.Path() + "/self").c_str(), IN_OPEN)] = "self/";
-    // Collections with and without a scan for lsass and ntfrs, a process started before each.
-    for (int collection = 0; collection < 2 * ProcessFinder::kRenameScanInterval; ++collection) {
+    // Collections with and without a scan for lsass and ntfrs (two rename intervals of a small
+    // machine), a process started before each.
+    for (int collection = 0; collection < 4 * ProcessFinder::kMinNewProcessScanInterval; ++collection) {
         alignas(inotify_event) char events[4096];
         proc.AddProcess(100 + collection, "cron");
         while (read(watcher, events, sizeof events) > 0) {

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/linux/proc_files.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/fake_proc_root.h"
@@ -40,12 +42,16 @@ TEST(ProcFiles, DescriptorsOfARealChildCountAlikeBothWays)
     ChildProcess child("zd" + std::to_string(getpid()), 9);
     ASSERT_TRUE(child.Running());
     const std::string fdDirectory = "/proc/" + std::to_string(child.Pid()) + "/fd";
-    EXPECT_EQ(CountOpenDescriptors(fdDirectory, false), 9u);
+    int error = -1;
+    EXPECT_EQ(CountOpenDescriptors(fdDirectory, false, &error), 9u);
+    EXPECT_EQ(error, 0);
     if (FdDirectorySizeIsCount("/proc"))
-        EXPECT_EQ(CountOpenDescriptors(fdDirectory, true), 9u);
+        EXPECT_EQ(CountOpenDescriptors(fdDirectory, true, &error), 9u);
     else
         GTEST_LOG_(INFO) << "procfs reports no descriptor count as size before Linux 6.2";
     child.End();
-    EXPECT_FALSE(CountOpenDescriptors(fdDirectory, false));
-    EXPECT_FALSE(CountOpenDescriptors(fdDirectory, true));
+    for (bool sizeIsCount : { false, true }) {
+        EXPECT_FALSE(CountOpenDescriptors(fdDirectory, sizeIsCount, &error));
+        EXPECT_EQ(error, ENOENT);
+    }
 }

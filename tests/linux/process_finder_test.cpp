@@ -87,17 +87,45 @@ TEST(ProcessFinder, InstanceThatNeverExistsIsLookedForOnlyEverySoManyRefreshes)
     ProcessFinder finder(proc.Path());
     finder.Watch("ntfrs", 0);
     constexpr int kRefreshes = 40;
+    ASSERT_EQ(finder.RenameScanInterval(), 4);
     // Nothing starts: only a rename could bring it, looked for every fourth refresh.
     for (int refresh = 0; refresh < kRefreshes; ++refresh)
         finder.Refresh();
-    EXPECT_EQ(finder.ScanCount(), 1 + (kRefreshes - 1) / ProcessFinder::kRenameScanInterval);
-    // Processes start at every refresh: every second refresh.
-    const int before = finder.ScanCount();
+    EXPECT_EQ(finder.ScanCount(), 1 + (kRefreshes - 1) / 4);
+    // A process starts at every refresh: it is looked at alone, and no scan more is needed.
+    int before = finder.ScanCount();
     for (int refresh = 0; refresh < kRefreshes; ++refresh) {
         proc.AddProcess(1000 + refresh, "cron");
         finder.Refresh();
     }
-    EXPECT_EQ(finder.ScanCount() - before, kRefreshes / ProcessFinder::kNewProcessScanInterval);
+    EXPECT_EQ(finder.ScanCount() - before, kRefreshes / 4);
+    // More start than are looked at one by one: a scan every second refresh.
+    before = finder.ScanCount();
+    for (int refresh = 0; refresh < kRefreshes; ++refresh) {
+        proc.SetLastPid(2000 + (refresh + 1) * (ProcessFinder::kMaxProbedPids + 1));
+        finder.Refresh();
+    }
+    EXPECT_EQ(finder.ScanCount() - before, kRefreshes / 2);
+}
+
+TEST(ProcessFinder, ScansGrowRarerWithTheNumberOfProcesses)
+{
+    FakeProcRoot proc;
+    for (int pid = 100; pid < 140; ++pid)
+        proc.AddProcess(pid, "worker");
+    // A budget of 8 processes a refresh: 40 processes are a scan every 5 refreshes at most.
+    ProcessFinder finder(proc.Path(), 8);
+    finder.Watch("ntfrs", 0);
+    finder.Refresh();
+    EXPECT_EQ(finder.NewProcessScanInterval(), 5);
+    EXPECT_EQ(finder.RenameScanInterval(), 10);
+    for (int refresh = 0; refresh < 30; ++refresh)
+        finder.Refresh();
+    EXPECT_EQ(finder.ScanCount(), 1 + 30 / 10);
+    // A started process is still seen at once.
+    proc.AddProcess(200, "ntfrs");
+    finder.Refresh();
+    EXPECT_EQ(finder.Pid(0), 200);
 }
 
 TEST(ProcessFinder, StartedRenamedAndEndedProcessesAreSeenWithinTheBound)
@@ -106,30 +134,43 @@ TEST(ProcessFinder, StartedRenamedAndEndedProcessesAreSeenWithinTheBound)
     proc.AddProcess(100, "init");
     ProcessFinder finder(proc.Path());
     const std::size_t slot = finder.Watch("ntfrs", 0);
-    const int bound = ProcessFinder::kRenameScanInterval;
     finder.Refresh();
-    for (int phase = 0; phase < bound; ++phase) {
-        // Whatever refresh since the last scan it happens at, a start is seen within two.
-        const int pid = 200 + phase;
+    const int renameBound = finder.RenameScanInterval();
+    const int crowdBound = finder.NewProcessScanInterval();
+    int lastPid = 100;
+    for (int phase = 0; phase < renameBound; ++phase) {
+        // Whatever refresh since the last scan it happens at, a start is seen at the next.
         for (int refresh = 0; refresh < phase; ++refresh)
             finder.Refresh();
+        const int pid = ++lastPid;
         proc.AddProcess(pid, "ntfrs");
-        const int seenAfter = RefreshesUntil(finder, slot, pid, bound);
-        EXPECT_GE(seenAfter, 1) << phase;
-        EXPECT_LE(seenAfter, ProcessFinder::kNewProcessScanInterval) << phase;
+        EXPECT_EQ(RefreshesUntil(finder, slot, pid, renameBound), 1) << phase;
         // An end is seen at the next refresh.
         proc.RemoveProcess(pid);
         EXPECT_EQ(RefreshesUntil(finder, slot, 0, 1), 1) << phase;
+
+        // One started among more than are looked at one by one: within the crowd bound.
+        for (int refresh = 0; refresh < phase; ++refresh)
+            finder.Refresh();
+        const int inCrowd = ++lastPid;
+        lastPid += ProcessFinder::kMaxProbedPids;
+        proc.AddProcess(inCrowd, "ntfrs");
+        proc.SetLastPid(lastPid);
+        const int seenInCrowd = RefreshesUntil(finder, slot, inCrowd, renameBound);
+        EXPECT_GE(seenInCrowd, 1) << phase;
+        EXPECT_LE(seenInCrowd, crowdBound) << phase;
+        proc.RemoveProcess(inCrowd);
+        EXPECT_EQ(RefreshesUntil(finder, slot, 0, 1), 1) << phase;
     }
 
-    // A rename starts nothing (loadavg stays), and is seen within four.
-    for (int phase = 0; phase < bound; ++phase) {
+    // A rename starts nothing (loadavg stays), and is seen within the rename bound.
+    for (int phase = 0; phase < renameBound; ++phase) {
         for (int refresh = 0; refresh < phase; ++refresh)
             finder.Refresh();
         proc.Rename(100, "ntfrs");
-        const int seenAfter = RefreshesUntil(finder, slot, 100, bound + 1);
+        const int seenAfter = RefreshesUntil(finder, slot, 100, renameBound + 1);
         EXPECT_GE(seenAfter, 1) << phase;
-        EXPECT_LE(seenAfter, bound) << phase;
+        EXPECT_LE(seenAfter, renameBound) << phase;
         proc.Rename(100, "init");
         EXPECT_EQ(RefreshesUntil(finder, slot, 0, 1), 1) << phase;
     }
@@ -145,12 +186,13 @@ TEST(ProcessFinder, RealChildIsFoundRenamedAndLost)
 
     ChildProcess child(name, 2);
     ASSERT_TRUE(child.Running());
-    EXPECT_GE(RefreshesUntil(finder, slot, child.Pid(), ProcessFinder::kRenameScanInterval), 1);
+    // Other processes of the machine may start meanwhile, in a crowd.
+    EXPECT_GE(RefreshesUntil(finder, slot, child.Pid(), finder.NewProcessScanInterval()), 1);
 
     ASSERT_TRUE(child.Rename(name + "x"));
     EXPECT_EQ(RefreshesUntil(finder, slot, 0, 1), 1);
     ASSERT_TRUE(child.Rename(name));
-    EXPECT_GE(RefreshesUntil(finder, slot, child.Pid(), ProcessFinder::kRenameScanInterval), 1);
+    EXPECT_GE(RefreshesUntil(finder, slot, child.Pid(), finder.RenameScanInterval()), 1);
 
     child.End();
     EXPECT_EQ(RefreshesUntil(finder, slot, 0, 1), 1);
