@@ -31,5 +31,13 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# The Samba packages would start their system services (file sharing on every interface, NetBIOS
+# broadcasts); the tests start their own controller on loopback instead. Keep packages from
+# starting services while they install, unless the machine already says so.
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+    chmod +x /usr/sbin/policy-rc.d
+    trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+fi
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
