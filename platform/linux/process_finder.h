@@ -24,7 +24,7 @@
 class ProcessFinder {
 public:
     // Processes whose comm a refresh may read for scans, on average.
-    static constexpr int kDefaultScanBudget = 256;
+    static constexpr int kDefaultScanBudget = 12;
     // New PIDs looked at one by one in a refresh; beyond that a scan takes their place.
     static constexpr int kMaxProbedPids = 64;
     // The intervals on a machine of at most 2 × kDefaultScanBudget processes.
