@@ -13,7 +13,7 @@ packages=(
     # tests: a display, screenshots, DNS and a domain controller on loopback, tracing
     xvfb xauth x11-utils imagemagick dnsmasq-base strace
     # the Windows program and its tests
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine fonts-wine
 )
 
 missing=()

@@ -18,6 +18,8 @@ wineserver=${WINESERVER:-/usr/lib/wine/wineserver64}
 for tool in "$wine" "$wineserver" Xvfb import x86_64-w64-mingw32-g++-posix; do
     command -v "$tool" >/dev/null || { echo "test-wine: $tool is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
 done
+# The dialogs are laid out for "MS Shell Dlg", which Wine sets in its own Tahoma (fonts-wine).
+[ -f /usr/share/wine/fonts/tahoma.ttf ] || { echo "test-wine: fonts-wine is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
 
 echo "== cross build ($build)"
 mkdir -p "$build"
@@ -33,9 +35,14 @@ cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr}.dll "$run/app/"
 cp "$build/tests/wine/driver.exe" "$build/tests/wine/probe.dll" "$run/"
 
 export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The stand-ins beside zeltor.exe before the system's own libraries of those names (native first).
+# Wine hands a program's WINE* variables on to the programs it starts, so the driver runs with
+# them.
+stand_ins="mscoree,mshtml=;netapi32,ntdsapi,pdh,mpr=n"
 xvfb_pid=
 cleanup() {
-    # Only what this run started: its Wine prefix's server and its X server.
+    # Only what this run started: the server of its own Wine prefix (with that prefix's programs)
+    # and its X server.
     WINEPREFIX=$run/prefix "$wineserver" -k >/dev/null 2>&1 || true
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
@@ -54,7 +61,7 @@ timeout 180 "$wine" wineboot -i >"$run/wineboot.log" 2>&1 || { echo "test-wine: 
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$run/wineboot.log" 2>&1
 # Wine's own fonts (Tahoma for "MS Shell Dlg", Marlett for the caption buttons) come from
 # fonts-wine; this Wine finds them only in the prefix's Fonts folder.
-if [ -d /usr/share/wine/fonts ]; then cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"; fi
+cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
 
 passed=0
 failed=0
@@ -62,7 +69,7 @@ failed=0
 echo "== screenshot"
 rm -f "$run/ready" "$run/done"
 win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
-WINEDLLOVERRIDES="mscoree,mshtml=;netapi32,ntdsapi,pdh,mpr=n" \
+WINEDLLOVERRIDES=$stand_ins \
     timeout 180 "$wine" "$run/driver.exe" --hold "$win_run\\ready" "$win_run\\done" >"$run/hold.log" 2>&1 &
 hold_pid=$!
 for _ in $(seq 600); do [ -s "$run/ready" ] && break; sleep 0.1; done
@@ -83,8 +90,7 @@ fi
 
 echo "== cases"
 set +e
-# The stand-ins beside zeltor.exe before the system's own libraries of those names (native first).
-WINEDLLOVERRIDES="mscoree,mshtml=;netapi32,ntdsapi,pdh,mpr=n" \
+WINEDLLOVERRIDES=$stand_ins \
     timeout 600 "$wine" "$run/driver.exe" "$@" 2>"$run/driver.stderr" | tee "$run/driver.log"
 driver_status=${PIPESTATUS[0]}
 set -e

@@ -131,6 +131,7 @@ void MainWindowLayoutAndStartState(const Paths& paths, Check& check)
     check.Eq(icons.big.cy, GetSystemMetrics(SM_CYICON), "large icon height");
     check.Eq(icons.small.cx, GetSystemMetrics(SM_CXSMICON), "small icon width");
     check.Eq(icons.small.cy, GetSystemMetrics(SM_CYSMICON), "small icon height");
+    check.Eq(icons.drag.cx, GetSystemMetrics(SM_CXICON), "drag icon width (WM_QUERYDRAGICON)");
     for (int id : kValueIds)
         check.Eq(TextOf(p.Item(id)), L"0", "value field " + std::to_string(id));
     check.That(IsChecked(p.Item(IDC_AUTOUPDATE)), "Auto Update is ticked");
@@ -260,6 +261,12 @@ void SystemMenuAboutAndClose(const Paths& paths, Check& check)
     Click(GetDlgItem(about, IDOK));
     check.That(WaitUntil([&] { return !IsWindow(about) && IsWindowEnabled(p.Main()); }, 10000),
                "OK closes the About box and the main window is enabled again");
+
+    // The system's own commands still do what they do.
+    SystemCommand(p.Main(), SC_MINIMIZE);
+    check.That(WaitUntil([&] { return IsIconic(p.Main()) != FALSE; }, 10000), "SC_MINIMIZE minimises the window");
+    SystemCommand(p.Main(), SC_RESTORE);
+    check.That(WaitUntil([&] { return IsIconic(p.Main()) == FALSE; }, 10000), "SC_RESTORE restores it");
 
     SystemCommand(p.Main(), SC_CLOSE);
     check.Eq(p.WaitForExit(15000), 0, "exit code after SC_CLOSE");

@@ -480,6 +480,8 @@ IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId)
             sizes.big = size;
         else if (f[0] == L"small")
             sizes.small = size;
+        else if (f[0] == L"drag")
+            sizes.drag = size;
     }
     return sizes;
 }

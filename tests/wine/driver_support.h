@@ -112,10 +112,11 @@ struct MenuItem {
 };
 // The system menu of a window, read on its own thread by the probe.
 std::vector<MenuItem> ReadSystemMenu(const Paths& paths, HWND window, DWORD threadId);
-// The sizes of a window's large and small icons (0 by 0 for none), read the same way.
+// The sizes of a window's large, small and drag icons (0 by 0 for none), read the same way.
 struct IconSizes {
     SIZE big{};
     SIZE small{};
+    SIZE drag{};
 };
 IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId);
 

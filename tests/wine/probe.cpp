@@ -44,7 +44,8 @@ std::wstring IconLine(const wchar_t* name, HICON icon)
 std::wstring Icons(HWND window)
 {
     return IconLine(L"big", reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0))) +
-           IconLine(L"small", reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0)));
+           IconLine(L"small", reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0))) +
+           IconLine(L"drag", reinterpret_cast<HICON>(SendMessageW(window, WM_QUERYDRAGICON, 0, 0)));
 }
 
 void Answer(const std::wstring& text)

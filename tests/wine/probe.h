@@ -14,6 +14,6 @@ inline constexpr const char* kProbeHookName = "ProbeCallWndProc";
 // The system menu: one item a line, "<id>|<state>|<text>" (GetMenuItemID, GetMenuState and
 // GetMenuStringW by position).
 inline constexpr unsigned kProbeSystemMenu = 1;
-// The window's icons (WM_GETICON): "big|<width>|<height>" and "small|<width>|<height>", 0 by 0
-// for none.
+// The window's icons (WM_GETICON, WM_QUERYDRAGICON): "big|<width>|<height>",
+// "small|<width>|<height>" and "drag|<width>|<height>", 0 by 0 for none.
 inline constexpr unsigned kProbeIcons = 2;
