@@ -28,6 +28,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
     || { cat "$build/configure.log"; exit 2; }
 cmake --build "$build" || exit 2
 
+# A server left behind by an interrupted earlier run of this script holds the old prefix.
+[ -d "$run/prefix" ] && WINEPREFIX=$run/prefix "$wineserver" -k >/dev/null 2>&1 || true
 rm -rf "$run"
 mkdir -p "$run/app" "$run/cases"
 cp "$build/platform/win32/zeltor.exe" "$run/app/"

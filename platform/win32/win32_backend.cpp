@@ -50,8 +50,8 @@ Win32WindowBackend::~Win32WindowBackend()
 {
     for (auto& [big, icon] : m_icons) {
         DestroyIcon(big);
-        if (icon.small != nullptr)
-            DestroyIcon(icon.small);
+        if (icon.smallIcon != nullptr)
+            DestroyIcon(icon.smallIcon);
     }
     if (g_backend == this)
         g_backend = nullptr;
@@ -417,10 +417,10 @@ HICON Win32WindowBackend::LoadIcon(UINT resourceId)
                                              LR_DEFAULTCOLOR));
     if (big == nullptr)
         return nullptr;
-    auto small = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
+    auto smallIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
                                                ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
                                                LR_DEFAULTCOLOR));
-    m_icons[big] = { resourceId, small };
+    m_icons[big] = { resourceId, smallIcon };
     return big;
 }
 
@@ -429,8 +429,8 @@ void Win32WindowBackend::SetIcon(HWND hwnd, HICON icon, BOOL big)
     HICON image = icon;
     if (!big) {
         auto it = m_icons.find(icon);
-        if (it != m_icons.end() && it->second.small != nullptr)
-            image = it->second.small;
+        if (it != m_icons.end() && it->second.smallIcon != nullptr)
+            image = it->second.smallIcon;
     }
     SendMessageW(hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(image));
 }

@@ -78,7 +78,7 @@ private:
     };
     struct LoadedIcon {
         UINT resourceId;
-        HICON small; // the same image at the small icon size
+        HICON smallIcon; // the same image at the small icon size
     };
 
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -127,11 +127,11 @@ void MainWindowLayoutAndStartState(const Paths& paths, Check& check)
     CheckLayout(check, p.Main(), IDD_ZELTOR_DIALOG);
     // The icon resource in both its sizes: the system's large and small icon sizes.
     const IconSizes icons = ReadIcons(paths, p.Main(), p.Tid());
-    check.Eq(icons.big.cx, GetSystemMetrics(SM_CXICON), "large icon width");
-    check.Eq(icons.big.cy, GetSystemMetrics(SM_CYICON), "large icon height");
-    check.Eq(icons.small.cx, GetSystemMetrics(SM_CXSMICON), "small icon width");
-    check.Eq(icons.small.cy, GetSystemMetrics(SM_CYSMICON), "small icon height");
-    check.Eq(icons.drag.cx, GetSystemMetrics(SM_CXICON), "drag icon width (WM_QUERYDRAGICON)");
+    check.Eq(icons.bigIcon.cx, GetSystemMetrics(SM_CXICON), "large icon width");
+    check.Eq(icons.bigIcon.cy, GetSystemMetrics(SM_CYICON), "large icon height");
+    check.Eq(icons.smallIcon.cx, GetSystemMetrics(SM_CXSMICON), "small icon width");
+    check.Eq(icons.smallIcon.cy, GetSystemMetrics(SM_CYSMICON), "small icon height");
+    check.Eq(icons.dragIcon.cx, GetSystemMetrics(SM_CXICON), "drag icon width (WM_QUERYDRAGICON)");
     for (int id : kValueIds)
         check.Eq(TextOf(p.Item(id)), L"0", "value field " + std::to_string(id));
     check.That(IsChecked(p.Item(IDC_AUTOUPDATE)), "Auto Update is ticked");

@@ -477,11 +477,11 @@ IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId)
             continue;
         const SIZE size{ std::stol(f[1]), std::stol(f[2]) };
         if (f[0] == L"big")
-            sizes.big = size;
+            sizes.bigIcon = size;
         else if (f[0] == L"small")
-            sizes.small = size;
+            sizes.smallIcon = size;
         else if (f[0] == L"drag")
-            sizes.drag = size;
+            sizes.dragIcon = size;
     }
     return sizes;
 }

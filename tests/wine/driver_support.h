@@ -114,9 +114,9 @@ struct MenuItem {
 std::vector<MenuItem> ReadSystemMenu(const Paths& paths, HWND window, DWORD threadId);
 // The sizes of a window's large, small and drag icons (0 by 0 for none), read the same way.
 struct IconSizes {
-    SIZE big{};
-    SIZE small{};
-    SIZE drag{};
+    SIZE bigIcon{};
+    SIZE smallIcon{};
+    SIZE dragIcon{};
 };
 IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId);
 
