@@ -16,7 +16,7 @@ packages=(
     xvfb xauth x11-utils imagemagick dnsmasq-base strace
     samba samba-ad-dc samba-ad-provision winbind
     # the Windows program and its tests
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine fonts-wine
 )
 
 missing=()

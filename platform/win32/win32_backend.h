@@ -1,0 +1,102 @@
+// The window backend on Win32: dialogs made by the system's dialog manager from the shared
+// templates, their messages routed to the framework, and the system's own message boxes, timers,
+// menus, icons and list views.
+#pragma once
+
+#include "platform/win32/win32_include.h"
+
+#include <map>
+#include <vector>
+
+#include "framework/window_backend.h"
+
+class Win32WindowBackend : public IWindowBackend {
+public:
+    // instance: the module that holds the icon and bitmap resources (the executable).
+    explicit Win32WindowBackend(HINSTANCE instance);
+    ~Win32WindowBackend() override;
+    Win32WindowBackend(const Win32WindowBackend&) = delete;
+    Win32WindowBackend& operator=(const Win32WindowBackend&) = delete;
+
+    void InitCommonControls(std::uint32_t structSize, std::uint32_t classes) override;
+    HWND CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events) override;
+    int RunModalLoop(HWND dialog) override;
+    void EndModalLoop(HWND dialog, int result) override;
+    void DestroyWindow(HWND hwnd) override;
+    void SubclassWindow(HWND control, IWindowEvents* events) override;
+    IWindowEvents* GetWindowEvents(HWND hwnd) override;
+    LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL IsDialogMessage(HWND dialog, AfxMsg* msg) override;
+    HWND GetDlgItem(HWND dialog, int id) override;
+    int GetDlgCtrlID(HWND hwnd) override;
+    HWND GetParent(HWND hwnd) override;
+    CString GetWindowText(HWND hwnd) override;
+    void SetWindowText(HWND hwnd, const CString& text) override;
+    void EnableWindow(HWND hwnd, BOOL enable) override;
+    BOOL IsWindowEnabled(HWND hwnd) override;
+    void SetFocus(HWND hwnd) override;
+    HWND GetFocus() override;
+    BOOL IsIconic(HWND hwnd) override;
+    AfxRect GetClientRect(HWND hwnd) override;
+    int GetCheck(HWND button) override;
+    void SetCheck(HWND button, int state) override;
+    UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) override;
+    BOOL KillTimer(HWND hwnd, UINT_PTR id) override;
+    int MessageBox(HWND owner, const CString& text, const CString& caption, UINT type) override;
+    BOOL HasSystemMenu(HWND hwnd) override;
+    void AppendSystemMenu(HWND hwnd, UINT flags, UINT_PTR id, const CString& text) override;
+    HICON LoadIcon(UINT resourceId) override;
+    void SetIcon(HWND hwnd, HICON icon, BOOL big) override;
+    HDC BeginPaint(HWND hwnd) override;
+    void EndPaint(HWND hwnd, HDC dc) override;
+    void DrawIcon(HDC dc, int x, int y, HICON icon) override;
+    int GetSystemMetrics(int index) override;
+    LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    int InsertListItem(HWND list, int index, const CString& text) override;
+    int GetListSelectedCount(HWND list) override;
+    int GetListNextItem(HWND list, int start, UINT flags) override;
+    CString GetListItemText(HWND list, int index) override;
+
+private:
+    // A window whose messages go to the framework.
+    struct Routed {
+        IWindowEvents* events = nullptr;
+        WNDPROC original = nullptr; // the procedure it had before (the dialog manager's, a control's)
+        std::vector<HBITMAP> bitmaps; // pictures of a dialog's controls, deleted with it
+    };
+    struct ModalState {
+        HWND dialog;
+        bool ended = false;
+        int result = 0;
+    };
+    struct CreateContext {
+        Win32WindowBackend* backend;
+        const DialogTemplate* tpl;
+        IWindowEvents* events;
+    };
+    struct LoadedIcon {
+        UINT resourceId;
+        HICON smallIcon; // the same image at the small icon size
+    };
+
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK RoutedWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    void Route(HWND hwnd, IWindowEvents* events);
+    void Unroute(HWND hwnd);
+    void SetPictures(HWND dialog, const DialogTemplate& tpl);
+    bool PreTranslate(HWND dialog, MSG& msg);
+    HWND ActiveModalDialog() const;
+
+    HINSTANCE m_instance;
+    std::map<HWND, Routed> m_routed;
+    std::vector<ModalState*> m_modal; // innermost last
+    std::map<HICON, LoadedIcon> m_icons;
+    std::map<HDC, PAINTSTRUCT> m_paints;
+    const MSG* m_pretranslating = nullptr; // the queued message being offered, with its time and point
+    const AfxMsg* m_pretranslatingAfx = nullptr;
+    int m_waitDepth = 0;
+    HCURSOR m_cursorBeforeWait = nullptr;
+};

@@ -1,0 +1,64 @@
+// Performance counters of the chosen controller (pdh).
+#include "platform/win32/win32_include.h"
+
+// pdh.h has a PDH_STATUS of its own (LONG) beside the counter source's (a 32-bit status): its
+// declarations take another name here, the same type underneath.
+#define PDH_STATUS SystemPdhStatus
+#include <pdh.h>
+#undef PDH_STATUS
+
+#include "platform/win32/win32_services.h"
+
+static_assert(sizeof(SystemPdhStatus) == sizeof(PDH_STATUS));
+static_assert(PDH_FMT_LONG == PDH_FMT_LONG_FORMAT);
+
+PDH_STATUS Win32CounterSource::ConnectMachine(const CString& machine)
+{
+    return static_cast<PDH_STATUS>(PdhConnectMachineW(WStr(machine)));
+}
+
+PDH_STATUS Win32CounterSource::OpenQuery(std::uintptr_t userData, PdhQuery** query)
+{
+    PDH_HQUERY handle = nullptr;
+    const auto status = static_cast<PDH_STATUS>(PdhOpenQueryW(nullptr, userData, &handle));
+    if (status == ERROR_SUCCESS)
+        *query = reinterpret_cast<PdhQuery*>(handle);
+    return status;
+}
+
+PDH_STATUS Win32CounterSource::AddCounter(PdhQuery* query, const CString& fullPath, std::uintptr_t userData,
+                                          PdhCounter** counter)
+{
+    PDH_HCOUNTER handle = nullptr;
+    const auto status = static_cast<PDH_STATUS>(
+        PdhAddCounterW(reinterpret_cast<PDH_HQUERY>(query), WStr(fullPath), userData, &handle));
+    if (status == ERROR_SUCCESS)
+        *counter = reinterpret_cast<PdhCounter*>(handle);
+    return status;
+}
+
+PDH_STATUS Win32CounterSource::CollectQueryData(PdhQuery* query)
+{
+    return static_cast<PDH_STATUS>(PdhCollectQueryData(reinterpret_cast<PDH_HQUERY>(query)));
+}
+
+PDH_STATUS Win32CounterSource::GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format,
+                                                        PdhFormattedValue* value)
+{
+    PDH_FMT_COUNTERVALUE systemValue{};
+    const auto status = static_cast<PDH_STATUS>(
+        PdhGetFormattedCounterValue(reinterpret_cast<PDH_HCOUNTER>(counter), format, nullptr, &systemValue));
+    value->CStatus = systemValue.CStatus;
+    value->longValue = systemValue.longValue;
+    return status;
+}
+
+PDH_STATUS Win32CounterSource::CloseQuery(PdhQuery* query)
+{
+    return static_cast<PDH_STATUS>(PdhCloseQuery(reinterpret_cast<PDH_HQUERY>(query)));
+}
+
+void Win32CounterSource::Sleep(std::uint32_t milliseconds)
+{
+    ::Sleep(milliseconds);
+}

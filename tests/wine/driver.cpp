@@ -1,0 +1,505 @@
+// The Wine tests of the Windows program: each case starts the real zeltor.exe beside the
+// stand-in system libraries, with a scenario for them, and drives its windows from outside.
+//
+//   driver.exe [case...]            runs the cases (all when none is named); one line each,
+//                                   "ok - <case>" or "not ok - <case>" with the failures after it
+//   driver.exe --list               names the cases
+//   driver.exe --hold READY DONE    starts the program as a domain member, writes its window's
+//                                   rectangle ("x y width height") to READY, and ends it once
+//                                   DONE exists (for a screenshot)
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "driver_support.h"
+#include "res/resource.h"
+
+namespace {
+
+const int kValueIds[] = { IDC_CPUUSAGE, IDC_MEMORYUSAGE, IDC_DISKUSAGE, IDC_PAGEREADS, IDC_PAGEWRITES,
+                          IDC_NTFRSHANDLES, IDC_FILEREADS, IDC_FILEWRITES, IDC_INTERRUPTTIME, IDC_LSASSHANDLES,
+                          IDC_PAGEFAULTS, IDC_PAGESINPUT, IDC_PAGESOUTPUT };
+
+// The counters the program reads, each with a value of its own, and the field that shows it.
+struct ScriptedCounter {
+    const wchar_t* path;
+    int value;
+    int field;
+};
+const ScriptedCounter kCounters[] = {
+    { L"\\Processor(_Total)\\% Processor Time", 11, IDC_CPUUSAGE },
+    { L"\\Memory\\% Committed Bytes In Use", 22, IDC_MEMORYUSAGE },
+    { L"\\LogicalDisk(_Total)\\% Free Space", 33, IDC_DISKUSAGE },
+    { L"\\System\\File Read Operations/sec", 44, IDC_FILEREADS },
+    { L"\\System\\File Write Operations/sec", 55, IDC_FILEWRITES },
+    { L"\\Processor(_Total)\\% Interrupt Time", 66, IDC_INTERRUPTTIME },
+    { L"\\Process(lsass)\\Handle Count", 77, IDC_LSASSHANDLES },
+    { L"\\Process(ntfrs)\\Handle Count", 88, IDC_NTFRSHANDLES },
+    { L"\\Memory\\Page Faults/sec", 99, IDC_PAGEFAULTS },
+    { L"\\Memory\\Pages Input/sec", 111, IDC_PAGESINPUT },
+    { L"\\Memory\\Pages Output/sec", 122, IDC_PAGESOUTPUT },
+    { L"\\Memory\\Page Reads/sec", 133, IDC_PAGEREADS },
+    { L"\\Memory\\Page Writes/sec", 144, IDC_PAGEWRITES },
+};
+
+const wchar_t* const kDomainWithThreeControllers = L"join.status=3\njoin.name=CORP\nds.dc=DC1\nds.dc=DC2\nds.dc=DC3\n";
+
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &length);
+    return std::wstring(name, length);
+}
+
+std::wstring CounterScenario()
+{
+    std::wstring s = kDomainWithThreeControllers;
+    for (const ScriptedCounter& c : kCounters)
+        s += L"pdh.value=" + std::to_wstring(c.value) + L" " + c.path + L"\n";
+    return s;
+}
+
+// The index of the first recorded call that starts with prefix, or -1.
+long long IndexOf(const std::vector<std::wstring>& log, const std::wstring& prefix)
+{
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i].rfind(prefix, 0) == 0)
+            return static_cast<long long>(i);
+    }
+    return -1;
+}
+
+bool HasCall(const std::vector<std::wstring>& log, const std::wstring& line)
+{
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+std::string Joined(const std::vector<std::wstring>& log)
+{
+    std::string out;
+    for (const std::wstring& l : log)
+        out += "\n        " + Utf8(l);
+    return out;
+}
+
+void Started(Check& check, const Program& p)
+{
+    check.Require(p.Started(), "the program shows its window \"Zeltor\"");
+}
+
+// Presses Tab and waits until the focus has moved: every key sent before it has been handled by
+// then, since the program reads its input in order.
+bool TabAndSettle(const Program& p)
+{
+    const HWND before = FocusOf(p.Tid());
+    Press(VK_TAB);
+    return WaitUntil([&] { HWND now = FocusOf(p.Tid()); return now != nullptr && now != before; }, 5000);
+}
+
+// Moves the focus with Tab until it is on the control.
+bool TabTo(const Program& p, HWND control)
+{
+    for (int i = 0; i < 12 && FocusOf(p.Tid()) != control; ++i)
+        TabAndSettle(p);
+    return FocusOf(p.Tid()) == control;
+}
+
+// Closes a message box with its OK button and waits until it has gone.
+bool CloseMessageBox(HWND box)
+{
+    Click(GetDlgItem(box, IDOK));
+    return WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 10000);
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    return TextOf(GetDlgItem(box, 0xFFFF));
+}
+
+// -- Start-up --------------------------------------------------------------------------------
+
+void MainWindowLayoutAndStartState(const Paths& paths, Check& check)
+{
+    Program p(paths, "layout", L"");
+    Started(check, p);
+    check.Eq(ClassOf(p.Main()), L"#32770", "the main window is a dialog");
+    CheckLayout(check, p.Main(), IDD_ZELTOR_DIALOG);
+    // The icon resource in both its sizes: the system's large and small icon sizes.
+    const IconSizes icons = ReadIcons(paths, p.Main(), p.Tid());
+    check.Eq(icons.bigIcon.cx, GetSystemMetrics(SM_CXICON), "large icon width");
+    check.Eq(icons.bigIcon.cy, GetSystemMetrics(SM_CYICON), "large icon height");
+    check.Eq(icons.smallIcon.cx, GetSystemMetrics(SM_CXSMICON), "small icon width");
+    check.Eq(icons.smallIcon.cy, GetSystemMetrics(SM_CYSMICON), "small icon height");
+    check.Eq(icons.dragIcon.cx, GetSystemMetrics(SM_CXICON), "drag icon width (WM_QUERYDRAGICON)");
+    for (int id : kValueIds)
+        check.Eq(TextOf(p.Item(id)), L"0", "value field " + std::to_string(id));
+    check.That(IsChecked(p.Item(IDC_AUTOUPDATE)), "Auto Update is ticked");
+    check.That(!IsWindowEnabled(p.Item(IDC_AUTOUPDATE)), "Auto Update is disabled");
+    check.Eq(TextOf(p.Item(IDC_USERNAME)), L"", "user name");
+    check.Eq(TextOf(p.Item(IDC_PASSWORD)), L"", "password");
+    check.That(FocusOf(p.Tid()) == p.Item(IDC_DOMAIN), "the focus is on the Domain field, the first tab stop");
+    check.Eq(static_cast<long long>(TopWindowsOf(p.Pid()).size()), 1, "windows shown");
+}
+
+void WorkgroupComputer(const Paths& paths, Check& check)
+{
+    Program p(paths, "workgroup", L"join.status=2\njoin.name=WORKGROUP\n");
+    Started(check, p);
+    check.Eq(TextOf(p.Item(IDC_DOMAIN)), L"<Not Found>", "Domain");
+    check.Eq(TextOf(p.Item(IDC_DC)), ComputerName(), "Domain Controller");
+    const std::vector<std::wstring> log = p.Log();
+    check.That(log == std::vector<std::wstring>{ L"NetGetJoinInformation|\"" + ComputerName() + L"\"",
+                                                 L"NetApiBufferFree|released" },
+               "only the membership was asked, and its buffer released:" + Joined(log));
+}
+
+void DomainMemberWithThreeControllers(const Paths& paths, Check& check)
+{
+    Program p(paths, "domain", kDomainWithThreeControllers);
+    Started(check, p);
+    check.Eq(TextOf(p.Item(IDC_DOMAIN)), L"CORP", "Domain");
+    check.Eq(TextOf(p.Item(IDC_DC)), L"DC1", "Domain Controller");
+    const std::vector<std::wstring> log = p.Log();
+    const std::vector<std::wstring> expected = {
+        L"NetGetJoinInformation|\"" + ComputerName() + L"\"",
+        L"NetApiBufferFree|released",
+        L"DsBindW|(null)|\"CORP\"",
+        L"DsGetDomainControllerInfoW|bound|\"CORP\"|1",
+        L"DsFreeDomainControllerInfoW|1|3|released",
+        L"DsUnBindW|released",
+    };
+    check.That(log == expected, "bound without credentials, the records and the binding released:" + Joined(log));
+}
+
+void DirectoryOutOfReach(const Paths& paths, Check& check)
+{
+    {
+        // RPC_S_SERVER_UNAVAILABLE: no controller answers.
+        Program p(paths, "unreachable", std::wstring(kDomainWithThreeControllers) + L"ds.bind.result=1722\n");
+        Started(check, p);
+        check.Eq(TextOf(p.Item(IDC_DOMAIN)), L"CORP", "Domain when the bind fails");
+        check.Eq(TextOf(p.Item(IDC_DC)), L"", "Domain Controller when the bind fails");
+        check.Eq(static_cast<long long>(p.Count(L"DsGetDomainControllerInfoW")), 0, "records asked without a binding");
+        check.Eq(static_cast<long long>(TopWindowsOf(p.Pid()).size()), 1, "windows shown when the bind fails");
+    }
+    {
+        // Bound, but the list cannot be read (ERROR_ACCESS_DENIED).
+        Program p(paths, "unreadable", std::wstring(kDomainWithThreeControllers) + L"ds.info.result=5\n");
+        Started(check, p);
+        check.Eq(TextOf(p.Item(IDC_DOMAIN)), L"CORP", "Domain when the list cannot be read");
+        check.Eq(TextOf(p.Item(IDC_DC)), L"", "Domain Controller when the list cannot be read");
+        check.That(HasCall(p.Log(), L"DsUnBindW|released"), "the binding is released:" + Joined(p.Log()));
+    }
+}
+
+// -- The keyboard and closing ------------------------------------------------------------------
+
+void KeysThatLeaveTheWindowOpen(const Paths& paths, Check& check)
+{
+    Program p(paths, "keys", L"");
+    Started(check, p);
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+
+    // Escape and Enter on each tab stop in turn; Tab moves on and tells when they were handled.
+    std::map<int, bool> visited;
+    for (int i = 0; i < 7; ++i) {
+        const HWND focus = FocusOf(p.Tid());
+        visited[GetDlgCtrlID(focus)] = true;
+        Press(VK_ESCAPE);
+        Press(VK_RETURN);
+        check.Require(TabAndSettle(p), "Tab moves the focus on from control " + std::to_string(GetDlgCtrlID(focus)));
+        check.Require(p.Running() && IsWindowVisible(p.Main()),
+                      "the window stays open after Escape and Enter on control " + std::to_string(GetDlgCtrlID(focus)));
+    }
+    for (int id : { IDC_DOMAIN, IDC_DC, IDC_FIND, IDC_UPDATE, IDC_USERNAME, IDC_PASSWORD, IDCANCEL })
+        check.That(visited[id], "Escape and Enter were pressed on control " + std::to_string(id));
+    check.Eq(static_cast<long long>(p.Count(L"Pdh")), 0, "counter calls (Enter must not run Update)");
+
+    Press(VK_F1);
+    check.Require(TabAndSettle(p), "Tab moves the focus after F1");
+    check.That(p.Running() && IsWindowVisible(p.Main()), "the window stays open after F1");
+    check.Eq(static_cast<long long>(TopWindowsOf(p.Pid()).size()), 1, "windows shown after F1");
+}
+
+void CloseButtonEndsTheProgram(const Paths& paths, Check& check)
+{
+    Program p(paths, "close", L"");
+    Started(check, p);
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
+}
+
+void AltF4EndsTheProgram(const Paths& paths, Check& check)
+{
+    Program p(paths, "altf4", L"");
+    Started(check, p);
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+    PressWith(VK_MENU, VK_F4);
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Alt+F4");
+}
+
+void SystemMenuAboutAndClose(const Paths& paths, Check& check)
+{
+    Program p(paths, "sysmenu", L"");
+    Started(check, p);
+    const std::vector<MenuItem> menu = ReadSystemMenu(paths, p.Main(), p.Tid());
+    check.Require(menu.size() >= 3, "the system menu has the system's items and two more");
+    const MenuItem& last = menu.back();
+    const MenuItem& beforeLast = menu[menu.size() - 2];
+    check.Eq(last.text, L"&About Zeltor...", "last item");
+    check.Eq(last.id, ID_SYSCMD_ABOUT, "last item's command");
+    check.That((last.state & MF_SEPARATOR) == 0, "the last item is a command");
+    check.That((beforeLast.state & MF_SEPARATOR) != 0, "a separator stands above it");
+    check.Eq(menu.front().id, SC_RESTORE, "the system's own items come first");
+
+    SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
+    const HWND about = p.WaitForWindow(L"About Zeltor");
+    check.Require(about != nullptr, "the About box opens");
+    CheckLayout(check, about, IDD_ABOUTBOX);
+    check.That(!IsWindowEnabled(p.Main()), "the main window is disabled while the About box is open");
+    Click(GetDlgItem(about, IDOK));
+    check.That(WaitUntil([&] { return !IsWindow(about) && IsWindowEnabled(p.Main()); }, 10000),
+               "OK closes the About box and the main window is enabled again");
+
+    // The system's own commands still do what they do.
+    SystemCommand(p.Main(), SC_MINIMIZE);
+    check.That(WaitUntil([&] { return IsIconic(p.Main()) != FALSE; }, 10000), "SC_MINIMIZE minimises the window");
+    SystemCommand(p.Main(), SC_RESTORE);
+    check.That(WaitUntil([&] { return IsIconic(p.Main()) == FALSE; }, 10000), "SC_RESTORE restores it");
+
+    SystemCommand(p.Main(), SC_CLOSE);
+    check.Eq(p.WaitForExit(15000), 0, "exit code after SC_CLOSE");
+}
+
+// -- Monitoring --------------------------------------------------------------------------------
+
+void UpdateShowsTheCountersAfterOneTick(const Paths& paths, Check& check)
+{
+    Program p(paths, "update", CounterScenario());
+    Started(check, p);
+    Click(p.Item(IDC_UPDATE));
+    check.Require(p.WaitForCalls(L"PdhAddCounterW", 13, 20000), "the thirteen counters are added");
+    check.That(WaitUntil([&] { return TextOf(p.Item(IDC_PAGEWRITES)) != L"0"; }, 15000), "a tick shows the values");
+    for (const ScriptedCounter& c : kCounters)
+        check.Eq(TextOf(p.Item(c.field)), std::to_wstring(c.value), "field " + std::to_string(c.field) + " for " + Utf8(c.path));
+    check.That(IsChecked(p.Item(IDC_AUTOUPDATE)), "Auto Update stays ticked");
+    check.That(IsWindowEnabled(p.Item(IDC_AUTOUPDATE)), "Auto Update is enabled");
+    check.That(!IsWindowEnabled(p.Item(IDC_DC)), "the Domain Controller field is locked while monitoring");
+
+    const std::vector<std::wstring> log = p.Log();
+    check.Eq(static_cast<long long>(p.Count(L"PdhConnectMachineW|\"DC1\"")), 1, "connections to DC1");
+    check.That(HasCall(log, L"PdhOpenQueryW|(null)|1"), "a real-time query is opened:" + Joined(log));
+    const long long firstAdd = IndexOf(log, L"PdhAddCounterW");
+    for (size_t i = 0; i < std::size(kCounters); ++i) {
+        const std::wstring expected = L"PdhAddCounterW|open|\"\\\\DC1" + std::wstring(kCounters[i].path) + L"\"|userdata";
+        const size_t at = static_cast<size_t>(firstAdd) + i;
+        check.Eq(at < log.size() ? log[at] : L"", expected, "counter " + std::to_string(i));
+    }
+    check.That(p.Count(L"PdhCollectQueryData|open") >= 1, "samples are taken");
+    check.Eq(static_cast<long long>(p.Count(L"WNetAddConnection2W")), 0, "connections opened without a user name");
+}
+
+void AccessDeniedGivesUpAfter152Attempts(const Paths& paths, Check& check)
+{
+    Program p(paths, "denied", std::wstring(kDomainWithThreeControllers) + L"pdh.connect.result=0xC0000BDB\n");
+    Started(check, p);
+    Click(p.Item(IDC_UPDATE));
+    const HWND box = p.WaitForMessageBox(60000);
+    check.Require(box != nullptr, "a message box titled \"zeltor\" shows");
+    check.Eq(MessageBoxText(box),
+             L"Could not initialize.\nUnable to access the desired computer or service.\nCheck the permissions and "
+             L"authentication of the log service or the interactive user\nsession against those on the computer or "
+             L"service being monitored.",
+             "message");
+    check.Eq(static_cast<long long>(p.Count(L"PdhConnectMachineW|\"DC1\"")), 152, "connection attempts");
+    check.Eq(static_cast<long long>(p.Count(L"PdhOpenQueryW")), 0, "queries opened");
+    check.Require(CloseMessageBox(box), "OK closes the message box");
+    check.That(!IsWindowEnabled(p.Item(IDC_AUTOUPDATE)), "Auto Update stays disabled");
+    check.That(p.Running() && IsWindowVisible(p.Main()), "the window stays open");
+}
+
+void ConnectionFailureShowsTheSystemsText(const Paths& paths, Check& check)
+{
+    Program p(paths, "netfail", std::wstring(kDomainWithThreeControllers) + L"mpr.add.result=53\n");
+    Started(check, p);
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+    check.Require(TabTo(p, p.Item(IDC_USERNAME)), "Tab reaches the user name field");
+    Type(L"admin");
+    check.Require(TabAndSettle(p), "Tab moves on after typing");
+    check.Eq(TextOf(p.Item(IDC_USERNAME)), L"admin", "the typed user name");
+    Click(p.Item(IDC_UPDATE));
+    const HWND box = p.WaitForMessageBox(20000);
+    check.Require(box != nullptr, "a message box titled \"zeltor\" shows");
+
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 53,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const std::wstring systemText = text != nullptr ? text : L"";
+    LocalFree(text);
+    check.That(!systemText.empty(), "the system has a text for error 53");
+    check.Eq(MessageBoxText(box), L"Error:53\n" + systemText, "message");
+
+    const std::vector<std::wstring> log = p.Log();
+    check.That(HasCall(log, L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\"|provider=(null)|password=\"\"|"
+                            L"user=\"admin\"|flags=0"),
+               "the connection is asked for as typed:" + Joined(log));
+    check.Eq(static_cast<long long>(p.Count(L"PdhConnectMachineW")), 0, "counter connections after the failure");
+    check.Require(CloseMessageBox(box), "OK closes the message box");
+    check.That(!IsWindowEnabled(p.Item(IDC_AUTOUPDATE)), "Auto Update stays disabled");
+}
+
+void ClosingCancelsTheConnectionsBeforeTheQuery(const Paths& paths, Check& check)
+{
+    Program p(paths, "disconnect", CounterScenario());
+    Started(check, p);
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+    check.Require(TabTo(p, p.Item(IDC_USERNAME)), "Tab reaches the user name field");
+    Type(L"CORP\\admin");
+    check.Require(TabTo(p, p.Item(IDC_PASSWORD)), "Tab reaches the password field");
+    Type(L"s3cret");
+    check.Require(TabAndSettle(p), "Tab moves on after typing");
+    check.Eq(TextOf(p.Item(IDC_USERNAME)), L"CORP\\admin", "the typed user name");
+    Click(p.Item(IDC_UPDATE));
+    check.Require(p.WaitForCalls(L"PdhAddCounterW", 13, 20000), "the counters are added");
+    check.That(WaitUntil([&] { return TextOf(p.Item(IDC_CPUUSAGE)) == L"11"; }, 15000), "a tick shows the values");
+
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
+    const std::vector<std::wstring> log = p.Log();
+    check.That(HasCall(log, L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\"|provider=(null)|"
+                            L"password=\"s3cret\"|user=\"CORP\\admin\"|flags=0"),
+               "the connection is opened with the typed credentials:" + Joined(log));
+    const long long cancel = IndexOf(log, L"WNetCancelConnectionW|\"\\\\DC1\"|1");
+    const long long close = IndexOf(log, L"PdhCloseQuery|released");
+    check.That(cancel >= 0, "the connection is cancelled, forced:" + Joined(log));
+    check.That(close >= 0, "the query is closed:" + Joined(log));
+    check.That(cancel < close, "the connection goes before the query:" + Joined(log));
+    check.Eq(static_cast<long long>(p.Count(L"WNetCancelConnectionW")), 1, "connections cancelled");
+}
+
+// -- The controller picker ---------------------------------------------------------------------
+
+void FindPicksAControllerAndCancelChangesNothing(const Paths& paths, Check& check)
+{
+    Program p(paths, "find", kDomainWithThreeControllers);
+    Started(check, p);
+    check.Eq(TextOf(p.Item(IDC_DC)), L"DC1", "Domain Controller at start");
+
+    Click(p.Item(IDC_FIND));
+    HWND picker = p.WaitForWindow(L"Select Domain Controller");
+    check.Require(picker != nullptr, "Find opens the picker");
+    CheckLayout(check, picker, IDD_SELDC);
+    const HWND list = GetDlgItem(picker, IDC_DCLIST);
+    const std::vector<std::wstring> items = ListItems(p.Process(), list);
+    check.That(items == std::vector<std::wstring>{ L"DC1", L"DC2", L"DC3" }, "the controllers are listed in order");
+    check.That(!IsWindowEnabled(GetDlgItem(picker, IDOK)), "OK is disabled while nothing is selected");
+    check.That(!IsWindowEnabled(p.Main()), "the main window is disabled while the picker is open");
+    check.Require(SelectListItem(p.Process(), list, 1), "the second controller can be selected");
+    check.That(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(picker, IDOK)) != FALSE; }, 5000),
+               "selecting enables OK");
+    Click(GetDlgItem(picker, IDOK));
+    check.That(WaitUntil([&] { return !IsWindow(picker); }, 10000), "OK closes the picker");
+    check.That(WaitUntil([&] { return TextOf(p.Item(IDC_DC)) == L"DC2"; }, 5000),
+               "the pick shows in the Domain Controller field: " + Utf8(TextOf(p.Item(IDC_DC))));
+    check.That(IsWindowEnabled(p.Main()) != FALSE, "the main window is enabled again");
+
+    Click(p.Item(IDC_FIND));
+    picker = p.WaitForWindow(L"Select Domain Controller");
+    check.Require(picker != nullptr, "Find opens the picker again");
+    SelectListItem(p.Process(), GetDlgItem(picker, IDC_DCLIST), 2);
+    Click(GetDlgItem(picker, IDCANCEL));
+    check.That(WaitUntil([&] { return !IsWindow(picker); }, 10000), "Cancel closes the picker");
+    check.Eq(TextOf(p.Item(IDC_DC)), L"DC2", "Domain Controller after Cancel");
+
+    Click(p.Item(IDC_FIND));
+    picker = p.WaitForWindow(L"Select Domain Controller");
+    check.Require(picker != nullptr, "Find opens the picker a third time");
+    check.Require(BringToFront(picker), "the picker comes to the front");
+    SelectListItem(p.Process(), GetDlgItem(picker, IDC_DCLIST), 0);
+    Press(VK_ESCAPE);
+    check.That(WaitUntil([&] { return !IsWindow(picker); }, 10000), "Escape closes the picker");
+    check.Eq(TextOf(p.Item(IDC_DC)), L"DC2", "Domain Controller after Escape");
+}
+
+// -------------------------------------------------------------------------------------------
+
+struct Case {
+    const char* name;
+    void (*run)(const Paths&, Check&);
+};
+
+const Case kCases[] = {
+    { "main_window_layout_and_start_state", MainWindowLayoutAndStartState },
+    { "workgroup_computer", WorkgroupComputer },
+    { "domain_member_with_three_controllers", DomainMemberWithThreeControllers },
+    { "directory_out_of_reach", DirectoryOutOfReach },
+    { "keys_that_leave_the_window_open", KeysThatLeaveTheWindowOpen },
+    { "close_button_ends_the_program", CloseButtonEndsTheProgram },
+    { "alt_f4_ends_the_program", AltF4EndsTheProgram },
+    { "system_menu_about_and_close", SystemMenuAboutAndClose },
+    { "update_shows_the_counters_after_one_tick", UpdateShowsTheCountersAfterOneTick },
+    { "access_denied_gives_up_after_152_attempts", AccessDeniedGivesUpAfter152Attempts },
+    { "connection_failure_shows_the_systems_text", ConnectionFailureShowsTheSystemsText },
+    { "closing_cancels_the_connections_before_the_query", ClosingCancelsTheConnectionsBeforeTheQuery },
+    { "find_picks_a_controller_and_cancel_changes_nothing", FindPicksAControllerAndCancelChangesNothing },
+};
+
+int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done)
+{
+    Program p(paths, "screenshot", kDomainWithThreeControllers);
+    if (!p.Started())
+        return 1;
+    BringToFront(p.Main());
+    // Let the first paint finish: the window is drawn once its queue is idle.
+    WaitForInputIdle(p.Process(), 5000);
+    RECT r{};
+    GetWindowRect(p.Main(), &r);
+    char line[64];
+    std::snprintf(line, sizeof line, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    HANDLE file = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    CloseHandle(file);
+    WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
+    Click(p.Item(IDCANCEL));
+    return p.WaitForExit(15000) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const Paths paths = FindPaths();
+    if (argc == 4 && std::wstring(argv[1]) == L"--hold")
+        return Hold(paths, argv[2], argv[3]);
+    if (argc == 2 && std::wstring(argv[1]) == L"--list") {
+        for (const Case& c : kCases)
+            std::printf("%s\n", c.name);
+        return 0;
+    }
+
+    int failed = 0;
+    for (const Case& c : kCases) {
+        bool selected = argc == 1;
+        for (int i = 1; i < argc; ++i)
+            selected = selected || Utf8(argv[i]) == c.name;
+        if (!selected)
+            continue;
+        Check check;
+        try {
+            c.run(paths, check);
+        } catch (const Check::Abort&) {
+        }
+        if (check.Failures().empty()) {
+            std::printf("ok - %s\n", c.name);
+        } else {
+            ++failed;
+            std::printf("not ok - %s\n", c.name);
+            for (const std::string& f : check.Failures())
+                std::printf("    %s\n", f.c_str());
+        }
+        std::fflush(stdout);
+    }
+    return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,79 @@
+// The probe the driver hooks into the program's thread (see probe.h).
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+#include "probe.h"
+
+namespace {
+
+std::wstring SystemMenu(HWND window)
+{
+    std::wstring out;
+    HMENU menu = GetSystemMenu(window, FALSE);
+    const int count = menu != nullptr ? GetMenuItemCount(menu) : 0;
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        GetMenuStringW(menu, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
+        out += std::to_wstring(GetMenuItemID(menu, i)) + L"|" +
+               std::to_wstring(GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION)) + L"|" + text + L"\n";
+    }
+    return out;
+}
+
+std::wstring IconLine(const wchar_t* name, HICON icon)
+{
+    LONG width = 0;
+    LONG height = 0;
+    ICONINFO info{};
+    if (icon != nullptr && GetIconInfo(icon, &info)) {
+        BITMAP bitmap{};
+        if (GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap) != 0) {
+            width = bitmap.bmWidth;
+            height = info.hbmColor != nullptr ? bitmap.bmHeight : bitmap.bmHeight / 2;
+        }
+        if (info.hbmColor != nullptr)
+            DeleteObject(info.hbmColor);
+        if (info.hbmMask != nullptr)
+            DeleteObject(info.hbmMask);
+    }
+    return std::wstring(name) + L"|" + std::to_wstring(width) + L"|" + std::to_wstring(height) + L"\n";
+}
+
+std::wstring Icons(HWND window)
+{
+    return IconLine(L"big", reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0))) +
+           IconLine(L"small", reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_SMALL, 0))) +
+           IconLine(L"drag", reinterpret_cast<HICON>(SendMessageW(window, WM_QUERYDRAGICON, 0, 0)));
+}
+
+void Answer(const std::wstring& text)
+{
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kProbeMemory);
+    if (mapping == nullptr)
+        return;
+    if (auto* view = static_cast<wchar_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0))) {
+        const size_t room = kProbeMemoryBytes / sizeof(wchar_t) - 1;
+        const size_t n = text.size() < room ? text.size() : room;
+        std::wmemcpy(view, text.data(), n);
+        view[n] = L'\0';
+        UnmapViewOfFile(view);
+    }
+    CloseHandle(mapping);
+}
+
+} // namespace
+
+extern "C" LRESULT CALLBACK ProbeCallWndProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    static const UINT message = RegisterWindowMessageW(kProbeMessage);
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call != nullptr && call->message == message) {
+        if (call->wParam == kProbeSystemMenu)
+            Answer(SystemMenu(call->hwnd));
+        else if (call->wParam == kProbeIcons)
+            Answer(Icons(call->hwnd));
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}

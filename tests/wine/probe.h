@@ -1,0 +1,19 @@
+// What the driver and its probe share. Under Wine some things can only be read by the process
+// that owns the window (its menus; its icons, which WM_GETICON does not give another process),
+// so the driver reads them through a window hook that the system runs on the program's own
+// thread: it sends kProbeMessage with one of the requests below to the window, and the hook
+// writes its answer, as text, into the shared memory named kProbeMemory.
+#pragma once
+
+inline constexpr const wchar_t* kProbeMessage = L"ZeltorWineProbe.Read";
+inline constexpr const wchar_t* kProbeMemory = L"Local\\ZeltorWineProbe";
+inline constexpr unsigned kProbeMemoryBytes = 64 * 1024;
+// The hook procedure exported by probe.dll (a WH_CALLWNDPROC hook).
+inline constexpr const char* kProbeHookName = "ProbeCallWndProc";
+
+// The system menu: one item a line, "<id>|<state>|<text>" (GetMenuItemID, GetMenuState and
+// GetMenuStringW by position).
+inline constexpr unsigned kProbeSystemMenu = 1;
+// The window's icons (WM_GETICON, WM_QUERYDRAGICON): "big|<width>|<height>",
+// "small|<width>|<height>" and "drag|<width>|<height>", 0 by 0 for none.
+inline constexpr unsigned kProbeIcons = 2;

@@ -1,0 +1,134 @@
+// Stand-in for pdh.dll: counters with the scenario's values.
+//   pdh.connect.result  what every PdhConnectMachineW returns (0)
+//   pdh.open.result     what PdhOpenQueryW returns (0)
+//   pdh.collect.result  what PdhCollectQueryData returns (0)
+//   pdh.value           "<number> <counter path without the machine>", one per counter (else 0)
+#include <cwchar>
+#include <map>
+
+#include "stub_common.h"
+
+namespace {
+
+// PDH_FMT_COUNTERVALUE.
+struct FormattedValue {
+    DWORD CStatus;
+    union {
+        LONG longValue;
+        double doubleValue;
+        LONGLONG largeValue;
+        LPCWSTR WideStringValue;
+    };
+};
+
+struct Query {
+    int unused;
+};
+struct Counter {
+    Query* query;
+    LONG value;
+};
+
+std::map<Query*, std::vector<Counter*>> g_queries;
+
+// "\\machine\object\counter" without "\\machine".
+std::wstring WithoutMachine(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\", 0) != 0)
+        return path;
+    const size_t third = path.find(L'\\', 2);
+    return third == std::wstring::npos ? std::wstring() : path.substr(third);
+}
+
+LONG ScriptedValue(const std::wstring& path)
+{
+    for (const std::wstring& entry : stub::Values(L"pdh.value")) {
+        const size_t space = entry.find(L' ');
+        if (space != std::wstring::npos && entry.substr(space + 1) == path)
+            return static_cast<LONG>(std::wcstol(entry.c_str(), nullptr, 0));
+    }
+    return 0;
+}
+
+bool Known(Query* query)
+{
+    return g_queries.count(query) != 0;
+}
+
+} // namespace
+
+extern "C" LONG WINAPI PdhConnectMachineW(LPCWSTR machine)
+{
+    stub::Log(L"PdhConnectMachineW|" + stub::Quote(machine));
+    return static_cast<LONG>(stub::Number(L"pdh.connect.result", 0));
+}
+
+extern "C" LONG WINAPI PdhOpenQueryW(LPCWSTR source, DWORD_PTR userData, HANDLE* query)
+{
+    stub::Log(L"PdhOpenQueryW|" + stub::Quote(source) + L"|" + stub::Num(userData));
+    const auto result = static_cast<LONG>(stub::Number(L"pdh.open.result", 0));
+    if (result != 0)
+        return result;
+    auto* q = new Query{};
+    g_queries[q];
+    *query = q;
+    return 0;
+}
+
+extern "C" LONG WINAPI PdhAddCounterW(HANDLE query, LPCWSTR path, DWORD_PTR userData, HANDLE* counter)
+{
+    auto* q = static_cast<Query*>(query);
+    stub::Log(L"PdhAddCounterW|" + std::wstring(Known(q) ? L"open" : L"unknown") + L"|" + stub::Quote(path) + L"|" +
+              (userData != 0 ? L"userdata" : L"0"));
+    if (!Known(q) || path == nullptr)
+        return static_cast<LONG>(0xC0000BBC); // PDH_INVALID_HANDLE
+    auto* c = new Counter{ q, ScriptedValue(WithoutMachine(path)) };
+    g_queries[q].push_back(c);
+    *counter = c;
+    return 0;
+}
+
+extern "C" LONG WINAPI PdhCollectQueryData(HANDLE query)
+{
+    auto* q = static_cast<Query*>(query);
+    stub::Log(L"PdhCollectQueryData|" + std::wstring(Known(q) ? L"open" : L"unknown"));
+    if (!Known(q))
+        return static_cast<LONG>(0xC0000BBC);
+    return static_cast<LONG>(stub::Number(L"pdh.collect.result", 0));
+}
+
+extern "C" LONG WINAPI PdhGetFormattedCounterValue(HANDLE counter, DWORD format, DWORD* type, FormattedValue* value)
+{
+    // Thirteen calls a tick: not logged.
+    auto* c = static_cast<Counter*>(counter);
+    bool known = false;
+    for (const auto& [q, counters] : g_queries) {
+        for (Counter* each : counters)
+            known = known || each == c;
+    }
+    if (!known || value == nullptr)
+        return static_cast<LONG>(0xC0000BBC);
+    if (type != nullptr)
+        *type = 0;
+    value->CStatus = 0; // PDH_CSTATUS_VALID_DATA
+    value->largeValue = 0;
+    if ((format & 0x00000100) != 0) // PDH_FMT_LONG
+        value->longValue = c->value;
+    else
+        value->doubleValue = c->value;
+    return 0;
+}
+
+extern "C" LONG WINAPI PdhCloseQuery(HANDLE query)
+{
+    auto* q = static_cast<Query*>(query);
+    auto it = g_queries.find(q);
+    stub::Log(std::wstring(L"PdhCloseQuery|") + (it != g_queries.end() ? L"released" : L"unknown"));
+    if (it == g_queries.end())
+        return static_cast<LONG>(0xC0000BBC);
+    for (Counter* c : it->second)
+        delete c;
+    g_queries.erase(it);
+    delete q;
+    return 0;
+}

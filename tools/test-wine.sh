@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program with MinGW-w64 and tests the real zeltor.exe under Wine on a
+# virtual X display: a screenshot of its main window, then the driver's cases (tests/wine), with
+# the stand-in system libraries beside the executable. A fresh Wine prefix for each run.
+#
+#   tools/test-wine.sh [case...]      (no case: all of them; tests/wine/driver.cpp names them)
+#
+# Prints "ok - ..." / "not ok - ..." per case, then "wine: N passed, N failed"; exits non-zero on
+# any failure. Environment: ZELTOR_MINGW_BUILD (the build folder, default build-mingw).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZELTOR_MINGW_BUILD:-$root/build-mingw}
+run=$build/wine-run
+wine=${WINE:-/usr/lib/wine/wine64}
+wineserver=${WINESERVER:-/usr/lib/wine/wineserver64}
+
+for tool in "$wine" "$wineserver" Xvfb import x86_64-w64-mingw32-g++-posix; do
+    command -v "$tool" >/dev/null || { echo "test-wine: $tool is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
+done
+# The dialogs are laid out for "MS Shell Dlg", which Wine sets in its own Tahoma (fonts-wine).
+[ -f /usr/share/wine/fonts/tahoma.ttf ] || { echo "test-wine: fonts-wine is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
+
+echo "== cross build ($build)"
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 \
+    || { cat "$build/configure.log"; exit 2; }
+cmake --build "$build" || exit 2
+
+# A server left behind by an interrupted earlier run of this script holds the old prefix.
+[ -d "$run/prefix" ] && WINEPREFIX=$run/prefix "$wineserver" -k >/dev/null 2>&1 || true
+rm -rf "$run"
+mkdir -p "$run/app" "$run/cases"
+cp "$build/platform/win32/zeltor.exe" "$run/app/"
+cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr}.dll "$run/app/"
+cp "$build/tests/wine/driver.exe" "$build/tests/wine/probe.dll" "$run/"
+
+export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The stand-ins beside zeltor.exe before the system's own libraries of those names (native first).
+# Wine hands a program's WINE* variables on to the programs it starts, so the driver runs with
+# them.
+stand_ins="mscoree,mshtml=;netapi32,ntdsapi,pdh,mpr=n"
+xvfb_pid=
+cleanup() {
+    # Only what this run started: the server of its own Wine prefix (with that prefix's programs)
+    # and its X server.
+    WINEPREFIX=$run/prefix "$wineserver" -k >/dev/null 2>&1 || true
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# A display of its own: Xvfb picks a free number and writes it to fd 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >"$run/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$run/display" ] && break; sleep 0.1; done
+[ -s "$run/display" ] || { echo "test-wine: Xvfb did not start" >&2; cat "$run/xvfb.log" >&2; exit 2; }
+export DISPLAY=:$(head -n1 "$run/display")
+
+echo "== Wine prefix"
+timeout 180 "$wine" wineboot -i >"$run/wineboot.log" 2>&1 || { echo "test-wine: wineboot failed" >&2; tail "$run/wineboot.log" >&2; exit 2; }
+# Without a window manager Wine draws the window frames itself.
+timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$run/wineboot.log" 2>&1
+# Wine's own fonts (Tahoma for "MS Shell Dlg", Marlett for the caption buttons) come from
+# fonts-wine; this Wine finds them only in the prefix's Fonts folder.
+cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+
+passed=0
+failed=0
+
+echo "== screenshot"
+rm -f "$run/ready" "$run/done"
+win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
+WINEDLLOVERRIDES=$stand_ins \
+    timeout 180 "$wine" "$run/driver.exe" --hold "$win_run\\ready" "$win_run\\done" >"$run/hold.log" 2>&1 &
+hold_pid=$!
+for _ in $(seq 600); do [ -s "$run/ready" ] && break; sleep 0.1; done
+if [ -s "$run/ready" ]; then
+    read -r x y w h <"$run/ready"
+    sleep 1 # the caption turns active and the last paint lands
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$run/screenshot.png"
+    touch "$run/done"
+    if wait "$hold_pid" && [ "$(identify -format '%wx%h' "$run/screenshot.png")" = "${w}x${h}" ]; then
+        echo "ok - screenshot ($run/screenshot.png, ${w}x${h})"; passed=$((passed + 1))
+    else
+        echo "not ok - screenshot"; failed=$((failed + 1))
+    fi
+else
+    touch "$run/done"; wait "$hold_pid" || true
+    echo "not ok - screenshot: the main window did not show"; cat "$run/hold.log"; failed=$((failed + 1))
+fi
+
+echo "== cases"
+set +e
+WINEDLLOVERRIDES=$stand_ins \
+    timeout 600 "$wine" "$run/driver.exe" "$@" 2>"$run/driver.stderr" | tee "$run/driver.log"
+driver_status=${PIPESTATUS[0]}
+set -e
+passed=$((passed + $(grep -c '^ok - ' "$run/driver.log" || true)))
+failed=$((failed + $(grep -c '^not ok - ' "$run/driver.log" || true)))
+if [ "$driver_status" -ne 0 ] && [ "$(grep -c '^not ok - ' "$run/driver.log" || true)" -eq 0 ]; then
+    echo "not ok - driver ended with status $driver_status"; tail "$run/driver.stderr"; failed=$((failed + 1))
+fi
+
+echo "wine: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
