@@ -84,7 +84,8 @@ TEST(ProcessFinder, InstanceThatNeverExistsIsLookedForOnlyEverySoManyRefreshes)
 {
     FakeProcRoot proc;
     proc.AddProcess(500, "sshd");
-    ProcessFinder finder(proc.Path());
+    // A budget large enough that the intervals stay at their least while processes start.
+    ProcessFinder finder(proc.Path(), 256);
     finder.Watch("ntfrs", 0);
     constexpr int kRefreshes = 40;
     ASSERT_EQ(finder.RenameScanInterval(), 4);
