@@ -13,7 +13,7 @@ packages=(
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tests: a display, screenshots, DNS and a domain controller on loopback, tracing
-    xvfb xauth x11-utils imagemagick dnsmasq-base strace
+    xvfb xauth x11-utils imagemagick dnsmasq-base strace xdotool
     samba samba-ad-dc samba-ad-provision winbind
     # the Windows program and its tests
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine fonts-wine

@@ -377,7 +377,14 @@ QWidget* QtWindowBackend::CreateControl(const ControlTemplate& c, QWidget* dialo
     switch (c.cls) {
     case ControlClass::Button:
         if (buttonType == BsGroupBox) {
-            widget = new QGroupBox(text, dialog);
+            auto* group = new QGroupBox(text, dialog);
+            // As the dialog manager draws a group box: the title on the frame's top line. The
+            // style sheet is the group box's alone, so that the other controls keep the plain
+            // (and cheaper) style.
+            group->setStyleSheet(QStringLiteral(
+                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
+                "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
+            widget = group;
         } else if (buttonType == BsAutoCheckBox) {
             widget = new QCheckBox(text, dialog);
         } else {
@@ -473,10 +480,6 @@ HWND QtWindowBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
     auto* dialog = new DialogWidget(*this, owner != nullptr ? owner->widget.data() : nullptr, flags);
     dialog->setWindowTitle(ToQString(tpl.caption));
     dialog->setFont(DialogFont(m_fontPixelSize));
-    // Group boxes as the dialog manager draws them: the title on the frame's top line.
-    dialog->setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
-        "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
     const AfxRect client = AfxDialogUnitsToPixels(0, 0, tpl.cx, tpl.cy, m_baseUnits);
     dialog->setFixedSize(client.Width(), client.Height());
 
