@@ -64,7 +64,7 @@ protected:
 
 TEST_F(DcLocatorTest, ListsControllersByPriorityThenWeightThenName)
 {
-    Serve({
+    ASSERT_NO_FATAL_FAILURE(Serve({
         std::string(kDcRecord) + "dc-a.zeltor.test,389,10,100",
         std::string(kDcRecord) + "dc-d.zeltor.test,389,0,50",
         std::string(kDcRecord) + "dc-c.zeltor.test,389,0,100",
@@ -72,7 +72,7 @@ TEST_F(DcLocatorTest, ListsControllersByPriorityThenWeightThenName)
         // The same host again, on another port, is still one controller.
         std::string(kDcRecord) + "dc-c.zeltor.test,3268,20,0",
         "--srv-host=_ldap._tcp.pdc._msdcs.zeltor.test,dc-b.zeltor.test,389",
-    });
+    }));
     const std::vector<Controller> expected = {
         { "DC-C", "dc-c.zeltor.test", false },
         { "DC-B", "dc-b.zeltor.test", true },
@@ -89,8 +89,8 @@ TEST_F(DcLocatorTest, ListsControllersByPriorityThenWeightThenName)
 
 TEST_F(DcLocatorTest, ADomainWithoutControllersIsNoSuchDomain)
 {
-    Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100",
-            "--srv-host=_ldap._tcp.dc._msdcs.gone.test,.,389" });
+    ASSERT_NO_FATAL_FAILURE(Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100",
+            "--srv-host=_ldap._tcp.dc._msdcs.gone.test,.,389" }));
     std::vector<Controller> controllers;
     EXPECT_EQ(List(u"other.test", &controllers), win32_error::kNoSuchDomain);
     // A target of "." says the service is not offered there.
@@ -125,8 +125,8 @@ TEST_F(DcLocatorTest, NoAnsweringDnsServerIsNoSuchDomain)
 TEST_F(DcLocatorTest, BindWithCredentialsNeedsAControllerThatAnswers)
 {
     // One controller without an address, one at an address where no SMB server listens.
-    Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100", std::string(kDcRecord) + "dc2.zeltor.test,389,0,50",
-            "--host-record=dc2.zeltor.test,127.0.0.1" });
+    ASSERT_NO_FATAL_FAILURE(Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100", std::string(kDcRecord) + "dc2.zeltor.test,389,0,50",
+            "--host-record=dc2.zeltor.test,127.0.0.1" }));
     DsCredential* credential = nullptr;
     ASSERT_EQ(service->DsMakePasswordCredentials(u"ZELTOR\\Administrator", u"zeltor.test", u"secret", &credential), 0u);
     DsBinding* binding = nullptr;

@@ -89,6 +89,15 @@ std::uint16_t UnusedLoopbackPort()
 
 DnsmasqServer::DnsmasqServer(const std::vector<std::string>& recordOptions)
 {
+    // A port found free can be taken again before dnsmasq binds it (for TCP too, or by a test
+    // running beside this one): then dnsmasq exits at once, and another port is tried.
+    constexpr int kPortAttempts = 5;
+    for (int attempt = 0; attempt < kPortAttempts && m_pid <= 0; ++attempt)
+        Start(recordOptions);
+}
+
+void DnsmasqServer::Start(const std::vector<std::string>& recordOptions)
+{
     m_port = UnusedLoopbackPort();
     if (m_port == 0 || m_dir.path().empty())
         return;

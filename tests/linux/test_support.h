@@ -39,6 +39,7 @@ public:
     DnsServer server() const { return { "127.0.0.1", m_port, {} }; }
 
 private:
+    void Start(const std::vector<std::string>& recordOptions);
     TempDir m_dir;
     pid_t m_pid = -1;
     std::uint16_t m_port = 0;
