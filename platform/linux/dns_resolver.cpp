@@ -79,12 +79,9 @@ DnsStatus DnsResolver::Query(const std::string& name, int type, bool search, std
     return DnsStatus::Ok;
 }
 
-DnsStatus DnsResolver::QuerySrv(const std::string& name, std::vector<SrvRecord>* records) const
+DnsStatus ParseSrvAnswer(const std::vector<unsigned char>& answer, std::vector<SrvRecord>* records)
 {
     records->clear();
-    std::vector<unsigned char> answer;
-    if (DnsStatus status = Query(name, ns_t_srv, false, &answer); status != DnsStatus::Ok)
-        return status;
     return ForEachAnswer(answer, ns_t_srv, [records](const ns_msg& msg, const ns_rr& rr) {
         // RFC 2782: priority, weight and port, then the target's name.
         if (ns_rr_rdlen(rr) < 7)
@@ -99,12 +96,9 @@ DnsStatus DnsResolver::QuerySrv(const std::string& name, std::vector<SrvRecord>*
     });
 }
 
-DnsStatus DnsResolver::QueryIpv4(const std::string& host, std::vector<std::string>* addresses) const
+DnsStatus ParseIpv4Answer(const std::vector<unsigned char>& answer, std::vector<std::string>* addresses)
 {
     addresses->clear();
-    std::vector<unsigned char> answer;
-    if (DnsStatus status = Query(host, ns_t_a, true, &answer); status != DnsStatus::Ok)
-        return status;
     return ForEachAnswer(answer, ns_t_a, [addresses](const ns_msg&, const ns_rr& rr) {
         char text[INET_ADDRSTRLEN];
         if (ns_rr_rdlen(rr) != 4 || inet_ntop(AF_INET, ns_rr_rdata(rr), text, sizeof text) == nullptr)
@@ -112,4 +106,22 @@ DnsStatus DnsResolver::QueryIpv4(const std::string& host, std::vector<std::strin
         addresses->push_back(text);
         return true;
     });
+}
+
+DnsStatus DnsResolver::QuerySrv(const std::string& name, std::vector<SrvRecord>* records) const
+{
+    records->clear();
+    std::vector<unsigned char> answer;
+    if (DnsStatus status = Query(name, ns_t_srv, false, &answer); status != DnsStatus::Ok)
+        return status;
+    return ParseSrvAnswer(answer, records);
+}
+
+DnsStatus DnsResolver::QueryIpv4(const std::string& host, std::vector<std::string>* addresses) const
+{
+    addresses->clear();
+    std::vector<unsigned char> answer;
+    if (DnsStatus status = Query(host, ns_t_a, true, &answer); status != DnsStatus::Ok)
+        return status;
+    return ParseIpv4Answer(answer, addresses);
 }

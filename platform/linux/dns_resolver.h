@@ -28,6 +28,11 @@ enum class DnsStatus {
     Failed,   // no server answered, or the answer was unusable
 };
 
+// The SRV (RFC 2782) or A records of the answer section of a DNS message as a server sent it:
+// NotFound when it has none of that type, Failed when it cannot be parsed.
+DnsStatus ParseSrvAnswer(const std::vector<unsigned char>& answer, std::vector<SrvRecord>* records);
+DnsStatus ParseIpv4Answer(const std::vector<unsigned char>& answer, std::vector<std::string>* addresses);
+
 class DnsResolver {
 public:
     // With no server, the servers, search list and options of /etc/resolv.conf.
