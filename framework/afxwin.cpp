@@ -637,7 +637,13 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value)
         SetFieldText(ctrl, value);
 }
 
-void DDX_Text(CDataExchange* pDX, int id, double& value)
+namespace {
+
+// A number's field: shown in its text form, read back by its parser; a field that cannot be read
+// shows message and stops the exchange there.
+template <typename T>
+void ExchangeNumber(CDataExchange* pDX, int id, T& value, CString (*format)(T), bool (*parse)(const CString&, T&),
+                    const char16_t* message)
 {
     if (pDX->m_bFailed)
         return;
@@ -645,26 +651,23 @@ void DDX_Text(CDataExchange* pDX, int id, double& value)
     if (ctrl == nullptr)
         return;
     if (!pDX->m_bSaveAndValidate) {
-        SetFieldText(ctrl, AfxFormatDouble(value));
-    } else if (!AfxParseDouble(AfxGetBackend().GetWindowText(ctrl), value)) {
-        AfxMessageBox(u"Enter a number.");
+        SetFieldText(ctrl, format(value));
+    } else if (!parse(AfxGetBackend().GetWindowText(ctrl), value)) {
+        AfxMessageBox(message);
         pDX->Fail(ctrl);
     }
 }
 
+} // namespace
+
+void DDX_Text(CDataExchange* pDX, int id, double& value)
+{
+    ExchangeNumber(pDX, id, value, &AfxFormatDouble, &AfxParseDouble, u"Enter a number.");
+}
+
 void DDX_Text(CDataExchange* pDX, int id, int& value)
 {
-    if (pDX->m_bFailed)
-        return;
-    HWND ctrl = pDX->PrepareCtrl(id);
-    if (ctrl == nullptr)
-        return;
-    if (!pDX->m_bSaveAndValidate) {
-        SetFieldText(ctrl, AfxFormatInt(value));
-    } else if (!AfxParseInt(AfxGetBackend().GetWindowText(ctrl), value)) {
-        AfxMessageBox(u"Enter an integer.");
-        pDX->Fail(ctrl);
-    }
+    ExchangeNumber(pDX, id, value, &AfxFormatInt, &AfxParseInt, u"Enter an integer.");
 }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
