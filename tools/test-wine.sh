@@ -64,6 +64,10 @@ timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f 
 # Wine's own fonts (Tahoma for "MS Shell Dlg", Marlett for the caption buttons) come from
 # fonts-wine; this Wine finds them only in the prefix's Fonts folder.
 cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+# Windows sets "MS Shell Dlg" in Microsoft Sans Serif, whose widths are those of MS Sans Serif; Wine
+# substitutes Tahoma, which sets wider. The dialogs are laid out for the Windows metrics.
+timeout 60 "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v 'MS Shell Dlg' /d 'MS Sans Serif' /f >>"$run/wineboot.log" 2>&1
 
 passed=0
 failed=0
