@@ -83,6 +83,13 @@ std::string Joined(const std::vector<std::wstring>& log)
     return out;
 }
 
+bool InMoveOrSize(DWORD threadId)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(threadId, &info) && (info.flags & GUI_INMOVESIZE) != 0;
+}
+
 void Started(Check& check, const Program& p)
 {
     check.Require(p.Started(), "the program shows its window \"Zeltor\"");
@@ -262,7 +269,42 @@ void SystemMenuAboutAndClose(const Paths& paths, Check& check)
     check.That(WaitUntil([&] { return !IsWindow(about) && IsWindowEnabled(p.Main()); }, 10000),
                "OK closes the About box and the main window is enabled again");
 
-    // The system's own commands still do what they do.
+    // The system's own commands still do what they do. SC_MOVE as the keyboard gives it: arrows
+    // move the window 8 pixels a press, Enter ends the move.
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+    RECT before{};
+    GetWindowRect(p.Main(), &before);
+    SystemCommand(p.Main(), SC_MOVE);
+    // The keys count only once the system's move loop runs (it holds the capture meanwhile).
+    check.That(WaitUntil([&] { return InMoveOrSize(p.Tid()); }, 10000), "SC_MOVE starts the move loop");
+    // Each arrow puts the pointer 8 pixels on; the window follows the pointer's next move, which
+    // Wine's warp of the pointer does not make by itself, so a move of no distance follows each.
+    // The nudge goes only after the loop has put the pointer on, or it would carry the old place.
+    for (WORD key : { VK_RIGHT, VK_RIGHT, VK_RIGHT, VK_DOWN }) {
+        POINT was{};
+        GetCursorPos(&was);
+        Press(key);
+        check.That(WaitUntil([&] {
+            POINT now{};
+            GetCursorPos(&now);
+            return now.x != was.x || now.y != was.y;
+        }, 5000), "an arrow key puts the pointer on");
+        NudgeMouse();
+    }
+    Press(VK_RETURN);
+    RECT after{};
+    const bool moved = WaitUntil([&] {
+        GetWindowRect(p.Main(), &after);
+        return after.left != before.left && after.top != before.top;
+    }, 10000);
+    check.That(moved, "SC_MOVE and the arrow keys move the window: from " + std::to_string(before.left) + "," +
+                          std::to_string(before.top) + " to " + std::to_string(after.left) + "," +
+                          std::to_string(after.top) + (InMoveOrSize(p.Tid()) ? ", still moving" : ", the move loop ended"));
+    check.Eq(after.left - before.left, 24, "moved right");
+    check.Eq(after.top - before.top, 8, "moved down");
+    check.Eq(after.right - after.left, before.right - before.left, "width after the move");
+    check.Eq(after.bottom - after.top, before.bottom - before.top, "height after the move");
+
     SystemCommand(p.Main(), SC_MINIMIZE);
     check.That(WaitUntil([&] { return IsIconic(p.Main()) != FALSE; }, 10000), "SC_MINIMIZE minimises the window");
     SystemCommand(p.Main(), SC_RESTORE);
@@ -270,6 +312,58 @@ void SystemMenuAboutAndClose(const Paths& paths, Check& check)
 
     SystemCommand(p.Main(), SC_CLOSE);
     check.Eq(p.WaitForExit(15000), 0, "exit code after SC_CLOSE");
+}
+
+struct AboutLink {
+    int id;
+    const wchar_t* text;
+    const wchar_t* target;
+};
+const AboutLink kAboutLinks[] = {
+    { IDC_LINK_WEB, L"https://www.zeltor.example/", L"https://www.zeltor.example/" },
+    { IDC_LINK_SUPPORT, L"support@zeltor.example", L"mailto:support@zeltor.example" },
+    { IDC_LINK_SALES, L"sales@zeltor.example", L"mailto:sales@zeltor.example" },
+};
+
+// The About box's texts, and each link's tooltip (its target) and underlined font.
+void CheckAboutBox(const Paths& paths, Check& check, const Program& p, HWND about)
+{
+    check.Eq(TextOf(about), L"About Zeltor", "title");
+    check.Eq(TextOf(GetDlgItem(about, IDC_VERSION)),
+             L"Zeltor\nversion 9.09.01\nCopyright (C) 2026 Zeltor Software.\nAll rights reserved.", "version text");
+    for (const AboutLink& l : kAboutLinks) {
+        const HWND link = GetDlgItem(about, l.id);
+        const std::string what = "link " + Utf8(l.text);
+        check.Eq(TextOf(link), l.text, what + " text");
+        const LinkState state = ReadLink(paths, link, p.Tid());
+        check.That(state.tips == std::vector<std::wstring>{ l.target },
+                   what + ": one tooltip tool, with the target; got " +
+                       (state.tips.empty() ? std::string("none") : "\"" + Utf8(state.tips.front()) + "\"") + " of " +
+                       std::to_string(state.tips.size()));
+        check.That(state.hasFont && state.underlined, what + " is set in an underlined font");
+        check.That((GetWindowLongW(link, GWL_STYLE) & SS_NOTIFY) != 0, what + " reports clicks (SS_NOTIFY)");
+    }
+}
+
+void AboutBoxTextsLinksAndReopening(const Paths& paths, Check& check)
+{
+    Program p(paths, "about", L"");
+    Started(check, p);
+    // The low four bits of a system command are the system's; 0x0011 is the About item too.
+    for (UINT command : { 0x0011u, 0x0010u }) {
+        const std::string how = " (WM_SYSCOMMAND " + std::to_string(command) + ")";
+        SystemCommand(p.Main(), command);
+        const HWND about = p.WaitForWindow(L"About Zeltor");
+        check.Require(about != nullptr, "the About box opens" + how);
+        CheckAboutBox(paths, check, p, about);
+        check.Eq(static_cast<long long>(TopWindowsOf(p.Pid()).size()), 2, "windows shown" + how);
+        Click(GetDlgItem(about, IDOK));
+        check.Require(WaitUntil([&] { return !IsWindow(about) && IsWindowEnabled(p.Main()); }, 10000),
+                      "OK closes the About box" + how);
+    }
+    check.That(p.Running() && IsWindowVisible(p.Main()), "the main window stays open");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
 }
 
 // -- Monitoring --------------------------------------------------------------------------------
@@ -438,6 +532,7 @@ const Case kCases[] = {
     { "close_button_ends_the_program", CloseButtonEndsTheProgram },
     { "alt_f4_ends_the_program", AltF4EndsTheProgram },
     { "system_menu_about_and_close", SystemMenuAboutAndClose },
+    { "about_box_texts_links_and_reopening", AboutBoxTextsLinksAndReopening },
     { "update_shows_the_counters_after_one_tick", UpdateShowsTheCountersAfterOneTick },
     { "access_denied_gives_up_after_152_attempts", AccessDeniedGivesUpAfter152Attempts },
     { "connection_failure_shows_the_systems_text", ConnectionFailureShowsTheSystemsText },

@@ -138,6 +138,27 @@ void SystemCommand(HWND window, UINT command)
     PostMessageW(window, WM_SYSCOMMAND, command, 0);
 }
 
+void ClickWithMouse(HWND window)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].type = INPUT_MOUSE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+void NudgeMouse()
+{
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
 std::vector<HWND> ChildrenOf(HWND dialog)
 {
     std::vector<HWND> out;
@@ -466,6 +487,21 @@ std::vector<MenuItem> ReadSystemMenu(const Paths& paths, HWND window, DWORD thre
         }
     }
     return items;
+}
+
+LinkState ReadLink(const Paths& paths, HWND control, DWORD threadId)
+{
+    LinkState state;
+    for (const std::wstring& line : AskProbe(paths, control, threadId, kProbeLink)) {
+        if (line.rfind(L"tip|", 0) == 0) {
+            state.tips.push_back(line.substr(4));
+        } else if (line.rfind(L"font|", 0) == 0) {
+            const std::vector<std::wstring> f = Fields(line);
+            state.hasFont = true;
+            state.underlined = f.size() >= 2 && f[1] != L"0";
+        }
+    }
+    return state;
 }
 
 IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId)
