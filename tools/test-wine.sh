@@ -72,27 +72,35 @@ timeout 60 "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fo
 passed=0
 failed=0
 
-echo "== screenshot"
-rm -f "$run/ready" "$run/done"
-win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
-WINEDLLOVERRIDES=$stand_ins \
-    timeout 180 "$wine" "$run/driver.exe" --hold "$win_run\\ready" "$win_run\\done" >"$run/hold.log" 2>&1 &
-hold_pid=$!
-for _ in $(seq 600); do [ -s "$run/ready" ] && break; sleep 0.1; done
-if [ -s "$run/ready" ]; then
-    read -r x y w h <"$run/ready"
-    sleep 1 # the caption turns active and the last paint lands
-    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$run/screenshot.png"
-    touch "$run/done"
-    if wait "$hold_pid" && [ "$(identify -format '%wx%h' "$run/screenshot.png")" = "${w}x${h}" ]; then
-        echo "ok - screenshot ($run/screenshot.png, ${w}x${h})"; passed=$((passed + 1))
+# shoot NAME MODE: the driver holds the main window (--hold) or the About box (--hold-about) open
+# while its rectangle of the screen is saved as NAME.png.
+shoot() {
+    local name=$1 mode=$2
+    rm -f "$run/ready" "$run/done"
+    WINEDLLOVERRIDES=$stand_ins \
+        timeout 180 "$wine" "$run/driver.exe" "$mode" "$win_run\\ready" "$win_run\\done" >"$run/$name.log" 2>&1 &
+    local hold_pid=$!
+    for _ in $(seq 600); do [ -s "$run/ready" ] && break; sleep 0.1; done
+    if [ -s "$run/ready" ]; then
+        read -r x y w h <"$run/ready"
+        sleep 1 # the caption turns active and the last paint lands
+        import -window root -crop "${w}x${h}+${x}+${y}" +repage "$run/$name.png"
+        touch "$run/done"
+        if wait "$hold_pid" && [ "$(identify -format '%wx%h' "$run/$name.png")" = "${w}x${h}" ]; then
+            echo "ok - $name ($run/$name.png, ${w}x${h})"; passed=$((passed + 1))
+        else
+            echo "not ok - $name"; failed=$((failed + 1))
+        fi
     else
-        echo "not ok - screenshot"; failed=$((failed + 1))
+        touch "$run/done"; wait "$hold_pid" || true
+        echo "not ok - $name: the window did not show"; cat "$run/$name.log"; failed=$((failed + 1))
     fi
-else
-    touch "$run/done"; wait "$hold_pid" || true
-    echo "not ok - screenshot: the main window did not show"; cat "$run/hold.log"; failed=$((failed + 1))
-fi
+}
+
+echo "== screenshots"
+win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
+shoot screenshot --hold
+shoot screenshot-about --hold-about
 
 echo "== cases"
 set +e

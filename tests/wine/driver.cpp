@@ -7,6 +7,7 @@
 //   driver.exe --hold READY DONE    starts the program as a domain member, writes its window's
 //                                   rectangle ("x y width height") to READY, and ends it once
 //                                   DONE exists (for a screenshot)
+//   driver.exe --hold-about READY DONE   the same with the About box open over it
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -540,16 +541,24 @@ const Case kCases[] = {
     { "find_picks_a_controller_and_cancel_changes_nothing", FindPicksAControllerAndCancelChangesNothing },
 };
 
-int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done)
+// Shows the main window, or the About box over it, and writes that window's rectangle.
+int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done, bool about)
 {
     Program p(paths, "screenshot", kDomainWithThreeControllers);
     if (!p.Started())
         return 1;
     BringToFront(p.Main());
+    HWND shown = p.Main();
+    if (about) {
+        SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
+        shown = p.WaitForWindow(L"About Zeltor");
+        if (shown == nullptr)
+            return 1;
+    }
     // Let the first paint finish: the window is drawn once its queue is idle.
     WaitForInputIdle(p.Process(), 5000);
     RECT r{};
-    GetWindowRect(p.Main(), &r);
+    GetWindowRect(shown, &r);
     char line[64];
     std::snprintf(line, sizeof line, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     HANDLE file = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -557,6 +566,10 @@ int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done
     WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     CloseHandle(file);
     WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
+    if (about) {
+        Click(GetDlgItem(shown, IDOK));
+        WaitUntil([&] { return !IsWindow(shown); }, 10000);
+    }
     Click(p.Item(IDCANCEL));
     return p.WaitForExit(15000) == 0 ? 0 : 1;
 }
@@ -566,8 +579,8 @@ int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done
 int wmain(int argc, wchar_t** argv)
 {
     const Paths paths = FindPaths();
-    if (argc == 4 && std::wstring(argv[1]) == L"--hold")
-        return Hold(paths, argv[2], argv[3]);
+    if (argc == 4 && (std::wstring(argv[1]) == L"--hold" || std::wstring(argv[1]) == L"--hold-about"))
+        return Hold(paths, argv[2], argv[3], std::wstring(argv[1]) == L"--hold-about");
     if (argc == 2 && std::wstring(argv[1]) == L"--list") {
         for (const Case& c : kCases)
             std::printf("%s\n", c.name);
