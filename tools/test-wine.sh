@@ -68,6 +68,12 @@ cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
 # substitutes Tahoma, which sets wider. The dialogs are laid out for the Windows metrics.
 timeout 60 "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
     /v 'MS Shell Dlg' /d 'MS Sans Serif' /f >>"$run/wineboot.log" 2>&1
+# No program opens links in the test prefix: without the http, https and mailto classes the shell
+# cannot open a link, and without .htm the program's fallback finds no web document handler. The
+# program must then say so (and nothing starts a browser on the test machine).
+for key in http https mailto .htm .html htmlfile; do
+    timeout 60 "$wine" reg delete "HKLM\\Software\\Classes\\$key" /f >>"$run/wineboot.log" 2>&1 || true
+done
 
 passed=0
 failed=0

@@ -13,6 +13,8 @@
 #include <map>
 
 #include "driver_support.h"
+
+#include <shellapi.h>
 #include "res/resource.h"
 
 namespace {
@@ -367,6 +369,48 @@ void AboutBoxTextsLinksAndReopening(const Paths& paths, Check& check)
     check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
 }
 
+// What the program says when the shell cannot open a link, for the codes the shell gives here.
+std::wstring OpenFailureText(long long code)
+{
+    switch (code) {
+    case 2:
+        return L"Unable to open hyperlink:\n\nThe specified file was not found.";
+    case 31:
+        return L"Unable to open hyperlink:\n\nThere is no application associated\nwith the given filename extension.";
+    default:
+        return L"(no expected text for shell code " + std::to_wstring(code) + L")";
+    }
+}
+
+void LinkThatCannotOpenSaysWhy(const Paths& paths, Check& check)
+{
+    Program p(paths, "badlink", L"");
+    Started(check, p);
+    SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
+    const HWND about = p.WaitForWindow(L"About Zeltor");
+    check.Require(about != nullptr, "the About box opens");
+    check.Require(BringToFront(about), "the About box comes to the front");
+    for (const AboutLink& l : { kAboutLinks[0], kAboutLinks[1] }) {
+        const std::string what = "link " + Utf8(l.text);
+        // The test prefix has no handler for the link: the shell's own answer for its target.
+        const auto code = reinterpret_cast<std::intptr_t>(ShellExecuteW(nullptr, L"open", l.target, nullptr, nullptr, SW_SHOW));
+        std::fprintf(stderr, "%s: ShellExecuteW gives %lld\n", what.c_str(), static_cast<long long>(code));
+        check.Require(code <= 32, what + ": the shell of the test prefix cannot open it (got " + std::to_string(code) + ")");
+
+        ClickWithMouse(GetDlgItem(about, l.id));
+        const HWND box = p.WaitForMessageBox(20000);
+        check.Require(box != nullptr, what + ": a message box titled \"zeltor\" shows");
+        check.Eq(MessageBoxText(box), OpenFailureText(code), what + " message (shell code " + std::to_string(code) + ")");
+        check.That(GetWindow(box, GW_OWNER) == about, what + ": the box belongs to the About box");
+        check.Require(CloseMessageBox(box), what + ": OK closes the message box");
+        check.That(IsWindow(about) && IsWindowVisible(about), what + ": the About box stays open");
+    }
+    Click(GetDlgItem(about, IDOK));
+    check.That(WaitUntil([&] { return !IsWindow(about); }, 10000), "OK closes the About box");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
+}
+
 // -- Monitoring --------------------------------------------------------------------------------
 
 void UpdateShowsTheCountersAfterOneTick(const Paths& paths, Check& check)
@@ -534,6 +578,7 @@ const Case kCases[] = {
     { "alt_f4_ends_the_program", AltF4EndsTheProgram },
     { "system_menu_about_and_close", SystemMenuAboutAndClose },
     { "about_box_texts_links_and_reopening", AboutBoxTextsLinksAndReopening },
+    { "link_that_cannot_open_says_why", LinkThatCannotOpenSaysWhy },
     { "update_shows_the_counters_after_one_tick", UpdateShowsTheCountersAfterOneTick },
     { "access_denied_gives_up_after_152_attempts", AccessDeniedGivesUpAfter152Attempts },
     { "connection_failure_shows_the_systems_text", ConnectionFailureShowsTheSystemsText },
