@@ -3,6 +3,7 @@
 //
 //   driver.exe [case...]            runs the cases (all when none is named); one line each,
 //                                   "ok - <case>" or "not ok - <case>" with the failures after it
+//   driver.exe --system-libraries [case...]   the cases that use the system's pdh and mpr
 //   driver.exe --list               names the cases
 //   driver.exe --hold READY DONE    starts the program as a domain member, writes its window's
 //                                   rectangle ("x y width height") to READY, and ends it once
@@ -15,6 +16,7 @@
 #include "driver_support.h"
 
 #include <shellapi.h>
+#include <winnetwk.h>
 #include "res/resource.h"
 
 namespace {
@@ -517,6 +519,150 @@ void ClosingCancelsTheConnectionsBeforeTheQuery(const Paths& paths, Check& check
     check.Eq(static_cast<long long>(p.Count(L"WNetCancelConnectionW")), 1, "connections cancelled");
 }
 
+// -- Hostile controller names, with the system's own pdh and mpr ---------------------------------
+
+struct HostileText {
+    const char* name;
+    std::wstring text;
+};
+
+std::vector<HostileText> HostileTexts()
+{
+    return {
+        { "empty", L"" },
+        { "one character", L"X" },
+        { "255 characters", std::wstring(255, L'D') },
+        { "65,536 characters", std::wstring(65536, L'E') },
+        { "right-to-left", L"\x05D3\x05D5\x05DE\x05D9\x05D9\x05DF-\x0645\x062B\x0627\x0644" },
+        { "combining marks", L"D\x0301\x0308\x0323" L"C\x20DD" },
+        { "emoji", L"DC\xD83D\xDE00\xD83D\xDCA9" },
+        { "control characters", L"DC\x01\x07\t\x1B\x7F\r\nX" },
+        { "shell metacharacters", L"DC1; del x | echo $(id) `id` \"q\" 'q' & > <" },
+        { "leading backslashes", L"\\\\DC1" },
+        { "one leading backslash", L"\\DC1" },
+    };
+}
+
+// What a program's turn with one text came to: the field's text, the boxes it showed (closed as
+// they came) and whether it still answers.
+struct HostileOutcome {
+    std::wstring held;
+    std::vector<std::wstring> boxes;
+    bool answers = false;
+    std::wstring record; // the stand-ins' record, its lines joined with line feeds
+};
+
+HostileOutcome RunHostile(const Paths& paths, Check& check, const std::string& caseName, const HostileText& h,
+                          const wchar_t* userName, const std::wstring& scenario)
+{
+    HostileOutcome out;
+    Program p(paths, caseName, scenario);
+    const std::string what = std::string(h.name) + ": ";
+    check.Require(p.Started(), what + "the program shows its window");
+    SetTextOf(p.Item(IDC_DC), h.text);
+    if (userName != nullptr)
+        SetTextOf(p.Item(IDC_USERNAME), userName);
+    out.held = TextOf(p.Item(IDC_DC));
+    Click(p.Item(IDC_UPDATE));
+    // A box, or the end of Update without one (Auto Update enabled again); then the boxes that
+    // follow, as a refresh that fails shows one.
+    HWND box = nullptr;
+    const bool settled = WaitUntil([&] {
+        box = FindTopWindow(p.Pid(), L"zeltor");
+        return box != nullptr || !p.Running() || IsWindowEnabled(p.Item(IDC_AUTOUPDATE));
+    }, 30000);
+    check.That(settled, what + "Update ends or shows a box");
+    if (box == nullptr && settled && p.Running())
+        box = p.WaitForMessageBox(5000);
+    while (box != nullptr && out.boxes.size() < 4) {
+        out.boxes.push_back(MessageBoxText(box));
+        CloseMessageBox(box);
+        box = p.WaitForMessageBox(3000);
+    }
+    check.That(p.Running(), what + "the program is still running");
+    DWORD_PTR ignored = 0;
+    out.answers = SendMessageTimeoutW(p.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &ignored) != 0;
+    check.That(out.answers, what + "the main window answers");
+    check.That(TextOf(p.Item(IDC_DC)) == out.held, what + "the field keeps its text");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, what + "exit code after Close");
+    for (const std::wstring& line : p.Log())
+        out.record += line + L"\n";
+    std::fprintf(stderr, "%s %s: field holds %zu characters%s; boxes %zu\n", caseName.c_str(), h.name,
+                 out.held.size(), out.held == h.text ? " (all)" : "", out.boxes.size());
+    for (const std::wstring& b : out.boxes)
+        std::fprintf(stderr, "    box \"%s\"\n", Shown(b).c_str());
+    return out;
+}
+
+// Without a user name the text goes to PdhConnectMachineW. Wine's pdh.dll has no
+// PdhConnectMachineW (a call ends the program in Wine's debugger), so this path runs with the
+// stand-in, which refuses the machine as an unreachable one would (PDH_CSTATUS_NO_MACHINE).
+void HostileControllerNamesWithoutCredentials(const Paths& paths, Check& check)
+{
+    const std::wstring expected = L"Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.";
+    for (const HostileText& h : HostileTexts()) {
+        try {
+            const HostileOutcome out =
+                RunHostile(paths, check, "hostile_counters", h, nullptr, L"pdh.connect.result=0x800007D0\n");
+            const std::string what = std::string(h.name) + ": ";
+            check.Eq(out.held, h.text, what + "the field holds the whole text");
+            // The text reaches the system as it is, once (no retry for this status), and no query
+            // is opened after the refusal.
+            const std::wstring call = L"PdhConnectMachineW|\"" + h.text + L"\"\n";
+            check.That(out.record.find(call) != std::wstring::npos, what + "PdhConnectMachineW gets the text as it is");
+            size_t connects = 0;
+            for (size_t at = out.record.find(L"PdhConnectMachineW|"); at != std::wstring::npos;
+                 at = out.record.find(L"PdhConnectMachineW|", at + 1))
+                ++connects;
+            check.Eq(static_cast<long long>(connects), 1, what + "connection attempts");
+            check.That(out.record.find(L"PdhOpenQueryW") == std::wstring::npos, what + "no query is opened");
+            check.That(out.boxes == std::vector<std::wstring>{ expected },
+                       what + "one box, \"" + Utf8(expected) + "\"; got " + std::to_string(out.boxes.size()) +
+                           (out.boxes.empty() ? std::string() : ", the first \"" + Shown(out.boxes.front()) + "\""));
+        } catch (const Check::Abort&) {
+        }
+    }
+}
+
+// With a user name the text goes to WNetAddConnection2W of the system's mpr.dll, which here
+// answers as the driver's own call with the same arguments does; the box gives that code and the
+// system's text for it.
+void HostileControllerNamesWithAUserName(const Paths& paths, Check& check)
+{
+    using AddConnection = DWORD(WINAPI*)(LPNETRESOURCEW, LPCWSTR, LPCWSTR, DWORD);
+    HMODULE mpr = LoadLibraryW(L"mpr.dll");
+    const auto add = mpr != nullptr ? reinterpret_cast<AddConnection>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetAddConnection2W"))) : nullptr;
+    check.Require(add != nullptr, "the system's mpr.dll has WNetAddConnection2W");
+    Paths system = paths;
+    system.exe = paths.dir + L"\\app-system\\zeltor.exe";
+    for (const HostileText& h : HostileTexts()) {
+        const std::string what = std::string(h.name) + ": ";
+        try {
+            std::wstring remote = L"\\\\" + h.text;
+            NETRESOURCEW resource{};
+            resource.dwType = RESOURCETYPE_ANY;
+            resource.lpRemoteName = remote.data();
+            const DWORD code = add(&resource, L"", L"admin", 0);
+            check.Require(code != 0, what + "the system's mpr refuses the connection");
+            wchar_t* text = nullptr;
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+            const std::wstring expected = L"Error:" + std::to_wstring(static_cast<int>(code)) + L"\n" + (text != nullptr ? text : L"");
+            LocalFree(text);
+
+            const HostileOutcome out = RunHostile(system, check, "hostile_connection", h, L"admin", L"");
+            check.Eq(out.held, h.text, what + "the field holds the whole text");
+            check.That(out.boxes == std::vector<std::wstring>{ expected },
+                       what + "one box, \"" + Shown(expected) + "\"; got " + std::to_string(out.boxes.size()) +
+                           (out.boxes.empty() ? std::string() : ", the first \"" + Shown(out.boxes.front()) + "\""));
+        } catch (const Check::Abort&) {
+        }
+    }
+    if (mpr != nullptr)
+        FreeLibrary(mpr);
+}
+
 // -- The controller picker ---------------------------------------------------------------------
 
 void FindPicksAControllerAndCancelChangesNothing(const Paths& paths, Check& check)
@@ -566,6 +712,8 @@ void FindPicksAControllerAndCancelChangesNothing(const Paths& paths, Check& chec
 struct Case {
     const char* name;
     void (*run)(const Paths&, Check&);
+    // Run against the system's own pdh.dll and mpr.dll (driver.exe --system-libraries).
+    bool systemLibraries = false;
 };
 
 const Case kCases[] = {
@@ -584,6 +732,8 @@ const Case kCases[] = {
     { "connection_failure_shows_the_systems_text", ConnectionFailureShowsTheSystemsText },
     { "closing_cancels_the_connections_before_the_query", ClosingCancelsTheConnectionsBeforeTheQuery },
     { "find_picks_a_controller_and_cancel_changes_nothing", FindPicksAControllerAndCancelChangesNothing },
+    { "hostile_controller_names_without_credentials", HostileControllerNamesWithoutCredentials },
+    { "hostile_controller_names_with_a_user_name", HostileControllerNamesWithAUserName, true },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.
@@ -632,10 +782,18 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
 
+    // The cases of one kind: with the stand-ins, or (--system-libraries) with the system's own
+    // pdh and mpr. Names of cases of the other kind are left for the other run.
+    int first = 1;
+    const bool systemLibraries = argc > 1 && std::wstring(argv[1]) == L"--system-libraries";
+    if (systemLibraries)
+        ++first;
     int failed = 0;
     for (const Case& c : kCases) {
-        bool selected = argc == 1;
-        for (int i = 1; i < argc; ++i)
+        if (c.systemLibraries != systemLibraries)
+            continue;
+        bool selected = argc == first;
+        for (int i = first; i < argc; ++i)
             selected = selected || Utf8(argv[i]) == c.name;
         if (!selected)
             continue;
