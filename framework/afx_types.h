@@ -31,8 +31,12 @@ struct HBITMAP__;
 typedef HBITMAP__* HBITMAP;
 typedef void* HGDIOBJ;
 
-// A colour as 0x00BBGGRR.
+// A colour as 0x00BBGGRR. <windows.h> makes it a DWORD, which is an unsigned long there.
+#ifdef _WIN32
+typedef unsigned long COLORREF;
+#else
 typedef std::uint32_t COLORREF;
+#endif
 #ifndef RGB
 #define RGB(r, g, b) ((COLORREF)(((std::uint8_t)(r)) | (((std::uint32_t)(std::uint8_t)(g)) << 8) | (((std::uint32_t)(std::uint8_t)(b)) << 16)))
 #endif

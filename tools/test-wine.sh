@@ -34,6 +34,9 @@ rm -rf "$run"
 mkdir -p "$run/app" "$run/cases"
 cp "$build/platform/win32/zeltor.exe" "$run/app/"
 cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr}.dll "$run/app/"
+# The same program with the system's own pdh and mpr: only the directory's stand-ins beside it.
+mkdir -p "$run/app-system"
+cp "$build/platform/win32/zeltor.exe" "$build"/tests/wine/stubs/{netapi32,ntdsapi}.dll "$run/app-system/"
 cp "$build/tests/wine/driver.exe" "$build/tests/wine/probe.dll" "$run/"
 
 export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -41,6 +44,7 @@ export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="ms
 # Wine hands a program's WINE* variables on to the programs it starts, so the driver runs with
 # them.
 stand_ins="mscoree,mshtml=;netapi32,ntdsapi,pdh,mpr=n"
+system_libraries="mscoree,mshtml=;netapi32,ntdsapi=n;pdh,mpr=b"
 xvfb_pid=
 cleanup() {
     # Only what this run started: the server of its own Wine prefix (with that prefix's programs)
@@ -64,31 +68,63 @@ timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f 
 # Wine's own fonts (Tahoma for "MS Shell Dlg", Marlett for the caption buttons) come from
 # fonts-wine; this Wine finds them only in the prefix's Fonts folder.
 cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+# Windows sets "MS Shell Dlg" in Microsoft Sans Serif, whose widths are those of MS Sans Serif; Wine
+# substitutes Tahoma, which sets wider. The dialogs are laid out for the Windows metrics.
+timeout 60 "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v 'MS Shell Dlg' /d 'MS Sans Serif' /f >>"$run/wineboot.log" 2>&1
+# A program that fails ends without Wine's debugger, which would keep it (and this run) waiting.
+timeout 60 "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
+    >>"$run/wineboot.log" 2>&1 || true
+# No program opens links in the test prefix: without the http, https and mailto classes the shell
+# cannot open a link, and without .htm the program's fallback finds no web document handler. The
+# program must then say so (and nothing starts a browser on the test machine).
+for key in http https mailto .htm .html htmlfile; do
+    timeout 60 "$wine" reg delete "HKLM\\Software\\Classes\\$key" /f >>"$run/wineboot.log" 2>&1 || true
+done
 
 passed=0
 failed=0
 
-echo "== screenshot"
-rm -f "$run/ready" "$run/done"
-win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
-WINEDLLOVERRIDES=$stand_ins \
-    timeout 180 "$wine" "$run/driver.exe" --hold "$win_run\\ready" "$win_run\\done" >"$run/hold.log" 2>&1 &
-hold_pid=$!
-for _ in $(seq 600); do [ -s "$run/ready" ] && break; sleep 0.1; done
-if [ -s "$run/ready" ]; then
-    read -r x y w h <"$run/ready"
-    sleep 1 # the caption turns active and the last paint lands
-    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$run/screenshot.png"
-    touch "$run/done"
-    if wait "$hold_pid" && [ "$(identify -format '%wx%h' "$run/screenshot.png")" = "${w}x${h}" ]; then
-        echo "ok - screenshot ($run/screenshot.png, ${w}x${h})"; passed=$((passed + 1))
+# shoot NAME MODE: the driver holds the main window (--hold) or the About box (--hold-about) open
+# while its rectangle of the screen is saved as NAME.png.
+shoot() {
+    local name=$1 mode=$2
+    rm -f "$run/ready" "$run/done"
+    WINEDLLOVERRIDES=$stand_ins \
+        timeout 180 "$wine" "$run/driver.exe" "$mode" "$win_run\\ready" "$win_run\\done" >"$run/$name.log" 2>&1 &
+    local hold_pid=$!
+    for _ in $(seq 600); do [ -s "$run/ready" ] && break; sleep 0.1; done
+    if [ -s "$run/ready" ]; then
+        read -r x y w h <"$run/ready"
+        sleep 1 # the caption turns active and the last paint lands
+        import -window root -crop "${w}x${h}+${x}+${y}" +repage "$run/$name.png"
+        touch "$run/done"
+        if wait "$hold_pid" && [ "$(identify -format '%wx%h' "$run/$name.png")" = "${w}x${h}" ]; then
+            echo "ok - $name ($run/$name.png, ${w}x${h})"; passed=$((passed + 1))
+        else
+            echo "not ok - $name"; failed=$((failed + 1))
+        fi
     else
-        echo "not ok - screenshot"; failed=$((failed + 1))
+        touch "$run/done"; wait "$hold_pid" || true
+        echo "not ok - $name: the window did not show"; cat "$run/$name.log"; failed=$((failed + 1))
     fi
-else
-    touch "$run/done"; wait "$hold_pid" || true
-    echo "not ok - screenshot: the main window did not show"; cat "$run/hold.log"; failed=$((failed + 1))
-fi
+}
+
+echo "== screenshots"
+win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
+shoot screenshot --hold
+shoot screenshot-about --hold-about
+
+# count_results LOG STATUS: adds the driver's results to the totals; a driver that failed without
+# a failing case (it crashed, or timed out) counts as a failure of its own.
+count_results() {
+    local log=$run/$1.log status=$2
+    passed=$((passed + $(grep -c '^ok - ' "$log" || true)))
+    failed=$((failed + $(grep -c '^not ok - ' "$log" || true)))
+    if [ "$status" -ne 0 ] && [ "$(grep -c '^not ok - ' "$log" || true)" -eq 0 ]; then
+        echo "not ok - $1 ended with status $status"; tail "$run/$1.stderr"; failed=$((failed + 1))
+    fi
+}
 
 echo "== cases"
 set +e
@@ -96,11 +132,15 @@ WINEDLLOVERRIDES=$stand_ins \
     timeout 600 "$wine" "$run/driver.exe" "$@" 2>"$run/driver.stderr" | tee "$run/driver.log"
 driver_status=${PIPESTATUS[0]}
 set -e
-passed=$((passed + $(grep -c '^ok - ' "$run/driver.log" || true)))
-failed=$((failed + $(grep -c '^not ok - ' "$run/driver.log" || true)))
-if [ "$driver_status" -ne 0 ] && [ "$(grep -c '^not ok - ' "$run/driver.log" || true)" -eq 0 ]; then
-    echo "not ok - driver ended with status $driver_status"; tail "$run/driver.stderr"; failed=$((failed + 1))
-fi
+count_results driver "$driver_status"
+
+echo "== cases with the system's pdh and mpr"
+set +e
+WINEDLLOVERRIDES=$system_libraries \
+    timeout 600 "$wine" "$run/driver.exe" --system-libraries "$@" 2>"$run/driver-system.stderr" | tee "$run/driver-system.log"
+driver_status=${PIPESTATUS[0]}
+set -e
+count_results driver-system "$driver_status"
 
 echo "wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -8,6 +8,7 @@
 #include "app/zeltor_services.h"
 #include "platform/win32/win32_backend.h"
 #include "platform/win32/win32_services.h"
+#include "platform/win32/win32_shell.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     Win32DirectoryService directory;
     Win32NetworkConnector network;
     Win32CounterSource counters;
-    ZeltorServices services{ directory, network, counters };
+    Win32ShellService shell;
+    ZeltorServices services{ directory, network, counters, shell };
     return ZeltorMain(backend, services, ModulePath());
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "framework/dialog_template.h"
 #include "platform/win32/dialog_resource.h"
@@ -83,7 +84,7 @@ LRESULT CALLBACK Win32WindowBackend::RoutedWindowProc(HWND hwnd, UINT message, W
     } else if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         for (HBITMAP bitmap : it->second.bitmaps)
-            DeleteObject(bitmap);
+            ::DeleteObject(bitmap);
         self->m_routed.erase(it);
     }
     return result;
@@ -521,4 +522,198 @@ CString Win32WindowBackend::GetListItemText(HWND list, int index)
             return FromWStr(buffer.data(), copied);
     }
     return CString();
+}
+
+// -- Hyperlinks and the About box ---------------------------------------------------------------
+
+// A LOGFONTW is copied to and from the framework's description as it is.
+static_assert(sizeof(LOGFONTW) == sizeof(AfxLogFont));
+static_assert(offsetof(LOGFONTW, lfWeight) == offsetof(AfxLogFont, lfWeight));
+static_assert(offsetof(LOGFONTW, lfUnderline) == offsetof(AfxLogFont, lfUnderline));
+static_assert(offsetof(LOGFONTW, lfPitchAndFamily) == offsetof(AfxLogFont, lfPitchAndFamily));
+static_assert(offsetof(LOGFONTW, lfFaceName) == offsetof(AfxLogFont, lfFaceName));
+
+std::uint32_t Win32WindowBackend::GetWindowStyle(HWND hwnd)
+{
+    return static_cast<std::uint32_t>(GetWindowLongW(hwnd, GWL_STYLE));
+}
+
+void Win32WindowBackend::SetWindowStyle(HWND hwnd, std::uint32_t style)
+{
+    SetWindowLongW(hwnd, GWL_STYLE, static_cast<LONG>(style));
+}
+
+AfxRect Win32WindowBackend::GetWindowRect(HWND hwnd)
+{
+    RECT r{};
+    ::GetWindowRect(hwnd, &r);
+    return { r.left, r.top, r.right, r.bottom };
+}
+
+AfxPoint Win32WindowBackend::ClientToScreen(HWND hwnd, AfxPoint pt)
+{
+    POINT p{ pt.x, pt.y };
+    ::ClientToScreen(hwnd, &p);
+    return { p.x, p.y };
+}
+
+AfxPoint Win32WindowBackend::ScreenToClient(HWND hwnd, AfxPoint pt)
+{
+    POINT p{ pt.x, pt.y };
+    ::ScreenToClient(hwnd, &p);
+    return { p.x, p.y };
+}
+
+BOOL Win32WindowBackend::SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags)
+{
+    return ::SetWindowPos(hwnd, insertAfter, x, y, cx, cy, flags);
+}
+
+void Win32WindowBackend::InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL erase)
+{
+    if (rect == nullptr) {
+        ::InvalidateRect(hwnd, nullptr, erase);
+        return;
+    }
+    const RECT r{ rect->left, rect->top, rect->right, rect->bottom };
+    ::InvalidateRect(hwnd, &r, erase);
+}
+
+HFONT Win32WindowBackend::GetWindowFont(HWND hwnd)
+{
+    return reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
+}
+
+void Win32WindowBackend::SetWindowFont(HWND hwnd, HFONT font, BOOL redraw)
+{
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), MAKELPARAM(redraw ? TRUE : FALSE, 0));
+}
+
+BOOL Win32WindowBackend::GetFontDescription(HFONT font, AfxLogFont* description)
+{
+    LOGFONTW lf{};
+    if (font == nullptr || description == nullptr || GetObjectW(font, sizeof(lf), &lf) != sizeof(lf))
+        return FALSE;
+    std::memcpy(static_cast<void*>(description), &lf, sizeof(lf));
+    return TRUE;
+}
+
+HFONT Win32WindowBackend::CreateFontIndirect(const AfxLogFont& description)
+{
+    LOGFONTW lf{};
+    std::memcpy(&lf, static_cast<const void*>(&description), sizeof(lf));
+    return CreateFontIndirectW(&lf);
+}
+
+AfxSize Win32WindowBackend::GetTextExtent(HWND hwnd, HFONT font, const CString& text)
+{
+    HDC dc = GetDC(hwnd);
+    if (dc == nullptr)
+        return {};
+    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+    SIZE size{};
+    GetTextExtentPoint32W(dc, WStr(text), static_cast<int>(text.size()), &size);
+    if (previous != nullptr)
+        SelectObject(dc, previous);
+    ReleaseDC(hwnd, dc);
+    return { size.cx, size.cy };
+}
+
+HGDIOBJ Win32WindowBackend::GetStockObject(int index)
+{
+    return ::GetStockObject(index);
+}
+
+BOOL Win32WindowBackend::DeleteObject(HGDIOBJ object)
+{
+    return ::DeleteObject(object);
+}
+
+COLORREF Win32WindowBackend::SetTextColor(HDC dc, COLORREF color)
+{
+    return ::SetTextColor(dc, color);
+}
+
+int Win32WindowBackend::SetBkMode(HDC dc, int mode)
+{
+    return ::SetBkMode(dc, mode);
+}
+
+void Win32WindowBackend::FillRect(HDC dc, const AfxRect& rect, HBRUSH brush)
+{
+    const RECT r{ rect.left, rect.top, rect.right, rect.bottom };
+    ::FillRect(dc, &r, brush);
+}
+
+HBITMAP Win32WindowBackend::LoadBitmap(UINT resourceId)
+{
+    return LoadBitmapW(m_instance, MAKEINTRESOURCEW(resourceId));
+}
+
+HBRUSH Win32WindowBackend::CreatePatternBrush(HBITMAP bitmap)
+{
+    return ::CreatePatternBrush(bitmap);
+}
+
+HCURSOR Win32WindowBackend::SetCursor(HCURSOR cursor)
+{
+    return ::SetCursor(cursor);
+}
+
+std::uint32_t Win32WindowBackend::GetMessagePos()
+{
+    return static_cast<std::uint32_t>(::GetMessagePos());
+}
+
+HWND Win32WindowBackend::CreateToolTip(HWND parent, std::uint32_t style)
+{
+    return CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, parent, nullptr, m_instance, nullptr);
+}
+
+namespace {
+
+// A tool of a tooltip: the owner's rectangle, without TTF_SUBCLASS (the owner relays its mouse
+// messages itself).
+TOOLINFOW ToolInfo(HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect)
+{
+    TOOLINFOW ti{};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = owner;
+    ti.uId = toolId;
+    ti.rect = { rect.left, rect.top, rect.right, rect.bottom };
+    ti.lpszText = const_cast<wchar_t*>(WStr(text));
+    return ti;
+}
+
+} // namespace
+
+BOOL Win32WindowBackend::AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect)
+{
+    TOOLINFOW ti = ToolInfo(owner, toolId, text, rect);
+    return SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)) != 0 ? TRUE : FALSE;
+}
+
+void Win32WindowBackend::UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text)
+{
+    TOOLINFOW ti = ToolInfo(owner, toolId, text, AfxRect{});
+    SendMessageW(tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+void Win32WindowBackend::RelayToolTipEvent(HWND tip, const AfxMsg& afx)
+{
+    // The queued message being offered carries its time and pointer position; the tooltip uses them.
+    MSG msg{};
+    if (&afx == m_pretranslatingAfx && m_pretranslating != nullptr) {
+        msg = *m_pretranslating;
+    } else {
+        msg.time = static_cast<DWORD>(GetMessageTime());
+        const DWORD pos = ::GetMessagePos();
+        msg.pt = { static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos)) };
+    }
+    msg.hwnd = afx.hwnd;
+    msg.message = afx.message;
+    msg.wParam = afx.wParam;
+    msg.lParam = afx.lParam;
+    SendMessageW(tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }

@@ -58,6 +58,31 @@ public:
     int GetListSelectedCount(HWND list) override;
     int GetListNextItem(HWND list, int start, UINT flags) override;
     CString GetListItemText(HWND list, int index) override;
+    std::uint32_t GetWindowStyle(HWND hwnd) override;
+    void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
+    AfxRect GetWindowRect(HWND hwnd) override;
+    AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) override;
+    AfxPoint ScreenToClient(HWND hwnd, AfxPoint pt) override;
+    BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) override;
+    void InvalidateRect(HWND hwnd, const AfxRect* rect, BOOL erase) override;
+    HFONT GetWindowFont(HWND hwnd) override;
+    void SetWindowFont(HWND hwnd, HFONT font, BOOL redraw) override;
+    BOOL GetFontDescription(HFONT font, AfxLogFont* description) override;
+    HFONT CreateFontIndirect(const AfxLogFont& description) override;
+    AfxSize GetTextExtent(HWND hwnd, HFONT font, const CString& text) override;
+    HGDIOBJ GetStockObject(int index) override;
+    BOOL DeleteObject(HGDIOBJ object) override;
+    COLORREF SetTextColor(HDC dc, COLORREF color) override;
+    int SetBkMode(HDC dc, int mode) override;
+    void FillRect(HDC dc, const AfxRect& rect, HBRUSH brush) override;
+    HBITMAP LoadBitmap(UINT resourceId) override;
+    HBRUSH CreatePatternBrush(HBITMAP bitmap) override;
+    HCURSOR SetCursor(HCURSOR cursor) override;
+    std::uint32_t GetMessagePos() override;
+    HWND CreateToolTip(HWND parent, std::uint32_t style) override;
+    BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
+    void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;
+    void RelayToolTipEvent(HWND tip, const AfxMsg& msg) override;
 
 private:
     // A window whose messages go to the framework.

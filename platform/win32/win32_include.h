@@ -29,6 +29,9 @@
 #undef GetComputerName
 #undef FormatMessage
 #undef GetObject
+#undef CreateFontIndirect
+#undef LoadBitmap
+#undef RegOpenKey
 
 #include "framework/afx_types.h"
 #include "framework/cstring.h"

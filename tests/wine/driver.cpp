@@ -3,15 +3,20 @@
 //
 //   driver.exe [case...]            runs the cases (all when none is named); one line each,
 //                                   "ok - <case>" or "not ok - <case>" with the failures after it
+//   driver.exe --system-libraries [case...]   the cases that use the system's pdh and mpr
 //   driver.exe --list               names the cases
 //   driver.exe --hold READY DONE    starts the program as a domain member, writes its window's
 //                                   rectangle ("x y width height") to READY, and ends it once
 //                                   DONE exists (for a screenshot)
+//   driver.exe --hold-about READY DONE   the same with the About box open over it
 #include <cstdio>
 #include <cstring>
 #include <map>
 
 #include "driver_support.h"
+
+#include <shellapi.h>
+#include <winnetwk.h>
 #include "res/resource.h"
 
 namespace {
@@ -81,6 +86,13 @@ std::string Joined(const std::vector<std::wstring>& log)
     for (const std::wstring& l : log)
         out += "\n        " + Utf8(l);
     return out;
+}
+
+bool InMoveOrSize(DWORD threadId)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(threadId, &info) && (info.flags & GUI_INMOVESIZE) != 0;
 }
 
 void Started(Check& check, const Program& p)
@@ -262,7 +274,42 @@ void SystemMenuAboutAndClose(const Paths& paths, Check& check)
     check.That(WaitUntil([&] { return !IsWindow(about) && IsWindowEnabled(p.Main()); }, 10000),
                "OK closes the About box and the main window is enabled again");
 
-    // The system's own commands still do what they do.
+    // The system's own commands still do what they do. SC_MOVE as the keyboard gives it: arrows
+    // move the window 8 pixels a press, Enter ends the move.
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+    RECT before{};
+    GetWindowRect(p.Main(), &before);
+    SystemCommand(p.Main(), SC_MOVE);
+    // The keys count only once the system's move loop runs (it holds the capture meanwhile).
+    check.That(WaitUntil([&] { return InMoveOrSize(p.Tid()); }, 10000), "SC_MOVE starts the move loop");
+    // Each arrow puts the pointer 8 pixels on; the window follows the pointer's next move, which
+    // Wine's warp of the pointer does not make by itself, so a move of no distance follows each.
+    // The nudge goes only after the loop has put the pointer on, or it would carry the old place.
+    for (WORD key : { VK_RIGHT, VK_RIGHT, VK_RIGHT, VK_DOWN }) {
+        POINT was{};
+        GetCursorPos(&was);
+        Press(key);
+        check.That(WaitUntil([&] {
+            POINT now{};
+            GetCursorPos(&now);
+            return now.x != was.x || now.y != was.y;
+        }, 5000), "an arrow key puts the pointer on");
+        NudgeMouse();
+    }
+    Press(VK_RETURN);
+    RECT after{};
+    const bool moved = WaitUntil([&] {
+        GetWindowRect(p.Main(), &after);
+        return after.left != before.left && after.top != before.top;
+    }, 10000);
+    check.That(moved, "SC_MOVE and the arrow keys move the window: from " + std::to_string(before.left) + "," +
+                          std::to_string(before.top) + " to " + std::to_string(after.left) + "," +
+                          std::to_string(after.top) + (InMoveOrSize(p.Tid()) ? ", still moving" : ", the move loop ended"));
+    check.Eq(after.left - before.left, 24, "moved right");
+    check.Eq(after.top - before.top, 8, "moved down");
+    check.Eq(after.right - after.left, before.right - before.left, "width after the move");
+    check.Eq(after.bottom - after.top, before.bottom - before.top, "height after the move");
+
     SystemCommand(p.Main(), SC_MINIMIZE);
     check.That(WaitUntil([&] { return IsIconic(p.Main()) != FALSE; }, 10000), "SC_MINIMIZE minimises the window");
     SystemCommand(p.Main(), SC_RESTORE);
@@ -270,6 +317,100 @@ void SystemMenuAboutAndClose(const Paths& paths, Check& check)
 
     SystemCommand(p.Main(), SC_CLOSE);
     check.Eq(p.WaitForExit(15000), 0, "exit code after SC_CLOSE");
+}
+
+struct AboutLink {
+    int id;
+    const wchar_t* text;
+    const wchar_t* target;
+};
+const AboutLink kAboutLinks[] = {
+    { IDC_LINK_WEB, L"https://www.zeltor.example/", L"https://www.zeltor.example/" },
+    { IDC_LINK_SUPPORT, L"support@zeltor.example", L"mailto:support@zeltor.example" },
+    { IDC_LINK_SALES, L"sales@zeltor.example", L"mailto:sales@zeltor.example" },
+};
+
+// The About box's texts, and each link's tooltip (its target) and underlined font.
+void CheckAboutBox(const Paths& paths, Check& check, const Program& p, HWND about)
+{
+    check.Eq(TextOf(about), L"About Zeltor", "title");
+    check.Eq(TextOf(GetDlgItem(about, IDC_VERSION)),
+             L"Zeltor\nversion 9.09.01\nCopyright (C) 2026 Zeltor Software.\nAll rights reserved.", "version text");
+    for (const AboutLink& l : kAboutLinks) {
+        const HWND link = GetDlgItem(about, l.id);
+        const std::string what = "link " + Utf8(l.text);
+        check.Eq(TextOf(link), l.text, what + " text");
+        const LinkState state = ReadLink(paths, link, p.Tid());
+        check.That(state.tips == std::vector<std::wstring>{ l.target },
+                   what + ": one tooltip tool, with the target; got " +
+                       (state.tips.empty() ? std::string("none") : "\"" + Utf8(state.tips.front()) + "\"") + " of " +
+                       std::to_string(state.tips.size()));
+        check.That(state.hasFont && state.underlined, what + " is set in an underlined font");
+        check.That((GetWindowLongW(link, GWL_STYLE) & SS_NOTIFY) != 0, what + " reports clicks (SS_NOTIFY)");
+    }
+}
+
+void AboutBoxTextsLinksAndReopening(const Paths& paths, Check& check)
+{
+    Program p(paths, "about", L"");
+    Started(check, p);
+    // The low four bits of a system command are the system's; 0x0011 is the About item too.
+    for (UINT command : { 0x0011u, 0x0010u }) {
+        const std::string how = " (WM_SYSCOMMAND " + std::to_string(command) + ")";
+        SystemCommand(p.Main(), command);
+        const HWND about = p.WaitForWindow(L"About Zeltor");
+        check.Require(about != nullptr, "the About box opens" + how);
+        CheckAboutBox(paths, check, p, about);
+        check.Eq(static_cast<long long>(TopWindowsOf(p.Pid()).size()), 2, "windows shown" + how);
+        Click(GetDlgItem(about, IDOK));
+        check.Require(WaitUntil([&] { return !IsWindow(about) && IsWindowEnabled(p.Main()); }, 10000),
+                      "OK closes the About box" + how);
+    }
+    check.That(p.Running() && IsWindowVisible(p.Main()), "the main window stays open");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
+}
+
+// What the program says when the shell cannot open a link, for the codes the shell gives here.
+std::wstring OpenFailureText(long long code)
+{
+    switch (code) {
+    case 2:
+        return L"Unable to open hyperlink:\n\nThe specified file was not found.";
+    case 31:
+        return L"Unable to open hyperlink:\n\nThere is no application associated\nwith the given filename extension.";
+    default:
+        return L"(no expected text for shell code " + std::to_wstring(code) + L")";
+    }
+}
+
+void LinkThatCannotOpenSaysWhy(const Paths& paths, Check& check)
+{
+    Program p(paths, "badlink", L"");
+    Started(check, p);
+    SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
+    const HWND about = p.WaitForWindow(L"About Zeltor");
+    check.Require(about != nullptr, "the About box opens");
+    check.Require(BringToFront(about), "the About box comes to the front");
+    for (const AboutLink& l : { kAboutLinks[0], kAboutLinks[1] }) {
+        const std::string what = "link " + Utf8(l.text);
+        // The test prefix has no handler for the link: the shell's own answer for its target.
+        const auto code = reinterpret_cast<std::intptr_t>(ShellExecuteW(nullptr, L"open", l.target, nullptr, nullptr, SW_SHOW));
+        std::fprintf(stderr, "%s: ShellExecuteW gives %lld\n", what.c_str(), static_cast<long long>(code));
+        check.Require(code <= 32, what + ": the shell of the test prefix cannot open it (got " + std::to_string(code) + ")");
+
+        ClickWithMouse(GetDlgItem(about, l.id));
+        const HWND box = p.WaitForMessageBox(20000);
+        check.Require(box != nullptr, what + ": a message box titled \"zeltor\" shows");
+        check.Eq(MessageBoxText(box), OpenFailureText(code), what + " message (shell code " + std::to_string(code) + ")");
+        check.That(GetWindow(box, GW_OWNER) == about, what + ": the box belongs to the About box");
+        check.Require(CloseMessageBox(box), what + ": OK closes the message box");
+        check.That(IsWindow(about) && IsWindowVisible(about), what + ": the About box stays open");
+    }
+    Click(GetDlgItem(about, IDOK));
+    check.That(WaitUntil([&] { return !IsWindow(about); }, 10000), "OK closes the About box");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code after Close");
 }
 
 // -- Monitoring --------------------------------------------------------------------------------
@@ -378,6 +519,150 @@ void ClosingCancelsTheConnectionsBeforeTheQuery(const Paths& paths, Check& check
     check.Eq(static_cast<long long>(p.Count(L"WNetCancelConnectionW")), 1, "connections cancelled");
 }
 
+// -- Hostile controller names, with the system's own pdh and mpr ---------------------------------
+
+struct HostileText {
+    const char* name;
+    std::wstring text;
+};
+
+std::vector<HostileText> HostileTexts()
+{
+    return {
+        { "empty", L"" },
+        { "one character", L"X" },
+        { "255 characters", std::wstring(255, L'D') },
+        { "65,536 characters", std::wstring(65536, L'E') },
+        { "right-to-left", L"\x05D3\x05D5\x05DE\x05D9\x05D9\x05DF-\x0645\x062B\x0627\x0644" },
+        { "combining marks", L"D\x0301\x0308\x0323" L"C\x20DD" },
+        { "emoji", L"DC\xD83D\xDE00\xD83D\xDCA9" },
+        { "control characters", L"DC\x01\x07\t\x1B\x7F\r\nX" },
+        { "shell metacharacters", L"DC1; del x | echo $(id) `id` \"q\" 'q' & > <" },
+        { "leading backslashes", L"\\\\DC1" },
+        { "one leading backslash", L"\\DC1" },
+    };
+}
+
+// What a program's turn with one text came to: the field's text, the boxes it showed (closed as
+// they came) and whether it still answers.
+struct HostileOutcome {
+    std::wstring held;
+    std::vector<std::wstring> boxes;
+    bool answers = false;
+    std::wstring record; // the stand-ins' record, its lines joined with line feeds
+};
+
+HostileOutcome RunHostile(const Paths& paths, Check& check, const std::string& caseName, const HostileText& h,
+                          const wchar_t* userName, const std::wstring& scenario)
+{
+    HostileOutcome out;
+    Program p(paths, caseName, scenario);
+    const std::string what = std::string(h.name) + ": ";
+    check.Require(p.Started(), what + "the program shows its window");
+    SetTextOf(p.Item(IDC_DC), h.text);
+    if (userName != nullptr)
+        SetTextOf(p.Item(IDC_USERNAME), userName);
+    out.held = TextOf(p.Item(IDC_DC));
+    Click(p.Item(IDC_UPDATE));
+    // A box, or the end of Update without one (Auto Update enabled again); then the boxes that
+    // follow, as a refresh that fails shows one.
+    HWND box = nullptr;
+    const bool settled = WaitUntil([&] {
+        box = FindTopWindow(p.Pid(), L"zeltor");
+        return box != nullptr || !p.Running() || IsWindowEnabled(p.Item(IDC_AUTOUPDATE));
+    }, 30000);
+    check.That(settled, what + "Update ends or shows a box");
+    if (box == nullptr && settled && p.Running())
+        box = p.WaitForMessageBox(5000);
+    while (box != nullptr && out.boxes.size() < 4) {
+        out.boxes.push_back(MessageBoxText(box));
+        CloseMessageBox(box);
+        box = p.WaitForMessageBox(3000);
+    }
+    check.That(p.Running(), what + "the program is still running");
+    DWORD_PTR ignored = 0;
+    out.answers = SendMessageTimeoutW(p.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &ignored) != 0;
+    check.That(out.answers, what + "the main window answers");
+    check.That(TextOf(p.Item(IDC_DC)) == out.held, what + "the field keeps its text");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, what + "exit code after Close");
+    for (const std::wstring& line : p.Log())
+        out.record += line + L"\n";
+    std::fprintf(stderr, "%s %s: field holds %zu characters%s; boxes %zu\n", caseName.c_str(), h.name,
+                 out.held.size(), out.held == h.text ? " (all)" : "", out.boxes.size());
+    for (const std::wstring& b : out.boxes)
+        std::fprintf(stderr, "    box \"%s\"\n", Shown(b).c_str());
+    return out;
+}
+
+// Without a user name the text goes to PdhConnectMachineW. Wine's pdh.dll has no
+// PdhConnectMachineW (a call ends the program in Wine's debugger), so this path runs with the
+// stand-in, which refuses the machine as an unreachable one would (PDH_CSTATUS_NO_MACHINE).
+void HostileControllerNamesWithoutCredentials(const Paths& paths, Check& check)
+{
+    const std::wstring expected = L"Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.";
+    for (const HostileText& h : HostileTexts()) {
+        try {
+            const HostileOutcome out =
+                RunHostile(paths, check, "hostile_counters", h, nullptr, L"pdh.connect.result=0x800007D0\n");
+            const std::string what = std::string(h.name) + ": ";
+            check.Eq(out.held, h.text, what + "the field holds the whole text");
+            // The text reaches the system as it is, once (no retry for this status), and no query
+            // is opened after the refusal.
+            const std::wstring call = L"PdhConnectMachineW|\"" + h.text + L"\"\n";
+            check.That(out.record.find(call) != std::wstring::npos, what + "PdhConnectMachineW gets the text as it is");
+            size_t connects = 0;
+            for (size_t at = out.record.find(L"PdhConnectMachineW|"); at != std::wstring::npos;
+                 at = out.record.find(L"PdhConnectMachineW|", at + 1))
+                ++connects;
+            check.Eq(static_cast<long long>(connects), 1, what + "connection attempts");
+            check.That(out.record.find(L"PdhOpenQueryW") == std::wstring::npos, what + "no query is opened");
+            check.That(out.boxes == std::vector<std::wstring>{ expected },
+                       what + "one box, \"" + Utf8(expected) + "\"; got " + std::to_string(out.boxes.size()) +
+                           (out.boxes.empty() ? std::string() : ", the first \"" + Shown(out.boxes.front()) + "\""));
+        } catch (const Check::Abort&) {
+        }
+    }
+}
+
+// With a user name the text goes to WNetAddConnection2W of the system's mpr.dll, which here
+// answers as the driver's own call with the same arguments does; the box gives that code and the
+// system's text for it.
+void HostileControllerNamesWithAUserName(const Paths& paths, Check& check)
+{
+    using AddConnection = DWORD(WINAPI*)(LPNETRESOURCEW, LPCWSTR, LPCWSTR, DWORD);
+    HMODULE mpr = LoadLibraryW(L"mpr.dll");
+    const auto add = mpr != nullptr ? reinterpret_cast<AddConnection>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetAddConnection2W"))) : nullptr;
+    check.Require(add != nullptr, "the system's mpr.dll has WNetAddConnection2W");
+    Paths system = paths;
+    system.exe = paths.dir + L"\\app-system\\zeltor.exe";
+    for (const HostileText& h : HostileTexts()) {
+        const std::string what = std::string(h.name) + ": ";
+        try {
+            std::wstring remote = L"\\\\" + h.text;
+            NETRESOURCEW resource{};
+            resource.dwType = RESOURCETYPE_ANY;
+            resource.lpRemoteName = remote.data();
+            const DWORD code = add(&resource, L"", L"admin", 0);
+            check.Require(code != 0, what + "the system's mpr refuses the connection");
+            wchar_t* text = nullptr;
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+            const std::wstring expected = L"Error:" + std::to_wstring(static_cast<int>(code)) + L"\n" + (text != nullptr ? text : L"");
+            LocalFree(text);
+
+            const HostileOutcome out = RunHostile(system, check, "hostile_connection", h, L"admin", L"");
+            check.Eq(out.held, h.text, what + "the field holds the whole text");
+            check.That(out.boxes == std::vector<std::wstring>{ expected },
+                       what + "one box, \"" + Shown(expected) + "\"; got " + std::to_string(out.boxes.size()) +
+                           (out.boxes.empty() ? std::string() : ", the first \"" + Shown(out.boxes.front()) + "\""));
+        } catch (const Check::Abort&) {
+        }
+    }
+    if (mpr != nullptr)
+        FreeLibrary(mpr);
+}
+
 // -- The controller picker ---------------------------------------------------------------------
 
 void FindPicksAControllerAndCancelChangesNothing(const Paths& paths, Check& check)
@@ -427,6 +712,8 @@ void FindPicksAControllerAndCancelChangesNothing(const Paths& paths, Check& chec
 struct Case {
     const char* name;
     void (*run)(const Paths&, Check&);
+    // Run against the system's own pdh.dll and mpr.dll (driver.exe --system-libraries).
+    bool systemLibraries = false;
 };
 
 const Case kCases[] = {
@@ -438,23 +725,35 @@ const Case kCases[] = {
     { "close_button_ends_the_program", CloseButtonEndsTheProgram },
     { "alt_f4_ends_the_program", AltF4EndsTheProgram },
     { "system_menu_about_and_close", SystemMenuAboutAndClose },
+    { "about_box_texts_links_and_reopening", AboutBoxTextsLinksAndReopening },
+    { "link_that_cannot_open_says_why", LinkThatCannotOpenSaysWhy },
     { "update_shows_the_counters_after_one_tick", UpdateShowsTheCountersAfterOneTick },
     { "access_denied_gives_up_after_152_attempts", AccessDeniedGivesUpAfter152Attempts },
     { "connection_failure_shows_the_systems_text", ConnectionFailureShowsTheSystemsText },
     { "closing_cancels_the_connections_before_the_query", ClosingCancelsTheConnectionsBeforeTheQuery },
     { "find_picks_a_controller_and_cancel_changes_nothing", FindPicksAControllerAndCancelChangesNothing },
+    { "hostile_controller_names_without_credentials", HostileControllerNamesWithoutCredentials },
+    { "hostile_controller_names_with_a_user_name", HostileControllerNamesWithAUserName, true },
 };
 
-int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done)
+// Shows the main window, or the About box over it, and writes that window's rectangle.
+int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done, bool about)
 {
     Program p(paths, "screenshot", kDomainWithThreeControllers);
     if (!p.Started())
         return 1;
     BringToFront(p.Main());
+    HWND shown = p.Main();
+    if (about) {
+        SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
+        shown = p.WaitForWindow(L"About Zeltor");
+        if (shown == nullptr)
+            return 1;
+    }
     // Let the first paint finish: the window is drawn once its queue is idle.
     WaitForInputIdle(p.Process(), 5000);
     RECT r{};
-    GetWindowRect(p.Main(), &r);
+    GetWindowRect(shown, &r);
     char line[64];
     std::snprintf(line, sizeof line, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     HANDLE file = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -462,6 +761,10 @@ int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done
     WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     CloseHandle(file);
     WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
+    if (about) {
+        Click(GetDlgItem(shown, IDOK));
+        WaitUntil([&] { return !IsWindow(shown); }, 10000);
+    }
     Click(p.Item(IDCANCEL));
     return p.WaitForExit(15000) == 0 ? 0 : 1;
 }
@@ -471,18 +774,26 @@ int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done
 int wmain(int argc, wchar_t** argv)
 {
     const Paths paths = FindPaths();
-    if (argc == 4 && std::wstring(argv[1]) == L"--hold")
-        return Hold(paths, argv[2], argv[3]);
+    if (argc == 4 && (std::wstring(argv[1]) == L"--hold" || std::wstring(argv[1]) == L"--hold-about"))
+        return Hold(paths, argv[2], argv[3], std::wstring(argv[1]) == L"--hold-about");
     if (argc == 2 && std::wstring(argv[1]) == L"--list") {
         for (const Case& c : kCases)
             std::printf("%s\n", c.name);
         return 0;
     }
 
+    // The cases of one kind: with the stand-ins, or (--system-libraries) with the system's own
+    // pdh and mpr. Names of cases of the other kind are left for the other run.
+    int first = 1;
+    const bool systemLibraries = argc > 1 && std::wstring(argv[1]) == L"--system-libraries";
+    if (systemLibraries)
+        ++first;
     int failed = 0;
     for (const Case& c : kCases) {
-        bool selected = argc == 1;
-        for (int i = 1; i < argc; ++i)
+        if (c.systemLibraries != systemLibraries)
+            continue;
+        bool selected = argc == first;
+        for (int i = first; i < argc; ++i)
             selected = selected || Utf8(argv[i]) == c.name;
         if (!selected)
             continue;

@@ -44,6 +44,10 @@ void SetTextOf(HWND hwnd, const std::wstring& text);
 bool IsChecked(HWND button);       // BM_GETCHECK
 void Click(HWND button);           // BM_CLICK, posted: the click may open a modal window
 void SystemCommand(HWND window, UINT command);
+// A left click with the real mouse (SendInput) in the middle of the window.
+void ClickWithMouse(HWND window);
+// A mouse move of no distance (SendInput): the pointer's window gets WM_MOUSEMOVE where it is.
+void NudgeMouse();
 std::vector<HWND> ChildrenOf(HWND dialog); // in creation (template) order
 RECT RectInParent(HWND control);  // the window's rectangle in its parent's client coordinates
 // The visible top-level windows of the process.
@@ -119,6 +123,13 @@ struct IconSizes {
     SIZE dragIcon{};
 };
 IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId);
+// A hyperlink control's tooltip texts (one a tool of its own) and whether its font is underlined.
+struct LinkState {
+    std::vector<std::wstring> tips;
+    bool hasFont = false;
+    bool underlined = false;
+};
+LinkState ReadLink(const Paths& paths, HWND control, DWORD threadId);
 
 // List-view items and selection, through a buffer in the program's memory.
 std::vector<std::wstring> ListItems(HANDLE process, HWND list);

@@ -1,5 +1,6 @@
 // The probe the driver hooks into the program's thread (see probe.h).
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cwchar>
 #include <string>
@@ -48,6 +49,44 @@ std::wstring Icons(HWND window)
            IconLine(L"drag", reinterpret_cast<HICON>(SendMessageW(window, WM_QUERYDRAGICON, 0, 0)));
 }
 
+struct TipSearch {
+    HWND owner;
+    std::wstring out;
+};
+
+BOOL CALLBACK TipOfOwner(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<TipSearch*>(lParam);
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0)
+        return TRUE;
+    const auto count = static_cast<UINT>(SendMessageW(window, TTM_GETTOOLCOUNT, 0, 0));
+    for (UINT i = 0; i < count; ++i) {
+        TOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        if (!SendMessageW(window, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(&ti)) || ti.hwnd != search->owner)
+            continue;
+        wchar_t text[1024] = {};
+        TOOLINFOW get = ti;
+        get.lpszText = text;
+        SendMessageW(window, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&get));
+        search->out += std::wstring(L"tip|") + text + L"\n";
+    }
+    return TRUE;
+}
+
+std::wstring Link(HWND control)
+{
+    TipSearch search{ control, {} };
+    EnumThreadWindows(GetCurrentThreadId(), &TipOfOwner, reinterpret_cast<LPARAM>(&search));
+    LOGFONTW lf{};
+    auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    if (font != nullptr && GetObjectW(font, sizeof lf, &lf) == sizeof lf)
+        search.out += L"font|" + std::to_wstring(lf.lfUnderline) + L"|" + lf.lfFaceName + L"\n";
+    return search.out;
+}
+
 void Answer(const std::wstring& text)
 {
     HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kProbeMemory);
@@ -74,6 +113,8 @@ extern "C" LRESULT CALLBACK ProbeCallWndProc(int code, WPARAM wParam, LPARAM lPa
             Answer(SystemMenu(call->hwnd));
         else if (call->wParam == kProbeIcons)
             Answer(Icons(call->hwnd));
+        else if (call->wParam == kProbeLink)
+            Answer(Link(call->hwnd));
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -17,3 +17,7 @@ inline constexpr unsigned kProbeSystemMenu = 1;
 // The window's icons (WM_GETICON, WM_QUERYDRAGICON): "big|<width>|<height>",
 // "small|<width>|<height>" and "drag|<width>|<height>", 0 by 0 for none.
 inline constexpr unsigned kProbeIcons = 2;
+// A hyperlink control (the window the request is sent to): "tip|<text>" for each tooltip tool
+// of the thread that belongs to it (TTM_ENUMTOOLSW, TTM_GETTEXTW), and "font|<underline>|<face>"
+// for its font (WM_GETFONT, GetObjectW).
+inline constexpr unsigned kProbeLink = 3;
