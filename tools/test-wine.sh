@@ -18,8 +18,8 @@ wineserver=${WINESERVER:-/usr/lib/wine/wineserver64}
 for tool in "$wine" "$wineserver" Xvfb import x86_64-w64-mingw32-g++-posix; do
     command -v "$tool" >/dev/null || { echo "test-wine: $tool is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
 done
-# The dialogs are laid out for "MS Shell Dlg", which Wine sets in its own Tahoma (fonts-wine).
-[ -f /usr/share/wine/fonts/tahoma.ttf ] || { echo "test-wine: fonts-wine is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
+# The dialogs are laid out for "MS Shell Dlg", which the prefix sets in MS Sans Serif (fonts-wine).
+[ -f /usr/share/wine/fonts/sserife.fon ] || { echo "test-wine: fonts-wine is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
 
 echo "== cross build ($build)"
 mkdir -p "$build"
@@ -65,7 +65,7 @@ echo "== Wine prefix"
 timeout 180 "$wine" wineboot -i >"$run/wineboot.log" 2>&1 || { echo "test-wine: wineboot failed" >&2; tail "$run/wineboot.log" >&2; exit 2; }
 # Without a window manager Wine draws the window frames itself.
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$run/wineboot.log" 2>&1
-# Wine's own fonts (Tahoma for "MS Shell Dlg", Marlett for the caption buttons) come from
+# Wine's own fonts (MS Sans Serif for "MS Shell Dlg", Marlett for the caption buttons) come from
 # fonts-wine; this Wine finds them only in the prefix's Fonts folder.
 cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
 # Windows sets "MS Shell Dlg" in Microsoft Sans Serif, whose widths are those of MS Sans Serif; Wine

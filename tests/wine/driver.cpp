@@ -392,6 +392,8 @@ void LinkThatCannotOpenSaysWhy(const Paths& paths, Check& check)
     const HWND about = p.WaitForWindow(L"About Zeltor");
     check.Require(about != nullptr, "the About box opens");
     check.Require(BringToFront(about), "the About box comes to the front");
+    check.Require(ReadBeeps(paths, about, p.Tid()).count == 0, "the program's beeps can be counted");
+    long beepsBefore = 0;
     for (const AboutLink& l : { kAboutLinks[0], kAboutLinks[1] }) {
         const std::string what = "link " + Utf8(l.text);
         // The test prefix has no handler for the link: the shell's own answer for its target.
@@ -404,6 +406,10 @@ void LinkThatCannotOpenSaysWhy(const Paths& paths, Check& check)
         check.Require(box != nullptr, what + ": a message box titled \"zeltor\" shows");
         check.Eq(MessageBoxText(box), OpenFailureText(code), what + " message (shell code " + std::to_string(code) + ")");
         check.That(GetWindow(box, GW_OWNER) == about, what + ": the box belongs to the About box");
+        const Beeps beeps = ReadBeeps(paths, about, p.Tid());
+        check.Eq(beeps.count - beepsBefore, 1, what + ": beeps before the box");
+        check.Eq(beeps.lastType, MB_ICONEXCLAMATION, what + ": the beep's type");
+        beepsBefore = beeps.count;
         check.Require(CloseMessageBox(box), what + ": OK closes the message box");
         check.That(IsWindow(about) && IsWindowVisible(about), what + ": the About box stays open");
     }

@@ -504,6 +504,19 @@ LinkState ReadLink(const Paths& paths, HWND control, DWORD threadId)
     return state;
 }
 
+Beeps ReadBeeps(const Paths& paths, HWND window, DWORD threadId)
+{
+    Beeps beeps;
+    for (const std::wstring& line : AskProbe(paths, window, threadId, kProbeBeeps)) {
+        const std::vector<std::wstring> f = Fields(line);
+        if (f.size() == 3 && f[0] == L"beeps") {
+            beeps.count = std::stol(f[1]);
+            beeps.lastType = static_cast<unsigned>(std::stoul(f[2]));
+        }
+    }
+    return beeps;
+}
+
 IconSizes ReadIcons(const Paths& paths, HWND window, DWORD threadId)
 {
     IconSizes sizes;

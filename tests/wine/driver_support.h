@@ -130,6 +130,13 @@ struct LinkState {
     bool underlined = false;
 };
 LinkState ReadLink(const Paths& paths, HWND control, DWORD threadId);
+// The program's MessageBeep calls since the first such request (which starts the count): -1 when
+// they cannot be watched; the type of the last.
+struct Beeps {
+    long count = -1;
+    unsigned lastType = 0;
+};
+Beeps ReadBeeps(const Paths& paths, HWND window, DWORD threadId);
 
 // List-view items and selection, through a buffer in the program's memory.
 std::vector<std::wstring> ListItems(HANDLE process, HWND list);

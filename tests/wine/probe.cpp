@@ -87,6 +87,46 @@ std::wstring Link(HWND control)
     return search.out;
 }
 
+using MessageBeepFn = BOOL(WINAPI*)(UINT);
+MessageBeepFn g_systemBeep = nullptr;
+LONG g_beeps = 0;
+UINT g_lastBeep = 0;
+
+BOOL WINAPI CountedBeep(UINT type)
+{
+    InterlockedIncrement(&g_beeps);
+    g_lastBeep = type;
+    return g_systemBeep != nullptr ? g_systemBeep(type) : TRUE;
+}
+
+// Points the executable's import of user32's MessageBeep at CountedBeep.
+void WatchBeeps()
+{
+    if (g_systemBeep != nullptr)
+        return;
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0)
+        return;
+    const auto system = reinterpret_cast<MessageBeepFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBeep")));
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name != 0; ++imp) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), "user32.dll") != 0)
+            continue;
+        for (auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk); thunk->u1.Function != 0; ++thunk) {
+            if (reinterpret_cast<MessageBeepFn>(thunk->u1.Function) != system)
+                continue;
+            DWORD old = 0;
+            VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, PAGE_READWRITE, &old);
+            g_systemBeep = system;
+            thunk->u1.Function = reinterpret_cast<ULONG_PTR>(&CountedBeep);
+            VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, old, &old);
+        }
+    }
+}
+
 void Answer(const std::wstring& text)
 {
     HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kProbeMemory);
@@ -115,6 +155,11 @@ extern "C" LRESULT CALLBACK ProbeCallWndProc(int code, WPARAM wParam, LPARAM lPa
             Answer(Icons(call->hwnd));
         else if (call->wParam == kProbeLink)
             Answer(Link(call->hwnd));
+        else if (call->wParam == kProbeBeeps) {
+            WatchBeeps();
+            Answer(std::wstring(g_systemBeep != nullptr ? L"beeps|" : L"unwatched|") + std::to_wstring(g_beeps) +
+                   L"|" + std::to_wstring(g_lastBeep) + L"\n");
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

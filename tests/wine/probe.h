@@ -21,3 +21,7 @@ inline constexpr unsigned kProbeIcons = 2;
 // of the thread that belongs to it (TTM_ENUMTOOLSW, TTM_GETTEXTW), and "font|<underline>|<face>"
 // for its font (WM_GETFONT, GetObjectW).
 inline constexpr unsigned kProbeLink = 3;
+// From this request on, counts the program's calls of MessageBeep (its import of the function
+// is pointed at the probe, which calls the system's own); answers "beeps|<count>|<last type>"
+// to this request and each later one.
+inline constexpr unsigned kProbeBeeps = 4;
