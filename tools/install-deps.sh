@@ -1,23 +1,56 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Zeltor need, when any is
-# missing. Needs root (apt-get).
+# Installs the Debian 12 packages that Zeltor needs, when any is missing. Needs root (apt-get)
+# only when something is missing.
+#
+#   tools/install-deps.sh [run|windows|test]
+#
+#   run      building and running the Linux program (the default; tools/run.sh)
+#   windows  cross-building the Windows program, its zip and its installer
+#   test     everything the tests need: both of the above and the test bench (tools/test.sh)
 set -euo pipefail
 
-packages=(
-    # build
-    build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    # the Linux program
+set_name=${1:-run}
+
+# Building and running the Linux program.
+run_packages=(
+    build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev fonts-liberation
     libsmbclient-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
-    # tests: a display, screenshots, DNS and a domain controller on loopback, tracing
-    xvfb xauth x11-utils imagemagick dnsmasq-base strace xdotool
-    samba samba-ad-dc samba-ad-provision winbind
-    # the Windows program and its tests
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine64 wine fonts-wine
+    # tools/run.sh without a desktop: a virtual display
+    xvfb xauth
 )
+# Cross-building the Windows program and packing it (zip, NSIS installer).
+windows_packages=(
+    cmake ninja-build
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+    nsis
+)
+# The test bench.
+test_packages=(
+    git clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # a display, screenshots, DNS and a domain controller on loopback, tracing
+    x11-utils imagemagick dnsmasq-base strace xdotool
+    samba samba-ad-dc samba-ad-provision winbind
+    # the Windows program under Wine
+    wine64 wine fonts-wine
+    # the packages: building the .deb and checking it
+    dpkg-dev file lintian desktop-file-utils appstream
+    # the window over the accessibility bus
+    python3-pyatspi at-spi2-core dbus-x11
+)
+
+case "$set_name" in
+run) packages=("${run_packages[@]}") ;;
+windows) packages=("${windows_packages[@]}") ;;
+test) packages=("${run_packages[@]}" "${windows_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "usage: tools/install-deps.sh [run|windows|test]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,7 +60,8 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 if [ "$(id -u)" -ne 0 ]; then
-    echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+    echo "install-deps: these packages are missing and installing them needs root:" >&2
+    echo "  sudo tools/install-deps.sh $set_name    (or: sudo apt-get install ${missing[*]})" >&2
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -16,10 +16,10 @@ wine=${WINE:-/usr/lib/wine/wine64}
 wineserver=${WINESERVER:-/usr/lib/wine/wineserver64}
 
 for tool in "$wine" "$wineserver" Xvfb import x86_64-w64-mingw32-g++-posix; do
-    command -v "$tool" >/dev/null || { echo "test-wine: $tool is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
+    command -v "$tool" >/dev/null || { echo "test-wine: $tool is missing (tools/install-deps.sh test installs it)" >&2; exit 2; }
 done
 # The dialogs are laid out for "MS Shell Dlg", which the prefix sets in MS Sans Serif (fonts-wine).
-[ -f /usr/share/wine/fonts/sserife.fon ] || { echo "test-wine: fonts-wine is missing (tools/install-deps.sh installs it)" >&2; exit 2; }
+[ -f /usr/share/wine/fonts/sserife.fon ] || { echo "test-wine: fonts-wine is missing (tools/install-deps.sh test installs it)" >&2; exit 2; }
 
 echo "== cross build ($build)"
 mkdir -p "$build"
