@@ -8,10 +8,30 @@ namespace {
 
 constexpr double kNsPerSecond = 1e9;
 
+bool IsRate(CounterType type)
+{
+    return type == CounterType::PerSecond || type == CounterType::BulkCount;
+}
+
+bool IsFraction(CounterType type)
+{
+    return type == CounterType::RawFraction || type == CounterType::LargeRawFraction;
+}
+
 bool IsPercentage(CounterType type)
 {
-    return type == CounterType::Timer100nsInverse || type == CounterType::Timer100ns ||
-           type == CounterType::RawFraction;
+    return type == CounterType::Timer100nsInverse || type == CounterType::Timer100ns || IsFraction(type);
+}
+
+// Seconds between two samples of a rate, by the samples' own clock when they carry one; a
+// negative result when that clock went back or the two clocks differ.
+double ElapsedSeconds(const RawCounterSample& previous, const RawCounterSample& current)
+{
+    if (current.perfFreq == 0 && previous.perfFreq == 0)
+        return static_cast<double>(current.timeNs - previous.timeNs) / kNsPerSecond;
+    if (current.perfFreq != previous.perfFreq || current.perfTime < previous.perfTime)
+        return -1.0;
+    return static_cast<double>(current.perfTime - previous.perfTime) / static_cast<double>(current.perfFreq);
 }
 
 PDH_STATUS Invalid(std::uint32_t reason, PdhFormattedValue* value)
@@ -23,6 +43,22 @@ PDH_STATUS Invalid(std::uint32_t reason, PdhFormattedValue* value)
 
 } // namespace
 
+bool IsKnownCounterType(std::uint32_t type)
+{
+    switch (static_cast<CounterType>(type)) {
+    case CounterType::Timer100nsInverse:
+    case CounterType::Timer100ns:
+    case CounterType::PerSecond:
+    case CounterType::BulkCount:
+    case CounterType::RawFraction:
+    case CounterType::LargeRawFraction:
+    case CounterType::RawCount:
+    case CounterType::LargeRawCount:
+        return true;
+    }
+    return false;
+}
+
 PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous, const RawCounterSample& current,
                               std::uint32_t format, PdhFormattedValue* value)
 {
@@ -32,9 +68,9 @@ PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous
         return Invalid(current.CStatus, value);
 
     double result = 0.0;
-    if (type == CounterType::RawCount) {
+    if (type == CounterType::RawCount || type == CounterType::LargeRawCount) {
         result = static_cast<double>(current.first);
-    } else if (type == CounterType::RawFraction) {
+    } else if (IsFraction(type)) {
         if (current.second == 0)
             return Invalid(PDH_CSTATUS_INVALID_DATA, value);
         result = 100.0 * static_cast<double>(current.first) / static_cast<double>(current.second);
@@ -44,14 +80,13 @@ PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous
         const bool backwards = current.first < previous.first || current.second < previous.second;
         const double deltaFirst = static_cast<double>(current.first - previous.first);
         // The interval: elapsed time for a rate, the base's growth for a timer.
-        const double interval = type == CounterType::PerSecond
-                                    ? static_cast<double>(current.timeNs - previous.timeNs) / kNsPerSecond
-                                    : static_cast<double>(current.second - previous.second);
+        const double interval = IsRate(type) ? ElapsedSeconds(previous, current)
+                                             : static_cast<double>(current.second - previous.second);
         if (backwards)
             result = 0.0;
         else if (!(interval > 0.0))
             return Invalid(PDH_CSTATUS_INVALID_DATA, value);
-        else if (type == CounterType::PerSecond)
+        else if (IsRate(type))
             result = deltaFirst / interval;
         else if (type == CounterType::Timer100ns)
             result = 100.0 * deltaFirst / interval;

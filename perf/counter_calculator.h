@@ -8,14 +8,20 @@
 #include "perf/counter_source.h"
 #include "perf/pdh_status.h"
 
-// Counter types of winperf.h.
+// Counter types of winperf.h that the calculator knows.
 enum class CounterType : std::uint32_t {
     Timer100nsInverse = 0x21510500, // PERF_100NSEC_TIMER_INV: 100 * (1 - dFirst / dSecond)
     Timer100ns = 0x20510500,        // PERF_100NSEC_TIMER: 100 * dFirst / dSecond
     PerSecond = 0x10410400,         // PERF_COUNTER_COUNTER: dFirst / elapsed seconds
+    BulkCount = 0x10410500,         // PERF_COUNTER_BULK_COUNT: the same, 64 bits wide
     RawFraction = 0x20020400,       // PERF_RAW_FRACTION: 100 * first / second
+    LargeRawFraction = 0x20020500,  // PERF_LARGE_RAW_FRACTION: the same, 64 bits wide
     RawCount = 0x00010000,          // PERF_COUNTER_RAWCOUNT: first
+    LargeRawCount = 0x00010100,     // PERF_COUNTER_LARGE_RAWCOUNT: the same, 64 bits wide
 };
+
+// Whether the calculator knows a counter type as found in a counter definition.
+bool IsKnownCounterType(std::uint32_t type);
 
 // One reading of a counter (PDH_RAW_COUNTER). For the timer types second is the time that
 // passed in first's units; for a raw fraction it is the denominator.
@@ -24,6 +30,10 @@ struct RawCounterSample {
     std::int64_t timeNs = 0;                          // monotonic clock when collected
     std::uint64_t first = 0;
     std::uint64_t second = 0;
+    // The time base of the rates when the data came with its own clock (a PERF_DATA_BLOCK's
+    // PerfTime, ticking perfFreq times a second); with perfFreq 0 the rates use timeNs.
+    std::uint64_t perfTime = 0;
+    std::uint64_t perfFreq = 0;
 };
 
 // The value of the counter from its last two samples (previous only matters for delta types),

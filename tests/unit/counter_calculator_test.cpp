@@ -114,3 +114,26 @@ TEST(CounterCalculator, OnlyTheLongFormatIntoAValueIsAccepted)
     EXPECT_EQ(FormatCounterValue(CounterType::RawCount, At(0, 1), At(0, 1), PDH_FMT_LONG_FORMAT, nullptr),
               PDH_INVALID_ARGUMENT);
 }
+
+// A remote machine's data carries its own clock: PerfTime ticking PerfFreq times a second.
+TEST(CounterCalculator, RatesUseTheDataBlocksOwnClockWhenItHasOne)
+{
+    const auto withClock = [](std::uint64_t first, std::uint64_t perfTime, std::uint64_t perfFreq) {
+        RawCounterSample sample = At(0, first); // the local clock stands still: not used
+        sample.perfTime = perfTime;
+        sample.perfFreq = perfFreq;
+        return sample;
+    };
+    // 500 events over 2.5 s of a 10 MHz clock, for both widths of the rate counter.
+    for (CounterType type : { CounterType::PerSecond, CounterType::BulkCount })
+        ExpectValue(Format(type, withClock(1000, 4'000'000'000, 10'000'000), withClock(1500, 4'025'000'000, 10'000'000)), 200);
+    // A clock that went back or changed its frequency gives no value; so does one that stood still.
+    ExpectInvalid(Format(CounterType::PerSecond, withClock(1, 50, 10), withClock(2, 40, 10)), PDH_CSTATUS_INVALID_DATA);
+    ExpectInvalid(Format(CounterType::PerSecond, withClock(1, 50, 10), withClock(2, 60, 20)), PDH_CSTATUS_INVALID_DATA);
+    ExpectInvalid(Format(CounterType::PerSecond, withClock(1, 50, 10), withClock(2, 50, 10)), PDH_CSTATUS_INVALID_DATA);
+    // The 64-bit raw types read as their 32-bit forms do.
+    ExpectValue(Format(CounterType::LargeRawCount, RawCounterSample{}, At(0, 41)), 41);
+    ExpectValue(Format(CounterType::LargeRawFraction, RawCounterSample{}, At(0, 3, 4)), 75);
+    EXPECT_TRUE(IsKnownCounterType(0x10410500));
+    EXPECT_FALSE(IsKnownCounterType(0x40030403)); // PERF_RAW_BASE is a base, never shown
+}
