@@ -1,7 +1,5 @@
 #include "platform/linux/linux_counter_source.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -12,188 +10,19 @@
 #include "perf/counter_calculator.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/ascii_case.h"
+#include "platform/linux/counter_catalogue.h"
 #include "platform/linux/counter_path.h"
+#include "platform/linux/kernel_figures.h"
 #include "platform/linux/proc_files.h"
-#include "platform/linux/proc_parsers.h"
 #include "platform/linux/process_finder.h"
 
 namespace {
 
-// The procfs files a counter needs; each is read once per collection.
-enum KernelFile : unsigned {
-    kProcStat = 1u << 0,
-    kMeminfo = 1u << 1,
-    kVmstat = 1u << 2,
-    kDiskstats = 1u << 3,
-    kMountinfo = 1u << 4,
-    kProcessFiles = 1u << 5, // /proc/PID/comm and /proc/PID/fd of watched processes
-};
-
-enum class Instances {
-    None,    // Memory, System
-    Total,   // Processor(_Total), LogicalDisk(_Total)
-    Process, // Process(NAME#N)
-};
-
-enum class Figure {
-    ProcessorTime,
-    InterruptTime,
-    CommittedBytes,
-    FreeSpace,
-    FileReads,
-    FileWrites,
-    PageFaults,
-    PagesInput,
-    PagesOutput,
-    PageReads,
-    PageWrites,
-    HandleCount,
-};
-
-struct CounterDefinition {
-    std::string_view object;
-    std::string_view counter;
-    Instances instances;
-    CounterType type;
-    Figure figure;
-    KernelFile file;
-};
-
-// The types are those of the Windows counters of the same names.
-constexpr CounterDefinition kCounters[] = {
-    { "Processor", "% Processor Time", Instances::Total, CounterType::Timer100nsInverse, Figure::ProcessorTime, kProcStat },
-    { "Processor", "% Interrupt Time", Instances::Total, CounterType::Timer100ns, Figure::InterruptTime, kProcStat },
-    { "Memory", "% Committed Bytes In Use", Instances::None, CounterType::RawFraction, Figure::CommittedBytes, kMeminfo },
-    { "Memory", "Page Faults/sec", Instances::None, CounterType::PerSecond, Figure::PageFaults, kVmstat },
-    { "Memory", "Pages Input/sec", Instances::None, CounterType::PerSecond, Figure::PagesInput, kVmstat },
-    { "Memory", "Pages Output/sec", Instances::None, CounterType::PerSecond, Figure::PagesOutput, kVmstat },
-    { "Memory", "Page Reads/sec", Instances::None, CounterType::PerSecond, Figure::PageReads, kVmstat },
-    { "Memory", "Page Writes/sec", Instances::None, CounterType::PerSecond, Figure::PageWrites, kVmstat },
-    { "LogicalDisk", "% Free Space", Instances::Total, CounterType::RawFraction, Figure::FreeSpace, kMountinfo },
-    { "System", "File Read Operations/sec", Instances::None, CounterType::PerSecond, Figure::FileReads, kDiskstats },
-    { "System", "File Write Operations/sec", Instances::None, CounterType::PerSecond, Figure::FileWrites, kDiskstats },
-    { "Process", "Handle Count", Instances::Process, CounterType::RawCount, Figure::HandleCount, kProcessFiles },
-};
-
-constexpr std::string_view kTotalInstance = "_Total";
-
-struct SpaceTotals {
-    std::uint64_t freeBytes = 0;
-    std::uint64_t sizeBytes = 0;
-};
-
-// The kernel's figures of one collection; a figure whose file could not be read or parsed
-// stays empty.
-struct KernelFigures {
-    std::optional<CpuTimes> cpu;
-    std::optional<CommitCharge> commit;
-    VmCounters vm;
-    std::optional<DiskOperations> disk;
-    std::optional<SpaceTotals> space;
-};
-
-// Free and total bytes over the file systems, the free ones as the whole file system has them
-// (f_bfree, blocks reserved for root included), like the free space of a Windows volume.
-std::optional<SpaceTotals> MeasureSpace(const std::vector<std::string>& mountPoints)
-{
-    SpaceTotals totals;
-    bool any = false;
-    for (const std::string& mountPoint : mountPoints) {
-        struct statvfs fs {};
-        if (statvfs(mountPoint.c_str(), &fs) != 0 || fs.f_blocks == 0)
-            continue;
-        totals.freeBytes += static_cast<std::uint64_t>(fs.f_bfree) * fs.f_frsize;
-        totals.sizeBytes += static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize;
-        any = true;
-    }
-    if (!any)
-        return std::nullopt;
-    return totals;
-}
-
-KernelFigures ReadKernelFigures(const std::string& procRoot, unsigned files, std::string& buffer)
-{
-    KernelFigures figures;
-    const auto read = [&](const char* name) { return ReadWholeFile((procRoot + name).c_str(), buffer); };
-    if ((files & kProcStat) && read("/stat"))
-        figures.cpu = ParseCpuTimes(buffer);
-    if ((files & kMeminfo) && read("/meminfo"))
-        figures.commit = ParseCommitCharge(buffer);
-    if ((files & kVmstat) && read("/vmstat"))
-        figures.vm = ParseVmCounters(buffer);
-    if ((files & kDiskstats) && read("/diskstats"))
-        figures.disk = ParseDiskOperations(buffer);
-    if ((files & kMountinfo) && read("/self/mountinfo"))
-        figures.space = MeasureSpace(ParseLocalBlockMounts(buffer));
-    return figures;
-}
-
-RawCounterSample Sample(std::optional<std::uint64_t> first, std::optional<std::uint64_t> second = 0)
-{
-    RawCounterSample sample;
-    if (first && second) {
-        sample.CStatus = PDH_CSTATUS_VALID_DATA;
-        sample.first = *first;
-        sample.second = *second;
-    }
-    return sample;
-}
-
-RawCounterSample KernelSample(Figure figure, const KernelFigures& k)
-{
-    const auto cpu = [&](auto field) { return k.cpu ? std::optional<std::uint64_t>(field(*k.cpu)) : std::nullopt; };
-    const auto total = cpu([](const CpuTimes& t) { return t.Total(); });
-    switch (figure) {
-    case Figure::ProcessorTime:
-        return Sample(cpu([](const CpuTimes& t) { return t.Idle(); }), total);
-    case Figure::InterruptTime:
-        return Sample(cpu([](const CpuTimes& t) { return t.irq; }), total);
-    case Figure::CommittedBytes:
-        return k.commit ? Sample(k.commit->committedKb, k.commit->limitKb) : Sample(std::nullopt);
-    case Figure::FreeSpace:
-        return k.space ? Sample(k.space->freeBytes, k.space->sizeBytes) : Sample(std::nullopt);
-    case Figure::FileReads:
-        return k.disk ? Sample(k.disk->reads) : Sample(std::nullopt);
-    case Figure::FileWrites:
-        return k.disk ? Sample(k.disk->writes) : Sample(std::nullopt);
-    case Figure::PageFaults:
-        return Sample(k.vm.pgfault);
-    case Figure::PagesInput:
-        return Sample(k.vm.pswpin);
-    case Figure::PagesOutput:
-    case Figure::PageWrites:
-        return Sample(k.vm.pswpout);
-    case Figure::PageReads:
-        return Sample(k.vm.pgmajfault);
-    case Figure::HandleCount:
-        break;
-    }
-    return Sample(std::nullopt);
-}
-
-const CounterDefinition* FindObject(std::string_view object)
-{
-    for (const CounterDefinition& definition : kCounters) {
-        if (EqualsIgnoringCase(definition.object, object))
-            return &definition;
-    }
-    return nullptr;
-}
-
-const CounterDefinition* FindCounter(std::string_view object, std::string_view counter)
-{
-    for (const CounterDefinition& definition : kCounters) {
-        if (EqualsIgnoringCase(definition.object, object) && EqualsIgnoringCase(definition.counter, counter))
-            return &definition;
-    }
-    return nullptr;
-}
-
 // Whether the path's instance part names an instance the object can have; a process is
 // looked for at each collection instead.
-bool InstanceCanExist(const CounterDefinition& definition, const CounterPath& path)
+bool InstanceCanExist(const PerfObject& object, const CounterPath& path)
 {
-    switch (definition.instances) {
+    switch (object.instances) {
     case Instances::None:
         return !path.hasInstance;
     case Instances::Total:
@@ -208,7 +37,7 @@ bool InstanceCanExist(const CounterDefinition& definition, const CounterPath& pa
 } // namespace
 
 struct LinuxCounterSource::Counter {
-    const CounterDefinition* definition = nullptr;
+    const PerfCounter* definition = nullptr;
     bool instanceCanExist = false;
     std::size_t processSlot = 0; // Process counters: the finder's slot of the instance
     RawCounterSample previous, current;
@@ -283,19 +112,20 @@ PDH_STATUS LinuxCounterSource::AddCounter(PdhQuery* query, const CString& fullPa
         return PDH_CSTATUS_BAD_COUNTERNAME;
     if (!IsThisMachine(path->machine))
         return PDH_CSTATUS_NO_MACHINE;
-    if (FindObject(path->object) == nullptr)
+    const PerfObject* object = FindPerfObject(path->object);
+    if (object == nullptr)
         return PDH_CSTATUS_NO_OBJECT;
-    const CounterDefinition* definition = FindCounter(path->object, path->counter);
+    const PerfCounter* definition = FindPerfCounter(*object, path->counter);
     if (definition == nullptr)
         return PDH_CSTATUS_NO_COUNTER;
 
     Query& owner = *found->second;
     auto added = std::make_unique<Counter>();
     added->definition = definition;
-    added->instanceCanExist = InstanceCanExist(*definition, *path);
-    if (added->instanceCanExist && definition->instances == Instances::Process)
+    added->instanceCanExist = InstanceCanExist(*object, *path);
+    if (added->instanceCanExist && object->instances == Instances::Process)
         added->processSlot = owner.processes.Watch(path->instance, path->index);
-    owner.files |= definition->file;
+    owner.files |= KernelFilesFor(definition->figure);
     *counter = reinterpret_cast<PdhCounter*>(added.get());
     m_counters.insert(*counter);
     owner.counters.push_back(std::move(added));
@@ -317,20 +147,19 @@ PDH_STATUS LinuxCounterSource::CollectQueryData(PdhQuery* query)
     // Each watched process's descriptors are counted once, however many counters show them.
     struct Descriptors {
         int pid;
-        RawCounterSample sample;
+        std::optional<std::uint64_t> count;
+        bool ended;
     };
     std::vector<Descriptors> descriptors;
-    const auto descriptorsOf = [&](int pid) {
+    const auto descriptorsOf = [&](int pid) -> const Descriptors& {
         const auto counted = std::find_if(descriptors.begin(), descriptors.end(), [&](const auto& d) { return d.pid == pid; });
         if (counted != descriptors.end())
-            return counted->sample;
+            return *counted;
         int error = 0;
         const std::string fdDirectory = m_procRoot + "/" + std::to_string(pid) + "/fd";
-        RawCounterSample sample = Sample(CountOpenDescriptors(fdDirectory, m_fdDirectorySizeIsCount, &error));
+        const auto count = CountOpenDescriptors(fdDirectory, m_fdDirectorySizeIsCount, &error);
         // Ended since it was found; anything else (another user's process) leaves no figure.
-        if (error == ENOENT)
-            sample.CStatus = PDH_CSTATUS_NO_INSTANCE;
-        return descriptors.emplace_back(Descriptors{ pid, sample }).sample;
+        return descriptors.emplace_back(Descriptors{ pid, count, error == ENOENT });
     };
     const std::int64_t now = m_clock();
 
@@ -338,10 +167,11 @@ PDH_STATUS LinuxCounterSource::CollectQueryData(PdhQuery* query)
         RawCounterSample sample;
         if (!c->instanceCanExist) {
             sample.CStatus = PDH_CSTATUS_NO_INSTANCE;
-        } else if (c->definition->figure == Figure::HandleCount) {
+        } else if (KernelFilesFor(c->definition->figure) == kProcessFiles) {
             const int pid = q.processes.Pid(c->processSlot);
-            if (pid != 0)
-                sample = descriptorsOf(pid);
+            const Descriptors* process = pid != 0 ? &descriptorsOf(pid) : nullptr;
+            if (process != nullptr && !process->ended)
+                sample = ProcessSample(c->definition->figure, pid, process->count);
             else
                 sample.CStatus = PDH_CSTATUS_NO_INSTANCE;
         } else {

@@ -298,12 +298,15 @@ TEST_F(SourceTest, ChildHandleCountThroughTheRealProc)
     ASSERT_TRUE(child.Running());
     PdhCounter* handles = AddLocal("\\Process(" + name + ")\\Handle Count");
     PdhCounter* second = AddLocal("\\Process(" + name + "#1)\\Handle Count");
+    PdhCounter* id = AddLocal("\\Process(" + name + ")\\ID Process");
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     ExpectValue(handles, 11, "child");
+    ExpectValue(id, child.Pid(), "pid");
     ExpectInvalid(second, PDH_CSTATUS_NO_INSTANCE, "no second child");
     child.End();
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     ExpectInvalid(handles, PDH_CSTATUS_NO_INSTANCE, "ended child");
+    ExpectInvalid(id, PDH_CSTATUS_NO_INSTANCE, "ended child's pid");
 }
 
 TEST_F(SourceTest, FreeSpaceMatchesStatvfsOfTheMountedBlockDevices)

@@ -1,0 +1,52 @@
+// One sample of the kernel's figures behind the counters of platform/linux/counter_catalogue.h,
+// and each counter's raw reading from it: the path that both the local counter source and the
+// Samba provider take from procfs to a raw counter value.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "perf/counter_calculator.h"
+#include "platform/linux/counter_catalogue.h"
+#include "platform/linux/proc_parsers.h"
+
+// The procfs files a figure needs; each is read once per sample.
+enum KernelFile : unsigned {
+    kProcStat = 1u << 0,
+    kMeminfo = 1u << 1,
+    kVmstat = 1u << 2,
+    kDiskstats = 1u << 3,
+    kMountinfo = 1u << 4,
+    kProcessFiles = 1u << 5, // /proc/PID/comm and /proc/PID/fd of the processes shown
+};
+
+unsigned KernelFilesFor(Figure figure);
+
+struct SpaceTotals {
+    std::uint64_t freeBytes = 0;
+    std::uint64_t sizeBytes = 0;
+};
+
+// The kernel's figures of one sample; a figure whose file could not be read or parsed stays
+// empty.
+struct KernelFigures {
+    std::optional<CpuTimes> cpu;
+    std::optional<CommitCharge> commit;
+    VmCounters vm;
+    std::optional<DiskOperations> disk;
+    std::optional<SpaceTotals> space;
+};
+
+// Reads the files named by the KernelFile bits under procRoot; buffer is reused between reads.
+KernelFigures ReadKernelFigures(const std::string& procRoot, unsigned files, std::string& buffer);
+
+// The raw reading of a machine-wide figure (not HandleCount or ProcessId): for the processor
+// timers first is the part of the processors' time and second all of it, in USER_HZ ticks
+// summed over the processors; for a raw fraction the numerator and the denominator; else first
+// alone. A figure the kernel did not give reads PDH_CSTATUS_INVALID_DATA.
+RawCounterSample KernelSample(Figure figure, const KernelFigures& figures);
+
+// The raw reading of a process's figure, given its PID and its open descriptors (empty when
+// they could not be counted).
+RawCounterSample ProcessSample(Figure figure, int pid, std::optional<std::uint64_t> descriptors);
