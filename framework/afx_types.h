@@ -113,6 +113,7 @@ typedef std::uint32_t COLORREF;
 
 // Virtual keys.
 #ifndef VK_RETURN
+#define VK_TAB 0x09
 #define VK_RETURN 0x0D
 #define VK_ESCAPE 0x1B
 #define VK_F1 0x70

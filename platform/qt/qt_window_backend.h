@@ -1,5 +1,7 @@
 // The window layer on Qt 6 Widgets: dialogs built from the shared templates with absolute
-// geometry, their controls, timers, message boxes, and a stand-in for the system menu.
+// geometry, their controls, timers, message boxes, a stand-in for the system menu, and the
+// drawing handles. The dialog manager (the window table, keyboard, default handling) is the
+// framework's; this layer translates.
 #pragma once
 
 #include <QObject>
@@ -9,20 +11,18 @@
 #include <memory>
 #include <vector>
 
-#include "framework/dialog_template.h"
+#include "framework/dialog_manager.h"
 #include "framework/dialog_units.h"
-#include "framework/window_backend.h"
+#include "platform/qt/qt_drawing_objects.h"
+#include "platform/qt/qt_widgets.h"
 
 class QApplication;
 class QCursor;
 class QEventLoop;
 class QIcon;
-class QMenu;
-class QPainter;
 class QTimer;
-class QWidget;
 
-class QtWindowBackend : public QObject, public IWindowBackend {
+class QtWindowBackend : public QObject, public DialogManager, private QtWidgetEvents {
 public:
     // Makes the QApplication unless one exists already (tests make their own).
     QtWindowBackend(int& argc, char** argv);
@@ -49,7 +49,7 @@ public:
     // the exclamation sound.
     HCURSOR CreateHandCursor();
     void DestroyCursor(HCURSOR cursor);
-    void Beep();
+    void Beep() override;
     // The tooltip text a control shows, as its tools set it.
     QString ToolTipText(HWND control) const;
 
@@ -57,15 +57,6 @@ public:
     void InitCommonControls(std::uint32_t structSize, std::uint32_t classes) override;
     HWND CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events) override;
     int RunModalLoop(HWND dialog) override;
-    void EndModalLoop(HWND dialog, int result) override;
-    void DestroyWindow(HWND hwnd) override;
-    void SubclassWindow(HWND control, IWindowEvents* events) override;
-    IWindowEvents* GetWindowEvents(HWND hwnd) override;
-    LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
-    BOOL IsDialogMessage(HWND dialog, AfxMsg* msg) override;
-    HWND GetDlgItem(HWND dialog, int id) override;
-    int GetDlgCtrlID(HWND hwnd) override;
-    HWND GetParent(HWND hwnd) override;
     CString GetWindowText(HWND hwnd) override;
     void SetWindowText(HWND hwnd, const CString& text) override;
     void EnableWindow(HWND hwnd, BOOL enable) override;
@@ -79,7 +70,6 @@ public:
     UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) override;
     BOOL KillTimer(HWND hwnd, UINT_PTR id) override;
     int MessageBox(HWND owner, const CString& text, const CString& caption, UINT type) override;
-    BOOL HasSystemMenu(HWND hwnd) override;
     void AppendSystemMenu(HWND hwnd, UINT flags, UINT_PTR id, const CString& text) override;
     HICON LoadIcon(UINT resourceId) override;
     void SetIcon(HWND hwnd, HICON icon, BOOL big) override;
@@ -95,8 +85,6 @@ public:
     int GetListNextItem(HWND list, int start, UINT flags) override;
     CString GetListItemText(HWND list, int index) override;
 
-    std::uint32_t GetWindowStyle(HWND hwnd) override;
-    void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
     AfxRect GetWindowRect(HWND hwnd) override;
     AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) override;
     AfxPoint ScreenToClient(HWND hwnd, AfxPoint pt) override;
@@ -125,43 +113,55 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Window;
-    struct GdiObject;
-    struct Dc;
-    class DialogWidget;
-    class StaticLabel;
-    friend class DialogWidget;
-    friend class StaticLabel;
+    // The dialog manager's record with the widget and what the layer keeps for the window.
+    struct Window : DialogManager::Window {
+        QPointer<QWidget> widget;
+        std::vector<MenuItem> menu; // the items the program appended to the system menu
+        std::unique_ptr<QEventLoop> loop;
+        std::map<UINT_PTR, std::unique_ptr<QTimer>> timers;
+        HFONT font = nullptr;
+        bool isToolTip = false;
+        QString tipText; // a tooltip's text for its owner
+    };
 
     Window* Find(HWND hwnd) const;
     Window* FindByWidget(const QObject* object) const;
-    HWND NewHandle();
-    QWidget* CreateControl(const ControlTemplate& c, QWidget* dialog);
-    LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void Notify(HWND control, UINT code);
-    HWND DialogOf(HWND hwnd) const;
-    // Offers a key to the pre-translation chain; true when it was taken.
-    bool PreTranslateKey(HWND target, UINT vk);
-    void Destroy(HWND hwnd);
     // Offers a mouse message of a control to the pre-translation chain; true when it was taken.
     bool PreTranslateMouse(HWND target, UINT message, const QPoint& pos);
-    // A static text's mouse moves, clicks and painting.
-    void StaticMouseMove(HWND control, QWidget* label, const QPoint& pos);
-    void StaticClicked(HWND control, const QPoint& pos, bool inside);
-    void PaintStatic(HWND control, StaticLabel* label);
-    HGDIOBJ NewObject(std::unique_ptr<GdiObject> object);
-    GdiObject* FindObject(HGDIOBJ object) const;
-    Dc* FindDc(HDC dc) const;
+    void ConnectNotifications(HWND control, QWidget* widget);
+
+    // DialogManager
+    void ExitModalLoop(DialogManager::Window& dialog) override;
+    void ReleaseWindow(DialogManager::Window& window) override;
+    void Minimize(DialogManager::Window& window) override;
+    void BeginMove(DialogManager::Window& window) override;
+    HBRUSH SystemColors(DialogManager::Window& window, HDC dc) override;
+
+    // QtWidgetEvents
+    void DialogCloseRequested(QWidget* dialog) override;
+    void DialogPaint(QWidget* dialog) override;
+    void DialogContextMenu(QWidget* dialog, const QPoint& at) override;
+    bool StaticPaint(QtStaticLabel* label) override;
+    void StaticMouseMove(QtStaticLabel* label, const QPoint& pos) override;
+    void StaticPressed(QtStaticLabel* label, const QPoint& pos) override;
+    void StaticReleased(QtStaticLabel* label, const QPoint& pos, bool inside) override;
+    QPixmap Bitmap(UINT resourceId) override;
+
+    // Drawing objects (qt_drawing_objects.cpp).
+    void MakeStockObjects();
+    HGDIOBJ NewObject(std::unique_ptr<QtGdiObject> object);
+    QtGdiObject* FindObject(HGDIOBJ object) const;
+    QtDeviceContext* FindDc(HDC dc) const;
     QFont FontFor(const AfxLogFont& lf) const;
+    // Paints a static text in the colours its parent gives for it (WM_CTLCOLORSTATIC).
+    void PaintStatic(HWND control, QtStaticLabel* label);
 
     std::unique_ptr<QApplication> m_ownedApp;
-    std::map<HWND, std::unique_ptr<Window>> m_windows;
     std::vector<std::unique_ptr<QIcon>> m_icons;
-    std::uintptr_t m_nextHandle = 0x1000;
     DialogBaseUnits m_baseUnits{ 6, 13 };
     int m_fontPixelSize = 11;
-    std::vector<std::unique_ptr<Dc>> m_dcs;
-    std::map<HGDIOBJ, std::unique_ptr<GdiObject>> m_objects;
+    std::vector<std::unique_ptr<QtDeviceContext>> m_dcs;
+    std::map<HGDIOBJ, std::unique_ptr<QtGdiObject>> m_objects;
     std::map<int, HGDIOBJ> m_stock;
     HFONT m_dialogFont = nullptr;
     HBRUSH m_systemBrush = nullptr;

@@ -40,28 +40,16 @@ HeadlessBackend::~HeadlessBackend() = default;
 
 HeadlessBackend::Window* HeadlessBackend::Find(HWND hwnd)
 {
-    auto it = m_windows.find(hwnd);
-    return it == m_windows.end() ? nullptr : it->second.get();
+    // Every record of this layer's table is one of its own.
+    return static_cast<Window*>(DialogManager::Find(hwnd));
 }
 
-HWND HeadlessBackend::NewWindow()
+HeadlessBackend::Window* HeadlessBackend::NewWindow(HWND parent, bool isDialog)
 {
-    HWND h = reinterpret_cast<HWND>(m_nextHandle);
-    m_nextHandle += 0x10;
     auto w = std::make_unique<Window>();
-    w->hwnd = h;
-    m_windows[h] = std::move(w);
-    return h;
-}
-
-LRESULT HeadlessBackend::Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    Window* w = Find(hwnd);
-    if (w == nullptr)
-        return 0;
-    if (w->events != nullptr)
-        return w->events->OnWindowMessage(hwnd, message, wParam, lParam);
-    return DefWindowProc(hwnd, message, wParam, lParam);
+    w->parent = parent;
+    w->isDialog = isDialog;
+    return Find(AddWindow(std::move(w)));
 }
 
 // -- Driving ------------------------------------------------------------------------------------
@@ -76,7 +64,7 @@ void HeadlessBackend::Click(HWND control)
         return;
     if (w->cls == ControlClass::Button && (w->style & BsTypeMask) == BsAutoCheckBox)
         w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-    Send(w->parent, WM_COMMAND, MAKEWPARAM(w->id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+    Notify(control, BN_CLICKED);
 }
 
 void HeadlessBackend::Type(HWND edit, const CString& text)
@@ -87,29 +75,9 @@ void HeadlessBackend::Type(HWND edit, const CString& text)
     SetWindowText(edit, text);
 }
 
-void HeadlessBackend::KeyDown(UINT vk, HWND target)
+void HeadlessBackend::KeyDown(UINT vk, HWND target, bool shift)
 {
-    if (target == nullptr)
-        target = m_focus;
-    AfxMsg msg{ target, WM_KEYDOWN, vk, 0 };
-    HWND dialog = nullptr;
-    for (HWND h = target; h != nullptr;) {
-        Window* w = Find(h);
-        if (w == nullptr)
-            break;
-        if (w->events != nullptr && w->events->OnPreTranslateMessage(&msg))
-            return;
-        if (w->isDialog) {
-            dialog = h;
-            break;
-        }
-        h = w->parent;
-    }
-    // Not taken: an ordinary key for the control. F1 asks the dialog for help.
-    if (vk == VK_F1 && dialog != nullptr) {
-        AfxHelpInfo info;
-        Send(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-    }
+    DialogManager::KeyDown(target != nullptr ? target : m_focus, vk, shift);
 }
 
 bool HeadlessBackend::Tick(HWND hwnd, UINT_PTR id)
@@ -165,10 +133,8 @@ void HeadlessBackend::InitCommonControls(std::uint32_t, std::uint32_t classes)
 
 HWND HeadlessBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events)
 {
-    HWND dlg = NewWindow();
-    Window* d = Find(dlg);
-    d->isDialog = true;
-    d->parent = parent;
+    Window* d = NewWindow(parent, true);
+    const HWND dlg = d->hwnd;
     d->text = tpl.caption;
     d->style = tpl.style;
     d->exStyle = tpl.exStyle;
@@ -182,9 +148,7 @@ HWND HeadlessBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
     d->font = m_dialogFont;
     const AfxPoint origin = ClientOrigin(d);
     for (const ControlTemplate& c : tpl.controls) {
-        HWND h = NewWindow();
-        Window* w = Find(h);
-        w->parent = dlg;
+        Window* w = NewWindow(dlg, false);
         w->id = c.id;
         w->cls = c.cls;
         w->style = c.style;
@@ -198,17 +162,8 @@ HWND HeadlessBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
         w->window = { left, top, left + c.cx * 3 / 2, top + c.cy * 2 };
         w->client = { 0, 0, w->window.Width() - 2 * border, w->window.Height() - 2 * border };
         w->font = controlsHaveFont ? m_dialogFont : nullptr;
-        d->children.push_back(h);
     }
-    if (Send(dlg, WM_INITDIALOG, 0, 0) != 0) {
-        for (HWND h : d->children) {
-            Window* w = Find(h);
-            if ((w->style & TabStop) != 0 && w->enabled) {
-                m_focus = h;
-                break;
-            }
-        }
-    }
+    InitDialog(dlg);
     return dlg;
 }
 
@@ -231,130 +186,35 @@ int HeadlessBackend::RunModalLoop(HWND dialog)
     return d->ended ? d->modalResult : -1;
 }
 
-void HeadlessBackend::EndModalLoop(HWND dialog, int result)
+void HeadlessBackend::ExitModalLoop(DialogManager::Window&)
 {
-    if (Window* d = Find(dialog)) {
-        d->ended = true;
-        d->modalResult = result;
-    }
+    // The script that runs as the modal loop returns by itself.
 }
 
-void HeadlessBackend::Destroy(HWND hwnd)
+void HeadlessBackend::ReleaseWindow(DialogManager::Window& window)
 {
-    Window* w = Find(hwnd);
-    if (w == nullptr)
-        return;
-    for (HWND child : std::vector<HWND>(w->children))
-        Destroy(child);
-    if (w->events != nullptr)
-        w->events->OnWindowMessage(hwnd, WM_DESTROY, 0, 0);
     for (auto it = m_timers.begin(); it != m_timers.end();)
-        it = it->first.first == hwnd ? m_timers.erase(it) : std::next(it);
-    if (m_focus == hwnd)
+        it = it->first.first == window.hwnd ? m_timers.erase(it) : std::next(it);
+    if (m_focus == window.hwnd)
         m_focus = nullptr;
-    if (Window* p = Find(w->parent)) {
-        auto& siblings = p->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
-    }
-    m_windows.erase(hwnd);
 }
 
-void HeadlessBackend::DestroyWindow(HWND hwnd)
+void HeadlessBackend::Minimize(DialogManager::Window& window)
 {
-    Destroy(hwnd);
+    static_cast<Window&>(window).iconic = true;
 }
 
-void HeadlessBackend::SubclassWindow(HWND control, IWindowEvents* events)
+void HeadlessBackend::BeginMove(DialogManager::Window&)
 {
-    if (Window* w = Find(control))
-        w->events = events;
+    // The headless screen has no pointer to move a window with.
 }
 
-IWindowEvents* HeadlessBackend::GetWindowEvents(HWND hwnd)
+HBRUSH HeadlessBackend::SystemColors(DialogManager::Window&, HDC dc)
 {
-    Window* w = Find(hwnd);
-    return w != nullptr ? w->events : nullptr;
-}
-
-LRESULT HeadlessBackend::DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
-{
-    Window* w = Find(hwnd);
-    if (w == nullptr)
-        return 0;
-    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE)
-        return Send(hwnd, WM_CLOSE, 0, 0);
-    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE) {
-        w->iconic = true;
-        return 0;
-    }
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
-        // The system's colours: window text on the dialog's face colour.
-        SetTextColor(reinterpret_cast<HDC>(wParam), 0);
-        SetBkMode(reinterpret_cast<HDC>(wParam), OPAQUE);
-        return reinterpret_cast<LRESULT>(systemBrush);
-    }
-    if (message == WM_CLOSE && w->isDialog) {
-        HWND cancel = GetDlgItem(hwnd, IDCANCEL);
-        return Send(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
-    }
-    return 0;
-}
-
-BOOL HeadlessBackend::IsDialogMessage(HWND dialog, AfxMsg* msg)
-{
-    if (msg->message != WM_KEYDOWN)
-        return FALSE;
-    if (msg->wParam == VK_ESCAPE) {
-        HWND cancel = GetDlgItem(dialog, IDCANCEL);
-        Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
-        return TRUE;
-    }
-    if (msg->wParam == VK_RETURN) {
-        // The focused push button, else the default button, else IDOK.
-        Window* d = Find(dialog);
-        HWND button = nullptr;
-        if (Window* f = Find(m_focus); f != nullptr && f->parent == dialog && f->cls == ControlClass::Button &&
-                                        (f->style & BsTypeMask) <= BsDefPushButton)
-            button = m_focus;
-        for (HWND h : d->children) {
-            Window* w = Find(h);
-            if (button == nullptr && w->cls == ControlClass::Button && (w->style & BsTypeMask) == BsDefPushButton)
-                button = h;
-        }
-        int id = IDOK;
-        if (Window* b = Find(button)) {
-            if (!b->enabled)
-                return TRUE; // a disabled default button: the dialog manager only beeps
-            id = b->id;
-        }
-        Send(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-        return TRUE;
-    }
-    return FALSE;
-}
-
-HWND HeadlessBackend::GetDlgItem(HWND dialog, int id)
-{
-    Window* d = Find(dialog);
-    if (d == nullptr)
-        return nullptr;
-    for (HWND h : d->children) {
-        if (Find(h)->id == id)
-            return h;
-    }
-    return nullptr;
-}
-
-int HeadlessBackend::GetDlgCtrlID(HWND hwnd)
-{
-    Window* w = Find(hwnd);
-    return w != nullptr ? w->id : 0;
-}
-
-HWND HeadlessBackend::GetParent(HWND hwnd)
-{
-    Window* w = Find(hwnd);
-    return w != nullptr ? w->parent : nullptr;
+    // Window text on the dialog's face colour.
+    SetTextColor(dc, 0);
+    SetBkMode(dc, OPAQUE);
+    return systemBrush;
 }
 
 CString HeadlessBackend::GetWindowText(HWND hwnd)
@@ -440,12 +300,6 @@ int HeadlessBackend::MessageBox(HWND owner, const CString& text, const CString& 
     if (onMessageBox)
         onMessageBox(messageBoxes.back());
     return IDOK;
-}
-
-BOOL HeadlessBackend::HasSystemMenu(HWND hwnd)
-{
-    Window* w = Find(hwnd);
-    return w != nullptr && (w->style & SysMenu) != 0;
 }
 
 void HeadlessBackend::AppendSystemMenu(HWND, UINT flags, UINT_PTR id, const CString& text)
@@ -578,16 +432,8 @@ void HeadlessBackend::MouseMove(HWND control, AfxPoint client)
         return;
     pointer = ClientToScreen(control, client);
     AfxMsg msg{ control, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y) };
-    for (HWND h = control; h != nullptr;) {
-        Window* p = Find(h);
-        if (p == nullptr)
-            break;
-        if (p->events != nullptr && p->events->OnPreTranslateMessage(&msg))
-            return;
-        if (p->isDialog)
-            break;
-        h = p->parent;
-    }
+    if (PreTranslate(msg))
+        return;
     if (Send(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)) == 0)
         currentCursor = nullptr; // the class cursor, the arrow
     Send(control, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
@@ -615,23 +461,12 @@ HeadlessBackend::CtlColorAnswer HeadlessBackend::RequestCtlColor(HWND control)
 std::vector<HeadlessBackend::Window*> HeadlessBackend::ToolTipsOf(HWND owner)
 {
     std::vector<Window*> out;
-    for (auto& [h, w] : m_windows) {
+    for (const auto& [h, record] : Windows()) {
+        auto* w = static_cast<Window*>(record.get());
         if (w->isToolTip && w->parent == owner)
-            out.push_back(w.get());
+            out.push_back(w);
     }
     return out;
-}
-
-std::uint32_t HeadlessBackend::GetWindowStyle(HWND hwnd)
-{
-    Window* w = Find(hwnd);
-    return w != nullptr ? w->style : 0;
-}
-
-void HeadlessBackend::SetWindowStyle(HWND hwnd, std::uint32_t style)
-{
-    if (Window* w = Find(hwnd))
-        w->style = style;
 }
 
 AfxRect HeadlessBackend::GetWindowRect(HWND hwnd)
@@ -794,14 +629,10 @@ std::uint32_t HeadlessBackend::GetMessagePos()
 
 HWND HeadlessBackend::CreateToolTip(HWND parent, std::uint32_t style)
 {
-    HWND h = NewWindow();
-    Window* w = Find(h);
+    Window* w = NewWindow(parent, false);
     w->isToolTip = true;
-    w->parent = parent;
     w->style = style;
-    if (Window* p = Find(parent))
-        p->children.push_back(h);
-    return h;
+    return w->hwnd;
 }
 
 BOOL HeadlessBackend::AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect)

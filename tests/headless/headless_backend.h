@@ -8,26 +8,18 @@
 #include <set>
 #include <vector>
 
-#include "framework/dialog_template.h"
-#include "framework/window_backend.h"
+#include "framework/dialog_manager.h"
 
-class HeadlessBackend : public IWindowBackend {
+class HeadlessBackend : public DialogManager {
 public:
-    struct Window {
-        HWND hwnd = nullptr;
-        HWND parent = nullptr;
-        int id = 0;
-        bool isDialog = false;
-        ControlClass cls = ControlClass::Static;
-        std::uint32_t style = 0;
+    // The dialog manager's record, and what the tests read of each window.
+    struct Window : DialogManager::Window {
         std::uint32_t exStyle = 0;
         CString text;
         bool enabled = true;
         bool iconic = false;
         int check = 0;
         AfxRect client;
-        IWindowEvents* events = nullptr;
-        std::vector<HWND> children;
         // list view
         std::vector<CString> items;
         std::set<int> selected;
@@ -56,8 +48,6 @@ public:
         std::vector<Tool> tools;
         int relayed = 0;
         bool modalRunning = false;
-        int modalResult = 0;
-        bool ended = false;
     };
 
     struct MessageBoxRecord {
@@ -105,8 +95,11 @@ public:
     // Types into an edit field: its text becomes text and the parent gets EN_CHANGE.
     void Type(HWND edit, const CString& text);
     // A key pressed on the focused window (or the given one), offered to the pre-translation chain
-    // and then, if not taken, to the control as an ordinary key (which it ignores).
-    void KeyDown(UINT vk, HWND target = nullptr);
+    // and then, if not taken, to the control as an ordinary key (which it ignores). shift: Shift
+    // is held with it.
+    void KeyDown(UINT vk, HWND target = nullptr, bool shift = false);
+    // How often the dialog manager refused a key with a beep.
+    int beeps = 0;
     // One tick of a running timer: FALSE when that timer is not running.
     bool Tick(HWND hwnd, UINT_PTR id);
     bool IsTimerRunning(HWND hwnd, UINT_PTR id) const;
@@ -161,15 +154,6 @@ public:
     void InitCommonControls(std::uint32_t structSize, std::uint32_t classes) override;
     HWND CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events) override;
     int RunModalLoop(HWND dialog) override;
-    void EndModalLoop(HWND dialog, int result) override;
-    void DestroyWindow(HWND hwnd) override;
-    void SubclassWindow(HWND control, IWindowEvents* events) override;
-    IWindowEvents* GetWindowEvents(HWND hwnd) override;
-    LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
-    BOOL IsDialogMessage(HWND dialog, AfxMsg* msg) override;
-    HWND GetDlgItem(HWND dialog, int id) override;
-    int GetDlgCtrlID(HWND hwnd) override;
-    HWND GetParent(HWND hwnd) override;
     CString GetWindowText(HWND hwnd) override;
     void SetWindowText(HWND hwnd, const CString& text) override;
     void EnableWindow(HWND hwnd, BOOL enable) override;
@@ -183,7 +167,6 @@ public:
     UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) override;
     BOOL KillTimer(HWND hwnd, UINT_PTR id) override;
     int MessageBox(HWND owner, const CString& text, const CString& caption, UINT type) override;
-    BOOL HasSystemMenu(HWND hwnd) override;
     void AppendSystemMenu(HWND hwnd, UINT flags, UINT_PTR id, const CString& text) override;
     HICON LoadIcon(UINT resourceId) override;
     void SetIcon(HWND hwnd, HICON icon, BOOL big) override;
@@ -199,8 +182,6 @@ public:
     int GetListNextItem(HWND list, int start, UINT flags) override;
     CString GetListItemText(HWND list, int index) override;
 
-    std::uint32_t GetWindowStyle(HWND hwnd) override;
-    void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
     AfxRect GetWindowRect(HWND hwnd) override;
     AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) override;
     AfxPoint ScreenToClient(HWND hwnd, AfxPoint pt) override;
@@ -240,13 +221,18 @@ private:
     const GdiObject* FindObject(HGDIOBJ object) const;
     AfxPoint ClientOrigin(const Window* w) const;
 
-    LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND NewWindow();
-    void Destroy(HWND hwnd);
+    // DialogManager
+    void ExitModalLoop(DialogManager::Window& dialog) override;
+    void ReleaseWindow(DialogManager::Window& window) override;
+    void Minimize(DialogManager::Window& window) override;
+    void BeginMove(DialogManager::Window& window) override;
+    HBRUSH SystemColors(DialogManager::Window& window, HDC dc) override;
+    void Beep() override { ++beeps; }
 
-    std::map<HWND, std::unique_ptr<Window>> m_windows;
+    // A new window record in the table (a control when parent is given, else a dialog's).
+    Window* NewWindow(HWND parent, bool isDialog);
+
     std::map<std::pair<HWND, UINT_PTR>, UINT> m_timers;
-    std::uintptr_t m_nextHandle = 0x100;
     HWND m_focus = nullptr;
     size_t m_nextScript = 0;
     std::map<HGDIOBJ, GdiObject> m_objects; // what the program made and has not deleted

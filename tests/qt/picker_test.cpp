@@ -112,3 +112,47 @@ TEST_F(QtPickerTest, DoubleClickOnlySelects)
         ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
     });
 }
+
+TEST_F(QtPickerTest, KeysGoToTheSharedDialogManager)
+{
+    // The offscreen platform activates no window by itself; a focus needs an active window.
+    const auto activate = [&](HWND picker) {
+        QWidget* window = ui.Widget(picker);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; }, 2000));
+    };
+    RunMainDialog([&](HWND h) {
+        const QString before = Control<QLineEdit>(h, IDC_DC)->text();
+        // Enter on the focused Cancel cancels, though OK is the enabled default button.
+        const QString cancelled = Pick(h, [&](HWND picker, QListWidget* list, QPushButton* ok) {
+            activate(picker);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, ItemCentre(list, 1));
+            ASSERT_TRUE(ok->isEnabled());
+            auto* cancel = Control<QPushButton>(picker, IDCANCEL);
+            cancel->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(cancel, Qt::Key_Return);
+        });
+        EXPECT_EQ(cancelled, before);
+        // Tab and Shift+Tab walk the tab stops (the disabled OK passed over); Enter on the list
+        // presses the default button once a name makes it enabled.
+        const QString chosen = Pick(h, [&](HWND picker, QListWidget* list, QPushButton* ok) {
+            activate(picker);
+            auto* cancel = Control<QPushButton>(picker, IDCANCEL);
+            cancel->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(cancel, Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), list);
+            QTest::keyClick(list, Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), cancel);
+            QTest::keyClick(cancel, Qt::Key_Backtab, Qt::ShiftModifier);
+            EXPECT_EQ(QApplication::focusWidget(), list);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, ItemCentre(list, 2));
+            QTest::keyClick(list, Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), ok);
+            QTest::keyClick(ok, Qt::Key_Backtab, Qt::ShiftModifier);
+            EXPECT_EQ(QApplication::focusWidget(), list);
+            QTest::keyClick(list, Qt::Key_Return);
+        });
+        EXPECT_EQ(chosen, QStringLiteral("DC3"));
+        ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
+    });
+}
