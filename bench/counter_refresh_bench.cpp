@@ -131,7 +131,9 @@ void KernelFilesFloor(benchmark::State& state)
 {
     std::string buffer;
     ReadWholeFile("/proc/self/mountinfo", buffer);
-    const std::vector<std::string> mountPoints = ParseLocalBlockMounts(buffer);
+    std::vector<std::string> mountPoints;
+    for (const LocalDisk& disk : ParseLocalDisks(buffer))
+        mountPoints.insert(mountPoints.end(), disk.mountPoints.begin(), disk.mountPoints.end());
     const char* const files[] = { "/proc/stat", "/proc/meminfo", "/proc/vmstat", "/proc/diskstats",
                                   "/proc/self/mountinfo", "/proc/loadavg" };
     for (auto _ : state) {

@@ -16,10 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ParseCommitCharge(text);
     (void)ParseVmCounters(text);
     (void)ParseDiskOperations(text);
-    for (const std::string& mount : ParseLocalBlockMounts(text)) {
-        // Every mount point the reader gives back is an absolute path it found in the text.
-        if (mount.empty() || mount[0] != '/')
+    for (const LocalDisk& disk : ParseLocalDisks(text)) {
+        // Every disk has a mount point, and every mount point the reader gives back is an
+        // absolute path it found in the text.
+        if (disk.mountPoints.empty() || (!disk.pool && disk.mountPoints.size() != 1))
             std::abort();
+        for (const std::string& mount : disk.mountPoints) {
+            if (mount.empty() || mount[0] != '/')
+                std::abort();
+        }
     }
     if (auto pid = ParseLastPid(text); pid && *pid < 0)
         std::abort();

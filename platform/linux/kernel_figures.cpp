@@ -2,31 +2,13 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "perf/pdh_status.h"
 #include "platform/linux/proc_files.h"
 
 namespace {
-
-// Free and total bytes over the file systems, the free ones as the whole file system has them
-// (f_bfree, blocks reserved for root included), like the free space of a Windows volume.
-std::optional<SpaceTotals> MeasureSpace(const std::vector<std::string>& mountPoints)
-{
-    SpaceTotals totals;
-    bool any = false;
-    for (const std::string& mountPoint : mountPoints) {
-        struct statvfs fs {};
-        if (statvfs(mountPoint.c_str(), &fs) != 0 || fs.f_blocks == 0)
-            continue;
-        totals.freeBytes += static_cast<std::uint64_t>(fs.f_bfree) * fs.f_frsize;
-        totals.sizeBytes += static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize;
-        any = true;
-    }
-    if (!any)
-        return std::nullopt;
-    return totals;
-}
 
 RawCounterSample Sample(std::optional<std::uint64_t> first, std::optional<std::uint64_t> second = 0)
 {
@@ -40,6 +22,46 @@ RawCounterSample Sample(std::optional<std::uint64_t> first, std::optional<std::u
 }
 
 } // namespace
+
+std::optional<SpaceTotals> StatvfsSpace(const std::string& mountPoint)
+{
+    struct statvfs fs {};
+    if (statvfs(mountPoint.c_str(), &fs) != 0 || fs.f_blocks == 0)
+        return std::nullopt;
+    return SpaceTotals{ static_cast<std::uint64_t>(fs.f_bfree) * fs.f_frsize,
+                        static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize };
+}
+
+std::optional<SpaceTotals> MeasureSpace(const std::vector<LocalDisk>& disks, const SpaceMeter& measure)
+{
+    SpaceTotals totals;
+    bool any = false;
+    for (const LocalDisk& disk : disks) {
+        std::uint64_t free = 0, used = 0;
+        bool measured = false;
+        for (const std::string& mountPoint : disk.mountPoints) {
+            const std::optional<SpaceTotals> space = measure(mountPoint);
+            if (!space)
+                continue;
+            measured = true;
+            if (!disk.pool) {
+                free = space->freeBytes;
+                used = space->sizeBytes - std::min(space->freeBytes, space->sizeBytes);
+                break;
+            }
+            free = std::max(free, space->freeBytes);
+            used += space->sizeBytes - std::min(space->freeBytes, space->sizeBytes);
+        }
+        if (!measured)
+            continue;
+        totals.freeBytes += free;
+        totals.sizeBytes += free + used;
+        any = true;
+    }
+    if (!any)
+        return std::nullopt;
+    return totals;
+}
 
 unsigned KernelFilesFor(Figure figure)
 {
@@ -80,7 +102,7 @@ KernelFigures ReadKernelFigures(const std::string& procRoot, unsigned files, std
     if ((files & kDiskstats) && read("/diskstats"))
         figures.disk = ParseDiskOperations(buffer);
     if ((files & kMountinfo) && read("/self/mountinfo"))
-        figures.space = MeasureSpace(ParseLocalBlockMounts(buffer));
+        figures.space = MeasureSpace(ParseLocalDisks(buffer));
     return figures;
 }
 

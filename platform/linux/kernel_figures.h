@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "perf/counter_calculator.h"
 #include "platform/linux/counter_catalogue.h"
@@ -27,6 +29,18 @@ struct SpaceTotals {
     std::uint64_t freeBytes = 0;
     std::uint64_t sizeBytes = 0;
 };
+
+// The free and total bytes of the file system mounted at a mount point: statvfs's f_bfree and
+// f_blocks in f_frsize units (blocks reserved for root count as free, as Windows has no such
+// reserve). Empty when it cannot be measured or has no size.
+std::optional<SpaceTotals> StatvfsSpace(const std::string& mountPoint);
+using SpaceMeter = std::function<std::optional<SpaceTotals>(const std::string& mountPoint)>;
+
+// The local disks' free and total bytes together. A ZFS pool counts once: its datasets share
+// the pool's free space (the most any of them reports: a quota lowers a dataset's share), and
+// each adds the space it uses itself (f_blocks less f_bfree) to the pool's size. Empty when no
+// disk could be measured.
+std::optional<SpaceTotals> MeasureSpace(const std::vector<LocalDisk>& disks, const SpaceMeter& measure = StatvfsSpace);
 
 // The kernel's figures of one sample; a figure whose file could not be read or parsed stays
 // empty.

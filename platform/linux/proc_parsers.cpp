@@ -211,11 +211,11 @@ std::optional<DiskOperations> ParseDiskOperations(std::string_view diskstats)
     return total;
 }
 
-std::vector<std::string> ParseLocalBlockMounts(std::string_view mountinfo)
+std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo)
 {
     // Image formats that are read-only by design: always full, they would only lower the share.
     constexpr std::string_view kReadOnlyImageTypes[] = { "squashfs", "iso9660", "erofs" };
-    std::vector<std::string> mountPoints;
+    std::vector<LocalDisk> disks;
     std::vector<std::string_view> seenDevices, seenSources;
     // Fields: mount ID, parent ID, major:minor, root, mount point, options, optional fields,
     // "-", file system type, source, super options (proc(5)).
@@ -230,21 +230,37 @@ std::vector<std::string> ParseLocalBlockMounts(std::string_view mountinfo)
         const std::string_view type = separator[1], source = separator[2];
         // A line that is not what the kernel writes could name a relative path, which statvfs would
         // take from the working directory.
-        if (!source.starts_with("/dev/") || !mountPoint.starts_with('/'))
+        if (!mountPoint.starts_with('/'))
+            return;
+        // A dataset mounted again (bind mounts) is counted once.
+        if (std::find(seenSources.begin(), seenSources.end(), source) != seenSources.end())
+            return;
+        if (type == "zfs") {
+            // A ZFS source is pool/dataset; pool@snapshot and pool/dataset@snapshot are read-only
+            // views of data counted already.
+            const std::string_view pool = source.substr(0, source.find('/'));
+            if (pool.empty() || source.find('@') != std::string_view::npos)
+                return;
+            seenSources.push_back(source);
+            auto found = std::find_if(disks.begin(), disks.end(), [&](const LocalDisk& d) { return d.pool && d.name == pool; });
+            if (found == disks.end())
+                found = disks.insert(disks.end(), LocalDisk{ std::string(pool), true, {} });
+            found->mountPoints.push_back(UnescapeMountPath(mountPoint));
+            return;
+        }
+        if (!source.starts_with("/dev/"))
             return;
         if (std::find(std::begin(kReadOnlyImageTypes), std::end(kReadOnlyImageTypes), type) !=
             std::end(kReadOnlyImageTypes))
             return;
         // A device mounted again (bind mounts, btrfs subvolumes) is counted once.
-        const bool seen = std::find(seenDevices.begin(), seenDevices.end(), device) != seenDevices.end() ||
-                          std::find(seenSources.begin(), seenSources.end(), source) != seenSources.end();
-        if (seen)
+        if (std::find(seenDevices.begin(), seenDevices.end(), device) != seenDevices.end())
             return;
         seenDevices.push_back(device);
         seenSources.push_back(source);
-        mountPoints.push_back(UnescapeMountPath(mountPoint));
+        disks.push_back(LocalDisk{ std::string(source), false, { UnescapeMountPath(mountPoint) } });
     });
-    return mountPoints;
+    return disks;
 }
 
 std::optional<int> ParseLastPid(std::string_view loadavg)

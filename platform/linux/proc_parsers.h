@@ -46,10 +46,20 @@ std::optional<DiskOperations> ParseDiskOperations(std::string_view diskstats);
 // its disk, with "p" between when the disk's name ends in a digit (sda1, nvme0n1p1).
 bool IsPartitionName(std::string_view name, const std::vector<std::string_view>& allNames);
 
-// The mount points of /proc/self/mountinfo to measure free space on: file systems on block
-// devices (source under /dev/), one mount point for each device, without the read-only image
-// formats that never have free space.
-std::vector<std::string> ParseLocalBlockMounts(std::string_view mountinfo);
+// A local disk of /proc/self/mountinfo to measure free space on: a file system on a block
+// device (source under /dev/), measured at one of its mount points, or a ZFS pool, whose
+// datasets share the pool's free space and are each mounted at a place of their own.
+struct LocalDisk {
+    std::string name; // the device, or the pool's name
+    bool pool = false;
+    std::vector<std::string> mountPoints; // one for a device; each dataset's once for a pool
+};
+
+// The local disks in the order of their first mount: each block device once, without the
+// read-only image formats that never have free space, and each ZFS pool once with its mounted
+// datasets (snapshots aside). Network (nfs, cifs, ...) and memory (tmpfs, ...) file systems,
+// overlays and other mounts without a device are not disks.
+std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo);
 
 // The most recently created PID: the last field of /proc/loadavg.
 std::optional<int> ParseLastPid(std::string_view loadavg);

@@ -28,9 +28,11 @@ TEST(FuzzFindings, MountLineWithARelativeMountPointIsNotALocalDisk)
 {
     // A line the kernel would never write, with a relative path where the mount point goes:
     // statvfs would have measured whatever the working directory holds.
-    EXPECT_TRUE(ParseLocalBlockMounts("pgpgout 330 / / rw,relatime shared:1 - ext4 /dev/vda rw\n").empty());
-    EXPECT_EQ(ParseLocalBlockMounts("29 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"),
-              (std::vector<std::string>{ "/" }));
+    EXPECT_TRUE(ParseLocalDisks("pgpgout 330 / / rw,relatime shared:1 - ext4 /dev/vda rw\n").empty());
+    EXPECT_TRUE(ParseLocalDisks("pgpgout 330 / / rw,relatime shared:1 - zfs rpool/ROOT rw\n").empty());
+    const std::vector<LocalDisk> disks = ParseLocalDisks("29 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n");
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(disks[0].mountPoints, (std::vector<std::string>{ "/" }));
 }
 
 TEST(FuzzFindings, LoadAverageWithANegativeLastPidHasNone)

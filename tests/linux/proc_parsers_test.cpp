@@ -132,16 +132,48 @@ TEST(DiskOperationsParser, TellsPartitionsFromDisksByTheKernelsNaming)
     EXPECT_FALSE(IsPartitionName("sdb1", names));
 }
 
-TEST(LocalBlockMountsParser, OneMountPointPerLocalDevice)
+namespace {
+
+// The disks as "name: mount point, ...", pools marked.
+std::vector<std::string> Describe(const std::vector<LocalDisk>& disks)
+{
+    std::vector<std::string> described;
+    for (const LocalDisk& disk : disks) {
+        std::string text = (disk.pool ? "pool " : "") + disk.name + ":";
+        for (const std::string& mountPoint : disk.mountPoints)
+            text += " " + mountPoint;
+        described.push_back(text);
+    }
+    return described;
+}
+
+} // namespace
+
+TEST(LocalDisksParser, OneMountPointPerBlockDevice)
 {
     // Bind mounts and btrfs subvolumes once; no network, memory or read-only image file
     // systems; escaped spaces decoded; no final newline.
-    EXPECT_EQ(ParseLocalBlockMounts(Fixture("mounts/mountinfo")),
-              (std::vector<std::string>{ "/", "/boot/efi", "/home", "/media/usb stick", "/var" }));
-    EXPECT_TRUE(ParseLocalBlockMounts("").empty());
+    EXPECT_EQ(Describe(ParseLocalDisks(Fixture("mounts/mountinfo"))),
+              (std::vector<std::string>{ "/dev/nvme0n1p2: /", "/dev/nvme0n1p1: /boot/efi", "/dev/sda1: /home",
+                                         "/dev/sdb1: /media/usb stick", "/dev/mapper/vg-var: /var" }));
+    EXPECT_TRUE(ParseLocalDisks("").empty());
     // Lines cut short before the separator's fields.
-    EXPECT_TRUE(ParseLocalBlockMounts("29 1 8:1 / / rw - ext4\n29 1 8:1 / /\n").empty());
-    EXPECT_EQ(ParseLocalBlockMounts("29 1 8:1 / /a\\134b rw - ext4 /dev/sda1 rw\n"), (std::vector<std::string>{ "/a\\b" }));
+    EXPECT_TRUE(ParseLocalDisks("29 1 8:1 / / rw - ext4\n29 1 8:1 / /\n").empty());
+    EXPECT_EQ(Describe(ParseLocalDisks("29 1 8:1 / /a\\134b rw - ext4 /dev/sda1 rw\n")),
+              (std::vector<std::string>{ "/dev/sda1: /a\\b" }));
+}
+
+TEST(LocalDisksParser, EachZfsPoolOnceWithItsDatasets)
+{
+    // A server whose disks are ZFS datasets, beside an EFI partition, network shares, memory
+    // file systems, an overlay and a FUSE mount: pools by name in the order first mounted, each
+    // dataset once (tank/share is also bind-mounted), no snapshot.
+    EXPECT_EQ(Describe(ParseLocalDisks(Fixture("mounts/mountinfo-zfs"))),
+              (std::vector<std::string>{ "pool rpool: / /home /root /var/lib/samba /var/log",
+                                         "pool bpool: /boot", "/dev/nvme0n1p1: /boot/efi",
+                                         "pool tank: /srv/tank /srv/tank/Public Share" }));
+    // Sources that name no pool.
+    EXPECT_TRUE(ParseLocalDisks("30 1 0:40 / /x rw - zfs /a rw\n31 1 0:41 / /y rw - zfs @s rw\n").empty());
 }
 
 TEST(LastPidParser, TakesTheLastFieldOfLoadavg)
