@@ -1,7 +1,5 @@
-// The controllers of the joined domain, listed once at start-up.
-#include "app/zeltor_dlg.h"
-#include "directory/directory_service.h"
-#include "res/resource.h"
+// The controllers of the joined domain.
+#include "directory/discovery.h"
 
 namespace {
 
@@ -9,20 +7,17 @@ constexpr std::uint32_t kInfoLevel1 = 1;
 
 } // namespace
 
-CString CZeltorDlg::EnumDomainControllers()
+CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, const CString& userName,
+                              const CString& password, CStringArray& controllers)
 {
-    UpdateData(TRUE);
-    IDirectoryService& ds = m_services.directory;
-    const CString domain = GetDlgItemText(IDC_DOMAIN);
-
     DsBinding* binding = nullptr;
     std::uint32_t status = 0;
-    if (m_strUserName.IsEmpty()) {
+    if (userName.IsEmpty()) {
         status = ds.DsBind(domain, &binding);
     } else {
         // The user name goes to the directory exactly as typed, domain part and all.
         DsCredential* credential = nullptr;
-        if (ds.DsMakePasswordCredentials(m_strUserName, domain, m_strPassword, &credential) != 0)
+        if (ds.DsMakePasswordCredentials(userName, domain, password, &credential) != 0)
             return CString();
         status = ds.DsBindWithCred(domain, credential, &binding);
         ds.DsFreePasswordCredentials(credential);
@@ -41,7 +36,7 @@ CString CZeltorDlg::EnumDomainControllers()
     for (std::uint32_t i = 0; i < count; ++i) {
         if (i == 0)
             first = infos[i].NetbiosName;
-        m_arrDCs.Add(infos[i].NetbiosName);
+        controllers.Add(infos[i].NetbiosName);
     }
     ds.DsFreeDomainControllerInfo(kInfoLevel1, count, infos);
     ds.DsUnBind(&binding);

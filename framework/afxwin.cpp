@@ -39,12 +39,19 @@ IWindowBackend* AfxTryGetBackend()
     return g_pApp != nullptr ? g_pApp->m_pBackend : nullptr;
 }
 
+IUserFeedback& AfxGetFeedback()
+{
+    if (g_pApp != nullptr && g_pApp->m_pFeedback != nullptr)
+        return *g_pApp->m_pFeedback;
+    return AfxGetBackend();
+}
+
 int AfxMessageBox(const CString& text, UINT type, UINT /*helpContext*/)
 {
     // As the framework does: an OK box without an icon gets the exclamation icon.
     if ((type & kIconMask) == 0 && (type & kTypeMask) == MB_OK)
         type |= MB_ICONEXCLAMATION;
-    return AfxGetBackend().MessageBox(nullptr, text, AfxGetApp()->m_strAppName, type);
+    return AfxGetFeedback().MessageBox(nullptr, text, AfxGetApp()->m_strAppName, type);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -126,6 +126,9 @@ CWinApp* AfxGetApp();
 IWindowBackend& AfxGetBackend();
 // The backend, or nullptr once the application or its backend is gone (for destructors).
 IWindowBackend* AfxTryGetBackend();
+// Where message boxes and the wait cursor go: the application's m_pFeedback when it has one,
+// else the window backend.
+IUserFeedback& AfxGetFeedback();
 
 // ---------------------------------------------------------------------------------------------
 // Drawing objects. Each owns its handle and deletes it when destroyed.
@@ -400,6 +403,9 @@ public:
     CString m_strRegistryKey;
     CWnd* m_pMainWnd = nullptr;
     IWindowBackend* m_pBackend = nullptr;
+    // A program without a window layer (the console probe) sets where AfxMessageBox and the wait
+    // cursor go; null in the window program, whose backend shows them.
+    IUserFeedback* m_pFeedback = nullptr;
 };
 
 // The executable's file name without its extension, from its path ('/' or '\\' separated).
@@ -413,8 +419,8 @@ int AfxWinMain(CWinApp& app, IWindowBackend& backend, const CString& exePath);
 // Shows the wait cursor for its lifetime, while the thread is blocked in a long call.
 class CWaitCursor {
 public:
-    CWaitCursor() { AfxGetBackend().BeginWaitCursor(); }
-    ~CWaitCursor() { AfxGetBackend().EndWaitCursor(); }
+    CWaitCursor() { AfxGetFeedback().BeginWaitCursor(); }
+    ~CWaitCursor() { AfxGetFeedback().EndWaitCursor(); }
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };

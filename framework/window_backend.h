@@ -4,6 +4,7 @@
 
 #include "framework/afx_types.h"
 #include "framework/cstring.h"
+#include "framework/user_feedback.h"
 
 struct DialogTemplate;
 
@@ -17,9 +18,10 @@ public:
     virtual BOOL OnPreTranslateMessage(AfxMsg* msg) = 0;
 };
 
-class IWindowBackend {
+// Message boxes and the wait cursor come from IUserFeedback.
+class IWindowBackend : public IUserFeedback {
 public:
-    virtual ~IWindowBackend() = default;
+    ~IWindowBackend() override = default;
 
     // InitCommonControlsEx.
     virtual void InitCommonControls(std::uint32_t structSize, std::uint32_t classes) = 0;
@@ -67,9 +69,6 @@ public:
     virtual UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) = 0;
     virtual BOOL KillTimer(HWND hwnd, UINT_PTR id) = 0;
 
-    // A modal message box with an OK button; returns IDOK when closed.
-    virtual int MessageBox(HWND owner, const CString& text, const CString& caption, UINT type) = 0;
-
     // The system menu: whether the window has one, and appending an item (MF_STRING or
     // MF_SEPARATOR) at its end.
     virtual BOOL HasSystemMenu(HWND hwnd) = 0;
@@ -85,10 +84,6 @@ public:
     virtual void DrawIcon(HDC dc, int x, int y, HICON icon) = 0;
     virtual int GetSystemMetrics(int index) = 0;
     virtual LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
-
-    // The hourglass while the thread is blocked in a long call.
-    virtual void BeginWaitCursor() = 0;
-    virtual void EndWaitCursor() = 0;
 
     // List-view controls.
     virtual int InsertListItem(HWND list, int index, const CString& text) = 0;
