@@ -1,33 +1,31 @@
 #include "app/zeltor_dlg.h"
 
+#include <iterator>
+
+#include "app/counter_set.h"
 #include "controls/about_dlg.h"
 #include "directory/directory_service.h"
 #include "directory/discovery.h"
+#include "directory/remote_connection.h"
 #include "framework/dialog_template.h"
 #include "framework/dialog_units.h"
 #include "res/resource.h"
 
-namespace {
-
-constexpr std::uint32_t kComputerNameChars = 260; // MAX_PATH, far longer than any computer name
-
-} // namespace
-
-// The counter set, in the order SetupCounters adds it.
+// The display of each row of the counter set, in the order of kCounterSetPaths.
 const CZeltorDlg::CounterSetRow CZeltorDlg::kCounterSet[13] = {
-    { u"\\Processor(_Total)\\% Processor Time", &CZeltorDlg::m_nCPUUsageCounter, &CZeltorDlg::m_dCPUUsage, nullptr, IDC_CPUUSAGE },
-    { u"\\Memory\\% Committed Bytes In Use", &CZeltorDlg::m_nMemoryUsageCounter, &CZeltorDlg::m_dMemoryUsage, nullptr, IDC_MEMORYUSAGE },
-    { u"\\LogicalDisk(_Total)\\% Free Space", &CZeltorDlg::m_nDiskUsageCounter, &CZeltorDlg::m_dDiskUsage, nullptr, IDC_DISKUSAGE },
-    { u"\\System\\File Read Operations/sec", &CZeltorDlg::m_nFileReadsCounter, nullptr, &CZeltorDlg::m_nFileReads, IDC_FILEREADS },
-    { u"\\System\\File Write Operations/sec", &CZeltorDlg::m_nFileWritesCounter, nullptr, &CZeltorDlg::m_nFileWrites, IDC_FILEWRITES },
-    { u"\\Processor(_Total)\\% Interrupt Time", &CZeltorDlg::m_nInterruptTimeCounter, nullptr, &CZeltorDlg::m_nInterruptTime, IDC_INTERRUPTTIME },
-    { u"\\Process(lsass)\\Handle Count", &CZeltorDlg::m_nLSASSHandlesCounter, nullptr, &CZeltorDlg::m_nLSASSHandles, IDC_LSASSHANDLES },
-    { u"\\Process(ntfrs)\\Handle Count", &CZeltorDlg::m_nNTFRSHandlesCounter, nullptr, &CZeltorDlg::m_nNTFRSHandles, IDC_NTFRSHANDLES },
-    { u"\\Memory\\Page Faults/sec", &CZeltorDlg::m_nPageFaultsCounter, nullptr, &CZeltorDlg::m_nPageFaults, IDC_PAGEFAULTS },
-    { u"\\Memory\\Pages Input/sec", &CZeltorDlg::m_nPagesInputCounter, nullptr, &CZeltorDlg::m_nPagesInput, IDC_PAGESINPUT },
-    { u"\\Memory\\Pages Output/sec", &CZeltorDlg::m_nPagesOutputCounter, nullptr, &CZeltorDlg::m_nPagesOutput, IDC_PAGESOUTPUT },
-    { u"\\Memory\\Page Reads/sec", &CZeltorDlg::m_nPageReadsCounter, &CZeltorDlg::m_dPageReads, nullptr, IDC_PAGEREADS },
-    { u"\\Memory\\Page Writes/sec", &CZeltorDlg::m_nPageWritesCounter, &CZeltorDlg::m_dPageWrites, nullptr, IDC_PAGEWRITES },
+    { &CZeltorDlg::m_nCPUUsageCounter, &CZeltorDlg::m_dCPUUsage, nullptr, IDC_CPUUSAGE },
+    { &CZeltorDlg::m_nMemoryUsageCounter, &CZeltorDlg::m_dMemoryUsage, nullptr, IDC_MEMORYUSAGE },
+    { &CZeltorDlg::m_nDiskUsageCounter, &CZeltorDlg::m_dDiskUsage, nullptr, IDC_DISKUSAGE },
+    { &CZeltorDlg::m_nFileReadsCounter, nullptr, &CZeltorDlg::m_nFileReads, IDC_FILEREADS },
+    { &CZeltorDlg::m_nFileWritesCounter, nullptr, &CZeltorDlg::m_nFileWrites, IDC_FILEWRITES },
+    { &CZeltorDlg::m_nInterruptTimeCounter, nullptr, &CZeltorDlg::m_nInterruptTime, IDC_INTERRUPTTIME },
+    { &CZeltorDlg::m_nLSASSHandlesCounter, nullptr, &CZeltorDlg::m_nLSASSHandles, IDC_LSASSHANDLES },
+    { &CZeltorDlg::m_nNTFRSHandlesCounter, nullptr, &CZeltorDlg::m_nNTFRSHandles, IDC_NTFRSHANDLES },
+    { &CZeltorDlg::m_nPageFaultsCounter, nullptr, &CZeltorDlg::m_nPageFaults, IDC_PAGEFAULTS },
+    { &CZeltorDlg::m_nPagesInputCounter, nullptr, &CZeltorDlg::m_nPagesInput, IDC_PAGESINPUT },
+    { &CZeltorDlg::m_nPagesOutputCounter, nullptr, &CZeltorDlg::m_nPagesOutput, IDC_PAGESOUTPUT },
+    { &CZeltorDlg::m_nPageReadsCounter, &CZeltorDlg::m_dPageReads, nullptr, IDC_PAGEREADS },
+    { &CZeltorDlg::m_nPageWritesCounter, &CZeltorDlg::m_dPageWrites, nullptr, IDC_PAGEWRITES },
 };
 
 BEGIN_MESSAGE_MAP(CZeltorDlg, CDialog)
@@ -161,6 +159,26 @@ BOOL CZeltorDlg::OnHelpInfo(AfxHelpInfo*)
 void CZeltorDlg::OnEnChangeDc() {}
 
 // ---------------------------------------------------------------------------------------------
+// Discovery and the connection, through the directory's shared operations
+
+CString CZeltorDlg::EnumDomainControllers()
+{
+    UpdateData(TRUE);
+    return ::EnumDomainControllers(m_services.directory, GetDlgItemText(IDC_DOMAIN), m_strUserName, m_strPassword,
+                                   m_arrDCs);
+}
+
+BOOL CZeltorDlg::ConnectToDC()
+{
+    return ::ConnectToDC(m_services.network, m_strDC, m_strUserName, m_strPassword, m_arrConnections);
+}
+
+void CZeltorDlg::DisconnectAll()
+{
+    ::DisconnectAll(m_services.network, m_arrConnections);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The monitoring cycle
 
 void CZeltorDlg::ZeroDisplayValues()
@@ -177,9 +195,10 @@ BOOL CZeltorDlg::SetupCounters()
 {
     if (!m_query.Initialize(m_strDC))
         return FALSE;
+    static_assert(std::size(kCounterSet) == kCounterSetPaths.size());
     // A counter that cannot be added keeps -1 and reads as 0 at every refresh.
-    for (const CounterSetRow& row : kCounterSet)
-        this->*row.handle = m_query.AddCounter(row.path);
+    for (std::size_t i = 0; i < kCounterSetPaths.size(); ++i)
+        this->*kCounterSet[i].handle = m_query.AddCounter(kCounterSetPaths[i]);
     return TRUE;
 }
 

@@ -54,10 +54,9 @@ protected:
 private:
     void ZeroDisplayValues();
 
-    // One row of the counter set: the path, the handle member, the display member (a double or
-    // an integer one) and its control.
+    // One row of the counter set (kCounterSetPaths): the handle member, the display member (a
+    // double or an integer one) and its control.
     struct CounterSetRow {
-        const char16_t* path;
         int CZeltorDlg::*handle;
         double CZeltorDlg::*doubleValue;
         int CZeltorDlg::*intValue;
@@ -105,6 +104,3 @@ private:
     int m_nPagesInputCounter = -1;
     int m_nPagesOutputCounter = -1;
 };
-
-// Shows "Error:<code>\n<the system's text>" in a stop box titled with the application's name.
-void ShowSystemError(INetworkConnector& network, std::uint32_t code);

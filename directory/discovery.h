@@ -1,12 +1,24 @@
-// Domain discovery: the local computer's join status.
+// Domain discovery: the local computer's join status and the controllers of its domain.
 #pragma once
+
+#include <cstdint>
 
 #include "directory/directory_service.h"
 #include "framework/cstring.h"
 
+// The buffer for the local computer's name: MAX_PATH, far longer than any computer name.
+inline constexpr std::uint32_t kComputerNameChars = 260;
+
 // The join status of the named computer (3 = member of a domain), with the name that the query
 // reported in domain; 0 and an empty name when the query fails.
 int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& domain);
+
+// Binds to domain's directory (with the user name and password when a user name is given),
+// appends the NetBIOS name of each controller it lists to controllers, in its order, and returns
+// the first one's; the empty string on any failure or when none is listed. Every handle it
+// acquires is released before it returns.
+CString EnumDomainControllers(IDirectoryService& service, const CString& domain, const CString& userName,
+                              const CString& password, CStringArray& controllers);
 
 // The Domain field's text when the computer is in no domain.
 inline constexpr const char16_t* kNotFoundMarker = u"<Not Found>";

@@ -1,8 +1,7 @@
 // The authenticated connection to the chosen controller, and the system's text for its errors.
-#include <string>
+#include "directory/remote_connection.h"
 
-#include "app/zeltor_dlg.h"
-#include "directory/network_connector.h"
+#include "framework/afxwin.h"
 #include "framework/data_exchange.h"
 
 void ShowSystemError(INetworkConnector& network, std::uint32_t code)
@@ -20,28 +19,29 @@ void ShowSystemError(INetworkConnector& network, std::uint32_t code)
         network.LocalFree(text);
 }
 
-BOOL CZeltorDlg::ConnectToDC()
+BOOL ConnectToDC(INetworkConnector& network, const CString& machine, const CString& userName, const CString& password,
+                 CStringArray& connections)
 {
-    if (m_strUserName.IsEmpty())
+    if (userName.IsEmpty())
         return TRUE;
     // No share, no trimming: "\\" and the controller's name exactly as typed.
-    const CString remoteName = u"\\\\" + m_strDC;
+    const CString remoteName = u"\\\\" + machine;
     std::uint32_t result = 0;
     {
         CWaitCursor wait;
-        result = m_services.network.AddConnection(remoteName, m_strPassword, m_strUserName);
+        result = network.AddConnection(remoteName, password, userName);
     }
     if (result != 0) {
-        ShowSystemError(m_services.network, result);
+        ShowSystemError(network, result);
         return FALSE;
     }
-    m_arrConnections.Add(remoteName);
+    connections.Add(remoteName);
     return TRUE;
 }
 
-void CZeltorDlg::DisconnectAll()
+void DisconnectAll(INetworkConnector& network, CStringArray& connections)
 {
-    for (const CString& remoteName : m_arrConnections)
-        m_services.network.CancelConnection(remoteName, true);
-    m_arrConnections.RemoveAll();
+    for (const CString& remoteName : connections)
+        network.CancelConnection(remoteName, true);
+    connections.RemoveAll();
 }

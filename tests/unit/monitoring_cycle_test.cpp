@@ -1,4 +1,5 @@
 // Update, Auto Update and the refresh timer on the headless backend with scripted services.
+#include "directory/remote_connection.h"
 #include "perf/pdh_status.h"
 #include "tests/fakes/dialog_fixture.h"
 
