@@ -1,4 +1,4 @@
-#include "platform/linux/counter_path.h"
+#include "perf/counter_path.h"
 
 #include <charconv>
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "perf/counter_path.h"
 #include "platform/linux/counter_catalogue.h"
-#include "platform/linux/counter_path.h"
 
 namespace {
 
