@@ -37,7 +37,7 @@ test_packages=(
     # the Windows program under Wine
     wine64 wine fonts-wine
     # the packages: building the .deb and checking it
-    dpkg-dev file lintian desktop-file-utils appstream
+    dpkg-dev file lintian desktop-file-utils appstream debootstrap
     # the window over the accessibility bus
     python3-pyatspi at-spi2-core dbus-x11
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the program's pictures into res/: the icon (32x32 and 16x16, 32 bits per pixel), the
-# banner of the main window (529x79, 24 bpp) and the About box background (418x214, 24 bpp).
+# banner of the main window (529x79, 24 bpp) and the About box background (418x214, 24 bpp); and
+# the icon for the Linux icon theme (res/icons/NN.png, 16 to 256 pixels square).
 # Needs ImageMagick and fonts-liberation. The results are committed; run this only to change them.
 set -euo pipefail
 cd "$(dirname "$0")/../res"
@@ -19,6 +20,13 @@ convert -size 256x256 xc:none \
 convert "$tmp/icon.png" -resize 32x32 -define png:color-type=6 "$tmp/icon32.png"
 convert "$tmp/icon.png" -resize 16x16 -define png:color-type=6 "$tmp/icon16.png"
 convert "$tmp/icon32.png" "$tmp/icon16.png" -compress None -define icon:format=bmp zeltor.ico
+# The same drawing at the sizes of the icon theme's folders; no time stamps, so that the files
+# change only when the drawing does.
+mkdir -p icons
+for size in 16 32 48 64 128 256; do
+  convert "$tmp/icon.png" -resize ${size}x${size} -depth 8 -define png:color-type=6 \
+    -define png:exclude-chunks=date,time +set comment "icons/$size.png"
+done
 
 # Banner: a deep blue gradient, the name, a short line, and the pulse line on the right.
 convert -size 529x79 gradient:'#12345e'-'#1f6fb8' -rotate -90 -resize '529x79!' \
@@ -34,4 +42,4 @@ convert -size 418x214 gradient:'#ffffff'-'#dce8f5' \
   -draw 'polyline 0,190 150,190 175,160 205,208 228,176 245,190 418,190' \
   -type TrueColor BMP3:background.bmp
 
-identify zeltor.ico banner.bmp background.bmp
+identify zeltor.ico banner.bmp background.bmp icons/*.png

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs the .deb with apt on a fresh Debian 12 root (nothing installed by hand before it),
+# starts the program there with its desktop entry's command on a virtual display, and saves a
+# screenshot of its window. Needs root, debootstrap (or a base root as a tarball) and the network
+# of Debian's package archive.
+#
+#   tools/test-deb-install.sh DEB [BASE_TARBALL]
+#
+# BASE_TARBALL: a minbase root of bookworm packed with tar (saves the debootstrap); without it the
+# root is made with debootstrap. The screenshot goes beside the .deb (NAME.png).
+set -euo pipefail
+
+deb=$(realpath "$1")
+base=${2:-}
+if [ -z "${ZELTOR_IN_MOUNT_NAMESPACE:-}" ]; then
+    # Mounts (proc, the X socket) made inside a namespace of their own vanish with it.
+    exec env ZELTOR_IN_MOUNT_NAMESPACE=1 unshare -m --propagation private "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/zeltor-deb-install.XXXXXX)
+root=$work/root
+xvfb_pid=
+program_pid=
+cleanup() {
+    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    umount -R "$root/proc" "$root/tmp/.X11-unix" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== a fresh Debian 12 root ($root)"
+mkdir -p "$root"
+if [ -n "$base" ]; then
+    tar -C "$root" -xf "$base"
+else
+    debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 \
+        || { tail "$work/debootstrap.log"; exit 1; }
+fi
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+# No service starts inside the root.
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod +x "$root/usr/sbin/policy-rc.d"
+mount -t proc proc "$root/proc"
+cp "$deb" "$root/tmp/"
+
+echo "== apt install ./$(basename "$deb")"
+chroot "$root" apt-get update -q >"$work/apt.log" 2>&1 || { tail "$work/apt.log"; exit 1; }
+SECONDS=0
+chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/tmp/$(basename "$deb")" \
+    >>"$work/apt.log" 2>&1 || { tail -30 "$work/apt.log"; exit 1; }
+echo "installed in ${SECONDS}s: $(grep -c '^Setting up' "$work/apt.log") packages set up"
+chroot "$root" dpkg-query -W zeltor
+
+desktop=$(ls "$root"/usr/share/applications/*.desktop | head -n1)
+command=$(sed -n 's/^Exec=//p' "$desktop")
+echo "== $(basename "$desktop"): Exec=$command"
+
+# A virtual display on this machine; its socket is shared with the root.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+display=:$(head -n1 "$work/display")
+mkdir -p "$root/tmp/.X11-unix"
+mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
+
+# The desktop entry's command, as a launcher runs it (field codes would be dropped; it has none).
+chroot "$root" env -i DISPLAY="$display" HOME=/root PATH=/usr/bin:/bin sh -c "exec $command" \
+    >"$work/program.log" 2>&1 &
+program_pid=$!
+window=
+for _ in $(seq 150); do
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Zeltor$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 0.2
+done
+if [ -z "$window" ]; then
+    echo "not ok - the program showed no window"; cat "$work/program.log"; exit 1
+fi
+sleep 1 # the first paint lands
+shot=${deb%.deb}.png
+DISPLAY=$display import -window "$window" "$shot"
+echo "ok - the program started from its desktop entry shows its window ($shot, $(identify -format '%wx%h' "$shot"))"
