@@ -142,5 +142,63 @@ driver_status=${PIPESTATUS[0]}
 set -e
 count_results driver-system "$driver_status"
 
+echo "== the installer: silent install, the program through its shortcut, silent uninstall"
+# Snapshots of the prefix (files outside the temporary folders, the machine's registry) before
+# the install and after the uninstall: nothing of the program may stay behind.
+snapshot() {
+    (cd "$WINEPREFIX/drive_c" && find . -path '*/Temp' -prune -o -path ./windows/temp -prune -o -print | sort) >"$run/$1.files"
+    timeout 60 "$wine" reg export 'HKLM\Software' "$win_run\\$1.reg" /y >/dev/null 2>&1
+    timeout 60 "$wine" reg export 'HKCU\Software' "$win_run\\$1-user.reg" /y >/dev/null 2>&1
+    # Wine lists the machine's network interfaces under NetworkCards the first time a program asks
+    # for them; that is Wine's, not the installer's.
+    iconv -f UTF-16 -t UTF-8 "$run/$1.reg" | tr -d '\r' \
+        | awk 'BEGIN { RS = ""; ORS = "\n\n" } !/^\[[^]]*\\NetworkCards\\/' >"$run/$1.reg.txt"
+    iconv -f UTF-16 -t UTF-8 "$run/$1-user.reg" >"$run/$1-user.reg.txt"
+}
+installed_check() { # installed_check WHAT COMMAND...: one result line
+    local what=$1; shift
+    if "$@" >/dev/null 2>&1; then echo "ok - $what"; passed=$((passed + 1)); else echo "not ok - $what"; failed=$((failed + 1)); fi
+}
+cpack --config "$build/CPackConfig.cmake" -G NSIS -B "$run/installer" >"$run/cpack.log" 2>&1 || { cat "$run/cpack.log"; exit 2; }
+installer=$(ls "$run"/installer/zeltor-*-win64.exe)
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+program_files="$WINEPREFIX/drive_c/Program Files/Zeltor"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zeltor.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zeltor'
+snapshot before-install
+installed_check "silent install ($(basename "$installer"))" timeout 120 "$wine" "$installer" /S
+installed_check "the program and the uninstaller in Program Files" test -f "$program_files/zeltor.exe" -a -f "$program_files/Uninstall.exe"
+installed_check "the Start-menu shortcut of all users" test -f "$shortcut"
+installed_check "the uninstall entry names version $version" \
+    bash -c "timeout 60 '$wine' reg query '$uninstall_key' /v DisplayVersion | grep -q 'REG_SZ *$version'"
+rm -f "$run/ready" "$run/done"
+timeout 180 "$wine" "$run/driver.exe" --installed 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Zeltor.lnk' \
+    "Z:${installer//\//\\}" "$version" "$win_run\\ready" "$win_run\\done" >"$run/installed.log" 2>&1 &
+installed_pid=$!
+for _ in $(seq 600); do [ -s "$run/ready" ] && break; kill -0 "$installed_pid" 2>/dev/null || break; sleep 0.1; done
+if [ -s "$run/ready" ]; then
+    read -r x y w h <"$run/ready"
+    sleep 1
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$run/screenshot-installed.png"
+fi
+touch "$run/done"
+set +e
+wait "$installed_pid"
+installed_status=$?
+set -e
+tr -d '\r' <"$run/installed.log" | grep -E '^(not )?ok - '
+count_results installed "$installed_status"
+installed_check "silent uninstall" timeout 120 "$wine" 'C:\Program Files\Zeltor\Uninstall.exe' /S
+# The uninstaller runs from a copy in the temporary folder and returns at once; wait for it.
+for _ in $(seq 300); do [ -e "$program_files" ] || break; sleep 0.2; done
+timeout 120 "$wineserver" -w || true
+snapshot after-uninstall
+installed_check "the uninstall leaves no file behind" diff "$run/before-install.files" "$run/after-uninstall.files"
+installed_check "the uninstall leaves no value of the machine's registry behind" diff "$run/before-install.reg.txt" "$run/after-uninstall.reg.txt"
+installed_check "no registry key or value of the machine or the user names Zeltor any more" \
+    bash -c "! grep -qi zeltor '$run/after-uninstall.reg.txt' '$run/after-uninstall-user.reg.txt'"
+diff "$run/before-install.files" "$run/after-uninstall.files" | head -20 || true
+diff "$run/before-install.reg.txt" "$run/after-uninstall.reg.txt" | head -20 || true
+
 echo "wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -9,11 +9,14 @@
 //                                   rectangle ("x y width height") to READY, and ends it once
 //                                   DONE exists (for a screenshot)
 //   driver.exe --hold-about READY DONE   the same with the About box open over it
+//   driver.exe --installed SHORTCUT INSTALLER VERSION READY DONE   the program as the installer
+//                                   left it (installed_program.h)
 #include <cstdio>
 #include <cstring>
 #include <map>
 
 #include "driver_support.h"
+#include "installed_program.h"
 
 #include <shellapi.h>
 #include <winnetwk.h>
@@ -782,6 +785,8 @@ int wmain(int argc, wchar_t** argv)
     const Paths paths = FindPaths();
     if (argc == 4 && (std::wstring(argv[1]) == L"--hold" || std::wstring(argv[1]) == L"--hold-about"))
         return Hold(paths, argv[2], argv[3], std::wstring(argv[1]) == L"--hold-about");
+    if (argc == 7 && std::wstring(argv[1]) == L"--installed")
+        return CheckInstalledProgram(argv[2], argv[3], argv[4], argv[5], argv[6]);
     if (argc == 2 && std::wstring(argv[1]) == L"--list") {
         for (const Case& c : kCases)
             std::printf("%s\n", c.name);
