@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "framework/afxwin.h"
+#include "platform/qt/qt_accessibility.h"
 #include "platform/qt/qt_conversion.h"
 
 using namespace tpl_style;
@@ -122,8 +123,10 @@ HWND QtWindowBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent,
     const HWND h = AddWindow(std::move(window));
 
     std::vector<QGroupBox*> groupBoxes;
-    for (const ControlTemplate& c : tpl.controls) {
+    for (std::size_t i = 0; i < tpl.controls.size(); ++i) {
+        const ControlTemplate& c = tpl.controls[i];
         QWidget* widget = CreateControlWidget(c, dialog, m_baseUnits, *this);
+        SetAccessibleText(widget, AfxAccessibleText(tpl, i));
         auto control = std::make_unique<Window>();
         control->parent = h;
         control->id = c.id;
@@ -354,7 +357,7 @@ void QtWindowBackend::SetWindowText(HWND hwnd, const CString& text)
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget))
         button->setText(s);
     else if (auto* label = qobject_cast<QLabel*>(widget))
-        label->setText(s);
+        SetLabelText(label, s);
     else if (auto* group = qobject_cast<QGroupBox*>(widget))
         group->setTitle(s);
 }

@@ -1,0 +1,99 @@
+#include "platform/qt/qt_accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QLabel>
+
+#include "platform/qt/qt_conversion.h"
+
+namespace {
+
+constexpr char kValueFieldProperty[] = "zeltorValueField";
+
+// A value field: Qt's own accessible of a label speaks its text as its name, and has no text to
+// read once it is named. This one keeps the row's name and offers the value as its text.
+class ValueFieldAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ValueFieldAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? Value() : QAccessibleWidget::text(t);
+    }
+
+    // QAccessibleTextInterface, read-only: no caret, no selection.
+    QString text(int start, int end) const override { return Value().mid(start, end - start); }
+    int characterCount() const override { return static_cast<int>(Value().size()); }
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    QString Value() const { return static_cast<QLabel*>(widget())->text(); }
+};
+
+QAccessibleInterface* ValueFieldFactory(const QString&, QObject* object)
+{
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label != nullptr && label->property(kValueFieldProperty).toBool())
+        return new ValueFieldAccessible(label);
+    return nullptr;
+}
+
+} // namespace
+
+void SetAccessibleText(QWidget* widget, const AccessibleText& text)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(ValueFieldFactory);
+        return true;
+    }();
+    (void)installed;
+    if (text.valueField) {
+        widget->setProperty(kValueFieldProperty, true);
+        // A label announces its first text when it is made, and Qt keeps the accessible it made
+        // for that while a screen reader runs; let the next question make a value field's.
+        QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
+        if (made != nullptr && dynamic_cast<ValueFieldAccessible*>(made) == nullptr)
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
+    if (!text.name.empty())
+        widget->setAccessibleName(ToQString(text.name));
+    if (!text.description.empty())
+        widget->setAccessibleDescription(ToQString(text.description));
+}
+
+void SetLabelText(QLabel* label, const QString& text)
+{
+    const QString before = label->text();
+    label->setText(text);
+    if (before != text && label->property(kValueFieldProperty).toBool()) {
+        QAccessibleTextUpdateEvent changed(label, 0, before, text);
+        QAccessible::updateAccessibility(&changed);
+    }
+}

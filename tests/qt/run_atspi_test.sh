@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Starts the real program on a virtual display with a session bus and the accessibility bus of
+# its own, and reads its window over AT-SPI (atspi_main_window.py).
+#
+#   run_atspi_test.sh PROGRAM
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -z "${ZELTOR_ATSPI_SESSION:-}" ]; then
+    # A session bus of our own; the accessibility bus is started through it and ends with it.
+    exec env ZELTOR_ATSPI_SESSION=1 dbus-run-session -- "$0" "$@"
+fi
+program=$1
+work=$(mktemp -d)
+xvfb_pid=
+program_pid=
+cleanup() {
+    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n1 "$work/display")
+# Qt speaks to the bus only when a screen reader is said to run; say so, as a desktop would.
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+# The accessibility bus (at-spi2-core's launcher, activated through the session bus) before the
+# program looks for it.
+dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >"$work/a11y-bus" \
+    || { echo "the accessibility bus did not start (at-spi2-core)" >&2; exit 1; }
+
+"$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+status=0
+timeout 120 /usr/bin/python3 "$here/atspi_main_window.py" || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "# the program's output:"; sed 's/^/#   /' "$work/program.log"
+fi
+exit "$status"
