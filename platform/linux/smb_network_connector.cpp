@@ -31,7 +31,17 @@ bool ParseRemoteName(const std::string& remoteName, std::string* machine, std::s
 
 SmbNetworkConnector::SmbNetworkConnector(Options options) : m_options(std::move(options)), m_dns(m_options.dnsServer) {}
 
-SmbNetworkConnector::~SmbNetworkConnector() = default;
+SmbNetworkConnector::~SmbNetworkConnector()
+{
+    for (const Connection& connection : m_connections)
+        Withdraw(connection);
+}
+
+void SmbNetworkConnector::Withdraw(const Connection& connection)
+{
+    if (m_options.credentials != nullptr)
+        m_options.credentials->Remove(connection.shared);
+}
 
 std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, const CString& password,
                                                  const CString& userName)
@@ -53,7 +63,8 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
     const SmbCredentials credentials({}, userName.ToUtf8(), password.ToUtf8());
     if (std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, &session); result != 0)
         return result;
-    m_connections.push_back({ Lower(remoteName.ToUtf8()), key, user, std::move(session) });
+    const CredentialRegistry::Id shared = m_options.credentials != nullptr ? m_options.credentials->Add(machine, credentials) : 0;
+    m_connections.push_back({ Lower(remoteName.ToUtf8()), key, user, std::move(session), shared });
     return 0;
 }
 
@@ -65,6 +76,7 @@ std::uint32_t SmbNetworkConnector::CancelConnection(const CString& remoteName, b
                            [&](const Connection& c) { return c.remoteName == key; });
     if (it == m_connections.rend())
         return win32_error::kNotConnected;
+    Withdraw(*it);
     m_connections.erase(std::next(it).base());
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "directory/network_connector.h"
+#include "platform/linux/credential_registry.h"
 #include "platform/linux/dns_resolver.h"
 #include "platform/linux/smb_session.h"
 
@@ -18,6 +19,9 @@ public:
         std::uint16_t smbPort = kSmbPort;
         // Bounds each exchange with a server, so a silent one fails in bounded time.
         int timeoutMs = 15000;
+        // Where the credentials of each open connection are shared with the rest of the
+        // program (the counters of that machine); none when not given.
+        CredentialRegistry* credentials = nullptr;
     };
 
     SmbNetworkConnector() : SmbNetworkConnector(Options{}) {}
@@ -39,7 +43,9 @@ private:
         std::string machine;    // lower case
         std::string user;       // lower case
         std::unique_ptr<SmbSession> session;
+        CredentialRegistry::Id shared = 0; // in m_options.credentials
     };
+    void Withdraw(const Connection& connection);
 
     Options m_options;
     DnsResolver m_dns;

@@ -1,6 +1,7 @@
 // The Linux program: the Qt window layer with the Linux services.
 #include "app/zeltor_app.h"
-#include "platform/linux/linux_counter_source.h"
+#include "platform/linux/credential_registry.h"
+#include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/linux_directory_service.h"
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/smb_network_connector.h"
@@ -10,14 +11,18 @@ int main(int argc, char** argv)
 {
     QtWindowBackend ui(argc, argv);
     LinuxDirectoryService directory;
-    SmbNetworkConnector network;
-    LinuxCounterSource counters;
+    // The counters of a controller ride the credentials of the connection Update opened to it.
+    CredentialRegistry credentials;
+    SmbNetworkConnector::Options networkOptions;
+    networkOptions.credentials = &credentials;
+    SmbNetworkConnector network(networkOptions);
+    const std::unique_ptr<ICounterSource> counters = MakeLinuxCounterSource(credentials);
     // Links open through xdg-open; the sound and the hand pointer are the window layer's.
     LinuxShellOptions shellOptions;
     shellOptions.beep = [&ui](UINT) { ui.Beep(); };
     shellOptions.createHandCursor = [&ui] { return ui.CreateHandCursor(); };
     shellOptions.destroyCursor = [&ui](HCURSOR cursor) { ui.DestroyCursor(cursor); };
     LinuxShellService shell(std::move(shellOptions));
-    ZeltorServices services{ directory, network, counters, shell };
+    ZeltorServices services{ directory, network, *counters, shell };
     return ZeltorMain(ui, services, CString::FromUtf8(argv[0]));
 }

@@ -1,0 +1,50 @@
+#include "platform/linux/credential_registry.h"
+
+#include <algorithm>
+
+#include "platform/linux/ascii_case.h"
+
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), AsciiLower);
+    return text;
+}
+
+} // namespace
+
+CredentialRegistry::Id CredentialRegistry::Add(const std::string& machine, const SmbCredentials& credentials)
+{
+    const Id id = m_nextId++;
+    m_records.push_back({ id, Lower(machine), credentials });
+    return id;
+}
+
+void CredentialRegistry::Remove(Id id)
+{
+    // SmbCredentials wipes its password as it goes.
+    std::erase_if(m_records, [id](const Record& r) { return r.id == id; });
+}
+
+const CredentialRegistry::Record* CredentialRegistry::Latest(const std::string& machine) const
+{
+    const std::string key = Lower(machine);
+    const auto found = std::find_if(m_records.rbegin(), m_records.rend(), [&](const Record& r) { return r.machine == key; });
+    return found == m_records.rend() ? nullptr : &*found;
+}
+
+std::optional<CredentialRegistry::Entry> CredentialRegistry::Find(const std::string& machine) const
+{
+    const Record* latest = Latest(machine);
+    if (latest == nullptr)
+        return std::nullopt;
+    return Entry{ latest->id, latest->credentials };
+}
+
+bool CredentialRegistry::IsCurrent(const std::string& machine, Id id) const
+{
+    const Record* latest = Latest(machine);
+    return latest == nullptr ? id == 0 : latest->id == id;
+}

@@ -1,0 +1,142 @@
+#include "platform/linux/samba_performance_registry.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "directory/win32_error_text.h"
+#include "platform/linux/winreg_client.h"
+
+namespace {
+
+class SambaPerformanceKey : public IPerformanceKey {
+public:
+    SambaPerformanceKey(winreg_client* client, const CredentialRegistry& credentials, std::string machine,
+                        CredentialRegistry::Id id)
+        : m_client(client), m_credentials(credentials), m_machine(std::move(machine)), m_id(id)
+    {
+    }
+    ~SambaPerformanceKey() override { winreg_client_close(m_client); }
+    SambaPerformanceKey(const SambaPerformanceKey&) = delete;
+    SambaPerformanceKey& operator=(const SambaPerformanceKey&) = delete;
+
+    std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
+                             std::uint32_t* type, std::uint32_t* needed) override
+    {
+        std::uint32_t werror = 0;
+        const std::uint32_t status = winreg_client_query_value(m_client, name.c_str(), buffer.data(),
+                                                               static_cast<std::uint32_t>(buffer.size()), length, type,
+                                                               needed, &werror);
+        if (status != 0) {
+            const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
+            return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;
+        }
+        return werror;
+    }
+
+    bool IsCurrent() const override { return m_credentials.IsCurrent(m_machine, m_id); }
+
+private:
+    winreg_client* m_client;
+    const CredentialRegistry& m_credentials;
+    std::string m_machine;
+    CredentialRegistry::Id m_id;
+};
+
+// Connects a socket to address within the time left; 0 or errno.
+int ConnectWithin(const sockaddr* address, socklen_t length, int timeoutMs)
+{
+    const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    if (connect(fd, address, length) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            pollfd waiting{ fd, POLLOUT, 0 };
+            const int ready = poll(&waiting, 1, timeoutMs);
+            socklen_t size = sizeof error;
+            if (ready == 0)
+                error = ETIMEDOUT;
+            else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+                error = errno;
+        }
+    }
+    close(fd);
+    return error;
+}
+
+} // namespace
+
+std::uint32_t ReachSmbPort(const DnsResolver& dns, const std::string& machine, std::uint16_t port, int timeoutMs,
+                           std::string* address)
+{
+    std::string server;
+    if (std::uint32_t result = SmbServerFor(dns, machine, &server); result != 0)
+        return result;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (server.empty() || getaddrinfo(server.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return win32_error::kBadNetPath;
+    std::uint32_t result = win32_error::kBadNetPath;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        const int error = ConnectWithin(a->ai_addr, a->ai_addrlen, timeoutMs);
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw = a->ai_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                                                   : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr);
+        if (error == 0 && inet_ntop(a->ai_family, raw, text, sizeof text) != nullptr) {
+            *address = text;
+            result = 0;
+            break;
+        }
+        if (error == ETIMEDOUT)
+            result = win32_error::kSemTimeout;
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+SambaPerformanceRegistry::SambaPerformanceRegistry(const CredentialRegistry& credentials, RemoteCounterOptions options)
+    : m_credentials(credentials), m_options(std::move(options)), m_dns(m_options.dnsServer)
+{
+}
+
+std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key)
+{
+    std::string address;
+    if (std::uint32_t result = ReachSmbPort(m_dns, machine, m_options.smbPort, m_options.reachTimeoutMs, &address); result != 0)
+        return result;
+    const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
+    winreg_connect_options options{};
+    options.server = address.c_str();
+    options.target_name = machine.c_str();
+    options.logon = entry ? WINREG_LOGON_PASSWORD : WINREG_LOGON_OWN_TICKET;
+    std::string user;
+    if (entry) {
+        // A workgroup given apart goes in front of the name, as the connection gave it.
+        user = entry->credentials.workgroup.empty() ? entry->credentials.user
+                                                    : entry->credentials.workgroup + "\\" + entry->credentials.user;
+        options.user = user.c_str();
+        options.password = entry->credentials.password.c_str();
+    }
+    options.port = m_options.smbPort;
+    options.call_timeout_seconds = m_options.callTimeoutSeconds;
+    winreg_client* client = nullptr;
+    std::uint32_t werror = 0;
+    const std::uint32_t status = winreg_client_open(&options, &client, &werror);
+    if (status != 0) {
+        const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
+        return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;
+    }
+    if (werror != 0)
+        return werror;
+    *key = std::make_unique<SambaPerformanceKey>(client, m_credentials, machine, entry ? entry->id : 0);
+    return 0;
+}

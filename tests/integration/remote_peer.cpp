@@ -1,0 +1,98 @@
+#include "tests/integration/remote_peer.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+extern char** environ;
+
+namespace {
+
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv{ const_cast<char*>(program.c_str()) };
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+bool Succeeded(pid_t pid)
+{
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::vector<std::string> FillArguments(const std::string& perfmon, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> arguments{ ZELTOR_FILL_PERFMON, perfmon };
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+} // namespace
+
+std::map<std::string, std::string> ReadPeerState(const char* variable)
+{
+    std::map<std::string, std::string> state;
+    const char* path = std::getenv(variable);
+    std::ifstream file(path != nullptr ? path : "");
+    for (std::string line; std::getline(file, line);) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            state[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return state;
+}
+
+bool FillPerfmon(const std::string& perfmon, const std::vector<std::string>& arguments)
+{
+    return Succeeded(Spawn("/usr/bin/python3", FillArguments(perfmon, arguments)));
+}
+
+bool EmptyPerfmon(const std::string& perfmon)
+{
+    bool removed = true;
+    for (const char* name : { "/names.tdb", "/data.tdb" })
+        removed = (unlink((perfmon + name).c_str()) == 0 || errno == ENOENT) && removed;
+    return removed;
+}
+
+PerfmonFiller::PerfmonFiller(const std::string& perfmon, int seconds)
+    : m_pid(Spawn("/usr/bin/python3", FillArguments(perfmon, { "--every", "0.5", "--for", std::to_string(seconds) })))
+{
+}
+
+PerfmonFiller::~PerfmonFiller()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
+int CommittedPercent()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key, unit;
+    long long value = 0, committed = 0, limit = 0;
+    while (meminfo >> key >> value) {
+        if (key == "Committed_AS:")
+            committed = value;
+        else if (key == "CommitLimit:")
+            limit = value;
+        std::getline(meminfo, unit);
+    }
+    return limit > 0 ? static_cast<int>(100 * committed / limit) : -1;
+}
+
+bool RunScript(const std::string& script, const std::vector<std::string>& arguments)
+{
+    return Succeeded(Spawn(script, arguments));
+}

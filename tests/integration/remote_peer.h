@@ -1,0 +1,35 @@
+// Helpers of the tests against a Samba server's winreg: the state a fixture script wrote, and
+// its perfmon databases filled (or emptied) by fill_perfmon.py.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// The key=value lines of the state file that the environment variable names.
+std::map<std::string, std::string> ReadPeerState(const char* variable);
+
+// Runs fill_perfmon.py on the perfmon directory with the extra arguments; true when it succeeded.
+bool FillPerfmon(const std::string& perfmon, const std::vector<std::string>& arguments = {});
+// Removes the perfmon databases: the server then has no performance data.
+bool EmptyPerfmon(const std::string& perfmon);
+
+// fill_perfmon.py refreshing the databases twice a second while the object lives.
+class PerfmonFiller {
+public:
+    explicit PerfmonFiller(const std::string& perfmon, int seconds = 60);
+    ~PerfmonFiller();
+    PerfmonFiller(const PerfmonFiller&) = delete;
+    PerfmonFiller& operator=(const PerfmonFiller&) = delete;
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Committed_AS over CommitLimit of this machine's /proc/meminfo, in whole percent.
+int CommittedPercent();
+
+// Runs a fixture script (run_smbd.sh) with its arguments; true when it succeeded.
+bool RunScript(const std::string& script, const std::vector<std::string>& arguments);

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Runs a standalone Samba file server (smbd) for the tests: its own configuration, account and
+# databases in a fresh directory under /tmp, served on 127.0.0.1 at port 4450 only, so that it
+# runs beside the domain controller of run_samba_dc.sh (port 445). Its winreg (samba-dcerpcd's
+# rpcd_winreg, started on demand) answers HKEY_PERFORMANCE_DATA from the perfmon databases of
+# its state directory, empty at start: fill_perfmon.py fills them.
+#
+#   run_smbd.sh start STATE [PORT]   starts it (on PORT, 4450 by default), then writes STATE: key=value lines (dir, pid, address,
+#                             port, host, user, password, perfmon, smb_conf) for the tests
+#   run_smbd.sh stop STATE    stops it and removes its directory and STATE
+#
+# Needs root (an account of its own in a private mount namespace, and Samba's built-in paths).
+set -euo pipefail
+
+readonly ADDRESS=127.0.0.1
+readonly PORT=${3:-4450}
+readonly NETBIOS_NAME=PEER1
+readonly USER_NAME=zeltor
+readonly USER_ID=4242
+readonly USER_PASSWORD='Zeltor-Peer-Pa55!'
+# Bounded waits, in half seconds.
+readonly START_POLLS=60
+readonly STOP_POLLS=40
+
+usage() {
+    echo "usage: $0 start|stop STATE" >&2
+    exit 2
+}
+
+state_value() {
+    sed -n "s/^$1=//p" "$2"
+}
+
+alive() {
+    local stat
+    stat=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
+    [ -n "$stat" ] && [ "${stat%% *}" != Z ]
+}
+
+listening() {
+    timeout 1 bash -c "exec 3<>/dev/tcp/$ADDRESS/$PORT" 2>/dev/null
+}
+
+stop() {
+    local state=$1 dir pid child signal i
+    [ -f "$state" ] || return 0
+    dir=$(state_value dir "$state")
+    pid=$(state_value pid "$state")
+    if [ -n "$pid" ] && alive "$pid"; then
+        # pid is unshare; its one child, smbd, is the first process of the PID namespace, and
+        # every helper it started ends with it.
+        child=$(cat "/proc/$pid/task/$pid/children" 2>/dev/null || true)
+        for signal in TERM KILL; do
+            [ -z "$child" ] || kill "-$signal" $child 2>/dev/null || true
+            for ((i = 0; i < STOP_POLLS; i++)); do
+                alive "$pid" || break 2
+                sleep 0.5
+            done
+        done
+    fi
+    case "$dir" in
+        /tmp/zeltor-smbd.*) rm -rf "$dir" ;;
+    esac
+    rm -f "$state"
+}
+
+fail() {
+    local state=$1 dir
+    shift
+    echo "run_smbd: $*" >&2
+    dir=$(state_value dir "$state")
+    for log in "$dir/smbd.out" "$dir"/log/*; do
+        if [ -f "$log" ]; then
+            echo "--- $log" >&2
+            tail -n 30 "$log" >&2
+        fi
+    done
+    stop "$state"
+    exit 1
+}
+
+start() {
+    local state=$1 dir pid i
+    stop "$state"
+    [ "$(id -u)" -eq 0 ] || { echo "run_smbd: must run as root" >&2; exit 1; }
+    command -v smbd >/dev/null && command -v pdbedit >/dev/null \
+        || { echo "run_smbd: smbd and pdbedit are missing (tools/install-deps.sh)" >&2; exit 1; }
+    if listening; then
+        echo "run_smbd: something already listens on $ADDRESS:$PORT" >&2
+        exit 1
+    fi
+
+    dir=$(mktemp -d /tmp/zeltor-smbd.XXXXXX)
+    echo "dir=$dir" > "$state"
+    mkdir -p "$dir"/{run,log,state/perfmon,lock,private,cache,ncalrpc,etc}
+    chmod 755 "$dir"
+    cat > "$dir/smb.conf" <<CONF
+[global]
+    server role = standalone server
+    netbios name = $NETBIOS_NAME
+    workgroup = ZELTORWG
+    interfaces = $ADDRESS/8
+    bind interfaces only = yes
+    smb ports = $PORT
+    disable netbios = yes
+    state directory = $dir/state
+    lock directory = $dir/lock
+    private dir = $dir/private
+    cache directory = $dir/cache
+    pid directory = $dir/run
+    ncalrpc dir = $dir/ncalrpc
+    log file = $dir/log/log.%m
+    passdb backend = tdbsam:$dir/private/passdb.tdb
+    usershare path =
+    load printers = no
+    printcap name = /dev/null
+    disable spoolss = yes
+    map to guest = never
+CONF
+    # The account lives in a copy of the user database that only this server's mount namespace
+    # sees, so the machine's own is not touched.
+    cp /etc/passwd "$dir/etc/passwd"
+    cp /etc/group "$dir/etc/group"
+    echo "$USER_NAME:x:$USER_ID:$USER_ID::/nonexistent:/usr/sbin/nologin" >> "$dir/etc/passwd"
+    echo "$USER_NAME:x:$USER_ID:" >> "$dir/etc/group"
+
+    # As for the domain controller: /run/samba and /var/log/samba, built into Samba's helpers,
+    # are this directory's; smbd is the first process of a PID namespace of its own.
+    setsid unshare --mount --propagation private --pid --mount-proc --kill-child=TERM -- bash -c '
+        mount -n --bind "$1/etc/passwd" /etc/passwd &&
+        mount -n --bind "$1/etc/group" /etc/group &&
+        mount -n -t tmpfs -o mode=0755 zeltor-run /run &&
+        mkdir /run/samba &&
+        mount -n --bind "$1/run" /run/samba &&
+        { [ ! -d /var/log/samba ] || mount -n --bind "$1/log" /var/log/samba; } &&
+        printf "%s\n%s\n" "$3" "$3" | pdbedit -s "$1/smb.conf" -a -t -u "$2" > "$1/log/pdbedit.out" 2>&1 &&
+        exec smbd --foreground --no-process-group --debug-stdout -s "$1/smb.conf"' \
+        smbd "$dir" "$USER_NAME" "$USER_PASSWORD" < /dev/null > "$dir/smbd.out" 2>&1 &
+    pid=$!
+    echo "pid=$pid" >> "$state"
+    for ((i = 0; i < START_POLLS; i++)); do
+        listening && break
+        alive "$pid" || fail "$state" "smbd exited"
+        sleep 0.5
+    done
+    listening || fail "$state" "nothing listens on $ADDRESS:$PORT"
+
+    cat >> "$state" <<STATE
+address=$ADDRESS
+port=$PORT
+host=$NETBIOS_NAME
+user=$USER_NAME
+password=$USER_PASSWORD
+perfmon=$dir/state/perfmon
+smb_conf=$dir/smb.conf
+STATE
+}
+
+[ $# -ge 2 ] && [ $# -le 3 ] || usage
+case "$1" in
+    start) start "$2" ;;
+    stop) stop "$2" ;;
+    *) usage ;;
+esac
