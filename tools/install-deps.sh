@@ -16,6 +16,8 @@ run_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev fonts-liberation
     libsmbclient-dev
+    # other machines' counters over their Remote Registry: Samba's client libraries
+    samba-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display
@@ -34,6 +36,8 @@ test_packages=(
     # a display, screenshots, DNS and a domain controller on loopback, tracing
     x11-utils imagemagick dnsmasq-base strace xdotool
     samba samba-ad-dc samba-ad-provision winbind
+    # the remote counters' peers: perfmon databases, a client to compare with, a silent address
+    python3-tdb python3-samba nftables
     # the Windows program under Wine
     wine64 wine fonts-wine
     # the packages: building the .deb and checking it
