@@ -85,6 +85,7 @@ LRESULT CALLBACK Win32WindowBackend::RoutedWindowProc(HWND hwnd, UINT message, W
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         for (HBITMAP bitmap : it->second.bitmaps)
             ::DeleteObject(bitmap);
+        self->m_accessibility.Forget(hwnd);
         self->m_routed.erase(it);
     }
     return result;
@@ -163,6 +164,7 @@ INT_PTR CALLBACK Win32WindowBackend::DialogProc(HWND hwnd, UINT message, WPARAM 
     auto* ctx = reinterpret_cast<CreateContext*>(lParam);
     ctx->backend->Route(hwnd, ctx->events);
     ctx->backend->SetPictures(hwnd, *ctx->tpl);
+    ctx->backend->m_accessibility.NameControls(hwnd, *ctx->tpl);
     CenterDialog(hwnd);
     // Nonzero: the dialog manager gives the focus to the first tab stop.
     return ctx->events->OnWindowMessage(hwnd, WM_INITDIALOG, wParam, 0) != 0 ? TRUE : FALSE;
@@ -333,6 +335,7 @@ CString Win32WindowBackend::GetWindowText(HWND hwnd)
 void Win32WindowBackend::SetWindowText(HWND hwnd, const CString& text)
 {
     SetWindowTextW(hwnd, WStr(text));
+    m_accessibility.TextChanged(hwnd, text);
 }
 
 void Win32WindowBackend::EnableWindow(HWND hwnd, BOOL enable)

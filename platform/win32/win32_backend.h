@@ -5,6 +5,8 @@
 
 #include "platform/win32/win32_include.h"
 
+#include "platform/win32/win32_accessibility.h"
+
 #include <map>
 #include <vector>
 
@@ -116,6 +118,7 @@ private:
     HWND ActiveModalDialog() const;
 
     HINSTANCE m_instance;
+    Win32Accessibility m_accessibility;
     std::map<HWND, Routed> m_routed;
     std::vector<ModalState*> m_modal; // innermost last
     std::map<HICON, LoadedIcon> m_icons;

@@ -1,0 +1,83 @@
+#include "platform/win32/win32_accessibility.h"
+
+#include <algorithm>
+
+#include <initguid.h> // the property ids below are defined here, not in a library
+
+#include <objbase.h>
+#include <oleacc.h>
+
+#include "framework/accessible_text.h"
+#include "framework/dialog_template.h"
+
+Win32Accessibility::~Win32Accessibility()
+{
+    while (!m_named.empty())
+        Forget(m_named.begin()->first);
+    if (m_services != nullptr)
+        m_services->Release();
+    if (m_comInitialized)
+        CoUninitialize();
+}
+
+bool Win32Accessibility::Start()
+{
+    if (!m_started) {
+        m_started = true;
+        // S_FALSE (already initialised on this thread) also needs its CoUninitialize.
+        const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        m_comInitialized = SUCCEEDED(init);
+        if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                    reinterpret_cast<void**>(&m_services))))
+            m_services = nullptr;
+    }
+    return m_services != nullptr;
+}
+
+void Win32Accessibility::NameControls(HWND dialog, const DialogTemplate& tpl)
+{
+    if (!Start())
+        return;
+    std::vector<HWND>& named = m_named[dialog];
+    // The controls are the dialog's children in template order.
+    HWND control = GetWindow(dialog, GW_CHILD);
+    for (std::size_t i = 0; i < tpl.controls.size() && control != nullptr;
+         ++i, control = GetWindow(control, GW_HWNDNEXT)) {
+        const AccessibleText text = AfxAccessibleText(tpl, i);
+        if (text.name.empty())
+            continue;
+        m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_NAME, WStr(text.name));
+        if (!text.description.empty())
+            m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_DESCRIPTION,
+                                       WStr(text.description));
+        if (text.valueField) {
+            const int length = GetWindowTextLengthW(control);
+            std::vector<wchar_t> value(static_cast<size_t>(std::max(length, 0)) + 1);
+            GetWindowTextW(control, value.data(), length + 1);
+            m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, value.data());
+            m_valueFields.insert(control);
+        }
+        named.push_back(control);
+    }
+}
+
+void Win32Accessibility::TextChanged(HWND control, const CString& text)
+{
+    if (m_services == nullptr || m_valueFields.count(control) == 0)
+        return;
+    m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, WStr(text));
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void Win32Accessibility::Forget(HWND dialog)
+{
+    auto it = m_named.find(dialog);
+    if (it == m_named.end())
+        return;
+    static const MSAAPROPID kProps[] = { PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION, PROPID_ACC_VALUE };
+    for (HWND control : it->second) {
+        m_services->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, kProps, 3);
+        m_valueFields.erase(control);
+    }
+    m_named.erase(it);
+}
