@@ -43,7 +43,7 @@ test_packages=(
     # the packages: building the .deb and checking it
     dpkg-dev file lintian desktop-file-utils appstream debootstrap
     # the window over the accessibility bus
-    python3-pyatspi at-spi2-core dbus-x11
+    python3-pyatspi at-spi2-core dbus-daemon dbus-bin dbus-x11
 )
 
 case "$set_name" in
