@@ -39,12 +39,14 @@ mkdir -p "$run/app-system"
 cp "$build/platform/win32/zeltor.exe" "$build"/tests/wine/stubs/{netapi32,ntdsapi}.dll "$run/app-system/"
 cp "$build/tests/wine/driver.exe" "$build/tests/wine/probe.dll" "$run/"
 
-export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would copy the prefix's Start-menu shortcuts into this machine's own desktop
+# menus (~/.local/share/applications, ~/.config/menus); the installer test makes one.
+export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # The stand-ins beside zeltor.exe before the system's own libraries of those names (native first).
 # Wine hands a program's WINE* variables on to the programs it starts, so the driver runs with
 # them.
-stand_ins="mscoree,mshtml=;netapi32,ntdsapi,pdh,mpr=n"
-system_libraries="mscoree,mshtml=;netapi32,ntdsapi=n;pdh,mpr=b"
+stand_ins="mscoree,mshtml=;winemenubuilder.exe=d;netapi32,ntdsapi,pdh,mpr=n"
+system_libraries="mscoree,mshtml=;winemenubuilder.exe=d;netapi32,ntdsapi=n;pdh,mpr=b"
 xvfb_pid=
 cleanup() {
     # Only what this run started: the server of its own Wine prefix (with that prefix's programs)
