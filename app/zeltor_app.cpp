@@ -1,6 +1,7 @@
 #include "app/zeltor_app.h"
 
 #include "app/zeltor_dlg.h"
+#include "res/program_resources.h"
 
 namespace {
 
@@ -11,7 +12,10 @@ constexpr std::uint32_t kClassicControlClasses = 0xFF;
 
 } // namespace
 
-CZeltorApp::CZeltorApp(ZeltorServices& services) : CWinApp(nullptr), m_services(services) {}
+CZeltorApp::CZeltorApp(ZeltorServices& services) : CWinApp(nullptr), m_services(services)
+{
+    m_pResources = &ProgramResources();
+}
 
 CZeltorApp::~CZeltorApp() = default;
 

@@ -46,6 +46,23 @@ IUserFeedback& AfxGetFeedback()
     return AfxGetBackend();
 }
 
+const DialogTemplate* AfxFindDialogTemplate(UINT id)
+{
+    return g_pApp != nullptr && g_pApp->m_pResources != nullptr ? g_pApp->m_pResources->FindDialogTemplate(id) : nullptr;
+}
+
+const char16_t* AfxFindStringResource(UINT id)
+{
+    return g_pApp != nullptr && g_pApp->m_pResources != nullptr ? g_pApp->m_pResources->FindString(id) : nullptr;
+}
+
+std::span<const unsigned char> AfxFindImageResource(UINT id)
+{
+    if (g_pApp == nullptr || g_pApp->m_pResources == nullptr)
+        return {};
+    return g_pApp->m_pResources->FindImage(id);
+}
+
 int AfxMessageBox(const CString& text, UINT type, UINT /*helpContext*/)
 {
     // As the framework does: an OK box without an icon gets the exclamation icon.

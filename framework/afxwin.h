@@ -7,6 +7,7 @@
 
 #include "framework/afx_types.h"
 #include "framework/cstring.h"
+#include "framework/resources.h"
 #include "framework/window_backend.h"
 
 class CWnd;
@@ -406,6 +407,7 @@ public:
     // A program without a window layer (the console probe) sets where AfxMessageBox and the wait
     // cursor go; null in the window program, whose backend shows them.
     IUserFeedback* m_pFeedback = nullptr;
+    const IResourceTable* m_pResources = nullptr; // the program's, handed in at its start
 };
 
 // The executable's file name without its extension, from its path ('/' or '\\' separated).

@@ -80,10 +80,3 @@ constexpr std::uint32_t ExRight = 0x00001000;
 constexpr std::uint32_t ExClientEdge = 0x00000200;
 constexpr std::uint32_t ExAppWindow = 0x00040000;
 } // namespace tpl_style
-
-// Resources, by numeric id (implemented by res/).
-const DialogTemplate* AfxFindDialogTemplate(UINT id);
-// The text of a string-table entry; empty when there is none.
-const char16_t* AfxFindStringResource(UINT id);
-// The bytes of an image resource as stored in its file (.ico or .bmp); empty when there is none.
-std::span<const unsigned char> AfxFindImageResource(UINT id);

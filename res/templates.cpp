@@ -1,4 +1,6 @@
 // The three dialog templates, the string table, and the image resources.
+#include "res/program_resources.h"
+
 #include <iterator>
 
 #include "framework/dialog_template.h"
@@ -93,9 +95,16 @@ constexpr DialogTemplate kTemplates[] = {
     { IDD_ABOUTBOX, u"About Zeltor", 253, 130, 0x80C800C8, 0, u"MS Shell Dlg", 8, kAboutControls },
 };
 
+class ProgramResourceTable : public IResourceTable {
+public:
+    const DialogTemplate* FindDialogTemplate(UINT id) const override;
+    const char16_t* FindString(UINT id) const override;
+    std::span<const unsigned char> FindImage(UINT id) const override;
+};
+
 } // namespace
 
-const DialogTemplate* AfxFindDialogTemplate(UINT id)
+const DialogTemplate* ProgramResourceTable::FindDialogTemplate(UINT id) const
 {
     for (const DialogTemplate& t : kTemplates) {
         if (t.id == id)
@@ -104,14 +113,14 @@ const DialogTemplate* AfxFindDialogTemplate(UINT id)
     return nullptr;
 }
 
-const char16_t* AfxFindStringResource(UINT id)
+const char16_t* ProgramResourceTable::FindString(UINT id) const
 {
     if (id == IDS_ABOUTBOX)
         return u"&About Zeltor...";
     return nullptr;
 }
 
-std::span<const unsigned char> AfxFindImageResource(UINT id)
+std::span<const unsigned char> ProgramResourceTable::FindImage(UINT id) const
 {
     switch (id) {
     case IDR_MAINFRAME:
@@ -123,4 +132,10 @@ std::span<const unsigned char> AfxFindImageResource(UINT id)
     default:
         return {};
     }
+}
+
+const IResourceTable& ProgramResources()
+{
+    static const ProgramResourceTable table;
+    return table;
 }

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "framework/dialog_template.h"
+#include "framework/resources.h"
 #include "platform/qt/qt_conversion.h"
 #include "platform/qt/qt_window_backend.h"
 

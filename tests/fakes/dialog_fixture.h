@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/zeltor_dlg.h"
+#include "res/program_resources.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/fakes/fake_shell.h"
@@ -17,6 +18,7 @@ protected:
     HeadlessTest() : services{ directory, network, counters, shell }
     {
         app.m_pBackend = &ui;
+        app.m_pResources = &ProgramResources();
         app.m_strAppName = u"zeltor";
     }
 

@@ -18,6 +18,7 @@
 #include "directory/win32_error_text.h"
 #include "platform/linux/linux_directory_service.h"
 #include "platform/linux/smb_network_connector.h"
+#include "res/program_resources.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/fakes/fake_shell.h"
@@ -237,6 +238,7 @@ TEST_F(SambaDcTest, TheMainWindowFindsTheDomainAndConnectsToItsController)
     CWinApp app{ u"zeltor" };
     HeadlessBackend ui;
     app.m_pBackend = &ui;
+    app.m_pResources = &ProgramResources();
     app.m_strAppName = u"zeltor";
     CZeltorDlg dlg(services);
     app.m_pMainWnd = &dlg;

@@ -15,6 +15,7 @@
 
 #include "controls/hyperlink.h"
 #include "platform/linux/linux_shell.h"
+#include "res/program_resources.h"
 #include "tests/fakes/dialog_fixture.h"
 
 namespace {
@@ -233,6 +234,7 @@ protected:
     {
         options.beep = [this](UINT type) { beeps.push_back({ type, ui.messageBoxes.size() }); };
         app.m_pBackend = &ui;
+        app.m_pResources = &ProgramResources();
     }
     struct Host : CDialog {
         explicit Host(IShellService& shell) : CDialog(IDD_ABOUTBOX), link(shell) {}

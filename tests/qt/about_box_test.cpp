@@ -12,6 +12,7 @@
 
 #include "controls/about_dlg.h"
 #include "platform/linux/linux_shell.h"
+#include "res/program_resources.h"
 #include "tests/qt/qt_fixture.h"
 
 namespace {
@@ -141,7 +142,7 @@ TEST_F(QtAboutBoxTest, SystemMenuOpensTheBoxWithVersionPictureAndUnderlinedLinks
                 SaveScreenshot(box, QStringLiteral("about-linux.png"));
                 // The background picture from the top-left corner.
                 QImage picture;
-                const auto bytes = AfxFindImageResource(IDB_BACKGROUND);
+                const auto bytes = ProgramResources().FindImage(IDB_BACKGROUND);
                 ASSERT_TRUE(picture.loadFromData(bytes.data(), static_cast<int>(bytes.size())));
                 EXPECT_EQ(shot.pixelColor(2, 2), picture.pixelColor(2, 2));
                 EXPECT_EQ(shot.pixelColor(box->width() - 3, 40), picture.pixelColor(box->width() - 3, 40));

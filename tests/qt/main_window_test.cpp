@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "framework/dialog_template.h"
+#include "res/program_resources.h"
 #include "tests/qt/qt_fixture.h"
 
 namespace {
@@ -24,7 +25,7 @@ TEST_F(QtMainWindowTest, LayoutFollowsTheTemplateInPixelsOfTheDialogFont)
     EXPECT_LE(units.cx, 7);
     EXPECT_GE(units.cy, 12);
     EXPECT_LE(units.cy, 14);
-    const DialogTemplate* tpl = AfxFindDialogTemplate(IDD_ZELTOR_DIALOG);
+    const DialogTemplate* tpl = ProgramResources().FindDialogTemplate(IDD_ZELTOR_DIALOG);
     RunMainDialog([&](HWND h) {
         QWidget* window = ui.Widget(h);
         EXPECT_EQ(window->windowTitle(), QStringLiteral("Zeltor"));

@@ -15,6 +15,7 @@
 
 #include "app/zeltor_dlg.h"
 #include "platform/qt/qt_window_backend.h"
+#include "res/program_resources.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/fakes/fake_shell.h"
@@ -24,6 +25,7 @@ protected:
     QtDialogTest() : ui(argc, argv), services{ directory, network, counters, shell }
     {
         app.m_pBackend = &ui;
+        app.m_pResources = &ProgramResources();
     }
 
     // Runs the main dialog modally (with the given services, else the scripted ones); script

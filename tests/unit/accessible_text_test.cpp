@@ -5,6 +5,7 @@
 
 #include "framework/accessible_text.h"
 #include "framework/dialog_template.h"
+#include "res/program_resources.h"
 #include "res/resource.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 std::map<int, AccessibleText> ById(UINT templateId)
 {
     std::map<int, AccessibleText> texts;
-    const DialogTemplate* tpl = AfxFindDialogTemplate(templateId);
+    const DialogTemplate* tpl = ProgramResources().FindDialogTemplate(templateId);
     for (std::size_t i = 0; i < tpl->controls.size(); ++i) {
         if (tpl->controls[i].id != IDC_STATIC)
             texts[tpl->controls[i].id] = AfxAccessibleText(*tpl, i);

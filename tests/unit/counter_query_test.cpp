@@ -8,6 +8,7 @@
 #include "perf/counter_query.h"
 #include "perf/pdh_status.h"
 #include "perf/status_text.h"
+#include "res/program_resources.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/headless/headless_backend.h"
 
@@ -33,6 +34,7 @@ protected:
     CounterQueryTest()
     {
         app.m_pBackend = &ui;
+        app.m_pResources = &ProgramResources();
         app.m_strAppName = u"zeltor";
     }
 

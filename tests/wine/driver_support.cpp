@@ -9,6 +9,7 @@
 #include "framework/dialog_template.h"
 #include "framework/dialog_units.h"
 #include "probe.h"
+#include "res/program_resources.h"
 
 // -- Results ---------------------------------------------------------------------------------
 
@@ -744,7 +745,7 @@ void CheckTextFits(Check& check, const DialogFont& font, const ControlTemplate& 
 void CheckLayout(Check& check, HWND dialog, unsigned templateId)
 {
     using namespace tpl_style;
-    const DialogTemplate* t = AfxFindDialogTemplate(templateId);
+    const DialogTemplate* t = ProgramResources().FindDialogTemplate(templateId);
     check.Require(t != nullptr, "template " + std::to_string(templateId) + " exists");
     const std::string where = "template " + std::to_string(templateId) + ": ";
     const DialogFont font(*t);
@@ -785,7 +786,7 @@ void CheckLayout(Check& check, HWND dialog, unsigned templateId)
         check.Eq(r.top, expected.top, what + " top");
         if (c.cls == ControlClass::Static && (c.style & SsTypeMask) == SsBitmap) {
             // A picture takes the size of its bitmap.
-            const SIZE bitmap = BitmapSize(AfxFindImageResource(c.imageId));
+            const SIZE bitmap = BitmapSize(ProgramResources().FindImage(c.imageId));
             check.That(bitmap.cx > 0, what + " has a bitmap resource");
             check.Eq(r.right - r.left, bitmap.cx, what + " picture width");
             check.Eq(r.bottom - r.top, bitmap.cy, what + " picture height");
