@@ -2,9 +2,10 @@
 # Installs the Debian 12 packages that Zeltor needs, when any is missing. Needs root (apt-get)
 # only when something is missing.
 #
-#   tools/install-deps.sh [run|windows|test]
+#   tools/install-deps.sh [run|package|windows|test]
 #
 #   run      building and running the Linux program (the default; tools/run.sh)
+#   package  the same, and making the Debian packages (cpack -G DEB)
 #   windows  cross-building the Windows program, its zip and its installer
 #   test     everything the tests need: both of the above and the test bench (tools/test.sh)
 set -euo pipefail
@@ -23,6 +24,11 @@ run_packages=(
     # tools/run.sh without a desktop: a virtual display
     xvfb xauth
 )
+# Making the Debian packages: dpkg-shlibdeps computes their dependencies (it needs file), and
+# help2man writes the manual pages of programs from their --help.
+package_packages=(
+    dpkg-dev file help2man
+)
 # Cross-building the Windows program and packing it (zip, NSIS installer).
 windows_packages=(
     cmake ninja-build
@@ -40,18 +46,19 @@ test_packages=(
     python3-tdb python3-samba nftables
     # the Windows program under Wine
     wine64 wine fonts-wine
-    # the packages: building the .deb and checking it
-    dpkg-dev file lintian desktop-file-utils appstream debootstrap
+    # the packages: checking the .deb, installing it on a fresh root
+    lintian desktop-file-utils appstream debootstrap
     # the window over the accessibility bus
     python3-pyatspi at-spi2-core dbus-daemon dbus-bin dbus-x11
 )
 
 case "$set_name" in
 run) packages=("${run_packages[@]}") ;;
+package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
 windows) packages=("${windows_packages[@]}") ;;
-test) packages=("${run_packages[@]}" "${windows_packages[@]}" "${test_packages[@]}") ;;
+test) packages=("${run_packages[@]}" "${package_packages[@]}" "${windows_packages[@]}" "${test_packages[@]}") ;;
 *)
-    echo "usage: tools/install-deps.sh [run|windows|test]" >&2
+    echo "usage: tools/install-deps.sh [run|package|windows|test]" >&2
     exit 2
     ;;
 esac

@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Installs the .deb with apt on a fresh Debian 12 root (nothing installed by hand before it),
+# Installs the .debs with apt on a fresh Debian 12 root (nothing installed by hand before them),
 # starts the program there with its desktop entry's command on a virtual display, and saves a
-# screenshot of its window. Needs root, debootstrap (or a base root as a tarball) and the network
-# of Debian's package archive.
+# screenshot of its window; the provider's package, when given, installs its service disabled and
+# purges cleanly. Needs root, debootstrap (or a base root as a tarball) and the network of
+# Debian's package archive.
 #
-#   tools/test-deb-install.sh DEB [BASE_TARBALL]
+#   tools/test-deb-install.sh [--base BASE_TARBALL] DEB...
 #
 # BASE_TARBALL: a minbase root of bookworm packed with tar (saves the debootstrap); without it the
-# root is made with debootstrap. The screenshot goes beside the .deb (NAME.png).
+# root is made with debootstrap. The screenshot goes beside the first .deb (NAME.png).
 set -euo pipefail
 
-deb=$(realpath "$1")
-base=${2:-}
+base=
+if [ "${1:-}" = --base ]; then
+    base=$2
+    shift 2
+fi
+debs=()
+for d in "$@"; do debs+=("$(realpath "$d")"); done
+deb=${debs[0]}
 if [ -z "${ZELTOR_IN_MOUNT_NAMESPACE:-}" ]; then
     # Mounts (proc, the X socket) made inside a namespace of their own vanish with it.
     exec env ZELTOR_IN_MOUNT_NAMESPACE=1 unshare -m --propagation private "$0" "$@"
@@ -42,15 +49,32 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
 mount -t proc proc "$root/proc"
-cp "$deb" "$root/tmp/"
+inside=()
+for d in "${debs[@]}"; do
+    cp "$d" "$root/tmp/"
+    inside+=("/tmp/$(basename "$d")")
+done
 
-echo "== apt install ./$(basename "$deb")"
+echo "== apt install ${inside[*]}"
 chroot "$root" apt-get update -q >"$work/apt.log" 2>&1 || { tail "$work/apt.log"; exit 1; }
 SECONDS=0
-chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/tmp/$(basename "$deb")" \
+chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${inside[@]}" \
     >>"$work/apt.log" 2>&1 || { tail -30 "$work/apt.log"; exit 1; }
 echo "installed in ${SECONDS}s: $(grep -c '^Setting up' "$work/apt.log") packages set up"
-chroot "$root" dpkg-query -W zeltor
+chroot "$root" dpkg-query -W 'zeltor*'
+
+if chroot "$root" dpkg-query -W zeltor-perfd >/dev/null 2>&1; then
+    unit=/usr/lib/systemd/system/zeltor-perfd.service
+    [ -f "$root$unit" ] || { echo "not ok - zeltor-perfd installed no unit"; exit 1; }
+    if ls "$root"/etc/systemd/system/*.wants/zeltor-perfd.service >/dev/null 2>&1; then
+        echo "not ok - zeltor-perfd's service was enabled on install"; exit 1
+    fi
+    echo "ok - zeltor-perfd installs its service, not enabled"
+    chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q zeltor-perfd >>"$work/apt.log" 2>&1 \
+        || { tail -20 "$work/apt.log"; exit 1; }
+    [ ! -e "$root$unit" ] && [ ! -e "$root/usr/sbin/zeltor-perfd" ] || { echo "not ok - zeltor-perfd's purge left files"; exit 1; }
+    echo "ok - zeltor-perfd purges cleanly"
+fi
 
 desktop=$(ls "$root"/usr/share/applications/*.desktop | head -n1)
 command=$(sed -n 's/^Exec=//p' "$desktop")

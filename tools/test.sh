@@ -21,8 +21,9 @@ LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp ASAN_OPTIONS=detect_leaks=1:abort
 # The .deb, installed with apt on a fresh Debian 12 root and started from its desktop entry. It
 # needs Debian's archive, which a run inside a network namespace of its own cannot reach.
 if getent ahosts deb.debian.org >/dev/null 2>&1; then
+    rm -f build/*.deb
     (cd build && cpack -G DEB >/dev/null)
-    tools/test-deb-install.sh build/zeltor_*_amd64.deb
+    tools/test-deb-install.sh build/zeltor_*_amd64.deb $(ls build/zeltor-perfd_*_amd64.deb 2>/dev/null)
 else
     echo "deb-install: not run: Debian's archive cannot be reached from here (tools/test-deb-install.sh)"
 fi

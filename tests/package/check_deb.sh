@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the .deb from a built tree (cpack -G DEB) and checks it as Debian's own tools see it:
+# Makes the .debs from a built tree (cpack -G DEB) and checks them as Debian's own tools see them:
 # the dependencies dpkg-shlibdeps computed, the files a desktop needs, desktop-file-validate,
 # appstreamcli validate and lintian (no error, no warning).
 #
@@ -21,18 +21,28 @@ check() { # check DESCRIPTION COMMAND...
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/cpack" >"$work/cpack.log" 2>&1 \
     || { cat "$work/cpack.log"; exit 1; }
+debs=("$work"/cpack/*.deb)
 deb=$(ls "$work"/cpack/zeltor_*_amd64.deb)
-echo "# $(basename "$deb"): $(stat -c %s "$deb") bytes"
-dpkg-deb -x "$deb" "$work/root"
-depends=$(dpkg-deb -f "$deb" Depends)
-echo "# Depends: $depends"
-
-# Libraries the program links come from dpkg-shlibdeps, with the versions it reads from their
-# symbols files; the platform plugins, which nothing links, are named by hand.
-has_dependency() { tr -d ' ' <<<"$depends" | tr ',' '\n' | sed 's/(.*//' | grep -Fxq "$1"; }
-for dep in libqt6widgets6 libqt6gui6 libqt6core6 libsmbclient libstdc++6 libc6 qt6-qpa-plugins; do
-    check "depends on $dep" has_dependency "$dep"
+for d in "${debs[@]}"; do
+    echo "# $(basename "$d"): $(stat -c %s "$d") bytes; Depends: $(dpkg-deb -f "$d" Depends)"
+    dpkg-deb -x "$d" "$work/root"
 done
+
+# Libraries the programs link come from dpkg-shlibdeps, with the versions it reads from their
+# symbols files; the platform plugins, which nothing links, are named by hand.
+has_dependency() { dpkg-deb -f "$1" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//' | grep -Fxq "$2"; }
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 libsmbclient libstdc++6 libc6 qt6-qpa-plugins; do
+    check "zeltor depends on $dep" has_dependency "$deb" "$dep"
+done
+# The provider of Samba's performance data, in a package of its own once it is built: its
+# database library, its service and the service's maintainer scripts.
+perfd=$(ls "$work"/cpack/zeltor-perfd_*_amd64.deb 2>/dev/null || true)
+if [ -n "$perfd" ]; then
+    check "zeltor-perfd depends on libtdb1" has_dependency "$perfd" libtdb1
+    check "zeltor-perfd holds its program and its systemd unit" test -x "$work/root/usr/sbin/zeltor-perfd" -a \
+        -f "$work/root/usr/lib/systemd/system/zeltor-perfd.service"
+    check "zeltor-perfd has its maintainer scripts" bash -c "dpkg-deb -I '$perfd' | grep -q postinst && dpkg-deb -I '$perfd' | grep -q prerm"
+fi
 
 app=example.zeltor.Zeltor
 desktop=$work/root/usr/share/applications/$app.desktop
@@ -50,7 +60,7 @@ done
 check "the copyright file and the changelog" test -s "$work/root/usr/share/doc/zeltor/copyright" -a \
     -s "$work/root/usr/share/doc/zeltor/changelog.gz"
 check "the program is stripped" bash -c "! file '$work/root/usr/bin/zeltor' | grep -q 'not stripped'"
-check "lintian: no error, no warning" lintian --fail-on error,warning --allow-root "$deb"
+check "lintian: no error, no warning ($(cd "$work/cpack" && echo *.deb))" lintian --fail-on error,warning --allow-root "${debs[@]}"
 
 echo "deb: $failed failed"
 [ "$failed" -eq 0 ]
