@@ -24,7 +24,6 @@ BOOL CZeltorApp::InitInstance()
     AfxGetBackend().InitCommonControls(kInitCommonControlsSize, kClassicControlClasses);
     CWinApp::InitInstance();
     AfxEnableControlContainer();
-    SetRegistryKey(u"Local AppWizard-Generated Applications");
 
     {
         CZeltorDlg dlg(m_services);

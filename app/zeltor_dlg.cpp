@@ -36,7 +36,6 @@ BEGIN_MESSAGE_MAP(CZeltorDlg, CDialog)
     ON_BN_CLICKED(IDC_FIND, &CZeltorDlg::OnBnClickedFind)
     ON_WM_TIMER()
     ON_BN_CLICKED(IDC_UPDATE, &CZeltorDlg::OnBnClickedUpdate)
-    ON_EN_CHANGE(IDC_DC, &CZeltorDlg::OnEnChangeDc)
     ON_WM_HELPINFO()
 END_MESSAGE_MAP()
 
@@ -155,8 +154,6 @@ BOOL CZeltorDlg::OnHelpInfo(AfxHelpInfo*)
 {
     return FALSE;
 }
-
-void CZeltorDlg::OnEnChangeDc() {}
 
 // ---------------------------------------------------------------------------------------------
 // Discovery and the connection, through the directory's shared operations

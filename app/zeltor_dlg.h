@@ -35,7 +35,6 @@ public:
     void OnBnClickedFind();
     void OnTimer(UINT_PTR nIDEvent);
     void OnBnClickedUpdate();
-    void OnEnChangeDc();
     BOOL OnHelpInfo(AfxHelpInfo* pHelpInfo);
 
     const CStringArray& GetConnections() const { return m_arrConnections; }

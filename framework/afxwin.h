@@ -7,6 +7,7 @@
 
 #include "framework/afx_types.h"
 #include "framework/cstring.h"
+#include "framework/data_exchange.h"
 #include "framework/resources.h"
 #include "framework/window_backend.h"
 
@@ -214,7 +215,6 @@ public:
     // Attaches this object to a control of parent's window and routes its messages here.
     BOOL SubclassDlgItem(int id, CWnd* parent);
     BOOL SubclassWindow(HWND hwnd);
-    HWND UnsubclassWindow();
     virtual void PreSubclassWindow() {}
 
     // A window of the dialog by id, wrapped in an object owned by this window (like a temporary
@@ -328,28 +328,6 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Data exchange
-
-class CDataExchange {
-public:
-    CDataExchange(CWnd* dlg, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(dlg) {}
-
-    BOOL m_bSaveAndValidate;
-    CWnd* m_pDlgWnd;
-    // Set by the first entry that cannot be read; every later entry then does nothing, so the
-    // exchange stops there without throwing.
-    bool m_bFailed = false;
-
-    HWND PrepareCtrl(int id);
-    void Fail(HWND ctrl);
-};
-
-void DDX_Text(CDataExchange* pDX, int id, CString& value);
-void DDX_Text(CDataExchange* pDX, int id, double& value);
-void DDX_Text(CDataExchange* pDX, int id, int& value);
-void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
-
-// ---------------------------------------------------------------------------------------------
 
 class CDialog : public CWnd {
 public:
@@ -367,7 +345,6 @@ public:
     BOOL PreTranslateMessage(AfxMsg* msg) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    UINT GetTemplateId() const { return m_nIDTemplate; }
     // Whether EndDialog has run since the window was created.
     bool IsEnded() const { return m_bEnded; }
     int GetEndCode() const { return m_nModalResult; }
@@ -397,11 +374,9 @@ public:
     virtual BOOL InitInstance() { return TRUE; }
     virtual int ExitInstance() { return 0; }
 
-    void SetRegistryKey(const char16_t* key) { m_strRegistryKey = key; }
     HICON LoadIcon(UINT id) const;
 
     CString m_strAppName;
-    CString m_strRegistryKey;
     CWnd* m_pMainWnd = nullptr;
     IWindowBackend* m_pBackend = nullptr;
     // A program without a window layer (the console probe) sets where AfxMessageBox and the wait

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "framework/afxwin.h"
+
 namespace {
 
 constexpr size_t kDoubleFieldChars = 399; // the framework reads a double field into 400 characters
@@ -89,4 +91,88 @@ bool AfxParseInt(const CString& text, int& value)
         return false;
     value = static_cast<int>(parsed);
     return true;
+}
+
+// -- The exchange between a dialog's fields and its members --------------------------------------
+
+HWND CDataExchange::PrepareCtrl(int id)
+{
+    HWND h = AfxGetBackend().GetDlgItem(m_pDlgWnd->m_hWnd, id);
+    if (h == nullptr)
+        m_bFailed = true; // a template without the control: nothing can be exchanged
+    return h;
+}
+
+void CDataExchange::Fail(HWND ctrl)
+{
+    m_bFailed = true;
+    if (ctrl != nullptr)
+        AfxGetBackend().SetFocus(ctrl);
+}
+
+namespace {
+
+// Writes text to a field only when it differs from what the field shows, so that unchanged
+// values do not flicker.
+void SetFieldText(HWND ctrl, const CString& text)
+{
+    IWindowBackend& backend = AfxGetBackend();
+    if (backend.GetWindowText(ctrl) != text)
+        backend.SetWindowText(ctrl, text);
+}
+
+} // namespace
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    HWND ctrl = pDX->PrepareCtrl(id);
+    if (ctrl == nullptr)
+        return;
+    if (pDX->m_bSaveAndValidate)
+        value = AfxGetBackend().GetWindowText(ctrl);
+    else
+        SetFieldText(ctrl, value);
+}
+
+namespace {
+
+// A number's field: shown in its text form, read back by its parser; a field that cannot be read
+// shows message and stops the exchange there.
+template <typename T>
+void ExchangeNumber(CDataExchange* pDX, int id, T& value, CString (*format)(T), bool (*parse)(const CString&, T&),
+                    const char16_t* message)
+{
+    if (pDX->m_bFailed)
+        return;
+    HWND ctrl = pDX->PrepareCtrl(id);
+    if (ctrl == nullptr)
+        return;
+    if (!pDX->m_bSaveAndValidate) {
+        SetFieldText(ctrl, format(value));
+    } else if (!parse(AfxGetBackend().GetWindowText(ctrl), value)) {
+        AfxMessageBox(message);
+        pDX->Fail(ctrl);
+    }
+}
+
+} // namespace
+
+void DDX_Text(CDataExchange* pDX, int id, double& value)
+{
+    ExchangeNumber(pDX, id, value, &AfxFormatDouble, &AfxParseDouble, u"Enter a number.");
+}
+
+void DDX_Text(CDataExchange* pDX, int id, int& value)
+{
+    ExchangeNumber(pDX, id, value, &AfxFormatInt, &AfxParseInt, u"Enter an integer.");
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
+{
+    if (pDX->m_bFailed || control.m_hWnd != nullptr)
+        return;
+    if (!control.SubclassDlgItem(id, pDX->m_pDlgWnd))
+        pDX->m_bFailed = true;
 }
