@@ -1,8 +1,9 @@
 // A static text of a dialog that behaves as a web or mail link: link colours, underlining while
 // the pointer is over it, a hand pointer, a tooltip with its target, and on a click the target
-// handed to the shell, with the registered ".htm" handler as the fallback.
+// opened (LinkOpener) or the box that says why it could not be.
 #pragma once
 
+#include "controls/link_opener.h"
 #include "controls/shell.h"
 #include "framework/afxwin.h"
 
@@ -21,13 +22,6 @@ public:
     // Moves and sizes the control to its text (when m_bFitToText is set and it has a window).
     void FitToText();
     void LoadHandCursor();
-    // Opens url: the shell first, then the ".htm" handler's command line. Greater than 32 is
-    // success; otherwise the code to report.
-    int OpenUrl(const CString& url, int showCommand);
-    // The default value of root\subKey into value: 0, or the error of opening the key or of
-    // reading its value (a value longer than 259 characters cannot be read). value is left alone
-    // on failure.
-    std::int32_t ReadKeyDefaultValue(HKEY root, const CString& subKey, CString& value);
     void ShowOpenError(int code);
 
     HBRUSH CtlColor(CDC* dc, UINT ctlColor);
@@ -61,6 +55,7 @@ protected:
 
 private:
     IShellService& m_shell;
+    LinkOpener m_opener;
 
     COLORREF m_clrLink = kLinkColor;
     COLORREF m_clrVisited = kVisitedColor;
