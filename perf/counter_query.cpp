@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint32_t kConnectWaitMs = 100;
 // While the machine refuses access: up to 151 retries after the first attempt, that is 152
 // attempts and 152 waits of 100 ms, about 15.2 s.
-constexpr int kMaxAccessDeniedRetries = 150;
+constexpr int kMaxAccessDeniedRetries = 151;
 constexpr std::uintptr_t kQueryUserData = 1;
 
 } // namespace
@@ -34,7 +34,7 @@ BOOL CCounterQuery::Initialize(CString machine)
             ++retries;
             m_source.Sleep(kConnectWaitMs);
             status = m_source.ConnectMachine(machine);
-            if (retries > kMaxAccessDeniedRetries)
+            if (retries >= kMaxAccessDeniedRetries)
                 break;
         }
     }

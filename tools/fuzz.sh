@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time from its committed seed
-# corpus (fuzz/corpus/<target>). Prints the executions per target; fails on any crash.
+# corpus (fuzz/corpus/<target>; the procfs readers from tests/linux/data). Prints the executions
+# per target; fails on any crash.
 # FUZZ_SECONDS sets the time per target (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,10 @@ for exe in build-fuzz/fuzz/fuzz_*; do
     name=${exe##*/fuzz_}
     work=$(mktemp -d)
     cp -r "fuzz/corpus/$name/." "$work/" 2>/dev/null || true
+    # The procfs readers start from the files of the kernels the Linux tests keep (tests/linux/data).
+    if [ "$name" = proc_files ]; then
+        find tests/linux/data -type f | while read -r seed; do cp "$seed" "$work/${seed//\//_}"; done
+    fi
     log=build-fuzz/$name.log
     if "$exe" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="build-fuzz/$name-" "$work" >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

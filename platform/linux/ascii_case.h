@@ -1,13 +1,22 @@
-// Comparisons without regard to case for the names of counter paths: ASCII letters only, as
-// every object, counter and most process names are.
+// Case folding and comparisons without regard to case for names the system and the protocols
+// define (counter paths, host and domain names, configuration keys): ASCII letters only, whatever
+// the locale.
 #pragma once
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 inline char AsciiLower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline std::string AsciiLowercase(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), AsciiLower);
+    return out;
 }
 
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b)

@@ -5,14 +5,9 @@
 #include <tuple>
 
 #include "directory/win32_error_text.h"
+#include "platform/linux/ascii_case.h"
 
 namespace {
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 std::string Upper(std::string s)
 {
@@ -36,8 +31,8 @@ std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string&
     if (dns.QuerySrv("_ldap._tcp.dc._msdcs." + name, &records) != DnsStatus::Ok)
         return win32_error::kNoSuchDomain;
     std::sort(records.begin(), records.end(), [](const SrvRecord& a, const SrvRecord& b) {
-        return std::make_tuple(a.priority, -static_cast<int>(a.weight), Lower(a.target))
-            < std::make_tuple(b.priority, -static_cast<int>(b.weight), Lower(b.target));
+        return std::make_tuple(a.priority, -static_cast<int>(a.weight), AsciiLowercase(a.target))
+            < std::make_tuple(b.priority, -static_cast<int>(b.weight), AsciiLowercase(b.target));
     });
 
     // The PDC record is a refinement: without it the list stands, with no controller marked.
@@ -46,7 +41,7 @@ std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string&
 
     std::vector<std::string> seen;
     for (const SrvRecord& record : records) {
-        const std::string host = Lower(record.target);
+        const std::string host = AsciiLowercase(record.target);
         // "." as target means the service is decidedly not available there (RFC 2782).
         if (host.empty() || host == "." || std::find(seen.begin(), seen.end(), host) != seen.end())
             continue;
@@ -54,7 +49,7 @@ std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string&
         DsControllerInfo1 info;
         info.NetbiosName = CString::FromUtf8(Upper(record.target.substr(0, record.target.find('.'))));
         info.DnsHostName = CString::FromUtf8(record.target);
-        info.fIsPdc = std::any_of(pdc.begin(), pdc.end(), [&](const SrvRecord& p) { return Lower(p.target) == host; });
+        info.fIsPdc = std::any_of(pdc.begin(), pdc.end(), [&](const SrvRecord& p) { return AsciiLowercase(p.target) == host; });
         info.fDsEnabled = true;
         controllers->push_back(std::move(info));
     }

@@ -1,25 +1,18 @@
 #include "platform/linux/join_information.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <optional>
 #include <vector>
 
 #include "directory/directory_service.h"
 #include "directory/win32_error_text.h"
+#include "platform/linux/ascii_case.h"
 #include "platform/linux/ini_file.h"
 
 namespace {
 
 // Samba's default workgroup when smb.conf names none.
 constexpr const char* kDefaultWorkgroup = "WORKGROUP";
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 std::string ValueOr(const std::string* value, const std::string& fallback)
 {
@@ -35,11 +28,11 @@ std::string Workgroup(const std::vector<IniSection>& smb)
 // it by its realm, "security = domain" by its workgroup.
 std::optional<std::string> SambaDomain(const std::vector<IniSection>& smb)
 {
-    const std::string security = Lower(ValueOr(FindIniValue(smb, "global", "security"), ""));
-    const std::string role = Lower(ValueOr(FindIniValue(smb, "global", "serverrole"), ""));
+    const std::string security = AsciiLowercase(ValueOr(FindIniValue(smb, "global", "security"), ""));
+    const std::string role = AsciiLowercase(ValueOr(FindIniValue(smb, "global", "serverrole"), ""));
     if (security == "ads" || role == "active directory domain controller") {
         const std::string realm = ValueOr(FindIniValue(smb, "global", "realm"), "");
-        return realm.empty() ? Workgroup(smb) : Lower(realm);
+        return realm.empty() ? Workgroup(smb) : AsciiLowercase(realm);
     }
     if (security == "domain")
         return Workgroup(smb);
@@ -78,17 +71,17 @@ std::optional<std::string> SssdDomain(const std::vector<IniSection>& sssd)
         std::vector<const IniSection*> ordered;
         for (const std::string& name : SplitList(*listed)) {
             for (const IniSection* section : candidates) {
-                if (section->name == "domain/" + Lower(name))
+                if (section->name == "domain/" + AsciiLowercase(name))
                     ordered.push_back(section);
             }
         }
         candidates = ordered;
     }
     for (const IniSection* section : candidates) {
-        const std::string provider = Lower(ValueOr(section->Find("id_provider"), ""));
+        const std::string provider = AsciiLowercase(ValueOr(section->Find("id_provider"), ""));
         const std::string adDomain = ValueOr(section->Find("ad_domain"), "");
         if (provider == "ad" || !adDomain.empty())
-            return Lower(adDomain.empty() ? section->name.substr(7) : adDomain);
+            return AsciiLowercase(adDomain.empty() ? section->name.substr(7) : adDomain);
     }
     return std::nullopt;
 }

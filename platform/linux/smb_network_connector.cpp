@@ -1,17 +1,11 @@
 #include "platform/linux/smb_network_connector.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "directory/win32_error_text.h"
+#include "platform/linux/ascii_case.h"
 
 namespace {
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 // Splits "\\machine[\share]" into its parts; false when it is not of that form.
 bool ParseRemoteName(const std::string& remoteName, std::string* machine, std::string* share)
@@ -49,8 +43,8 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
     std::string machine, share;
     if (!ParseRemoteName(remoteName.ToUtf8(), &machine, &share))
         return win32_error::kBadNetName;
-    const std::string key = Lower(machine);
-    const std::string user = Lower(userName.ToUtf8());
+    const std::string key = AsciiLowercase(machine);
+    const std::string user = AsciiLowercase(userName.ToUtf8());
     const bool conflict = std::any_of(m_connections.begin(), m_connections.end(),
                                       [&](const Connection& c) { return c.machine == key && c.user != user; });
     if (conflict)
@@ -64,14 +58,14 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
     if (std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, &session); result != 0)
         return result;
     const CredentialRegistry::Id shared = m_options.credentials != nullptr ? m_options.credentials->Add(machine, credentials) : 0;
-    m_connections.push_back({ Lower(remoteName.ToUtf8()), key, user, std::move(session), shared });
+    m_connections.push_back({ AsciiLowercase(remoteName.ToUtf8()), key, user, std::move(session), shared });
     return 0;
 }
 
 std::uint32_t SmbNetworkConnector::CancelConnection(const CString& remoteName, bool)
 {
     // No files are ever opened through these sessions, so forcing changes nothing.
-    const std::string key = Lower(remoteName.ToUtf8());
+    const std::string key = AsciiLowercase(remoteName.ToUtf8());
     auto it = std::find_if(m_connections.rbegin(), m_connections.rend(),
                            [&](const Connection& c) { return c.remoteName == key; });
     if (it == m_connections.rend())
