@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fstream>
+#include <iterator>
 
 #include "perf/pdh_status.h"
 #include "platform/linux/linux_counter_source.h"
@@ -263,4 +265,43 @@ TEST(RoutingCounterSource, LocalNamesGoToProcfsAndOthersToTheRemoteSource)
     EXPECT_EQ(routing.CloseQuery(query), 0u);
     EXPECT_EQ(routing.GetFormattedCounterValue(remote, PDH_FMT_LONG_FORMAT, &value), PDH_INVALID_HANDLE);
     EXPECT_EQ(routing.CloseQuery(query), PDH_INVALID_HANDLE);
+}
+
+namespace {
+
+std::vector<std::uint8_t> Seed(const std::string& name)
+{
+    std::ifstream file(std::string(ZELTOR_FUZZ_CORPUS) + "/perf_data/" + name, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+} // namespace
+
+// The fuzzer's seeds: an answer of Samba's winreg as it came (fuzz/make_perf_data_seeds.py), and
+// a block laid out as Windows lays it out.
+TEST(PerfDataSeeds, BothServersAnswersReadWithTheProgramsCounters)
+{
+    for (const char* server : { "samba", "windows" }) {
+        SCOPED_TRACE(server);
+        const std::vector<std::uint8_t> names = Seed(std::string("names-") + server), data = Seed(std::string(server) + "-block");
+        const CounterNameTable table = CounterNameTable::Parse(names);
+        PerfDataBlock block;
+        ASSERT_EQ(ReadPerfDataBlock(data, &block), PerfDataStatus::Ok);
+        EXPECT_EQ(block.objects.size(), server == std::string("samba") ? 5u : 6u);
+        for (const PerfCounterName& path : { PerfCounterName{ "Processor", "% Processor Time", true, "", "_Total", 0 },
+                                             PerfCounterName{ "Memory", "% Committed Bytes In Use", false, "", "", 0 },
+                                             PerfCounterName{ "LogicalDisk", "% Free Space", true, "", "_Total", 0 },
+                                             PerfCounterName{ "System", "File Write Operations/sec", false, "", "", 0 },
+                                             PerfCounterName{ "Memory", "Page Faults/sec", false, "", "", 0 } }) {
+            PerfCounterLocation location;
+            ASSERT_EQ(LocatePerfCounter(block, table, path, &location), PerfLookupStatus::Ok) << path.counter;
+            std::uint32_t type = 0;
+            EXPECT_EQ(SamplePerfCounter(block, location, path, &type).CStatus, PDH_CSTATUS_VALID_DATA) << path.counter;
+        }
+        // Samba numbers its names its own way and sends 32-bit counters 8 bytes wide.
+        const PerfObject* memory = FindNamedObject(block, table, "Memory");
+        ASSERT_NE(memory, nullptr);
+        EXPECT_EQ(memory->definitions[0].size, server == std::string("samba") ? 8u : 4u);
+        EXPECT_EQ(table.IndicesOf("% Processor Time").front() == 6, server == std::string("windows"));
+    }
 }
