@@ -40,9 +40,14 @@ std::vector<std::string> FillArguments(const std::string& perfmon, const std::ve
 
 std::map<std::string, std::string> ReadPeerState(const char* variable)
 {
-    std::map<std::string, std::string> state;
     const char* path = std::getenv(variable);
-    std::ifstream file(path != nullptr ? path : "");
+    return ReadStateFile(path != nullptr ? path : "");
+}
+
+std::map<std::string, std::string> ReadStateFile(const std::string& path)
+{
+    std::map<std::string, std::string> state;
+    std::ifstream file(path);
     for (std::string line; std::getline(file, line);) {
         const size_t eq = line.find('=');
         if (eq != std::string::npos)

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// The key=value lines of the state file that the environment variable names.
+// The key=value lines of a fixture's state file, or of the one the environment variable names.
+std::map<std::string, std::string> ReadStateFile(const std::string& path);
 std::map<std::string, std::string> ReadPeerState(const char* variable);
 
 // Runs fill_perfmon.py on the perfmon directory with the extra arguments; true when it succeeded.
