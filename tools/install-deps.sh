@@ -17,8 +17,9 @@ run_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev fonts-liberation
     libsmbclient-dev
-    # other machines' counters over their Remote Registry: Samba's client libraries
-    samba-dev
+    # other machines' counters over their Remote Registry: Samba's client libraries, and
+    # Kerberos to find the user's ticket
+    samba-dev libkrb5-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display
@@ -43,7 +44,7 @@ test_packages=(
     x11-utils imagemagick dnsmasq-base strace xdotool
     samba samba-ad-dc samba-ad-provision winbind
     # the remote counters' peers: perfmon databases, a client to compare with, a silent address
-    python3-tdb python3-samba nftables
+    python3-tdb python3-samba nftables krb5-user
     # the Windows program under Wine
     wine64 wine fonts-wine
     # the packages: checking the .deb, installing it on a fresh root

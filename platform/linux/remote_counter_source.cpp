@@ -88,7 +88,7 @@ PDH_STATUS RemoteCounterSource::Connect(Machine& machine)
     std::uint32_t type = 0;
     if (PDH_STATUS status = Fetch(machine, kCounterNames, &data, &type); status != 0) {
         machine.key.reset();
-        return status == PDH_CSTATUS_NO_MACHINE ? status : PDH_CANNOT_READ_NAME_STRINGS;
+        return status == PDH_CSTATUS_NO_MACHINE || status == PDH_ACCESS_DENIED ? status : PDH_CANNOT_READ_NAME_STRINGS;
     }
     machine.names = type == registry_error::kRegBinary || type == registry_error::kRegMultiSz
                         ? CounterNameTable::Parse(data)
@@ -116,7 +116,9 @@ PDH_STATUS RemoteCounterSource::Fetch(Machine& machine, const std::string& value
             return 0;
         }
         if (result != 0 && result != registry_error::kMoreData) {
-            if (result == registry_error::kFileNotFound || result == registry_error::kAccessDenied)
+            if (result == registry_error::kAccessDenied)
+                return PDH_ACCESS_DENIED; // the user may not read the performance data
+            if (result == registry_error::kFileNotFound)
                 return PDH_NO_DATA;
             machine.key.reset(); // the connection failed: the next attempt connects anew
             return PDH_CSTATUS_NO_MACHINE;
@@ -200,7 +202,7 @@ PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullP
         FindNamedObject(machine.definitions, machine.names, path->object) == nullptr) {
         const PDH_STATUS status = FetchBlock(machine, objects, &machine.definitionBytes, &machine.definitions);
         if (status != 0)
-            return status == PDH_CSTATUS_NO_MACHINE ? status : PDH_CSTATUS_NO_OBJECT;
+            return status == PDH_CSTATUS_NO_MACHINE || status == PDH_ACCESS_DENIED ? status : PDH_CSTATUS_NO_OBJECT;
         machine.definitionsConnection = machine.connection;
     }
     switch (LocatePerfCounter(machine.definitions, machine.names, added->name, &added->location)) {

@@ -135,8 +135,10 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
         const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
         return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;
     }
+    // The server answered and would not open the key (an anonymous user on a domain controller
+    // is refused so, with WERR_NOT_ENOUGH_MEMORY from Samba's): access denied.
     if (werror != 0)
-        return werror;
+        return registry_error::kAccessDenied;
     *key = std::make_unique<SambaPerformanceKey>(client, m_credentials, machine, entry ? entry->id : 0);
     return 0;
 }

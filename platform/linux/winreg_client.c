@@ -6,6 +6,7 @@
 #include <stdbool.h>
 #include <stdio.h>
 #include <string.h>
+#include <krb5.h>
 #include <talloc.h>
 #include <tevent.h>
 
@@ -61,6 +62,27 @@ static void wipe_password(struct cli_credentials *credentials)
     cli_credentials_set_password(credentials, NULL, CRED_SPECIFIED);
 }
 
+/* Whether the user's default ticket cache (KRB5CCNAME, kinit, SSSD's) holds a principal. Asked of
+ * Kerberos itself: Samba's own look at a cache that is not there leaves its client unable to open
+ * an anonymous session afterwards. */
+static bool have_ticket(void)
+{
+    krb5_context context = NULL;
+    krb5_ccache cache = NULL;
+    krb5_principal principal = NULL;
+    bool found = false;
+    if (krb5_init_context(&context) != 0)
+        return false;
+    if (krb5_cc_default(context, &cache) == 0) {
+        found = krb5_cc_get_principal(context, cache, &principal) == 0;
+        if (found)
+            krb5_free_principal(context, principal);
+        krb5_cc_close(context, cache);
+    }
+    krb5_free_context(context);
+    return found;
+}
+
 static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadparm_context *lp,
                                                 const struct winreg_connect_options *options)
 {
@@ -85,13 +107,12 @@ static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadp
         return credentials;
     }
     case WINREG_LOGON_OWN_TICKET:
-        /* The default ticket cache (KRB5CCNAME, kinit, SSSD); without a ticket, anonymous. */
-        if (cli_credentials_set_ccache(credentials, lp, NULL, CRED_SPECIFIED, &error) == 0) {
-            if (!cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_REQUIRED, CRED_SPECIFIED))
-                return NULL;
-        } else {
-            cli_credentials_set_anonymous(credentials);
-        }
+        if (have_ticket())
+            return cli_credentials_set_ccache(credentials, lp, NULL, CRED_SPECIFIED, &error) == 0 &&
+                           cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_REQUIRED, CRED_SPECIFIED)
+                       ? credentials
+                       : NULL;
+        cli_credentials_set_anonymous(credentials);
         return credentials;
     }
     return NULL;

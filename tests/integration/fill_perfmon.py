@@ -7,8 +7,8 @@ order of its own, not Windows', so a client must find them by name.
   fill_perfmon.py DIR [--every SECONDS --for SECONDS] [--processes N]
 
 DIR is the perfmon directory. With --every, the data is refreshed that often until --for seconds
-have passed. --processes pads the Process object with idle "svchost" instances up to N, as on a
-Windows controller.
+have passed. --processes N makes the Process object exactly N instances, as on a Windows
+controller: this machine's processes, cut or padded with idle "svchost" instances.
 """
 import argparse
 import os
@@ -85,8 +85,10 @@ def figures(processes):
             procs.append((name, len(os.listdir(f"/proc/{pid}/fd"))))
         except OSError:
             continue
-    while len(procs) < processes:
-        procs.append(("svchost", 100 + len(procs)))
+    if processes:
+        procs = procs[:processes]
+        while len(procs) < processes:
+            procs.append(("svchost", 100 + len(procs)))
     per_cpu = lambda ticks: ticks * HUNDRED_NS_PER_TICK // cpus
     return {
         "base100ns": per_cpu(total),
@@ -112,13 +114,18 @@ def put(db, key, value):
 
 
 def write(directory, processes):
+    """Writes both databases anew beside the old ones, then renames them over: Samba opens
+    data.tdb afresh for every value it reads, and one open that fails while a writer holds the
+    file in a transaction crashes its winreg server (reg_perfcount.c reads an instance it could
+    not fetch); a rename is never seen half done."""
     values = figures(processes)
     entries = list(numbered())
     last = entries[-1][3][-1][0]
-    names = tdb.Tdb(os.path.join(directory, "names.tdb"), 0, tdb.DEFAULT, os.O_RDWR | os.O_CREAT, 0o644)
-    data = tdb.Tdb(os.path.join(directory, "data.tdb"), 0, tdb.DEFAULT, os.O_RDWR | os.O_CREAT, 0o644)
-    names.transaction_start()
-    data.transaction_start()
+    paths = [os.path.join(directory, name) for name in ("names.tdb", "data.tdb")]
+    for path in paths:
+        if os.path.exists(path + ".new"):
+            os.unlink(path + ".new")
+    names, data = (tdb.Tdb(path + ".new", 0, tdb.DEFAULT, os.O_RDWR | os.O_CREAT, 0o644) for path in paths)
     put(names, "1", last // 2)
     put(names, "0PerfFreq", 10_000_000)
     put(data, "0PerfTime", time.monotonic_ns() // 100)
@@ -142,10 +149,10 @@ def write(directory, processes):
                 put(names, f"{obj_index}i{i}name", rows[i][0])
                 # Samba lays instance data out 8 bytes a counter, in definition order.
                 put(data, f"{obj_index}i{i}", b"".join(struct.pack("<q", values[n][i][1]) for _, n, _ in counters))
-    data.transaction_commit()
-    names.transaction_commit()
     names.close()
     data.close()
+    for path in reversed(paths):  # the data first: names never point at values not yet there
+        os.rename(path + ".new", path)
 
 
 def main():

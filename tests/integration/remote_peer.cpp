@@ -1,5 +1,6 @@
 #include "tests/integration/remote_peer.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,14 +14,31 @@ extern char** environ;
 
 namespace {
 
-pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments)
+// Starts program; with input, its standard input is a pipe that gets input and is closed.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, const std::string* input = nullptr)
 {
     std::vector<char*> argv{ const_cast<char*>(program.c_str()) };
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    int pipeFds[2] = { -1, -1 };
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input != nullptr) {
+        if (pipe2(pipeFds, O_CLOEXEC) != 0)
+            return -1;
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    }
     pid_t pid = -1;
-    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+    const bool started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (input != nullptr) {
+        close(pipeFds[0]);
+        if (started && write(pipeFds[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
+            kill(pid, SIGTERM);
+        close(pipeFds[1]);
+    }
+    return started ? pid : -1;
 }
 
 bool Succeeded(pid_t pid)
@@ -97,7 +115,7 @@ int CommittedPercent()
     return limit > 0 ? static_cast<int>(100 * committed / limit) : -1;
 }
 
-bool RunScript(const std::string& script, const std::vector<std::string>& arguments)
+bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input)
 {
-    return Succeeded(Spawn(script, arguments));
+    return Succeeded(Spawn(script, arguments, input.empty() ? nullptr : &input));
 }

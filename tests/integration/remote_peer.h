@@ -32,5 +32,6 @@ private:
 // Committed_AS over CommitLimit of this machine's /proc/meminfo, in whole percent.
 int CommittedPercent();
 
-// Runs a fixture script (run_smbd.sh) with its arguments; true when it succeeded.
-bool RunScript(const std::string& script, const std::vector<std::string>& arguments);
+// Runs a fixture script (run_smbd.sh) or a tool with its arguments, and input on its standard
+// input; true when it succeeded.
+bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input = {});

@@ -210,10 +210,12 @@ TEST_F(RemoteSourceTest, RefusalsMissingNamesAndMissingDataHaveTheirStatuses)
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_ACCESS_DENIED);
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_CSTATUS_NO_MACHINE);
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_CSTATUS_NO_MACHINE);
-    // A server without a name table.
+    // A server without a name table, and one that does not let this user read it.
     server.namesOverride = { 0, 0 };
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_CANNOT_READ_NAME_STRINGS);
     server.namesOverride.clear();
+    server.queryResults = { 5 };
+    EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_ACCESS_DENIED);
 
     SetUpQuery();
     PdhCounter* counter = nullptr;
@@ -229,11 +231,13 @@ TEST_F(RemoteSourceTest, RefusalsMissingNamesAndMissingDataHaveTheirStatuses)
     EXPECT_EQ(Collect(), PDH_NO_DATA);
     server.emptyData = false;
     server.queryResults = { 5 };
+    EXPECT_EQ(Collect(), PDH_ACCESS_DENIED);
+    server.queryResults = { 2 };
     EXPECT_EQ(Collect(), PDH_NO_DATA);
     // Credentials withdrawn or replaced: the next use connects anew.
     server.current = false;
     EXPECT_EQ(Collect(), 0u);
-    EXPECT_EQ(server.opens, 7);
+    EXPECT_EQ(server.opens, 8);
 }
 
 TEST(RoutingCounterSource, LocalNamesGoToProcfsAndOthersToTheRemoteSource)
