@@ -37,7 +37,7 @@ cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr}.dll "$run/app/"
 # The same program with the system's own pdh and mpr: only the directory's stand-ins beside it.
 mkdir -p "$run/app-system"
 cp "$build/platform/win32/zeltor.exe" "$build"/tests/wine/stubs/{netapi32,ntdsapi}.dll "$run/app-system/"
-cp "$build/tests/wine/driver.exe" "$build/tests/wine/probe.dll" "$run/"
+cp "$build/tests/wine/driver.exe" "$build/tests/wine/probe.dll" "$build/tests/wine/stubs/accprop.dll" "$run/"
 
 # winemenubuilder would copy the prefix's Start-menu shortcuts into this machine's own desktop
 # menus (~/.local/share/applications, ~/.config/menus); the installer test makes one.

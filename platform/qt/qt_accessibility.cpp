@@ -1,7 +1,9 @@
 #include "platform/qt/qt_accessibility.h"
 
 #include <QAccessible>
+#include <QAbstractButton>
 #include <QAccessibleWidget>
+#include <QGroupBox>
 #include <QLabel>
 
 #include "platform/qt/qt_conversion.h"
@@ -57,6 +59,18 @@ private:
     QString Value() const { return static_cast<QLabel*>(widget())->text(); }
 };
 
+// The text Qt's own accessible speaks as the widget's name; empty for a field.
+QString OwnText(QWidget* widget)
+{
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget))
+        return group->title();
+    return {};
+}
+
 QAccessibleInterface* ValueFieldFactory(const QString&, QObject* object)
 {
     auto* label = qobject_cast<QLabel*>(object);
@@ -82,7 +96,8 @@ void SetAccessibleText(QWidget* widget, const AccessibleText& text)
         if (made != nullptr && dynamic_cast<ValueFieldAccessible*>(made) == nullptr)
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     }
-    if (!text.name.empty())
+    // A button's or a label's name is its text already, and follows it if the text changes.
+    if (!text.name.empty() && (text.valueField || !text.description.empty() || ToQString(text.name) != OwnText(widget)))
         widget->setAccessibleName(ToQString(text.name));
     if (!text.description.empty())
         widget->setAccessibleDescription(ToQString(text.description));

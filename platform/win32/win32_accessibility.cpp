@@ -10,6 +10,18 @@
 #include "framework/accessible_text.h"
 #include "framework/dialog_template.h"
 
+namespace {
+
+CString WindowText(HWND hwnd)
+{
+    const int length = GetWindowTextLengthW(hwnd);
+    std::vector<wchar_t> text(static_cast<size_t>(std::max(length, 0)) + 1);
+    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+    return FromWStr(text.data(), static_cast<size_t>(std::max(copied, 0)));
+}
+
+} // namespace
+
 Win32Accessibility::~Win32Accessibility()
 {
     while (!m_named.empty())
@@ -44,17 +56,15 @@ void Win32Accessibility::NameControls(HWND dialog, const DialogTemplate& tpl)
     for (std::size_t i = 0; i < tpl.controls.size() && control != nullptr;
          ++i, control = GetWindow(control, GW_HWNDNEXT)) {
         const AccessibleText text = AfxAccessibleText(tpl, i);
-        if (text.name.empty())
+        // A button's or a label's name is its text already, and stays so if the text changes.
+        if (text.name.empty() || (!text.valueField && text.description.empty() && text.name == WindowText(control)))
             continue;
         m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_NAME, WStr(text.name));
         if (!text.description.empty())
             m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_DESCRIPTION,
                                        WStr(text.description));
         if (text.valueField) {
-            const int length = GetWindowTextLengthW(control);
-            std::vector<wchar_t> value(static_cast<size_t>(std::max(length, 0)) + 1);
-            GetWindowTextW(control, value.data(), length + 1);
-            m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, value.data());
+            m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, WStr(WindowText(control)));
             m_valueFields.insert(control);
         }
         named.push_back(control);

@@ -27,7 +27,8 @@ public:
     // The text of a control changed: a value field's value follows it, and the change is
     // announced (EVENT_OBJECT_VALUECHANGE) as one of the named field.
     void TextChanged(HWND control, const CString& text);
-    // The dialog is gone: its annotations go with it (the property service keys them by handle).
+    // The dialog is being destroyed: its controls' annotations go with it (the property service
+    // keys them by handle, which the system hands out again).
     void Forget(HWND dialog);
 
 private:

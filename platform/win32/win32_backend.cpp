@@ -79,13 +79,14 @@ LRESULT CALLBACK Win32WindowBackend::RoutedWindowProc(HWND hwnd, UINT message, W
     if (it == self->m_routed.end())
         return result;
     if (message == WM_DESTROY) {
-        // The framework lets go of a window at WM_DESTROY; whatever follows is the system's.
+        // The framework lets go of a window at WM_DESTROY; whatever follows is the system's. A
+        // dialog's controls still exist now (they are destroyed after it): their annotations go.
         it->second.events = nullptr;
+        self->m_accessibility.Forget(hwnd);
     } else if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         for (HBITMAP bitmap : it->second.bitmaps)
             ::DeleteObject(bitmap);
-        self->m_accessibility.Forget(hwnd);
         self->m_routed.erase(it);
     }
     return result;

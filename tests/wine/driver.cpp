@@ -782,7 +782,8 @@ void AccessibleNamesThroughOleacc(const Paths& paths, Check& check)
     check.That(WaitUntil([&] { return TextOf(p.Item(IDC_CPUUSAGE)) == L"11"; }, 15000), "Update shows CPU Usage");
     if (!annotations) {
         std::printf("# accessible_names_through_oleacc: this oleacc applies no annotations (%s); the fields'\n"
-                    "# names and values given through IAccPropServices cannot be read here\n", why.c_str());
+                    "# names and values the program gives it: accessible_names_given_to_the_property_service\n",
+                    why.c_str());
         CoUninitialize();
         return;
     }
@@ -797,6 +798,98 @@ void AccessibleNamesThroughOleacc(const Paths& paths, Check& check)
         check.Eq(AccessibleProperty(p.Item(id), false), name, "accessible name of control " + std::to_string(id));
     check.Eq(AccessibleProperty(p.Item(IDC_CPUUSAGE), true), L"11", "accessible value of CPU Usage (%)");
     CoUninitialize();
+}
+
+
+// The property service replaced, for the program's run, by the stand-in that records what it is
+// given (stubs/accprop.cpp): the registration under CLSID_AccPropServices is set to the stand-in
+// and put back afterwards.
+class RecordedPropertyService {
+public:
+    explicit RecordedPropertyService(const Paths& paths)
+    {
+        m_ok = RegCreateKeyExW(HKEY_CLASSES_ROOT, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &m_key, nullptr)
+            == ERROR_SUCCESS;
+        if (!m_ok)
+            return;
+        m_saved = Read(nullptr, m_hadPath);
+        m_savedModel = Read(L"ThreadingModel", m_hadModel);
+        const std::wstring stand_in = paths.dir + L"\\accprop.dll";
+        Write(nullptr, stand_in);
+        Write(L"ThreadingModel", L"Both");
+    }
+    ~RecordedPropertyService()
+    {
+        if (!m_ok)
+            return;
+        Restore(nullptr, m_hadPath, m_saved);
+        Restore(L"ThreadingModel", m_hadModel, m_savedModel);
+        RegCloseKey(m_key);
+    }
+    bool Registered() const { return m_ok; }
+
+private:
+    static constexpr const wchar_t* kKey = L"CLSID\\{B5F8350B-0548-48B1-A6EE-88BD00B4A5E7}\\InprocServer32";
+    std::wstring Read(const wchar_t* name, bool& had)
+    {
+        wchar_t buffer[MAX_PATH] = {};
+        DWORD size = sizeof buffer - sizeof(wchar_t);
+        had = RegQueryValueExW(m_key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
+        return buffer;
+    }
+    void Write(const wchar_t* name, const std::wstring& value)
+    {
+        RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    void Restore(const wchar_t* name, bool had, const std::wstring& value)
+    {
+        if (had)
+            Write(name, value);
+        else
+            RegDeleteValueW(m_key, name);
+    }
+
+    HKEY m_key = nullptr;
+    bool m_ok = false;
+    bool m_hadPath = false, m_hadModel = false;
+    std::wstring m_saved, m_savedModel;
+};
+
+// What the program hands the system's accessibility interface: every field's name and the group
+// it sits in, each value field's value as it changes, and the annotations cleared when the window
+// goes. Recorded by the stand-in, because Wine's oleacc keeps no annotations to read back.
+void AccessibleNamesGivenToThePropertyService(const Paths& paths, Check& check)
+{
+    RecordedPropertyService service(paths);
+    check.Require(service.Registered(), "the stand-in property service is registered");
+    Program p(paths, "accessible_annotations", CounterScenario());
+    Started(check, p);
+    const std::pair<int, const wchar_t*> names[] = {
+        { IDC_DOMAIN, L"Domain" }, { IDC_DC, L"Domain Controller" }, { IDC_USERNAME, L"User name" },
+        { IDC_PASSWORD, L"Password" }, { IDC_CPUUSAGE, L"CPU Usage (%)" }, { IDC_MEMORYUSAGE, L"Memory Usage (%)" },
+        { IDC_DISKUSAGE, L"Disk Usage (%)" }, { IDC_PAGEREADS, L"Page Reads/sec" },
+        { IDC_NTFRSHANDLES, L"NTFRS Handles" }, { IDC_INTERRUPTTIME, L"Interrupt time(%)" },
+        { IDC_PAGESOUTPUT, L"Pages Output/sec" },
+    };
+    for (const auto& [id, name] : names) {
+        const std::wstring call = L"SetHwndPropStr|" + std::to_wstring(id) + L"|name|\"" + name + L"\"";
+        check.Eq(static_cast<long long>(p.Count(call)), 1, Utf8(call));
+    }
+    check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|1003|description|\"Credentials\"")), 1,
+             "User name described by its group");
+    check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|1004|value|\"0\"")), 1, "CPU Usage's first value");
+    Click(p.Item(IDC_UPDATE));
+    check.That(p.WaitForCalls(L"SetHwndPropStr|1004|value|\"11\"", 1, 15000), "CPU Usage's value follows its text");
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "the program ends");
+    // Buttons and labels keep the names their texts give them; the fields' annotations (4 edits,
+    // 13 values) are cleared with the window.
+    check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|1002|")), 0, "Find keeps its text as its name");
+    check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|65535|")), 0, "labels keep their texts as names");
+    check.Eq(static_cast<long long>(p.Count(L"ClearHwndProps|")), 17, "annotations cleared");
+    check.That(p.Count(L"ClearHwndProps|1004|3") == 1 && p.Count(L"ClearHwndProps|1000|3") == 1,
+               "each field's annotations cleared once, by its own handle:" + Joined(p.Log()));
 }
 
 // -------------------------------------------------------------------------------------------
@@ -827,6 +920,7 @@ const Case kCases[] = {
     { "hostile_controller_names_without_credentials", HostileControllerNamesWithoutCredentials },
     { "hostile_controller_names_with_a_user_name", HostileControllerNamesWithAUserName, true },
     { "accessible_names_through_oleacc", AccessibleNamesThroughOleacc },
+    { "accessible_names_given_to_the_property_service", AccessibleNamesGivenToThePropertyService },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.
