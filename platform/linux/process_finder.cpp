@@ -14,53 +14,21 @@
 #include "platform/linux/ascii_case.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parsers.h"
+#include "platform/linux/process_names.h"
 
 namespace {
-
-constexpr std::size_t kCommLength = 15; // TASK_COMM_LEN less the terminating zero
-
-bool IsPidName(const char* name)
-{
-    if (*name == '\0')
-        return false;
-    for (; *name != '\0'; ++name) {
-        if (*name < '0' || *name > '9')
-            return false;
-    }
-    return true;
-}
-
-std::string_view WithoutNewline(std::string_view text)
-{
-    if (!text.empty() && text.back() == '\n')
-        text.remove_suffix(1);
-    return text;
-}
-
-// "/usr/sbin/name.bin" -> "name".
-std::string_view BaseNameWithoutExtension(std::string_view path)
-{
-    std::string_view base = path.substr(path.rfind('/') + 1);
-    const std::size_t dot = base.rfind('.');
-    if (dot != std::string_view::npos && dot > 0)
-        base = base.substr(0, dot);
-    return base;
-}
 
 // Whether the process of that comm (and PID, a directory of procDirectory) has the instance name.
 bool MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid)
 {
-    if (EqualsIgnoringCase(comm, name))
+    const std::string commName = InstanceNameOf(comm);
+    if (EqualsIgnoringCase(commName, name))
         return true;
     // Only a comm the kernel may have cut short can stand for a longer name.
-    if (comm.size() != kCommLength || name.size() <= kCommLength || !StartsWithIgnoringCase(name, comm))
+    if (!CommMayBeCut(comm) || name.size() <= commName.size() || !StartsWithIgnoringCase(name, commName))
         return false;
-    char target[PATH_MAX];
-    const std::string link = std::string(pid) + "/exe";
-    const ssize_t length = readlinkat(procDirectory, link.c_str(), target, sizeof target);
-    if (length <= 0)
-        return false;
-    return EqualsIgnoringCase(BaseNameWithoutExtension(std::string_view(target, static_cast<std::size_t>(length))), name);
+    const std::string uncut = UncutProcessName(comm, procDirectory, pid);
+    return !uncut.empty() && EqualsIgnoringCase(InstanceNameOf(uncut), name);
 }
 
 } // namespace

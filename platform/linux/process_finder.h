@@ -1,9 +1,8 @@
 // Finds the processes behind Process(NAME) and Process(NAME#N) instances in procfs, cheaply
 // enough to run at every refresh.
 //
-// A process's instance name is its comm; when comm is cut at the kernel's 15 characters, the
-// base name of its executable without extension, if that goes on from comm. Names are
-// compared without regard to ASCII case. Processes of one name are NAME, NAME#1, NAME#2, ...
+// A process's instance name follows platform/linux/process_names.h: its comm, or the name
+// comm was cut from. Names are compared without regard to ASCII case. Processes of one name are NAME, NAME#1, NAME#2, ...
 // by ascending PID as of the last scan of /proc.
 //
 // At each refresh a found process is checked by reading its comm; if it has ended or been

@@ -52,7 +52,9 @@ TEST(ProcessFinder, CutShortCommStandsForTheExecutablesLongerName)
     proc.SetExecutable(11, "/usr/sbin/winbindd-childrenpool.bin");
     proc.AddProcess(12, "samba-dcerpcd-x");
     proc.SetExecutable(12, "/usr/sbin/unrelated");
+    proc.AddProcess(13, "kdc(0)"); // a counter path names it kdc[0]
     ProcessFinder finder(proc.Path());
+    const std::size_t kdc = finder.Watch("KDC[0]", 0);
     const std::size_t journald = finder.Watch("systemd-journald", 0);
     const std::size_t pool = finder.Watch("winbindd-childrenpool", 0);
     const std::size_t dcerpcd = finder.Watch("samba-dcerpcd-xyz", 0);
@@ -62,6 +64,7 @@ TEST(ProcessFinder, CutShortCommStandsForTheExecutablesLongerName)
     EXPECT_EQ(finder.Pid(pool), 11); // extension dropped
     EXPECT_EQ(finder.Pid(dcerpcd), 0);
     EXPECT_EQ(finder.Pid(cut), 10);
+    EXPECT_EQ(finder.Pid(kdc), 13);
 }
 
 TEST(ProcessFinder, FoundProcessesCostNoScanWhateverStarts)

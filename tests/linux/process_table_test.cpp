@@ -1,0 +1,178 @@
+// The table of every process: names as counter paths hold them, the order, how soon starts,
+// ends, renames and descriptor changes show, and how much a refresh reads.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/linux/process_names.h"
+#include "platform/linux/process_table.h"
+#include "tests/linux/child_process.h"
+#include "tests/linux/fake_proc_root.h"
+
+namespace {
+
+std::vector<std::string> Names(const ProcessTable& table)
+{
+    std::vector<std::string> names;
+    for (const ProcessTable::Process& p : table.Processes())
+        names.push_back(std::to_string(p.pid) + " " + p.name);
+    return names;
+}
+
+const ProcessTable::Process* Find(const ProcessTable& table, int pid)
+{
+    const auto& all = table.Processes();
+    const auto found = std::find_if(all.begin(), all.end(), [&](const auto& p) { return p.pid == pid; });
+    return found != all.end() ? &*found : nullptr;
+}
+
+void SetDescriptors(FakeProcRoot& proc, int pid, int count)
+{
+    const std::filesystem::path fd = std::filesystem::path(proc.Path()) / std::to_string(pid) / "fd";
+    std::filesystem::remove_all(fd);
+    std::filesystem::create_directories(fd);
+    for (int i = 0; i < count; ++i)
+        proc.Write(std::to_string(pid) + "/fd/" + std::to_string(i), "");
+}
+
+} // namespace
+
+TEST(ProcessNames, WhatACounterPathCannotHoldIsReplaced)
+{
+    EXPECT_EQ(InstanceNameOf("kdc(0)"), "kdc[0]");
+    EXPECT_EQ(InstanceNameOf("a#1/b\\c"), "a_1_b_c");
+    EXPECT_EQ(InstanceNameOf("tab\there\x7f"), "tab_here_");
+    // UTF-8 stays; a byte that is not (a sequence cut by the kernel's 15, an overlong form, a
+    // surrogate) becomes "?".
+    EXPECT_EQ(InstanceNameOf("s\xc3\xa9rvice \xe2\x82\xac"), "s\xc3\xa9rvice \xe2\x82\xac");
+    EXPECT_EQ(InstanceNameOf("abc\xe2\x82"), "abc??");
+    EXPECT_EQ(InstanceNameOf("\xc0\xaf\xed\xa0\x80\xff"), "??????");
+    EXPECT_EQ(BaseNameWithoutExtension("/usr/sbin/winbindd.bin"), "winbindd");
+    EXPECT_EQ(BaseNameWithoutExtension(".hidden"), ".hidden");
+}
+
+TEST(ProcessTable, EveryProcessByPidWithItsNameAndDescriptors)
+{
+    FakeProcRoot proc;
+    proc.AddProcess(300, "smbd", 7);
+    proc.AddProcess(40, "samba", 12);
+    proc.AddProcess(1200, "smbd", 3);
+    proc.AddProcess(77, "kdc(0)", 5);
+    proc.AddProcess(90, "systemd-journal", 4);
+    proc.SetExecutable(90, "/usr/lib/systemd/systemd-journald");
+    proc.AddProcess(91, "samba-dcerpcd-x");
+    proc.SetExecutable(91, "/usr/sbin/unrelated");
+    proc.Write("self/stat", "not a process");
+    ProcessTable table(proc.Path());
+    table.Refresh();
+    EXPECT_EQ(Names(table), (std::vector<std::string>{ "40 samba", "77 kdc[0]", "90 systemd-journald",
+                                                       "91 samba-dcerpcd-x", "300 smbd", "1200 smbd" }));
+    EXPECT_EQ(Find(table, 40)->descriptors, 12u);
+    EXPECT_EQ(Find(table, 1200)->descriptors, 3u);
+}
+
+TEST(ProcessTable, StartsEndsRenamesAndReusedPidsShow)
+{
+    FakeProcRoot proc;
+    proc.AddProcess(100, "init", 1);
+    proc.AddProcess(200, "bash", 2);
+    ProcessTable table(proc.Path());
+    table.Refresh();
+    ASSERT_EQ(table.Processes().size(), 2u);
+
+    // A child between fork and exec bears its parent's name, and has its own at the next refresh.
+    proc.AddProcess(201, "bash", 3);
+    table.Refresh();
+    EXPECT_EQ(Find(table, 201)->name, "bash");
+    proc.Rename(201, "ldbsearch");
+    table.Refresh();
+    EXPECT_EQ(Find(table, 201)->name, "ldbsearch");
+
+    // An end shows at the next refresh whether or not anything started.
+    proc.RemoveProcess(200);
+    table.Refresh();
+    EXPECT_EQ(Find(table, 200), nullptr);
+
+    // The PID of an ended process, taken by another before the table saw the end: a new /proc
+    // entry (made beside the old one, so its inode number differs), found at the listing that
+    // the start of a further process brings.
+    proc.AddProcess(9201, "cron", 6);
+    proc.RemoveProcess(201);
+    std::filesystem::rename(proc.Path() + "/9201", proc.Path() + "/201");
+    proc.AddProcess(202, "sleep");
+    table.Refresh();
+    ASSERT_NE(Find(table, 201), nullptr);
+    EXPECT_EQ(Find(table, 201)->name, "cron");
+    EXPECT_EQ(Find(table, 201)->descriptors, 6u);
+
+    // A long-lived process renamed without starting anything: seen within the name period.
+    proc.Rename(100, "systemd");
+    int refreshes = 0;
+    while (Find(table, 100)->name != "systemd" && refreshes <= ProcessTable::kNameCheckPeriod) {
+        table.Refresh();
+        ++refreshes;
+    }
+    EXPECT_LE(refreshes, ProcessTable::kNameCheckPeriod);
+}
+
+TEST(ProcessTable, EachRefreshCountsItsShareAndTheKeptProcessAlways)
+{
+    FakeProcRoot proc;
+    constexpr int kProcesses = 50;
+    for (int pid = 1000; pid < 1000 + kProcesses; ++pid)
+        proc.AddProcess(pid, pid == 1030 ? "samba" : "worker", 1);
+    ProcessTable table(proc.Path(), 10);
+    table.KeepCounted("samba");
+    table.Refresh();
+    EXPECT_EQ(table.Listings(), 1);
+    EXPECT_EQ(table.CountsAtLastRefresh(), kProcesses); // every new process at once
+    ASSERT_EQ(table.CountPeriod(), 5);
+    table.Refresh(); // names the new processes once more
+    EXPECT_EQ(table.NamesAtLastRefresh(), kProcesses);
+
+    // Nothing starts: a listing only every CountPeriod refreshes, and ten counts a refresh
+    // besides the kept process's.
+    SetDescriptors(proc, 1030, 9);
+    for (int pid = 1000; pid < 1000 + kProcesses; ++pid) {
+        if (pid != 1030)
+            SetDescriptors(proc, pid, 4);
+    }
+    for (int refresh = 1; refresh <= 10; ++refresh) {
+        table.Refresh();
+        EXPECT_EQ(Find(table, 1030)->descriptors, 9u) << refresh;
+        EXPECT_LE(table.CountsAtLastRefresh(), 11) << refresh;
+        EXPECT_EQ(table.NamesAtLastRefresh(), 0) << refresh;
+        if (refresh == 5) {
+            // Within one period every process's new count shows.
+            for (const auto& p : table.Processes())
+                EXPECT_EQ(p.descriptors, p.pid == 1030 ? 9u : 4u) << p.pid;
+        }
+    }
+    EXPECT_EQ(table.Listings(), 3);
+
+    // A process found gone by its count leaves at once.
+    proc.RemoveProcess(1031);
+    for (int refresh = 0; refresh < table.CountPeriod() && Find(table, 1031) != nullptr; ++refresh)
+        table.Refresh();
+    EXPECT_EQ(Find(table, 1031), nullptr);
+}
+
+TEST(ProcessTable, RealChildWithItsDescriptors)
+{
+    const std::string name = "zt(" + std::to_string(getpid() % 100000) + ")";
+    ChildProcess child(name, 9);
+    ASSERT_TRUE(child.Running());
+    ProcessTable table("/proc");
+    table.Refresh();
+    const ProcessTable::Process* found = Find(table, child.Pid());
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->name, InstanceNameOf(name));
+    EXPECT_EQ(found->descriptors, 9u);
+    EXPECT_NE(Find(table, getpid()), nullptr);
+    child.End();
+    table.Refresh();
+    EXPECT_EQ(Find(table, child.Pid()), nullptr);
+}
