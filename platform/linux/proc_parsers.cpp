@@ -116,6 +116,10 @@ std::optional<CpuTimes> ParseCpuTimes(std::string_view procStat)
     // user, nice, system and idle are there on every kernel.
     if (read < 4)
         return std::nullopt;
+    ForEachLine(procStat, [&](std::string_view line) {
+        if (line.size() > 3 && line.starts_with("cpu") && IsDigit(line[3]))
+            ++times.processors;
+    });
     return times;
 }
 

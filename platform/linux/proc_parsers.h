@@ -13,6 +13,7 @@
 // are already inside user and nice.
 struct CpuTimes {
     std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    unsigned processors = 0; // the "cpuN" lines that follow: the processors online
 
     std::uint64_t Busy() const { return user + nice + system + irq + softirq + steal; }
     std::uint64_t Idle() const { return idle + iowait; }

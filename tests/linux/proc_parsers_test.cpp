@@ -42,6 +42,10 @@ TEST(CpuTimesParser, ReadsEveryKernelsColumnsAndZeroesThoseItLacks)
     const auto current = ParseCpuTimes(Fixture("linux-6.18/stat"));
     ASSERT_TRUE(current);
     EXPECT_EQ(current->steal, 188u);
+    // The processors online: one "cpuN" line each.
+    EXPECT_EQ(old->processors, 1u);
+    EXPECT_EQ(rhel5->processors, 2u);
+    EXPECT_EQ(current->processors, 2u);
     EXPECT_EQ(current->Total(), 48738u + 12410 + 358646 + 1875 + 143 + 188);
 }
 

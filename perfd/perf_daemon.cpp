@@ -1,0 +1,119 @@
+#include "perfd/perf_daemon.h"
+
+#include <signal.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "perfd/perfmon_records.h"
+#include "perfd/perfmon_sampler.h"
+#include "perfd/perfmon_store.h"
+
+namespace {
+
+constexpr long kNsPerSecond = 1'000'000'000;
+
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    return signals;
+}
+
+timespec Now()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+long long Ns(const timespec& t)
+{
+    return static_cast<long long>(t.tv_sec) * kNsPerSecond + t.tv_nsec;
+}
+
+timespec FromNs(long long ns)
+{
+    return timespec{ static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond) };
+}
+
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    case SIGHUP:
+        return "SIGHUP";
+    }
+    return "a signal";
+}
+
+void Log(std::FILE* log, const std::string& text)
+{
+    std::fprintf(log, "zeltor-perfd: %s\n", text.c_str());
+    std::fflush(log);
+}
+
+} // namespace
+
+int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std::FILE* log)
+{
+    // The stop signals are taken as they come in the wait between updates, never in a write.
+    const sigset_t stops = StopSignals();
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+
+    PerfmonStore store(stateDirectory);
+    PerfmonSampler sampler(options.procRoot, options.lsassStandIn);
+    PerfmonRecords records;
+    std::string error;
+    BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);
+    if (!store.Open(&error) || !store.Write(records, &error)) {
+        Log(log, "cannot write the performance databases: " + error);
+        return 1;
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", options.intervalSeconds);
+    Log(log, "writing this machine's counters to " + store.Directory() + " every " + seconds + " s");
+
+    const long long interval = std::llround(options.intervalSeconds * kNsPerSecond);
+    long long next = Ns(Now()) + interval;
+    std::string lastError;
+    int stoppedBy = 0;
+    while (stoppedBy == 0) {
+        const timespec wait = FromNs(std::max(0LL, next - Ns(Now())));
+        siginfo_t info {};
+        const int signal = sigtimedwait(&stops, &info, &wait);
+        if (signal > 0) {
+            stoppedBy = signal;
+            break;
+        }
+        if (errno != EAGAIN)
+            continue; // EINTR: wait on for the same update
+        // An update that came late (the machine was suspended, a write took long) is not made up.
+        const long long now = Ns(Now());
+        next = std::max(next + interval, now + interval / 2);
+        BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);
+        if (!store.Write(records, &error)) {
+            if (error != lastError)
+                Log(log, error + "; trying again at each update");
+            lastError = error;
+        } else if (!lastError.empty()) {
+            Log(log, "writing to " + store.Directory() + " again");
+            lastError.clear();
+        }
+    }
+    if (!store.Clear(&error)) {
+        Log(log, std::string("stopped by ") + SignalName(stoppedBy) + "; the databases could not be emptied: " + error);
+        return 0;
+    }
+    Log(log, std::string("stopped by ") + SignalName(stoppedBy) + "; the databases are emptied");
+    return 0;
+}

@@ -1,0 +1,130 @@
+#include "perfd/perfd_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/linux/ini_file.h"
+
+namespace {
+
+// STATEDIR of Debian's Samba (smbd -b), where it looks when smb.conf names none.
+constexpr const char* kDebianStateDirectory = "/var/lib/samba";
+constexpr double kShortestInterval = 0.1;
+constexpr double kLongestInterval = 3600.0;
+
+constexpr const char* kUsage =
+    "Usage: zeltor-perfd [OPTION]...\n"
+    "Fills Samba's performance databases (STATE/perfmon/names.tdb and data.tdb) with this\n"
+    "machine's counters, so that Samba's winreg server answers HKEY_PERFORMANCE_DATA as Windows\n"
+    "does. Runs until SIGTERM or SIGINT, then empties the databases.\n"
+    "\n"
+    "  -s, --configfile=FILE   smb.conf to take the state directory from\n"
+    "                          (default /etc/samba/smb.conf)\n"
+    "      --state-dir=DIR     Samba's state directory (default: smb.conf's \"state directory\",\n"
+    "                          else /var/lib/samba)\n"
+    "  -i, --interval=SECONDS  time between updates, 0.1 to 3600 (default 1)\n"
+    "      --lsass=NAME        the process that also answers as Process(lsass); empty for none\n"
+    "                          (default samba: the process of a Samba AD DC that holds the\n"
+    "                          directory)\n"
+    "      --proc=DIR          where procfs is mounted (default /proc)\n"
+    "  -h, --help              this text\n"
+    "  -V, --version           the version\n";
+
+} // namespace
+
+PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std::string* message)
+{
+    enum { kStateDir = 1000, kLsass, kProc };
+    static const option kOptions[] = {
+        { "configfile", required_argument, nullptr, 's' }, { "state-dir", required_argument, nullptr, kStateDir },
+        { "interval", required_argument, nullptr, 'i' },   { "lsass", required_argument, nullptr, kLsass },
+        { "proc", required_argument, nullptr, kProc },      { "help", no_argument, nullptr, 'h' },
+        { "version", no_argument, nullptr, 'V' },          { nullptr, 0, nullptr, 0 },
+    };
+    optind = 0; // getopt's state starts afresh for each parse
+    opterr = 0;
+    for (;;) {
+        const int option = getopt_long(argc, argv, ":s:i:hV", kOptions, nullptr);
+        if (option == -1)
+            break;
+        switch (option) {
+        case 's':
+            options->configFile = optarg;
+            options->configFileGiven = true;
+            break;
+        case kStateDir:
+            options->stateDirectory = optarg;
+            break;
+        case 'i': {
+            char* end = nullptr;
+            errno = 0;
+            const double seconds = std::strtod(optarg, &end);
+            if (errno != 0 || end == optarg || *end != '\0' || !std::isfinite(seconds) || seconds < kShortestInterval ||
+                seconds > kLongestInterval) {
+                *message = std::string("the interval must be a number of seconds from 0.1 to 3600: ") + optarg;
+                return PerfdCommand::Error;
+            }
+            options->intervalSeconds = seconds;
+            break;
+        }
+        case kLsass:
+            options->lsassStandIn = optarg;
+            break;
+        case kProc:
+            options->procRoot = optarg;
+            break;
+        case 'h':
+            *message = kUsage;
+            return PerfdCommand::Help;
+        case 'V':
+            return PerfdCommand::Version;
+        case ':':
+            *message = std::string("option ") + argv[optind - 1] + " needs a value";
+            return PerfdCommand::Error;
+        default:
+            *message = std::string("unknown option ") + argv[optind - 1];
+            return PerfdCommand::Error;
+        }
+    }
+    if (optind < argc) {
+        *message = std::string("unexpected argument ") + argv[optind];
+        return PerfdCommand::Error;
+    }
+    if (options->stateDirectory.empty() && options->configFileGiven && options->configFile.empty()) {
+        *message = "the configuration file name is empty";
+        return PerfdCommand::Error;
+    }
+    return PerfdCommand::Run;
+}
+
+bool ResolveStateDirectory(const PerfdOptions& options, std::string* directory, std::string* error)
+{
+    if (!options.stateDirectory.empty()) {
+        *directory = options.stateDirectory;
+        return true;
+    }
+    std::vector<IniSection> sections;
+    int readError = 0;
+    switch (ReadIniFile(options.configFile, &sections, &readError)) {
+    case IniReadResult::Read:
+        break;
+    case IniReadResult::Missing:
+        if (options.configFileGiven) {
+            *error = "cannot read " + options.configFile + ": " + std::strerror(ENOENT);
+            return false;
+        }
+        *directory = kDebianStateDirectory;
+        return true;
+    case IniReadResult::Unreadable:
+        *error = "cannot read " + options.configFile + ": " + std::strerror(readError);
+        return false;
+    }
+    const std::string* configured = FindIniValue(sections, "global", "statedirectory");
+    *directory = configured != nullptr && !configured->empty() ? *configured : kDebianStateDirectory;
+    return true;
+}

@@ -1,0 +1,28 @@
+// The command line of zeltor-perfd, and where Samba keeps its state.
+#pragma once
+
+#include <string>
+
+struct PerfdOptions {
+    std::string configFile = "/etc/samba/smb.conf";
+    bool configFileGiven = false;
+    std::string stateDirectory; // empty: smb.conf's "state directory"
+    double intervalSeconds = 1.0;
+    std::string lsassStandIn = "samba";
+    std::string procRoot = "/proc";
+};
+
+enum class PerfdCommand {
+    Run,
+    Help,
+    Version,
+    Error, // the message says what is wrong with the command line
+};
+
+// Reads argv into *options; *message is the help text, or what is wrong.
+PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std::string* message);
+
+// Samba's state directory: the one given, else smb.conf's "state directory", else Samba's
+// default on Debian. False with the reason when a configuration file named on the command line
+// cannot be read.
+bool ResolveStateDirectory(const PerfdOptions& options, std::string* directory, std::string* error);

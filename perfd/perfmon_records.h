@@ -1,0 +1,67 @@
+// The records of Samba's performance databases, perfmon/names.tdb and perfmon/data.tdb, for one
+// sample of the counter catalogue: what Samba's winreg server reads to answer
+// HKEY_PERFORMANCE_DATA (source3/registry/reg_perfcount.c), laid out the way that server reads
+// it.
+//
+// names.tdb: "1" the highest name index over two (the server reads names at 2, 4, ... up to
+// twice it), N an object's or counter's name and N+1 its help text, "Nrel" "p" for an object
+// and "c[P]" for a counter of object P, "Ntype" a counter's type, "Ninst" an object's number
+// of instances and "NiKname" the name of its instance K, "0PerfFreq" the ticks a second of
+// PerfTime. data.tdb: N a counter's value, "NiK" instance K's counter block, "0PerfTime" and
+// "0PerfTime100nSec". Numbers are decimal text; what the server's reading makes of them is why:
+// - it copies the text of a value as the value when the number read is 0, so 0 is written as
+//   no text at all;
+// - it reads LARGE values through a double and PerfTime as one, so the clocks start at boot and
+//   stay exact for decades;
+// - it lays each DWORD counter out in a C long (8 bytes on 64-bit machines), and copies an
+//   instance's counter block field by field in that layout;
+// - it answers nothing at all when a counter lacks its object-level value, even one whose
+//   object has instances;
+// - it copies each text into a 256-byte buffer, so none is longer than 255 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/kernel_figures.h"
+
+// The clock of PerfTime: 100 ns ticks, as Windows' own performance counter frequency.
+constexpr std::uint64_t kPerfFrequency = 10'000'000;
+
+struct PublishedProcess {
+    std::string name;
+    int pid = 0;
+    std::optional<std::uint64_t> descriptors;
+};
+
+struct PerfmonSample {
+    KernelFigures kernel;
+    // The Process object's instances in the order published: by ascending PID, so that the
+    // counter library numbers processes of one name NAME, NAME#1, ... as the local source does.
+    std::vector<PublishedProcess> processes;
+    std::uint64_t perfTime = 0;         // a monotonic clock, in kPerfFrequency ticks a second
+    std::uint32_t ticksPerSecond = 100; // USER_HZ: the unit of /proc/stat's times
+};
+
+struct PerfmonRecord {
+    std::string key;
+    std::string value;
+};
+
+// The records of both databases in an order that stays the same from sample to sample as long
+// as the instances are as many: the Process object's instances come last.
+struct PerfmonRecords {
+    std::vector<PerfmonRecord> names;
+    std::vector<PerfmonRecord> data;
+};
+
+// dwordSize: the size of a C long on the machine whose Samba reads the records.
+void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, PerfmonRecords& records);
+
+// Adds the stand-in for lsass to the Process instances: a copy of the first process named
+// standIn (ASCII case ignored), named "lsass", right after it. None when standIn is empty, when
+// no process has that name, or when a process is named lsass already.
+void AddLsassStandIn(std::vector<PublishedProcess>& processes, const std::string& standIn);

@@ -1,0 +1,32 @@
+#include "perfd/perfmon_sampler.h"
+
+#include <unistd.h>
+
+#include <chrono>
+
+PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn)
+    : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot)
+{
+    if (!m_lsassStandIn.empty())
+        m_processes.KeepCounted(m_lsassStandIn);
+    const long ticks = sysconf(_SC_CLK_TCK);
+    m_sample.ticksPerSecond = ticks > 0 ? static_cast<std::uint32_t>(ticks) : 100;
+}
+
+const PerfmonSample& PerfmonSampler::Sample()
+{
+    m_sample.kernel = ReadKernelFigures(m_procRoot, kProcStat | kMeminfo | kVmstat | kDiskstats | kMountinfo, m_buffer);
+    m_processes.Refresh();
+    const std::vector<ProcessTable::Process>& processes = m_processes.Processes();
+    m_sample.processes.resize(processes.size());
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+        m_sample.processes[i].name.assign(processes[i].name);
+        m_sample.processes[i].pid = processes[i].pid;
+        m_sample.processes[i].descriptors = processes[i].descriptors;
+    }
+    AddLsassStandIn(m_sample.processes, m_lsassStandIn);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
+                        (1'000'000'000 / kPerfFrequency);
+    return m_sample;
+}

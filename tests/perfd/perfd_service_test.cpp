@@ -1,0 +1,249 @@
+// zeltor-perfd as a service: its command line, a state directory it cannot write, a clean stop
+// by signal, and databases removed or replaced while it runs.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kPolls = 100; // of 50 ms: the bound of every wait here
+
+class TempDirectory {
+public:
+    TempDirectory()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zeltor-perfd-XXXXXX").string();
+        EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+        m_path = pattern;
+    }
+    ~TempDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void Pause()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// The program started with arguments, its output in files of a folder of its own.
+class Perfd {
+public:
+    explicit Perfd(std::vector<std::string> arguments, std::vector<std::string> prefix = {})
+    {
+        std::vector<std::string> all = std::move(prefix);
+        all.push_back(ZELTOR_PERFD);
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : all)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        EXPECT_EQ(posix_spawnp(&m_pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&files);
+    }
+    ~Perfd()
+    {
+        if (m_pid > 0 && !m_ended) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    // The exit status once it ended within the bound, or -1.
+    int Wait()
+    {
+        for (int poll = 0; poll < kPolls && !m_ended; ++poll) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_ended = true;
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            } else {
+                Pause();
+            }
+        }
+        return m_ended ? m_status : -1;
+    }
+    int Stop(int signal)
+    {
+        kill(m_pid, signal);
+        return Wait();
+    }
+    std::string Output() const { return ReadFile(Out()); }
+    std::string Log() const { return ReadFile(Err()); }
+
+private:
+    std::string Out() const { return m_output.Path() + "/out"; }
+    std::string Err() const { return m_output.Path() + "/err"; }
+
+    TempDirectory m_output;
+    pid_t m_pid = -1;
+    bool m_ended = false;
+    int m_status = -1;
+};
+
+// The records of a database as tdbdump shows them ("key(N) = ..." lines), empty when it cannot
+// be read.
+std::string Dump(const std::string& path)
+{
+    FILE* dump = popen(("tdbdump '" + path + "' 2>/dev/null").c_str(), "r");
+    std::string text;
+    char buffer[4096];
+    while (dump != nullptr && fgets(buffer, sizeof buffer, dump) != nullptr)
+        text += buffer;
+    if (dump != nullptr)
+        pclose(dump);
+    return text;
+}
+
+// Whether the predicate came true within the bound.
+template <typename Predicate>
+bool Eventually(Predicate predicate)
+{
+    for (int poll = 0; poll < kPolls; ++poll) {
+        if (predicate())
+            return true;
+        Pause();
+    }
+    return predicate();
+}
+
+bool Published(const std::string& state)
+{
+    return Dump(state + "/perfmon/names.tdb").find("key(1) = \"1\"") != std::string::npos &&
+           Dump(state + "/perfmon/data.tdb").find("key(9) = \"0PerfTime\"") != std::string::npos;
+}
+
+} // namespace
+
+TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
+{
+    for (const auto& [arguments, message] :
+         { std::pair<std::vector<std::string>, std::string>{ { "--interval", "0" }, "the interval must be a number of seconds from 0.1 to 3600: 0" },
+           { { "-i", "1s" }, "the interval must be a number of seconds from 0.1 to 3600: 1s" },
+           { { "--colour" }, "unknown option --colour" },
+           { { "--lsass" }, "option --lsass needs a value" },
+           { { "now" }, "unexpected argument now" } }) {
+        Perfd perfd(arguments);
+        EXPECT_EQ(perfd.Wait(), 2) << message;
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: " + message + "\nTry 'zeltor-perfd --help'.\n");
+    }
+    Perfd help({ "--help" });
+    EXPECT_EQ(help.Wait(), 0);
+    EXPECT_NE(help.Output().find("--state-dir=DIR"), std::string::npos);
+    Perfd version({ "-V" });
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_EQ(version.Output().rfind("zeltor-perfd ", 0), 0u);
+}
+
+TEST(PerfdService, AStateDirectoryItCannotWriteEndsItWithAReason)
+{
+    TempDirectory state;
+    {
+        Perfd perfd({ "--state-dir", state.Path() + "/missing" });
+        EXPECT_EQ(perfd.Wait(), 1);
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.Path() +
+                                   "/missing/perfmon: No such file or directory\n");
+    }
+    {
+        // data.tdb cannot be replaced: a folder is in its place.
+        std::filesystem::create_directories(state.Path() + "/perfmon/data.tdb");
+        Perfd perfd({ "--state-dir", state.Path() });
+        EXPECT_EQ(perfd.Wait(), 1);
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot write " + state.Path() +
+                                   "/perfmon/data.tdb: Is a directory\n");
+        std::filesystem::remove_all(state.Path() + "/perfmon");
+    }
+    {
+        Perfd perfd({ "-s", state.Path() + "/smb.conf" });
+        EXPECT_EQ(perfd.Wait(), 1);
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot read " + state.Path() + "/smb.conf: No such file or directory\n");
+    }
+    // A folder of root's, to a user that may not write in it.
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to run the program as another user";
+    std::filesystem::permissions(state.Path(), std::filesystem::perms(0755));
+    Perfd perfd({ "--state-dir", state.Path() }, { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--" });
+    EXPECT_EQ(perfd.Wait(), 1);
+    EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.Path() +
+                               "/perfmon: Permission denied\n");
+}
+
+TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
+{
+    for (const int signal : { SIGTERM, SIGINT }) {
+        TempDirectory state;
+        // The state directory as smb.conf names it.
+        std::ofstream(state.Path() + "/smb.conf") << "[global]\n\tstate directory = " << state.Path() << "\n";
+        Perfd perfd({ "-s", state.Path() + "/smb.conf", "--interval", "0.1" });
+        ASSERT_TRUE(Eventually([&] { return Published(state.Path()); })) << perfd.Log();
+        EXPECT_EQ(perfd.Stop(signal), 0);
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: writing this machine's counters to " + state.Path() +
+                                   "/perfmon every 0.1 s\nzeltor-perfd: stopped by " +
+                                   (signal == SIGTERM ? "SIGTERM" : "SIGINT") + "; the databases are emptied\n");
+        // Both published, empty: Samba's server answers with no counters.
+        EXPECT_TRUE(std::filesystem::exists(state.Path() + "/perfmon/names.tdb"));
+        EXPECT_EQ(Dump(state.Path() + "/perfmon/names.tdb"), "");
+        EXPECT_EQ(Dump(state.Path() + "/perfmon/data.tdb"), "");
+        EXPECT_FALSE(std::filesystem::exists(state.Path() + "/perfmon/.zeltor-perfd.data.tdb"));
+    }
+}
+
+TEST(PerfdService, DatabasesRemovedOrReplacedWhileItRunsArePublishedAgain)
+{
+    TempDirectory state;
+    const std::string folder = state.Path() + "/perfmon";
+    Perfd perfd({ "--state-dir", state.Path(), "--interval", "0.1" });
+    ASSERT_TRUE(Eventually([&] { return Published(state.Path()); })) << perfd.Log();
+
+    // The whole folder removed, and names.tdb replaced by something else.
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(Eventually([&] { return Published(state.Path()); }));
+    std::filesystem::remove(folder + "/names.tdb");
+    std::ofstream(folder + "/names.tdb") << "not a database";
+    EXPECT_TRUE(Eventually([&] { return Published(state.Path()); }));
+
+    // Something that cannot be replaced in data.tdb's place: said once, and that it writes again
+    // once it is gone.
+    std::filesystem::remove(folder + "/data.tdb");
+    std::filesystem::create_directory(folder + "/data.tdb");
+    const std::string failure = "zeltor-perfd: cannot write " + folder + "/data.tdb: Is a directory; trying again at each update\n";
+    EXPECT_TRUE(Eventually([&] { return perfd.Log().find(failure) != std::string::npos; })) << perfd.Log();
+    Pause();
+    std::filesystem::remove(folder + "/data.tdb");
+    EXPECT_TRUE(Eventually([&] { return Published(state.Path()); }));
+    EXPECT_TRUE(Eventually([&] { return perfd.Log().find("writing to " + folder + " again") != std::string::npos; }));
+    const std::string log = perfd.Log();
+    EXPECT_EQ(log.find(failure), log.rfind(failure)) << log;
+    EXPECT_EQ(perfd.Stop(SIGTERM), 0);
+}

@@ -1,0 +1,252 @@
+// The tdb store: what a reader of the databases finds, only changes written, one transaction
+// per sample, databases removed or replaced, and what cannot be opened.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <tdb.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "perfd/perfmon_store.h"
+
+namespace {
+
+class TempDirectory {
+public:
+    TempDirectory()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zeltor-perfd-XXXXXX").string();
+        EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+        m_path = pattern;
+    }
+    ~TempDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Every record of a database, as tdbdump (tdb-tools) shows it: from another process, since
+// tdb does not open a database twice in one.
+std::map<std::string, std::string> ReadDatabase(const std::string& path)
+{
+    std::map<std::string, std::string> records;
+    FILE* dump = popen(("tdbdump '" + path + "' 2>&1").c_str(), "r");
+    EXPECT_NE(dump, nullptr);
+    if (dump == nullptr)
+        return records;
+    // Lines: key(N) = "text" and data(N) = "text", other bytes than printable ones as \XX.
+    const auto unescape = [](const std::string& line) {
+        const std::size_t open = line.find('"'), close = line.rfind('"');
+        std::string text;
+        for (std::size_t i = open + 1; i < close; ++i) {
+            if (line[i] == '\\' && i + 2 < close) {
+                text += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                text += line[i];
+            }
+        }
+        return text;
+    };
+    char buffer[4096];
+    std::string key;
+    while (fgets(buffer, sizeof buffer, dump) != nullptr) {
+        const std::string line(buffer);
+        if (line.rfind("key(", 0) == 0)
+            key = unescape(line);
+        else if (line.rfind("data(", 0) == 0)
+            records[key] = unescape(line);
+    }
+    EXPECT_EQ(pclose(dump), 0) << path;
+    return records;
+}
+
+PerfmonRecords Records(int sample, int instances)
+{
+    PerfmonRecords records;
+    records.names = { { "1", "1002" }, { "230inst", std::to_string(instances) } };
+    records.data = { { "0PerfTime", std::to_string(sample) } };
+    for (int i = 0; i < instances; ++i) {
+        records.names.push_back({ "230i" + std::to_string(i) + "name", "p" + std::to_string(i) });
+        records.data.push_back({ "230i" + std::to_string(i), std::to_string(sample) });
+    }
+    return records;
+}
+
+struct timespec ModificationTime(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return st.st_mtim;
+}
+
+} // namespace
+
+TEST(PerfmonStore, ReadersFindEachSampleAndTheInstancesOfTheOneBefore)
+{
+    TempDirectory state;
+    PerfmonStore store(state.Path());
+    std::string error;
+    ASSERT_TRUE(store.Open(&error)) << error;
+    ASSERT_TRUE(store.Write(Records(1, 3), &error)) << error;
+    const std::string names = state.Path() + "/perfmon/names.tdb";
+    const std::string data = state.Path() + "/perfmon/data.tdb";
+    EXPECT_EQ(ReadDatabase(names).at("230i2name"), "p2");
+    EXPECT_EQ(ReadDatabase(data).at("230i2"), "1");
+    EXPECT_EQ(std::filesystem::status(state.Path() + "/perfmon").permissions(),
+              std::filesystem::perms(0755));
+
+    // Fewer instances: the count goes down, the records beyond it stay for a reader that took
+    // the count before.
+    ASSERT_TRUE(store.Write(Records(2, 2), &error)) << error;
+    EXPECT_EQ(ReadDatabase(names).at("230inst"), "2");
+    EXPECT_EQ(ReadDatabase(data).at("230i1"), "2");
+    EXPECT_EQ(ReadDatabase(data).at("230i2"), "1");
+
+    // Names that did not change are not written again.
+    const timespec before = ModificationTime(names);
+    ASSERT_TRUE(store.Write(Records(3, 2), &error)) << error;
+    const timespec after = ModificationTime(names);
+    EXPECT_TRUE(before.tv_sec == after.tv_sec && before.tv_nsec == after.tv_nsec);
+    EXPECT_EQ(ReadDatabase(data).at("0PerfTime"), "3");
+
+    // A clean stop leaves both empty.
+    ASSERT_TRUE(store.Clear(&error)) << error;
+    EXPECT_TRUE(ReadDatabase(names).empty());
+    EXPECT_TRUE(ReadDatabase(data).empty());
+}
+
+TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
+{
+    TempDirectory state;
+    const std::string data = state.Path() + "/perfmon/data.tdb";
+    // A reader in another process opens the database read-only at each look, as Samba's server
+    // does, and so takes no lock (tdb locks no read-only database). Every record of one sample
+    // carries the sample's number.
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    const pid_t reader = fork();
+    if (reader == 0) {
+        char go = 0;
+        if (read(start[0], &go, 1) != 1)
+            _exit(3);
+        int mixed = 0;
+        for (int look = 0; look < 300; ++look) {
+            tdb_context* tdb = tdb_open(data.c_str(), 0, TDB_DEFAULT, O_RDONLY, 0);
+            if (tdb == nullptr)
+                _exit(2);
+            std::map<std::string, std::string> seen;
+            tdb_traverse_read(
+                tdb,
+                [](tdb_context*, TDB_DATA key, TDB_DATA value, void* into) {
+                    (*static_cast<std::map<std::string, std::string>*>(into))[std::string(
+                        reinterpret_cast<char*>(key.dptr), key.dsize)] = std::string(reinterpret_cast<char*>(value.dptr), value.dsize);
+                    return 0;
+                },
+                &seen);
+            tdb_close(tdb);
+            mixed += seen.size() != 201;
+            for (const auto& [key, value] : seen)
+                mixed += value != seen["0PerfTime"];
+        }
+        _exit(mixed == 0 ? 0 : 1);
+    }
+    PerfmonStore store(state.Path());
+    std::string error;
+    ASSERT_TRUE(store.Open(&error)) << error;
+    ASSERT_TRUE(store.Write(Records(0, 200), &error)) << error;
+    ASSERT_EQ(write(start[1], "g", 1), 1);
+    for (int sample = 1; sample <= 150; ++sample)
+        ASSERT_TRUE(store.Write(Records(sample, 200), &error)) << error;
+    int status = 0;
+    ASSERT_EQ(waitpid(reader, &status, 0), reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the reader saw a mixed sample: " << status;
+    close(start[0]);
+    close(start[1]);
+}
+
+TEST(PerfmonStore, RemovedOrReplacedDatabasesAreWrittenWholeAgain)
+{
+    TempDirectory state;
+    PerfmonStore store(state.Path());
+    std::string error;
+    ASSERT_TRUE(store.Open(&error)) << error;
+    ASSERT_TRUE(store.Write(Records(1, 3), &error)) << error;
+    const std::string folder = state.Path() + "/perfmon";
+
+    // The folder removed (as by hand): made again at the next write, with everything in it.
+    std::filesystem::remove_all(folder);
+    ASSERT_TRUE(store.Write(Records(2, 3), &error)) << error;
+    EXPECT_EQ(ReadDatabase(folder + "/names.tdb").size(), 5u);
+    EXPECT_EQ(ReadDatabase(folder + "/data.tdb").size(), 4u);
+
+    // Another database moved over names.tdb, with a record of its own: emptied and written.
+    const std::string other = state.Path() + "/other.tdb";
+    tdb_context* tdb = tdb_open(other.c_str(), 0, TDB_DEFAULT, O_RDWR | O_CREAT, 0644);
+    ASSERT_NE(tdb, nullptr);
+    std::string key = "stale", value = "x";
+    tdb_store(tdb, TDB_DATA{ reinterpret_cast<unsigned char*>(key.data()), key.size() },
+              TDB_DATA{ reinterpret_cast<unsigned char*>(value.data()), value.size() }, TDB_INSERT);
+    tdb_close(tdb);
+    std::filesystem::rename(other, folder + "/names.tdb");
+    ASSERT_TRUE(store.Write(Records(3, 3), &error)) << error;
+    const auto names = ReadDatabase(folder + "/names.tdb");
+    EXPECT_EQ(names.count("stale"), 0u);
+    EXPECT_EQ(names.at("230i0name"), "p0");
+
+    // A file that is no database put in its place is made one.
+    std::filesystem::remove(folder + "/data.tdb");
+    std::ofstream(folder + "/data.tdb") << std::string(8192, 'x');
+    ASSERT_TRUE(store.Write(Records(4, 3), &error)) << error;
+    EXPECT_EQ(ReadDatabase(folder + "/data.tdb").at("0PerfTime"), "4");
+
+    // Something that cannot be replaced in its place: the write fails and says why; the next one
+    // after it is gone succeeds.
+    std::filesystem::remove(folder + "/data.tdb");
+    std::filesystem::create_directory(folder + "/data.tdb");
+    EXPECT_FALSE(store.Write(Records(5, 3), &error));
+    EXPECT_EQ(error, "cannot write " + folder + "/data.tdb: Is a directory");
+    std::filesystem::remove(folder + "/data.tdb");
+    ASSERT_TRUE(store.Write(Records(6, 3), &error)) << error;
+    EXPECT_EQ(ReadDatabase(folder + "/data.tdb").at("0PerfTime"), "6");
+}
+
+TEST(PerfmonStore, WhatCannotBeOpenedSaysWhy)
+{
+    TempDirectory state;
+    std::string error;
+    {
+        PerfmonStore store(state.Path() + "/missing");
+        EXPECT_FALSE(store.Open(&error));
+        EXPECT_EQ(error, "cannot make " + state.Path() + "/missing/perfmon: No such file or directory");
+    }
+    std::filesystem::create_directories(state.Path() + "/file");
+    std::ofstream(state.Path() + "/file/perfmon") << "a file where the folder goes";
+    {
+        PerfmonStore store(state.Path() + "/file");
+        EXPECT_FALSE(store.Open(&error));
+        EXPECT_EQ(error, "cannot replace " + state.Path() + "/file/perfmon/.zeltor-perfd.data.tdb: Not a directory");
+    }
+    // Copies left by a run that ended between making and moving them are removed.
+    std::filesystem::create_directories(state.Path() + "/left/perfmon");
+    std::ofstream(state.Path() + "/left/perfmon/data.tdb.a1B2c3") << "x";
+    std::ofstream(state.Path() + "/left/perfmon/data.tdb.keep") << "x";
+    {
+        PerfmonStore store(state.Path() + "/left");
+        EXPECT_TRUE(store.Open(&error)) << error;
+        EXPECT_FALSE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.a1B2c3"));
+        EXPECT_TRUE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.keep"));
+    }
+}
