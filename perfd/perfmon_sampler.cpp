@@ -16,6 +16,10 @@ PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn)
 const PerfmonSample& PerfmonSampler::Sample()
 {
     m_sample.kernel = ReadKernelFigures(m_procRoot, kProcStat | kMeminfo | kVmstat | kDiskstats | kMountinfo, m_buffer);
+    // The moment of the kernel's counts, which the rates are measured by.
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
+                        (1'000'000'000 / kPerfFrequency);
     m_processes.Refresh();
     const std::vector<ProcessTable::Process>& processes = m_processes.Processes();
     m_sample.processes.resize(processes.size());
@@ -25,8 +29,5 @@ const PerfmonSample& PerfmonSampler::Sample()
         m_sample.processes[i].descriptors = processes[i].descriptors;
     }
     AddLsassStandIn(m_sample.processes, m_lsassStandIn);
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
-                        (1'000'000'000 / kPerfFrequency);
     return m_sample;
 }

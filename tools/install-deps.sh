@@ -20,6 +20,8 @@ run_packages=(
     # other machines' counters over their Remote Registry: Samba's client libraries, and
     # Kerberos to find the user's ticket
     samba-dev libkrb5-dev
+    # zeltor-perfd: Samba's performance databases
+    libtdb-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display
@@ -45,6 +47,8 @@ test_packages=(
     samba samba-ad-dc samba-ad-provision winbind
     # the remote counters' peers: perfmon databases, a client to compare with, a silent address
     python3-tdb python3-samba nftables krb5-user
+    # reading Samba's performance databases back
+    tdb-tools
     # the Windows program under Wine
     wine64 wine fonts-wine
     # the packages: checking the .deb, installing it on a fresh root

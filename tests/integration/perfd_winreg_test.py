@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""zeltor-perfd under Samba's real winreg server: the provider fills the performance databases
+of the domain controller that run_samba_dc.sh runs (ZELTOR_SAMBA_DC_STATE), and Samba's own
+client (python3-samba) reads HKEY_PERFORMANCE_DATA back over SMB on loopback. The objects,
+counters and instances carry Windows' names and numbers, and the values agree with /proc."""
+
+import ctypes
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from perf_data_block import PerfData, PerfDataClient  # noqa: E402
+
+SYSTEM, MEMORY, PROCESS, LOGICAL_DISK, PROCESSOR = 2, 4, 230, 236, 238
+POLLS = 40  # of 0.25 s: the bound of every wait
+
+
+def read_state():
+    with open(os.environ["ZELTOR_SAMBA_DC_STATE"]) as state:
+        return dict(line.rstrip("\n").split("=", 1) for line in state if "=" in line)
+
+
+def proc_stat():
+    """The cpu line's idle+iowait and irq, and the processors (cpuN lines)."""
+    with open("/proc/stat") as f:
+        lines = f.read().splitlines()
+    fields = [int(x) for x in lines[0].split()[1:]]
+    processors = sum(1 for line in lines if re.match(r"cpu\d", line))
+    return {"idle": fields[3] + fields[4], "irq": fields[5], "total": sum(fields[:8]), "cpus": processors}
+
+
+def to_100ns(ticks, cpus):
+    return ticks * 10_000_000 // (os.sysconf("SC_CLK_TCK") * cpus)
+
+
+def vmstat():
+    with open("/proc/vmstat") as f:
+        return {name: int(value) for name, value in (line.split() for line in f)}
+
+
+def meminfo():
+    with open("/proc/meminfo") as f:
+        return {line.split(":")[0]: int(line.split()[1]) for line in f}
+
+
+def disk_operations():
+    """Reads and writes completed by the whole disks, which /sys/block lists."""
+    reads = writes = 0
+    for disk in os.listdir("/sys/block"):
+        with open("/sys/block/%s/stat" % disk) as f:
+            fields = [int(x) for x in f.read().split()]
+        reads += fields[0]
+        writes += fields[4]
+    return reads, writes
+
+
+def descriptors(pid):
+    return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def comm(pid):
+    """The process's name, or None once it has ended."""
+    try:
+        with open("/proc/%d/comm" % pid) as f:
+            return f.read().strip()
+    except OSError:
+        return None
+
+
+def start_child(name, extra_files):
+    """A process that names itself and holds extra open files until its stdin closes."""
+    script = (
+        "import ctypes, sys\n"
+        "ctypes.CDLL(None).prctl(15, sys.argv[1].encode(), 0, 0, 0)\n"
+        "held = [open('/dev/null') for _ in range(int(sys.argv[2]))]\n"
+        "print('ready', flush=True)\n"
+        "sys.stdin.read()\n"
+    )
+    child = subprocess.Popen([sys.executable, "-c", script, name, str(extra_files)],
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline().strip() == "ready"
+    return child
+
+
+class PerfdUnderSambasWinreg(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.state = read_state()
+        cls.log = tempfile.NamedTemporaryFile(prefix="zeltor-perfd-", suffix=".log")
+        # Two processes of one name, which clients tell apart as NAME and NAME#1 by their order.
+        cls.name = "zpd%d" % (os.getpid() % 100000)
+        cls.children = [start_child(cls.name, 3), start_child(cls.name, 7)]
+        cls.perfd = subprocess.Popen(
+            [os.environ["ZELTOR_PERFD"], "-s", cls.state["smb_conf"], "--interval", "0.5"],
+            stderr=cls.log)
+        cls.client = PerfDataClient(cls.state["address"], cls.state["user"], cls.state["password"],
+                                    cls.state["smb_conf"])
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.perfd.poll() is None:
+            cls.perfd.kill()
+            cls.perfd.wait()
+        for child in cls.children:
+            child.stdin.close()
+            child.wait()
+        try:
+            cls.client.close()
+        except Exception:  # a connection the server dropped has nothing to close
+            pass
+        cls.log.close()
+
+    def global_data(self):
+        return PerfData(self.client.query("Global"))
+
+    def published(self):
+        """The data once it holds both children."""
+        for _ in range(POLLS):
+            data = self.global_data()
+            names = [name for name, _ in data.objects.get(PROCESS, PerfData.__new__(PerfData)).instances] \
+                if PROCESS in data.objects else []
+            if names.count(self.name) == 2:
+                return data
+            time.sleep(0.25)
+        self.fail("the children never showed in the Process object")
+
+    def test_1_windows_names_and_numbers(self):
+        self.published()
+        names = self.client.names()
+        for index, name in [(SYSTEM, "System"), (MEMORY, "Memory"), (PROCESS, "Process"),
+                            (LOGICAL_DISK, "LogicalDisk"), (PROCESSOR, "Processor"),
+                            (10, "File Read Operations/sec"), (12, "File Write Operations/sec"),
+                            (28, "Page Faults/sec"), (42, "Page Reads/sec"), (48, "Pages Output/sec"),
+                            (50, "Page Writes/sec"), (822, "Pages Input/sec"),
+                            (1406, "% Committed Bytes In Use"), (408, "% Free Space"),
+                            (698, "% Interrupt Time"), (952, "Handle Count"), (784, "ID Process")]:
+            self.assertEqual(names.get(index), name)
+        # Samba's server cannot serve % Processor Time at its Windows index 6, below Processor's.
+        self.assertEqual(names.get(2000), "% Processor Time")
+        data = self.global_data()
+        types = {(obj.index, c.index): c.type for obj in data.objects.values() for c in obj.counters}
+        self.assertEqual(types[(PROCESSOR, 2000)], 0x21510500)  # PERF_100NSEC_TIMER_INV
+        self.assertEqual(types[(PROCESSOR, 698)], 0x20510500)  # PERF_100NSEC_TIMER
+        self.assertEqual(types[(MEMORY, 1406)], 0x20020400)  # PERF_RAW_FRACTION
+        self.assertEqual(types[(MEMORY, 2002)], 0x40030403)  # its PERF_RAW_BASE, right after it
+        self.assertEqual(types[(SYSTEM, 10)], 0x10410400)  # PERF_COUNTER_COUNTER
+        self.assertEqual(types[(PROCESS, 952)], 0x00010000)  # PERF_COUNTER_RAWCOUNT
+        self.assertEqual(data.perf_freq, 10_000_000)
+
+    def test_2_instances(self):
+        data = self.published()
+        self.assertEqual([name for name, _ in data.objects[PROCESSOR].instances], ["_Total"])
+        self.assertEqual([name for name, _ in data.objects[LOGICAL_DISK].instances], ["_Total"])
+        processes = data.objects[PROCESS].instances
+        # Every process by ascending PID; the children in their order, each with the
+        # descriptors /proc shows it holding.
+        pids = [values[784] for _, values in processes]
+        self.assertEqual(pids, sorted(pids))
+        children = [(values[784], values[952]) for name, values in processes if name == self.name]
+        self.assertEqual(children, sorted((c.pid, descriptors(c.pid)) for c in self.children))
+        self.assertNotEqual(children[0][1], children[1][1])
+        listed = {int(entry) for entry in os.listdir("/proc") if entry.isdigit()}
+        self.assertLess(len(set(pids) ^ listed), len(listed) // 10 + 5)
+        # A Samba DC has no lsass: the samba process, which holds the directory, answers as it.
+        lsass = [values[784] for name, values in processes if name == "lsass"]
+        samba = sorted(pid for pid in listed if comm(pid) == "samba")
+        self.assertEqual(lsass, samba[:1])
+        links = [os.readlink("/proc/%d/fd/%s" % (samba[0], fd)) for fd in os.listdir("/proc/%d/fd" % samba[0])]
+        self.assertTrue(any(link.endswith("/private/sam.ldb") for link in links), links)
+        # And ntfrs stays absent, as on a controller that replicates with DFSR.
+        self.assertNotIn("ntfrs", [name for name, _ in processes])
+
+    def test_3_values_agree_with_proc(self):
+        self.published()
+        # Each cumulative figure lies between /proc's before the sample the answer holds (its
+        # PerfTime is the monotonic clock when the provider read the kernel's counts) and
+        # /proc's after the answer.
+        before = time.clock_gettime(time.CLOCK_MONOTONIC)
+        before_stat, before_vm, before_disk = proc_stat(), vmstat(), disk_operations()
+        for _ in range(POLLS):
+            time.sleep(0.25)
+            data = self.global_data()
+            if data.perf_time / 1e7 > before + 0.05:
+                break
+        after_stat, after_vm, after_disk = proc_stat(), vmstat(), disk_operations()
+        self.assertGreater(data.perf_time / 1e7, before + 0.05)
+        cpus = after_stat["cpus"]
+
+        processor = data.objects[PROCESSOR].instances[0][1]
+        for index, field in [(2000, "idle"), (698, "irq")]:
+            self.assertLessEqual(to_100ns(before_stat[field], cpus) - 1, processor[index])
+            self.assertLessEqual(processor[index], to_100ns(after_stat[field], cpus) + 1)
+        self.assertLessEqual(to_100ns(before_stat["total"], cpus) - 1, data.perf_time_100ns)
+        self.assertLessEqual(data.perf_time_100ns, to_100ns(after_stat["total"], cpus) + 1)
+
+        memory = data.objects[MEMORY].values
+        for index, name in [(28, "pgfault"), (42, "pgmajfault"), (48, "pswpout"), (50, "pswpout"), (822, "pswpin")]:
+            low, high = before_vm.get(name, 0) & 0xFFFFFFFF, after_vm.get(name, 0) & 0xFFFFFFFF
+            if low <= high:  # a 32-bit counter: not across its wrap
+                self.assertTrue(low <= memory[index] <= high, (name, low, memory[index], high))
+        committed = 100.0 * memory[1406] / memory[2002]
+        info = meminfo()
+        self.assertAlmostEqual(committed, 100.0 * info["Committed_AS"] / info["CommitLimit"], delta=2.0)
+
+        system = data.objects[SYSTEM].values
+        for index, low, high in [(10, before_disk[0], after_disk[0]), (12, before_disk[1], after_disk[1])]:
+            low, high = low & 0xFFFFFFFF, high & 0xFFFFFFFF
+            if low <= high:
+                self.assertTrue(low <= system[index] <= high, (index, low, system[index], high))
+
+        disk = data.objects[LOGICAL_DISK].instances[0][1]
+        self.assertGreater(disk[2004], 0)
+        self.assertTrue(0 <= disk[408] <= disk[2004])
+
+        # Two answers give % Processor Time by Windows' formula for its type.
+        time.sleep(1.0)
+        later = self.global_data()
+        idle = later.objects[PROCESSOR].instances[0][1][2000] - processor[2000]
+        elapsed = later.perf_time_100ns - data.perf_time_100ns
+        self.assertGreater(elapsed, 0)
+        self.assertTrue(0.0 <= 100.0 * (1 - idle / elapsed) <= 100.0)
+        self.assertGreater(later.perf_time, data.perf_time)
+
+    def test_4_winreg_server_restarts(self):
+        self.published()
+        # Samba starts rpcd_winreg again on the next request; the provider carries on.
+        servers = [pid for pid in (int(p) for p in os.listdir("/proc") if p.isdigit()) if comm(pid) == "rpcd_winreg"]
+        self.assertTrue(servers)
+        for pid in servers:
+            os.kill(pid, signal.SIGTERM)
+        for _ in range(POLLS):
+            try:
+                type(self).client = PerfDataClient(self.state["address"], self.state["user"], self.state["password"],
+                                                   self.state["smb_conf"])
+                break
+            except Exception:  # the pipe is not served again yet
+                time.sleep(0.25)
+        self.published()
+        self.assertIsNone(self.perfd.poll())
+
+    def test_5_stopped_provider_leaves_no_figures(self):
+        self.published()
+        self.perfd.send_signal(signal.SIGTERM)
+        self.assertEqual(self.perfd.wait(timeout=10), 0)
+        self.assertEqual(self.client.names(), {})
+        self.assertEqual(self.global_data().objects, {})
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
