@@ -50,10 +50,15 @@ bool KernelReleaseAtLeast(const char* release, int major, int minor)
     return releaseMajor > major || (releaseMajor == major && releaseMinor >= minor);
 }
 
-bool FdDirectorySizeIsCount(const std::string& procRoot)
+bool IsProcfs(const std::string& procRoot)
 {
     struct statfs fs {};
-    if (statfs(procRoot.c_str(), &fs) != 0 || fs.f_type != kProcSuperMagic)
+    return statfs(procRoot.c_str(), &fs) == 0 && fs.f_type == kProcSuperMagic;
+}
+
+bool FdDirectorySizeIsCount(const std::string& procRoot)
+{
+    if (!IsProcfs(procRoot))
         return false;
     struct utsname u {};
     return uname(&u) == 0 && KernelReleaseAtLeast(u.release, 6, 2);

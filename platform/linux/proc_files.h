@@ -12,6 +12,9 @@
 // replacing what it held; false when it cannot be opened or read.
 bool ReadWholeFile(const char* path, std::string& buffer, int directory = AT_FDCWD);
 
+// Whether procfs is mounted at procRoot (and not a copy of its files).
+bool IsProcfs(const std::string& procRoot);
+
 // Whether st_size of procRoot's /PID/fd directories is the number of open descriptors: procfs
 // reports it so from Linux 6.2 on; before that, and on any other file system, it is not.
 bool FdDirectorySizeIsCount(const std::string& procRoot);

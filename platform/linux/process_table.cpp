@@ -1,7 +1,7 @@
 #include "platform/linux/process_table.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,14 +17,32 @@
 namespace {
 
 constexpr int kUnknownPid = -1;
+constexpr long kUnknownPosition = -1;
+
+int PidOf(int pid)
+{
+    return pid;
+}
+
+int PidOf(const ProcessTable::Process& process)
+{
+    return process.pid;
+}
 
 } // namespace
 
 ProcessTable::ProcessTable(std::string procRoot, int countsPerRefresh)
     : m_procRoot(std::move(procRoot)),
       m_countsPerRefresh(std::max(1, countsPerRefresh)),
-      m_fdDirectorySizeIsCount(FdDirectorySizeIsCount(m_procRoot))
+      m_fdDirectorySizeIsCount(FdDirectorySizeIsCount(m_procRoot)),
+      m_procfs(IsProcfs(m_procRoot))
 {
+}
+
+ProcessTable::~ProcessTable()
+{
+    if (m_proc != nullptr)
+        closedir(m_proc);
 }
 
 void ProcessTable::KeepCounted(std::string name)
@@ -46,25 +64,39 @@ int ProcessTable::ReadLastPid()
     return ParseLastPid(m_buffer).value_or(kUnknownPid);
 }
 
+std::optional<std::uint64_t> ProcessTable::ProcLinks() const
+{
+    // procfs gives its root a link for each process (proc_root_getattr); a directory elsewhere,
+    // one for each subdirectory.
+    struct stat st {};
+    if (m_proc == nullptr || fstat(dirfd(m_proc), &st) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_nlink);
+}
+
 void ProcessTable::Refresh()
 {
     ++m_refreshes;
     m_countsAtLastRefresh = 0;
     m_namesAtLastRefresh = 0;
+    if (m_proc == nullptr)
+        m_proc = opendir(m_procRoot.c_str());
+    // Those found at the last refresh join the table now.
+    AdmitFound();
     const int lastPid = ReadLastPid();
-    if (!m_everListed || lastPid == kUnknownPid || lastPid != m_lastPid || m_refreshes - m_listedAt >= CountPeriod())
+    const bool started = lastPid != m_lastPid;
+    const bool wrapped = lastPid < m_lastPid;
+    if (!m_everListed || lastPid == kUnknownPid || wrapped || (started && !ReadNewProcesses(m_lastPid, lastPid))) {
         List();
+    } else if (m_refreshes - m_listedAt >= CountPeriod()) {
+        // Some process ended: the counts find each within the period too, so the listing that
+        // also sees PIDs taken again need not come sooner.
+        const std::optional<std::uint64_t> links = ProcLinks();
+        if (!links || *links != m_linksBesideProcesses + m_processes.size() + m_found.size())
+            List();
+    }
     m_lastPid = lastPid;
 
-    const int procDirectory = open(m_procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // Found at an earlier listing and perhaps not yet past exec then.
-    for (std::size_t at = 0; at < m_processes.size(); ++at) {
-        Bookkeeping& book = m_books[at];
-        if (book.young && book.namedAt < m_refreshes) {
-            Name(at, procDirectory);
-            book.young = false;
-        }
-    }
     // The turn of counts, by PID from where the last refresh stopped.
     const std::size_t n = m_processes.size();
     if (n > 0) {
@@ -78,13 +110,11 @@ void ProcessTable::Refresh()
             if (m_books[at].countedAt == m_refreshes)
                 continue;
             if (m_refreshes - m_books[at].namedAt >= kNameCheckPeriod)
-                Name(at, procDirectory);
+                Name(at);
             Count(at);
         }
         m_nextToCount = m_processes[(at - 1) % n].pid + 1;
     }
-    if (procDirectory >= 0)
-        close(procDirectory);
     // Those kept counted, at every refresh.
     for (const std::string& name : m_keptNames) {
         const auto found = std::find_if(m_processes.begin(), m_processes.end(),
@@ -92,7 +122,44 @@ void ProcessTable::Refresh()
         if (found != m_processes.end() && m_books[found - m_processes.begin()].countedAt != m_refreshes)
             Count(static_cast<std::size_t>(found - m_processes.begin()));
     }
-    // Those found gone.
+    DropEnded();
+}
+
+void ProcessTable::AdmitFound()
+{
+    if (m_found.empty())
+        return;
+    std::vector<Process> processes;
+    std::vector<Bookkeeping> books;
+    processes.reserve(m_processes.size() + m_found.size());
+    books.reserve(m_processes.size() + m_found.size());
+    std::size_t old = 0;
+    for (const Found& found : m_found) {
+        for (; old < m_processes.size() && m_processes[old].pid < found.pid; ++old) {
+            processes.push_back(std::move(m_processes[old]));
+            books.push_back(m_books[old]);
+        }
+        processes.push_back(Process{ found.pid, {}, std::nullopt });
+        books.push_back(Bookkeeping{ found.inode, 0, 0, false });
+    }
+    for (; old < m_processes.size(); ++old) {
+        processes.push_back(std::move(m_processes[old]));
+        books.push_back(m_books[old]);
+    }
+    m_processes = std::move(processes);
+    m_books = std::move(books);
+    m_found.clear();
+    for (std::size_t at = 0; at < m_processes.size(); ++at) {
+        if (m_books[at].namedAt == 0) {
+            Name(at);
+            Count(at);
+        }
+    }
+    DropEnded();
+}
+
+void ProcessTable::DropEnded()
+{
     std::size_t kept = 0;
     for (std::size_t at = 0; at < m_processes.size(); ++at) {
         if (m_books[at].ended)
@@ -109,24 +176,40 @@ void ProcessTable::Refresh()
 
 void ProcessTable::List()
 {
+    const bool first = !m_everListed;
     ++m_listings;
     m_everListed = true;
     m_listedAt = m_refreshes;
-    std::vector<std::pair<int, std::uint64_t>> listed;
-    DIR* proc = opendir(m_procRoot.c_str());
-    if (proc == nullptr)
+    if (m_proc == nullptr)
         return;
-    while (const dirent* entry = readdir(proc)) {
-        if (IsPidName(entry->d_name))
-            listed.emplace_back(std::atoi(entry->d_name), entry->d_ino);
+    std::vector<std::pair<int, std::uint64_t>> listed;
+    rewinddir(m_proc);
+    // On procfs a process's entry stands at its PID plus a fixed offset; the listing learns the
+    // offset, and only one that holds for every entry is used.
+    m_pidPosition = kUnknownPosition;
+    bool positionsHold = m_procfs;
+    long before = telldir(m_proc);
+    while (const dirent* entry = readdir(m_proc)) {
+        const long position = before;
+        before = telldir(m_proc);
+        if (!IsPidName(entry->d_name))
+            continue;
+        listed.emplace_back(std::atoi(entry->d_name), entry->d_ino);
+        const int pid = listed.back().first;
+        if (m_pidPosition == kUnknownPosition)
+            m_pidPosition = position - pid;
+        positionsHold = positionsHold && position - pid == m_pidPosition;
     }
-    const int procDirectory = dirfd(proc);
+    if (!positionsHold)
+        m_pidPosition = kUnknownPosition;
     std::sort(listed.begin(), listed.end());
 
+    // Those in the table stay (unless their PID is another process's now); the others are found.
     std::vector<Process> processes;
     std::vector<Bookkeeping> books;
     processes.reserve(listed.size());
     books.reserve(listed.size());
+    m_found.clear();
     std::size_t old = 0;
     for (const auto& [pid, inode] : listed) {
         while (old < m_processes.size() && m_processes[old].pid < pid)
@@ -134,30 +217,56 @@ void ProcessTable::List()
         if (old < m_processes.size() && m_processes[old].pid == pid && m_books[old].inode == inode) {
             processes.push_back(std::move(m_processes[old]));
             books.push_back(m_books[old]);
-            continue;
+        } else {
+            m_found.push_back(Found{ pid, inode });
         }
-        processes.push_back(Process{ pid, {}, std::nullopt });
-        books.push_back(Bookkeeping{ inode, 0, 0, true, false });
     }
     m_processes = std::move(processes);
     m_books = std::move(books);
-    // The new ones: named and counted now.
-    for (std::size_t at = 0; at < m_processes.size(); ++at) {
-        if (m_books[at].young && m_books[at].namedAt == 0) {
-            Name(at, procDirectory);
-            Count(at);
-        }
-    }
-    closedir(proc);
+    // At the start, the whole table at once.
+    if (first)
+        AdmitFound();
+    // What the link count of /proc holds besides the processes listed. Processes that started
+    // or ended during the listing make it wrong, and a later refresh lists again.
+    const std::optional<std::uint64_t> links = ProcLinks();
+    m_linksBesideProcesses = links ? *links - std::min<std::uint64_t>(*links, listed.size()) : 0;
 }
 
-void ProcessTable::Name(std::size_t at, int procDirectory)
+bool ProcessTable::ReadNewProcesses(int after, int upTo)
+{
+    // On procfs, PIDs come in ascending order from the position of any PID: the processes
+    // started since the last refresh are those from the PID after the one last created then up
+    // to the one last created now, less any older process whose PID lay there.
+    if (m_pidPosition == kUnknownPosition || m_proc == nullptr)
+        return false;
+    ++m_readingsOnward;
+    seekdir(m_proc, m_pidPosition + after + 1);
+    int previous = after;
+    while (const dirent* entry = readdir(m_proc)) {
+        if (!IsPidName(entry->d_name))
+            continue;
+        const int pid = std::atoi(entry->d_name);
+        if (pid <= previous)
+            return false; // not in the order counted on: list whole
+        if (pid > upTo)
+            break;
+        previous = pid;
+        const bool known = std::binary_search(m_processes.begin(), m_processes.end(), pid,
+                                              [](const auto& a, const auto& b) { return PidOf(a) < PidOf(b); });
+        if (!known)
+            m_found.push_back(Found{ pid, entry->d_ino });
+    }
+    return true;
+}
+
+void ProcessTable::Name(std::size_t at)
 {
     ++m_namesAtLastRefresh;
     Bookkeeping& book = m_books[at];
     book.namedAt = m_refreshes;
     const std::string pid = std::to_string(m_processes[at].pid);
     const std::string commPath = pid + "/comm";
+    const int procDirectory = m_proc != nullptr ? dirfd(m_proc) : -1;
     // A process that ended meanwhile keeps its name until its count finds it gone.
     if (procDirectory < 0 || !ReadWholeFile(commPath.c_str(), m_buffer, procDirectory))
         return;

@@ -3,18 +3,29 @@
 // second on a machine of thousands of processes.
 //
 // At each refresh:
-// - /proc is listed when a PID was created since the last refresh (the last field of
-//   /proc/loadavg moved), and at least every CountPeriod() refreshes for processes that ended
-//   meanwhile. A new process is named and counted at once, and named again at the next refresh,
-//   since a child between fork and exec still bears its parent's name. A PID whose /proc entry
-//   changed its inode number is a new process that took an ended one's PID.
-// - the descriptors of countsPerRefresh processes are counted, in turn by PID, so each process's
-//   count is at most CountPeriod() = ceil(N / countsPerRefresh) refreshes old; the processes of
-//   the names given to KeepCounted are counted at every refresh. A count that finds the process
-//   gone drops it. Each process's name is read again every kNameCheckPeriod refreshes or so,
-//   along with its count, for a process that renamed itself or ran another program.
+// - Starts: when the last field of /proc/loadavg (the most recently created PID) moved, the
+//   PIDs created since lie between its last value and this one, and are read from the /proc
+//   directory, which the table keeps open: on procfs, a directory position stands for a PID,
+//   so the reading starts at the first of them and costs only what is new. (A copy of procfs
+//   in tests, and PIDs that wrapped around, are listed whole.) A new process joins the table at the next refresh,
+//   named and counted then: a child between fork and exec still bears its parent's name, and a
+//   process that ended by then costs nothing more.
+// - Ends: a process's count (below) finds it gone. And the link count of /proc is a fixed
+//   number plus the processes there are: when it no longer matches the table, /proc is listed
+//   whole, at most every CountPeriod() refreshes, within which the counts find every ended
+//   process anyway. A PID whose /proc entry changed its inode number then is a new process that
+//   took an ended one's PID.
+// - Counts: the descriptors of countsPerRefresh processes are counted, in turn by PID, so each
+//   process's count is at most CountPeriod() = ceil(N / countsPerRefresh) refreshes old; the
+//   first process of each name given to KeepCounted is counted at every refresh. A count that
+//   finds the process gone drops it. Each process's name is read again every
+//   kNameCheckPeriod refreshes or so, along with its count, for a process that renamed itself
+//   or ran another program.
 // docs/perfd.md gives the figures.
 #pragma once
+
+#include <dirent.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +37,9 @@
 class ProcessTable {
 public:
     // Processes whose descriptors a refresh counts, besides new and kept ones.
-    static constexpr int kDefaultCountsPerRefresh = 200;
+    static constexpr int kDefaultCountsPerRefresh = 100;
     // Refreshes between two readings of a process's name.
-    static constexpr int kNameCheckPeriod = 60;
+    static constexpr int kNameCheckPeriod = 120;
 
     struct Process {
         int pid = 0;
@@ -38,6 +49,9 @@ public:
 
     // procRoot: where procfs is mounted (a copy of its files in tests).
     explicit ProcessTable(std::string procRoot, int countsPerRefresh = kDefaultCountsPerRefresh);
+    ~ProcessTable();
+    ProcessTable(const ProcessTable&) = delete;
+    ProcessTable& operator=(const ProcessTable&) = delete;
 
     // Counts the first process (lowest PID) of that instance name at every refresh.
     void KeepCounted(std::string name);
@@ -47,9 +61,10 @@ public:
     const std::vector<Process>& Processes() const { return m_processes; }
     // Refreshes within which every process's descriptors are counted again.
     int CountPeriod() const;
-    // How many times /proc has been listed, and how many descriptor counts and name readings
-    // the last refresh made.
+    // How many times /proc has been listed whole, how many times it was read on from the
+    // highest PID only, and how many descriptor counts and name readings the last refresh made.
     int Listings() const { return m_listings; }
+    int ReadingsOnward() const { return m_readingsOnward; }
     int CountsAtLastRefresh() const { return m_countsAtLastRefresh; }
     int NamesAtLastRefresh() const { return m_namesAtLastRefresh; }
 
@@ -59,27 +74,41 @@ private:
         std::uint64_t inode = 0; // of its /proc entry, which a new process of the PID does not share
         long namedAt = 0;        // the refresh that last read its name
         long countedAt = 0;      // and its descriptors
-        bool young = false;      // found at a listing: to be named once more
         bool ended = false;
+    };
+    // A process found and not yet in the table.
+    struct Found {
+        int pid;
+        std::uint64_t inode;
     };
 
     int ReadLastPid();
+    std::optional<std::uint64_t> ProcLinks() const;
     void List();
-    void Name(std::size_t at, int procDirectory);
+    bool ReadNewProcesses(int after, int upTo);
+    void AdmitFound();
+    void Name(std::size_t at);
     void Count(std::size_t at);
+    void DropEnded();
 
     std::string m_procRoot;
     int m_countsPerRefresh;
     bool m_fdDirectorySizeIsCount;
+    bool m_procfs;
+    DIR* m_proc = nullptr;
+    long m_pidPosition = -1; // on procfs: a PID's position in /proc less the PID; -1 unknown
     std::vector<std::string> m_keptNames;
     std::vector<Process> m_processes;
     std::vector<Bookkeeping> m_books;
+    std::vector<Found> m_found; // by ascending PID
+    std::uint64_t m_linksBesideProcesses = 0;
     long m_refreshes = 0;
     long m_listedAt = 0;
     bool m_everListed = false;
     int m_lastPid = -1;
     int m_nextToCount = 0; // the PID the rotation of counts goes on from
     int m_listings = 0;
+    int m_readingsOnward = 0;
     int m_countsAtLastRefresh = 0;
     int m_namesAtLastRefresh = 0;
     std::string m_buffer;

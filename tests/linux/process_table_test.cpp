@@ -83,13 +83,22 @@ TEST(ProcessTable, StartsEndsRenamesAndReusedPidsShow)
     table.Refresh();
     ASSERT_EQ(table.Processes().size(), 2u);
 
-    // A child between fork and exec bears its parent's name, and has its own at the next refresh.
+    // A new process joins at the refresh after the one that found it, named then: a child
+    // between fork and exec still bears its parent's name.
     proc.AddProcess(201, "bash", 3);
     table.Refresh();
-    EXPECT_EQ(Find(table, 201)->name, "bash");
+    EXPECT_EQ(Find(table, 201), nullptr);
     proc.Rename(201, "ldbsearch");
     table.Refresh();
+    ASSERT_NE(Find(table, 201), nullptr);
     EXPECT_EQ(Find(table, 201)->name, "ldbsearch");
+    EXPECT_EQ(Find(table, 201)->descriptors, 3u);
+    // One that ended before it would have joined costs nothing more.
+    proc.AddProcess(210, "true");
+    table.Refresh();
+    proc.RemoveProcess(210);
+    table.Refresh();
+    EXPECT_EQ(Find(table, 210), nullptr);
 
     // An end shows at the next refresh whether or not anything started.
     proc.RemoveProcess(200);
@@ -103,6 +112,7 @@ TEST(ProcessTable, StartsEndsRenamesAndReusedPidsShow)
     proc.RemoveProcess(201);
     std::filesystem::rename(proc.Path() + "/9201", proc.Path() + "/201");
     proc.AddProcess(202, "sleep");
+    table.Refresh();
     table.Refresh();
     ASSERT_NE(Find(table, 201), nullptr);
     EXPECT_EQ(Find(table, 201)->name, "cron");
@@ -129,12 +139,10 @@ TEST(ProcessTable, EachRefreshCountsItsShareAndTheKeptProcessAlways)
     table.Refresh();
     EXPECT_EQ(table.Listings(), 1);
     EXPECT_EQ(table.CountsAtLastRefresh(), kProcesses); // every new process at once
-    ASSERT_EQ(table.CountPeriod(), 5);
-    table.Refresh(); // names the new processes once more
     EXPECT_EQ(table.NamesAtLastRefresh(), kProcesses);
+    ASSERT_EQ(table.CountPeriod(), 5);
 
-    // Nothing starts: a listing only every CountPeriod refreshes, and ten counts a refresh
-    // besides the kept process's.
+    // Nothing starts or ends: no listing, and ten counts a refresh besides the kept process's.
     SetDescriptors(proc, 1030, 9);
     for (int pid = 1000; pid < 1000 + kProcesses; ++pid) {
         if (pid != 1030)
@@ -151,7 +159,7 @@ TEST(ProcessTable, EachRefreshCountsItsShareAndTheKeptProcessAlways)
                 EXPECT_EQ(p.descriptors, p.pid == 1030 ? 9u : 4u) << p.pid;
         }
     }
-    EXPECT_EQ(table.Listings(), 3);
+    EXPECT_EQ(table.Listings(), 1);
 
     // A process found gone by its count leaves at once.
     proc.RemoveProcess(1031);
@@ -162,17 +170,24 @@ TEST(ProcessTable, EachRefreshCountsItsShareAndTheKeptProcessAlways)
 
 TEST(ProcessTable, RealChildWithItsDescriptors)
 {
+    ProcessTable table("/proc");
+    table.Refresh();
+    // On procfs a start is read on from the highest PID, not by listing /proc whole.
     const std::string name = "zt(" + std::to_string(getpid() % 100000) + ")";
     ChildProcess child(name, 9);
     ASSERT_TRUE(child.Running());
-    ProcessTable table("/proc");
+    const int onward = table.ReadingsOnward();
+    table.Refresh();
+    EXPECT_EQ(table.ReadingsOnward(), onward + 1);
     table.Refresh();
     const ProcessTable::Process* found = Find(table, child.Pid());
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->name, InstanceNameOf(name));
     EXPECT_EQ(found->descriptors, 9u);
     EXPECT_NE(Find(table, getpid()), nullptr);
+    // An end is seen within the period of counts.
     child.End();
-    table.Refresh();
+    for (int refresh = 0; refresh < table.CountPeriod() && Find(table, child.Pid()) != nullptr; ++refresh)
+        table.Refresh();
     EXPECT_EQ(Find(table, child.Pid()), nullptr);
 }
