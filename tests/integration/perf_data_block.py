@@ -14,9 +14,11 @@ MAXIMUM_ALLOWED = 0x02000000
 class PerfDataClient:
     """OpenHKPD on a server's winreg pipe, then QueryValue of its values."""
 
-    def __init__(self, address, user, password, smb_conf):
+    def __init__(self, address, user, password, smb_conf, port=None):
         lp = param.LoadParm()
         lp.load(smb_conf)
+        if port:
+            lp.set("smb ports", str(port))
         creds = credentials.Credentials()
         creds.guess(lp)
         creds.set_username(user)
