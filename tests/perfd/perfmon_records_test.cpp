@@ -175,7 +175,7 @@ TEST(PerfmonRecords, MissingFiguresAreZeroAndLongNamesAreCutWhole)
     const auto data = ToMap(records.data);
     for (const char* key : { "2000", "698", "1406", "2002", "408", "2004", "10", "28" })
         EXPECT_EQ(data.at(key), "") << key;
-    const std::string& name = ToMap(records.names).at("230i0name");
+    const std::string name = ToMap(records.names).at("230i0name");
     EXPECT_EQ(name.size(), 255u);
     EXPECT_EQ(name, longName.substr(0, 255));
 }
