@@ -250,16 +250,13 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
     }
 }
 
-void AddLsassStandIn(std::vector<PublishedProcess>& processes, const std::string& standIn)
+void AddLsassStandIn(std::vector<PublishedProcess>& processes, int standIn)
 {
-    const auto named = [&](std::string_view name) {
-        return std::find_if(processes.begin(), processes.end(),
-                            [&](const PublishedProcess& p) { return EqualsIgnoringCase(p.name, name); });
-    };
-    if (standIn.empty() || named("lsass") != processes.end())
-        return;
-    const auto found = named(standIn);
-    if (found == processes.end())
+    const bool lsassRuns = std::any_of(processes.begin(), processes.end(),
+                                       [](const PublishedProcess& p) { return EqualsIgnoringCase(p.name, "lsass"); });
+    const auto found = std::find_if(processes.begin(), processes.end(),
+                                    [&](const PublishedProcess& p) { return p.pid == standIn; });
+    if (standIn == 0 || lsassRuns || found == processes.end())
         return;
     PublishedProcess lsass = *found;
     lsass.name = "lsass";

@@ -61,7 +61,7 @@ struct PerfmonRecords {
 // dwordSize: the size of a C long on the machine whose Samba reads the records.
 void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, PerfmonRecords& records);
 
-// Adds the stand-in for lsass to the Process instances: a copy of the first process named
-// standIn (ASCII case ignored), named "lsass", right after it. None when standIn is empty, when
-// no process has that name, or when a process is named lsass already.
-void AddLsassStandIn(std::vector<PublishedProcess>& processes, const std::string& standIn);
+// Adds the stand-in for lsass to the Process instances: a copy of the process of PID standIn,
+// named "lsass", right after it. None when standIn is 0 or not among the processes, or when a
+// process is named lsass already.
+void AddLsassStandIn(std::vector<PublishedProcess>& processes, int standIn);

@@ -28,6 +28,6 @@ const PerfmonSample& PerfmonSampler::Sample()
         m_sample.processes[i].pid = processes[i].pid;
         m_sample.processes[i].descriptors = processes[i].descriptors;
     }
-    AddLsassStandIn(m_sample.processes, m_lsassStandIn);
+    AddLsassStandIn(m_sample.processes, m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn));
     return m_sample;
 }

@@ -267,6 +267,20 @@ std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo)
     return disks;
 }
 
+std::optional<std::uint64_t> ParseStartTime(std::string_view stat)
+{
+    // Fields after the name: state (3), ppid (4), ... starttime (22) (proc(5)).
+    constexpr int kFieldsAfterName = 22 - 2;
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string_view::npos)
+        return std::nullopt;
+    Fields fields(stat.substr(nameEnd + 1, stat.find('\n', nameEnd) - nameEnd - 1));
+    std::optional<std::string_view> field;
+    for (int i = 0; i < kFieldsAfterName; ++i)
+        field = fields.Next();
+    return field ? ToNumber<std::uint64_t>(*field) : std::nullopt;
+}
+
 std::optional<int> ParseLastPid(std::string_view loadavg)
 {
     Fields fields(loadavg.substr(0, loadavg.find('\n')));

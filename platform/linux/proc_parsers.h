@@ -62,5 +62,9 @@ struct LocalDisk {
 // overlays and other mounts without a device are not disks.
 std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo);
 
+// When the process started, in clock ticks after boot: field 22 of /proc/PID/stat, counted
+// after the ")" that ends the process's name (which may hold spaces and parentheses).
+std::optional<std::uint64_t> ParseStartTime(std::string_view stat);
+
 // The most recently created PID: the last field of /proc/loadavg.
 std::optional<int> ParseLastPid(std::string_view loadavg);

@@ -47,7 +47,38 @@ ProcessTable::~ProcessTable()
 
 void ProcessTable::KeepCounted(std::string name)
 {
-    m_keptNames.push_back(std::move(name));
+    m_kept.push_back(KeptProcess{ std::move(name), 0 });
+}
+
+int ProcessTable::Kept(std::string_view name) const
+{
+    for (const KeptProcess& kept : m_kept) {
+        if (EqualsIgnoringCase(kept.name, name))
+            return kept.pid;
+    }
+    return 0;
+}
+
+void ProcessTable::FindKept(KeptProcess& kept)
+{
+    const auto named = [&](const Process& p) { return EqualsIgnoringCase(p.name, kept.name); };
+    const auto current = std::find_if(m_processes.begin(), m_processes.end(), [&](const Process& p) { return p.pid == kept.pid; });
+    // The one found still bears the name: any other of the name started after it.
+    if (current != m_processes.end() && named(*current))
+        return;
+    kept.pid = 0;
+    std::uint64_t oldest = 0;
+    const int procDirectory = m_proc != nullptr ? dirfd(m_proc) : -1;
+    for (const Process& p : m_processes) {
+        const std::string statPath = std::to_string(p.pid) + "/stat";
+        if (!named(p) || procDirectory < 0 || !ReadWholeFile(statPath.c_str(), m_buffer, procDirectory))
+            continue;
+        const std::optional<std::uint64_t> started = ParseStartTime(m_buffer);
+        if (started && (kept.pid == 0 || *started < oldest)) {
+            kept.pid = p.pid;
+            oldest = *started;
+        }
+    }
 }
 
 int ProcessTable::CountPeriod() const
@@ -116,9 +147,9 @@ void ProcessTable::Refresh()
         m_nextToCount = m_processes[(at - 1) % n].pid + 1;
     }
     // Those kept counted, at every refresh.
-    for (const std::string& name : m_keptNames) {
-        const auto found = std::find_if(m_processes.begin(), m_processes.end(),
-                                        [&](const Process& p) { return EqualsIgnoringCase(p.name, name); });
+    for (KeptProcess& kept : m_kept) {
+        FindKept(kept);
+        const auto found = std::find_if(m_processes.begin(), m_processes.end(), [&](const Process& p) { return p.pid == kept.pid; });
         if (found != m_processes.end() && m_books[found - m_processes.begin()].countedAt != m_refreshes)
             Count(static_cast<std::size_t>(found - m_processes.begin()));
     }

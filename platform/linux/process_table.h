@@ -17,7 +17,8 @@
 //   took an ended one's PID.
 // - Counts: the descriptors of countsPerRefresh processes are counted, in turn by PID, so each
 //   process's count is at most CountPeriod() = ceil(N / countsPerRefresh) refreshes old; the
-//   first process of each name given to KeepCounted is counted at every refresh. A count that
+//   oldest process of each name given to KeepCounted (the one that started first, by
+//   /proc/PID/stat) is counted at every refresh. A count that
 //   finds the process gone drops it. Each process's name is read again every
 //   kNameCheckPeriod refreshes or so, along with its count, for a process that renamed itself
 //   or ran another program.
@@ -53,8 +54,10 @@ public:
     ProcessTable(const ProcessTable&) = delete;
     ProcessTable& operator=(const ProcessTable&) = delete;
 
-    // Counts the first process (lowest PID) of that instance name at every refresh.
+    // Counts the oldest process of that instance name (ASCII case ignored) at every refresh.
     void KeepCounted(std::string name);
+    // The PID of the oldest process of a name given to KeepCounted, or 0 while there is none.
+    int Kept(std::string_view name) const;
     // Brings the table up to date: call once per sample.
     void Refresh();
     // By ascending PID.
@@ -97,7 +100,12 @@ private:
     bool m_procfs;
     DIR* m_proc = nullptr;
     long m_pidPosition = -1; // on procfs: a PID's position in /proc less the PID; -1 unknown
-    std::vector<std::string> m_keptNames;
+    struct KeptProcess {
+        std::string name;
+        int pid = 0;
+    };
+    void FindKept(KeptProcess& kept);
+    std::vector<KeptProcess> m_kept;
     std::vector<Process> m_processes;
     std::vector<Bookkeeping> m_books;
     std::vector<Found> m_found; // by ascending PID

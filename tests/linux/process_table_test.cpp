@@ -133,10 +133,15 @@ TEST(ProcessTable, EachRefreshCountsItsShareAndTheKeptProcessAlways)
     FakeProcRoot proc;
     constexpr int kProcesses = 50;
     for (int pid = 1000; pid < 1000 + kProcesses; ++pid)
-        proc.AddProcess(pid, pid == 1030 ? "samba" : "worker", 1);
+        proc.AddProcess(pid, pid == 1030 || pid == 1010 ? "samba" : "worker", 1);
+    // Of the two of the kept name, 1030 started first (field 22 of stat): its children take
+    // lower PIDs once PIDs wrap around.
+    proc.Write("1030/stat", "1030 (samba) S 1 1030 1030 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 500 0 0\n");
+    proc.Write("1010/stat", "1010 (samba) S 1030 1030 1030 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 9000 0 0\n");
     ProcessTable table(proc.Path(), 10);
     table.KeepCounted("samba");
     table.Refresh();
+    EXPECT_EQ(table.Kept("SAMBA"), 1030);
     EXPECT_EQ(table.Listings(), 1);
     EXPECT_EQ(table.CountsAtLastRefresh(), kProcesses); // every new process at once
     EXPECT_EQ(table.NamesAtLastRefresh(), kProcesses);

@@ -196,19 +196,19 @@ TEST(PerfmonRecords, RecordsKeepTheirPlacesFromSampleToSample)
 
 TEST(LsassStandIn, TheProcessThatHoldsTheDirectoryAnswersAsLsassToo)
 {
-    const std::vector<PublishedProcess> processes = { { "init", 1, 4 }, { "samba", 40, 31 }, { "Samba", 41, 9 } };
+    const std::vector<PublishedProcess> processes = { { "init", 1, 4 }, { "samba", 40, 31 }, { "samba", 41, 9 } };
     std::vector<PublishedProcess> withStandIn = processes;
-    AddLsassStandIn(withStandIn, "SAMBA");
+    AddLsassStandIn(withStandIn, 41);
     ASSERT_EQ(withStandIn.size(), 4u);
-    EXPECT_EQ(withStandIn[2].name, "lsass");
-    EXPECT_EQ(withStandIn[2].pid, 40);
-    EXPECT_EQ(withStandIn[2].descriptors, 31u);
+    EXPECT_EQ(withStandIn[3].name, "lsass");
     EXPECT_EQ(withStandIn[3].pid, 41);
+    EXPECT_EQ(withStandIn[3].descriptors, 9u);
+    EXPECT_EQ(withStandIn[2].name, "samba");
 
-    // None configured, none of that name, or a real lsass: nothing is added.
-    for (const auto& [standIn, extra] : { std::pair<std::string, std::vector<PublishedProcess>>{ "", {} },
-                                          { "smbd", {} },
-                                          { "samba", { { "lsass", 900, 2 } } } }) {
+    // None configured, not among the processes, or a real lsass: nothing is added.
+    for (const auto& [standIn, extra] : { std::pair<int, std::vector<PublishedProcess>>{ 0, {} },
+                                          { 77, {} },
+                                          { 40, { { "LSASS", 900, 2 } } } }) {
         std::vector<PublishedProcess> list = processes;
         list.insert(list.end(), extra.begin(), extra.end());
         const std::size_t before = list.size();
