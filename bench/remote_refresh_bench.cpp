@@ -179,6 +179,7 @@ void BM_BareQueryValue(benchmark::State& state)
     options.user = peer["user"].c_str();
     options.password = peer["password"].c_str();
     options.port = static_cast<unsigned short>(std::stoi(peer["port"]));
+    options.connect_timeout_seconds = 10;
     options.call_timeout_seconds = 5;
     winreg_client* client = nullptr;
     std::uint32_t werror = 0;
@@ -220,6 +221,7 @@ void BM_ReadAndFormat(benchmark::State& state)
     options.user = peer["user"].c_str();
     options.password = peer["password"].c_str();
     options.port = static_cast<unsigned short>(std::stoi(peer["port"]));
+    options.connect_timeout_seconds = 10;
     options.call_timeout_seconds = 5;
     winreg_client* client = nullptr;
     std::uint32_t werror = 0;

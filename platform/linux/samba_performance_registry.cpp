@@ -127,6 +127,7 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
         options.password = entry->credentials.password.c_str();
     }
     options.port = m_options.smbPort;
+    options.connect_timeout_seconds = m_options.connectTimeoutSeconds;
     options.call_timeout_seconds = m_options.callTimeoutSeconds;
     winreg_client* client = nullptr;
     std::uint32_t werror = 0;

@@ -15,7 +15,8 @@ struct RemoteCounterOptions {
     std::uint16_t smbPort = kSmbPort;
     // Bounds the wait for the machine's SMB port to answer, so a silent machine fails quickly.
     int reachTimeoutMs = 3000;
-    // Bounds each call once connected, in whole seconds.
+    // Bounds the connection (logon, pipe, key) and each call once connected, in whole seconds.
+    unsigned connectTimeoutSeconds = 10;
     unsigned callTimeoutSeconds = 5;
 };
 

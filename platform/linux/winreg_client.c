@@ -3,7 +3,11 @@
  * transport (SMB, NTLMSSP or Kerberos, DCERPC). */
 #include "platform/linux/winreg_client.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdbool.h>
+#include <sys/select.h>
+#include <sys/socket.h>
 #include <stdio.h>
 #include <string.h>
 #include <krb5.h>
@@ -118,6 +122,39 @@ static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadp
     return NULL;
 }
 
+/* The sockets of this process connected to a peer address, by descriptor. */
+struct peer_sockets {
+    struct sockaddr_storage peer;
+    socklen_t peer_length;
+    bool before[FD_SETSIZE]; /* open to the peer before the connection began */
+    struct tevent_timer *deadline; /* until it fires (tevent frees it then) */
+};
+
+static bool connected_to(int fd, const struct peer_sockets *sockets)
+{
+    struct sockaddr_storage peer;
+    socklen_t length = sizeof peer;
+    return getpeername(fd, (struct sockaddr *)&peer, &length) == 0 && length == sockets->peer_length &&
+           memcmp(&peer, &sockets->peer, length) == 0;
+}
+
+/* The connection's own timers are Samba's, a minute for SMB and DCERPC alike: a server that takes
+ * the TCP connection and then never answers would hold the caller that long. At the end of the
+ * time allowed, the sockets the connection opened to the server are shut down, which ends every
+ * wait on them at once with the connection reset. */
+static void connect_deadline(struct tevent_context *events, struct tevent_timer *timer, struct timeval now, void *data)
+{
+    struct peer_sockets *sockets = data;
+    (void)events;
+    (void)timer;
+    (void)now;
+    sockets->deadline = NULL;
+    for (int fd = 0; fd < FD_SETSIZE; ++fd) {
+        if (!sockets->before[fd] && connected_to(fd, sockets))
+            shutdown(fd, SHUT_RDWR);
+    }
+}
+
 /* One call: the request's bytes out, the answer's bytes back. */
 static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_push *request, TALLOC_CTX *memory,
                      DATA_BLOB *answer)
@@ -135,6 +172,27 @@ static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_pu
 }
 
 /* The policy handle and WERROR that end the answers of OpenHKPD and BaseRegCloseKey. */
+/* The server's address and SMB port as a socket address, to know the connection's sockets by. */
+static bool peer_address(const struct winreg_connect_options *options, struct peer_sockets *sockets)
+{
+    const unsigned short port = options->port != 0 ? options->port : 445;
+    struct sockaddr_in *v4 = (struct sockaddr_in *)&sockets->peer;
+    struct sockaddr_in6 *v6 = (struct sockaddr_in6 *)&sockets->peer;
+    if (inet_pton(AF_INET, options->server, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        sockets->peer_length = sizeof *v4;
+        return true;
+    }
+    if (inet_pton(AF_INET6, options->server, &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        sockets->peer_length = sizeof *v6;
+        return true;
+    }
+    return false;
+}
+
 static NTSTATUS pull_handle_answer(DATA_BLOB answer, TALLOC_CTX *memory, struct policy_handle *key, uint32_t *werror)
 {
     struct ndr_pull *pull = ndr_pull_init_blob(&answer, memory);
@@ -180,8 +238,19 @@ uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg
     NTSTATUS status = dcerpc_parse_binding(memory, text, &binding);
     if (NT_STATUS_IS_OK(status) && options->target_name != NULL)
         status = dcerpc_binding_set_string_option(binding, "target_hostname", options->target_name);
-    if (NT_STATUS_IS_OK(status))
-        status = dcerpc_pipe_connect_b(memory, &client->pipe, binding, &winreg_table, credentials, events, lp);
+    struct peer_sockets *sockets = talloc_zero(memory, struct peer_sockets);
+    if (sockets == NULL || !peer_address(options, sockets))
+        status = NT_STATUS_INVALID_PARAMETER;
+    if (NT_STATUS_IS_OK(status)) {
+        for (int fd = 0; fd < FD_SETSIZE; ++fd)
+            sockets->before[fd] = connected_to(fd, sockets);
+        sockets->deadline = tevent_add_timer(events, memory, timeval_current_ofs(options->connect_timeout_seconds, 0),
+                                             connect_deadline, sockets);
+        status = sockets->deadline == NULL ? NT_STATUS_NO_MEMORY
+                                           : dcerpc_pipe_connect_b(memory, &client->pipe, binding, &winreg_table,
+                                                                   credentials, events, lp);
+        TALLOC_FREE(sockets->deadline);
+    }
     wipe_password(credentials);
     if (!NT_STATUS_IS_OK(status)) {
         talloc_free(memory);

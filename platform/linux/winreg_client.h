@@ -17,13 +17,14 @@ enum winreg_logon {
 };
 
 struct winreg_connect_options {
-    const char *server;      /* the address or name to connect to */
+    const char *server;      /* the address (IPv4 or IPv6) to connect to */
     const char *target_name; /* the machine's name, for Kerberos */
     enum winreg_logon logon;
     const char *user;        /* "DOMAIN\user", "user@dns.domain" or "user" */
     const char *password;
     unsigned short port;          /* SMB port; 0 for 445 */
-    unsigned call_timeout_seconds; /* bounds each call once connected */
+    unsigned connect_timeout_seconds; /* bounds the whole connection: logon, pipe, bind, key */
+    unsigned call_timeout_seconds;    /* bounds each call once connected */
 };
 
 /* Connects to the machine's winreg pipe and opens HKEY_PERFORMANCE_DATA. Returns the NTSTATUS

@@ -2,6 +2,9 @@
 // (run_smbd.sh) whose perfmon databases fill_perfmon.py fills from this machine's /proc.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -191,6 +194,25 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
         // Bounded by the wait for the port, not by the library's own minute.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << machine;
     }
+
+    // A server that takes the connection and never answers: the connection is given up in time.
+    const int mute = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(mute, 8), 0);
+    ASSERT_EQ(getsockname(mute, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    options.smbPort = ntohs(address.sin_port);
+    options.connectTimeoutSeconds = 2;
+    {
+        RemoteCounterSource source(std::make_unique<SambaPerformanceRegistry>(credentials, options), [](std::uint32_t) {});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(source.ConnectMachine(u"127.0.0.1"), PDH_CSTATUS_NO_MACHINE);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    }
+    close(mute);
 
     // A server without performance data: its name table is empty.
     Connect(network, peer["password"]);
