@@ -213,6 +213,13 @@ HBRUSH QtWindowBackend::SystemColors(DialogManager::Window& window, HDC dc)
     return m_systemBrush;
 }
 
+void QtWindowBackend::FocusByKeyboard(HWND control)
+{
+    // The tab reason makes a line edit select its text, as a Win32 edit is left after Tab.
+    if (QWidget* widget = Widget(control))
+        widget->setFocus(Qt::TabFocusReason);
+}
+
 void QtWindowBackend::Beep()
 {
     QApplication::beep();
@@ -377,7 +384,7 @@ BOOL QtWindowBackend::IsWindowEnabled(HWND hwnd)
 void QtWindowBackend::SetFocus(HWND hwnd)
 {
     if (QWidget* widget = Widget(hwnd))
-        widget->setFocus(Qt::OtherFocusReason);
+        widget->setFocus(Qt::TabFocusReason);
 }
 
 HWND QtWindowBackend::GetFocus()

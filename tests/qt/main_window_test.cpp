@@ -117,21 +117,31 @@ TEST_F(QtMainWindowTest, TitleBarCloseAndAltF4EndTheDialog)
               IDCANCEL);
 }
 
-TEST_F(QtMainWindowTest, TabOrderFollowsTheTemplate)
+TEST_F(QtMainWindowTest, TabWalksTheTemplateOrderAndSelectsAnEditsText)
 {
     std::vector<int> order;
+    QString selected;
     RunMainDialog([&](HWND h) {
-        QWidget* w = ui.Widget(ui.GetDlgItem(h, IDC_DOMAIN));
-        for (int i = 0; i < 8; ++i) {
-            order.push_back(ui.GetDlgCtrlID(ui.Handle(w)));
-            w = w->nextInFocusChain();
-            while (w != nullptr && (w->focusPolicy() & Qt::TabFocus) == 0)
-                w = w->nextInFocusChain();
-            if (w == nullptr)
-                break;
+        // The offscreen platform activates no window by itself; keys need the active window.
+        QWidget* window = ui.Widget(h);
+        window->activateWindow();
+        if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == window; }, 2000)) {
+            ADD_FAILURE() << "the main window never became active";
+            ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
+            return;
+        }
+        Control<QLineEdit>(h, IDC_DC)->setText(QStringLiteral("DC7"));
+        ui.SetFocus(ui.GetDlgItem(h, IDC_DOMAIN));
+        for (int i = 0; i < 9; ++i) {
+            order.push_back(ui.GetDlgCtrlID(ui.GetFocus()));
+            if (order.back() == IDC_DC)
+                selected = Control<QLineEdit>(h, IDC_DC)->selectedText();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
         ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
     });
-    EXPECT_EQ(order, (std::vector<int>{ IDC_DOMAIN, IDC_DC, IDC_FIND, IDC_UPDATE, IDC_USERNAME, IDC_PASSWORD,
-                                        IDC_AUTOUPDATE, IDCANCEL }));
+    // Auto Update is disabled until an Update, and a disabled control is passed over.
+    EXPECT_EQ(order, (std::vector<int>{ IDC_DOMAIN, IDC_DC, IDC_FIND, IDC_UPDATE, IDC_USERNAME, IDC_PASSWORD, IDCANCEL,
+                                        IDC_DOMAIN, IDC_DC }));
+    EXPECT_EQ(selected, QStringLiteral("DC7"));
 }
