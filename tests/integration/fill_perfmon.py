@@ -4,11 +4,12 @@ state directory) with the program's counters, from this machine's /proc, so that
 winreg answers HKEY_PERFORMANCE_DATA with them. A test fixture: the names are numbered in an
 order of its own, not Windows', so a client must find them by name.
 
-  fill_perfmon.py DIR [--every SECONDS --for SECONDS] [--processes N]
+  fill_perfmon.py DIR [--every SECONDS --for SECONDS] [--processes N] [--lsass NAME]
 
 DIR is the perfmon directory. With --every, the data is refreshed that often until --for seconds
 have passed. --processes N makes the Process object exactly N instances, as on a Windows
-controller: this machine's processes, cut or padded with idle "svchost" instances.
+controller: this machine's processes, cut or padded with idle "svchost" instances. --lsass NAME
+publishes the oldest process named NAME as "lsass", so that no test needs a process of that name.
 """
 import argparse
 import os
@@ -61,7 +62,7 @@ def proc_fields(path, key):
     return []
 
 
-def figures(processes):
+def figures(processes, lsass):
     cpu = proc_fields("/proc/stat", "cpu")
     cpus = max(1, sum(1 for l in open("/proc/stat") if l.startswith("cpu") and l[3:4].isdigit()))
     user, nice, system, idle, iowait, irq, softirq, steal = (cpu + [0] * 8)[:8]
@@ -85,6 +86,10 @@ def figures(processes):
             procs.append((name, len(os.listdir(f"/proc/{pid}/fd"))))
         except OSError:
             continue
+    if lsass:
+        stand_in = next((i for i, (name, _) in enumerate(procs) if name == lsass), None)
+        if stand_in is not None:
+            procs[stand_in] = ("lsass", procs[stand_in][1])
     if processes:
         procs = procs[:processes]
         while len(procs) < processes:
@@ -113,12 +118,12 @@ def put(db, key, value):
     db.store(key.encode(), value if isinstance(value, bytes) else str(value).encode(), tdb.REPLACE)
 
 
-def write(directory, processes):
+def write(directory, processes, lsass):
     """Writes both databases anew beside the old ones, then renames them over: Samba opens
     data.tdb afresh for every value it reads, and one open that fails while a writer holds the
     file in a transaction crashes its winreg server (reg_perfcount.c reads an instance it could
     not fetch); a rename is never seen half done."""
-    values = figures(processes)
+    values = figures(processes, lsass)
     entries = list(numbered())
     last = entries[-1][3][-1][0]
     paths = [os.path.join(directory, name) for name in ("names.tdb", "data.tdb")]
@@ -161,13 +166,14 @@ def main():
     parser.add_argument("--every", type=float, default=0)
     parser.add_argument("--for", dest="duration", type=float, default=0)
     parser.add_argument("--processes", type=int, default=0)
+    parser.add_argument("--lsass", default="")
     args = parser.parse_args()
     os.makedirs(args.directory, exist_ok=True)
     end = time.monotonic() + args.duration
-    write(args.directory, args.processes)
+    write(args.directory, args.processes, args.lsass)
     while args.every > 0 and time.monotonic() < end:
         time.sleep(args.every)
-        write(args.directory, args.processes)
+        write(args.directory, args.processes, args.lsass)
 
 
 if __name__ == "__main__":

@@ -120,9 +120,10 @@ PdhFormattedValue Value(ICounterSource& source, PdhCounter* counter)
 
 TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsOneQuery)
 {
-    ChildProcess lsass("lsass", 7);
+    // Published as lsass: a process of that name would also be every other test's lsass.
+    ChildProcess lsass("zeltor-lsass", 7);
     ASSERT_TRUE(lsass.Running());
-    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"], { "--lsass", "zeltor-lsass" }));
     SmbNetworkConnector network(ConnectorOptions());
     Connect(network, peer["password"]);
     CountingRegistry* counting = nullptr;
@@ -145,7 +146,7 @@ TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsO
     const std::map<std::string, int> afterSetup = counting->queries;
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     sleep(1);
-    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"], { "--lsass", "zeltor-lsass" }));
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     // The names were read once, on connecting; each collection was one query of the objects.
     EXPECT_EQ(counting->queries["Counter 009"], 1);

@@ -100,6 +100,28 @@ PerfmonFiller::~PerfmonFiller()
     }
 }
 
+PerfdRunner::PerfdRunner(const std::string& stateDirectory, const std::string& lsass)
+    : m_pid(Spawn(ZELTOR_PERFD, { "--state-dir", stateDirectory, "--interval", "0.5", "--lsass", lsass }))
+{
+    // Running once its first databases are there.
+    const std::string data = stateDirectory + "/perfmon/data.tdb";
+    for (int i = 0; i < 100 && m_pid > 0 && access(data.c_str(), F_OK) != 0; ++i)
+        usleep(50'000);
+    if (access(data.c_str(), F_OK) != 0 && m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+}
+
+PerfdRunner::~PerfdRunner()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
 int CommittedPercent()
 {
     std::ifstream meminfo("/proc/meminfo");

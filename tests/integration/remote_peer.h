@@ -29,6 +29,20 @@ private:
     pid_t m_pid = -1;
 };
 
+// zeltor-perfd filling the databases of a Samba state directory twice a second while the object
+// lives, with the process named lsass as Process(lsass).
+class PerfdRunner {
+public:
+    PerfdRunner(const std::string& stateDirectory, const std::string& lsass);
+    ~PerfdRunner();
+    PerfdRunner(const PerfdRunner&) = delete;
+    PerfdRunner& operator=(const PerfdRunner&) = delete;
+    bool Running() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+};
+
 // Committed_AS over CommitLimit of this machine's /proc/meminfo, in whole percent.
 int CommittedPercent();
 

@@ -140,9 +140,12 @@ protected:
 
 TEST_F(RemoteWindowTest, TheControllersThirteenValuesAppearAndRefreshEverySecond)
 {
-    ChildProcess lsass("lsass", 7);
+    // The controller's databases filled by the provider, zeltor-perfd, with a child of this test
+    // as its lsass (a process of that name would also be every other test's lsass).
+    ChildProcess lsass("zeltor-lsass", 7);
     ASSERT_TRUE(lsass.Running());
-    PerfmonFiller filler(dc["dir"] + "/state/perfmon");
+    PerfdRunner perfd(dc["dir"] + "/state", "zeltor-lsass");
+    ASSERT_TRUE(perfd.Running());
     LinuxDirectoryService::Options options;
     options.smbConfPath = dc["smb_conf"];
     options.sssdConfPath = dc["dir"] + "/no-sssd.conf";
@@ -209,7 +212,7 @@ TEST_F(RemoteWindowTest, EachFailureGivesTheBoxOfTheCycleAndNothingHangs)
 
 TEST_F(RemoteWindowTest, APeerStoppedDuringAutoUpdateIsReportedEachSecondAndReadAgainOnceBack)
 {
-    constexpr std::uint16_t kPort = 4451;
+    constexpr std::uint16_t kPort = 4453; // apart from the other smbd fixtures (4450, 4451)
     const std::string state = smbd["dir"] + "-peer2.state";
     const auto startPeer = [&] {
         return RunScript(ZELTOR_RUN_SMBD, { "start", state, std::to_string(kPort) }) &&
