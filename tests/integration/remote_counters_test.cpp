@@ -120,10 +120,12 @@ PdhFormattedValue Value(ICounterSource& source, PdhCounter* counter)
 
 TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsOneQuery)
 {
-    // Published as lsass: a process of that name would also be every other test's lsass.
+    // The provider fills the peer's databases, with this child as lsass: a process of that name
+    // would also be every other test's lsass.
     ChildProcess lsass("zeltor-lsass", 7);
     ASSERT_TRUE(lsass.Running());
-    ASSERT_TRUE(FillPerfmon(peer["perfmon"], { "--lsass", "zeltor-lsass" }));
+    PerfdRunner perfd(peer["dir"] + "/state", "zeltor-lsass");
+    ASSERT_TRUE(perfd.Running());
     SmbNetworkConnector network(ConnectorOptions());
     Connect(network, peer["password"]);
     CountingRegistry* counting = nullptr;
@@ -146,7 +148,6 @@ TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsO
     const std::map<std::string, int> afterSetup = counting->queries;
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     sleep(1);
-    ASSERT_TRUE(FillPerfmon(peer["perfmon"], { "--lsass", "zeltor-lsass" }));
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     // The names were read once, on connecting; each collection was one query of the objects.
     EXPECT_EQ(counting->queries["Counter 009"], 1);

@@ -214,9 +214,13 @@ TEST_F(RemoteWindowTest, APeerStoppedDuringAutoUpdateIsReportedEachSecondAndRead
 {
     constexpr std::uint16_t kPort = 4453; // apart from the other smbd fixtures (4450, 4451)
     const std::string state = smbd["dir"] + "-peer2.state";
+    // The peer's databases filled by the provider, started anew with the peer.
+    std::unique_ptr<PerfdRunner> perfd;
     const auto startPeer = [&] {
-        return RunScript(ZELTOR_RUN_SMBD, { "start", state, std::to_string(kPort) }) &&
-               FillPerfmon(ReadStateFile(state).at("perfmon"));
+        if (!RunScript(ZELTOR_RUN_SMBD, { "start", state, std::to_string(kPort) }))
+            return false;
+        perfd = std::make_unique<PerfdRunner>(ReadStateFile(state).at("dir") + "/state", "");
+        return perfd->Running();
     };
     ASSERT_TRUE(startPeer());
     auto live = PeerServices(kPort);
@@ -226,6 +230,7 @@ TEST_F(RemoteWindowTest, APeerStoppedDuringAutoUpdateIsReportedEachSecondAndRead
         ASSERT_TRUE(boxes.empty());
 
         ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "stop", state }));
+        perfd.reset();
         ASSERT_TRUE(WaitFor([&] { return boxes.size() >= 2; }, 8000));
         for (const CString& box : boxes)
             EXPECT_EQ(box, kNoMachine);
@@ -240,5 +245,6 @@ TEST_F(RemoteWindowTest, APeerStoppedDuringAutoUpdateIsReportedEachSecondAndRead
         EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].ToUtf8());
         EXPECT_GT(Value(h, IDC_MEMORYUSAGE), 0);
     });
+    perfd.reset();
     RunScript(ZELTOR_RUN_SMBD, { "stop", state });
 }
