@@ -2,13 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <tdb.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -19,10 +19,12 @@ constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kDatabaseMode = 0644;
 // Buckets of the hash table: a few thousand records, one per process and per counter.
 constexpr int kHashSize = 4099;
-// Only this program opens a working copy, and a copy lost in a crash is made afresh at the
-// start: no locks, no waiting for the disk.
+// Only this program writes a working copy, and the copies are made afresh at the start: no
+// locks, no waiting for the disk.
 constexpr int kWorkingFlags = TDB_NOLOCK | TDB_NOSYNC;
 constexpr const char* kWorkingPrefix = "/.zeltor-perfd.";
+// The name a copy is linked under before it is moved over the published database.
+constexpr const char* kNextSuffix = ".zeltor-perfd-next";
 
 TDB_DATA Datum(const std::string& text)
 {
@@ -34,149 +36,167 @@ std::string Reason(const std::string& what, int error)
     return what + ": " + std::strerror(error);
 }
 
-bool SameFile(const struct stat& a, const struct stat& b)
+bool SameRecords(const std::vector<PerfmonRecord>& a, const std::vector<PerfmonRecord>& b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Copies the whole of the open file in to a new file at path.
-bool CopyWhole(int in, const std::string& path, std::string* error)
-{
-    struct stat st {};
-    if (fstat(in, &st) != 0) {
-        *error = Reason("cannot read the working copy for " + path, errno);
+    if (a.size() != b.size())
         return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].key != b[i].key || a[i].value != b[i].value)
+            return false;
     }
-    std::string temporary = path + ".XXXXXX";
-    const int out = mkostemp(temporary.data(), O_CLOEXEC);
-    if (out < 0) {
-        *error = Reason("cannot write in " + path.substr(0, path.rfind('/')), errno);
-        return false;
-    }
-    bool ok = fchmod(out, kDatabaseMode) == 0;
-    loff_t from = 0;
-    for (off_t left = st.st_size; ok && left > 0;) {
-        const ssize_t copied = copy_file_range(in, &from, out, nullptr, static_cast<size_t>(left), 0);
-        ok = copied > 0;
-        left -= copied;
-    }
-    const int copyError = errno;
-    ok = close(out) == 0 && ok;
-    if (ok && rename(temporary.c_str(), path.c_str()) == 0)
-        return true;
-    *error = Reason("cannot write " + path, ok ? errno : copyError);
-    unlink(temporary.c_str());
-    return false;
+    return true;
 }
 
 } // namespace
 
 PerfmonStore::PerfmonStore(std::string stateDirectory) : m_directory(std::move(stateDirectory) + "/perfmon")
 {
-    for (auto [db, name] : { std::pair{ &m_names, "names.tdb" }, std::pair{ &m_data, "data.tdb" } }) {
-        db->published = m_directory + "/" + name;
-        db->working = m_directory + kWorkingPrefix + name;
+    for (auto [db, name] : { std::pair{ &m_names, "names" }, std::pair{ &m_data, "data" } }) {
+        db->published = m_directory + "/" + name + ".tdb";
+        for (int i = 0; i < 2; ++i)
+            db->copies[i].path = m_directory + kWorkingPrefix + name + "." + std::to_string(i) + ".tdb";
     }
 }
 
 PerfmonStore::~PerfmonStore()
 {
-    Close(m_names);
-    Close(m_data);
+    for (Database* db : { &m_names, &m_data }) {
+        for (Copy& copy : db->copies)
+            Close(copy);
+    }
 }
 
-void PerfmonStore::Close(Database& db)
+void PerfmonStore::Close(Copy& copy)
 {
-    if (db.tdb != nullptr)
-        tdb_close(db.tdb);
-    db.tdb = nullptr;
-    db.written.clear();
+    if (copy.tdb != nullptr)
+        tdb_close(copy.tdb);
+    copy.tdb = nullptr;
+    copy.written.clear();
 }
 
 bool PerfmonStore::Open(std::string* error)
 {
-    if (!OpenWorkingCopy(m_data, error) || !OpenWorkingCopy(m_names, error))
-        return false;
-    // Copies that a run which ended between making and moving them left (NAME.tdb.XXXXXX).
-    if (DIR* folder = opendir(m_directory.c_str())) {
-        while (const dirent* entry = readdir(folder)) {
-            const std::string_view name = entry->d_name;
-            for (const char* published : { "names.tdb.", "data.tdb." }) {
-                if (name.size() == std::strlen(published) + 6 && name.starts_with(published))
-                    unlinkat(dirfd(folder), entry->d_name, 0);
-            }
+    // A write lease is broken with SIGIO, whose default ends the process; the store lets go of
+    // its leases at once anyway, so the signal is of no use.
+    signal(SIGIO, SIG_IGN);
+    for (Database* db : { &m_data, &m_names }) {
+        for (Copy& copy : db->copies) {
+            if (!OpenCopy(copy, error))
+                return false;
         }
-        closedir(folder);
+        db->publishedCopy = -1;
     }
+    // Links that a run which ended between making and moving them left.
+    for (Database* db : { &m_data, &m_names })
+        unlink((db->published + kNextSuffix).c_str());
     return true;
 }
 
-bool PerfmonStore::OpenWorkingCopy(Database& db, std::string* error)
+bool PerfmonStore::OpenCopy(Copy& copy, std::string* error)
 {
-    Close(db);
+    Close(copy);
     if (mkdir(m_directory.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
         *error = Reason("cannot make " + m_directory, errno);
         return false;
     }
-    // Made afresh: whatever an earlier run left is not trusted.
-    if (unlink(db.working.c_str()) != 0 && errno != ENOENT) {
-        *error = Reason("cannot replace " + db.working, errno);
+    // Made afresh: whatever an earlier run left is not trusted, and a reader that still holds
+    // the old file keeps it.
+    if (unlink(copy.path.c_str()) != 0 && errno != ENOENT) {
+        *error = Reason("cannot replace " + copy.path, errno);
         return false;
     }
     errno = 0;
-    db.tdb = tdb_open(db.working.c_str(), kHashSize, kWorkingFlags, O_RDWR | O_CREAT | O_EXCL, kDatabaseMode);
-    if (db.tdb == nullptr) {
-        *error = Reason("cannot make " + db.working, errno != 0 ? errno : EIO);
+    copy.tdb = tdb_open(copy.path.c_str(), kHashSize, kWorkingFlags, O_RDWR | O_CREAT | O_EXCL, kDatabaseMode);
+    if (copy.tdb == nullptr) {
+        *error = Reason("cannot make " + copy.path, errno != 0 ? errno : EIO);
         return false;
     }
     return true;
 }
 
-bool PerfmonStore::WorkingCopyIsOurs(const Database& db) const
+bool PerfmonStore::CopyIsOurs(const Copy& copy) const
 {
     struct stat onDisk {}, open {};
-    return db.tdb != nullptr && stat(db.working.c_str(), &onDisk) == 0 && fstat(tdb_fd(db.tdb), &open) == 0 &&
-           SameFile(onDisk, open);
+    return copy.tdb != nullptr && stat(copy.path.c_str(), &onDisk) == 0 && fstat(tdb_fd(copy.tdb), &open) == 0 &&
+           onDisk.st_dev == open.st_dev && onDisk.st_ino == open.st_ino;
 }
 
 bool PerfmonStore::PublishedIsOurs(const Database& db) const
 {
     struct stat onDisk {};
-    return db.publishedInode != 0 && stat(db.published.c_str(), &onDisk) == 0 && onDisk.st_ino == db.publishedInode;
+    return db.publishedCopy >= 0 && stat(db.published.c_str(), &onDisk) == 0 && onDisk.st_ino == db.publishedInode &&
+           CopyIsOurs(db.copies[db.publishedCopy]);
+}
+
+bool PerfmonStore::WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, std::string* error)
+{
+    // A write lease is granted only while no other descriptor has the file open; a reader that
+    // opened the copy while it was published and holds it still, keeps it, and the update goes
+    // to a new copy. (A file system without leases gets a new copy at each update.)
+    const bool alone = fcntl(tdb_fd(copy.tdb), F_SETLEASE, F_WRLCK) == 0;
+    if (!alone) {
+        ++m_copiesReplaced;
+        if (!OpenCopy(copy, error))
+            return false;
+    }
+    bool ok = true;
+    // Records at the same place with the same key and value are in the copy already.
+    for (std::size_t i = 0; i < records.size() && ok; ++i) {
+        if (i < copy.written.size() && records[i].key == copy.written[i].key && records[i].value == copy.written[i].value)
+            continue;
+        ok = tdb_store(copy.tdb, Datum(records[i].key), Datum(records[i].value), TDB_REPLACE) == 0;
+        if (!ok) {
+            *error = "cannot write to " + copy.path + ": " + tdb_errorstr(copy.tdb);
+            break;
+        }
+        if (i >= copy.written.size())
+            copy.written.resize(i + 1);
+        copy.written[i] = records[i];
+    }
+    if (alone)
+        fcntl(tdb_fd(copy.tdb), F_SETLEASE, F_UNLCK);
+    if (!ok) {
+        Close(copy); // made afresh at the next write
+        return false;
+    }
+    copy.written.resize(records.size());
+    return true;
+}
+
+bool PerfmonStore::Publish(Database& db, int index, std::string* error)
+{
+    const Copy& copy = db.copies[index];
+    const std::string next = db.published + kNextSuffix;
+    unlink(next.c_str());
+    if (link(copy.path.c_str(), next.c_str()) != 0 || rename(next.c_str(), db.published.c_str()) != 0) {
+        *error = Reason("cannot write " + db.published, errno);
+        unlink(next.c_str());
+        return false;
+    }
+    struct stat published {};
+    db.publishedCopy = index;
+    db.publishedInode = fstat(tdb_fd(copy.tdb), &published) == 0 ? published.st_ino : 0;
+    return true;
 }
 
 bool PerfmonStore::Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error)
 {
-    if (!WorkingCopyIsOurs(db) && !OpenWorkingCopy(db, error))
-        return false;
-    // Records at the same place with the same key and value are in the working copy already.
-    bool changed = false;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        if (i < db.written.size() && records[i].key == db.written[i].key && records[i].value == db.written[i].value)
-            continue;
-        if (tdb_store(db.tdb, Datum(records[i].key), Datum(records[i].value), TDB_REPLACE) != 0) {
-            *error = "cannot write to " + db.working + ": " + tdb_errorstr(db.tdb);
-            Close(db); // made afresh at the next write
-            return false;
-        }
-        if (i >= db.written.size())
-            db.written.resize(i + 1);
-        db.written[i] = records[i];
-        changed = true;
+    // Fewer instances than the sample before: its records beyond the new ones go on into the
+    // new copy, for a reader that took the count before.
+    const std::vector<PerfmonRecord>* update = &records;
+    if (db.publishedCopy >= 0 && db.copies[db.publishedCopy].written.size() > records.size()) {
+        const std::vector<PerfmonRecord>& before = db.copies[db.publishedCopy].written;
+        m_kept.assign(records.begin(), records.end());
+        m_kept.insert(m_kept.end(), before.begin() + static_cast<std::ptrdiff_t>(records.size()), before.end());
+        update = &m_kept;
     }
-    db.written.resize(std::min(db.written.size(), records.size()));
-    if (!changed && PublishedIsOurs(db))
+    if (PublishedIsOurs(db) && SameRecords(db.copies[db.publishedCopy].written, *update))
         return true;
-    return Publish(db, error);
-}
-
-bool PerfmonStore::Publish(Database& db, std::string* error)
-{
-    if (!CopyWhole(tdb_fd(db.tdb), db.published, error))
+    const int index = db.publishedCopy == 0 ? 1 : 0;
+    Copy& copy = db.copies[index];
+    if (!CopyIsOurs(copy) && !OpenCopy(copy, error))
         return false;
-    struct stat published {};
-    db.publishedInode = stat(db.published.c_str(), &published) == 0 ? published.st_ino : 0;
-    return true;
+    return WriteAlone(copy, *update, error) && Publish(db, index, error);
 }
 
 bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error)
@@ -187,17 +207,14 @@ bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error)
 bool PerfmonStore::Clear(std::string* error)
 {
     for (Database* db : { &m_names, &m_data }) {
-        if (!WorkingCopyIsOurs(*db) && !OpenWorkingCopy(*db, error))
+        const int index = db->publishedCopy == 0 ? 1 : 0;
+        if (!OpenCopy(db->copies[index], error) || !Publish(*db, index, error))
             return false;
-        if (tdb_wipe_all(db->tdb) != 0) {
-            *error = "cannot empty " + db->working + ": " + tdb_errorstr(db->tdb);
-            return false;
+        for (Copy& copy : db->copies) {
+            Close(copy);
+            unlink(copy.path.c_str());
         }
-        db->written.clear();
-        if (!Publish(*db, error))
-            return false;
-        Close(*db);
-        unlink(db->working.c_str());
+        db->publishedCopy = -1;
     }
     return true;
 }

@@ -1,14 +1,19 @@
 // Samba's performance databases, STATE/perfmon/names.tdb and data.tdb, written with libtdb.
 //
-// Samba's server opens them read-only, and tdb takes no locks for a read-only database: a
-// transaction written in place would not keep such a reader from half a sample. So each update
-// is made in a working copy of each database that only this program opens
-// (perfmon/.zeltor-perfd.names.tdb, .zeltor-perfd.data.tdb), copied whole to a new file and
-// moved over the published one by rename(2): a reader opens either the sample before or the
-// new one, complete. data.tdb goes first and names.tdb after it, and only when it changed, so
-// an instance's counter block is published before its name and the count that includes it.
-// Records of instances beyond the current count are kept, so a reader that took the count of
-// the sample before still finds each instance it asks for.
+// Samba's server opens them read-only, and tdb takes no lock for a read-only database: a
+// transaction written in place would not keep such a reader from half a sample. So each
+// database has two working copies that only this program writes
+// (perfmon/.zeltor-perfd.NAME.0.tdb and .1.tdb), and the published NAME.tdb is a hard link to
+// one of them, moved into place by rename(2): a reader opens either the sample before or the new
+// one, whole. An update is written into the copy that is not published, which is no longer
+// linked as NAME.tdb, and only when no one holds it open any more: a write lease
+// (fcntl F_SETLEASE) is granted only to a file that no other descriptor has open. A copy that a
+// reader still holds is left to it, and a new one is made in its place.
+//
+// data.tdb is published first and names.tdb after it, and only when it changed, so an
+// instance's counter block is published before its name and the count that includes it. Records
+// of instances beyond the current count are kept, so a reader that took the count of the sample
+// before still finds each instance it asks for.
 #pragma once
 
 #include <sys/types.h>
@@ -40,24 +45,33 @@ public:
     bool Clear(std::string* error);
 
     const std::string& Directory() const { return m_directory; }
+    // Working copies made afresh because a reader still held them (for the tests).
+    int CopiesReplaced() const { return m_copiesReplaced; }
 
 private:
+    struct Copy {
+        std::string path;
+        tdb_context* tdb = nullptr;
+        std::vector<PerfmonRecord> written; // in the copy, as last written
+    };
     struct Database {
         std::string published; // perfmon/NAME.tdb
-        std::string working;   // perfmon/.zeltor-perfd.NAME.tdb
-        tdb_context* tdb = nullptr;
-        std::vector<PerfmonRecord> written; // in the working copy, as last written
-        ino_t publishedInode = 0;           // of the file last moved over published
+        Copy copies[2];
+        int publishedCopy = -1;  // the copy NAME.tdb is a link to, -1 for none
+        ino_t publishedInode = 0;
     };
 
-    bool OpenWorkingCopy(Database& db, std::string* error);
-    bool WorkingCopyIsOurs(const Database& db) const;
+    bool OpenCopy(Copy& copy, std::string* error);
+    bool CopyIsOurs(const Copy& copy) const;
     bool PublishedIsOurs(const Database& db) const;
+    bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, std::string* error);
     bool Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error);
-    bool Publish(Database& db, std::string* error);
-    void Close(Database& db);
+    bool Publish(Database& db, int copy, std::string* error);
+    void Close(Copy& copy);
 
     std::string m_directory;
     Database m_names;
     Database m_data;
+    int m_copiesReplaced = 0;
+    std::vector<PerfmonRecord> m_kept; // an update with the records kept from the sample before
 };

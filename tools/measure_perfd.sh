@@ -2,14 +2,19 @@
 # Runs zeltor-perfd (RelWithDebInfo) at one update a second on a temporary state directory,
 # for 60 s (or $1 seconds), with 2,000 extra idle processes (or $2), and reports its CPU time
 # (user + system, from the scheduler) and its memory. With "busy" as $3, a loop also starts a
-# short-lived process ten times a second, so that every update lists /proc anew, as on a machine
-# that starts processes all the time.
+# short-lived process ten times a second, as on a machine that starts processes all the time.
+# With "private" as $4, all of it runs in a PID namespace of its own with its own /proc (needs
+# root), so that the processes the rest of the machine starts and ends are not in the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 extra=${2:-2000}
 mode=${3:-idle}
+scope=${4:-machine}
 exe=build-rel/perfd/zeltor-perfd
+if [ "$scope" = private ] && [ -z "${ZELTOR_MEASURE_PRIVATE:-}" ]; then
+    exec env ZELTOR_MEASURE_PRIVATE=1 unshare --pid --fork --mount-proc "$0" "$seconds" "$extra" "$mode" "$scope"
+fi
 cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-rel --target zeltor-perfd >/dev/null
 
@@ -51,7 +56,7 @@ peak_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
 sizes=$(stat -c '%n %s' "$state"/perfmon/*.tdb "$state"/perfmon/.zeltor-perfd.*.tdb | sed "s|$state/perfmon/||" | tr '\n' ' ')
 
 awk -v c0="$start_cpu" -v c1="$end_cpu" -v t0="$start" -v t1="$end" -v n="$processes" -v i="$instances" \
-    -v mode="$mode" -v rss="$rss_kb" -v peak="$peak_kb" -v sizes="$sizes" 'BEGIN {
+    -v mode="$mode$([ "$scope" = private ] && echo " (own PID namespace)")" -v rss="$rss_kb" -v peak="$peak_kb" -v sizes="$sizes" 'BEGIN {
     cpu = (c1 - c0) / 1e9; elapsed = t1 - t0;
     printf "zeltor-perfd, %s machine of %d processes (%d Process instances published), %.1f s at one update a second:\n", mode, n, i, elapsed
     printf "  CPU %.3f s (user + system): %.3f %% of one core, %.2f ms an update\n", cpu, 100 * cpu / elapsed, 1000 * cpu / elapsed

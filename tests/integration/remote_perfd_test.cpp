@@ -1,5 +1,5 @@
 // The program's own remote counter source reading a standalone smbd (run_smbd.sh, its own
-// instance on port 4451) whose performance databases zeltor-perfd fills: the thirteen counters
+// instance on port 4459) whose performance databases zeltor-perfd fills: the thirteen counters
 // of the main window and processes of one name, compared with this machine's local source.
 #include <gtest/gtest.h>
 

@@ -177,6 +177,39 @@ TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
     close(start[1]);
 }
 
+TEST(PerfmonStore, AReaderThatHoldsASampleKeepsItWhileTheStoreGoesOn)
+{
+    TempDirectory state;
+    PerfmonStore store(state.Path());
+    std::string error;
+    ASSERT_TRUE(store.Open(&error)) << error;
+    const std::string data = state.Path() + "/perfmon/data.tdb";
+    // Each sample after the first is written into the copy that is not published: both copies
+    // are written in turn, and none is made anew while no one holds them.
+    for (int sample = 1; sample <= 4; ++sample)
+        ASSERT_TRUE(store.Write(Records(sample, 50), &error)) << error;
+    EXPECT_EQ(store.CopiesReplaced(), 0);
+
+    // A reader opens the published file and keeps it open over the next samples, as a slow
+    // reader might: what it holds does not change, and the copy it holds is replaced by a new
+    // one instead of written into.
+    const int held = open(data.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    const auto bytes = [](int fd) {
+        std::string content(1 << 20, '\0');
+        const ssize_t n = pread(fd, content.data(), content.size(), 0);
+        content.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return content;
+    };
+    const std::string before = bytes(held);
+    for (int sample = 5; sample <= 8; ++sample)
+        ASSERT_TRUE(store.Write(Records(sample, 50), &error)) << error;
+    EXPECT_EQ(bytes(held), before);
+    EXPECT_EQ(store.CopiesReplaced(), 1);
+    close(held);
+    EXPECT_EQ(ReadDatabase(data).at("0PerfTime"), "8");
+}
+
 TEST(PerfmonStore, RemovedOrReplacedDatabasesAreWrittenWholeAgain)
 {
     TempDirectory state;
@@ -237,16 +270,16 @@ TEST(PerfmonStore, WhatCannotBeOpenedSaysWhy)
     {
         PerfmonStore store(state.Path() + "/file");
         EXPECT_FALSE(store.Open(&error));
-        EXPECT_EQ(error, "cannot replace " + state.Path() + "/file/perfmon/.zeltor-perfd.data.tdb: Not a directory");
+        EXPECT_EQ(error, "cannot replace " + state.Path() + "/file/perfmon/.zeltor-perfd.data.0.tdb: Not a directory");
     }
-    // Copies left by a run that ended between making and moving them are removed.
+    // A link left by a run that ended between making and moving it is removed.
     std::filesystem::create_directories(state.Path() + "/left/perfmon");
-    std::ofstream(state.Path() + "/left/perfmon/data.tdb.a1B2c3") << "x";
+    std::ofstream(state.Path() + "/left/perfmon/data.tdb.zeltor-perfd-next") << "x";
     std::ofstream(state.Path() + "/left/perfmon/data.tdb.keep") << "x";
     {
         PerfmonStore store(state.Path() + "/left");
         EXPECT_TRUE(store.Open(&error)) << error;
-        EXPECT_FALSE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.a1B2c3"));
+        EXPECT_FALSE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.zeltor-perfd-next"));
         EXPECT_TRUE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.keep"));
     }
 }
