@@ -101,13 +101,18 @@ PerfmonFiller::~PerfmonFiller()
 }
 
 PerfdRunner::PerfdRunner(const std::string& stateDirectory, const std::string& lsass)
-    : m_pid(Spawn(ZELTOR_PERFD, { "--state-dir", stateDirectory, "--interval", "0.5", "--lsass", lsass }))
 {
-    // Running once its first databases are there.
-    const std::string data = stateDirectory + "/perfmon/data.tdb";
-    for (int i = 0; i < 100 && m_pid > 0 && access(data.c_str(), F_OK) != 0; ++i)
+    // Running once both of its databases are there: whatever another test left goes first (the
+    // provider publishes data.tdb before names.tdb, and old names would not match new data).
+    const std::string perfmon = stateDirectory + "/perfmon";
+    EmptyPerfmon(perfmon);
+    m_pid = Spawn(ZELTOR_PERFD, { "--state-dir", stateDirectory, "--interval", "0.5", "--lsass", lsass });
+    const auto published = [&] {
+        return access((perfmon + "/data.tdb").c_str(), F_OK) == 0 && access((perfmon + "/names.tdb").c_str(), F_OK) == 0;
+    };
+    for (int i = 0; i < 100 && m_pid > 0 && !published(); ++i)
         usleep(50'000);
-    if (access(data.c_str(), F_OK) != 0 && m_pid > 0) {
+    if (!published() && m_pid > 0) {
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
         m_pid = -1;
