@@ -1,5 +1,5 @@
-// The readers of procfs files: /proc/stat, meminfo, vmstat, diskstats, mountinfo and loadavg, as
-// any kernel may write them.
+// The readers of procfs files: /proc/stat, meminfo, vmstat, diskstats, mountinfo, loadavg and a
+// process's stat, as any kernel may write them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,9 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    if (auto cpu = ParseCpuTimes(text)) {
-        (void)cpu;
-    }
+    if (auto cpu = ParseCpuTimes(text); cpu && cpu->processors > text.size())
+        std::abort(); // a processor is a line of its own
     (void)ParseCommitCharge(text);
     (void)ParseVmCounters(text);
     (void)ParseDiskOperations(text);
@@ -28,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (auto pid = ParseLastPid(text); pid && *pid < 0)
         std::abort();
+    (void)ParseStartTime(text);
     return 0;
 }

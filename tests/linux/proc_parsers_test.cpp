@@ -182,8 +182,7 @@ TEST(LocalDisksParser, EachZfsPoolOnceWithItsDatasets)
 
 TEST(StartTimeParser, CountsFieldsAfterTheNamesLastParenthesis)
 {
-    EXPECT_EQ(ParseStartTime("1030 (samba) S 1 1030 1030 0 -1 4194560 151 0 0 0 3 2 0 0 20 0 1 0 5171 2252 1 18446744073709551615\n"),
-              5171u);
+    EXPECT_EQ(ParseStartTime(Fixture("process/stat")), 5171u);
     // A name with spaces and parentheses, as PR_SET_NAME allows.
     EXPECT_EQ(ParseStartTime("77 (a) b (c)) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 42 0 0"), 42u);
     EXPECT_FALSE(ParseStartTime("77 (cut short) R 1 77"));
