@@ -55,6 +55,8 @@ test_packages=(
     lintian desktop-file-utils appstream debootstrap
     # the window over the accessibility bus
     python3-pyatspi at-spi2-core dbus-daemon dbus-bin dbus-x11
+    # the probe's formats read by their own consumers: promtool, Python's csv and json
+    prometheus python3
 )
 
 case "$set_name" in

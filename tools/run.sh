@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 tools/install-deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target zeltor
+cmake --build build -j "$(nproc)" --target zeltor zeltor-probe
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "run: no display; starting Zeltor on a virtual one (xvfb-run)" >&2

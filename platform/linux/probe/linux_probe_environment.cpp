@@ -1,0 +1,257 @@
+#include "platform/linux/probe/linux_probe_environment.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace {
+
+constexpr int kInterruptSignals[] = { SIGINT, SIGTERM, SIGHUP };
+// A password is one line; anything longer than this is not one.
+constexpr std::size_t kMaxPasswordBytes = 4096;
+
+volatile sig_atomic_t g_interrupted = 0;
+// Written to by the signal handler, so that a wait sees an interrupt that came just before it.
+int g_interruptPipe[2] = { -1, -1 };
+
+void OnInterrupt(int)
+{
+    const int saved = errno;
+    g_interrupted = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool WriteAll(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The first line of fd, without its line end ("\n" or "\r\n"); false with the reason when it
+// cannot be read or is longer than a password. gotInput: whether fd held anything at all.
+bool ReadLine(int fd, std::string& line, bool& gotInput, std::string& error)
+{
+    line.clear();
+    gotInput = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0) {
+            error = errno == EINTR ? "interrupted" : std::string("cannot read: ") + strerror(errno);
+            explicit_bzero(line.data(), line.size());
+            return false;
+        }
+        if (n == 0)
+            break;
+        gotInput = true;
+        if (c == '\n')
+            break;
+        if (line.size() == kMaxPasswordBytes) {
+            explicit_bzero(line.data(), line.size());
+            error = "the first line is longer than " + std::to_string(kMaxPasswordBytes) + " bytes";
+            return false;
+        }
+        line += c;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
+bool ToPassword(std::string& line, CString& password)
+{
+    password = CString::FromUtf8(line);
+    explicit_bzero(line.data(), line.size());
+    return true;
+}
+
+} // namespace
+
+LinuxProbeEnvironment::LinuxProbeEnvironment(const char* ttyPath) : m_ttyPath(ttyPath)
+{
+    g_interrupted = 0;
+    if (pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_interruptPipe[0] = g_interruptPipe[1] = -1;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a wait or a prompt returns at once. The first signal asks the probe to end
+    // cleanly; the second, should that take too long, ends the process as the default does.
+    action.sa_flags = SA_RESETHAND;
+    for (std::size_t i = 0; i < std::size(kInterruptSignals); ++i)
+        sigaction(kInterruptSignals[i], &action, &m_previous[i]);
+    // A closed pipe makes the write fail, so the probe says so and closes its connections.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &m_previousPipe);
+}
+
+LinuxProbeEnvironment::~LinuxProbeEnvironment()
+{
+    for (std::size_t i = 0; i < std::size(kInterruptSignals); ++i)
+        sigaction(kInterruptSignals[i], &m_previous[i], nullptr);
+    sigaction(SIGPIPE, &m_previousPipe, nullptr);
+    for (int& fd : g_interruptPipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+bool LinuxProbeEnvironment::WriteOut(std::string_view text)
+{
+    return WriteAll(STDOUT_FILENO, text);
+}
+
+void LinuxProbeEnvironment::WriteErr(std::string_view text)
+{
+    WriteAll(STDERR_FILENO, text);
+}
+
+bool LinuxProbeEnvironment::OutputIsTerminal()
+{
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+bool LinuxProbeEnvironment::PromptPassword(const CString& prompt, CString& password, std::string& error)
+{
+    const int tty = ::open(m_ttyPath, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) {
+        error = "there is no terminal to ask for the password on";
+        return false;
+    }
+    termios saved {};
+    if (tcgetattr(tty, &saved) != 0) {
+        ::close(tty);
+        error = "there is no terminal to ask for the password on";
+        return false;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    quiet.c_lflag |= ICANON;
+    bool ok = tcsetattr(tty, TCSAFLUSH, &quiet) == 0 && WriteAll(tty, prompt.ToUtf8());
+    std::string line;
+    bool gotInput = false;
+    if (ok)
+        ok = ReadLine(tty, line, gotInput, error);
+    else
+        error = std::string("cannot use the terminal: ") + strerror(errno);
+    tcsetattr(tty, TCSAFLUSH, &saved);
+    // The line end the user typed was not echoed.
+    WriteAll(tty, "\n");
+    ::close(tty);
+    if (!ok)
+        return false;
+    return ToPassword(line, password);
+}
+
+bool LinuxProbeEnvironment::ReadPasswordFromInput(CString& password, std::string& error)
+{
+    std::string line;
+    bool gotInput = false;
+    if (!ReadLine(STDIN_FILENO, line, gotInput, error)) {
+        error = "standard input: " + error;
+        return false;
+    }
+    // An empty line is an empty password; no line at all is none.
+    if (!gotInput) {
+        error = "standard input holds no password";
+        return false;
+    }
+    return ToPassword(line, password);
+}
+
+bool LinuxProbeEnvironment::ReadPasswordFile(const CString& path, CString& password, std::string& error)
+{
+    const std::string name = path.ToUtf8();
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot open the password file " + name + ": " + strerror(errno);
+        return false;
+    }
+    // The checks are made on the file that was opened, not again on its name.
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0;
+    if (!ok) {
+        error = "cannot read the password file " + name + ": " + strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        ok = false;
+        error = "the password file " + name + " is not a regular file";
+    } else if (st.st_uid != geteuid()) {
+        ok = false;
+        error = "the password file " + name + " belongs to another user; it must be yours";
+    } else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        ok = false;
+        error = "the password file " + name + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
+                name + ")";
+    }
+    std::string line;
+    if (ok) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        bool gotInput = false;
+        ok = ReadLine(fd, line, gotInput, error);
+        if (!ok)
+            error = "the password file " + name + ": " + error;
+    }
+    ::close(fd);
+    return ok && ToPassword(line, password);
+}
+
+LocalTime LinuxProbeEnvironment::Now()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local {};
+    localtime_r(&now.tv_sec, &local);
+    LocalTime t;
+    t.year = local.tm_year + 1900;
+    t.month = local.tm_mon + 1;
+    t.day = local.tm_mday;
+    t.hour = local.tm_hour;
+    t.minute = local.tm_min;
+    t.second = local.tm_sec;
+    t.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+    t.utcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
+    t.zoneName = local.tm_zone != nullptr ? local.tm_zone : "";
+    return t;
+}
+
+std::int64_t LinuxProbeEnvironment::MonotonicMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void LinuxProbeEnvironment::Wait(std::uint32_t milliseconds)
+{
+    // The interrupt's pipe turns readable for good: the wait ends at once, also when the signal
+    // came before it began. The caller looks at Interrupted.
+    pollfd interrupt { g_interruptPipe[0], POLLIN, 0 };
+    const int timeout = static_cast<int>(std::min<std::uint32_t>(milliseconds, std::numeric_limits<int>::max()));
+    poll(&interrupt, g_interruptPipe[0] >= 0 ? 1 : 0, timeout);
+}
+
+bool LinuxProbeEnvironment::Interrupted()
+{
+    return g_interrupted != 0;
+}

@@ -1,0 +1,33 @@
+// The probe's environment on Linux: standard streams, /dev/tty for the password prompt, the
+// owner-only check of a password file, clocks, and SIGINT/SIGTERM/SIGHUP as the user's
+// interrupt (a second one ends the process at once).
+#pragma once
+
+#include <signal.h>
+
+#include "probe/probe_environment.h"
+
+class LinuxProbeEnvironment : public IProbeEnvironment {
+public:
+    // ttyPath: the terminal to ask for the password on.
+    explicit LinuxProbeEnvironment(const char* ttyPath = "/dev/tty");
+    ~LinuxProbeEnvironment() override;
+    LinuxProbeEnvironment(const LinuxProbeEnvironment&) = delete;
+    LinuxProbeEnvironment& operator=(const LinuxProbeEnvironment&) = delete;
+
+    bool WriteOut(std::string_view text) override;
+    void WriteErr(std::string_view text) override;
+    bool OutputIsTerminal() override;
+    bool PromptPassword(const CString& prompt, CString& password, std::string& error) override;
+    bool ReadPasswordFromInput(CString& password, std::string& error) override;
+    bool ReadPasswordFile(const CString& path, CString& password, std::string& error) override;
+    LocalTime Now() override;
+    std::int64_t MonotonicMs() override;
+    void Wait(std::uint32_t milliseconds) override;
+    bool Interrupted() override;
+
+private:
+    const char* m_ttyPath;
+    struct sigaction m_previous[3];
+    struct sigaction m_previousPipe;
+};

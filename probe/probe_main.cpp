@@ -1,0 +1,320 @@
+#include "probe/probe_main.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "app/counter_set.h"
+#include "directory/discovery.h"
+#include "directory/remote_connection.h"
+#include "framework/afxwin.h"
+#include "perf/counter_query.h"
+#include "probe/console_feedback.h"
+#include "probe/probe_options.h"
+#include "probe/sample_writer.h"
+
+#ifndef ZELTOR_VERSION
+#error "ZELTOR_VERSION names the project's version"
+#endif
+
+namespace {
+
+bool SamePathNoCase(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return fold(x) == fold(y);
+    });
+}
+
+class ProbeRun {
+public:
+    ProbeRun(ProbeServices& services, IProbeEnvironment& env, const CString& exePath)
+        : m_services(services), m_env(env), m_feedback(env)
+    {
+        // The framework's application object names the program in every report, and its
+        // message boxes come here instead of to a window layer.
+        m_app.m_strAppName = AfxAppNameFromPath(exePath);
+        m_app.m_pFeedback = &m_feedback;
+        m_name = m_app.m_strAppName.ToUtf8();
+    }
+
+    int Run(const std::vector<CString>& args)
+    {
+        const ParsedOptions parsed = ParseProbeOptions(args);
+        m_options = parsed.options;
+        m_nagios = m_options.format == OutputFormat::Nagios;
+        if (!parsed.error.empty())
+            return Usage(parsed.error);
+        if (m_options.help)
+            return Write(ProbeUsage(m_name)) ? probe_exit::kOk : probe_exit::kOutputFailed;
+        if (m_options.version)
+            return Write(m_name + " " ZELTOR_VERSION "\n") ? probe_exit::kOk : probe_exit::kOutputFailed;
+        if (!m_options.listDcs) {
+            m_counters = Counters();
+            if (!ResolveThresholds())
+                return Usage(m_error);
+        }
+        if (!m_options.userName.IsEmpty() && !ReadPassword())
+            return Failure(probe_exit::kNoPassword, m_error);
+        const int code = m_options.listDcs ? ListDomainControllers() : Monitor();
+        std::fill(m_password.begin(), m_password.end(), u'\0');
+        return code;
+    }
+
+private:
+    // -- Reports ------------------------------------------------------------------------------
+
+    bool Write(const std::string& text) { return text.empty() || m_env.WriteOut(text); }
+
+    void Error(const std::string& text) { m_env.WriteErr(m_name + ": " + text + "\n"); }
+
+    int Usage(const std::string& text)
+    {
+        Error(text);
+        m_env.WriteErr("Try '" + m_name + " --help' for more information.\n");
+        if (m_nagios) {
+            Write(NagiosPlugin::UnknownLine(text));
+            return static_cast<int>(PluginState::Unknown);
+        }
+        return probe_exit::kUsage;
+    }
+
+    // A failure said on standard error (and in the plugin's line); its exit code.
+    int Failure(int code, const std::string& text)
+    {
+        Error(text);
+        return Failed(code, text);
+    }
+
+    // A failure the engine has reported already (its text went to standard error).
+    int Failed(int code, const std::string& text)
+    {
+        if (!m_nagios)
+            return code;
+        Write(NagiosPlugin::UnknownLine(text));
+        return static_cast<int>(PluginState::Unknown);
+    }
+
+    // -- The command line ---------------------------------------------------------------------
+
+    std::vector<ProbeCounter> Counters() const
+    {
+        std::vector<CString> paths = m_options.paths;
+        if (paths.empty())
+            paths.assign(kCounterSetPaths.begin(), kCounterSetPaths.end());
+        std::vector<ProbeCounter> counters;
+        for (const CString& path : paths)
+            counters.push_back({ path, u"\\\\" + m_options.machine + path });
+        return counters;
+    }
+
+    // Each threshold's counter, by its place in the list or by its path.
+    bool ResolveThresholds()
+    {
+        m_thresholds.assign(m_counters.size(), {});
+        const auto apply = [&](const std::vector<ThresholdOption>& options, bool critical) {
+            for (const ThresholdOption& option : options) {
+                std::vector<std::size_t> matches;
+                const bool digits = std::all_of(option.counter.begin(), option.counter.end(),
+                                                [](char c) { return c >= '0' && c <= '9'; });
+                if (digits) {
+                    const std::size_t place = option.counter.size() <= 9 ? std::stoul(option.counter) : 0;
+                    if (place >= 1 && place <= m_counters.size())
+                        matches.push_back(place - 1);
+                } else {
+                    for (std::size_t i = 0; i < m_counters.size(); ++i) {
+                        if (SamePathNoCase(m_counters[i].path.ToUtf8(), option.counter))
+                            matches.push_back(i);
+                    }
+                }
+                if (matches.empty()) {
+                    m_error = std::string(critical ? "--critical" : "--warning") + ": '" + option.counter +
+                              "' is not one of the counters read, by path or by place (1 to " +
+                              std::to_string(m_counters.size()) + ")";
+                    return false;
+                }
+                for (std::size_t i : matches)
+                    (critical ? m_thresholds[i].critical : m_thresholds[i].warning) = option.range;
+            }
+            return true;
+        };
+        return apply(m_options.warnings, false) && apply(m_options.criticals, true);
+    }
+
+    bool ReadPassword()
+    {
+        switch (m_options.passwordSource) {
+        case PasswordSource::StandardInput:
+            return m_env.ReadPasswordFromInput(m_password, m_error);
+        case PasswordSource::File:
+            return m_env.ReadPasswordFile(m_options.passwordFile, m_password, m_error);
+        case PasswordSource::Terminal:
+            break;
+        }
+        CString prompt = u"Password for " + m_options.userName;
+        if (!m_options.listDcs)
+            prompt += u" on \\\\" + m_options.machine;
+        if (m_env.PromptPassword(prompt + u": ", m_password, m_error))
+            return true;
+        m_error += "; give the password on standard input with --password-stdin, or in a file only you can "
+                   "read with --password-file=FILE";
+        return false;
+    }
+
+    // -- Discovery ----------------------------------------------------------------------------
+
+    int ListDomainControllers()
+    {
+        IDirectoryService& directory = m_services.directory;
+        const CString computer = directory.GetComputerName(kComputerNameChars);
+        CString domain;
+        if (GetJoinedDomain(directory, computer, domain) != NetSetupDomainName)
+            return Failure(probe_exit::kNotFound, "this computer (" + computer.ToUtf8() + ") has joined no domain");
+        CStringArray controllers;
+        EnumDomainControllers(directory, domain, m_options.userName, m_password, controllers);
+        if (controllers.IsEmpty())
+            return Failure(probe_exit::kNotFound, "no domain controller of " + domain.ToUtf8() + " could be listed");
+
+        std::string out;
+        switch (m_options.format.value_or(OutputFormat::Table)) {
+        case OutputFormat::Json: {
+            out = "{\"domain\":" + JsonString(domain.ToUtf8()) + ",\"controllers\":[";
+            for (int i = 0; i < controllers.GetSize(); ++i)
+                out += (i == 0 ? "" : ",") + JsonString(controllers.GetAt(i).ToUtf8());
+            out += "]}\n";
+            break;
+        }
+        case OutputFormat::Csv:
+            out = CsvCell("Domain") + "," + CsvCell("Domain Controller") + "\r\n";
+            for (const CString& controller : controllers)
+                out += CsvCell(domain.ToUtf8()) + "," + CsvCell(controller.ToUtf8()) + "\r\n";
+            break;
+        default:
+            out = domain.ToUtf8() + "\n";
+            for (const CString& controller : controllers)
+                out += controller.ToUtf8() + "\n";
+            break;
+        }
+        return Write(out) ? probe_exit::kOk : Failure(probe_exit::kOutputFailed, "cannot write the output");
+    }
+
+    // -- Sampling -----------------------------------------------------------------------------
+
+    std::unique_ptr<ISampleWriter> MakeWriter(OutputFormat format)
+    {
+        switch (format) {
+        case OutputFormat::Table: return std::make_unique<TableWriter>(m_options.machine, m_counters);
+        case OutputFormat::Csv: return std::make_unique<CsvWriter>(m_counters);
+        case OutputFormat::Json: return std::make_unique<JsonWriter>(m_options.machine, m_counters);
+        case OutputFormat::Prometheus: return std::make_unique<PrometheusWriter>(m_options.machine, m_counters);
+        case OutputFormat::Nagios: break;
+        }
+        return std::make_unique<NagiosPlugin>(m_options.machine, m_counters, m_thresholds);
+    }
+
+    static CounterValue ReadValue(CCounterQuery& query, int handle)
+    {
+        PDHCounterStruct* record = query.FindCounter(handle);
+        if (record == nullptr || !query.UpdateValue(record))
+            return std::nullopt;
+        return record->lValue;
+    }
+
+    // Waits until the monotonic clock reaches due; false when the user interrupted.
+    bool WaitUntil(std::int64_t due)
+    {
+        for (;;) {
+            if (m_env.Interrupted())
+                return false;
+            const std::int64_t now = m_env.MonotonicMs();
+            if (now >= due)
+                return true;
+            m_env.Wait(static_cast<std::uint32_t>(std::min<std::int64_t>(due - now, std::numeric_limits<std::uint32_t>::max())));
+        }
+    }
+
+    int Monitor()
+    {
+        // As the window's Update: the connection first, then the query on the same machine. The
+        // connections go before the query is closed, as when the window ends.
+        CStringArray connections;
+        CCounterQuery query(m_services.counters);
+        const int code = Sample(query, connections);
+        DisconnectAll(m_services.network, connections);
+        query.Close();
+        return code;
+    }
+
+    int Sample(CCounterQuery& query, CStringArray& connections)
+    {
+        if (!ConnectToDC(m_services.network, m_options.machine, m_options.userName, m_password, connections))
+            return Failed(probe_exit::kConnectionFailed, m_feedback.LastText());
+        query.Close();
+        if (!query.Initialize(m_options.machine))
+            return Failed(probe_exit::kInitializeFailed, m_feedback.LastText());
+        std::vector<int> handles;
+        for (const ProbeCounter& counter : m_counters)
+            handles.push_back(query.AddCounter(counter.path));
+        if (m_env.Interrupted())
+            return probe_exit::kInterrupted;
+
+        const OutputFormat format = m_options.format.value_or(m_env.OutputIsTerminal() ? OutputFormat::Table : OutputFormat::Csv);
+        const std::unique_ptr<ISampleWriter> writer = MakeWriter(format);
+        if (!Write(writer->Begin(m_env.Now())))
+            return Failure(probe_exit::kOutputFailed, "cannot write the output");
+
+        // A first collection, so that the first sample has a value for the rates too.
+        bool collectFailed = !query.Collect();
+        std::string collectError = collectFailed ? m_feedback.LastText() : std::string();
+        std::int64_t due = m_env.MonotonicMs() + m_options.intervalMs;
+        std::vector<CounterValue> values(m_counters.size());
+        for (std::uint32_t taken = 0; m_options.samples == 0 || taken < m_options.samples; ++taken) {
+            if (!WaitUntil(due)) {
+                // Until interrupted: the interrupt is the way to end.
+                if (m_options.samples != 0)
+                    return probe_exit::kInterrupted;
+                return collectFailed ? probe_exit::kCollectFailed : probe_exit::kOk;
+            }
+            const LocalTime time = m_env.Now();
+            const bool collected = query.Collect();
+            if (!collected && !collectFailed) {
+                collectFailed = true;
+                collectError = m_feedback.LastText();
+            }
+            for (std::size_t i = 0; i < handles.size(); ++i)
+                values[i] = collected ? ReadValue(query, handles[i]) : CounterValue();
+            if (m_nagios && collectFailed)
+                return Failed(probe_exit::kCollectFailed, collectError);
+            if (!Write(writer->Sample(time, values)))
+                return Failure(probe_exit::kOutputFailed, "cannot write the output");
+            // A sample that came late moves the schedule on rather than bunching the next ones.
+            due += m_options.intervalMs;
+            if (due <= m_env.MonotonicMs())
+                due = m_env.MonotonicMs() + m_options.intervalMs;
+        }
+        if (m_nagios)
+            return static_cast<int>(static_cast<NagiosPlugin&>(*writer).State());
+        return collectFailed ? probe_exit::kCollectFailed : probe_exit::kOk;
+    }
+
+    ProbeServices& m_services;
+    IProbeEnvironment& m_env;
+    ConsoleFeedback m_feedback;
+    CWinApp m_app;
+    std::string m_name;
+    ProbeOptions m_options;
+    bool m_nagios = false;
+    std::vector<ProbeCounter> m_counters;
+    std::vector<CounterThresholds> m_thresholds;
+    CString m_password;
+    std::string m_error;
+};
+
+} // namespace
+
+int ProbeMain(ProbeServices& services, IProbeEnvironment& env, const CString& exePath, const std::vector<CString>& args)
+{
+    ProbeRun run(services, env, exePath);
+    return run.Run(args);
+}

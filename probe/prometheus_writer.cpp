@@ -1,0 +1,162 @@
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "perf/counter_path.h"
+#include "probe/sample_writer.h"
+
+namespace {
+
+// A name part in the metric name's alphabet: ASCII letters (lower case) and digits; every run
+// of other characters becomes one '_'.
+std::string Snake(std::string_view text)
+{
+    std::string out;
+    bool gap = false;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool alnum = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
+        if (!alnum) {
+            gap = true;
+            continue;
+        }
+        if (gap && !out.empty())
+            out += '_';
+        gap = false;
+        out += static_cast<char>(u >= 'A' && u <= 'Z' ? u - 'A' + 'a' : u);
+    }
+    return out;
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view end)
+{
+    if (text.size() < end.size())
+        return false;
+    text = text.substr(text.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != end[i])
+            return false;
+    }
+    return true;
+}
+
+std::optional<CounterPath> Parse(const CString& path)
+{
+    return ParseCounterPath("\\\\m" + path.ToUtf8());
+}
+
+// The instance part as the path writes it: parent/instance#index.
+std::string InstanceText(const CounterPath& path)
+{
+    std::string text = path.parent.empty() ? path.instance : path.parent + "/" + path.instance;
+    if (path.index > 0)
+        text += "#" + std::to_string(path.index);
+    return text;
+}
+
+// Label values escape backslash, double quote and line feed; help texts backslash and line feed.
+std::string Escaped(std::string_view text, bool quotes)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '"' && quotes)
+            out += "\\\"";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Label(std::string_view name, std::string_view value)
+{
+    return std::string(name) + "=\"" + Escaped(value, true) + "\"";
+}
+
+struct Family {
+    std::string name;
+    std::string help;
+    std::vector<std::string> samples;
+};
+
+// Adds a sample line to its family (made on first use, in order of appearance); a series
+// (name and labels) that is already there keeps its first value.
+void AddSample(std::vector<Family>& families, std::set<std::string>& series, const std::string& name,
+               const std::string& help, const std::string& labels, const std::string& value)
+{
+    const std::string line = name + "{" + labels + "}";
+    if (!series.insert(line).second)
+        return;
+    auto family = std::find_if(families.begin(), families.end(), [&](const Family& f) { return f.name == name; });
+    if (family == families.end())
+        family = families.insert(families.end(), Family{ name, help, {} });
+    family->samples.push_back(line + " " + value);
+}
+
+} // namespace
+
+std::string PrometheusMetricName(const CString& path)
+{
+    const auto parsed = Parse(path);
+    if (!parsed)
+        return "zeltor_counter";
+    std::string counter = parsed->counter;
+    std::string suffix;
+    if (counter.starts_with('%')) {
+        counter.erase(0, 1);
+        suffix = "_percent";
+    } else if (EndsWithNoCase(counter, "/sec")) {
+        counter.erase(counter.size() - 4);
+        suffix = "_per_second";
+    }
+    return "zeltor_" + Snake(parsed->object) + "_" + Snake(counter) + suffix;
+}
+
+PrometheusWriter::PrometheusWriter(CString machine, std::vector<ProbeCounter> counters)
+    : m_machine(std::move(machine)), m_counters(std::move(counters))
+{
+}
+
+std::string PrometheusWriter::Begin(const LocalTime&)
+{
+    return {};
+}
+
+std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterValue> values)
+{
+    const std::string machine = Label("machine", m_machine.ToUtf8());
+    std::vector<Family> families;
+    std::set<std::string> series;
+    for (std::size_t i = 0; i < m_counters.size(); ++i) {
+        if (!values[i])
+            continue;
+        const auto parsed = Parse(m_counters[i].path);
+        std::string labels = machine;
+        std::string pattern = "\\" + (parsed ? parsed->object : std::string());
+        if (parsed && parsed->hasInstance) {
+            labels += "," + Label("pdh_instance", InstanceText(*parsed));
+            pattern += "(*)";
+        }
+        pattern += "\\" + (parsed ? parsed->counter : std::string());
+        AddSample(families, series, PrometheusMetricName(m_counters[i].path),
+                  "The performance counter " + Escaped(pattern, false), labels, std::to_string(*values[i]));
+    }
+    for (std::size_t i = 0; i < m_counters.size(); ++i) {
+        AddSample(families, series, "zeltor_probe_path_available",
+                  "Whether the counter could be added and read (1) or not (0).",
+                  machine + "," + Label("path", m_counters[i].path.ToUtf8()), values[i] ? "1" : "0");
+    }
+
+    std::string out;
+    for (const Family& family : families) {
+        out += "# HELP " + family.name + " " + family.help + "\n";
+        out += "# TYPE " + family.name + " gauge\n";
+        for (const std::string& sample : family.samples)
+            out += sample + "\n";
+    }
+    return out;
+}

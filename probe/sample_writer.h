@@ -1,0 +1,128 @@
+// The probe's output formats. A writer turns the counters' values of each sample into the text
+// of its format; the probe writes that text to standard output as each sample is taken.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/cstring.h"
+#include "probe/probe_environment.h"
+#include "probe/threshold_range.h"
+
+struct ProbeCounter {
+    CString path;     // without the machine, as asked for
+    CString fullPath; // "\\" + machine + path: the path the counter query adds
+};
+
+// A counter's value in a sample; none when the counter could not be added or read.
+using CounterValue = std::optional<std::int32_t>;
+
+class ISampleWriter {
+public:
+    virtual ~ISampleWriter() = default;
+    // What comes before the first sample (a header line), or nothing.
+    virtual std::string Begin(const LocalTime& start) = 0;
+    // One sample: a value for each counter, in the counters' order.
+    virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values) = 0;
+};
+
+// Aligned text for a person at a terminal: a block per sample, a line per counter.
+class TableWriter : public ISampleWriter {
+public:
+    TableWriter(CString machine, std::vector<ProbeCounter> counters);
+    std::string Begin(const LocalTime& start) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+
+private:
+    CString m_machine;
+    std::vector<ProbeCounter> m_counters;
+    std::size_t m_pathWidth = 0; // in characters
+    bool m_first = true;
+};
+
+// The CSV of the system's counter sampler (PDH CSV 4.0): a header whose first cell names the
+// format and the time zone, then the machine-qualified paths; a row per sample, its time first.
+// Every cell is quoted; lines end with CR LF (RFC 4180); an unavailable value is a single space.
+class CsvWriter : public ISampleWriter {
+public:
+    explicit CsvWriter(std::vector<ProbeCounter> counters);
+    std::string Begin(const LocalTime& start) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+
+private:
+    std::vector<ProbeCounter> m_counters;
+};
+
+// One JSON object per sample and line (JSON Lines):
+// {"time":"2026-05-04T12:00:01.250+02:00","machine":"DC1","counters":[{"path":"\\\\DC1\\...","value":3},...]}
+// An unavailable value is null.
+class JsonWriter : public ISampleWriter {
+public:
+    JsonWriter(CString machine, std::vector<ProbeCounter> counters);
+    std::string Begin(const LocalTime& start) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+
+private:
+    CString m_machine;
+    std::vector<ProbeCounter> m_counters;
+};
+
+// The Prometheus text exposition format (version 0.0.4): a gauge per object and counter, named
+// zeltor_<object>_<counter>[_percent|_per_second], with the labels machine and pdh_instance;
+// and zeltor_probe_path_available{machine,path} 1 or 0 for every counter asked for. An
+// unavailable counter has no sample of its own gauge. No timestamps: the scrape's time holds.
+class PrometheusWriter : public ISampleWriter {
+public:
+    PrometheusWriter(CString machine, std::vector<ProbeCounter> counters);
+    std::string Begin(const LocalTime& start) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+
+private:
+    CString m_machine;
+    std::vector<ProbeCounter> m_counters;
+};
+
+// The metric name of a counter path without machine, e.g. \Memory\Page Faults/sec ->
+// zeltor_memory_page_faults_per_second.
+std::string PrometheusMetricName(const CString& path);
+
+// Monitoring plugin states and their exit codes.
+enum class PluginState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+
+struct CounterThresholds {
+    std::optional<ThresholdRange> warning;
+    std::optional<ThresholdRange> critical;
+};
+
+// A Nagios/Icinga plugin: one line, "ZELTOR <STATE> - <summary> | <performance data>". The
+// state is the worst of the counters' (CRITICAL, then UNKNOWN, then WARNING, then OK); a
+// counter is UNKNOWN when it has a threshold and no value.
+class NagiosPlugin : public ISampleWriter {
+public:
+    // thresholds: one entry per counter.
+    NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, std::vector<CounterThresholds> thresholds);
+    std::string Begin(const LocalTime& start) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+    PluginState State() const { return m_state; }
+
+    // The line of a plugin that could not check: the text's lines joined with spaces.
+    static std::string UnknownLine(std::string_view text);
+
+private:
+    CString m_machine;
+    std::vector<ProbeCounter> m_counters;
+    std::vector<CounterThresholds> m_thresholds;
+    PluginState m_state = PluginState::Unknown;
+};
+
+// Text helpers the formats share.
+std::string JsonString(std::string_view utf8);
+std::string CsvCell(std::string_view utf8);
+// "MM/DD/YYYY HH:MM:SS.mmm", as the sampler's CSV writes times.
+std::string PdhCsvTime(const LocalTime& time);
+// ISO 8601 with milliseconds and the offset: 2026-05-04T12:00:01.250+02:00.
+std::string IsoTime(const LocalTime& time);

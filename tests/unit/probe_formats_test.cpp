@@ -1,0 +1,80 @@
+// The output formats' rules for texts that need care: escaping, metric names, series that
+// would repeat, and the plugin's separators. The real consumers check the grammar (tests/probe).
+#include <gtest/gtest.h>
+
+#include "probe/sample_writer.h"
+
+namespace {
+
+std::vector<ProbeCounter> Counters(const CString& machine, std::initializer_list<const char16_t*> paths)
+{
+    std::vector<ProbeCounter> counters;
+    for (const char16_t* path : paths)
+        counters.push_back({ path, u"\\\\" + machine + path });
+    return counters;
+}
+
+} // namespace
+
+TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
+{
+    const std::pair<const char16_t*, const char*> names[] = {
+        { u"\\Processor(_Total)\\% Processor Time", "zeltor_processor_processor_time_percent" },
+        { u"\\Memory\\% Committed Bytes In Use", "zeltor_memory_committed_bytes_in_use_percent" },
+        { u"\\System\\File Read Operations/sec", "zeltor_system_file_read_operations_per_second" },
+        { u"\\Process(lsass)\\Handle Count", "zeltor_process_handle_count" },
+        { u"\\PhysicalDisk(0 C:)\\Avg. Disk sec/Read", "zeltor_physicaldisk_avg_disk_sec_read" },
+        { u"\\Network Interface(*)\\Bytes Total/SEC", "zeltor_network_interface_bytes_total_per_second" },
+        { u"\\Prozessor(_Total)\\Prozessorzeit (%)", "zeltor_prozessor_prozessorzeit" },
+    };
+    for (const auto& [path, name] : names)
+        EXPECT_EQ(PrometheusMetricName(path), name);
+
+    // One family per name with all its samples together; a series given twice is written once;
+    // label values escaped; an unavailable counter only in the availability family.
+    PrometheusWriter writer(u"dc\"1\\x", Counters(u"dc", { u"\\Process(a\"b)\\Handle Count", u"\\Memory\\Page Faults/sec",
+                                                            u"\\Process(svchost#2)\\Handle Count", u"\\memory\\page faults/sec",
+                                                            u"\\Process(x)\\Handle Count" }));
+    const std::vector<CounterValue> values = { 5, 7, 9, 8, std::nullopt };
+    EXPECT_EQ(writer.Sample({}, values),
+              "# HELP zeltor_process_handle_count The performance counter \\\\Process(*)\\\\Handle Count\n"
+              "# TYPE zeltor_process_handle_count gauge\n"
+              "zeltor_process_handle_count{machine=\"dc\\\"1\\\\x\",pdh_instance=\"a\\\"b\"} 5\n"
+              "zeltor_process_handle_count{machine=\"dc\\\"1\\\\x\",pdh_instance=\"svchost#2\"} 9\n"
+              "# HELP zeltor_memory_page_faults_per_second The performance counter \\\\Memory\\\\Page Faults/sec\n"
+              "# TYPE zeltor_memory_page_faults_per_second gauge\n"
+              "zeltor_memory_page_faults_per_second{machine=\"dc\\\"1\\\\x\"} 7\n"
+              "# HELP zeltor_probe_path_available Whether the counter could be added and read (1) or not (0).\n"
+              "# TYPE zeltor_probe_path_available gauge\n"
+              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Process(a\\\"b)\\\\Handle Count\"} 1\n"
+              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Memory\\\\Page Faults/sec\"} 1\n"
+              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Process(svchost#2)\\\\Handle Count\"} 1\n"
+              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\memory\\\\page faults/sec\"} 1\n"
+              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Process(x)\\\\Handle Count\"} 0\n");
+}
+
+TEST(ProbeFormatsTest, JsonAndCsvTextsAreEscaped)
+{
+    EXPECT_EQ(JsonString("a\"b\\c\n\r\t\x01\x1f\x7f é"), "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u001f\x7f é\"");
+    EXPECT_EQ(CsvCell("say \"hi\", twice\r\n"), "\"say \"\"hi\"\", twice\r\n\"");
+
+    JsonWriter json(u"m\"1", Counters(u"m\"1", { u"\\Process(\"q\")\\Handle Count" }));
+    EXPECT_EQ(json.Sample(LocalTime{ 2026, 1, 2, 3, 4, 5, 6, -330, "X" }, std::vector<CounterValue>{ -4 }),
+              "{\"time\":\"2026-01-02T03:04:05.006-05:30\",\"machine\":\"m\\\"1\",\"counters\":[{\"path\":"
+              "\"\\\\\\\\m\\\"1\\\\Process(\\\"q\\\")\\\\Handle Count\",\"value\":-4}]}\n");
+    CsvWriter csv(Counters(u"m", { u"\\Process(\"q\")\\Handle Count" }));
+    EXPECT_EQ(csv.Begin(LocalTime{ 2026, 1, 2, 3, 4, 5, 6, -330, "Eastern \"Time\"" }),
+              "\"(PDH-CSV 4.0) (Eastern \"\"Time\"\")(330)\",\"\\\\m\\Process(\"\"q\"\")\\Handle Count\"\r\n");
+}
+
+TEST(ProbeFormatsTest, PluginLabelsAndOutputKeepTheirSeparators)
+{
+    NagiosPlugin plugin(u"dc|1", Counters(u"dc|1", { u"\\Odd's=object(a|b)\\% Time", u"\\Memory\\Page Faults/sec" }),
+                        { { ParseThresholdRange("50"), std::nullopt }, { std::nullopt, ParseThresholdRange("@0:") } });
+    EXPECT_EQ(plugin.Sample({}, std::vector<CounterValue>{ 60, std::nullopt }),
+              "ZELTOR UNKNOWN - \\Odd's=object(a/b)\\% Time = 60 (warning 50), \\Memory\\Page Faults/sec unavailable | "
+              "'\\Odd_s_object(a|b)\\% Time'=60%;50;;0;100 '\\Memory\\Page Faults/sec'=U;;@0:\n");
+    EXPECT_EQ(plugin.State(), PluginState::Unknown);
+    EXPECT_EQ(NagiosPlugin::UnknownLine("Error:53\r\nThe network path|name was not found.\r\n"),
+              "ZELTOR UNKNOWN - Error:53 The network path/name was not found.\n");
+}
