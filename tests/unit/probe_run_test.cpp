@@ -237,7 +237,8 @@ TEST_F(ProbeRunTest, ListsTheJoinedDomainsControllersThroughTheWindowsDiscovery)
 {
     directory.joinStatus = NetSetupDomainName;
     directory.joinName = u"corp.example";
-    directory.controllers = { { u"DC1" }, { u"DC2" } };
+    for (const char16_t* name : { u"DC1", u"DC2" })
+        directory.controllers.emplace_back().NetbiosName = name;
     ASSERT_EQ(Run({ "--list-dcs" }), probe_exit::kOk);
     EXPECT_EQ(env.out, "corp.example\nDC1\nDC2\n");
     EXPECT_EQ(directory.lastBindDomain, u"corp.example");

@@ -1,5 +1,6 @@
-// zeltor-probe on Linux: the probe with the Linux services, the same ones as the window's.
-#include "platform/linux/linux_counter_source.h"
+// zeltor-probe on Linux: the probe with the Linux services, made as the window's are.
+#include "platform/linux/credential_registry.h"
+#include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/linux_directory_service.h"
 #include "platform/linux/probe/linux_probe_environment.h"
 #include "platform/linux/smb_network_connector.h"
@@ -9,9 +10,13 @@ int main(int argc, char** argv)
 {
     LinuxProbeEnvironment env;
     LinuxDirectoryService directory;
-    SmbNetworkConnector network;
-    LinuxCounterSource counters;
-    ProbeServices services{ directory, network, counters };
+    // The counters of another machine ride the credentials of the connection opened to it.
+    CredentialRegistry credentials;
+    SmbNetworkConnector::Options networkOptions;
+    networkOptions.credentials = &credentials;
+    SmbNetworkConnector network(networkOptions);
+    const std::unique_ptr<ICounterSource> counters = MakeLinuxCounterSource(credentials);
+    ProbeServices services{ directory, network, *counters };
     std::vector<CString> args;
     for (int i = 1; i < argc; ++i)
         args.push_back(CString::FromUtf8(argv[i]));
