@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <set>
+#include <vector>
 #include <utility>
 
 #include "perf/counter_path.h"
@@ -7,25 +8,45 @@
 
 namespace {
 
-// A name part in the metric name's alphabet: ASCII letters (lower case) and digits; every run
-// of other characters becomes one '_'.
-std::string Snake(std::string_view text)
+// The words of a name in the metric name's alphabet: runs of ASCII letters (lower case) and
+// digits; everything else separates.
+std::vector<std::string> Words(std::string_view text)
 {
-    std::string out;
-    bool gap = false;
+    std::vector<std::string> words(1);
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        const bool alnum = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
-        if (!alnum) {
-            gap = true;
-            continue;
-        }
-        if (gap && !out.empty())
-            out += '_';
-        gap = false;
-        out += static_cast<char>(u >= 'A' && u <= 'Z' ? u - 'A' + 'a' : u);
+        if ((u >= 'a' && u <= 'z') || (u >= '0' && u <= '9'))
+            words.back() += c;
+        else if (u >= 'A' && u <= 'Z')
+            words.back() += static_cast<char>(u - 'A' + 'a');
+        else if (!words.back().empty())
+            words.emplace_back();
     }
+    if (words.back().empty())
+        words.pop_back();
+    return words;
+}
+
+std::string Joined(const std::vector<std::string>& words)
+{
+    std::string out;
+    for (const std::string& word : words)
+        out += (out.empty() ? "" : "_") + word;
     return out;
+}
+
+// English plural of a counted thing: handle -> handles, process -> processes, entry -> entries;
+// a word that ends in a single s is taken as plural already (hits).
+std::string Plural(const std::string& word)
+{
+    const auto endsWith = [&](std::string_view end) { return word.ends_with(end); };
+    if (endsWith("ss") || endsWith("x") || endsWith("z") || endsWith("ch") || endsWith("sh"))
+        return word + "es";
+    if (endsWith("s"))
+        return word;
+    if (word.size() > 1 && word.back() == 'y' && std::string_view("aeiou").find(word[word.size() - 2]) == std::string_view::npos)
+        return word.substr(0, word.size() - 1) + "ies";
+    return word + "s";
 }
 
 bool EndsWithNoCase(std::string_view text, std::string_view end)
@@ -103,17 +124,35 @@ std::string PrometheusMetricName(const CString& path)
 {
     const auto parsed = Parse(path);
     if (!parsed)
-        return "zeltor_counter";
+        return "zeltor_value";
     std::string counter = parsed->counter;
-    std::string suffix;
+    std::string unit;
     if (counter.starts_with('%')) {
         counter.erase(0, 1);
-        suffix = "_percent";
+        unit = "percent";
     } else if (EndsWithNoCase(counter, "/sec")) {
         counter.erase(counter.size() - 4);
-        suffix = "_per_second";
+        unit = "per_second";
     }
-    return "zeltor_" + Snake(parsed->object) + "_" + Snake(counter) + suffix;
+    // Prometheus' naming rules (promtool's lint): units spelled out, and no suffix that histograms,
+    // summaries and counters reserve (_count, _sum, _bucket, _total).
+    std::vector<std::string> words = Words(counter);
+    for (std::string& word : words) {
+        if (word == "sec")
+            word = "seconds";
+    }
+    if (unit.empty() && words.size() > 1 && words.back() == "count") {
+        words.pop_back();
+        words.back() = Plural(words.back());
+    }
+    if (!unit.empty())
+        words.push_back(unit);
+    std::string name = "zeltor_" + Joined(Words(parsed->object)) + "_" + Joined(words);
+    for (std::string_view reserved : { "_count", "_sum", "_bucket", "_total" }) {
+        if (name.ends_with(reserved))
+            return name + "_value";
+    }
+    return name;
 }
 
 PrometheusWriter::PrometheusWriter(CString machine, std::vector<ProbeCounter> counters)

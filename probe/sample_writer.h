@@ -72,7 +72,8 @@ private:
 };
 
 // The Prometheus text exposition format (version 0.0.4): a gauge per object and counter, named
-// zeltor_<object>_<counter>[_percent|_per_second], with the labels machine and pdh_instance;
+// zeltor_<object>_<counter>[_percent|_per_second] ("Handle Count" as handles: Prometheus
+// reserves _count), with the labels machine and pdh_instance;
 // and zeltor_probe_path_available{machine,path} 1 or 0 for every counter asked for. An
 // unavailable counter has no sample of its own gauge. No timestamps: the scrape's time holds.
 class PrometheusWriter : public ISampleWriter {

@@ -32,7 +32,7 @@ cmake --build "$build" || exit 2
 [ -d "$run/prefix" ] && WINEPREFIX=$run/prefix "$wineserver" -k >/dev/null 2>&1 || true
 rm -rf "$run"
 mkdir -p "$run/app" "$run/cases"
-cp "$build/platform/win32/zeltor.exe" "$run/app/"
+cp "$build/platform/win32/zeltor.exe" "$build/platform/win32/probe/zeltor-probe.exe" "$run/app/"
 cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr}.dll "$run/app/"
 # The same program with the system's own pdh and mpr: only the directory's stand-ins beside it.
 mkdir -p "$run/app-system"
@@ -143,6 +143,25 @@ WINEDLLOVERRIDES=$system_libraries \
 driver_status=${PIPESTATUS[0]}
 set -e
 count_results driver-system "$driver_status"
+
+echo "== the console program's formats, read by their consumers"
+# The same checks as on Linux (tests/probe), on zeltor-probe.exe with the stand-ins: scripted
+# values, and a counter the machine does not publish.
+mkdir -p "$run/cases"
+{
+    echo 'pdh.value=37 \Processor(_Total)\% Processor Time'
+    echo 'pdh.value=81 \LogicalDisk(_Total)\% Free Space'
+    echo 'pdh.value=950 \Memory\Page Faults/sec'
+    echo 'pdh.missing=\Process(nosuch)\Handle Count'
+} >"$run/cases/consumers.txt"
+set +e
+WINEDLLOVERRIDES=$stand_ins ZELTOR_STUB_SCENARIO="$win_run\\cases\\consumers.txt" ZELTOR_STUB_LOG="$win_run\\cases\\consumers.log" \
+    timeout 600 python3 "$root/tests/probe/check_probe_output.py" DC1 '\Process(nosuch)\Handle Count' \
+    "$wine" "$run/app/zeltor-probe.exe" >"$run/consumers.log" 2>"$run/consumers.stderr"
+consumers_status=$?
+set -e
+cat "$run/consumers.log"
+count_results consumers "$consumers_status"
 
 echo "== the installer: silent install, the program through its shortcut, silent uninstall"
 # Snapshots of the prefix (files outside the temporary folders, the machine's registry) before

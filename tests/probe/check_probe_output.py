@@ -107,15 +107,24 @@ def main():
             ok, line = False, f"{line}\n{error}"
         c.check("json: time with offset, machine, paths in order, whole numbers or null for the unavailable", ok, line)
 
-    # Prometheus: promtool's check (syntax and its lint rules).
-    r = c.run("-f", "prometheus", machine, *COUNTER_SET, options.unavailable)
+    # Prometheus: promtool's check (syntax and its lint rules), with a handle count that has a
+    # value on Linux too (this script's own process).
+    try:
+        with open("/proc/self/comm") as comm:
+            own = comm.read().strip()
+    except OSError:
+        own = "python3"
+    r = c.run("-f", "prometheus", machine, *COUNTER_SET, f"\\Process({own})\\Handle Count", options.unavailable)
     text = r.stdout.decode("utf-8")
     promtool = subprocess.run(["promtool", "check", "metrics"], input=r.stdout, capture_output=True, timeout=TIMEOUT)
     c.check("prometheus: promtool check metrics passes", r.returncode == 0 and promtool.returncode == 0,
             text + promtool.stdout.decode() + promtool.stderr.decode())
     available = re.findall(r"^zeltor_probe_path_available\{[^}]*\} ([01])$", text, re.M)
     c.check("prometheus: an availability per counter, 0 for the unavailable one",
-            len(available) == 14 and available[-1] == "0", text)
+            len(available) == 15 and available[-2] == "1" and available[-1] == "0", text)
+    c.check("prometheus: the handle count as zeltor_process_handles",
+            re.search(r'^zeltor_process_handles\{machine="[^"]*",pdh_instance="' + re.escape(own) + r'"\} \d+$', text, re.M),
+            text)
 
     # The plugin: its line's grammar and its exit codes by the thresholds.
     cases = [

@@ -22,8 +22,15 @@ TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
         { u"\\Processor(_Total)\\% Processor Time", "zeltor_processor_processor_time_percent" },
         { u"\\Memory\\% Committed Bytes In Use", "zeltor_memory_committed_bytes_in_use_percent" },
         { u"\\System\\File Read Operations/sec", "zeltor_system_file_read_operations_per_second" },
-        { u"\\Process(lsass)\\Handle Count", "zeltor_process_handle_count" },
-        { u"\\PhysicalDisk(0 C:)\\Avg. Disk sec/Read", "zeltor_physicaldisk_avg_disk_sec_read" },
+        { u"\\Process(lsass)\\Handle Count", "zeltor_process_handles" },
+        { u"\\Process(*)\\Thread Count", "zeltor_process_threads" },
+        { u"\\Server\\Logon Count", "zeltor_server_logons" },
+        { u"\\Job Object\\Process Count", "zeltor_job_object_processes" },
+        { u"\\X\\Entry Count", "zeltor_x_entries" },
+        { u"\\Cache\\Copy Read Hits Count", "zeltor_cache_copy_read_hits" },
+        { u"\\X\\Count", "zeltor_x_count_value" },
+        { u"\\X\\Bytes Total", "zeltor_x_bytes_total_value" },
+        { u"\\PhysicalDisk(0 C:)\\Avg. Disk sec/Read", "zeltor_physicaldisk_avg_disk_seconds_read" },
         { u"\\Network Interface(*)\\Bytes Total/SEC", "zeltor_network_interface_bytes_total_per_second" },
         { u"\\Prozessor(_Total)\\Prozessorzeit (%)", "zeltor_prozessor_prozessorzeit" },
     };
@@ -37,10 +44,10 @@ TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
                                                             u"\\Process(x)\\Handle Count" }));
     const std::vector<CounterValue> values = { 5, 7, 9, 8, std::nullopt };
     EXPECT_EQ(writer.Sample({}, values),
-              "# HELP zeltor_process_handle_count The performance counter \\\\Process(*)\\\\Handle Count\n"
-              "# TYPE zeltor_process_handle_count gauge\n"
-              "zeltor_process_handle_count{machine=\"dc\\\"1\\\\x\",pdh_instance=\"a\\\"b\"} 5\n"
-              "zeltor_process_handle_count{machine=\"dc\\\"1\\\\x\",pdh_instance=\"svchost#2\"} 9\n"
+              "# HELP zeltor_process_handles The performance counter \\\\Process(*)\\\\Handle Count\n"
+              "# TYPE zeltor_process_handles gauge\n"
+              "zeltor_process_handles{machine=\"dc\\\"1\\\\x\",pdh_instance=\"a\\\"b\"} 5\n"
+              "zeltor_process_handles{machine=\"dc\\\"1\\\\x\",pdh_instance=\"svchost#2\"} 9\n"
               "# HELP zeltor_memory_page_faults_per_second The performance counter \\\\Memory\\\\Page Faults/sec\n"
               "# TYPE zeltor_memory_page_faults_per_second gauge\n"
               "zeltor_memory_page_faults_per_second{machine=\"dc\\\"1\\\\x\"} 7\n"

@@ -1,19 +1,16 @@
 // The probe over scripted services: the engine's calls in the window's order, the window's
 // texts for failures with distinct exit codes, unavailable counters, the sampling schedule, the
-// password's sources, discovery, and the same figures as the window in every format.
+// password's sources and discovery. (The same figures as the window: tests/linux/probe_live_test
+// on this machine, and the Wine cases.)
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "app/counter_set.h"
-#include "app/zeltor_dlg.h"
 #include "perf/pdh_status.h"
 #include "probe/probe_main.h"
-#include "res/resource.h"
 #include "tests/fakes/fake_probe_environment.h"
 #include "tests/fakes/fake_services.h"
-#include "tests/fakes/fake_shell.h"
-#include "tests/headless/headless_backend.h"
 
 namespace {
 
@@ -148,7 +145,7 @@ TEST_F(ProbeRunTest, CountersThatCannotBeAddedOrReadAreUnavailableNotZero)
 
     env = {};
     ASSERT_EQ(Run({ "-f", "prometheus", "DC1" }), probe_exit::kOk);
-    EXPECT_NE(env.out.find("zeltor_process_handle_count{machine=\"DC1\",pdh_instance=\"lsass\"} 0\n"), std::string::npos);
+    EXPECT_NE(env.out.find("zeltor_process_handles{machine=\"DC1\",pdh_instance=\"lsass\"} 0\n"), std::string::npos);
     EXPECT_EQ(env.out.find("pdh_instance=\"ntfrs\""), std::string::npos);
     EXPECT_EQ(env.out.find("zeltor_memory_pages_input_per_second{"), std::string::npos);
     EXPECT_NE(env.out.find("zeltor_probe_path_available{machine=\"DC1\",path=\"\\\\Process(ntfrs)\\\\Handle Count\"} 0\n"),
@@ -261,45 +258,4 @@ TEST_F(ProbeRunTest, ListsTheJoinedDomainsControllersThroughTheWindowsDiscovery)
     EXPECT_EQ(Run({ "--list-dcs", "-f", "csv" }), probe_exit::kNotFound);
     EXPECT_EQ(env.err, "zeltor-probe: this computer (WORKSTATION1) has joined no domain\n");
     EXPECT_EQ(env.out, "");
-}
-
-TEST_F(ProbeRunTest, EveryFormatShowsTheWindowsFigures)
-{
-    // The window: Update on DC1, and the first tick's values.
-    std::vector<std::string> shown;
-    {
-        CWinApp app{ u"zeltor" };
-        HeadlessBackend ui;
-        app.m_pBackend = &ui;
-        FakeShellService shell;
-        ZeltorServices windowServices{ directory, network, counters, shell };
-        CZeltorDlg dlg(windowServices);
-        app.m_pMainWnd = &dlg;
-        ASSERT_TRUE(dlg.Create());
-        ui.Type(ui.Item(dlg.m_hWnd, IDC_DC), u"DC1");
-        ui.Click(ui.Item(dlg.m_hWnd, IDC_UPDATE));
-        ASSERT_TRUE(ui.Tick(dlg.m_hWnd, CZeltorDlg::kRefreshTimerId));
-        for (int id : { IDC_CPUUSAGE, IDC_MEMORYUSAGE, IDC_DISKUSAGE, IDC_FILEREADS, IDC_FILEWRITES, IDC_INTERRUPTTIME,
-                        IDC_LSASSHANDLES, IDC_NTFRSHANDLES, IDC_PAGEFAULTS, IDC_PAGESINPUT, IDC_PAGESOUTPUT,
-                        IDC_PAGEREADS, IDC_PAGEWRITES })
-            shown.push_back(ui.GetWindowText(ui.Item(dlg.m_hWnd, id)).ToUtf8());
-        dlg.DestroyWindow();
-        app.m_pMainWnd = nullptr;
-    }
-    ASSERT_EQ(shown.size(), 13u);
-    EXPECT_EQ(shown[0], "3");
-
-    const auto figures = [&](const std::string& format, const std::regex& value) {
-        env = {};
-        EXPECT_EQ(Run({ "-f", format, "DC1" }), 0) << format;
-        std::vector<std::string> found;
-        for (std::sregex_iterator it(env.out.begin(), env.out.end(), value), end; it != end; ++it)
-            found.push_back((*it)[1]);
-        return found;
-    };
-    EXPECT_EQ(figures("table", std::regex(R"(\n\S.*?\s+(-?\d+)(?=\n))")), shown);
-    EXPECT_EQ(figures("csv", std::regex(R"(,"(-?\d+)\")")), shown);
-    EXPECT_EQ(figures("json", std::regex(R"("value":(-?\d+))")), shown);
-    EXPECT_EQ(figures("nagios", std::regex(R"('=(-?\d+))")), shown);
-    EXPECT_EQ(figures("prometheus", std::regex(R"(\n(?!zeltor_probe_)zeltor_\w+\{[^}]*\} (-?\d+))")), shown);
 }

@@ -15,8 +15,10 @@
 #include <cstring>
 #include <map>
 
+#include "console_cases.h"
 #include "driver_support.h"
 #include "installed_program.h"
+#include "scenarios.h"
 
 #include <initguid.h> // oleacc's property ids are defined by its header
 #include <oleacc.h>
@@ -30,67 +32,12 @@ const int kValueIds[] = { IDC_CPUUSAGE, IDC_MEMORYUSAGE, IDC_DISKUSAGE, IDC_PAGE
                           IDC_NTFRSHANDLES, IDC_FILEREADS, IDC_FILEWRITES, IDC_INTERRUPTTIME, IDC_LSASSHANDLES,
                           IDC_PAGEFAULTS, IDC_PAGESINPUT, IDC_PAGESOUTPUT };
 
-// The counters the program reads, each with a value of its own, and the field that shows it.
-struct ScriptedCounter {
-    const wchar_t* path;
-    int value;
-    int field;
-};
-const ScriptedCounter kCounters[] = {
-    { L"\\Processor(_Total)\\% Processor Time", 11, IDC_CPUUSAGE },
-    { L"\\Memory\\% Committed Bytes In Use", 22, IDC_MEMORYUSAGE },
-    { L"\\LogicalDisk(_Total)\\% Free Space", 33, IDC_DISKUSAGE },
-    { L"\\System\\File Read Operations/sec", 44, IDC_FILEREADS },
-    { L"\\System\\File Write Operations/sec", 55, IDC_FILEWRITES },
-    { L"\\Processor(_Total)\\% Interrupt Time", 66, IDC_INTERRUPTTIME },
-    { L"\\Process(lsass)\\Handle Count", 77, IDC_LSASSHANDLES },
-    { L"\\Process(ntfrs)\\Handle Count", 88, IDC_NTFRSHANDLES },
-    { L"\\Memory\\Page Faults/sec", 99, IDC_PAGEFAULTS },
-    { L"\\Memory\\Pages Input/sec", 111, IDC_PAGESINPUT },
-    { L"\\Memory\\Pages Output/sec", 122, IDC_PAGESOUTPUT },
-    { L"\\Memory\\Page Reads/sec", 133, IDC_PAGEREADS },
-    { L"\\Memory\\Page Writes/sec", 144, IDC_PAGEWRITES },
-};
-
-const wchar_t* const kDomainWithThreeControllers = L"join.status=3\njoin.name=CORP\nds.dc=DC1\nds.dc=DC2\nds.dc=DC3\n";
-
 std::wstring ComputerName()
 {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
     GetComputerNameW(name, &length);
     return std::wstring(name, length);
-}
-
-std::wstring CounterScenario()
-{
-    std::wstring s = kDomainWithThreeControllers;
-    for (const ScriptedCounter& c : kCounters)
-        s += L"pdh.value=" + std::to_wstring(c.value) + L" " + c.path + L"\n";
-    return s;
-}
-
-// The index of the first recorded call that starts with prefix, or -1.
-long long IndexOf(const std::vector<std::wstring>& log, const std::wstring& prefix)
-{
-    for (size_t i = 0; i < log.size(); ++i) {
-        if (log[i].rfind(prefix, 0) == 0)
-            return static_cast<long long>(i);
-    }
-    return -1;
-}
-
-bool HasCall(const std::vector<std::wstring>& log, const std::wstring& line)
-{
-    return std::find(log.begin(), log.end(), line) != log.end();
-}
-
-std::string Joined(const std::vector<std::wstring>& log)
-{
-    std::string out;
-    for (const std::wstring& l : log)
-        out += "\n        " + Utf8(l);
-    return out;
 }
 
 bool InMoveOrSize(DWORD threadId)
@@ -921,6 +868,9 @@ const Case kCases[] = {
     { "hostile_controller_names_with_a_user_name", HostileControllerNamesWithAUserName, true },
     { "accessible_names_through_oleacc", AccessibleNamesThroughOleacc },
     { "accessible_names_given_to_the_property_service", AccessibleNamesGivenToThePropertyService },
+    { "probe_shows_the_windows_figures", ProbeShowsTheWindowsFigures },
+    { "probe_failures_say_the_windows_texts", ProbeFailuresSayTheWindowsTexts },
+    { "probe_password_file_and_connection", ProbePasswordFileAndConnection },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.

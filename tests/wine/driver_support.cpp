@@ -270,7 +270,7 @@ Paths FindPaths()
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     std::wstring dir = module;
     dir.resize(dir.find_last_of(L'\\'));
-    return { dir, dir + L"\\app\\zeltor.exe", dir + L"\\cases", dir + L"\\probe.dll" };
+    return { dir, dir + L"\\app\\zeltor.exe", dir + L"\\cases", dir + L"\\probe.dll", dir + L"\\app\\zeltor-probe.exe" };
 }
 
 namespace {
@@ -303,6 +303,21 @@ std::string ReadFileText(const std::wstring& path)
 // The driver's environment with the scenario named. (The stand-ins are selected by the
 // WINEDLLOVERRIDES the driver itself runs with: Wine gives a child the WINE* variables of its
 // parent's start, whatever the environment block says.)
+std::vector<std::wstring> LogLines(const std::wstring& path)
+{
+    const std::wstring text = Widen(ReadFileText(path));
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::vector<wchar_t> ProgramEnvironment(const std::wstring& scenario, const std::wstring& log)
 {
     std::vector<wchar_t> block;
@@ -393,17 +408,7 @@ long long Program::WaitForExit(DWORD timeoutMs) const
 
 std::vector<std::wstring> Program::Log() const
 {
-    const std::wstring text = Widen(ReadFileText(m_log));
-    std::vector<std::wstring> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
+    return LogLines(m_log);
 }
 
 size_t Program::Count(const std::wstring& prefix) const
@@ -416,6 +421,84 @@ size_t Program::Count(const std::wstring& prefix) const
 bool Program::WaitForCalls(const std::wstring& prefix, size_t count, DWORD timeoutMs) const
 {
     return WaitUntil([&] { return Count(prefix) >= count; }, timeoutMs);
+}
+
+namespace {
+
+HANDLE InheritedFile(const std::wstring& path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES inherit{ sizeof inherit, nullptr, TRUE };
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition, 0, nullptr);
+}
+
+} // namespace
+
+ConsoleRun RunConsole(const Paths& paths, const std::string& caseName, const std::wstring& scenario,
+                      const std::wstring& arguments, const std::string& input, DWORD timeoutMs)
+{
+    const std::wstring dir = paths.cases + L"\\" + Widen(caseName);
+    CreateDirectoryW(paths.cases.c_str(), nullptr);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    const std::wstring scenarioPath = dir + L"\\scenario.txt";
+    const std::wstring log = dir + L"\\calls.log";
+    WriteFileText(scenarioPath, Utf8(scenario));
+    WriteFileText(log, "");
+    WriteFileText(dir + L"\\in.txt", input);
+
+    // Standard handles from and to files: nothing to drain while the program runs.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = InheritedFile(dir + L"\\in.txt", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = InheritedFile(dir + L"\\out.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = InheritedFile(dir + L"\\err.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    std::wstring command = L"\"" + paths.console + L"\" " + arguments;
+    std::vector<wchar_t> env = ProgramEnvironment(scenarioPath, log);
+    PROCESS_INFORMATION process{};
+    ConsoleRun run;
+    if (CreateProcessW(paths.console.c_str(), command.data(), nullptr, nullptr, TRUE,
+                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env.data(), dir.c_str(), &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            run.exitCode = code;
+        } else {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 10000);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (HANDLE h : { startup.hStdInput, startup.hStdOutput, startup.hStdError }) {
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+    run.out = ReadFileText(dir + L"\\out.txt");
+    run.err = ReadFileText(dir + L"\\err.txt");
+    run.log = LogLines(log);
+    return run;
+}
+
+long long IndexOf(const std::vector<std::wstring>& log, const std::wstring& prefix)
+{
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i].rfind(prefix, 0) == 0)
+            return static_cast<long long>(i);
+    }
+    return -1;
+}
+
+bool HasCall(const std::vector<std::wstring>& log, const std::wstring& line)
+{
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+std::string Joined(const std::vector<std::wstring>& log)
+{
+    std::string out;
+    for (const std::wstring& l : log)
+        out += "\n        " + Utf8(l);
+    return out;
 }
 
 // -- Reading in the program's memory and thread --------------------------------------------

@@ -69,6 +69,7 @@ struct Paths {
     std::wstring exe;   // app\zeltor.exe, beside the stand-ins
     std::wstring cases; // scratch space for each case's scenario and log
     std::wstring probe; // probe.dll
+    std::wstring console; // app\zeltor-probe.exe, the console program
 };
 Paths FindPaths();
 
@@ -106,6 +107,24 @@ private:
     std::wstring m_log;
     HWND m_main = nullptr;
 };
+
+// A run of the console program with a scenario for the stand-ins, its arguments (a command line's
+// tail, quoted as needed) and standard input: what it wrote, its exit code (-1 when it did not
+// end in time; it is then ended) and the stand-ins' record.
+struct ConsoleRun {
+    long long exitCode = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::wstring> log;
+};
+ConsoleRun RunConsole(const Paths& paths, const std::string& caseName, const std::wstring& scenario,
+                      const std::wstring& arguments, const std::string& input = {}, DWORD timeoutMs = 60000);
+
+// The index of the first recorded call that starts with prefix, or -1.
+long long IndexOf(const std::vector<std::wstring>& log, const std::wstring& prefix);
+bool HasCall(const std::vector<std::wstring>& log, const std::wstring& line);
+// The record, one call an indented line, for a failure's message.
+std::string Joined(const std::vector<std::wstring>& log);
 
 // -- Reading in the program's memory and thread --------------------------------------------
 

@@ -76,6 +76,30 @@ bool ReadLine(int fd, std::string& line, bool& gotInput, std::string& error)
     return true;
 }
 
+// Shows prompt on the terminal fd and reads a line with the echo off; the terminal's settings
+// are put back whatever happens.
+bool ReadWithoutEcho(int fd, const std::string& prompt, std::string& line, std::string& error)
+{
+    termios saved {};
+    if (tcgetattr(fd, &saved) != 0) {
+        error = std::string("cannot use the terminal: ") + strerror(errno);
+        return false;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    quiet.c_lflag |= ICANON;
+    bool ok = tcsetattr(fd, TCSAFLUSH, &quiet) == 0 && WriteAll(fd, prompt);
+    bool gotInput = false;
+    if (ok)
+        ok = ReadLine(fd, line, gotInput, error);
+    else
+        error = std::string("cannot use the terminal: ") + strerror(errno);
+    tcsetattr(fd, TCSAFLUSH, &saved);
+    // The line end the user typed was not echoed.
+    WriteAll(fd, "\n");
+    return ok;
+}
+
 bool ToPassword(std::string& line, CString& password)
 {
     password = CString::FromUtf8(line);
@@ -135,40 +159,26 @@ bool LinuxProbeEnvironment::OutputIsTerminal()
 bool LinuxProbeEnvironment::PromptPassword(const CString& prompt, CString& password, std::string& error)
 {
     const int tty = ::open(m_ttyPath, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) {
+    if (tty < 0 || !isatty(tty)) {
+        if (tty >= 0)
+            ::close(tty);
         error = "there is no terminal to ask for the password on";
         return false;
     }
-    termios saved {};
-    if (tcgetattr(tty, &saved) != 0) {
-        ::close(tty);
-        error = "there is no terminal to ask for the password on";
-        return false;
-    }
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
-    quiet.c_lflag |= ICANON;
-    bool ok = tcsetattr(tty, TCSAFLUSH, &quiet) == 0 && WriteAll(tty, prompt.ToUtf8());
     std::string line;
-    bool gotInput = false;
-    if (ok)
-        ok = ReadLine(tty, line, gotInput, error);
-    else
-        error = std::string("cannot use the terminal: ") + strerror(errno);
-    tcsetattr(tty, TCSAFLUSH, &saved);
-    // The line end the user typed was not echoed.
-    WriteAll(tty, "\n");
+    const bool ok = ReadWithoutEcho(tty, prompt.ToUtf8(), line, error);
     ::close(tty);
-    if (!ok)
-        return false;
-    return ToPassword(line, password);
+    return ok && ToPassword(line, password);
 }
 
 bool LinuxProbeEnvironment::ReadPasswordFromInput(CString& password, std::string& error)
 {
     std::string line;
-    bool gotInput = false;
-    if (!ReadLine(STDIN_FILENO, line, gotInput, error)) {
+    bool gotInput = true;
+    // Typed at a terminal, it is not shown either.
+    const bool ok = isatty(STDIN_FILENO) ? ReadWithoutEcho(STDIN_FILENO, "", line, error)
+                                         : ReadLine(STDIN_FILENO, line, gotInput, error);
+    if (!ok) {
         error = "standard input: " + error;
         return false;
     }

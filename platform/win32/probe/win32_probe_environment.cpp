@@ -147,6 +147,23 @@ bool ReadByteLine(HANDLE handle, CString& line, bool& gotInput, std::string& err
     return true;
 }
 
+// Shows prompt on the console output and reads a line of the console input with the echo
+// off; the console's mode is put back whatever happens.
+bool ReadConsoleWithoutEcho(HANDLE input, HANDLE output, const CString& prompt, CString& line, std::string& error)
+{
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode)) {
+        error = "cannot use the console: " + SystemText(GetLastError());
+        return false;
+    }
+    SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
+    const bool ok = WriteText(output, prompt.ToUtf8()) && ReadConsoleLine(input, line, error);
+    SetConsoleMode(input, mode);
+    // The line end the user typed was not echoed.
+    WriteText(output, "\r\n");
+    return ok;
+}
+
 struct LocalMemory {
     HLOCAL memory = nullptr;
     ~LocalMemory()
@@ -295,17 +312,11 @@ bool Win32ProbeEnvironment::PromptPassword(const CString& prompt, CString& passw
                                      nullptr, OPEN_EXISTING, 0, nullptr);
     const HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD mode = 0;
-    bool ok = IsConsole(input) && IsConsole(output) && GetConsoleMode(input, &mode);
-    if (!ok) {
+    bool ok = IsConsole(input) && IsConsole(output);
+    if (ok)
+        ok = ReadConsoleWithoutEcho(input, output, prompt, password, error);
+    else
         error = "there is no console to ask for the password on";
-    } else {
-        SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
-        ok = WriteText(output, prompt.ToUtf8()) && ReadConsoleLine(input, password, error);
-        SetConsoleMode(input, mode);
-        // The line end the user typed was not echoed.
-        WriteText(output, "\r\n");
-    }
     if (input != INVALID_HANDLE_VALUE)
         CloseHandle(input);
     if (output != INVALID_HANDLE_VALUE)
@@ -321,7 +332,8 @@ bool Win32ProbeEnvironment::ReadPasswordFromInput(CString& password, std::string
         return false;
     }
     if (IsConsole(input)) {
-        if (ReadConsoleLine(input, password, error))
+        // Typed at the console, it is not shown either.
+        if (ReadConsoleWithoutEcho(input, GetStdHandle(STD_ERROR_HANDLE), CString(), password, error))
             return true;
         error = "standard input: " + error;
         return false;

@@ -3,6 +3,7 @@
 //   pdh.open.result     what PdhOpenQueryW returns (0)
 //   pdh.collect.result  what PdhCollectQueryData returns (0)
 //   pdh.value           "<number> <counter path without the machine>", one per counter (else 0)
+//   pdh.missing         a counter path without the machine that PdhAddCounterW does not find
 #include <cwchar>
 #include <map>
 
@@ -82,6 +83,10 @@ extern "C" LONG WINAPI PdhAddCounterW(HANDLE query, LPCWSTR path, DWORD_PTR user
               (userData != 0 ? L"userdata" : L"0"));
     if (!Known(q) || path == nullptr)
         return static_cast<LONG>(0xC0000BBC); // PDH_INVALID_HANDLE
+    for (const std::wstring& missing : stub::Values(L"pdh.missing")) {
+        if (WithoutMachine(path) == missing)
+            return static_cast<LONG>(0xC0000BB8); // PDH_CSTATUS_NO_OBJECT
+    }
     auto* c = new Counter{ q, ScriptedValue(WithoutMachine(path)) };
     g_queries[q].push_back(c);
     *counter = c;
