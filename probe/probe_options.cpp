@@ -18,33 +18,33 @@ constexpr std::string_view kPasswordRefused =
 // Options that would carry a password, refused with the reason whatever follows them.
 constexpr std::string_view kPasswordOptions[] = { "-p", "--password", "--pass", "--passwd", "--pwd" };
 
-struct OptionSpec {
+struct OptionDefinition {
     char shortName; // 0: none
     std::string_view longName;
     bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDefinition kOptions[] = {
     { 'h', "help", false },         { 'V', "version", false },       { 0, "list-dcs", false },
     { 'f', "format", true },        { 'i', "interval", true },       { 'n', "samples", true },
     { 'u', "user", true },          { 0, "password-stdin", false },  { 0, "password-file", true },
     { 'w', "warning", true },       { 'c', "critical", true },
 };
 
-const OptionSpec* FindLong(std::string_view name)
+const OptionDefinition* FindLong(std::string_view name)
 {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.longName == name)
-            return &spec;
+    for (const OptionDefinition& option : kOptions) {
+        if (option.longName == name)
+            return &option;
     }
     return nullptr;
 }
 
-const OptionSpec* FindShort(char name)
+const OptionDefinition* FindShort(char name)
 {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.shortName != 0 && spec.shortName == name)
-            return &spec;
+    for (const OptionDefinition& option : kOptions) {
+        if (option.shortName != 0 && option.shortName == name)
+            return &option;
     }
     return nullptr;
 }
@@ -148,42 +148,42 @@ private:
     {
         const std::size_t equals = body.find('=');
         const std::string_view name = body.substr(0, equals);
-        const OptionSpec* spec = FindLong(name);
-        if (spec == nullptr) {
+        const OptionDefinition* option = FindLong(name);
+        if (option == nullptr) {
             Fail("unknown option '--" + std::string(name) + "'");
             return;
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string_view::npos)
                 Fail("option '--" + std::string(name) + "' takes no value");
             else
-                Apply(*spec, {});
+                Apply(*option, {});
             return;
         }
         if (equals != std::string_view::npos)
-            Apply(*spec, CString::FromUtf8(body.substr(equals + 1)));
+            Apply(*option, CString::FromUtf8(body.substr(equals + 1)));
         else
-            Apply(*spec, TakeValue("--" + std::string(name)));
+            Apply(*option, TakeValue("--" + std::string(name)));
     }
 
     void ShortOption(std::string_view arg)
     {
-        const OptionSpec* spec = FindShort(arg[1]);
-        if (spec == nullptr) {
+        const OptionDefinition* option = FindShort(arg[1]);
+        if (option == nullptr) {
             Fail("unknown option '" + std::string(arg.substr(0, 2)) + "'");
             return;
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (arg.size() > 2)
                 Fail("option '" + std::string(arg.substr(0, 2)) + "' takes no value");
             else
-                Apply(*spec, {});
+                Apply(*option, {});
             return;
         }
         if (arg.size() > 2)
-            Apply(*spec, CString::FromUtf8(arg.substr(2)));
+            Apply(*option, CString::FromUtf8(arg.substr(2)));
         else
-            Apply(*spec, TakeValue(std::string(arg)));
+            Apply(*option, TakeValue(std::string(arg)));
     }
 
     CString TakeValue(const std::string& option)
@@ -195,13 +195,13 @@ private:
         return m_args[m_next++];
     }
 
-    void Apply(const OptionSpec& spec, const CString& value)
+    void Apply(const OptionDefinition& option, const CString& value)
     {
         if (!m_result.error.empty())
             return;
         ProbeOptions& o = m_result.options;
         const std::string text = value.ToUtf8();
-        const std::string_view name = spec.longName;
+        const std::string_view name = option.longName;
         if (name == "help") {
             o.help = true;
         } else if (name == "version") {

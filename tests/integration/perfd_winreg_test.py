@@ -90,6 +90,22 @@ def comm(pid):
         return None
 
 
+def pid_namespace(pid):
+    """The PID namespace the process lives in, or None once it has ended."""
+    try:
+        return os.readlink("/proc/%d/ns/pid" % pid)
+    except OSError:
+        return None
+
+
+def server_pid_namespace(state):
+    """The fixture's server runs as the first process of a PID namespace of its own, the one
+    child of the unshare whose PID the state file holds."""
+    unshare = int(state["pid"])
+    with open("/proc/%d/task/%d/children" % (unshare, unshare)) as f:
+        return pid_namespace(int(f.read().split()[0]))
+
+
 def start_child(name, extra_files):
     """A process that names itself and holds extra open files until its stdin closes."""
     script = (
@@ -261,8 +277,11 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
     def test_4_winreg_server_restarts(self):
         self.published()
         # Samba starts rpcd_winreg again on the next request; the provider carries on.
-        servers = [pid for pid in (int(p) for p in os.listdir("/proc") if p.isdigit()) if comm(pid) == "rpcd_winreg"]
-        self.assertTrue(servers, "no rpcd_winreg right after an answer")
+        # Only this fixture's own winreg servers: another Samba on the machine is none of ours.
+        namespace = server_pid_namespace(self.state)
+        servers = [pid for pid in (int(p) for p in os.listdir("/proc") if p.isdigit())
+                   if comm(pid) == "rpcd_winreg" and pid_namespace(pid) == namespace]
+        self.assertTrue(servers, "no rpcd_winreg of this server right after an answer")
         for pid in servers:
             os.kill(pid, signal.SIGTERM)
         for _ in range(POLLS):

@@ -53,8 +53,9 @@ protected:
     void ExpectAllZero()
     {
         for (int id = IDC_CPUUSAGE; id <= IDC_PAGESOUTPUT; ++id) {
-            if (id != IDC_PASSWORD)
+            if (id != IDC_PASSWORD) {
                 EXPECT_EQ(Text(id), u"0") << id;
+            }
         }
     }
 };
