@@ -4,21 +4,10 @@
 
 #include "platform/linux/ascii_case.h"
 
-
-namespace {
-
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), AsciiLower);
-    return text;
-}
-
-} // namespace
-
 CredentialRegistry::Id CredentialRegistry::Add(const std::string& machine, const SmbCredentials& credentials)
 {
     const Id id = m_nextId++;
-    m_records.push_back({ id, Lower(machine), credentials });
+    m_records.push_back({ id, AsciiLowercase(machine), credentials });
     return id;
 }
 
@@ -30,7 +19,7 @@ void CredentialRegistry::Remove(Id id)
 
 const CredentialRegistry::Record* CredentialRegistry::Latest(const std::string& machine) const
 {
-    const std::string key = Lower(machine);
+    const std::string key = AsciiLowercase(machine);
     const auto found = std::find_if(m_records.rbegin(), m_records.rend(), [&](const Record& r) { return r.machine == key; });
     return found == m_records.rend() ? nullptr : &*found;
 }

@@ -10,12 +10,6 @@ namespace {
 
 constexpr char kCounterNames[] = "Counter 009"; // the English names
 
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), AsciiLower);
-    return text;
-}
-
 // What a failed connection means to the counter library: refused credentials are access denied
 // (which the caller retries for a while), anything else a machine that cannot be reached.
 PDH_STATUS ConnectStatus(std::uint32_t win32)
@@ -66,7 +60,7 @@ RemoteCounterSource::~RemoteCounterSource() = default;
 
 RemoteCounterSource::Machine& RemoteCounterSource::MachineNamed(const std::string& name)
 {
-    std::unique_ptr<Machine>& machine = m_machines[Lower(name)];
+    std::unique_ptr<Machine>& machine = m_machines[AsciiLowercase(name)];
     if (!machine) {
         machine = std::make_unique<Machine>();
         machine->name = name;
