@@ -27,58 +27,13 @@ usage() {
     exit 2
 }
 
-state_value() {
-    sed -n "s/^$1=//p" "$2"
+readonly FIXTURE=run_samba_dc
+readonly TEMP_PREFIX=/tmp/zeltor-dc
+peer_logs() {
+    echo "$1/provision.log" "$1/samba.out" "$1"/log/log.*
 }
-
-# Whether process $1 runs (a zombie does not: nothing may be reaping it here).
-alive() {
-    local stat
-    stat=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ -n "$stat" ] && [ "${stat%% *}" != Z ]
-}
-
-listening() {
-    timeout 1 bash -c "exec 3<>/dev/tcp/$ADDRESS/$1" 2>/dev/null
-}
-
-stop() {
-    local state=$1 dir pid child signal i
-    [ -f "$state" ] || return 0
-    dir=$(state_value dir "$state")
-    pid=$(state_value pid "$state")
-    if [ -n "$pid" ] && alive "$pid"; then
-        # pid is unshare, which waits for its one child: samba, the first process of the PID
-        # namespace. Every other process in the namespace ends with samba, then unshare exits.
-        child=$(cat "/proc/$pid/task/$pid/children" 2>/dev/null || true)
-        for signal in TERM KILL; do
-            [ -z "$child" ] || kill "-$signal" $child 2>/dev/null || true
-            for ((i = 0; i < STOP_POLLS; i++)); do
-                alive "$pid" || break 2
-                sleep 0.5
-            done
-        done
-    fi
-    case "$dir" in
-        /tmp/zeltor-dc.*) rm -rf "$dir" ;;
-    esac
-    rm -f "$state"
-}
-
-fail() {
-    local state=$1 dir
-    shift
-    echo "run_samba_dc: $*" >&2
-    dir=$(state_value dir "$state")
-    for log in "$dir/provision.log" "$dir/samba.out" "$dir"/log/log.*; do
-        if [ -f "$log" ]; then
-            echo "--- $log" >&2
-            tail -n 30 "$log" >&2
-        fi
-    done
-    stop "$state"
-    exit 1
-}
+# shellcheck source=peer_fixture.sh
+. "$(dirname "$0")/peer_fixture.sh"
 
 start() {
     local state=$1 dir pid i port
@@ -87,7 +42,7 @@ start() {
     command -v samba-tool >/dev/null && command -v samba >/dev/null \
         || { echo "run_samba_dc: samba-tool and samba are missing (tools/install-deps.sh)" >&2; exit 1; }
     for port in 53 88 389 445; do
-        if listening "$port"; then
+        if listening "$ADDRESS" "$port"; then
             echo "run_samba_dc: something already listens on $ADDRESS:$port" >&2
             exit 1
         fi
@@ -126,11 +81,11 @@ start() {
     echo "pid=$pid" >> "$state"
     for port in 445 53 389; do
         for ((i = 0; i < START_POLLS; i++)); do
-            listening "$port" && break
+            listening "$ADDRESS" "$port" && break
             alive "$pid" || fail "$state" "samba exited"
             sleep 0.5
         done
-        listening "$port" || fail "$state" "nothing listens on $ADDRESS:$port"
+        listening "$ADDRESS" "$port" || fail "$state" "nothing listens on $ADDRESS:$port"
     done
 
     # Provisioning registers no address for a controller on loopback; the tests find it by name.

@@ -27,57 +27,13 @@ usage() {
     exit 2
 }
 
-state_value() {
-    sed -n "s/^$1=//p" "$2"
+readonly FIXTURE=run_smbd
+readonly TEMP_PREFIX=/tmp/zeltor-smbd
+peer_logs() {
+    echo "$1/smbd.out" "$1"/log/*
 }
-
-alive() {
-    local stat
-    stat=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ -n "$stat" ] && [ "${stat%% *}" != Z ]
-}
-
-listening() {
-    timeout 1 bash -c "exec 3<>/dev/tcp/$ADDRESS/$PORT" 2>/dev/null
-}
-
-stop() {
-    local state=$1 dir pid child signal i
-    [ -f "$state" ] || return 0
-    dir=$(state_value dir "$state")
-    pid=$(state_value pid "$state")
-    if [ -n "$pid" ] && alive "$pid"; then
-        # pid is unshare; its one child, smbd, is the first process of the PID namespace, and
-        # every helper it started ends with it.
-        child=$(cat "/proc/$pid/task/$pid/children" 2>/dev/null || true)
-        for signal in TERM KILL; do
-            [ -z "$child" ] || kill "-$signal" $child 2>/dev/null || true
-            for ((i = 0; i < STOP_POLLS; i++)); do
-                alive "$pid" || break 2
-                sleep 0.5
-            done
-        done
-    fi
-    case "$dir" in
-        /tmp/zeltor-smbd.*) rm -rf "$dir" ;;
-    esac
-    rm -f "$state"
-}
-
-fail() {
-    local state=$1 dir
-    shift
-    echo "run_smbd: $*" >&2
-    dir=$(state_value dir "$state")
-    for log in "$dir/smbd.out" "$dir"/log/*; do
-        if [ -f "$log" ]; then
-            echo "--- $log" >&2
-            tail -n 30 "$log" >&2
-        fi
-    done
-    stop "$state"
-    exit 1
-}
+# shellcheck source=peer_fixture.sh
+. "$(dirname "$0")/peer_fixture.sh"
 
 start() {
     local state=$1 dir pid i
@@ -85,7 +41,7 @@ start() {
     [ "$(id -u)" -eq 0 ] || { echo "run_smbd: must run as root" >&2; exit 1; }
     command -v smbd >/dev/null && command -v pdbedit >/dev/null \
         || { echo "run_smbd: smbd and pdbedit are missing (tools/install-deps.sh)" >&2; exit 1; }
-    if listening; then
+    if listening "$ADDRESS" "$PORT"; then
         echo "run_smbd: something already listens on $ADDRESS:$PORT" >&2
         exit 1
     fi
@@ -139,11 +95,11 @@ CONF
     pid=$!
     echo "pid=$pid" >> "$state"
     for ((i = 0; i < START_POLLS; i++)); do
-        listening && break
+        listening "$ADDRESS" "$PORT" && break
         alive "$pid" || fail "$state" "smbd exited"
         sleep 0.5
     done
-    listening || fail "$state" "nothing listens on $ADDRESS:$PORT"
+    listening "$ADDRESS" "$PORT" || fail "$state" "nothing listens on $ADDRESS:$PORT"
 
     cat >> "$state" <<STATE
 address=$ADDRESS
