@@ -67,6 +67,8 @@ void CHyperLink::PreSubclassWindow()
     IWindowBackend& backend = AfxGetBackend();
     // SS_NOTIFY: the static tells its parent of clicks.
     backend.SetWindowStyle(m_hWnd, GetStyle() | SS_NOTIFY);
+    // A screen reader would read it as plain text; a link's action is the click below.
+    backend.SetAccessibleLink(m_hWnd);
 
     if (m_strLinkUrl.IsEmpty())
         m_strLinkUrl = GetWindowText();

@@ -135,6 +135,13 @@ public:
     // in the high 16 bits.
     virtual std::uint32_t GetMessagePos() = 0;
 
+    // Presents a static text to assistive technology as a link, still named by its text: the
+    // role ROLE_SYSTEM_LINK (IAccPropServices::SetHwndProp, PROPID_ACC_ROLE). Where the
+    // accessibility layer lets a control offer an action (AT-SPI), the action is a click: the
+    // parent gets STN_CLICKED as from the pointer. Focus is not given to it; the mark goes with
+    // the window.
+    virtual void SetAccessibleLink(HWND control) = 0;
+
     // Tooltip controls (CToolTipCtrl::Create, TTM_ADDTOOL, TTM_UPDATETIPTEXT, TTM_RELAYEVENT).
     // A tooltip is destroyed with DestroyWindow, or with its parent.
     virtual HWND CreateToolTip(HWND parent, std::uint32_t style) = 0;

@@ -7,10 +7,12 @@
 #include <QLabel>
 
 #include "platform/qt/qt_conversion.h"
+#include "platform/qt/qt_widgets.h"
 
 namespace {
 
 constexpr char kValueFieldProperty[] = "zeltorValueField";
+constexpr char kLinkProperty[] = "zeltorLink";
 
 // A value field: Qt's own accessible of a label speaks its text as its name, and has no text to
 // read once it is named. This one keeps the row's name and offers the value as its text.
@@ -59,6 +61,43 @@ private:
     QString Value() const { return static_cast<QLabel*>(widget())->text(); }
 };
 
+// A hyperlink: a label whose accessible is a link with the press action. Its name is its text,
+// its description the tooltip (the target). It takes no focus, as the label does not.
+class LinkAccessible : public QAccessibleWidget {
+public:
+    explicit LinkAccessible(QtStaticLabel* label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        const QString own = QAccessibleWidget::text(t);
+        return t == QAccessible::Name && own.isEmpty() ? Label()->text() : own;
+    }
+    QStringList actionNames() const override { return QStringList(pressAction()) + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override
+    {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        // Queued: the click may open a message box, whose modal loop must not hold up the answer
+        // to the screen reader. Dropped if the label goes first.
+        QtStaticLabel* label = Label();
+        QMetaObject::invokeMethod(label, [label] { label->Activate(); }, Qt::QueuedConnection);
+    }
+private:
+    QtStaticLabel* Label() const { return static_cast<QtStaticLabel*>(widget()); }
+};
+
+// Qt keeps the accessible it made for a widget while a screen reader runs; a widget whose kind
+// changed gets its own at the next question.
+template <typename Own>
+void ForgetMadeAccessible(QWidget* widget)
+{
+    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
+    if (made != nullptr && dynamic_cast<Own*>(made) == nullptr)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
 // The text Qt's own accessible speaks as the widget's name; empty for a field.
 QString OwnText(QWidget* widget)
 {
@@ -71,36 +110,49 @@ QString OwnText(QWidget* widget)
     return {};
 }
 
-QAccessibleInterface* ValueFieldFactory(const QString&, QObject* object)
+QAccessibleInterface* LabelFactory(const QString&, QObject* object)
 {
     auto* label = qobject_cast<QLabel*>(object);
-    if (label != nullptr && label->property(kValueFieldProperty).toBool())
+    if (label == nullptr)
+        return nullptr;
+    if (label->property(kValueFieldProperty).toBool())
         return new ValueFieldAccessible(label);
+    if (auto* link = dynamic_cast<QtStaticLabel*>(label); link != nullptr && link->property(kLinkProperty).toBool())
+        return new LinkAccessible(link);
     return nullptr;
+}
+
+void InstallLabelFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(LabelFactory);
+        return true;
+    }();
+    (void)installed;
 }
 
 } // namespace
 
 void SetAccessibleText(QWidget* widget, const AccessibleText& text)
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(ValueFieldFactory);
-        return true;
-    }();
-    (void)installed;
+    InstallLabelFactory();
     if (text.valueField) {
         widget->setProperty(kValueFieldProperty, true);
-        // A label announces its first text when it is made, and Qt keeps the accessible it made
-        // for that while a screen reader runs; let the next question make a value field's.
-        QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
-        if (made != nullptr && dynamic_cast<ValueFieldAccessible*>(made) == nullptr)
-            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+        // A label announces its first text when it is made, so Qt may have its own accessible.
+        ForgetMadeAccessible<ValueFieldAccessible>(widget);
     }
     // A button's or a label's name is its text already, and follows it if the text changes.
     if (!text.name.empty() && (text.valueField || !text.description.empty() || ToQString(text.name) != OwnText(widget)))
         widget->setAccessibleName(ToQString(text.name));
     if (!text.description.empty())
         widget->setAccessibleDescription(ToQString(text.description));
+}
+
+void PresentAsLink(QtStaticLabel* label)
+{
+    InstallLabelFactory();
+    label->setProperty(kLinkProperty, true);
+    ForgetMadeAccessible<LinkAccessible>(label);
 }
 
 void SetLabelText(QLabel* label, const QString& text)

@@ -24,6 +24,8 @@ public:
     virtual void StaticMouseMove(QtStaticLabel* label, const QPoint& pos) = 0;
     virtual void StaticPressed(QtStaticLabel* label, const QPoint& pos) = 0;
     virtual void StaticReleased(QtStaticLabel* label, const QPoint& pos, bool inside) = 0;
+    // A click without the pointer: the accessible action of a link.
+    virtual void StaticActivated(QtStaticLabel* label) = 0;
     // The picture of an SS_BITMAP control.
     virtual QPixmap Bitmap(UINT resourceId) = 0;
 };
@@ -33,6 +35,9 @@ public:
 class QtStaticLabel : public QLabel {
 public:
     QtStaticLabel(QtWidgetEvents& events, const QString& text, QWidget* parent);
+
+    // Clicked by other means than the pointer (assistive technology).
+    void Activate() { m_events.StaticActivated(this); }
 
 protected:
     void paintEvent(QPaintEvent* e) override;

@@ -311,8 +311,21 @@ void QtWindowBackend::StaticReleased(QtStaticLabel* label, const QPoint& pos, bo
     HWND control = Handle(label);
     if (control == nullptr || PreTranslateMouse(control, WM_LBUTTONUP, pos))
         return;
+    if (inside)
+        StaticClicked(control);
+}
+
+void QtWindowBackend::StaticActivated(QtStaticLabel* label)
+{
+    if (HWND control = Handle(label))
+        StaticClicked(control);
+}
+
+void QtWindowBackend::StaticClicked(HWND control)
+{
+    // A static text tells its parent of clicks only with SS_NOTIFY, and only while enabled.
     Window* w = Find(control);
-    if (w == nullptr || !inside || (w->style & SsNotify) == 0 || !w->widget || !w->widget->isEnabled())
+    if (w == nullptr || (w->style & SsNotify) == 0 || !w->widget || !w->widget->isEnabled())
         return;
     Notify(control, STN_CLICKED);
 }
@@ -631,6 +644,13 @@ std::uint32_t QtWindowBackend::GetMessagePos()
     const QPoint p = QCursor::pos();
     return static_cast<std::uint32_t>(static_cast<unsigned short>(p.x())) |
            (static_cast<std::uint32_t>(static_cast<unsigned short>(p.y())) << 16);
+}
+
+void QtWindowBackend::SetAccessibleLink(HWND control)
+{
+    Window* w = Find(control);
+    if (auto* label = w != nullptr ? dynamic_cast<QtStaticLabel*>(w->widget.data()) : nullptr)
+        PresentAsLink(label);
 }
 
 HWND QtWindowBackend::CreateToolTip(HWND parent, std::uint32_t style)

@@ -104,6 +104,7 @@ public:
     HBRUSH CreatePatternBrush(HBITMAP bitmap) override;
     HCURSOR SetCursor(HCURSOR cursor) override;
     std::uint32_t GetMessagePos() override;
+    void SetAccessibleLink(HWND control) override;
     HWND CreateToolTip(HWND parent, std::uint32_t style) override;
     BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
     void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;
@@ -128,6 +129,8 @@ private:
     Window* FindByWidget(const QObject* object) const;
     // Offers a mouse message of a control to the pre-translation chain; true when it was taken.
     bool PreTranslateMouse(HWND target, UINT message, const QPoint& pos);
+    // A click on a static text, by the pointer or by assistive technology: STN_CLICKED.
+    void StaticClicked(HWND control);
     void ConnectNotifications(HWND control, QWidget* widget);
 
     // DialogManager
@@ -146,6 +149,7 @@ private:
     void StaticMouseMove(QtStaticLabel* label, const QPoint& pos) override;
     void StaticPressed(QtStaticLabel* label, const QPoint& pos) override;
     void StaticReleased(QtStaticLabel* label, const QPoint& pos, bool inside) override;
+    void StaticActivated(QtStaticLabel* label) override;
     QPixmap Bitmap(UINT resourceId) override;
 
     // Drawing objects (qt_drawing_objects.cpp).

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_accessibility.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <initguid.h> // the property ids below are defined here, not in a library
 
@@ -50,7 +51,6 @@ void Win32Accessibility::NameControls(HWND dialog, const DialogTemplate& tpl)
 {
     if (!Start())
         return;
-    std::vector<HWND>& named = m_named[dialog];
     // The controls are the dialog's children in template order.
     HWND control = GetWindow(dialog, GW_CHILD);
     for (std::size_t i = 0; i < tpl.controls.size() && control != nullptr;
@@ -67,8 +67,27 @@ void Win32Accessibility::NameControls(HWND dialog, const DialogTemplate& tpl)
             m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, WStr(WindowText(control)));
             m_valueFields.insert(control);
         }
-        named.push_back(control);
+        Annotated(control);
     }
+}
+
+void Win32Accessibility::MarkLink(HWND control)
+{
+    if (!Start())
+        return;
+    VARIANT role;
+    VariantInit(&role);
+    role.vt = VT_I4;
+    role.lVal = ROLE_SYSTEM_LINK;
+    if (SUCCEEDED(m_services->SetHwndProp(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_ROLE, role)))
+        Annotated(control);
+}
+
+void Win32Accessibility::Annotated(HWND control)
+{
+    std::vector<HWND>& annotated = m_named[GetParent(control)];
+    if (std::find(annotated.begin(), annotated.end(), control) == annotated.end())
+        annotated.push_back(control);
 }
 
 void Win32Accessibility::TextChanged(HWND control, const CString& text)
@@ -84,9 +103,9 @@ void Win32Accessibility::Forget(HWND dialog)
     auto it = m_named.find(dialog);
     if (it == m_named.end())
         return;
-    static const MSAAPROPID kProps[] = { PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION, PROPID_ACC_VALUE };
+    static const MSAAPROPID kProps[] = { PROPID_ACC_NAME, PROPID_ACC_DESCRIPTION, PROPID_ACC_VALUE, PROPID_ACC_ROLE };
     for (HWND control : it->second) {
-        m_services->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, kProps, 3);
+        m_services->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF, kProps, static_cast<int>(std::size(kProps)));
         m_valueFields.erase(control);
     }
     m_named.erase(it);

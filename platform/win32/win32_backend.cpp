@@ -580,6 +580,11 @@ std::uint32_t Win32WindowBackend::GetMessagePos()
     return static_cast<std::uint32_t>(::GetMessagePos());
 }
 
+void Win32WindowBackend::SetAccessibleLink(HWND control)
+{
+    m_accessibility.MarkLink(control);
+}
+
 HWND Win32WindowBackend::CreateToolTip(HWND parent, std::uint32_t style)
 {
     return CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,

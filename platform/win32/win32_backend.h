@@ -81,6 +81,7 @@ public:
     HBRUSH CreatePatternBrush(HBITMAP bitmap) override;
     HCURSOR SetCursor(HCURSOR cursor) override;
     std::uint32_t GetMessagePos() override;
+    void SetAccessibleLink(HWND control) override;
     HWND CreateToolTip(HWND parent, std::uint32_t style) override;
     BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
     void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;

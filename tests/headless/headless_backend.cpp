@@ -627,6 +627,12 @@ std::uint32_t HeadlessBackend::GetMessagePos()
            (static_cast<std::uint32_t>(static_cast<unsigned short>(pointer.y)) << 16);
 }
 
+void HeadlessBackend::SetAccessibleLink(HWND control)
+{
+    if (Window* w = Find(control))
+        w->accessibleLink = true;
+}
+
 HWND HeadlessBackend::CreateToolTip(HWND parent, std::uint32_t style)
 {
     Window* w = NewWindow(parent, false);

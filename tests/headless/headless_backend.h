@@ -48,6 +48,7 @@ public:
         std::vector<Tool> tools;
         int relayed = 0;
         bool modalRunning = false;
+        bool accessibleLink = false; // SetAccessibleLink
     };
 
     struct MessageBoxRecord {
@@ -201,6 +202,7 @@ public:
     HBRUSH CreatePatternBrush(HBITMAP bitmap) override;
     HCURSOR SetCursor(HCURSOR cursor) override;
     std::uint32_t GetMessagePos() override;
+    void SetAccessibleLink(HWND control) override;
     HWND CreateToolTip(HWND parent, std::uint32_t style) override;
     BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
     void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "controls/hyperlink.h"
 #include "tests/qt/qt_fixture.h"
 
 namespace {
@@ -44,6 +45,62 @@ TEST_F(QtDialogTest, PickerListAndAboutLinksAreNamedByTheirTexts)
             EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_WEB)), QStringLiteral("https://www.zeltor.example/"));
             EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_SUPPORT)), QStringLiteral("support@zeltor.example"));
             EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_SALES)), QStringLiteral("sales@zeltor.example"));
+            QTest::mouseClick(Control<QPushButton>(about, IDOK), Qt::LeftButton);
+        });
+        ui.SendMessage(h, WM_SYSCOMMAND, ID_SYSCMD_ABOUT, 0);
+        ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
+    });
+}
+
+// The About box's links are links named by their texts, which take no focus; their press action
+// is a click: the target opened, or on failure the beep and the box, after the bus had its answer.
+TEST_F(QtDialogTest, AboutLinksAreLinksWhosePressActionClicksThem)
+{
+    shell.shellResults = { 42, 2 }; // the second opening fails, with no handler to fall back on
+    RunMainDialog([&](HWND h) {
+        QTimer::singleShot(0, [&] {
+            HWND about = nullptr;
+            ASSERT_TRUE(WaitFor([&] { return (about = ui.FindDialog(u"About Zeltor")) != nullptr; }));
+            const std::pair<int, QString> links[] = { { IDC_LINK_WEB, QStringLiteral("https://www.zeltor.example/") },
+                                                      { IDC_LINK_SUPPORT, QStringLiteral("support@zeltor.example") },
+                                                      { IDC_LINK_SALES, QStringLiteral("sales@zeltor.example") } };
+            for (const auto& [id, name] : links) {
+                QLabel* label = Control<QLabel>(about, id);
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
+                ASSERT_NE(a, nullptr) << id;
+                EXPECT_EQ(a->role(), QAccessible::Link) << id;
+                EXPECT_EQ(a->text(QAccessible::Name), name) << id;
+                EXPECT_FALSE(a->state().focusable) << id;
+                EXPECT_EQ(label->focusPolicy(), Qt::NoFocus) << id;
+                ASSERT_NE(a->actionInterface(), nullptr) << id;
+                EXPECT_EQ(a->actionInterface()->actionNames(), QStringList(QAccessibleActionInterface::pressAction())) << id;
+            }
+            auto press = [&](int id) {
+                QAccessible::queryAccessibleInterface(Control<QLabel>(about, id))->actionInterface()->doAction(
+                    QAccessibleActionInterface::pressAction());
+            };
+            auto* support = dynamic_cast<CHyperLink*>(CWnd::FromHandlePermanent(ui.GetDlgItem(about, IDC_LINK_SUPPORT)));
+            ASSERT_NE(support, nullptr);
+            press(IDC_LINK_SUPPORT);
+            EXPECT_TRUE(shell.calls.empty()); // queued, not run inside the bus's call
+            EXPECT_TRUE(WaitFor([&] { return support->IsLinkVisited(); }));
+            EXPECT_EQ(shell.calls, (std::vector<CString>{ u"ShellOpen mailto:support@zeltor.example" }));
+
+            // The box runs its own loop inside the click; a polling timer reads and closes it there.
+            QString boxText;
+            QTimer closer;
+            QObject::connect(&closer, &QTimer::timeout, [&] {
+                if (QMessageBox* box = OpenMessageBox()) {
+                    boxText = box->text();
+                    box->accept();
+                }
+            });
+            closer.start(20);
+            press(IDC_LINK_WEB);
+            EXPECT_TRUE(WaitFor([&] { return !boxText.isEmpty() && OpenMessageBox() == nullptr; }));
+            closer.stop();
+            EXPECT_EQ(boxText, QStringLiteral("Unable to open hyperlink:\n\nThe specified file was not found."));
+            EXPECT_EQ(shell.beeps.size(), 1u);
             QTest::mouseClick(Control<QPushButton>(about, IDOK), Qt::LeftButton);
         });
         ui.SendMessage(h, WM_SYSCOMMAND, ID_SYSCMD_ABOUT, 0);

@@ -104,7 +104,10 @@ TEST_F(HyperLinkTest, UrlSetBeforeAttachingSurvivesAndTheTextStays)
     CHyperLink& link = Open(false);
     link.SetLinkUrl(u"mailto:support@zeltor.example");
     link.SetUnderlineMode(1); // replaced by -1 when attached
+    // Plain text to a screen reader until it is attached, a link after.
+    EXPECT_FALSE(W().accessibleLink);
     Attach();
+    EXPECT_TRUE(W().accessibleLink);
     EXPECT_EQ(link.GetLinkUrl(), u"mailto:support@zeltor.example");
     EXPECT_EQ(W().text, u"https://www.zeltor.example/");
     EXPECT_EQ(Tool().text, u"mailto:support@zeltor.example");
