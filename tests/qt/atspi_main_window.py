@@ -2,11 +2,15 @@
 """Reads the real program's main window over the accessibility bus (AT-SPI), as a screen reader
 does: every field by its name with its value, the buttons and the check box by their texts; then
 presses Update through the bus and listens for the value fields' changes, which must come from
-the named fields.
+the named fields. Last it opens the About box from the system menu (with xdotool's pointer and
+keys), reads its links as links named by their texts, and clicks one through the bus.
 
 Run by run_atspi_test.sh, which starts the bus, a display and the program. Prints one line per
 check ("ok - ..." / "not ok - ...") and exits non-zero on any failure."""
+import os
+import subprocess
 import sys
+import time
 
 import pyatspi
 from gi.repository import GLib
@@ -44,15 +48,15 @@ def descendants(accessible):
         yield from descendants(child)
 
 
-def find_window(timeout_s=30):
-    """The program's main window once its application is on the bus."""
+def find_window(title="Zeltor", timeout_s=30):
+    """A window of the program once it is on the bus."""
     found = []
 
     def look():
         for app in pyatspi.Registry.getDesktop(0):
             if app is not None and app.name == "zeltor":
                 for window in app:
-                    if window is not None and window.name == "Zeltor":
+                    if window is not None and window.name == title:
                         found.append(window)
         if found:
             loop.quit()
@@ -126,5 +130,35 @@ check(len(changes) >= 2, f"changes announced by the named value fields: {changes
 check(all(v.lstrip("-").isdigit() for v in changes.values()), "each announced value is a number")
 memory = text_of(by_name["Memory Usage (%)"])
 check(memory.isdigit() and int(memory) > 0, f"Memory Usage (%) reads {memory} after Update")
+
+
+def wait_until(predicate, timeout_s=10):
+    end = time.monotonic() + timeout_s
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.1)
+    return predicate()
+
+
+# The system menu is the window's context menu, whose popup is not among the application's
+# windows on the bus: a right click on the banner, then its About item by its mnemonic.
+x, y = window.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
+subprocess.run(["xdotool", "mousemove", str(x + 4), str(y + 4), "click", "3", "sleep", "0.5", "key", "a"], check=True)
+about = find_window("About Zeltor", 15)
+check(about is not None, "the About box is on the bus")
+if about is None:
+    sys.exit(1)
+links = {a.name: a for a in descendants(about) if a.getRoleName() == "link"}
+check(sorted(links) == ["https://www.zeltor.example/", "sales@zeltor.example", "support@zeltor.example"],
+      f"the About box's links by their texts: {sorted(links)}")
+opened = os.environ["ZELTOR_ATSPI_OPENED"]
+support = links.get("support@zeltor.example")
+check(support is not None and support.queryAction().nActions >= 1 and support.queryAction().doAction(0),
+      "the support link clicked through the bus")
+check(wait_until(lambda: os.path.exists(opened)), "the link is opened")
+with open(opened) as f:
+    targets = f.read().split()
+check(targets == ["mailto:support@zeltor.example"], f"the link opens its target: {targets}")
+ok = [a for a in descendants(about) if a.name == "OK" and a.getRoleName() == "push button"]
+check(len(ok) == 1 and ok[0].queryAction().doAction(0), "OK pressed through the bus")
 
 sys.exit(1 if failures else 0)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program on a virtual display with a session bus and the accessibility bus of
-# its own, and reads its window over AT-SPI (atspi_main_window.py).
+# its own, and reads its window over AT-SPI (atspi_main_window.py). The links it opens go to a
+# stand-in xdg-open that writes its argument to $ZELTOR_ATSPI_OPENED.
 #
 #   run_atspi_test.sh PROGRAM
 set -euo pipefail
@@ -32,7 +33,15 @@ export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >"$work/a11y-bus" \
     || { echo "the accessibility bus did not start (at-spi2-core)" >&2; exit 1; }
 
-"$program" >"$work/program.log" 2>&1 &
+mkdir "$work/bin"
+cat >"$work/bin/xdg-open" <<EOF
+#!/bin/sh
+printf '%s\n' "\$1" >>"$work/opened"
+EOF
+chmod +x "$work/bin/xdg-open"
+export ZELTOR_ATSPI_OPENED=$work/opened
+
+PATH=$work/bin:$PATH "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
 status=0
 timeout 120 /usr/bin/python3 "$here/atspi_main_window.py" || status=$?
