@@ -828,14 +828,25 @@ void AccessibleNamesGivenToThePropertyService(const Paths& paths, Check& check)
     check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|1004|value|\"0\"")), 1, "CPU Usage's first value");
     Click(p.Item(IDC_UPDATE));
     check.That(p.WaitForCalls(L"SetHwndPropStr|1004|value|\"11\"", 1, 15000), "CPU Usage's value follows its text");
+    // The About box's links are links (ROLE_SYSTEM_LINK, 30) named by their texts; their
+    // annotations go with the box.
+    SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
+    const HWND about = p.WaitForWindow(L"About Zeltor");
+    check.Require(about != nullptr, "the About box opens");
+    for (int id : { IDC_LINK_WEB, IDC_LINK_SUPPORT, IDC_LINK_SALES })
+        check.That(p.Count(L"SetHwndProp|" + std::to_wstring(id) + L"|role|30") == 1
+                       && p.Count(L"SetHwndPropStr|" + std::to_wstring(id) + L"|") == 0,
+                   "link " + std::to_string(id) + " has the role of a link and its text as its name");
+    Click(GetDlgItem(about, IDOK));
+    check.That(p.WaitForCalls(L"ClearHwndProps|1025|4", 1, 10000), "the links' annotations go with the box");
     Click(p.Item(IDCANCEL));
     check.Eq(p.WaitForExit(15000), 0, "the program ends");
     // Buttons and labels keep the names their texts give them; the fields' annotations (4 edits,
-    // 13 values) are cleared with the window.
+    // 13 values) and the links' (3) are cleared with their windows.
     check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|1002|")), 0, "Find keeps its text as its name");
     check.Eq(static_cast<long long>(p.Count(L"SetHwndPropStr|65535|")), 0, "labels keep their texts as names");
-    check.Eq(static_cast<long long>(p.Count(L"ClearHwndProps|")), 17, "annotations cleared");
-    check.That(p.Count(L"ClearHwndProps|1004|3") == 1 && p.Count(L"ClearHwndProps|1000|3") == 1,
+    check.Eq(static_cast<long long>(p.Count(L"ClearHwndProps|")), 20, "annotations cleared");
+    check.That(p.Count(L"ClearHwndProps|1004|4") == 1 && p.Count(L"ClearHwndProps|1000|4") == 1,
                "each field's annotations cleared once, by its own handle:" + Joined(p.Log()));
 }
 

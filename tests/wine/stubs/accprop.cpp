@@ -1,6 +1,7 @@
 // Stand-in for oleacc's property service (CLSID_AccPropServices), registered in the test prefix
 // for one case: it records the annotations the program makes (Wine's own service keeps none), one
-// call a line: "SetHwndPropStr|<control id>|<property>|<text>", "ClearHwndProps|<control id>|<count>".
+// call a line: "SetHwndPropStr|<control id>|<property>|<text>", "SetHwndProp|<control id>|<property>|<number>"
+// (a VT_I4 value, else "?"), "ClearHwndProps|<control id>|<count>".
 #include "stub_common.h"
 
 #include <initguid.h>
@@ -16,6 +17,8 @@ std::wstring PropertyName(const MSAAPROPID& id)
         return L"description";
     if (IsEqualGUID(id, PROPID_ACC_VALUE))
         return L"value";
+    if (IsEqualGUID(id, PROPID_ACC_ROLE))
+        return L"role";
     return L"other";
 }
 
@@ -50,6 +53,12 @@ public:
         stub::Log(L"SetHwndPropStr|" + Control(hwnd) + L"|" + PropertyName(prop) + L"|" + stub::Quote(str));
         return S_OK;
     }
+    HRESULT WINAPI SetHwndProp(HWND hwnd, DWORD, DWORD, MSAAPROPID prop, VARIANT value) override
+    {
+        const std::wstring number = value.vt == VT_I4 ? stub::Num(static_cast<unsigned long long>(value.lVal)) : L"?";
+        stub::Log(L"SetHwndProp|" + Control(hwnd) + L"|" + PropertyName(prop) + L"|" + number);
+        return S_OK;
+    }
     HRESULT WINAPI ClearHwndProps(HWND hwnd, DWORD, DWORD, const MSAAPROPID*, int count) override
     {
         stub::Log(L"ClearHwndProps|" + Control(hwnd) + L"|" + stub::Num(static_cast<unsigned long long>(count)));
@@ -63,7 +72,6 @@ public:
         return E_NOTIMPL;
     }
     HRESULT WINAPI ClearProps(const BYTE*, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetHwndProp(HWND, DWORD, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
     HRESULT WINAPI SetHwndPropServer(HWND, DWORD, DWORD, const MSAAPROPID*, int, IAccPropServer*, AnnoScope) override
     {
         return E_NOTIMPL;
