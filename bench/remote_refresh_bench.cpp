@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/counter_set.h"
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
 #include "perf/perf_counter_lookup.h"
@@ -24,6 +25,7 @@
 #include "platform/linux/remote_counter_source.h"
 #include "platform/linux/samba_performance_registry.h"
 #include "platform/linux/winreg_client.h"
+#include "tests/integration/counting_registry.h"
 
 namespace {
 
@@ -70,43 +72,24 @@ Io ReadIo(std::uint16_t port)
     return io;
 }
 
-const char16_t* const kThirteen[] = {
-    u"\\Processor(_Total)\\% Processor Time", u"\\Memory\\% Committed Bytes In Use", u"\\LogicalDisk(_Total)\\% Free Space",
-    u"\\System\\File Read Operations/sec",    u"\\System\\File Write Operations/sec", u"\\Processor(_Total)\\% Interrupt Time",
-    u"\\Process(lsass)\\Handle Count",       u"\\Process(ntfrs)\\Handle Count",      u"\\Memory\\Page Faults/sec",
-    u"\\Memory\\Pages Input/sec",            u"\\Memory\\Pages Output/sec",          u"\\Memory\\Page Reads/sec",
-    u"\\Memory\\Page Writes/sec",
-};
-
-// Counts the queries that reach the registry.
-class CountingRegistry : public IPerformanceRegistry {
-public:
-    explicit CountingRegistry(std::unique_ptr<IPerformanceRegistry> real) : m_real(std::move(real)) {}
-    long long queries = 0;
-    std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
-    {
-        std::unique_ptr<IPerformanceKey> real;
-        const std::uint32_t result = m_real->Open(machine, &real);
-        if (result == 0)
-            *key = std::make_unique<Key>(std::move(real), queries);
-        return result;
-    }
-
-private:
-    struct Key : IPerformanceKey {
-        Key(std::unique_ptr<IPerformanceKey> real, long long& queries) : real(std::move(real)), queries(queries) {}
-        std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
-                                 std::uint32_t* type, std::uint32_t* needed) override
-        {
-            ++queries;
-            return real->QueryValue(name, buffer, length, type, needed);
-        }
-        bool IsCurrent() const override { return real->IsCurrent(); }
-        std::unique_ptr<IPerformanceKey> real;
-        long long& queries;
-    };
-    std::unique_ptr<IPerformanceRegistry> m_real;
-};
+// The winreg client itself, logged on as the peer's user: what the remote source rides.
+winreg_client* OpenBareClient(std::map<std::string, std::string>& peer)
+{
+    winreg_connect_options options{};
+    options.server = peer["address"].c_str();
+    options.target_name = peer["address"].c_str();
+    options.logon = WINREG_LOGON_PASSWORD;
+    options.user = peer["user"].c_str();
+    options.password = peer["password"].c_str();
+    options.port = static_cast<unsigned short>(std::stoi(peer["port"]));
+    options.connect_timeout_seconds = 10;
+    options.call_timeout_seconds = 5;
+    winreg_client* client = nullptr;
+    std::uint32_t werror = 0;
+    if (winreg_client_open(&options, &client, &werror) != 0 || werror != 0)
+        return nullptr;
+    return client;
+}
 
 // Per refresh, as plain numbers.
 void Report(benchmark::State& state, const Io& before, long long queries, std::uint16_t port)
@@ -139,13 +122,13 @@ void BM_RemoteRefresh(benchmark::State& state)
         state.SkipWithError("cannot connect to the peer");
         return;
     }
-    for (const char16_t* path : kThirteen) {
+    for (const char16_t* path : kCounterSetPaths) {
         PdhCounter* counter = nullptr;
         if (source.AddCounter(query, u"\\\\" + machine + path, 0, &counter) == 0)
             counters.push_back(counter);
     }
     source.CollectQueryData(query);
-    const long long queriesBefore = registry.queries;
+    const long long queriesBefore = registry.Total();
     const Io before = ReadIo(options.smbPort);
     long long valid = 0;
     for (auto _ : state) {
@@ -158,7 +141,7 @@ void BM_RemoteRefresh(benchmark::State& state)
             valid += source.GetFormattedCounterValue(counter, PDH_FMT_LONG_FORMAT, &value) == 0 ? 1 : 0;
         }
     }
-    Report(state, before, registry.queries - queriesBefore, options.smbPort);
+    Report(state, before, registry.Total() - queriesBefore, options.smbPort);
     state.counters["valid_values"] = static_cast<double>(valid) / static_cast<double>(state.iterations());
     source.CloseQuery(query);
     credentials.Remove(id);
@@ -172,27 +155,18 @@ void BM_BareQueryValue(benchmark::State& state)
         state.SkipWithError("ZELTOR_SMBD_STATE names no running peer (tools/bench-remote.sh)");
         return;
     }
-    winreg_connect_options options{};
-    options.server = peer["address"].c_str();
-    options.target_name = peer["address"].c_str();
-    options.logon = WINREG_LOGON_PASSWORD;
-    options.user = peer["user"].c_str();
-    options.password = peer["password"].c_str();
-    options.port = static_cast<unsigned short>(std::stoi(peer["port"]));
-    options.connect_timeout_seconds = 10;
-    options.call_timeout_seconds = 5;
-    winreg_client* client = nullptr;
-    std::uint32_t werror = 0;
-    if (winreg_client_open(&options, &client, &werror) != 0 || werror != 0) {
+    winreg_client* client = OpenBareClient(peer);
+    if (client == nullptr) {
         state.SkipWithError("cannot connect to the peer");
         return;
     }
+    const auto port = static_cast<std::uint16_t>(std::stoi(peer["port"]));
     std::vector<std::uint8_t> buffer(RemoteCounterSource::kInitialBufferBytes);
     const std::string objects = peer["objects"];
-    const Io before = ReadIo(options.port);
+    const Io before = ReadIo(port);
     long long queries = 0;
     for (auto _ : state) {
-        std::uint32_t length = 0, type = 0, needed = 0;
+        std::uint32_t length = 0, type = 0, needed = 0, werror = 0;
         ++queries;
         if (winreg_client_query_value(client, objects.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()),
                                       &length, &type, &needed, &werror) != 0 || werror != 0 || length >= buffer.size()) {
@@ -201,7 +175,7 @@ void BM_BareQueryValue(benchmark::State& state)
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    Report(state, before, queries, options.port);
+    Report(state, before, queries, port);
     winreg_client_close(client);
 }
 
@@ -214,24 +188,14 @@ void BM_ReadAndFormat(benchmark::State& state)
         state.SkipWithError("ZELTOR_SMBD_STATE names no running peer (tools/bench-remote.sh)");
         return;
     }
-    winreg_connect_options options{};
-    options.server = peer["address"].c_str();
-    options.target_name = peer["address"].c_str();
-    options.logon = WINREG_LOGON_PASSWORD;
-    options.user = peer["user"].c_str();
-    options.password = peer["password"].c_str();
-    options.port = static_cast<unsigned short>(std::stoi(peer["port"]));
-    options.connect_timeout_seconds = 10;
-    options.call_timeout_seconds = 5;
-    winreg_client* client = nullptr;
-    std::uint32_t werror = 0;
-    if (winreg_client_open(&options, &client, &werror) != 0 || werror != 0) {
+    winreg_client* client = OpenBareClient(peer);
+    if (client == nullptr) {
         state.SkipWithError("cannot connect to the peer");
         return;
     }
     const auto query = [&](const std::string& name) {
         std::vector<std::uint8_t> buffer(RemoteCounterSource::kInitialBufferBytes);
-        std::uint32_t length = 0, type = 0, needed = 0;
+        std::uint32_t length = 0, type = 0, needed = 0, werror = 0;
         winreg_client_query_value(client, name.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()), &length,
                                   &type, &needed, &werror);
         buffer.resize(length);
@@ -244,7 +208,7 @@ void BM_ReadAndFormat(benchmark::State& state)
 
     const CounterNameTable table = CounterNameTable::Parse(names);
     std::vector<PerfCounterName> paths;
-    for (const char16_t* path : kThirteen) {
+    for (const char16_t* path : kCounterSetPaths) {
         const std::optional<CounterPath> parsed = ParseCounterPath("\\\\peer" + CString(path).ToUtf8());
         paths.push_back({ parsed->object, parsed->counter, parsed->hasInstance, parsed->parent, parsed->instance, parsed->index });
     }

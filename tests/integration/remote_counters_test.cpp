@@ -13,50 +13,18 @@
 #include <map>
 #include <string>
 
+#include "app/counter_set.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/credential_registry.h"
 #include "platform/linux/remote_counter_source.h"
 #include "platform/linux/samba_performance_registry.h"
 #include "platform/linux/smb_network_connector.h"
+#include "tests/integration/counting_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/test_support.h"
 
 namespace {
-
-// Counts the queries that pass to the real registry, by value name.
-class CountingRegistry : public IPerformanceRegistry {
-public:
-    explicit CountingRegistry(std::unique_ptr<IPerformanceRegistry> real) : m_real(std::move(real)) {}
-    std::map<std::string, int> queries;
-
-    std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
-    {
-        std::unique_ptr<IPerformanceKey> real;
-        const std::uint32_t result = m_real->Open(machine, &real);
-        if (result == 0)
-            *key = std::make_unique<Key>(std::move(real), queries);
-        return result;
-    }
-
-private:
-    struct Key : IPerformanceKey {
-        Key(std::unique_ptr<IPerformanceKey> real, std::map<std::string, int>& queries)
-            : real(std::move(real)), queries(queries)
-        {
-        }
-        std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
-                                 std::uint32_t* type, std::uint32_t* needed) override
-        {
-            ++queries[name];
-            return real->QueryValue(name, buffer, length, type, needed);
-        }
-        bool IsCurrent() const override { return real->IsCurrent(); }
-        std::unique_ptr<IPerformanceKey> real;
-        std::map<std::string, int>& queries;
-    };
-    std::unique_ptr<IPerformanceRegistry> m_real;
-};
 
 class RemoteCountersTest : public ::testing::Test {
 protected:
@@ -100,22 +68,6 @@ protected:
     CredentialRegistry credentials;
 };
 
-const char16_t* const kThirteen[] = {
-    u"\\Processor(_Total)\\% Processor Time", u"\\Memory\\% Committed Bytes In Use", u"\\LogicalDisk(_Total)\\% Free Space",
-    u"\\System\\File Read Operations/sec",    u"\\System\\File Write Operations/sec", u"\\Processor(_Total)\\% Interrupt Time",
-    u"\\Process(lsass)\\Handle Count",       u"\\Process(ntfrs)\\Handle Count",      u"\\Memory\\Page Faults/sec",
-    u"\\Memory\\Pages Input/sec",            u"\\Memory\\Pages Output/sec",          u"\\Memory\\Page Reads/sec",
-    u"\\Memory\\Page Writes/sec",
-};
-
-PdhFormattedValue Value(ICounterSource& source, PdhCounter* counter)
-{
-    PdhFormattedValue value;
-    value.CStatus = 0xFFFFFFFF;
-    source.GetFormattedCounterValue(counter, PDH_FMT_LONG_FORMAT, &value);
-    return value;
-}
-
 } // namespace
 
 TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsOneQuery)
@@ -136,7 +88,7 @@ TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsO
     PdhQuery* query = nullptr;
     ASSERT_EQ(source->OpenQuery(1, &query), 0u);
     std::vector<PdhCounter*> counters;
-    for (const char16_t* path : kThirteen) {
+    for (const char16_t* path : kCounterSetPaths) {
         PdhCounter* counter = nullptr;
         ASSERT_EQ(source->AddCounter(query, u"\\\\" + machine + path, 0, &counter), 0u) << CString(path).ToUtf8();
         counters.push_back(counter);
@@ -158,17 +110,17 @@ TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsO
     EXPECT_EQ(counting->queries.count("Global"), 0u);
 
     // Figures of the peer's /proc (this kernel's): the same as read here.
-    EXPECT_NEAR(Value(*source, counters[1]).longValue, CommittedPercent(), 2);
-    EXPECT_EQ(Value(*source, counters[6]).longValue, 7);
-    const PdhFormattedValue ntfrs = Value(*source, counters[7]);
+    EXPECT_NEAR(LongValue(*source, counters[1]).longValue, CommittedPercent(), 2);
+    EXPECT_EQ(LongValue(*source, counters[6]).longValue, 7);
+    const PdhFormattedValue ntfrs = LongValue(*source, counters[7]);
     EXPECT_EQ(ntfrs.CStatus, PDH_CSTATUS_NO_INSTANCE);
     for (std::size_t i : { 0u, 2u, 3u, 4u, 5u, 8u, 9u, 10u, 11u, 12u }) {
-        const PdhFormattedValue value = Value(*source, counters[i]);
+        const PdhFormattedValue value = LongValue(*source, counters[i]);
         EXPECT_EQ(value.CStatus, PDH_CSTATUS_VALID_DATA) << i;
         EXPECT_GE(value.longValue, 0) << i;
     }
-    EXPECT_LE(Value(*source, counters[0]).longValue, 100);
-    EXPECT_GT(Value(*source, counters[8]).longValue, 0); // pages fault all the time
+    EXPECT_LE(LongValue(*source, counters[0]).longValue, 100);
+    EXPECT_GT(LongValue(*source, counters[8]).longValue, 0); // pages fault all the time
     EXPECT_EQ(source->CloseQuery(query), 0u);
 }
 

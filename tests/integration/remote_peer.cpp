@@ -146,3 +146,11 @@ bool RunScript(const std::string& script, const std::vector<std::string>& argume
 {
     return Succeeded(Spawn(script, arguments, input.empty() ? nullptr : &input));
 }
+
+PdhFormattedValue LongValue(ICounterSource& source, PdhCounter* counter)
+{
+    PdhFormattedValue value;
+    value.CStatus = 0xFFFFFFFF;
+    source.GetFormattedCounterValue(counter, PDH_FMT_LONG_FORMAT, &value);
+    return value;
+}

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "perf/counter_source.h"
+
 // The key=value lines of a fixture's state file, or of the one the environment variable names.
 std::map<std::string, std::string> ReadStateFile(const std::string& path);
 std::map<std::string, std::string> ReadPeerState(const char* variable);
@@ -49,3 +51,7 @@ int CommittedPercent();
 // Runs a fixture script (run_smbd.sh) or a tool with its arguments, and input on its standard
 // input; true when it succeeded.
 bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input = {});
+
+// The counter's value as the window asks for it (PDH_FMT_LONG); CStatus 0xFFFFFFFF where the source
+// gave none.
+PdhFormattedValue LongValue(ICounterSource& source, PdhCounter* counter);

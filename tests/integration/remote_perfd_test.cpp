@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "app/counter_set.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/credential_registry.h"
 #include "platform/linux/linux_counter_source.h"
@@ -32,22 +33,6 @@ extern char** environ;
 namespace {
 
 constexpr int kPolls = 40; // of 250 ms: the bound of every wait
-
-const char16_t* const kThirteen[] = {
-    u"\\Processor(_Total)\\% Processor Time", u"\\Memory\\% Committed Bytes In Use", u"\\LogicalDisk(_Total)\\% Free Space",
-    u"\\System\\File Read Operations/sec",    u"\\System\\File Write Operations/sec", u"\\Processor(_Total)\\% Interrupt Time",
-    u"\\Process(lsass)\\Handle Count",       u"\\Process(ntfrs)\\Handle Count",      u"\\Memory\\Page Faults/sec",
-    u"\\Memory\\Pages Input/sec",            u"\\Memory\\Pages Output/sec",          u"\\Memory\\Page Reads/sec",
-    u"\\Memory\\Page Writes/sec",
-};
-
-PdhFormattedValue Value(ICounterSource& source, PdhCounter* counter)
-{
-    PdhFormattedValue value;
-    value.CStatus = 0xFFFFFFFF;
-    source.GetFormattedCounterValue(counter, PDH_FMT_LONG_FORMAT, &value);
-    return value;
-}
 
 // A query of full paths on a source, collected on demand.
 class Query {
@@ -67,7 +52,7 @@ public:
         return counter;
     }
     PDH_STATUS Collect() { return m_source.CollectQueryData(m_query); }
-    PdhFormattedValue operator[](PdhCounter* counter) { return Value(m_source, counter); }
+    PdhFormattedValue operator[](PdhCounter* counter) { return LongValue(m_source, counter); }
 
 private:
     ICounterSource& m_source;
@@ -149,7 +134,7 @@ TEST(PerfdThroughTheRemoteSource, TheMainWindowsCountersAndProcessesOfOneName)
 
     Query remoteQuery(remote, peer["address"]);
     std::vector<PdhCounter*> thirteen;
-    for (const char16_t* path : kThirteen)
+    for (const char16_t* path : kCounterSetPaths)
         thirteen.push_back(remoteQuery.Add(path));
     const CString child = CString::FromUtf8(name);
     PdhCounter* firstHandles = remoteQuery.Add(u"\\Process(" + child + u")\\Handle Count");
@@ -158,7 +143,7 @@ TEST(PerfdThroughTheRemoteSource, TheMainWindowsCountersAndProcessesOfOneName)
     PdhCounter* secondPid = remoteQuery.Add(u"\\Process(" + child + u"#1)\\ID Process");
     LinuxCounterSource local;
     Query localQuery(local, "localhost");
-    PdhCounter* localSpace = localQuery.Add(kThirteen[2]);
+    PdhCounter* localSpace = localQuery.Add(kCounterSetPaths[2]);
     PdhCounter* lsassPid = remoteQuery.Add(u"\\Process(lsass)\\ID Process");
 
     ASSERT_EQ(remoteQuery.Collect(), 0u);
@@ -175,8 +160,8 @@ TEST(PerfdThroughTheRemoteSource, TheMainWindowsCountersAndProcessesOfOneName)
             EXPECT_EQ(value.CStatus, PDH_CSTATUS_NO_INSTANCE);
             continue;
         }
-        EXPECT_EQ(value.CStatus, PDH_CSTATUS_VALID_DATA) << CString(kThirteen[i]).ToUtf8();
-        EXPECT_GE(value.longValue, 0) << CString(kThirteen[i]).ToUtf8();
+        EXPECT_EQ(value.CStatus, PDH_CSTATUS_VALID_DATA) << CString(kCounterSetPaths[i]).ToUtf8();
+        EXPECT_GE(value.longValue, 0) << CString(kCounterSetPaths[i]).ToUtf8();
     }
     EXPECT_LE(remoteQuery[thirteen[0]].longValue, 100);
     EXPECT_LE(remoteQuery[thirteen[5]].longValue, 100);
