@@ -9,6 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "platform/linux/proc_parsers.h"
 
 extern char** environ;
 
@@ -129,17 +133,10 @@ PerfdRunner::~PerfdRunner()
 
 int CommittedPercent()
 {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key, unit;
-    long long value = 0, committed = 0, limit = 0;
-    while (meminfo >> key >> value) {
-        if (key == "Committed_AS:")
-            committed = value;
-        else if (key == "CommitLimit:")
-            limit = value;
-        std::getline(meminfo, unit);
-    }
-    return limit > 0 ? static_cast<int>(100 * committed / limit) : -1;
+    std::ifstream file("/proc/meminfo");
+    const std::string meminfo((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::optional<CommitCharge> charge = ParseCommitCharge(meminfo);
+    return charge && charge->limitKb > 0 ? static_cast<int>(100 * charge->committedKb / charge->limitKb) : -1;
 }
 
 bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input)
