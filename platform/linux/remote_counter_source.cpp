@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "directory/win32_error_text.h"
+#include "perf/counter_path.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/ascii_case.h"
-#include "perf/counter_path.h"
 
 namespace {
 
@@ -15,8 +16,8 @@ constexpr char kCounterNames[] = "Counter 009"; // the English names
 PDH_STATUS ConnectStatus(std::uint32_t win32)
 {
     switch (win32) {
-    case registry_error::kAccessDenied:
-    case registry_error::kLogonFailure:
+    case win32_error::kAccessDenied:
+    case win32_error::kLogonFailure:
         return PDH_ACCESS_DENIED;
     default:
         return PDH_CSTATUS_NO_MACHINE;
@@ -117,7 +118,7 @@ PDH_STATUS RemoteCounterSource::Fetch(Machine& machine, const std::string& value
             return 0;
         }
         if (result != 0 && result != registry_error::kMoreData) {
-            if (result == registry_error::kAccessDenied)
+            if (result == win32_error::kAccessDenied)
                 return PDH_ACCESS_DENIED; // the user may not read the performance data
             if (result == registry_error::kFileNotFound)
                 return PDH_NO_DATA;
