@@ -84,7 +84,7 @@ void AppendUtf8(std::uint32_t c, std::string& out)
     }
 }
 
-PerfDataStatus ReadDefinitions(std::span<const std::uint8_t> definitions, std::uint32_t count, PerfObject* object)
+PerfDataStatus ReadDefinitions(std::span<const std::uint8_t> definitions, std::uint32_t count, PerfObjectType* object)
 {
     std::size_t at = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -110,7 +110,7 @@ bool ReadCounterBlock(std::span<const std::uint8_t> data, std::span<const std::u
     return length >= kCounterBlockHeaderSize && Slice(data, 0, length, block);
 }
 
-PerfDataStatus ReadInstances(std::span<const std::uint8_t> data, std::int32_t count, PerfObject* object)
+PerfDataStatus ReadInstances(std::span<const std::uint8_t> data, std::int32_t count, PerfObjectType* object)
 {
     std::size_t at = 0;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -137,7 +137,7 @@ PerfDataStatus ReadInstances(std::span<const std::uint8_t> data, std::int32_t co
     return PerfDataStatus::Ok;
 }
 
-PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObject* object)
+PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObjectType* object)
 {
     const std::uint32_t definitionLength = Le32(data, kObjectDefinitionLength);
     const std::uint32_t headerLength = Le32(data, kObjectHeaderLength);
@@ -162,9 +162,9 @@ PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObject* object
 
 } // namespace
 
-const PerfObject* PerfDataBlock::FindObject(std::uint32_t nameIndex) const
+const PerfObjectType* PerfDataBlock::FindObject(std::uint32_t nameIndex) const
 {
-    for (const PerfObject& object : objects) {
+    for (const PerfObjectType& object : objects) {
         if (object.nameIndex == nameIndex)
             return &object;
     }
@@ -199,7 +199,7 @@ PerfDataStatus ReadPerfDataBlock(std::span<const std::uint8_t> data, PerfDataBlo
             return PerfDataStatus::Malformed;
         if (length > data.size() - at)
             return PerfDataStatus::Truncated;
-        PerfObject object;
+        PerfObjectType object;
         if (PerfDataStatus s = ReadObject(data.subspan(at, length), &object); s != PerfDataStatus::Ok)
             return s;
         block->objects.push_back(std::move(object));

@@ -303,7 +303,7 @@ TEST(PerfDataSeeds, BothServersAnswersReadWithTheProgramsCounters)
             EXPECT_EQ(SamplePerfCounter(block, location, path, &type).CStatus, PDH_CSTATUS_VALID_DATA) << path.counter;
         }
         // Samba numbers its names its own way and sends 32-bit counters 8 bytes wide.
-        const PerfObject* memory = FindNamedObject(block, table, "Memory");
+        const PerfObjectType* memory = FindNamedObject(block, table, "Memory");
         ASSERT_NE(memory, nullptr);
         EXPECT_EQ(memory->definitions[0].size, server == std::string("samba") ? 8u : 4u);
         EXPECT_EQ(table.IndicesOf("% Processor Time").front() == 6, server == std::string("windows"));
