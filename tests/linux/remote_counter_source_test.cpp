@@ -201,6 +201,20 @@ TEST_F(RemoteSourceTest, ADroppedConnectionFailsOneCollectionAndARestartedServer
     EXPECT_EQ(server.queries.back(), "40 44");
 }
 
+TEST_F(RemoteSourceTest, ACounterAddedBetweenCollectionsIsInTheNextQuery)
+{
+    ASSERT_EQ(source.OpenQuery(1, &query), 0u);
+    ASSERT_EQ(source.AddCounter(query, u"\\\\DC1\\Process(lsass)\\Handle Count", 0, &lsass), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    EXPECT_EQ(server.queries.back(), std::to_string(server.process()));
+    ASSERT_EQ(source.AddCounter(query, u"\\\\DC1\\Memory\\Page Faults/sec", 0, &faults), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    EXPECT_EQ(server.queries.back(), std::to_string(server.process()) + " " + std::to_string(server.memory()));
+    EXPECT_EQ(Value(faults).longValue, 500);
+    EXPECT_EQ(Value(lsass).longValue, 101);
+}
+
 TEST_F(RemoteSourceTest, RefusalsMissingNamesAndMissingDataHaveTheirStatuses)
 {
     // Refused credentials are access denied, which the query retries; anything else a machine
