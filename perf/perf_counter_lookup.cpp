@@ -24,7 +24,8 @@ bool Contains(const std::vector<std::uint32_t>& indices, std::uint32_t index)
     return std::binary_search(indices.begin(), indices.end(), index);
 }
 
-const PerfCounterDefinition* FindDefinition(const PerfObject& object, std::uint32_t counterIndex, std::size_t* position)
+const PerfCounterDefinition* FindDefinition(const PerfObjectType& object, std::uint32_t counterIndex,
+                                            std::size_t* position)
 {
     for (std::size_t i = 0; i < object.definitions.size(); ++i) {
         if (object.definitions[i].nameIndex == counterIndex && !IsBase(object.definitions[i])) {
@@ -38,7 +39,8 @@ const PerfCounterDefinition* FindDefinition(const PerfObject& object, std::uint3
 // The name of an instance's parent, when the parent's object is in the block.
 std::string_view ParentName(const PerfDataBlock& block, const PerfInstance& instance)
 {
-    const PerfObject* parent = instance.parentObjectIndex != 0 ? block.FindObject(instance.parentObjectIndex) : nullptr;
+    const PerfObjectType* parent =
+        instance.parentObjectIndex != 0 ? block.FindObject(instance.parentObjectIndex) : nullptr;
     if (parent == nullptr || instance.parentInstance >= parent->instances.size())
         return {};
     return parent->instances[instance.parentInstance].name;
@@ -46,7 +48,7 @@ std::string_view ParentName(const PerfDataBlock& block, const PerfInstance& inst
 
 // The counter block the name picks: the object's own, or that of the index-th instance (in the
 // block's order) of the given name and parent.
-const std::span<const std::uint8_t>* CounterBlockOf(const PerfDataBlock& block, const PerfObject& object,
+const std::span<const std::uint8_t>* CounterBlockOf(const PerfDataBlock& block, const PerfObjectType& object,
                                                     const PerfCounterName& name)
 {
     if (!object.hasInstances)
@@ -74,10 +76,11 @@ RawCounterSample Invalid(std::uint32_t status)
 
 } // namespace
 
-const PerfObject* FindNamedObject(const PerfDataBlock& block, const CounterNameTable& names, std::string_view objectName)
+const PerfObjectType* FindNamedObject(const PerfDataBlock& block, const CounterNameTable& names,
+                                      std::string_view objectName)
 {
     const std::vector<std::uint32_t>& candidates = names.IndicesOf(objectName);
-    for (const PerfObject& object : block.objects) {
+    for (const PerfObjectType& object : block.objects) {
         if (Contains(candidates, object.nameIndex))
             return &object;
     }
@@ -87,7 +90,7 @@ const PerfObject* FindNamedObject(const PerfDataBlock& block, const CounterNameT
 PerfLookupStatus LocatePerfCounter(const PerfDataBlock& block, const CounterNameTable& names,
                                    const PerfCounterName& name, PerfCounterLocation* location)
 {
-    const PerfObject* object = FindNamedObject(block, names, name.object);
+    const PerfObjectType* object = FindNamedObject(block, names, name.object);
     if (object == nullptr)
         return PerfLookupStatus::NoObject;
     const std::vector<std::uint32_t>& candidates = names.IndicesOf(name.counter);
@@ -103,7 +106,7 @@ PerfLookupStatus LocatePerfCounter(const PerfDataBlock& block, const CounterName
 RawCounterSample SamplePerfCounter(const PerfDataBlock& block, const PerfCounterLocation& location,
                                    const PerfCounterName& name, std::uint32_t* type)
 {
-    const PerfObject* object = block.FindObject(location.objectIndex);
+    const PerfObjectType* object = block.FindObject(location.objectIndex);
     if (object == nullptr)
         return Invalid(PDH_CSTATUS_NO_OBJECT);
     std::size_t position = 0;

@@ -33,7 +33,8 @@ struct PerfCounterLocation {
 enum class PerfLookupStatus { Ok, NoObject, NoCounter };
 
 // The object of block whose name is objectName, or null.
-const PerfObject* FindNamedObject(const PerfDataBlock& block, const CounterNameTable& names, std::string_view objectName);
+const PerfObjectType* FindNamedObject(const PerfDataBlock& block, const CounterNameTable& names,
+                                      std::string_view objectName);
 
 // Finds the counter in block: NoObject when no object of the block has the name, NoCounter
 // when the object has no counter of that name (base counters are not counters one can add).

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/cstring.h"
+
 namespace {
 
 // Sizes and field offsets of winperf.h's structures as they travel (32-bit title pointers).
@@ -65,26 +67,7 @@ bool Slice(std::span<const std::uint8_t> d, std::uint64_t at, std::uint64_t leng
     return true;
 }
 
-void AppendUtf8(std::uint32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-PerfDataStatus ReadDefinitions(std::span<const std::uint8_t> definitions, std::uint32_t count, PerfObject* object)
+PerfDataStatus ReadDefinitions(std::span<const std::uint8_t> definitions, std::uint32_t count, PerfObjectType* object)
 {
     std::size_t at = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -110,7 +93,7 @@ bool ReadCounterBlock(std::span<const std::uint8_t> data, std::span<const std::u
     return length >= kCounterBlockHeaderSize && Slice(data, 0, length, block);
 }
 
-PerfDataStatus ReadInstances(std::span<const std::uint8_t> data, std::int32_t count, PerfObject* object)
+PerfDataStatus ReadInstances(std::span<const std::uint8_t> data, std::int32_t count, PerfObjectType* object)
 {
     std::size_t at = 0;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -137,7 +120,7 @@ PerfDataStatus ReadInstances(std::span<const std::uint8_t> data, std::int32_t co
     return PerfDataStatus::Ok;
 }
 
-PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObject* object)
+PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObjectType* object)
 {
     const std::uint32_t definitionLength = Le32(data, kObjectDefinitionLength);
     const std::uint32_t headerLength = Le32(data, kObjectHeaderLength);
@@ -162,9 +145,9 @@ PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObject* object
 
 } // namespace
 
-const PerfObject* PerfDataBlock::FindObject(std::uint32_t nameIndex) const
+const PerfObjectType* PerfDataBlock::FindObject(std::uint32_t nameIndex) const
 {
-    for (const PerfObject& object : objects) {
+    for (const PerfObjectType& object : objects) {
         if (object.nameIndex == nameIndex)
             return &object;
     }
@@ -199,7 +182,7 @@ PerfDataStatus ReadPerfDataBlock(std::span<const std::uint8_t> data, PerfDataBlo
             return PerfDataStatus::Malformed;
         if (length > data.size() - at)
             return PerfDataStatus::Truncated;
-        PerfObject object;
+        PerfObjectType object;
         if (PerfDataStatus s = ReadObject(data.subspan(at, length), &object); s != PerfDataStatus::Ok)
             return s;
         block->objects.push_back(std::move(object));
@@ -235,22 +218,12 @@ bool ReadCounterValue(std::span<const std::uint8_t> counterBlock, const PerfCoun
 
 std::string Utf16LeToUtf8(std::span<const std::uint8_t> bytes)
 {
-    std::string out;
-    const std::size_t units = bytes.size() / 2;
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t c = bytes[2 * i] | static_cast<std::uint32_t>(bytes[2 * i + 1]) << 8;
-        if (c == 0)
+    CString text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto unit = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+        if (unit == 0)
             break;
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
-            const std::uint32_t low = bytes[2 * i + 2] | static_cast<std::uint32_t>(bytes[2 * i + 3]) << 8;
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        AppendUtf8(c, out);
+        text.push_back(unit);
     }
-    return out;
+    return text.ToUtf8();
 }

@@ -29,7 +29,7 @@ struct PerfInstance {
     std::span<const std::uint8_t> counters; // its PERF_COUNTER_BLOCK, ByteLength included
 };
 
-struct PerfObject {
+struct PerfObjectType {
     std::uint32_t nameIndex = 0;
     std::uint64_t perfTime = 0;
     std::uint64_t perfFreq = 0;
@@ -43,9 +43,9 @@ struct PerfDataBlock {
     std::uint64_t perfTime = 0;
     std::uint64_t perfFreq = 0;
     std::uint64_t perfTime100nSec = 0;
-    std::vector<PerfObject> objects;
+    std::vector<PerfObjectType> objects;
 
-    const PerfObject* FindObject(std::uint32_t nameIndex) const;
+    const PerfObjectType* FindObject(std::uint32_t nameIndex) const;
 };
 
 // Reads the block at the start of data. Windows counts the header in TotalByteLength and Samba

@@ -7,7 +7,7 @@
 CredentialRegistry::Id CredentialRegistry::Add(const std::string& machine, const SmbCredentials& credentials)
 {
     const Id id = m_nextId++;
-    m_records.push_back({ id, AsciiLowercase(machine), credentials });
+    m_records.push_back({ id, machine, credentials });
     return id;
 }
 
@@ -19,8 +19,8 @@ void CredentialRegistry::Remove(Id id)
 
 const CredentialRegistry::Record* CredentialRegistry::Latest(const std::string& machine) const
 {
-    const std::string key = AsciiLowercase(machine);
-    const auto found = std::find_if(m_records.rbegin(), m_records.rend(), [&](const Record& r) { return r.machine == key; });
+    const auto found = std::find_if(m_records.rbegin(), m_records.rend(),
+                                    [&](const Record& r) { return EqualsIgnoringCase(r.machine, machine); });
     return found == m_records.rend() ? nullptr : &*found;
 }
 

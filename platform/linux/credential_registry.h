@@ -32,7 +32,7 @@ public:
 private:
     struct Record {
         Id id;
-        std::string machine; // lower case
+        std::string machine;
         SmbCredentials credentials;
     };
     const Record* Latest(const std::string& machine) const;

@@ -27,12 +27,11 @@ public:
     virtual std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) = 0;
 };
 
-// Win32 codes the source tells apart (winerror.h).
+// Win32 codes the source tells apart besides those of win32_error (winerror.h), and the value
+// types of the name table (winnt.h).
 namespace registry_error {
 inline constexpr std::uint32_t kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
-inline constexpr std::uint32_t kAccessDenied = 5;    // ERROR_ACCESS_DENIED
 inline constexpr std::uint32_t kMoreData = 234;      // ERROR_MORE_DATA
-inline constexpr std::uint32_t kLogonFailure = 1326; // ERROR_LOGON_FAILURE
 inline constexpr std::uint32_t kRegBinary = 3;       // REG_BINARY
 inline constexpr std::uint32_t kRegMultiSz = 7;      // REG_MULTI_SZ
 } // namespace registry_error

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "directory/win32_error_text.h"
+#include "perf/counter_path.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/ascii_case.h"
-#include "perf/counter_path.h"
 
 namespace {
 
@@ -15,8 +16,8 @@ constexpr char kCounterNames[] = "Counter 009"; // the English names
 PDH_STATUS ConnectStatus(std::uint32_t win32)
 {
     switch (win32) {
-    case registry_error::kAccessDenied:
-    case registry_error::kLogonFailure:
+    case win32_error::kAccessDenied:
+    case win32_error::kLogonFailure:
         return PDH_ACCESS_DENIED;
     default:
         return PDH_CSTATUS_NO_MACHINE;
@@ -39,7 +40,6 @@ struct RemoteCounterSource::Machine {
 };
 
 struct RemoteCounterSource::Counter {
-    Machine* machine = nullptr;
     PerfCounterName name;
     PerfCounterLocation location;
     std::uint64_t locatedOnConnection = 0; // indices hold for that connection's name table
@@ -47,8 +47,16 @@ struct RemoteCounterSource::Counter {
     RawCounterSample previous, current;
 };
 
-struct RemoteCounterSource::Query {
+// A query's counters of one machine, which one query of their objects serves.
+struct RemoteCounterSource::MachineCounters {
+    Machine* machine = nullptr;
     std::vector<std::unique_ptr<Counter>> counters;
+    std::string objects;                 // the value name that asks for their objects
+    std::uint64_t objectsConnection = 0; // the connection whose indices it holds; 0: to be made again
+};
+
+struct RemoteCounterSource::Query {
+    std::vector<MachineCounters> machines;
 };
 
 RemoteCounterSource::RemoteCounterSource(std::unique_ptr<IPerformanceRegistry> registry, Sleeper sleeper)
@@ -110,7 +118,7 @@ PDH_STATUS RemoteCounterSource::Fetch(Machine& machine, const std::string& value
             return 0;
         }
         if (result != 0 && result != registry_error::kMoreData) {
-            if (result == registry_error::kAccessDenied)
+            if (result == win32_error::kAccessDenied)
                 return PDH_ACCESS_DENIED; // the user may not read the performance data
             if (result == registry_error::kFileNotFound)
                 return PDH_NO_DATA;
@@ -122,17 +130,14 @@ PDH_STATUS RemoteCounterSource::Fetch(Machine& machine, const std::string& value
     return PDH_INSUFFICIENT_BUFFER;
 }
 
-// The block of the objects (value name: their indices separated by spaces), read from a copy of
-// the answer in *bytes when given, else from the machine's buffer.
-PDH_STATUS RemoteCounterSource::FetchBlock(Machine& machine, const std::vector<std::uint32_t>& objects,
+// The block of the objects (ObjectList), read from a copy of the answer in *bytes when given,
+// else from the machine's buffer.
+PDH_STATUS RemoteCounterSource::FetchBlock(Machine& machine, const std::string& objects,
                                            std::vector<std::uint8_t>* bytes, PerfDataBlock* block)
 {
-    std::string valueName;
-    for (std::uint32_t index : objects)
-        valueName += (valueName.empty() ? "" : " ") + std::to_string(index);
     std::span<const std::uint8_t> data;
     std::uint32_t type = 0;
-    if (PDH_STATUS status = Fetch(machine, valueName, &data, &type); status != 0)
+    if (PDH_STATUS status = Fetch(machine, objects, &data, &type); status != 0)
         return status;
     if (data.empty())
         return PDH_NO_DATA;
@@ -168,6 +173,15 @@ void AppendIndices(const std::vector<std::uint32_t>& indices, std::vector<std::u
     }
 }
 
+// The value name that asks for the objects: their indices separated by spaces.
+std::string ObjectList(const std::vector<std::uint32_t>& objects)
+{
+    std::string list;
+    for (std::uint32_t index : objects)
+        list += (list.empty() ? "" : " ") + std::to_string(index);
+    return list;
+}
+
 } // namespace
 
 PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullPath, std::uintptr_t,
@@ -186,15 +200,14 @@ PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullP
         return status;
 
     auto added = std::make_unique<Counter>();
-    added->machine = &machine;
     added->name = { path->object, path->counter, path->hasInstance, path->parent, path->instance, path->index };
-    const std::vector<std::uint32_t> objects = machine.names.IndicesOf(path->object);
+    const std::vector<std::uint32_t>& objects = machine.names.IndicesOf(path->object);
     if (objects.empty())
         return PDH_CSTATUS_NO_OBJECT;
     // The definitions come with the data: ask for the object unless the last answer had it.
     if (machine.definitionsConnection != machine.connection ||
         FindNamedObject(machine.definitions, machine.names, path->object) == nullptr) {
-        const PDH_STATUS status = FetchBlock(machine, objects, &machine.definitionBytes, &machine.definitions);
+        const PDH_STATUS status = FetchBlock(machine, ObjectList(objects), &machine.definitionBytes, &machine.definitions);
         if (status != 0)
             return status == PDH_CSTATUS_NO_MACHINE || status == PDH_ACCESS_DENIED ? status : PDH_CSTATUS_NO_OBJECT;
         machine.definitionsConnection = machine.connection;
@@ -210,29 +223,43 @@ PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullP
     added->locatedOnConnection = machine.connection;
     *counter = reinterpret_cast<PdhCounter*>(added.get());
     m_counters.insert(*counter);
-    found->second->counters.push_back(std::move(added));
+    std::vector<MachineCounters>& machines = found->second->machines;
+    auto own = std::find_if(machines.begin(), machines.end(), [&](const MachineCounters& m) { return m.machine == &machine; });
+    if (own == machines.end())
+        own = machines.insert(machines.end(), MachineCounters{ &machine, {}, {}, 0 });
+    own->counters.push_back(std::move(added));
+    own->objectsConnection = 0;
     return 0;
 }
 
-PDH_STATUS RemoteCounterSource::Collect(Machine& machine, const std::vector<Counter*>& counters)
+PDH_STATUS RemoteCounterSource::Collect(MachineCounters& counters)
 {
+    Machine& machine = *counters.machine;
     if (PDH_STATUS status = Connect(machine); status != 0)
         return status;
     // The objects the counters need, never "Global": located counters by their object's index,
-    // others (found on an earlier connection) by every index their object's name now has.
-    std::vector<std::uint32_t> list;
-    for (const Counter* c : counters) {
-        if (c->locatedOnConnection == machine.connection)
-            AppendIndices({ c->location.objectIndex }, list);
-        else
-            AppendIndices(machine.names.IndicesOf(c->name.object), list);
+    // others (found on an earlier connection) by every index their object's name now has. Kept
+    // while the connection lasts once every counter is located.
+    if (counters.objectsConnection != machine.connection) {
+        std::vector<std::uint32_t> list;
+        bool located = true;
+        for (const auto& c : counters.counters) {
+            if (c->locatedOnConnection == machine.connection) {
+                AppendIndices({ c->location.objectIndex }, list);
+            } else {
+                AppendIndices(machine.names.IndicesOf(c->name.object), list);
+                located = false;
+            }
+        }
+        if (list.empty())
+            return PDH_NO_DATA;
+        counters.objects = ObjectList(list);
+        counters.objectsConnection = located ? machine.connection : 0;
     }
-    if (list.empty())
-        return PDH_NO_DATA;
     PerfDataBlock block;
-    if (PDH_STATUS status = FetchBlock(machine, list, nullptr, &block); status != 0)
+    if (PDH_STATUS status = FetchBlock(machine, counters.objects, nullptr, &block); status != 0)
         return status;
-    for (Counter* c : counters) {
+    for (const auto& c : counters.counters) {
         RawCounterSample sample;
         if (c->locatedOnConnection != machine.connection) {
             // A new connection may have brought a new name table: find the counter again.
@@ -255,23 +282,12 @@ PDH_STATUS RemoteCounterSource::CollectQueryData(PdhQuery* query)
     const auto found = m_queries.find(query);
     if (found == m_queries.end())
         return PDH_INVALID_HANDLE;
-    const Query& q = *found->second;
-    if (q.counters.empty())
+    Query& q = *found->second;
+    if (q.machines.empty())
         return PDH_NO_DATA;
-    // One query per machine, of all the objects its counters need.
-    std::vector<Machine*> machines;
-    for (const auto& c : q.counters) {
-        if (std::find(machines.begin(), machines.end(), c->machine) == machines.end())
-            machines.push_back(c->machine);
-    }
     PDH_STATUS result = 0;
-    for (Machine* machine : machines) {
-        std::vector<Counter*> counters;
-        for (const auto& c : q.counters) {
-            if (c->machine == machine)
-                counters.push_back(c.get());
-        }
-        if (PDH_STATUS status = Collect(*machine, counters); status != 0 && result == 0)
+    for (MachineCounters& counters : q.machines) {
+        if (PDH_STATUS status = Collect(counters); status != 0 && result == 0)
             result = status;
     }
     return result;
@@ -291,8 +307,10 @@ PDH_STATUS RemoteCounterSource::CloseQuery(PdhQuery* query)
     const auto found = m_queries.find(query);
     if (found == m_queries.end())
         return PDH_INVALID_HANDLE;
-    for (const auto& c : found->second->counters)
-        m_counters.erase(reinterpret_cast<PdhCounter*>(c.get()));
+    for (const MachineCounters& counters : found->second->machines) {
+        for (const auto& c : counters.counters)
+            m_counters.erase(reinterpret_cast<PdhCounter*>(c.get()));
+    }
     m_queries.erase(found);
     return 0;
 }

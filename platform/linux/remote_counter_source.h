@@ -41,15 +41,16 @@ public:
 private:
     struct Machine;
     struct Counter;
+    struct MachineCounters;
     struct Query;
 
     Machine& MachineNamed(const std::string& name);
     PDH_STATUS Connect(Machine& machine);
     PDH_STATUS Fetch(Machine& machine, const std::string& valueName, std::span<const std::uint8_t>* data,
                      std::uint32_t* type);
-    PDH_STATUS FetchBlock(Machine& machine, const std::vector<std::uint32_t>& objects, std::vector<std::uint8_t>* bytes,
+    PDH_STATUS FetchBlock(Machine& machine, const std::string& objects, std::vector<std::uint8_t>* bytes,
                           PerfDataBlock* block);
-    PDH_STATUS Collect(Machine& machine, const std::vector<Counter*>& counters);
+    PDH_STATUS Collect(MachineCounters& counters);
 
     std::unique_ptr<IPerformanceRegistry> m_registry;
     Sleeper m_sleeper;

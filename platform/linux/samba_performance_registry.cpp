@@ -139,7 +139,7 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
     // The server answered and would not open the key (an anonymous user on a domain controller
     // is refused so, with WERR_NOT_ENOUGH_MEMORY from Samba's): access denied.
     if (werror != 0)
-        return registry_error::kAccessDenied;
+        return win32_error::kAccessDenied;
     *key = std::make_unique<SambaPerformanceKey>(client, m_credentials, machine, entry ? entry->id : 0);
     return 0;
 }

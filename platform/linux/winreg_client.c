@@ -171,7 +171,6 @@ static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_pu
     return status;
 }
 
-/* The policy handle and WERROR that end the answers of OpenHKPD and BaseRegCloseKey. */
 /* The server's address and SMB port as a socket address, to know the connection's sockets by. */
 static bool peer_address(const struct winreg_connect_options *options, struct peer_sockets *sockets)
 {
@@ -193,6 +192,7 @@ static bool peer_address(const struct winreg_connect_options *options, struct pe
     return false;
 }
 
+/* The policy handle and WERROR that end the answers of OpenHKPD and BaseRegCloseKey. */
 static NTSTATUS pull_handle_answer(DATA_BLOB answer, TALLOC_CTX *memory, struct policy_handle *key, uint32_t *werror)
 {
     struct ndr_pull *pull = ndr_pull_init_blob(&answer, memory);

@@ -201,6 +201,20 @@ TEST_F(RemoteSourceTest, ADroppedConnectionFailsOneCollectionAndARestartedServer
     EXPECT_EQ(server.queries.back(), "40 44");
 }
 
+TEST_F(RemoteSourceTest, ACounterAddedBetweenCollectionsIsInTheNextQuery)
+{
+    ASSERT_EQ(source.OpenQuery(1, &query), 0u);
+    ASSERT_EQ(source.AddCounter(query, u"\\\\DC1\\Process(lsass)\\Handle Count", 0, &lsass), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    EXPECT_EQ(server.queries.back(), std::to_string(server.process()));
+    ASSERT_EQ(source.AddCounter(query, u"\\\\DC1\\Memory\\Page Faults/sec", 0, &faults), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    EXPECT_EQ(server.queries.back(), std::to_string(server.process()) + " " + std::to_string(server.memory()));
+    EXPECT_EQ(Value(faults).longValue, 500);
+    EXPECT_EQ(Value(lsass).longValue, 101);
+}
+
 TEST_F(RemoteSourceTest, RefusalsMissingNamesAndMissingDataHaveTheirStatuses)
 {
     // Refused credentials are access denied, which the query retries; anything else a machine
@@ -303,7 +317,7 @@ TEST(PerfDataSeeds, BothServersAnswersReadWithTheProgramsCounters)
             EXPECT_EQ(SamplePerfCounter(block, location, path, &type).CStatus, PDH_CSTATUS_VALID_DATA) << path.counter;
         }
         // Samba numbers its names its own way and sends 32-bit counters 8 bytes wide.
-        const PerfObject* memory = FindNamedObject(block, table, "Memory");
+        const PerfObjectType* memory = FindNamedObject(block, table, "Memory");
         ASSERT_NE(memory, nullptr);
         EXPECT_EQ(memory->definitions[0].size, server == std::string("samba") ? 8u : 4u);
         EXPECT_EQ(table.IndicesOf("% Processor Time").front() == 6, server == std::string("windows"));
