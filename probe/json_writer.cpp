@@ -5,11 +5,6 @@ JsonWriter::JsonWriter(CString machine, std::vector<ProbeCounter> counters)
 {
 }
 
-std::string JsonWriter::Begin(const LocalTime&)
-{
-    return {};
-}
-
 std::string JsonWriter::Sample(const LocalTime& time, std::span<const CounterValue> values)
 {
     // An array keeps the counters' order, and a path asked for twice, as asked.

@@ -160,11 +160,6 @@ PrometheusWriter::PrometheusWriter(CString machine, std::vector<ProbeCounter> co
 {
 }
 
-std::string PrometheusWriter::Begin(const LocalTime&)
-{
-    return {};
-}
-
 std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterValue> values)
 {
     const std::string machine = Label("machine", m_machine.ToUtf8());

@@ -24,8 +24,8 @@ using CounterValue = std::optional<std::int32_t>;
 class ISampleWriter {
 public:
     virtual ~ISampleWriter() = default;
-    // What comes before the first sample (a header line), or nothing.
-    virtual std::string Begin(const LocalTime& start) = 0;
+    // What comes before the first sample (a header line); most formats have none.
+    virtual std::string Begin(const LocalTime&) { return {}; }
     // One sample: a value for each counter, in the counters' order.
     virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values) = 0;
 };
@@ -34,7 +34,6 @@ public:
 class TableWriter : public ISampleWriter {
 public:
     TableWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Begin(const LocalTime& start) override;
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
@@ -63,7 +62,6 @@ private:
 class JsonWriter : public ISampleWriter {
 public:
     JsonWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Begin(const LocalTime& start) override;
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
@@ -79,7 +77,6 @@ private:
 class PrometheusWriter : public ISampleWriter {
 public:
     PrometheusWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Begin(const LocalTime& start) override;
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
@@ -106,7 +103,6 @@ class NagiosPlugin : public ISampleWriter {
 public:
     // thresholds: one entry per counter.
     NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, std::vector<CounterThresholds> thresholds);
-    std::string Begin(const LocalTime& start) override;
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
     PluginState State() const { return m_state; }
 

@@ -24,11 +24,6 @@ TableWriter::TableWriter(CString machine, std::vector<ProbeCounter> counters)
         m_pathWidth = std::max(m_pathWidth, Width(counter.path.ToUtf8()));
 }
 
-std::string TableWriter::Begin(const LocalTime&)
-{
-    return {};
-}
-
 std::string TableWriter::Sample(const LocalTime& t, std::span<const CounterValue> values)
 {
     std::string out = m_first ? "" : "\n";
