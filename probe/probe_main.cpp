@@ -8,6 +8,7 @@
 #include "directory/discovery.h"
 #include "directory/remote_connection.h"
 #include "framework/afxwin.h"
+#include "perf/counter_name_table.h"
 #include "perf/counter_query.h"
 #include "probe/console_feedback.h"
 #include "probe/probe_options.h"
@@ -18,14 +19,6 @@
 #endif
 
 namespace {
-
-bool SamePathNoCase(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return fold(x) == fold(y);
-    });
-}
 
 class ProbeRun {
 public:
@@ -124,7 +117,7 @@ private:
                         matches.push_back(place - 1);
                 } else {
                     for (std::size_t i = 0; i < m_counters.size(); ++i) {
-                        if (SamePathNoCase(m_counters[i].path.ToUtf8(), option.counter))
+                        if (SameName(m_counters[i].path.ToUtf8(), option.counter))
                             matches.push_back(i);
                     }
                 }
