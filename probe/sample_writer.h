@@ -33,13 +33,12 @@ public:
 // Aligned text for a person at a terminal: a block per sample, a line per counter.
 class TableWriter : public ISampleWriter {
 public:
-    TableWriter(CString machine, std::vector<ProbeCounter> counters);
+    TableWriter(const CString& machine, const std::vector<ProbeCounter>& counters);
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
-    CString m_machine;
-    std::vector<ProbeCounter> m_counters;
-    std::size_t m_pathWidth = 0; // in characters
+    std::string m_machine;             // "\\machine"
+    std::vector<std::string> m_labels; // each path, padded to the longest one's width
     bool m_first = true;
 };
 
@@ -61,12 +60,13 @@ private:
 // An unavailable value is null.
 class JsonWriter : public ISampleWriter {
 public:
-    JsonWriter(CString machine, std::vector<ProbeCounter> counters);
+    JsonWriter(const CString& machine, const std::vector<ProbeCounter>& counters);
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
-    CString m_machine;
-    std::vector<ProbeCounter> m_counters;
+    // As JSON strings, made once.
+    std::string m_machine;
+    std::vector<std::string> m_paths;
 };
 
 // The Prometheus text exposition format (version 0.0.4): a gauge per object and counter, named
