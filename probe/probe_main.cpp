@@ -36,7 +36,6 @@ public:
     {
         const ParsedOptions parsed = ParseProbeOptions(args);
         m_options = parsed.options;
-        m_nagios = m_options.format == OutputFormat::Nagios;
         if (!parsed.error.empty())
             return Usage(parsed.error);
         if (m_options.help)
@@ -58,6 +57,8 @@ public:
 private:
     // -- Reports ------------------------------------------------------------------------------
 
+    bool Nagios() const { return m_options.format == OutputFormat::Nagios; }
+
     bool Write(const std::string& text) { return text.empty() || m_env.WriteOut(text); }
 
     void Error(const std::string& text) { m_env.WriteErr(m_name + ": " + text + "\n"); }
@@ -66,11 +67,7 @@ private:
     {
         Error(text);
         m_env.WriteErr("Try '" + m_name + " --help' for more information.\n");
-        if (m_nagios) {
-            Write(NagiosPlugin::UnknownLine(text));
-            return static_cast<int>(PluginState::Unknown);
-        }
-        return probe_exit::kUsage;
+        return Failed(probe_exit::kUsage, text);
     }
 
     // A failure said on standard error (and in the plugin's line); its exit code.
@@ -83,7 +80,7 @@ private:
     // A failure the engine has reported already (its text went to standard error).
     int Failed(int code, const std::string& text)
     {
-        if (!m_nagios)
+        if (!Nagios())
             return code;
         Write(NagiosPlugin::UnknownLine(text));
         return static_cast<int>(PluginState::Unknown);
@@ -277,7 +274,7 @@ private:
             }
             for (std::size_t i = 0; i < handles.size(); ++i)
                 values[i] = collected ? ReadValue(query, handles[i]) : CounterValue();
-            if (m_nagios && collectFailed)
+            if (Nagios() && collectFailed)
                 return Failed(probe_exit::kCollectFailed, collectError);
             if (!Write(writer->Sample(time, values)))
                 return Failure(probe_exit::kOutputFailed, "cannot write the output");
@@ -286,7 +283,7 @@ private:
             if (due <= m_env.MonotonicMs())
                 due = m_env.MonotonicMs() + m_options.intervalMs;
         }
-        if (m_nagios)
+        if (Nagios())
             return static_cast<int>(static_cast<NagiosPlugin&>(*writer).State());
         return collectFailed ? probe_exit::kCollectFailed : probe_exit::kOk;
     }
@@ -297,7 +294,6 @@ private:
     CWinApp m_app;
     std::string m_name;
     ProbeOptions m_options;
-    bool m_nagios = false;
     std::vector<ProbeCounter> m_counters;
     std::vector<CounterThresholds> m_thresholds;
     CString m_password;
