@@ -63,11 +63,6 @@ NagiosPlugin::NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, 
 {
 }
 
-std::string NagiosPlugin::Begin(const LocalTime&)
-{
-    return {};
-}
-
 std::string NagiosPlugin::Sample(const LocalTime&, std::span<const CounterValue> values)
 {
     m_state = PluginState::Ok;

@@ -8,6 +8,7 @@
 #include "directory/discovery.h"
 #include "directory/remote_connection.h"
 #include "framework/afxwin.h"
+#include "perf/counter_name_table.h"
 #include "perf/counter_query.h"
 #include "probe/console_feedback.h"
 #include "probe/probe_options.h"
@@ -18,14 +19,6 @@
 #endif
 
 namespace {
-
-bool SamePathNoCase(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return fold(x) == fold(y);
-    });
-}
 
 class ProbeRun {
 public:
@@ -43,7 +36,6 @@ public:
     {
         const ParsedOptions parsed = ParseProbeOptions(args);
         m_options = parsed.options;
-        m_nagios = m_options.format == OutputFormat::Nagios;
         if (!parsed.error.empty())
             return Usage(parsed.error);
         if (m_options.help)
@@ -65,6 +57,8 @@ public:
 private:
     // -- Reports ------------------------------------------------------------------------------
 
+    bool Nagios() const { return m_options.format == OutputFormat::Nagios; }
+
     bool Write(const std::string& text) { return text.empty() || m_env.WriteOut(text); }
 
     void Error(const std::string& text) { m_env.WriteErr(m_name + ": " + text + "\n"); }
@@ -73,11 +67,7 @@ private:
     {
         Error(text);
         m_env.WriteErr("Try '" + m_name + " --help' for more information.\n");
-        if (m_nagios) {
-            Write(NagiosPlugin::UnknownLine(text));
-            return static_cast<int>(PluginState::Unknown);
-        }
-        return probe_exit::kUsage;
+        return Failed(probe_exit::kUsage, text);
     }
 
     // A failure said on standard error (and in the plugin's line); its exit code.
@@ -90,7 +80,7 @@ private:
     // A failure the engine has reported already (its text went to standard error).
     int Failed(int code, const std::string& text)
     {
-        if (!m_nagios)
+        if (!Nagios())
             return code;
         Write(NagiosPlugin::UnknownLine(text));
         return static_cast<int>(PluginState::Unknown);
@@ -124,7 +114,7 @@ private:
                         matches.push_back(place - 1);
                 } else {
                     for (std::size_t i = 0; i < m_counters.size(); ++i) {
-                        if (SamePathNoCase(m_counters[i].path.ToUtf8(), option.counter))
+                        if (SameName(m_counters[i].path.ToUtf8(), option.counter))
                             matches.push_back(i);
                     }
                 }
@@ -284,7 +274,7 @@ private:
             }
             for (std::size_t i = 0; i < handles.size(); ++i)
                 values[i] = collected ? ReadValue(query, handles[i]) : CounterValue();
-            if (m_nagios && collectFailed)
+            if (Nagios() && collectFailed)
                 return Failed(probe_exit::kCollectFailed, collectError);
             if (!Write(writer->Sample(time, values)))
                 return Failure(probe_exit::kOutputFailed, "cannot write the output");
@@ -293,7 +283,7 @@ private:
             if (due <= m_env.MonotonicMs())
                 due = m_env.MonotonicMs() + m_options.intervalMs;
         }
-        if (m_nagios)
+        if (Nagios())
             return static_cast<int>(static_cast<NagiosPlugin&>(*writer).State());
         return collectFailed ? probe_exit::kCollectFailed : probe_exit::kOk;
     }
@@ -304,7 +294,6 @@ private:
     CWinApp m_app;
     std::string m_name;
     ProbeOptions m_options;
-    bool m_nagios = false;
     std::vector<ProbeCounter> m_counters;
     std::vector<CounterThresholds> m_thresholds;
     CString m_password;

@@ -144,46 +144,32 @@ private:
             m_result.error = std::move(message);
     }
 
+    // --name, --name=VALUE, --name VALUE.
     void LongOption(std::string_view body)
     {
         const std::size_t equals = body.find('=');
         const std::string_view name = body.substr(0, equals);
-        const OptionDefinition* option = FindLong(name);
-        if (option == nullptr) {
-            Fail("unknown option '--" + std::string(name) + "'");
-            return;
-        }
-        if (!option->takesValue) {
-            if (equals != std::string_view::npos)
-                Fail("option '--" + std::string(name) + "' takes no value");
-            else
-                Apply(*option, {});
-            return;
-        }
-        if (equals != std::string_view::npos)
-            Apply(*option, CString::FromUtf8(body.substr(equals + 1)));
-        else
-            Apply(*option, TakeValue("--" + std::string(name)));
+        Option(FindLong(name), "--" + std::string(name),
+               equals != std::string_view::npos ? std::optional(body.substr(equals + 1)) : std::nullopt);
     }
 
+    // -x, -xVALUE, -x VALUE.
     void ShortOption(std::string_view arg)
     {
-        const OptionDefinition* option = FindShort(arg[1]);
-        if (option == nullptr) {
-            Fail("unknown option '" + std::string(arg.substr(0, 2)) + "'");
-            return;
-        }
-        if (!option->takesValue) {
-            if (arg.size() > 2)
-                Fail("option '" + std::string(arg.substr(0, 2)) + "' takes no value");
-            else
-                Apply(*option, {});
-            return;
-        }
-        if (arg.size() > 2)
-            Apply(*option, CString::FromUtf8(arg.substr(2)));
+        Option(FindShort(arg[1]), std::string(arg.substr(0, 2)), arg.size() > 2 ? std::optional(arg.substr(2)) : std::nullopt);
+    }
+
+    // attached: the value written in the same argument as the option's name.
+    void Option(const OptionDefinition* option, const std::string& shown, std::optional<std::string_view> attached)
+    {
+        if (option == nullptr)
+            Fail("unknown option '" + shown + "'");
+        else if (!option->takesValue && attached)
+            Fail("option '" + shown + "' takes no value");
+        else if (!option->takesValue)
+            Apply(*option, {});
         else
-            Apply(*option, TakeValue(std::string(arg)));
+            Apply(*option, attached ? CString::FromUtf8(*attached) : TakeValue(shown));
     }
 
     CString TakeValue(const std::string& option)

@@ -3,6 +3,7 @@
 #include <vector>
 #include <utility>
 
+#include "perf/counter_name_table.h"
 #include "perf/counter_path.h"
 #include "probe/sample_writer.h"
 
@@ -47,19 +48,6 @@ std::string Plural(const std::string& word)
     if (word.size() > 1 && word.back() == 'y' && std::string_view("aeiou").find(word[word.size() - 2]) == std::string_view::npos)
         return word.substr(0, word.size() - 1) + "ies";
     return word + "s";
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view end)
-{
-    if (text.size() < end.size())
-        return false;
-    text = text.substr(text.size() - end.size());
-    for (std::size_t i = 0; i < end.size(); ++i) {
-        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-        if (c != end[i])
-            return false;
-    }
-    return true;
 }
 
 std::optional<CounterPath> Parse(const CString& path)
@@ -130,7 +118,7 @@ std::string PrometheusMetricName(const CString& path)
     if (counter.starts_with('%')) {
         counter.erase(0, 1);
         unit = "percent";
-    } else if (EndsWithNoCase(counter, "/sec")) {
+    } else if (counter.size() >= 4 && SameName(std::string_view(counter).substr(counter.size() - 4), "/sec")) {
         counter.erase(counter.size() - 4);
         unit = "per_second";
     }
@@ -158,11 +146,6 @@ std::string PrometheusMetricName(const CString& path)
 PrometheusWriter::PrometheusWriter(CString machine, std::vector<ProbeCounter> counters)
     : m_machine(std::move(machine)), m_counters(std::move(counters))
 {
-}
-
-std::string PrometheusWriter::Begin(const LocalTime&)
-{
-    return {};
 }
 
 std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterValue> values)

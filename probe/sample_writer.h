@@ -24,8 +24,8 @@ using CounterValue = std::optional<std::int32_t>;
 class ISampleWriter {
 public:
     virtual ~ISampleWriter() = default;
-    // What comes before the first sample (a header line), or nothing.
-    virtual std::string Begin(const LocalTime& start) = 0;
+    // What comes before the first sample (a header line); most formats have none.
+    virtual std::string Begin(const LocalTime&) { return {}; }
     // One sample: a value for each counter, in the counters' order.
     virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values) = 0;
 };
@@ -33,14 +33,12 @@ public:
 // Aligned text for a person at a terminal: a block per sample, a line per counter.
 class TableWriter : public ISampleWriter {
 public:
-    TableWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Begin(const LocalTime& start) override;
+    TableWriter(const CString& machine, const std::vector<ProbeCounter>& counters);
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
-    CString m_machine;
-    std::vector<ProbeCounter> m_counters;
-    std::size_t m_pathWidth = 0; // in characters
+    std::string m_machine;             // "\\machine"
+    std::vector<std::string> m_labels; // each path, padded to the longest one's width
     bool m_first = true;
 };
 
@@ -62,13 +60,13 @@ private:
 // An unavailable value is null.
 class JsonWriter : public ISampleWriter {
 public:
-    JsonWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Begin(const LocalTime& start) override;
+    JsonWriter(const CString& machine, const std::vector<ProbeCounter>& counters);
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
-    CString m_machine;
-    std::vector<ProbeCounter> m_counters;
+    // As JSON strings, made once.
+    std::string m_machine;
+    std::vector<std::string> m_paths;
 };
 
 // The Prometheus text exposition format (version 0.0.4): a gauge per object and counter, named
@@ -79,7 +77,6 @@ private:
 class PrometheusWriter : public ISampleWriter {
 public:
     PrometheusWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Begin(const LocalTime& start) override;
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
 
 private:
@@ -106,7 +103,6 @@ class NagiosPlugin : public ISampleWriter {
 public:
     // thresholds: one entry per counter.
     NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, std::vector<CounterThresholds> thresholds);
-    std::string Begin(const LocalTime& start) override;
     std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
     PluginState State() const { return m_state; }
 

@@ -17,16 +17,16 @@ std::size_t Width(std::string_view utf8)
 
 } // namespace
 
-TableWriter::TableWriter(CString machine, std::vector<ProbeCounter> counters)
-    : m_machine(std::move(machine)), m_counters(std::move(counters))
+TableWriter::TableWriter(const CString& machine, const std::vector<ProbeCounter>& counters)
+    : m_machine("\\\\" + machine.ToUtf8())
 {
-    for (const ProbeCounter& counter : m_counters)
-        m_pathWidth = std::max(m_pathWidth, Width(counter.path.ToUtf8()));
-}
-
-std::string TableWriter::Begin(const LocalTime&)
-{
-    return {};
+    std::size_t width = 0;
+    for (const ProbeCounter& counter : counters)
+        width = std::max(width, Width(counter.path.ToUtf8()));
+    for (const ProbeCounter& counter : counters) {
+        const std::string path = counter.path.ToUtf8();
+        m_labels.push_back(path + std::string(width - Width(path) + 2, ' '));
+    }
 }
 
 std::string TableWriter::Sample(const LocalTime& t, std::span<const CounterValue> values)
@@ -35,12 +35,10 @@ std::string TableWriter::Sample(const LocalTime& t, std::span<const CounterValue
     m_first = false;
     char when[32];
     std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-    out += "\\\\" + m_machine.ToUtf8() + "  " + when + "\n";
-    for (std::size_t i = 0; i < m_counters.size(); ++i) {
-        const std::string path = m_counters[i].path.ToUtf8();
+    out += m_machine + "  " + when + "\n";
+    for (std::size_t i = 0; i < m_labels.size(); ++i) {
         const std::string value = values[i] ? std::to_string(*values[i]) : std::string(kUnavailable);
-        out += path + std::string(m_pathWidth - Width(path) + 2, ' ');
-        out += std::string(kValueWidth - std::min(kValueWidth, value.size()), ' ') + value + "\n";
+        out += m_labels[i] + std::string(kValueWidth - std::min(kValueWidth, value.size()), ' ') + value + "\n";
     }
     return out;
 }
