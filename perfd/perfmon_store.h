@@ -64,7 +64,9 @@ private:
     bool OpenCopy(Copy& copy, std::string* error);
     bool CopyIsOurs(const Copy& copy) const;
     bool PublishedIsOurs(const Database& db) const;
-    bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, std::string* error);
+    // Writes records, and before's records beyond them, into copy.
+    bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, const std::vector<PerfmonRecord>& before,
+                    std::string* error);
     bool Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error);
     bool Publish(Database& db, int copy, std::string* error);
     void Close(Copy& copy);
@@ -73,5 +75,4 @@ private:
     Database m_names;
     Database m_data;
     int m_copiesReplaced = 0;
-    std::vector<PerfmonRecord> m_kept; // an update with the records kept from the sample before
 };
