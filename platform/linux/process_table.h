@@ -85,6 +85,10 @@ private:
         std::uint64_t inode;
     };
 
+    // The place of the first process of that PID or above in the table; of that PID's process,
+    // or the table's size when it has none.
+    std::size_t LowerBound(int pid) const;
+    std::size_t IndexOf(int pid) const;
     int ReadLastPid();
     std::optional<std::uint64_t> ProcLinks() const;
     void List();
