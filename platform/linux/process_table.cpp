@@ -120,7 +120,7 @@ void ProcessTable::Refresh()
     const int lastPid = ReadLastPid();
     const bool started = lastPid != m_lastPid;
     const bool wrapped = lastPid < m_lastPid;
-    if (!m_everListed || lastPid == kUnknownPid || wrapped || (started && !ReadNewProcesses(m_lastPid, lastPid))) {
+    if (m_listings == 0 || lastPid == kUnknownPid || wrapped || (started && !ReadNewProcesses(m_lastPid, lastPid))) {
         List();
     } else if (m_refreshes - m_listedAt >= CountPeriod()) {
         // Some process ended: the counts find each within the period too, so the listing that
@@ -207,9 +207,8 @@ void ProcessTable::DropEnded()
 
 void ProcessTable::List()
 {
-    const bool first = !m_everListed;
+    const bool first = m_listings == 0;
     ++m_listings;
-    m_everListed = true;
     m_listedAt = m_refreshes;
     if (m_proc == nullptr)
         return;

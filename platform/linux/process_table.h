@@ -116,7 +116,6 @@ private:
     std::uint64_t m_linksBesideProcesses = 0;
     long m_refreshes = 0;
     long m_listedAt = 0;
-    bool m_everListed = false;
     int m_lastPid = -1;
     int m_nextToCount = 0; // the PID the rotation of counts goes on from
     int m_listings = 0;
