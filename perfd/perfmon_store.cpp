@@ -42,6 +42,14 @@ bool SameRecord(const PerfmonRecord& a, const PerfmonRecord& b)
     return a.key == b.key && a.value == b.value;
 }
 
+// Whether path is a link to the file that tdb has open.
+bool NamesOpenFile(const std::string& path, tdb_context* tdb)
+{
+    struct stat onDisk {}, open {};
+    return tdb != nullptr && stat(path.c_str(), &onDisk) == 0 && fstat(tdb_fd(tdb), &open) == 0 &&
+           onDisk.st_dev == open.st_dev && onDisk.st_ino == open.st_ino;
+}
+
 // No records: what a database that was never published holds.
 const std::vector<PerfmonRecord> kNoRecords;
 
@@ -114,15 +122,12 @@ bool PerfmonStore::OpenCopy(Copy& copy, std::string* error)
 
 bool PerfmonStore::CopyIsOurs(const Copy& copy) const
 {
-    struct stat onDisk {}, open {};
-    return copy.tdb != nullptr && stat(copy.path.c_str(), &onDisk) == 0 && fstat(tdb_fd(copy.tdb), &open) == 0 &&
-           onDisk.st_dev == open.st_dev && onDisk.st_ino == open.st_ino;
+    return NamesOpenFile(copy.path, copy.tdb);
 }
 
 bool PerfmonStore::PublishedIsOurs(const Database& db) const
 {
-    struct stat onDisk {};
-    return db.publishedCopy >= 0 && stat(db.published.c_str(), &onDisk) == 0 && onDisk.st_ino == db.publishedInode &&
+    return db.publishedCopy >= 0 && NamesOpenFile(db.published, db.copies[db.publishedCopy].tdb) &&
            CopyIsOurs(db.copies[db.publishedCopy]);
 }
 
@@ -174,9 +179,7 @@ bool PerfmonStore::Publish(Database& db, int index, std::string* error)
         unlink(next.c_str());
         return false;
     }
-    struct stat published {};
     db.publishedCopy = index;
-    db.publishedInode = fstat(tdb_fd(copy.tdb), &published) == 0 ? published.st_ino : 0;
     return true;
 }
 

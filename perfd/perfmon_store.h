@@ -16,8 +16,6 @@
 // before still finds each instance it asks for.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -57,8 +55,7 @@ private:
     struct Database {
         std::string published; // perfmon/NAME.tdb
         Copy copies[2];
-        int publishedCopy = -1;  // the copy NAME.tdb is a link to, -1 for none
-        ino_t publishedInode = 0;
+        int publishedCopy = -1; // the copy NAME.tdb is a link to, -1 for none
     };
 
     bool OpenCopy(Copy& copy, std::string* error);
