@@ -170,7 +170,7 @@ void ProcessTable::AdmitFound()
             processes.push_back(std::move(m_processes[old]));
             books.push_back(m_books[old]);
         }
-        processes.push_back(Process{ found.pid, {}, std::nullopt });
+        processes.push_back(Process{ {}, found.pid, std::nullopt });
         books.push_back(Bookkeeping{ found.inode, 0, 0, false });
     }
     for (; old < m_processes.size(); ++old) {

@@ -43,8 +43,8 @@ public:
     static constexpr int kNameCheckPeriod = 120;
 
     struct Process {
-        int pid = 0;
         std::string name;
+        int pid = 0;
         std::optional<std::uint64_t> descriptors; // empty when they cannot be counted
     };
 
