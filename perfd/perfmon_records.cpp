@@ -178,16 +178,14 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
         names.Put(Text() << object.index << "rel", "p");
     }
     for (const PerfCounter& counter : PerfCounters()) {
-        const std::string base = BaseCounterName(counter);
-        const std::string baseHelp = BaseCounterHelp(counter);
         const Text parent = Text() << "c[" << counter.objectIndex << "]";
         names.Put(Text() << counter.index, counter.name);
         names.Put(Text() << counter.index + 1, counter.help);
         names.Put(Text() << counter.index << "rel", parent);
         names.Put(Text() << counter.index << "type", Text() << static_cast<std::uint32_t>(counter.type));
         if (counter.baseIndex != 0) {
-            names.Put(Text() << counter.baseIndex, base);
-            names.Put(Text() << counter.baseIndex + 1, baseHelp);
+            names.Put(Text() << counter.baseIndex, BaseCounterName(counter));
+            names.Put(Text() << counter.baseIndex + 1, BaseCounterHelp(counter));
             names.Put(Text() << counter.baseIndex << "rel", parent);
             names.Put(Text() << counter.baseIndex << "type", Text() << kRawBaseCounterType);
         }

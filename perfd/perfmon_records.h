@@ -22,20 +22,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/kernel_figures.h"
+#include "platform/linux/process_table.h"
 
 // The clock of PerfTime: 100 ns ticks, as Windows' own performance counter frequency.
 constexpr std::uint64_t kPerfFrequency = 10'000'000;
 
-struct PublishedProcess {
-    std::string name;
-    int pid = 0;
-    std::optional<std::uint64_t> descriptors;
-};
+using PublishedProcess = ProcessTable::Process;
 
 struct PerfmonSample {
     KernelFigures kernel;

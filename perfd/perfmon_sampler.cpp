@@ -21,13 +21,7 @@ const PerfmonSample& PerfmonSampler::Sample()
     m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
                         (1'000'000'000 / kPerfFrequency);
     m_processes.Refresh();
-    const std::vector<ProcessTable::Process>& processes = m_processes.Processes();
-    m_sample.processes.resize(processes.size());
-    for (std::size_t i = 0; i < processes.size(); ++i) {
-        m_sample.processes[i].name.assign(processes[i].name);
-        m_sample.processes[i].pid = processes[i].pid;
-        m_sample.processes[i].descriptors = processes[i].descriptors;
-    }
+    m_sample.processes = m_processes.Processes();
     AddLsassStandIn(m_sample.processes, m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn));
     return m_sample;
 }

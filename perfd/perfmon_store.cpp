@@ -8,6 +8,7 @@
 
 #include <tdb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -36,16 +37,21 @@ std::string Reason(const std::string& what, int error)
     return what + ": " + std::strerror(error);
 }
 
-bool SameRecords(const std::vector<PerfmonRecord>& a, const std::vector<PerfmonRecord>& b)
+bool SameRecord(const PerfmonRecord& a, const PerfmonRecord& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].key != b[i].key || a[i].value != b[i].value)
-            return false;
-    }
-    return true;
+    return a.key == b.key && a.value == b.value;
 }
+
+// Whether path is a link to the file that tdb has open.
+bool NamesOpenFile(const std::string& path, tdb_context* tdb)
+{
+    struct stat onDisk {}, open {};
+    return tdb != nullptr && stat(path.c_str(), &onDisk) == 0 && fstat(tdb_fd(tdb), &open) == 0 &&
+           onDisk.st_dev == open.st_dev && onDisk.st_ino == open.st_ino;
+}
+
+// No records: what a database that was never published holds.
+const std::vector<PerfmonRecord> kNoRecords;
 
 } // namespace
 
@@ -116,19 +122,17 @@ bool PerfmonStore::OpenCopy(Copy& copy, std::string* error)
 
 bool PerfmonStore::CopyIsOurs(const Copy& copy) const
 {
-    struct stat onDisk {}, open {};
-    return copy.tdb != nullptr && stat(copy.path.c_str(), &onDisk) == 0 && fstat(tdb_fd(copy.tdb), &open) == 0 &&
-           onDisk.st_dev == open.st_dev && onDisk.st_ino == open.st_ino;
+    return NamesOpenFile(copy.path, copy.tdb);
 }
 
 bool PerfmonStore::PublishedIsOurs(const Database& db) const
 {
-    struct stat onDisk {};
-    return db.publishedCopy >= 0 && stat(db.published.c_str(), &onDisk) == 0 && onDisk.st_ino == db.publishedInode &&
+    return db.publishedCopy >= 0 && NamesOpenFile(db.published, db.copies[db.publishedCopy].tdb) &&
            CopyIsOurs(db.copies[db.publishedCopy]);
 }
 
-bool PerfmonStore::WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, std::string* error)
+bool PerfmonStore::WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records,
+                              const std::vector<PerfmonRecord>& before, std::string* error)
 {
     // A write lease is granted only while no other descriptor has the file open; a reader that
     // opened the copy while it was published and holds it still, keeps it, and the update goes
@@ -140,18 +144,20 @@ bool PerfmonStore::WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& reco
             return false;
     }
     bool ok = true;
+    const std::size_t count = std::max(records.size(), before.size());
     // Records at the same place with the same key and value are in the copy already.
-    for (std::size_t i = 0; i < records.size() && ok; ++i) {
-        if (i < copy.written.size() && records[i].key == copy.written[i].key && records[i].value == copy.written[i].value)
+    for (std::size_t i = 0; i < count && ok; ++i) {
+        const PerfmonRecord& record = i < records.size() ? records[i] : before[i];
+        if (i < copy.written.size() && SameRecord(record, copy.written[i]))
             continue;
-        ok = tdb_store(copy.tdb, Datum(records[i].key), Datum(records[i].value), TDB_REPLACE) == 0;
+        ok = tdb_store(copy.tdb, Datum(record.key), Datum(record.value), TDB_REPLACE) == 0;
         if (!ok) {
             *error = "cannot write to " + copy.path + ": " + tdb_errorstr(copy.tdb);
             break;
         }
         if (i >= copy.written.size())
             copy.written.resize(i + 1);
-        copy.written[i] = records[i];
+        copy.written[i] = record;
     }
     if (alone)
         fcntl(tdb_fd(copy.tdb), F_SETLEASE, F_UNLCK);
@@ -159,7 +165,7 @@ bool PerfmonStore::WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& reco
         Close(copy); // made afresh at the next write
         return false;
     }
-    copy.written.resize(records.size());
+    copy.written.resize(count);
     return true;
 }
 
@@ -173,30 +179,24 @@ bool PerfmonStore::Publish(Database& db, int index, std::string* error)
         unlink(next.c_str());
         return false;
     }
-    struct stat published {};
     db.publishedCopy = index;
-    db.publishedInode = fstat(tdb_fd(copy.tdb), &published) == 0 ? published.st_ino : 0;
     return true;
 }
 
 bool PerfmonStore::Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error)
 {
     // Fewer instances than the sample before: its records beyond the new ones go on into the
-    // new copy, for a reader that took the count before.
-    const std::vector<PerfmonRecord>* update = &records;
-    if (db.publishedCopy >= 0 && db.copies[db.publishedCopy].written.size() > records.size()) {
-        const std::vector<PerfmonRecord>& before = db.copies[db.publishedCopy].written;
-        m_kept.assign(records.begin(), records.end());
-        m_kept.insert(m_kept.end(), before.begin() + static_cast<std::ptrdiff_t>(records.size()), before.end());
-        update = &m_kept;
-    }
-    if (PublishedIsOurs(db) && SameRecords(db.copies[db.publishedCopy].written, *update))
+    // new copy, for a reader that took the count before. So the update is unchanged when the
+    // published records begin with the new ones.
+    const std::vector<PerfmonRecord>& before = db.publishedCopy >= 0 ? db.copies[db.publishedCopy].written : kNoRecords;
+    if (PublishedIsOurs(db) && before.size() >= records.size() &&
+        std::equal(records.begin(), records.end(), before.begin(), SameRecord))
         return true;
     const int index = db.publishedCopy == 0 ? 1 : 0;
     Copy& copy = db.copies[index];
     if (!CopyIsOurs(copy) && !OpenCopy(copy, error))
         return false;
-    return WriteAlone(copy, *update, error) && Publish(db, index, error);
+    return WriteAlone(copy, records, before, error) && Publish(db, index, error);
 }
 
 bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error)

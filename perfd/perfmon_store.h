@@ -16,8 +16,6 @@
 // before still finds each instance it asks for.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -57,14 +55,15 @@ private:
     struct Database {
         std::string published; // perfmon/NAME.tdb
         Copy copies[2];
-        int publishedCopy = -1;  // the copy NAME.tdb is a link to, -1 for none
-        ino_t publishedInode = 0;
+        int publishedCopy = -1; // the copy NAME.tdb is a link to, -1 for none
     };
 
     bool OpenCopy(Copy& copy, std::string* error);
     bool CopyIsOurs(const Copy& copy) const;
     bool PublishedIsOurs(const Database& db) const;
-    bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, std::string* error);
+    // Writes records, and before's records beyond them, into copy.
+    bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, const std::vector<PerfmonRecord>& before,
+                    std::string* error);
     bool Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error);
     bool Publish(Database& db, int copy, std::string* error);
     void Close(Copy& copy);
@@ -73,5 +72,4 @@ private:
     Database m_names;
     Database m_data;
     int m_copiesReplaced = 0;
-    std::vector<PerfmonRecord> m_kept; // an update with the records kept from the sample before
 };

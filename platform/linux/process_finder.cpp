@@ -18,10 +18,11 @@
 
 namespace {
 
-// Whether the process of that comm (and PID, a directory of procDirectory) has the instance name.
-bool MatchesName(const std::string& name, std::string_view comm, int procDirectory, const char* pid)
+// Whether the process of that comm (and PID, a directory of procDirectory) has the instance name;
+// commName is InstanceNameOf(comm), made once for all the names a process is compared with.
+bool MatchesName(const std::string& name, std::string_view comm, const std::string& commName, int procDirectory,
+                 const char* pid)
 {
-    const std::string commName = InstanceNameOf(comm);
     if (EqualsIgnoringCase(commName, name))
         return true;
     // Only a comm the kernel may have cut short can stand for a longer name.
@@ -102,8 +103,9 @@ bool ProcessFinder::NewProcessMayHaveAWatchedName(int lastPid)
 
 bool ProcessFinder::HasAWatchedName(std::string_view comm, int procDirectory, const char* pid)
 {
+    const std::string commName = InstanceNameOf(comm);
     return std::any_of(m_watched.begin(), m_watched.end(),
-                       [&](const Watched& w) { return MatchesName(w.name, comm, procDirectory, pid); });
+                       [&](const Watched& w) { return MatchesName(w.name, comm, commName, procDirectory, pid); });
 }
 
 bool ProcessFinder::AnyFoundProcessChanged()
@@ -148,8 +150,9 @@ void ProcessFinder::Scan(int lastPid)
             if (!ReadWholeFile(commPath.c_str(), m_buffer, procDirectory))
                 continue;
             const std::string_view comm = WithoutNewline(m_buffer);
+            const std::string commName = InstanceNameOf(comm);
             for (std::size_t slot = 0; slot < m_watched.size(); ++slot) {
-                if (MatchesName(m_watched[slot].name, comm, procDirectory, entry->d_name))
+                if (MatchesName(m_watched[slot].name, comm, commName, procDirectory, entry->d_name))
                     matches[slot].emplace_back(std::atoi(entry->d_name), std::string(comm));
             }
         }

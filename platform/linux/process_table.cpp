@@ -19,16 +19,6 @@ namespace {
 constexpr int kUnknownPid = -1;
 constexpr long kUnknownPosition = -1;
 
-int PidOf(int pid)
-{
-    return pid;
-}
-
-int PidOf(const ProcessTable::Process& process)
-{
-    return process.pid;
-}
-
 } // namespace
 
 ProcessTable::ProcessTable(std::string procRoot, int countsPerRefresh)
@@ -62,9 +52,9 @@ int ProcessTable::Kept(std::string_view name) const
 void ProcessTable::FindKept(KeptProcess& kept)
 {
     const auto named = [&](const Process& p) { return EqualsIgnoringCase(p.name, kept.name); };
-    const auto current = std::find_if(m_processes.begin(), m_processes.end(), [&](const Process& p) { return p.pid == kept.pid; });
+    const std::size_t current = IndexOf(kept.pid);
     // The one found still bears the name: any other of the name started after it.
-    if (current != m_processes.end() && named(*current))
+    if (current < m_processes.size() && named(m_processes[current]))
         return;
     kept.pid = 0;
     std::uint64_t oldest = 0;
@@ -79,6 +69,19 @@ void ProcessTable::FindKept(KeptProcess& kept)
             oldest = *started;
         }
     }
+}
+
+std::size_t ProcessTable::LowerBound(int pid) const
+{
+    const auto found = std::lower_bound(m_processes.begin(), m_processes.end(), pid,
+                                        [](const Process& p, int pid) { return p.pid < pid; });
+    return static_cast<std::size_t>(found - m_processes.begin());
+}
+
+std::size_t ProcessTable::IndexOf(int pid) const
+{
+    const std::size_t at = LowerBound(pid);
+    return at < m_processes.size() && m_processes[at].pid == pid ? at : m_processes.size();
 }
 
 int ProcessTable::CountPeriod() const
@@ -117,7 +120,7 @@ void ProcessTable::Refresh()
     const int lastPid = ReadLastPid();
     const bool started = lastPid != m_lastPid;
     const bool wrapped = lastPid < m_lastPid;
-    if (!m_everListed || lastPid == kUnknownPid || wrapped || (started && !ReadNewProcesses(m_lastPid, lastPid))) {
+    if (m_listings == 0 || lastPid == kUnknownPid || wrapped || (started && !ReadNewProcesses(m_lastPid, lastPid))) {
         List();
     } else if (m_refreshes - m_listedAt >= CountPeriod()) {
         // Some process ended: the counts find each within the period too, so the listing that
@@ -132,10 +135,7 @@ void ProcessTable::Refresh()
     const std::size_t n = m_processes.size();
     if (n > 0) {
         const std::size_t turn = std::min<std::size_t>(n, static_cast<std::size_t>(m_countsPerRefresh));
-        std::size_t at = static_cast<std::size_t>(
-            std::lower_bound(m_processes.begin(), m_processes.end(), m_nextToCount,
-                             [](const Process& p, int pid) { return p.pid < pid; }) -
-            m_processes.begin());
+        std::size_t at = LowerBound(m_nextToCount);
         for (std::size_t k = 0; k < turn; ++k, ++at) {
             at %= n;
             if (m_books[at].countedAt == m_refreshes)
@@ -149,9 +149,9 @@ void ProcessTable::Refresh()
     // Those kept counted, at every refresh.
     for (KeptProcess& kept : m_kept) {
         FindKept(kept);
-        const auto found = std::find_if(m_processes.begin(), m_processes.end(), [&](const Process& p) { return p.pid == kept.pid; });
-        if (found != m_processes.end() && m_books[found - m_processes.begin()].countedAt != m_refreshes)
-            Count(static_cast<std::size_t>(found - m_processes.begin()));
+        const std::size_t at = IndexOf(kept.pid);
+        if (at < m_processes.size() && m_books[at].countedAt != m_refreshes)
+            Count(at);
     }
     DropEnded();
 }
@@ -170,7 +170,7 @@ void ProcessTable::AdmitFound()
             processes.push_back(std::move(m_processes[old]));
             books.push_back(m_books[old]);
         }
-        processes.push_back(Process{ found.pid, {}, std::nullopt });
+        processes.push_back(Process{ {}, found.pid, std::nullopt });
         books.push_back(Bookkeeping{ found.inode, 0, 0, false });
     }
     for (; old < m_processes.size(); ++old) {
@@ -207,9 +207,8 @@ void ProcessTable::DropEnded()
 
 void ProcessTable::List()
 {
-    const bool first = !m_everListed;
+    const bool first = m_listings == 0;
     ++m_listings;
-    m_everListed = true;
     m_listedAt = m_refreshes;
     if (m_proc == nullptr)
         return;
@@ -282,9 +281,7 @@ bool ProcessTable::ReadNewProcesses(int after, int upTo)
         if (pid > upTo)
             break;
         previous = pid;
-        const bool known = std::binary_search(m_processes.begin(), m_processes.end(), pid,
-                                              [](const auto& a, const auto& b) { return PidOf(a) < PidOf(b); });
-        if (!known)
+        if (IndexOf(pid) == m_processes.size())
             m_found.push_back(Found{ pid, entry->d_ino });
     }
     return true;

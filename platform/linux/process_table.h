@@ -43,8 +43,8 @@ public:
     static constexpr int kNameCheckPeriod = 120;
 
     struct Process {
-        int pid = 0;
         std::string name;
+        int pid = 0;
         std::optional<std::uint64_t> descriptors; // empty when they cannot be counted
     };
 
@@ -85,6 +85,10 @@ private:
         std::uint64_t inode;
     };
 
+    // The place of the first process of that PID or above in the table; of that PID's process,
+    // or the table's size when it has none.
+    std::size_t LowerBound(int pid) const;
+    std::size_t IndexOf(int pid) const;
     int ReadLastPid();
     std::optional<std::uint64_t> ProcLinks() const;
     void List();
@@ -112,7 +116,6 @@ private:
     std::uint64_t m_linksBesideProcesses = 0;
     long m_refreshes = 0;
     long m_listedAt = 0;
-    bool m_everListed = false;
     int m_lastPid = -1;
     int m_nextToCount = 0; // the PID the rotation of counts goes on from
     int m_listings = 0;

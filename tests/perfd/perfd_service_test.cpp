@@ -15,30 +15,13 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/linux/test_support.h"
+
 extern char** environ;
 
 namespace {
 
 constexpr int kPolls = 100; // of 50 ms: the bound of every wait here
-
-class TempDirectory {
-public:
-    TempDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zeltor-perfd-XXXXXX").string();
-        EXPECT_NE(mkdtemp(pattern.data()), nullptr);
-        m_path = pattern;
-    }
-    ~TempDirectory()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 std::string ReadFile(const std::string& path)
 {
@@ -103,10 +86,10 @@ public:
     std::string Log() const { return ReadFile(Err()); }
 
 private:
-    std::string Out() const { return m_output.Path() + "/out"; }
-    std::string Err() const { return m_output.Path() + "/err"; }
+    std::string Out() const { return m_output.path() + "/out"; }
+    std::string Err() const { return m_output.path() + "/err"; }
 
-    TempDirectory m_output;
+    TempDir m_output;
     pid_t m_pid = -1;
     bool m_ended = false;
     int m_status = -1;
@@ -168,56 +151,56 @@ TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
 
 TEST(PerfdService, AStateDirectoryItCannotWriteEndsItWithAReason)
 {
-    TempDirectory state;
+    TempDir state;
     {
-        Perfd perfd({ "--state-dir", state.Path() + "/missing" });
+        Perfd perfd({ "--state-dir", state.path() + "/missing" });
         EXPECT_EQ(perfd.Wait(), 1);
-        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.Path() +
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.path() +
                                    "/missing/perfmon: No such file or directory\n");
     }
     {
         // data.tdb cannot be replaced: a folder is in its place.
-        std::filesystem::create_directories(state.Path() + "/perfmon/data.tdb");
-        Perfd perfd({ "--state-dir", state.Path() });
+        std::filesystem::create_directories(state.path() + "/perfmon/data.tdb");
+        Perfd perfd({ "--state-dir", state.path() });
         EXPECT_EQ(perfd.Wait(), 1);
-        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot write " + state.Path() +
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot write " + state.path() +
                                    "/perfmon/data.tdb: Is a directory\n");
-        std::filesystem::remove_all(state.Path() + "/perfmon");
+        std::filesystem::remove_all(state.path() + "/perfmon");
     }
     {
-        Perfd perfd({ "-s", state.Path() + "/smb.conf" });
+        Perfd perfd({ "-s", state.path() + "/smb.conf" });
         EXPECT_EQ(perfd.Wait(), 1);
-        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot read " + state.Path() + "/smb.conf: No such file or directory\n");
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot read " + state.path() + "/smb.conf: No such file or directory\n");
     }
     // A folder of root's, to a user that may not write in it.
     if (getuid() != 0)
         GTEST_SKIP() << "needs root to run the program as another user";
-    std::filesystem::permissions(state.Path(), std::filesystem::perms(0755));
-    Perfd perfd({ "--state-dir", state.Path() }, { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--" });
+    std::filesystem::permissions(state.path(), std::filesystem::perms(0755));
+    Perfd perfd({ "--state-dir", state.path() }, { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--" });
     EXPECT_EQ(perfd.Wait(), 1);
-    EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.Path() +
+    EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.path() +
                                "/perfmon: Permission denied\n");
 }
 
 TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
 {
     for (const int signal : { SIGTERM, SIGINT }) {
-        TempDirectory state;
+        TempDir state;
         // The state directory as smb.conf names it.
-        std::ofstream(state.Path() + "/smb.conf") << "[global]\n\tstate directory = " << state.Path() << "\n";
-        Perfd perfd({ "-s", state.Path() + "/smb.conf", "--interval", "0.1" });
-        ASSERT_TRUE(Eventually([&] { return Published(state.Path()); })) << perfd.Log();
+        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path() << "\n";
+        Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
+        ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
         EXPECT_EQ(perfd.Stop(signal), 0);
-        EXPECT_EQ(perfd.Log(), "zeltor-perfd: writing this machine's counters to " + state.Path() +
+        EXPECT_EQ(perfd.Log(), "zeltor-perfd: writing this machine's counters to " + state.path() +
                                    "/perfmon every 0.1 s\nzeltor-perfd: stopped by " +
                                    (signal == SIGTERM ? "SIGTERM" : "SIGINT") + "; the databases are emptied\n");
         // Both published, empty: Samba's server answers with no counters.
-        EXPECT_TRUE(std::filesystem::exists(state.Path() + "/perfmon/names.tdb"));
-        EXPECT_EQ(Dump(state.Path() + "/perfmon/names.tdb"), "");
-        EXPECT_EQ(Dump(state.Path() + "/perfmon/data.tdb"), "");
+        EXPECT_TRUE(std::filesystem::exists(state.path() + "/perfmon/names.tdb"));
+        EXPECT_EQ(Dump(state.path() + "/perfmon/names.tdb"), "");
+        EXPECT_EQ(Dump(state.path() + "/perfmon/data.tdb"), "");
         // And the working copies are gone: only the two databases remain.
         int files = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(state.Path() + "/perfmon"))
+        for (const auto& entry : std::filesystem::directory_iterator(state.path() + "/perfmon"))
             files += entry.path().filename().string().rfind(".zeltor-perfd", 0) == 0 ? 100 : 1;
         EXPECT_EQ(files, 2);
     }
@@ -225,17 +208,17 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
 
 TEST(PerfdService, DatabasesRemovedOrReplacedWhileItRunsArePublishedAgain)
 {
-    TempDirectory state;
-    const std::string folder = state.Path() + "/perfmon";
-    Perfd perfd({ "--state-dir", state.Path(), "--interval", "0.1" });
-    ASSERT_TRUE(Eventually([&] { return Published(state.Path()); })) << perfd.Log();
+    TempDir state;
+    const std::string folder = state.path() + "/perfmon";
+    Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1" });
+    ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
 
     // The whole folder removed, and names.tdb replaced by something else.
     std::filesystem::remove_all(folder);
-    EXPECT_TRUE(Eventually([&] { return Published(state.Path()); }));
+    EXPECT_TRUE(Eventually([&] { return Published(state.path()); }));
     std::filesystem::remove(folder + "/names.tdb");
     std::ofstream(folder + "/names.tdb") << "not a database";
-    EXPECT_TRUE(Eventually([&] { return Published(state.Path()); }));
+    EXPECT_TRUE(Eventually([&] { return Published(state.path()); }));
 
     // Something that cannot be replaced in data.tdb's place: said once, and that it writes again
     // once it is gone.
@@ -245,7 +228,7 @@ TEST(PerfdService, DatabasesRemovedOrReplacedWhileItRunsArePublishedAgain)
     EXPECT_TRUE(Eventually([&] { return perfd.Log().find(failure) != std::string::npos; })) << perfd.Log();
     Pause();
     std::filesystem::remove(folder + "/data.tdb");
-    EXPECT_TRUE(Eventually([&] { return Published(state.Path()); }));
+    EXPECT_TRUE(Eventually([&] { return Published(state.path()); }));
     EXPECT_TRUE(Eventually([&] { return perfd.Log().find("writing to " + folder + " again") != std::string::npos; }));
     const std::string log = perfd.Log();
     EXPECT_EQ(log.find(failure), log.rfind(failure)) << log;

@@ -15,27 +15,9 @@
 #include <map>
 
 #include "perfd/perfmon_store.h"
+#include "tests/linux/test_support.h"
 
 namespace {
-
-class TempDirectory {
-public:
-    TempDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zeltor-perfd-XXXXXX").string();
-        EXPECT_NE(mkdtemp(pattern.data()), nullptr);
-        m_path = pattern;
-    }
-    ~TempDirectory()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // Every record of a database, as tdbdump (tdb-tools) shows it: from another process, since
 // tdb does not open a database twice in one.
@@ -96,16 +78,16 @@ struct timespec ModificationTime(const std::string& path)
 
 TEST(PerfmonStore, ReadersFindEachSampleAndTheInstancesOfTheOneBefore)
 {
-    TempDirectory state;
-    PerfmonStore store(state.Path());
+    TempDir state;
+    PerfmonStore store(state.path());
     std::string error;
     ASSERT_TRUE(store.Open(&error)) << error;
     ASSERT_TRUE(store.Write(Records(1, 3), &error)) << error;
-    const std::string names = state.Path() + "/perfmon/names.tdb";
-    const std::string data = state.Path() + "/perfmon/data.tdb";
+    const std::string names = state.path() + "/perfmon/names.tdb";
+    const std::string data = state.path() + "/perfmon/data.tdb";
     EXPECT_EQ(ReadDatabase(names).at("230i2name"), "p2");
     EXPECT_EQ(ReadDatabase(data).at("230i2"), "1");
-    EXPECT_EQ(std::filesystem::status(state.Path() + "/perfmon").permissions(),
+    EXPECT_EQ(std::filesystem::status(state.path() + "/perfmon").permissions(),
               std::filesystem::perms(0755));
 
     // Fewer instances: the count goes down, the records beyond it stay for a reader that took
@@ -130,8 +112,8 @@ TEST(PerfmonStore, ReadersFindEachSampleAndTheInstancesOfTheOneBefore)
 
 TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
 {
-    TempDirectory state;
-    const std::string data = state.Path() + "/perfmon/data.tdb";
+    TempDir state;
+    const std::string data = state.path() + "/perfmon/data.tdb";
     // A reader in another process opens the database read-only at each look, as Samba's server
     // does, and so takes no lock (tdb locks no read-only database). Every record of one sample
     // carries the sample's number.
@@ -163,7 +145,7 @@ TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
         }
         _exit(mixed == 0 ? 0 : 1);
     }
-    PerfmonStore store(state.Path());
+    PerfmonStore store(state.path());
     std::string error;
     ASSERT_TRUE(store.Open(&error)) << error;
     ASSERT_TRUE(store.Write(Records(0, 200), &error)) << error;
@@ -179,11 +161,11 @@ TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
 
 TEST(PerfmonStore, AReaderThatHoldsASampleKeepsItWhileTheStoreGoesOn)
 {
-    TempDirectory state;
-    PerfmonStore store(state.Path());
+    TempDir state;
+    PerfmonStore store(state.path());
     std::string error;
     ASSERT_TRUE(store.Open(&error)) << error;
-    const std::string data = state.Path() + "/perfmon/data.tdb";
+    const std::string data = state.path() + "/perfmon/data.tdb";
     // Each sample after the first is written into the copy that is not published: both copies
     // are written in turn, and none is made anew while no one holds them.
     for (int sample = 1; sample <= 4; ++sample)
@@ -212,12 +194,12 @@ TEST(PerfmonStore, AReaderThatHoldsASampleKeepsItWhileTheStoreGoesOn)
 
 TEST(PerfmonStore, RemovedOrReplacedDatabasesAreWrittenWholeAgain)
 {
-    TempDirectory state;
-    PerfmonStore store(state.Path());
+    TempDir state;
+    PerfmonStore store(state.path());
     std::string error;
     ASSERT_TRUE(store.Open(&error)) << error;
     ASSERT_TRUE(store.Write(Records(1, 3), &error)) << error;
-    const std::string folder = state.Path() + "/perfmon";
+    const std::string folder = state.path() + "/perfmon";
 
     // The folder removed (as by hand): made again at the next write, with everything in it.
     std::filesystem::remove_all(folder);
@@ -226,7 +208,7 @@ TEST(PerfmonStore, RemovedOrReplacedDatabasesAreWrittenWholeAgain)
     EXPECT_EQ(ReadDatabase(folder + "/data.tdb").size(), 4u);
 
     // Another database moved over names.tdb, with a record of its own: emptied and written.
-    const std::string other = state.Path() + "/other.tdb";
+    const std::string other = state.path() + "/other.tdb";
     tdb_context* tdb = tdb_open(other.c_str(), 0, TDB_DEFAULT, O_RDWR | O_CREAT, 0644);
     ASSERT_NE(tdb, nullptr);
     std::string key = "stale", value = "x";
@@ -258,28 +240,28 @@ TEST(PerfmonStore, RemovedOrReplacedDatabasesAreWrittenWholeAgain)
 
 TEST(PerfmonStore, WhatCannotBeOpenedSaysWhy)
 {
-    TempDirectory state;
+    TempDir state;
     std::string error;
     {
-        PerfmonStore store(state.Path() + "/missing");
+        PerfmonStore store(state.path() + "/missing");
         EXPECT_FALSE(store.Open(&error));
-        EXPECT_EQ(error, "cannot make " + state.Path() + "/missing/perfmon: No such file or directory");
+        EXPECT_EQ(error, "cannot make " + state.path() + "/missing/perfmon: No such file or directory");
     }
-    std::filesystem::create_directories(state.Path() + "/file");
-    std::ofstream(state.Path() + "/file/perfmon") << "a file where the folder goes";
+    std::filesystem::create_directories(state.path() + "/file");
+    std::ofstream(state.path() + "/file/perfmon") << "a file where the folder goes";
     {
-        PerfmonStore store(state.Path() + "/file");
+        PerfmonStore store(state.path() + "/file");
         EXPECT_FALSE(store.Open(&error));
-        EXPECT_EQ(error, "cannot replace " + state.Path() + "/file/perfmon/.zeltor-perfd.data.0.tdb: Not a directory");
+        EXPECT_EQ(error, "cannot replace " + state.path() + "/file/perfmon/.zeltor-perfd.data.0.tdb: Not a directory");
     }
     // A link left by a run that ended between making and moving it is removed.
-    std::filesystem::create_directories(state.Path() + "/left/perfmon");
-    std::ofstream(state.Path() + "/left/perfmon/data.tdb.zeltor-perfd-next") << "x";
-    std::ofstream(state.Path() + "/left/perfmon/data.tdb.keep") << "x";
+    std::filesystem::create_directories(state.path() + "/left/perfmon");
+    std::ofstream(state.path() + "/left/perfmon/data.tdb.zeltor-perfd-next") << "x";
+    std::ofstream(state.path() + "/left/perfmon/data.tdb.keep") << "x";
     {
-        PerfmonStore store(state.Path() + "/left");
+        PerfmonStore store(state.path() + "/left");
         EXPECT_TRUE(store.Open(&error)) << error;
-        EXPECT_FALSE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.zeltor-perfd-next"));
-        EXPECT_TRUE(std::filesystem::exists(state.Path() + "/left/perfmon/data.tdb.keep"));
+        EXPECT_FALSE(std::filesystem::exists(state.path() + "/left/perfmon/data.tdb.zeltor-perfd-next"));
+        EXPECT_TRUE(std::filesystem::exists(state.path() + "/left/perfmon/data.tdb.keep"));
     }
 }
