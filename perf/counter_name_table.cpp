@@ -3,21 +3,10 @@
 #include <algorithm>
 #include <charconv>
 
+#include "framework/ascii_case.h"
 #include "perf/perf_data_block.h"
 
 namespace {
-
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
-    return lower;
-}
 
 // The strings of a UTF-16LE multi-string, up to the empty one that ends it or the end of data.
 std::vector<std::string> Strings(std::span<const std::uint8_t> data)
@@ -39,12 +28,6 @@ std::vector<std::string> Strings(std::span<const std::uint8_t> data)
 
 } // namespace
 
-bool SameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 CounterNameTable CounterNameTable::Parse(std::span<const std::uint8_t> data)
 {
     CounterNameTable table;
@@ -57,7 +40,7 @@ CounterNameTable CounterNameTable::Parse(std::span<const std::uint8_t> data)
             continue;
         if (!table.m_names.emplace(index, strings[i + 1]).second)
             continue; // a repeated index keeps its first name
-        table.m_indices[Lower(strings[i + 1])].push_back(index);
+        table.m_indices[AsciiLowercase(strings[i + 1])].push_back(index);
     }
     for (auto& [name, indices] : table.m_indices)
         std::sort(indices.begin(), indices.end());
@@ -73,6 +56,6 @@ std::string_view CounterNameTable::NameOf(std::uint32_t index) const
 const std::vector<std::uint32_t>& CounterNameTable::IndicesOf(std::string_view name) const
 {
     static const std::vector<std::uint32_t> kNone;
-    const auto found = m_indices.find(Lower(name));
+    const auto found = m_indices.find(AsciiLowercase(name));
     return found == m_indices.end() ? kNone : found->second;
 }

@@ -28,7 +28,3 @@ private:
     std::unordered_map<std::uint32_t, std::string> m_names;
     std::unordered_map<std::string, std::vector<std::uint32_t>> m_indices; // by lower-case name
 };
-
-// Whether two names are the same, ASCII case ignored, as the system compares counter, object
-// and instance names.
-bool SameName(std::string_view a, std::string_view b);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/ascii_case.h"
 #include "perf/pdh_status.h"
 
 namespace {
@@ -57,9 +58,9 @@ const std::span<const std::uint8_t>* CounterBlockOf(const PerfDataBlock& block, 
         return nullptr;
     int seen = 0;
     for (const PerfInstance& instance : object.instances) {
-        if (!SameName(instance.name, name.instance))
+        if (!EqualsIgnoringCase(instance.name, name.instance))
             continue;
-        if (!name.parent.empty() && !SameName(ParentName(block, instance), name.parent))
+        if (!name.parent.empty() && !EqualsIgnoringCase(ParentName(block, instance), name.parent))
             continue;
         if (seen++ == name.index)
             return &instance.counters;

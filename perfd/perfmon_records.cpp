@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "perf/pdh_status.h"
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 #include "platform/linux/counter_catalogue.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "directory/discovery.h"
 #include "directory/remote_connection.h"
 #include "framework/afxwin.h"
-#include "perf/counter_name_table.h"
+#include "framework/ascii_case.h"
 #include "perf/counter_query.h"
 #include "probe/console_feedback.h"
 #include "probe/probe_options.h"
@@ -114,7 +114,7 @@ private:
                         matches.push_back(place - 1);
                 } else {
                     for (std::size_t i = 0; i < m_counters.size(); ++i) {
-                        if (SameName(m_counters[i].path.ToUtf8(), option.counter))
+                        if (EqualsIgnoringCase(m_counters[i].path.ToUtf8(), option.counter))
                             matches.push_back(i);
                     }
                 }

@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <set>
-#include <vector>
 #include <utility>
+#include <vector>
 
-#include "perf/counter_name_table.h"
+#include "framework/ascii_case.h"
 #include "perf/counter_path.h"
 #include "probe/sample_writer.h"
 
@@ -118,7 +118,7 @@ std::string PrometheusMetricName(const CString& path)
     if (counter.starts_with('%')) {
         counter.erase(0, 1);
         unit = "percent";
-    } else if (counter.size() >= 4 && SameName(std::string_view(counter).substr(counter.size() - 4), "/sec")) {
+    } else if (counter.size() >= 4 && EqualsIgnoringCase(std::string_view(counter).substr(counter.size() - 4), "/sec")) {
         counter.erase(counter.size() - 4);
         unit = "per_second";
     }

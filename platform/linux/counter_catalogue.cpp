@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 
 namespace {
 

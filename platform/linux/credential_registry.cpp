@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 
 CredentialRegistry::Id CredentialRegistry::Add(const std::string& machine, const SmbCredentials& credentials)
 {

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "directory/win32_error_text.h"
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "directory/directory_service.h"
 #include "directory/win32_error_text.h"
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 #include "platform/linux/ini_file.h"
 
 namespace {

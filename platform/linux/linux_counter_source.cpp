@@ -10,7 +10,7 @@
 #include "perf/counter_calculator.h"
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 #include "platform/linux/counter_catalogue.h"
 #include "platform/linux/kernel_figures.h"
 #include "platform/linux/proc_files.h"

@@ -1,11 +1,10 @@
 #include "platform/linux/linux_directory_service.h"
 
-#include <algorithm>
-#include <cctype>
 #include <memory>
 #include <vector>
 
 #include "directory/win32_error_text.h"
+#include "framework/ascii_case.h"
 #include "platform/linux/dc_locator.h"
 #include "platform/linux/join_information.h"
 #include "platform/linux/linux_environment.h"
@@ -20,13 +19,6 @@ struct DsCredential {
 };
 
 namespace {
-
-bool SameName(const std::string& a, const std::string& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-        return std::tolower(x) == std::tolower(y);
-    });
-}
 
 char16_t* CopyOut(const CString& text)
 {
@@ -51,7 +43,7 @@ CString LinuxDirectoryService::GetComputerName(std::uint32_t bufferChars)
 std::uint32_t LinuxDirectoryService::NetGetJoinInformation(const CString& server, const char16_t** nameBuffer,
                                                            int* status)
 {
-    if (!server.IsEmpty() && !SameName(server.ToUtf8(), LocalHostName()))
+    if (!server.IsEmpty() && !EqualsIgnoringCase(server.ToUtf8(), LocalHostName()))
         return win32_error::kBadNetPath;
     const JoinInformation join = ReadJoinInformation(m_options.smbConfPath, m_options.sssdConfPath);
     *status = join.status;

@@ -5,7 +5,7 @@
 
 #include <climits>
 
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 
 namespace {
 

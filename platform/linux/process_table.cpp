@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parsers.h"
 #include "platform/linux/process_names.h"

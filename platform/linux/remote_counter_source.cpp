@@ -5,7 +5,7 @@
 #include "directory/win32_error_text.h"
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "directory/win32_error_text.h"
-#include "platform/linux/ascii_case.h"
+#include "framework/ascii_case.h"
 
 namespace {
 
