@@ -1,8 +1,5 @@
 #include "controls/hyperlink.h"
 
-#include <algorithm>
-#include <climits>
-
 #include "controls/hyperlink_rules.h"
 
 namespace {

@@ -198,7 +198,7 @@ BOOL DialogManager::IsDialogMessage(HWND dialog, AfxMsg* msg)
         return TRUE;
     case VK_TAB:
         if (HWND next = NextTabStop(dialog, GetFocus(), m_shiftWithKey))
-            FocusByKeyboard(next);
+            SetFocus(next);
         return TRUE;
     case VK_RETURN: {
         HWND button = nullptr;

@@ -86,9 +86,6 @@ protected:
     virtual HBRUSH SystemColors(Window& window, HDC dc) = 0;
     // The dialog manager refused a key (Enter on a disabled button).
     virtual void Beep() = 0;
-    // Tab moves the focus to control: as SetFocus, and an edit field shows its text selected, as
-    // the system's dialog manager leaves it.
-    virtual void FocusByKeyboard(HWND control) { SetFocus(control); }
 
 private:
     HWND NextTabStop(HWND dialog, HWND from, bool backwards);

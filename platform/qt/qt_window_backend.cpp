@@ -213,13 +213,6 @@ HBRUSH QtWindowBackend::SystemColors(DialogManager::Window& window, HDC dc)
     return m_systemBrush;
 }
 
-void QtWindowBackend::FocusByKeyboard(HWND control)
-{
-    // The tab reason makes a line edit select its text, as a Win32 edit is left after Tab.
-    if (QWidget* widget = Widget(control))
-        widget->setFocus(Qt::TabFocusReason);
-}
-
 void QtWindowBackend::Beep()
 {
     QApplication::beep();
@@ -396,6 +389,8 @@ BOOL QtWindowBackend::IsWindowEnabled(HWND hwnd)
 
 void QtWindowBackend::SetFocus(HWND hwnd)
 {
+    // Where the dialog manager moves the focus (the first tab stop, Tab), a Win32 edit shows its
+    // text selected; the tab reason makes a line edit do the same.
     if (QWidget* widget = Widget(hwnd))
         widget->setFocus(Qt::TabFocusReason);
 }

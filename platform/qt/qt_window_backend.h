@@ -139,7 +139,6 @@ private:
     void Minimize(DialogManager::Window& window) override;
     void BeginMove(DialogManager::Window& window) override;
     HBRUSH SystemColors(DialogManager::Window& window, HDC dc) override;
-    void FocusByKeyboard(HWND control) override;
 
     // QtWidgetEvents
     void DialogCloseRequested(QWidget* dialog) override;

@@ -11,18 +11,6 @@
 #include "framework/accessible_text.h"
 #include "framework/dialog_template.h"
 
-namespace {
-
-CString WindowText(HWND hwnd)
-{
-    const int length = GetWindowTextLengthW(hwnd);
-    std::vector<wchar_t> text(static_cast<size_t>(std::max(length, 0)) + 1);
-    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
-    return FromWStr(text.data(), static_cast<size_t>(std::max(copied, 0)));
-}
-
-} // namespace
-
 Win32Accessibility::~Win32Accessibility()
 {
     while (!m_named.empty())
@@ -56,15 +44,17 @@ void Win32Accessibility::NameControls(HWND dialog, const DialogTemplate& tpl)
     for (std::size_t i = 0; i < tpl.controls.size() && control != nullptr;
          ++i, control = GetWindow(control, GW_HWNDNEXT)) {
         const AccessibleText text = AfxAccessibleText(tpl, i);
-        // A button's or a label's name is its text already, and stays so if the text changes.
-        if (text.name.empty() || (!text.valueField && text.description.empty() && text.name == WindowText(control)))
+        // The control's text is still its template's. A button's or a label's name is its text
+        // already, and stays so if the text changes.
+        const CString own = tpl.controls[i].text;
+        if (text.name.empty() || (!text.valueField && text.description.empty() && text.name == own))
             continue;
         m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_NAME, WStr(text.name));
         if (!text.description.empty())
             m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_DESCRIPTION,
                                        WStr(text.description));
         if (text.valueField) {
-            m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, WStr(WindowText(control)));
+            m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, WStr(own));
             m_valueFields.insert(control);
         }
         Annotated(control);
