@@ -82,7 +82,7 @@ winreg_client* OpenBareClient(std::map<std::string, std::string>& peer)
     options.user = peer["user"].c_str();
     options.password = peer["password"].c_str();
     options.port = static_cast<unsigned short>(std::stoi(peer["port"]));
-    options.connect_timeout_seconds = 10;
+    options.connect_timeout_ms = 10000;
     options.call_timeout_seconds = 5;
     winreg_client* client = nullptr;
     std::uint32_t werror = 0;

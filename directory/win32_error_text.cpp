@@ -31,11 +31,43 @@ constexpr ErrorText kTexts[] = {
       u"connected to your organization's network and try again. If you previously signed in on this device with "
       u"another credential, you can sign in with that credential.\r\n" },
     { win32_error::kLogonFailure, u"The user name or password is incorrect.\r\n" },
+    { win32_error::kAccountRestriction,
+      u"Account restrictions are preventing this user from signing in. For example: blank passwords aren't "
+      u"allowed, sign-in times are limited, or a policy restriction has been enforced.\r\n" },
+    { win32_error::kInvalidLogonHours, u"Your account has time restrictions that keep you from signing in right now.\r\n" },
+    { win32_error::kInvalidWorkstation, u"This user isn't allowed to sign in to this computer.\r\n" },
+    { win32_error::kPasswordExpired, u"The password for this account has expired.\r\n" },
+    { win32_error::kAccountDisabled, u"This user can't sign in because this account is currently disabled.\r\n" },
+    { win32_error::kLogonTypeNotGranted,
+      u"Logon failure: the user has not been granted the requested logon type at this computer.\r\n" },
+    { win32_error::kAccountExpired, u"The user's account has expired.\r\n" },
+    { win32_error::kPasswordMustChange, u"The user's password must be changed before signing in.\r\n" },
+    { win32_error::kAccountLockedOut, u"The referenced account is currently locked out and may not be logged on to.\r\n" },
     { win32_error::kNoSuchDomain, u"The specified domain either does not exist or could not be contacted.\r\n" },
     { win32_error::kNotConnected, u"This network connection does not exist.\r\n" },
 };
 
 } // namespace
+
+bool IsRefusedLogon(std::uint32_t code)
+{
+    switch (code) {
+    case win32_error::kInvalidPassword:
+    case win32_error::kLogonFailure:
+    case win32_error::kAccountRestriction:
+    case win32_error::kInvalidLogonHours:
+    case win32_error::kInvalidWorkstation:
+    case win32_error::kPasswordExpired:
+    case win32_error::kAccountDisabled:
+    case win32_error::kLogonTypeNotGranted:
+    case win32_error::kAccountExpired:
+    case win32_error::kPasswordMustChange:
+    case win32_error::kAccountLockedOut:
+        return true;
+    default:
+        return false;
+    }
+}
 
 const char16_t* Win32ErrorText(std::uint32_t code)
 {

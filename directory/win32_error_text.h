@@ -22,10 +22,24 @@ inline constexpr std::uint32_t kSessionCredentialConflict = 1219; // ERROR_SESSI
 inline constexpr std::uint32_t kNoNetwork = 1222;                // ERROR_NO_NETWORK
 inline constexpr std::uint32_t kNoLogonServers = 1311;           // ERROR_NO_LOGON_SERVERS
 inline constexpr std::uint32_t kLogonFailure = 1326;             // ERROR_LOGON_FAILURE
+inline constexpr std::uint32_t kAccountRestriction = 1327;       // ERROR_ACCOUNT_RESTRICTION
+inline constexpr std::uint32_t kInvalidLogonHours = 1328;        // ERROR_INVALID_LOGON_HOURS
+inline constexpr std::uint32_t kInvalidWorkstation = 1329;       // ERROR_INVALID_WORKSTATION
+inline constexpr std::uint32_t kPasswordExpired = 1330;          // ERROR_PASSWORD_EXPIRED
+inline constexpr std::uint32_t kAccountDisabled = 1331;          // ERROR_ACCOUNT_DISABLED
 inline constexpr std::uint32_t kNoSuchDomain = 1355;             // ERROR_NO_SUCH_DOMAIN
+inline constexpr std::uint32_t kLogonTypeNotGranted = 1385;      // ERROR_LOGON_TYPE_NOT_GRANTED
+inline constexpr std::uint32_t kAccountExpired = 1793;           // ERROR_ACCOUNT_EXPIRED
+inline constexpr std::uint32_t kPasswordMustChange = 1907;       // ERROR_PASSWORD_MUST_CHANGE
+inline constexpr std::uint32_t kAccountLockedOut = 1909;         // ERROR_ACCOUNT_LOCKED_OUT
 inline constexpr std::uint32_t kNotConnected = 2250;             // ERROR_NOT_CONNECTED
 
 } // namespace win32_error
+
+// Whether code is a server's refusal of the credentials themselves (a wrong or expired password,
+// a disabled, expired or locked-out account, a logon not allowed here or now): trying them again
+// cannot succeed and, with a password, counts towards the account's lockout.
+bool IsRefusedLogon(std::uint32_t code);
 
 // The system's English text for code, "\r\n"-terminated as FormatMessageW gives it; null for a
 // code this table does not know.

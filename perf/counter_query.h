@@ -22,8 +22,9 @@ public:
     CCounterQuery(const CCounterQuery&) = delete;
     CCounterQuery& operator=(const CCounterQuery&) = delete;
 
-    // Connects to the machine (retrying while access is denied) and opens a query; shows
-    // "Could not initialize." with the status text and returns FALSE on failure.
+    // Connects to the machine (retrying while access is denied, never after a refused logon) and
+    // opens a query; shows "Could not initialize." with the status text and returns FALSE on
+    // failure.
     BOOL Initialize(CString machine);
     // Adds "\\" + machine + path; the new handle, or -1 (nothing shown, no handle used up).
     int AddCounter(const CString& path);
@@ -43,6 +44,10 @@ public:
     const CString& GetMachine() const { return m_strMachine; }
 
 private:
+    // What a failure says: the table's text, or the system's text of a Win32 error passed on as
+    // a status (a refused logon), without its line break.
+    CString StatusMessage(PDH_STATUS status) const;
+
     PdhQuery* m_hQuery = nullptr;
     std::vector<std::unique_ptr<PDHCounterStruct>> m_arrCounters;
     int m_nNextIndex = 0;

@@ -20,3 +20,16 @@ constexpr std::uint32_t PDH_INVALID_DATA = 0xC0000BC6;
 constexpr std::uint32_t PDH_CANNOT_READ_NAME_STRINGS = 0xC0000BC8;
 constexpr std::uint32_t PDH_NO_DATA = 0x800007D5;
 constexpr std::uint32_t PDH_ACCESS_DENIED = 0xC0000BDB;
+
+// A Win32 error as a status (HRESULT_FROM_WIN32), as the counter library passes on errors of the
+// system beneath it. The sources report a refused logon so: final, never retried, and shown with
+// the system's text for the error.
+constexpr std::uint32_t kWin32StatusFacility = 0x80070000;
+constexpr std::uint32_t PdhStatusFromWin32(std::uint32_t code)
+{
+    return kWin32StatusFacility | (code & 0xFFFF);
+}
+constexpr bool IsWin32Status(std::uint32_t status)
+{
+    return (status & 0xFFFF0000) == kWin32StatusFacility;
+}

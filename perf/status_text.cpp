@@ -3,6 +3,11 @@
 
 #include "perf/counter_query.h"
 
+#include <string_view>
+
+#include "directory/win32_error_text.h"
+#include "perf/pdh_status.h"
+
 namespace {
 
 // Matched by exact 32-bit equality: no masking of severity or facility bits.
@@ -108,4 +113,17 @@ CString CCounterQuery::GetErrorText(PDH_STATUS status) const
             return row.text;
     }
     return u"Unknown Error.";
+}
+
+CString CCounterQuery::StatusMessage(PDH_STATUS status) const
+{
+    if (IsWin32Status(status)) {
+        if (const char16_t* text = Win32ErrorText(status & 0xFFFF)) {
+            std::u16string_view view(text);
+            while (!view.empty() && (view.back() == u'\n' || view.back() == u'\r'))
+                view.remove_suffix(1);
+            return CString(view);
+        }
+    }
+    return GetErrorText(status);
 }

@@ -4,7 +4,7 @@
 #include "platform/linux/remote_counter_source.h"
 #include "platform/linux/routing_counter_source.h"
 
-std::unique_ptr<ICounterSource> MakeLinuxCounterSource(const CredentialRegistry& credentials,
+std::unique_ptr<ICounterSource> MakeLinuxCounterSource(CredentialRegistry& credentials,
                                                        RemoteCounterOptions remoteOptions)
 {
     auto registry = std::make_unique<SambaPerformanceRegistry>(credentials, std::move(remoteOptions));

@@ -9,5 +9,5 @@
 #include "platform/linux/credential_registry.h"
 #include "platform/linux/samba_performance_registry.h"
 
-std::unique_ptr<ICounterSource> MakeLinuxCounterSource(const CredentialRegistry& credentials,
+std::unique_ptr<ICounterSource> MakeLinuxCounterSource(CredentialRegistry& credentials,
                                                        RemoteCounterOptions remoteOptions = {});

@@ -11,17 +11,24 @@ namespace {
 
 constexpr char kCounterNames[] = "Counter 009"; // the English names
 
-// What a failed connection means to the counter library: refused credentials are access denied
-// (which the caller retries for a while), anything else a machine that cannot be reached.
+// What a failed connection means to the counter library: access refused for now is access
+// denied, which the caller retries for a while; refused credentials are final, as their own
+// Win32 error, since every try would count towards the account's lockout; anything else is a
+// machine that cannot be reached.
 PDH_STATUS ConnectStatus(std::uint32_t win32)
 {
-    switch (win32) {
-    case win32_error::kAccessDenied:
-    case win32_error::kLogonFailure:
+    if (win32 == win32_error::kAccessDenied)
         return PDH_ACCESS_DENIED;
-    default:
-        return PDH_CSTATUS_NO_MACHINE;
-    }
+    if (IsRefusedLogon(win32))
+        return PdhStatusFromWin32(win32);
+    return PDH_CSTATUS_NO_MACHINE;
+}
+
+// Whether status says the machine could not be connected or its connection was lost, as opposed
+// to an answer it gave.
+bool IsConnectionFailure(PDH_STATUS status)
+{
+    return status == PDH_CSTATUS_NO_MACHINE || status == PDH_ACCESS_DENIED || IsWin32Status(status);
 }
 
 } // namespace
@@ -31,6 +38,10 @@ struct RemoteCounterSource::Machine {
     std::unique_ptr<IPerformanceKey> key; // null while not connected
     CounterNameTable names;
     std::uint64_t connection = 0;         // counts the connections made
+    // How the attempt to connect failed, in the operation under way (a connection, the counters
+    // added after it, a collection): the rest of the operation fails at once with it, so that a
+    // machine that is not answering holds the caller once, not once per counter. 0 while none.
+    PDH_STATUS failure = 0;
     std::uint32_t bufferBytes = kInitialBufferBytes;
     std::vector<std::uint8_t> buffer;
     // The last block read while counters were added, kept to add the next from.
@@ -80,24 +91,26 @@ PDH_STATUS RemoteCounterSource::Connect(Machine& machine)
 {
     if (machine.key && machine.key->IsCurrent())
         return 0;
+    if (machine.failure != 0)
+        return machine.failure;
     machine.key.reset();
     std::unique_ptr<IPerformanceKey> key;
     if (std::uint32_t result = m_registry->Open(machine.name, &key); result != 0)
-        return ConnectStatus(result);
+        return machine.failure = ConnectStatus(result);
     machine.key = std::move(key);
     ++machine.connection;
     std::span<const std::uint8_t> data;
     std::uint32_t type = 0;
     if (PDH_STATUS status = Fetch(machine, kCounterNames, &data, &type); status != 0) {
         machine.key.reset();
-        return status == PDH_CSTATUS_NO_MACHINE || status == PDH_ACCESS_DENIED ? status : PDH_CANNOT_READ_NAME_STRINGS;
+        return machine.failure = IsConnectionFailure(status) ? status : PDH_CANNOT_READ_NAME_STRINGS;
     }
     machine.names = type == registry_error::kRegBinary || type == registry_error::kRegMultiSz
                         ? CounterNameTable::Parse(data)
                         : CounterNameTable();
     if (machine.names.IsEmpty()) {
         machine.key.reset();
-        return PDH_CANNOT_READ_NAME_STRINGS;
+        return machine.failure = PDH_CANNOT_READ_NAME_STRINGS;
     }
     return 0;
 }
@@ -122,8 +135,8 @@ PDH_STATUS RemoteCounterSource::Fetch(Machine& machine, const std::string& value
                 return PDH_ACCESS_DENIED; // the user may not read the performance data
             if (result == registry_error::kFileNotFound)
                 return PDH_NO_DATA;
-            machine.key.reset(); // the connection failed: the next attempt connects anew
-            return PDH_CSTATUS_NO_MACHINE;
+            machine.key.reset(); // the connection failed: the next operation connects anew
+            return machine.failure = PDH_CSTATUS_NO_MACHINE;
         }
         size = std::max(size * 2, needed > size ? needed : 0u);
     }
@@ -150,13 +163,19 @@ PDH_STATUS RemoteCounterSource::FetchBlock(Machine& machine, const std::string& 
 
 PDH_STATUS RemoteCounterSource::ConnectMachine(const CString& machine)
 {
-    return Connect(MachineNamed(machine.ToUtf8()));
+    // A connection begins an operation: a new attempt.
+    Machine& named = MachineNamed(machine.ToUtf8());
+    named.failure = 0;
+    return Connect(named);
 }
 
 PDH_STATUS RemoteCounterSource::OpenQuery(std::uintptr_t, PdhQuery** query)
 {
     if (query == nullptr)
         return PDH_INVALID_ARGUMENT;
+    // A query begins an operation too: the counters added to it try each machine anew.
+    for (auto& [name, machine] : m_machines)
+        machine->failure = 0;
     auto created = std::make_unique<Query>();
     *query = reinterpret_cast<PdhQuery*>(created.get());
     m_queries.emplace(*query, std::move(created));
@@ -209,7 +228,7 @@ PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullP
         FindNamedObject(machine.definitions, machine.names, path->object) == nullptr) {
         const PDH_STATUS status = FetchBlock(machine, ObjectList(objects), &machine.definitionBytes, &machine.definitions);
         if (status != 0)
-            return status == PDH_CSTATUS_NO_MACHINE || status == PDH_ACCESS_DENIED ? status : PDH_CSTATUS_NO_OBJECT;
+            return IsConnectionFailure(status) ? status : PDH_CSTATUS_NO_OBJECT;
         machine.definitionsConnection = machine.connection;
     }
     switch (LocatePerfCounter(machine.definitions, machine.names, added->name, &added->location)) {
@@ -285,6 +304,9 @@ PDH_STATUS RemoteCounterSource::CollectQueryData(PdhQuery* query)
     Query& q = *found->second;
     if (q.machines.empty())
         return PDH_NO_DATA;
+    // A collection begins an operation: one new attempt per machine.
+    for (MachineCounters& counters : q.machines)
+        counters.machine->failure = 0;
     PDH_STATUS result = 0;
     for (MachineCounters& counters : q.machines) {
         if (PDH_STATUS status = Collect(counters); status != 0 && result == 0)

@@ -7,8 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "directory/win32_error_text.h"
 #include "platform/linux/winreg_client.h"
@@ -72,6 +78,65 @@ int ConnectWithin(const sockaddr* address, socklen_t length, int timeoutMs)
     return error;
 }
 
+// The addresses of a name, looked up by the system resolver within timeoutMs. The look-up runs on
+// a thread of its own, since the resolver cannot be interrupted: when the time is up it is left
+// to finish by itself, and its answer is dropped. 0, EAI_AGAIN when the time ran out, or the
+// resolver's error.
+struct ResolvedAddress {
+    sockaddr_storage address;
+    socklen_t length;
+};
+
+int ResolveWithin(const std::string& host, std::uint16_t port, int timeoutMs, std::vector<ResolvedAddress>* addresses)
+{
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        int result = EAI_AGAIN;
+        std::vector<ResolvedAddress> addresses;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, port] {
+            addrinfo hints{};
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            const int result = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+            std::vector<ResolvedAddress> addresses;
+            for (const addrinfo* a = result == 0 ? found : nullptr; a != nullptr; a = a->ai_next) {
+                if (a->ai_addrlen > sizeof(sockaddr_storage))
+                    continue;
+                ResolvedAddress resolved{};
+                std::memcpy(&resolved.address, a->ai_addr, a->ai_addrlen);
+                resolved.length = a->ai_addrlen;
+                addresses.push_back(resolved);
+            }
+            if (found != nullptr)
+                freeaddrinfo(found);
+            const std::lock_guard lock(lookup->mutex);
+            lookup->finished = true;
+            lookup->result = result;
+            lookup->addresses = std::move(addresses);
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return EAI_SYSTEM;
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->done.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return lookup->finished; }))
+        return EAI_AGAIN;
+    *addresses = std::move(lookup->addresses);
+    return lookup->result;
+}
+
+// Milliseconds left until deadline, never below 0.
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
 } // namespace
 
 std::uint32_t ReachSmbPort(const DnsResolver& dns, const std::string& machine, std::uint16_t port, int timeoutMs,
@@ -80,40 +145,49 @@ std::uint32_t ReachSmbPort(const DnsResolver& dns, const std::string& machine, s
     std::string server;
     if (std::uint32_t result = SmbServerFor(dns, machine, &server); result != 0)
         return result;
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (server.empty() || getaddrinfo(server.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<ResolvedAddress> addresses;
+    if (server.empty())
         return win32_error::kBadNetPath;
+    if (const int resolved = ResolveWithin(server, port, timeoutMs, &addresses); resolved != 0)
+        return resolved == EAI_AGAIN ? win32_error::kSemTimeout : win32_error::kBadNetPath;
     std::uint32_t result = win32_error::kBadNetPath;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        const int error = ConnectWithin(a->ai_addr, a->ai_addrlen, timeoutMs);
+    for (const ResolvedAddress& a : addresses) {
+        const auto* socketAddress = reinterpret_cast<const sockaddr*>(&a.address);
+        const int error = ConnectWithin(socketAddress, a.length, MillisecondsLeft(deadline));
         char text[INET6_ADDRSTRLEN] = {};
-        const void* raw = a->ai_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
-                                                   : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr);
-        if (error == 0 && inet_ntop(a->ai_family, raw, text, sizeof text) != nullptr) {
+        const void* raw = socketAddress->sa_family == AF_INET6
+                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&a.address)->sin6_addr)
+                              : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&a.address)->sin_addr);
+        if (error == 0 && inet_ntop(socketAddress->sa_family, raw, text, sizeof text) != nullptr) {
             *address = text;
-            result = 0;
-            break;
+            return 0;
         }
         if (error == ETIMEDOUT)
             result = win32_error::kSemTimeout;
     }
-    freeaddrinfo(found);
     return result;
 }
 
-SambaPerformanceRegistry::SambaPerformanceRegistry(const CredentialRegistry& credentials, RemoteCounterOptions options)
+SambaPerformanceRegistry::SambaPerformanceRegistry(CredentialRegistry& credentials, RemoteCounterOptions options)
     : m_credentials(credentials), m_options(std::move(options)), m_dns(m_options.dnsServer)
 {
 }
 
 std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key)
 {
-    std::string address;
-    if (std::uint32_t result = ReachSmbPort(m_dns, machine, m_options.smbPort, m_options.reachTimeoutMs, &address); result != 0)
-        return result;
     const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
+    // Credentials the server refused are not tried again: each try would count towards the
+    // account's lockout. New ones come with a new connection.
+    if (entry && entry->refusal != 0)
+        return entry->refusal;
+    // One bound for the whole connection: the name, the port, the logon, the pipe and the key.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.connectTimeoutMs);
+    std::string address;
+    if (std::uint32_t result = ReachSmbPort(m_dns, machine, m_options.smbPort,
+                                            std::min(m_options.reachTimeoutMs, MillisecondsLeft(deadline)), &address);
+        result != 0)
+        return result;
     winreg_connect_options options{};
     options.server = address.c_str();
     options.target_name = machine.c_str();
@@ -127,13 +201,15 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
         options.password = entry->credentials.password.c_str();
     }
     options.port = m_options.smbPort;
-    options.connect_timeout_seconds = m_options.connectTimeoutSeconds;
+    options.connect_timeout_ms = static_cast<unsigned>(MillisecondsLeft(deadline));
     options.call_timeout_seconds = m_options.callTimeoutSeconds;
     winreg_client* client = nullptr;
     std::uint32_t werror = 0;
     const std::uint32_t status = winreg_client_open(&options, &client, &werror);
     if (status != 0) {
         const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
+        if (entry && IsRefusedLogon(win32))
+            m_credentials.MarkRefused(entry->id, win32);
         return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;
     }
     // The server answered and would not open the key (an anonymous user on a domain controller

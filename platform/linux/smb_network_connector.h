@@ -18,7 +18,7 @@ public:
         std::optional<DnsServer> dnsServer;
         std::uint16_t smbPort = kSmbPort;
         // Bounds each exchange with a server, so a silent one fails in bounded time.
-        int timeoutMs = 15000;
+        int timeoutMs = 10000;
         // Where the credentials of each open connection are shared with the rest of the
         // program (the counters of that machine); none when not given.
         CredentialRegistry* credentials = nullptr;

@@ -3,10 +3,7 @@
  * transport (SMB, NTLMSSP or Kerberos, DCERPC). */
 #include "platform/linux/winreg_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdbool.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <stdio.h>
 #include <string.h>
@@ -122,37 +119,98 @@ static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadp
     return NULL;
 }
 
-/* The sockets of this process connected to a peer address, by descriptor. */
-struct peer_sockets {
-    struct sockaddr_storage peer;
-    socklen_t peer_length;
-    bool before[FD_SETSIZE]; /* open to the peer before the connection began */
-    struct tevent_timer *deadline; /* until it fires (tevent frees it then) */
+/* The connection's own timers are Samba's, a minute for SMB and DCERPC alike: a server that takes
+ * the TCP connection and then never answers would hold the caller that long. So the connection
+ * runs on an event context of its own whose backend notes every descriptor the connection waits
+ * on (its sockets to the server, and to a KDC); at the end of the time allowed they are shut
+ * down, which ends every wait on them at once with the connection reset. Only descriptors this
+ * connection watches are touched, whatever their number, never another connection's. */
+enum { MAX_WATCHED = 16 };
+
+struct watch_entry;
+
+struct watched_sockets {
+    struct watch_entry *entries[MAX_WATCHED];
+    size_t count;
+    bool overflowed; /* more descriptors than the list holds: the deadline ends the wait instead */
+    bool expired;
 };
 
-static bool connected_to(int fd, const struct peer_sockets *sockets)
+/* The list of the connection being made on this thread, while it is made. */
+static __thread struct watched_sockets *watching;
+
+static const struct tevent_ops *standard_ops;
+static struct tevent_ops watching_ops;
+
+/* A watched descriptor, a child of its event: it leaves the list when the event goes, which is
+ * before the descriptor is closed. */
+struct watch_entry {
+    struct watched_sockets *sockets; /* NULL once the connection is made */
+    int fd;
+};
+
+static int unwatch(struct watch_entry *entry)
 {
-    struct sockaddr_storage peer;
-    socklen_t length = sizeof peer;
-    return getpeername(fd, (struct sockaddr *)&peer, &length) == 0 && length == sockets->peer_length &&
-           memcmp(&peer, &sockets->peer, length) == 0;
+    struct watched_sockets *sockets = entry->sockets;
+    for (size_t i = 0; sockets != NULL && i < sockets->count; ++i) {
+        if (sockets->entries[i] == entry) {
+            sockets->entries[i] = sockets->entries[--sockets->count];
+            break;
+        }
+    }
+    return 0;
 }
 
-/* The connection's own timers are Samba's, a minute for SMB and DCERPC alike: a server that takes
- * the TCP connection and then never answers would hold the caller that long. At the end of the
- * time allowed, the sockets the connection opened to the server are shut down, which ends every
- * wait on them at once with the connection reset. */
+/* The connection is made or has failed: what it still watches is its own business from now on. */
+static void stop_watching(struct watched_sockets *sockets)
+{
+    for (size_t i = 0; i < sockets->count; ++i)
+        sockets->entries[i]->sockets = NULL;
+    sockets->count = 0;
+}
+
+static struct tevent_fd *watching_add_fd(struct tevent_context *ev, TALLOC_CTX *mem_ctx, int fd, uint16_t flags,
+                                         tevent_fd_handler_t handler, void *private_data, const char *handler_name,
+                                         const char *location)
+{
+    struct tevent_fd *fde = standard_ops->add_fd(ev, mem_ctx, fd, flags, handler, private_data, handler_name, location);
+    struct watched_sockets *sockets = watching;
+    if (fde == NULL || sockets == NULL)
+        return fde;
+    struct watch_entry *entry = sockets->count < MAX_WATCHED ? talloc(fde, struct watch_entry) : NULL;
+    if (entry == NULL) {
+        sockets->overflowed = true;
+        return fde;
+    }
+    entry->sockets = sockets;
+    entry->fd = fd;
+    sockets->entries[sockets->count++] = entry;
+    talloc_set_destructor(entry, unwatch);
+    return fde;
+}
+
+/* The "poll" backend with its add_fd noting descriptors; NULL when tevent has no such backend. */
+static const struct tevent_ops *watching_backend(void)
+{
+    if (standard_ops == NULL) {
+        standard_ops = tevent_find_ops_byname("poll");
+        if (standard_ops == NULL)
+            return NULL;
+        watching_ops = *standard_ops;
+        watching_ops.add_fd = watching_add_fd;
+    }
+    return &watching_ops;
+}
+
 static void connect_deadline(struct tevent_context *events, struct tevent_timer *timer, struct timeval now, void *data)
 {
-    struct peer_sockets *sockets = data;
+    struct watched_sockets *sockets = data;
     (void)events;
     (void)timer;
     (void)now;
-    sockets->deadline = NULL;
-    for (int fd = 0; fd < FD_SETSIZE; ++fd) {
-        if (!sockets->before[fd] && connected_to(fd, sockets))
-            shutdown(fd, SHUT_RDWR);
-    }
+    sockets->expired = true;
+    for (size_t i = 0; i < sockets->count; ++i)
+        shutdown(sockets->entries[i]->fd, SHUT_RDWR);
 }
 
 /* One call: the request's bytes out, the answer's bytes back. */
@@ -169,27 +227,6 @@ static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_pu
     if (!NT_STATUS_IS_OK(status))
         client->failed = true;
     return status;
-}
-
-/* The server's address and SMB port as a socket address, to know the connection's sockets by. */
-static bool peer_address(const struct winreg_connect_options *options, struct peer_sockets *sockets)
-{
-    const unsigned short port = options->port != 0 ? options->port : 445;
-    struct sockaddr_in *v4 = (struct sockaddr_in *)&sockets->peer;
-    struct sockaddr_in6 *v6 = (struct sockaddr_in6 *)&sockets->peer;
-    if (inet_pton(AF_INET, options->server, &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        sockets->peer_length = sizeof *v4;
-        return true;
-    }
-    if (inet_pton(AF_INET6, options->server, &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        sockets->peer_length = sizeof *v6;
-        return true;
-    }
-    return false;
 }
 
 /* The policy handle and WERROR that end the answers of OpenHKPD and BaseRegCloseKey. */
@@ -210,9 +247,12 @@ uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg
     *werror = 0;
     if (!initialised())
         return NT_STATUS_V(NT_STATUS_INTERNAL_ERROR);
+    const struct tevent_ops *backend = watching_backend();
+    if (backend == NULL)
+        return NT_STATUS_V(NT_STATUS_INTERNAL_ERROR);
     TALLOC_CTX *memory = talloc_new(NULL);
     struct winreg_client *client = memory != NULL ? talloc_zero(memory, struct winreg_client) : NULL;
-    struct tevent_context *events = memory != NULL ? tevent_context_init(memory) : NULL;
+    struct tevent_context *events = memory != NULL ? tevent_context_init_ops(memory, backend, NULL) : NULL;
     struct loadparm_context *lp = memory != NULL ? loadparm_init(memory) : NULL;
     if (client == NULL || events == NULL || lp == NULL) {
         talloc_free(memory);
@@ -238,23 +278,24 @@ uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg
     NTSTATUS status = dcerpc_parse_binding(memory, text, &binding);
     if (NT_STATUS_IS_OK(status) && options->target_name != NULL)
         status = dcerpc_binding_set_string_option(binding, "target_hostname", options->target_name);
-    struct peer_sockets *sockets = talloc_zero(memory, struct peer_sockets);
-    if (sockets == NULL || !peer_address(options, sockets))
-        status = NT_STATUS_INVALID_PARAMETER;
     if (NT_STATUS_IS_OK(status)) {
-        for (int fd = 0; fd < FD_SETSIZE; ++fd)
-            sockets->before[fd] = connected_to(fd, sockets);
-        sockets->deadline = tevent_add_timer(events, memory, timeval_current_ofs(options->connect_timeout_seconds, 0),
-                                             connect_deadline, sockets);
-        status = sockets->deadline == NULL ? NT_STATUS_NO_MEMORY
-                                           : dcerpc_pipe_connect_b(memory, &client->pipe, binding, &winreg_table,
-                                                                   credentials, events, lp);
-        TALLOC_FREE(sockets->deadline);
-    }
-    wipe_password(credentials);
-    if (!NT_STATUS_IS_OK(status)) {
-        talloc_free(memory);
-        return NT_STATUS_V(status);
+        struct watched_sockets sockets = { .count = 0 };
+        struct tevent_timer *deadline =
+            tevent_add_timer(events, memory,
+                             timeval_current_ofs(options->connect_timeout_ms / 1000, (options->connect_timeout_ms % 1000) * 1000),
+                             connect_deadline, &sockets);
+        watching = &sockets;
+        status = deadline == NULL ? NT_STATUS_NO_MEMORY
+                                  : dcerpc_pipe_connect_b(memory, &client->pipe, binding, &winreg_table, credentials,
+                                                          events, lp);
+        watching = NULL;
+        stop_watching(&sockets);
+        if (!sockets.expired)
+            talloc_free(deadline); /* a timer that fired is freed by tevent */
+        /* A wait the deadline could not end (more sockets than the list holds) is not let through
+         * as a success that came too late. */
+        if (NT_STATUS_IS_OK(status) && (sockets.expired || sockets.overflowed))
+            status = NT_STATUS_IO_TIMEOUT;
     }
     dcerpc_binding_handle_set_timeout(client->pipe->binding_handle, options->call_timeout_seconds);
 

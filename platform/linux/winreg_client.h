@@ -23,7 +23,7 @@ struct winreg_connect_options {
     const char *user;        /* "DOMAIN\user", "user@dns.domain" or "user" */
     const char *password;
     unsigned short port;          /* SMB port; 0 for 445 */
-    unsigned connect_timeout_seconds; /* bounds the whole connection: logon, pipe, bind, key */
+    unsigned connect_timeout_ms;      /* bounds the whole connection: logon, pipe, bind, key */
     unsigned call_timeout_seconds;    /* bounds each call once connected */
 };
 

@@ -159,7 +159,7 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
     ASSERT_EQ(listen(mute, 8), 0);
     ASSERT_EQ(getsockname(mute, reinterpret_cast<sockaddr*>(&address), &length), 0);
     options.smbPort = ntohs(address.sin_port);
-    options.connectTimeoutSeconds = 2;
+    options.connectTimeoutMs = 2000;
     {
         RemoteCounterSource source(std::make_unique<SambaPerformanceRegistry>(credentials, options), [](std::uint32_t) {});
         const auto start = std::chrono::steady_clock::now();

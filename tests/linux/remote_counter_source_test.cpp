@@ -217,11 +217,11 @@ TEST_F(RemoteSourceTest, ACounterAddedBetweenCollectionsIsInTheNextQuery)
 
 TEST_F(RemoteSourceTest, RefusalsMissingNamesAndMissingDataHaveTheirStatuses)
 {
-    // Refused credentials are access denied, which the query retries; anything else a machine
-    // that cannot be reached.
+    // Access refused for now is access denied, which the query retries; refused credentials are
+    // their own Win32 error, which it does not; anything else a machine that cannot be reached.
     server.openResults = { 5, 1326, 53, 1722 };
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_ACCESS_DENIED);
-    EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_ACCESS_DENIED);
+    EXPECT_EQ(source.ConnectMachine(u"DC1"), PdhStatusFromWin32(1326));
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_CSTATUS_NO_MACHINE);
     EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_CSTATUS_NO_MACHINE);
     // A server without a name table, and one that does not let this user read it.
@@ -252,6 +252,45 @@ TEST_F(RemoteSourceTest, RefusalsMissingNamesAndMissingDataHaveTheirStatuses)
     server.current = false;
     EXPECT_EQ(Collect(), 0u);
     EXPECT_EQ(server.opens, 8);
+}
+
+TEST_F(RemoteSourceTest, AMachineThatStopsAnsweringIsTriedOncePerOperationNotOncePerCounter)
+{
+    constexpr std::uint32_t kSemTimeout = 121;
+    ASSERT_EQ(source.ConnectMachine(u"DC1"), 0u);
+    ASSERT_EQ(source.OpenQuery(1, &query), 0u);
+    // Silent once connected: the first counter's query times out, the others fail at once with
+    // the same status, without connecting again.
+    server.queryResults = { kSemTimeout };
+    server.openResults = { kSemTimeout, kSemTimeout };
+    for (const char16_t* path : { u"\\\\DC1\\Memory\\Page Faults/sec", u"\\\\DC1\\Process(lsass)\\Handle Count",
+                                  u"\\\\DC1\\Process(svchost)\\Handle Count" }) {
+        PdhCounter* counter = nullptr;
+        EXPECT_EQ(source.AddCounter(query, path, 0, &counter), PDH_CSTATUS_NO_MACHINE) << CString(path).ToUtf8();
+    }
+    EXPECT_EQ(server.opens, 1);
+    EXPECT_EQ(DataQueries(), 1u);
+
+    // Each collection (a tick) and each connection (an Update) is one new attempt.
+    ASSERT_EQ(source.CloseQuery(query), 0u);
+    ASSERT_EQ(source.OpenQuery(1, &query), 0u);
+    EXPECT_EQ(source.AddCounter(query, u"\\\\DC1\\Memory\\Page Faults/sec", 0, &faults), PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(server.opens, 2);
+    EXPECT_EQ(source.ConnectMachine(u"DC1"), PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(server.opens, 3);
+    ASSERT_EQ(source.ConnectMachine(u"DC1"), 0u); // answering again
+    ASSERT_EQ(source.AddCounter(query, u"\\\\DC1\\Memory\\Page Faults/sec", 0, &faults), 0u);
+    ASSERT_EQ(source.AddCounter(query, u"\\\\DC1\\Process(lsass)\\Handle Count", 0, &lsass), 0u);
+    ASSERT_EQ(Collect(), 0u);
+    server.queryResults = { kNetNameDeleted };
+    server.openResults = { kSemTimeout, 0 };
+    EXPECT_EQ(Collect(), PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(server.opens, 4); // the lost connection is not made again within the same collection
+    EXPECT_EQ(Collect(), PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(server.opens, 5);
+    EXPECT_EQ(Collect(), 0u);
+    EXPECT_EQ(server.opens, 6);
+    EXPECT_EQ(Value(lsass).longValue, 101);
 }
 
 TEST(RoutingCounterSource, LocalNamesGoToProcfsAndOthersToTheRemoteSource)

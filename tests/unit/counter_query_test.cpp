@@ -213,6 +213,31 @@ TEST_F(CounterQueryTest, OtherConnectFailuresAndOpenFailuresAreFinal)
     EXPECT_EQ(query.AddCounter(u"\\Memory\\Page Faults/sec"), -1);
 }
 
+TEST_F(CounterQueryTest, ARefusedLogonIsFinalAtOnceWithTheSystemsText)
+{
+    // Retrying refused credentials would lock the account: one attempt, and the refusal's own
+    // words, at set-up and at a collection alike.
+    source.connectResults = { PdhStatusFromWin32(1326) };
+    EXPECT_FALSE(query.Initialize(u"DC1"));
+    EXPECT_EQ(source.connectCalls, 1);
+    source.connectResults = { PdhStatusFromWin32(1909) };
+    EXPECT_FALSE(query.Initialize(u"DC1"));
+    EXPECT_EQ(source.connectCalls, 2);
+
+    source.connectResults.clear();
+    ASSERT_TRUE(query.Initialize(u"DC1"));
+    source.collectResults = { PdhStatusFromWin32(1330), PdhStatusFromWin32(9999) };
+    EXPECT_FALSE(query.Collect());
+    // A Win32 error without a text of its own reads as any unknown status.
+    EXPECT_FALSE(query.Collect());
+    EXPECT_EQ(BoxTexts(), (std::vector<CString>{
+                              u"Could not initialize.\nThe user name or password is incorrect.",
+                              u"Could not initialize.\nThe referenced account is currently locked out and may not be logged on to.",
+                              u"The password for this account has expired.", u"Unknown Error." }));
+    // The status table itself is unchanged.
+    EXPECT_EQ(query.GetErrorText(PdhStatusFromWin32(1326)), u"Unknown Error.");
+}
+
 TEST(StatusText, SampleCodesGiveTheirExactTexts)
 {
     FakeCounterSource source;
