@@ -297,6 +297,11 @@ uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg
         if (NT_STATUS_IS_OK(status) && (sockets.expired || sockets.overflowed))
             status = NT_STATUS_IO_TIMEOUT;
     }
+    wipe_password(credentials);
+    if (!NT_STATUS_IS_OK(status)) {
+        talloc_free(memory);
+        return NT_STATUS_V(status);
+    }
     dcerpc_binding_handle_set_timeout(client->pipe->binding_handle, options->call_timeout_seconds);
 
     TALLOC_CTX *scratch = talloc_new(memory);

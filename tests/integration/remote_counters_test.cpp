@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "app/counter_set.h"
 #include "perf/pdh_status.h"
@@ -129,9 +131,13 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
     SmbNetworkConnector network(ConnectorOptions());
     {
-        // Credentials that the peer refuses: access denied, which the caller retries.
+        // Credentials that the peer refuses: the refusal, final, and not tried again.
         const CredentialRegistry::Id id = credentials.Add(peer["address"], SmbCredentials({}, peer["user"], "wrong"));
-        EXPECT_EQ(Source()->ConnectMachine(CString::FromUtf8(peer["address"])), PDH_ACCESS_DENIED);
+        const int refusedBefore = RefusedLogons(peer["dir"]);
+        auto source = Source();
+        EXPECT_EQ(source->ConnectMachine(CString::FromUtf8(peer["address"])), PdhStatusFromWin32(1326));
+        EXPECT_EQ(source->ConnectMachine(CString::FromUtf8(peer["address"])), PdhStatusFromWin32(1326));
+        EXPECT_EQ(RefusedLogons(peer["dir"]), refusedBefore + 1);
         credentials.Remove(id);
     }
     // Nothing listens; a name no one knows; an address that drops everything (silent_address.sh).
@@ -172,6 +178,157 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
     Connect(network, peer["password"]);
     ASSERT_TRUE(EmptyPerfmon(peer["perfmon"]));
     EXPECT_EQ(Source()->ConnectMachine(CString::FromUtf8(peer["address"])), PDH_CANNOT_READ_NAME_STRINGS);
+}
+
+namespace {
+
+// The peer's account with another password for the life of the object.
+class ChangedPassword {
+public:
+    ChangedPassword(const std::string& state, const std::string& password, std::string original)
+        : m_state(state), m_original(std::move(original))
+    {
+        m_changed = RunScript(ZELTOR_RUN_SMBD, { "password", m_state, password });
+    }
+    ~ChangedPassword() { RunScript(ZELTOR_RUN_SMBD, { "password", m_state, m_original }); }
+    bool Changed() const { return m_changed; }
+
+private:
+    std::string m_state, m_original;
+    bool m_changed = false;
+};
+
+} // namespace
+
+TEST_F(RemoteCountersTest, APasswordChangedAtTheServerIsRefusedOnceNotOncePerCollection)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    const std::string state = std::getenv("ZELTOR_SMBD_STATE");
+    SmbNetworkConnector network(ConnectorOptions());
+    const CString machine = CString::FromUtf8(peer["address"]);
+    int refused = RefusedLogons(peer["dir"]);
+
+    // Update with a wrong password: the connection's one logon is refused, and nothing else is
+    // tried.
+    Connect(network, "not-the-password");
+    EXPECT_EQ(RefusedLogons(peer["dir"]), ++refused);
+
+    // Update with the right one, then the counters as Auto Update reads them.
+    Connect(network, peer["password"]);
+    auto source = Source();
+    ASSERT_EQ(source->ConnectMachine(machine), 0u);
+    PdhQuery* query = nullptr;
+    ASSERT_EQ(source->OpenQuery(1, &query), 0u);
+    PdhCounter* handles = nullptr;
+    ASSERT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Process(_Total)\\Handle Count", 0, &handles), 0u);
+    ASSERT_EQ(source->CollectQueryData(query), 0u);
+
+    // The administrator changes the password and the server drops the connections: the next
+    // logon is refused, and no tick after it logs on again.
+    ChangedPassword changed(state, "Changed-Pa55!", peer["password"]);
+    ASSERT_TRUE(changed.Changed());
+    ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "drop", state }));
+    std::vector<PDH_STATUS> statuses;
+    for (int tick = 0; tick < 20; ++tick)
+        statuses.push_back(source->CollectQueryData(query));
+    EXPECT_EQ(statuses.back(), PdhStatusFromWin32(1326));
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0u), 0);
+    EXPECT_EQ(RefusedLogons(peer["dir"]), ++refused);
+
+    // A new Update with the new password: read again.
+    ASSERT_EQ(network.AddConnection(u"\\\\" + machine, u"Changed-Pa55!", CString::FromUtf8(peer["user"])), 0u);
+    EXPECT_EQ(source->CollectQueryData(query), 0u);
+    EXPECT_EQ(RefusedLogons(peer["dir"]), refused);
+    EXPECT_EQ(source->CloseQuery(query), 0u);
+}
+
+TEST_F(RemoteCountersTest, AServerThatFallsSilentHoldsAnUpdateOrATickOnceNotPerCounter)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    const std::string state = std::getenv("ZELTOR_SMBD_STATE");
+    SmbNetworkConnector network(ConnectorOptions());
+    Connect(network, peer["password"]);
+    RemoteCounterOptions options = Options();
+    options.connectTimeoutMs = 3000;
+    options.callTimeoutSeconds = 2;
+    RemoteCounterSource source(std::make_unique<SambaPerformanceRegistry>(credentials, options), [](std::uint32_t) {});
+    const CString machine = CString::FromUtf8(peer["address"]);
+    // The window's thirteen counters on a live connection, as an Update sets them up.
+    const auto update = [&](PdhQuery** query, std::vector<PDH_STATUS>* statuses) {
+        const PDH_STATUS connected = source.ConnectMachine(machine);
+        if (connected != 0)
+            return connected;
+        EXPECT_EQ(source.OpenQuery(1, query), 0u);
+        for (const char16_t* path : kCounterSetPaths) {
+            PdhCounter* counter = nullptr;
+            statuses->push_back(source.AddCounter(*query, u"\\\\" + machine + path, 0, &counter));
+        }
+        return PDH_STATUS{ 0 };
+    };
+    const auto seconds = [](auto start) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    PdhQuery* query = nullptr;
+    std::vector<PDH_STATUS> statuses;
+    ASSERT_EQ(update(&query, &statuses), 0u);
+    ASSERT_EQ(source.CollectQueryData(query), 0u);
+
+    ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "pause", state }));
+    // A tick: one call, given up at the call's bound.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(source.CollectQueryData(query), PDH_CSTATUS_NO_MACHINE);
+    const double tick = seconds(start);
+    // The next tick connects once, within the connection's bound.
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(source.CollectQueryData(query), PDH_CSTATUS_NO_MACHINE);
+    const double reconnectingTick = seconds(start);
+    // An Update: the connection is tried once, and gives up within its bound. Its sockets have
+    // descriptors of 1024 and more, and another thread connects to the same server meanwhile:
+    // the bound ends this connection's waits, and only those.
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 2048));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> filler;
+    while (filler.size() < 1100)
+        filler.push_back(dup(STDIN_FILENO));
+    int other = -1;
+    std::thread neighbour([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(Options().smbPort);
+        inet_pton(AF_INET, peer["address"].c_str(), &address.sin_addr);
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            other = fd;
+    });
+    ASSERT_EQ(source.CloseQuery(query), 0u);
+    start = std::chrono::steady_clock::now();
+    statuses.clear();
+    const PDH_STATUS connected = update(&query, &statuses);
+    const double anUpdate = seconds(start);
+    neighbour.join();
+    ASSERT_GE(other, 0);
+    char byte = 0;
+    EXPECT_EQ(send(other, "x", 1, MSG_NOSIGNAL), 1) << "the other connection was shut";
+    EXPECT_EQ(recv(other, &byte, 1, MSG_DONTWAIT), -1) << "the other connection was shut";
+    close(other);
+    for (int fd : filler)
+        close(fd);
+    ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "resume", state }));
+    EXPECT_EQ(connected, PDH_CSTATUS_NO_MACHINE);
+    std::printf("silent server: tick %.1f s, reconnecting tick %.1f s, Update %.1f s\n", tick, reconnectingTick, anUpdate);
+    // Loose bounds, far below what a wait per counter or Samba's own minute would take.
+    EXPECT_LT(tick, 2 * 2.0);
+    EXPECT_LT(reconnectingTick, 2 * 3.0);
+    EXPECT_LT(anUpdate, 2 * 3.0);
+
+    // Answering again: the next Update reads it.
+    statuses.clear();
+    ASSERT_EQ(update(&query, &statuses), 0u);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0u), static_cast<long>(kCounterSetPaths.size()));
+    EXPECT_EQ(source.CloseQuery(query), 0u);
 }
 
 TEST_F(RemoteCountersTest, TheCredentialsAreThoseOfTheOpenConnectionAndGoWithIt)

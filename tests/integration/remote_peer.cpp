@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -142,6 +143,24 @@ int CommittedPercent()
 bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input)
 {
     return Succeeded(Spawn(script, arguments, input.empty() ? nullptr : &input));
+}
+
+int RefusedLogons(const std::string& peerDirectory)
+{
+    std::vector<std::string> logs = { peerDirectory + "/smbd.out" };
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(peerDirectory + "/log", error))
+        logs.push_back(entry.path());
+    int refused = 0;
+    for (const std::string& path : logs) {
+        std::ifstream log(path);
+        for (std::string line; std::getline(log, line);) {
+            if (line.find("Auth: ") != std::string::npos && line.find(" status [NT_STATUS_") != std::string::npos &&
+                line.find(" status [NT_STATUS_OK]") == std::string::npos)
+                ++refused;
+        }
+    }
+    return refused;
 }
 
 PdhFormattedValue LongValue(ICounterSource& source, PdhCounter* counter)

@@ -52,6 +52,10 @@ int CommittedPercent();
 // input; true when it succeeded.
 bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input = {});
 
+// The logons a server of run_smbd.sh (its directory) has refused so far, from its authentication
+// audit.
+int RefusedLogons(const std::string& peerDirectory);
+
 // The counter's value as the window asks for it (PDH_FMT_LONG); CStatus 0xFFFFFFFF where the source
 // gave none.
 PdhFormattedValue LongValue(ICounterSource& source, PdhCounter* counter);

@@ -8,6 +8,9 @@
 #   run_smbd.sh start STATE [PORT]   starts it (on PORT, 4450 by default), then writes STATE: key=value lines (dir, pid, address,
 #                             port, host, user, password, perfmon, smb_conf) for the tests
 #   run_smbd.sh stop STATE    stops it and removes its directory and STATE
+#   run_smbd.sh password STATE NEW   sets the account's password, as an administrator would
+#   run_smbd.sh drop STATE    ends every client's connection (their smbd processes)
+#   run_smbd.sh pause|resume STATE   stops every process of the server (SIGSTOP), or lets them go
 #
 # Needs root (an account of its own in a private mount namespace, and Samba's built-in paths).
 set -euo pipefail
@@ -72,6 +75,8 @@ start() {
     printcap name = /dev/null
     disable spoolss = yes
     map to guest = never
+    # Refused logons are logged (the tests count them), successful ones not.
+    log level = 1 auth_audit:2
 CONF
     # The account lives in a copy of the user database that only this server's mount namespace
     # sees, so the machine's own is not touched.
@@ -112,9 +117,44 @@ smb_conf=$dir/smb.conf
 STATE
 }
 
+# The processes of the server: unshare's descendants, the server first.
+server_processes() {
+    local pid
+    pid=$(state_value pid "$1")
+    descendants "$pid"
+}
+descendants() {
+    local child
+    for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+        echo "$child"
+        descendants "$child"
+    done
+}
+
+# The account's password, changed with Samba's own tool in the server's mount namespace, where
+# its Unix account is.
+set_password() {
+    local state=$1 password=$2 pid
+    pid=$(state_value pid "$state")
+    printf "%s\n%s\n" "$password" "$password" \
+        | nsenter -t "$pid" -m -- smbpasswd -c "$(state_value smb_conf "$state")" -s "$(state_value user "$state")" >/dev/null
+}
+
+# Ends every client's connection: the processes that hold the server's end of one.
+drop_clients() {
+    local port
+    port=$(state_value port "$1")
+    ss -Htnp state established "( sport = :$port )" | grep -o 'pid=[0-9]*' | cut -d= -f2 | sort -u \
+        | xargs -r kill -KILL
+}
+
 [ $# -ge 2 ] && [ $# -le 3 ] || usage
 case "$1" in
     start) start "$2" ;;
     stop) stop "$2" ;;
+    password) [ $# -eq 3 ] || usage; set_password "$2" "$3" ;;
+    drop) drop_clients "$2" ;;
+    pause) kill -STOP $(server_processes "$2") ;;
+    resume) kill -CONT $(server_processes "$2") ;;
     *) usage ;;
 esac
