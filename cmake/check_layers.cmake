@@ -18,22 +18,24 @@ set(folders_framework framework)
 set(folders_resources res)
 set(folders_program app directory perf controls)
 set(folders_probe probe)
+set(folders_exporter exporter)
 set(folders_linux platform/linux)
 set(folders_qt platform/qt)
 set(folders_win32 platform/win32)
-set(layers framework resources program probe linux qt win32)
-set(portable_layers framework resources program probe)
+set(layers framework resources program probe exporter linux qt win32)
+set(portable_layers framework resources program probe exporter)
 
 # Layer → the layers it may include (itself included). A platform layer translates for the
 # layers above it: the Linux services implement the program's service interfaces (and the
 # probe's environment), the window layers implement the framework's. The probe is a second
-# program on the program's layer. A platform's main.cpp puts the whole program together and may
+# program on the program's layer, and the exporter a third on the probe's names. A platform's main.cpp puts the whole program together and may
 # include every layer.
 set(uses_framework framework)
 set(uses_resources resources framework)
 set(uses_program program resources framework)
 set(uses_probe probe program framework)
-set(uses_linux linux probe program framework)
+set(uses_exporter exporter probe program framework)
+set(uses_linux linux exporter probe program framework)
 set(uses_qt qt framework)
 set(uses_win32 win32 probe program resources framework)
 

@@ -22,6 +22,8 @@ run_packages=(
     samba-dev libkrb5-dev
     # zeltor-perfd: Samba's performance databases
     libtdb-dev
+    # zeltor-exporter: its HTTP server and its YAML configuration
+    libmicrohttpd-dev libyaml-cpp-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display

@@ -324,6 +324,19 @@ PDH_STATUS RemoteCounterSource::GetFormattedCounterValue(PdhCounter* counter, st
     return FormatCounterValue(static_cast<CounterType>(c.type), c.previous, c.current, format, value);
 }
 
+PDH_STATUS RemoteCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type,
+                                                   RawCounterSample* sample) const
+{
+    if (!m_counters.contains(counter))
+        return PDH_INVALID_HANDLE;
+    if (type == nullptr || sample == nullptr)
+        return PDH_INVALID_ARGUMENT;
+    const Counter& c = *reinterpret_cast<const Counter*>(counter);
+    *type = c.type;
+    *sample = c.current;
+    return 0;
+}
+
 PDH_STATUS RemoteCounterSource::CloseQuery(PdhQuery* query)
 {
     const auto found = m_queries.find(query);

@@ -1,0 +1,105 @@
+#include "exporter/exporter_config.h"
+
+#include <algorithm>
+
+#include "app/counter_set.h"
+#include "framework/ascii_case.h"
+#include "framework/cstring.h"
+#include "perf/counter_path.h"
+
+namespace {
+
+template <typename T>
+const T* FindNamed(const std::vector<T>& items, std::string_view name)
+{
+    const auto found = std::find_if(items.begin(), items.end(), [&](const T& item) { return item.name == name; });
+    return found == items.end() ? nullptr : &*found;
+}
+
+// Module and auth names go into URLs and labels: a conservative alphabet.
+bool IsPlainName(std::string_view name)
+{
+    if (name.empty() || name.size() > 64)
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+    });
+}
+
+} // namespace
+
+const ExporterModule* ExporterConfig::FindModule(std::string_view name) const
+{
+    return FindNamed(modules, name);
+}
+
+const ExporterAuth* ExporterConfig::FindAuth(std::string_view name) const
+{
+    return FindNamed(auths, name);
+}
+
+ExporterModule DomainControllerModule()
+{
+    ExporterModule module;
+    module.name = "dc";
+    for (const char16_t* path : kCounterSetPaths)
+        module.paths.push_back(CString(path).ToUtf8());
+    return module;
+}
+
+bool IsTargetName(std::string_view text)
+{
+    if (text.empty() || text.size() > 253)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
+    });
+}
+
+std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
+{
+    if (!config.FindModule("dc"))
+        config.modules.insert(config.modules.begin(), DomainControllerModule());
+    for (std::size_t i = 0; i < config.modules.size(); ++i) {
+        const ExporterModule& module = config.modules[i];
+        if (!IsPlainName(module.name))
+            return "module \"" + module.name + "\": a name is 1 to 64 letters, digits, '_', '-' or '.'";
+        if (config.FindModule(module.name) != &module)
+            return "module \"" + module.name + "\" is defined twice";
+        if (module.paths.empty())
+            return "module " + module.name + " lists no counters";
+        if (!(module.timeoutSeconds > 0 && module.timeoutSeconds <= 300))
+            return "module " + module.name + ": timeout_seconds must be above 0 and at most 300";
+        for (const std::string& path : module.paths) {
+            if (!path.starts_with('\\') || path.starts_with("\\\\") || !ParseCounterPath("\\\\m" + path))
+                return "module " + module.name + ": \"" + path + "\" is not a counter path (\\object(instance)\\counter)";
+        }
+    }
+    for (const ExporterAuth& auth : config.auths) {
+        if (!IsPlainName(auth.name))
+            return "auth \"" + auth.name + "\": a name is 1 to 64 letters, digits, '_', '-' or '.'";
+        if (config.FindAuth(auth.name) != &auth)
+            return "auth \"" + auth.name + "\" is defined twice";
+        if (auth.user.empty())
+            return "auth " + auth.name + " names no user";
+        if (auth.passwordFile.empty())
+            return "auth " + auth.name + " names no password_file";
+        if (auth.targets.empty())
+            return "auth " + auth.name + " lists no targets: its credentials would go nowhere";
+        for (const std::string& target : auth.targets) {
+            if (!IsTargetName(target))
+                return "auth " + auth.name + ": \"" + target + "\" is not a host name or address";
+        }
+    }
+    if (config.auths.empty())
+        return "no auths: the exporter would have nothing to log on with";
+    if (config.maxConcurrentCollections == 0)
+        return "max_concurrent_collections must be at least 1";
+    if (!(config.timeoutMarginSeconds >= 0 && config.timeoutMarginSeconds < 60))
+        return "timeout_margin_seconds must be from 0 to under 60";
+    if (!(config.refusedLogonBackoffSeconds >= 1))
+        return "refused_logon_backoff_seconds must be at least 1";
+    if (!(config.connectTimeoutSeconds > 0 && config.connectTimeoutSeconds <= 300))
+        return "connect_timeout_seconds must be above 0 and at most 300";
+    return std::nullopt;
+}

@@ -1,0 +1,53 @@
+// What zeltor-exporter serves: its modules (named counter sets), its auths (who it logs on as,
+// and to which controllers), and the bounds of its collections. Read from a YAML file by the
+// platform; the rules about the values are here, shared by every reader.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ExporterModule {
+    std::string name;
+    std::vector<std::string> paths; // counter paths without a machine: \object(instance)\counter
+    double timeoutSeconds = 10;     // a scrape of the module ends within this, whatever Prometheus allows
+};
+
+struct ExporterAuth {
+    std::string name;
+    std::string user;         // "user", "DOMAIN\user" or "user@dns.domain"
+    std::string workgroup;    // empty: the user name's own domain part
+    std::string passwordFile; // owner-only, its first line is the password
+    std::vector<std::string> targets; // the controllers these credentials may be sent to
+};
+
+struct ExporterConfig {
+    std::string listenAddress = "127.0.0.1";
+    std::uint16_t listenPort = 9755;
+    std::vector<ExporterModule> modules;
+    std::vector<ExporterAuth> auths;
+    unsigned maxConcurrentCollections = 16;
+    // What a scrape keeps of Prometheus' timeout for the answer to travel.
+    double timeoutMarginSeconds = 0.5;
+    // How long a target and auth whose logon was refused are left alone.
+    double refusedLogonBackoffSeconds = 900;
+    std::uint16_t smbPort = 445;
+    double connectTimeoutSeconds = 10;
+
+    const ExporterModule* FindModule(std::string_view name) const;
+    const ExporterAuth* FindAuth(std::string_view name) const;
+};
+
+// The built-in module "dc": the counters the main window shows.
+ExporterModule DomainControllerModule();
+
+// Completes a configuration as read: adds the built-in modules it does not define itself, and
+// checks what a reader cannot (counter paths, names, targets, bounds). Empty, or the first problem.
+std::optional<std::string> CompleteExporterConfig(ExporterConfig& config);
+
+// Whether text is a host name or an address a target may be: letters, digits, '-', '.', ':' (IPv6),
+// at most 253 characters. Anything else (a backslash, a slash, a space) could change the meaning of
+// the counter path or the connection the name goes into.
+bool IsTargetName(std::string_view text);

@@ -1,0 +1,72 @@
+// The exporter's answers in Prometheus' text format (version 0.0.4): a probe's series, typed by
+// each counter's Windows type, and the exporter's own figures.
+//
+// A counter's raw value goes out as it is, so that every Prometheus server scraping the same
+// target gets true values with no state kept between scrapes:
+//   cumulative counts (PERF_COUNTER_COUNTER, _BULK_COUNT)  counter  zeltor_<object>_<counter>_total
+//   100 ns timers (PERF_100NSEC_TIMER)                      counter  zeltor_<object>_<counter>_seconds_total
+//   inverse timers (PERF_100NSEC_TIMER_INV: the time the    counter  zeltor_<object>_<counter>_inverse_seconds_total
+//     counter does not count, the idle time of % Processor Time)
+//   raw fractions (PERF_RAW_FRACTION, _LARGE_)              gauges   zeltor_<object>_<counter>_numerator, _denominator
+//   raw counts (PERF_COUNTER_RAWCOUNT, _LARGE_)             gauge    zeltor_<object>_<counter> (as zeltor-probe names it)
+// The <object>_<counter> words are those of zeltor-probe's names without its unit ("% ... Time",
+// "/sec"); an instance goes into the label pdh_instance.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "perf/counter_calculator.h"
+
+struct CounterSeries {
+    std::string name;
+    const char* type = "gauge"; // "gauge" or "counter"
+    std::string help;
+};
+
+// The series a counter of this path and type gives: one, or two for a fraction; none for a type
+// the calculator does not know.
+std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t counterType);
+
+// One counter of a probe: its path as the module lists it; addStatus is what adding it to the
+// query gave (0, or why the target lacks it); else the sample's CStatus says whether it was read.
+struct CounterReading {
+    std::string path;
+    std::uint32_t addStatus = 0;
+    std::uint32_t type = 0;
+    RawCounterSample sample;
+};
+
+struct ProbeOutcome {
+    bool success = false;
+    std::uint32_t status = 0;   // the failure's PDH status when not a success
+    std::string statusText;     // its text, as the window shows it
+    double durationSeconds = 0;
+    std::vector<CounterReading> counters; // when a success
+};
+
+std::string RenderProbe(const ProbeOutcome& outcome);
+
+// What the window shows for a status: the counter library's text, or the system's for a Win32
+// error passed on as a status (a refused logon).
+std::string StatusText(std::uint32_t status);
+
+// The exporter's own figures for /metrics.
+struct ExporterFigures {
+    std::string version;
+    // by module, then outcome ("success", "failure")
+    std::map<std::string, std::map<std::string, std::uint64_t>> probes;
+    std::map<std::string, double> probeSeconds; // by module: the sum of the probes' durations
+    std::map<std::string, std::uint64_t> refusedRequests; // by HTTP status ("400", "403")
+    std::uint64_t refusedLogons = 0;
+    std::uint64_t sessions = 0;
+    std::uint64_t collectionsInFlight = 0;
+};
+
+std::string RenderExporterFigures(const ExporterFigures& figures);
+
+// A number as Prometheus reads it: the shortest text that reads back as the same double.
+std::string PrometheusNumber(double value);

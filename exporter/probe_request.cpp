@@ -1,0 +1,73 @@
+#include "exporter/probe_request.h"
+
+#include <algorithm>
+
+#include "framework/ascii_case.h"
+
+namespace {
+
+ProbeRequest Refuse(int status, std::string reason)
+{
+    ProbeRequest request;
+    request.httpStatus = status;
+    request.reason = std::move(reason);
+    return request;
+}
+
+// The one value of the argument name: false with the reason when it is missing or repeated.
+bool OneValue(const QueryArguments& arguments, const std::string& name, std::string* value, std::string* reason)
+{
+    int count = 0;
+    for (const auto& [key, text] : arguments) {
+        if (key == name) {
+            ++count;
+            *value = text;
+        }
+    }
+    if (count == 1)
+        return true;
+    *reason = count == 0 ? "missing parameter " + name : "parameter " + name + " given " + std::to_string(count) + " times";
+    return false;
+}
+
+// What a refusal may repeat of the request: no more than a line of plain characters.
+std::string Quoted(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text.substr(0, 80))
+        out += (c >= 0x20 && c < 0x7F) ? c : '?';
+    return out + (text.size() > 80 ? "...\"" : "\"");
+}
+
+} // namespace
+
+ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments)
+{
+    std::string target, moduleName, authName, reason;
+    if (!OneValue(arguments, "target", &target, &reason))
+        return Refuse(400, reason);
+    if (!IsTargetName(target))
+        return Refuse(400, "target " + Quoted(target) + " is not a host name or address");
+    if (!OneValue(arguments, "module", &moduleName, &reason))
+        return Refuse(400, reason);
+    const ExporterModule* module = config.FindModule(moduleName);
+    if (module == nullptr)
+        return Refuse(400, "unknown module " + Quoted(moduleName));
+    if (!OneValue(arguments, "auth", &authName, &reason))
+        return Refuse(400, reason);
+    const ExporterAuth* auth = config.FindAuth(authName);
+    if (auth == nullptr)
+        return Refuse(400, "unknown auth " + Quoted(authName));
+    // Host names ignore case; a trailing dot names the same host.
+    const auto bare = [](std::string_view name) { return name.ends_with('.') ? name.substr(0, name.size() - 1) : name; };
+    const bool allowed = std::any_of(auth->targets.begin(), auth->targets.end(), [&](const std::string& allowedTarget) {
+        return EqualsIgnoringCase(bare(allowedTarget), bare(target));
+    });
+    if (!allowed)
+        return Refuse(403, "target " + Quoted(target) + " is not one auth " + auth->name + " may be used with");
+    ProbeRequest request;
+    request.target = target;
+    request.module = module;
+    request.auth = auth;
+    return request;
+}

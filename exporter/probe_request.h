@@ -1,0 +1,22 @@
+// A request for /probe, checked before anything is sent anywhere: which target, module and auth,
+// or why not (HTTP 400 for a malformed request, 403 for a target the auth may not be sent to).
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "exporter/exporter_config.h"
+
+struct ProbeRequest {
+    int httpStatus = 200;  // 200: go ahead; else 400 or 403 with reason
+    std::string reason;    // one line
+    std::string target;
+    const ExporterModule* module = nullptr;
+    const ExporterAuth* auth = nullptr;
+};
+
+// The query's arguments in their order, each occurrence apart (target=a&target=b is two).
+using QueryArguments = std::vector<std::pair<std::string, std::string>>;
+
+ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments);

@@ -1,0 +1,175 @@
+#include "platform/linux/exporter/exporter_config_file.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <charconv>
+#include <set>
+
+namespace {
+
+struct ConfigError {
+    std::string message;
+};
+
+[[noreturn]] void Fail(const YAML::Node& node, const std::string& message)
+{
+    const YAML::Mark mark = node.Mark();
+    throw ConfigError{ (mark.line >= 0 ? "line " + std::to_string(mark.line + 1) + ": " : std::string()) + message };
+}
+
+void OnlyKeys(const YAML::Node& map, const std::string& what, const std::set<std::string>& known)
+{
+    if (!map.IsMap())
+        Fail(map, what + " must be a mapping");
+    for (const auto& entry : map) {
+        const std::string key = entry.first.as<std::string>();
+        if (!known.contains(key))
+            Fail(entry.first, "unknown key " + key + " in " + what);
+    }
+}
+
+std::string Text(const YAML::Node& node, const std::string& what)
+{
+    if (!node.IsScalar())
+        Fail(node, what + " must be a single value");
+    return node.as<std::string>();
+}
+
+double Number(const YAML::Node& node, const std::string& what)
+{
+    if (!node.IsScalar())
+        Fail(node, what + " must be a number");
+    const std::string text = node.Scalar();
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
+        Fail(node, what + " must be a number, not \"" + text + "\"");
+    return value;
+}
+
+unsigned long Whole(const YAML::Node& node, const std::string& what, unsigned long largest)
+{
+    if (!node.IsScalar())
+        Fail(node, what + " must be a whole number");
+    const std::string text = node.Scalar();
+    unsigned long value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value > largest)
+        Fail(node, what + " must be a whole number up to " + std::to_string(largest) + ", not \"" + text + "\"");
+    return value;
+}
+
+std::vector<std::string> List(const YAML::Node& node, const std::string& what)
+{
+    if (!node.IsSequence())
+        Fail(node, what + " must be a list");
+    std::vector<std::string> items;
+    for (const auto& item : node)
+        items.push_back(Text(item, what + " entry"));
+    return items;
+}
+
+// "address:port" or "[v6address]:port".
+void ReadListen(const YAML::Node& node, ExporterConfig* config)
+{
+    const std::string text = Text(node, "listen");
+    std::string host;
+    std::string port;
+    if (text.starts_with('[')) {
+        const auto close = text.find("]:");
+        if (close == std::string::npos)
+            Fail(node, "listen must be address:port or [address]:port");
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const auto colon = text.rfind(':');
+        if (colon == std::string::npos || text.find(':') != colon)
+            Fail(node, "listen must be address:port or [address]:port");
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    unsigned long number = 0;
+    const auto result = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (host.empty() || port.empty() || result.ec != std::errc() || result.ptr != port.data() + port.size() || number > 65535)
+        Fail(node, "listen must be address:port or [address]:port");
+    config->listenAddress = host;
+    config->listenPort = static_cast<std::uint16_t>(number);
+}
+
+void Read(const YAML::Node& root, ExporterConfig* config)
+{
+    if (root.IsNull())
+        Fail(root, "the configuration is empty");
+    OnlyKeys(root, "the configuration",
+             { "listen", "max_concurrent_collections", "timeout_margin_seconds", "refused_logon_backoff_seconds",
+               "connect_timeout_seconds", "smb_port", "modules", "auths" });
+    if (const YAML::Node node = root["listen"])
+        ReadListen(node, config);
+    if (const YAML::Node node = root["max_concurrent_collections"])
+        config->maxConcurrentCollections = static_cast<unsigned>(Whole(node, "max_concurrent_collections", 4096));
+    if (const YAML::Node node = root["timeout_margin_seconds"])
+        config->timeoutMarginSeconds = Number(node, "timeout_margin_seconds");
+    if (const YAML::Node node = root["refused_logon_backoff_seconds"])
+        config->refusedLogonBackoffSeconds = Number(node, "refused_logon_backoff_seconds");
+    if (const YAML::Node node = root["connect_timeout_seconds"])
+        config->connectTimeoutSeconds = Number(node, "connect_timeout_seconds");
+    if (const YAML::Node node = root["smb_port"])
+        config->smbPort = static_cast<std::uint16_t>(Whole(node, "smb_port", 65535));
+    if (const YAML::Node modules = root["modules"]) {
+        if (!modules.IsMap())
+            Fail(modules, "modules must be a mapping of names to modules");
+        for (const auto& entry : modules) {
+            ExporterModule module;
+            module.name = entry.first.as<std::string>();
+            const std::string what = "module " + module.name;
+            const YAML::Node body = entry.second;
+            if (!body.IsNull())
+                OnlyKeys(body, what, { "counters", "timeout_seconds" });
+            if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["timeout_seconds"])
+                module.timeoutSeconds = Number(node, what + " timeout_seconds");
+            if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["counters"])
+                module.paths = List(node, what + " counters");
+            else if (module.name == "dc")
+                module.paths = DomainControllerModule().paths;
+            config->modules.push_back(std::move(module));
+        }
+    }
+    if (const YAML::Node auths = root["auths"]) {
+        if (!auths.IsMap())
+            Fail(auths, "auths must be a mapping of names to auths");
+        for (const auto& entry : auths) {
+            ExporterAuth auth;
+            auth.name = entry.first.as<std::string>();
+            const std::string what = "auth " + auth.name;
+            const YAML::Node body = entry.second;
+            OnlyKeys(body, what, { "user", "workgroup", "password_file", "targets" });
+            if (const YAML::Node node = body["user"])
+                auth.user = Text(node, what + " user");
+            if (const YAML::Node node = body["workgroup"])
+                auth.workgroup = Text(node, what + " workgroup");
+            if (const YAML::Node node = body["password_file"])
+                auth.passwordFile = Text(node, what + " password_file");
+            if (const YAML::Node node = body["targets"])
+                auth.targets = List(node, what + " targets");
+            config->auths.push_back(std::move(auth));
+        }
+    }
+}
+
+} // namespace
+
+std::optional<std::string> ParseExporterConfig(const std::string& text, ExporterConfig* config)
+{
+    ExporterConfig read;
+    try {
+        Read(YAML::Load(text), &read);
+    } catch (const ConfigError& error) {
+        return error.message;
+    } catch (const YAML::Exception& error) {
+        return std::string(error.what());
+    }
+    if (std::optional<std::string> problem = CompleteExporterConfig(read))
+        return problem;
+    *config = std::move(read);
+    return std::nullopt;
+}

@@ -1,0 +1,30 @@
+// zeltor-exporter's configuration file, YAML read with yaml-cpp:
+//
+//   listen: 127.0.0.1:9755                 # address:port, [v6address]:port
+//   max_concurrent_collections: 16
+//   timeout_margin_seconds: 0.5
+//   refused_logon_backoff_seconds: 900
+//   connect_timeout_seconds: 10
+//   smb_port: 445
+//   modules:
+//     dc: { timeout_seconds: 10 }          # built in; counters may be given to replace the set
+//     memory:
+//       timeout_seconds: 5
+//       counters: ['\Memory\Page Faults/sec', '\Memory\% Committed Bytes In Use']
+//   auths:
+//     monitor:
+//       user: EXAMPLE\zeltor-monitor
+//       password_file: /etc/zeltor-exporter/monitor.password
+//       targets: [dc1.example.org, dc2.example.org]
+//
+// A key it does not know is an error, so that a misspelt bound is not silently left at its default.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "exporter/exporter_config.h"
+
+// Reads and completes (CompleteExporterConfig) the configuration in text: empty, or the problem,
+// with its line where the YAML gives one.
+std::optional<std::string> ParseExporterConfig(const std::string& text, ExporterConfig* config);

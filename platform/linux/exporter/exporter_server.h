@@ -1,0 +1,56 @@
+// zeltor-exporter's HTTP side, with libmicrohttpd: /probe (one target's counters), /metrics (the
+// exporter's own figures) and / (a page naming the modules and auths). Each connection is served
+// on a thread of its own, so that a scrape waiting for a slow target holds no other.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "exporter/exporter_config.h"
+#include "exporter/exporter_metrics.h"
+#include "exporter/probe_request.h"
+#include "platform/linux/exporter/target_sessions.h"
+
+struct MHD_Daemon;
+
+class ExporterServer {
+public:
+    ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version);
+    ~ExporterServer();
+    ExporterServer(const ExporterServer&) = delete;
+    ExporterServer& operator=(const ExporterServer&) = delete;
+
+    // Listens on the configuration's address; empty, or why it cannot.
+    std::optional<std::string> Start();
+    // The port it listens on (the one the system chose for port 0).
+    std::uint16_t Port() const;
+    void Stop();
+
+    struct Response {
+        int status = 200;
+        std::string contentType;
+        std::string body;
+    };
+    // One request: path without the query, its arguments, and Prometheus' scrape timeout header.
+    Response Handle(const std::string& path, const QueryArguments& arguments,
+                    const std::optional<std::string>& scrapeTimeout);
+
+private:
+    Response Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout);
+    Response Metrics();
+    Response Index() const;
+
+    const ExporterConfig& m_config;
+    TargetSessions& m_sessions;
+    std::string m_version;
+    MHD_Daemon* m_daemon = nullptr;
+
+    std::mutex m_mutex;
+    ExporterFigures m_figures;
+};
+
+// What a scrape may take: Prometheus' timeout (seconds, the header's text) less the margin,
+// within the module's own timeout; the module's when the header is absent or not a number. Never
+// less than a tenth of a second.
+double ScrapeBudgetSeconds(const std::optional<std::string>& header, double marginSeconds, double moduleTimeoutSeconds);

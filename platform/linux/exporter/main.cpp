@@ -1,0 +1,108 @@
+// zeltor-exporter: every controller's counters for Prometheus, from one Linux machine, over the
+// controllers' Remote Registry (docs/exporter.md).
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "platform/linux/exporter/exporter_config_file.h"
+#include "platform/linux/exporter/exporter_server.h"
+#include "platform/linux/exporter/target_sessions.h"
+#include "platform/linux/probe/linux_probe_environment.h"
+#include "platform/linux/samba_performance_registry.h"
+
+namespace {
+
+constexpr char kDefaultConfig[] = "/etc/zeltor-exporter/zeltor-exporter.yml";
+constexpr char kUsage[] =
+    "Usage: zeltor-exporter [--config FILE] [--check-config]\n"
+    "Serves the performance counters of Windows domain controllers to Prometheus:\n"
+    "GET /probe?target=HOST&module=NAME&auth=NAME, and the exporter's own figures on /metrics.\n\n"
+    "  --config FILE   the configuration (default /etc/zeltor-exporter/zeltor-exporter.yml)\n"
+    "  --check-config  read the configuration and the password files, then end\n"
+    "  --version       show the version\n";
+
+void Log(const std::string& line)
+{
+    std::fprintf(stderr, "zeltor-exporter: %s\n", line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string configPath = kDefaultConfig;
+    bool checkOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--config" && i + 1 < argc) {
+            configPath = argv[++i];
+        } else if (argument == "--check-config") {
+            checkOnly = true;
+        } else if (argument == "--version") {
+            std::printf("zeltor-exporter %s\n", ZELTOR_VERSION);
+            return 0;
+        } else if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+
+    std::ifstream file(configPath);
+    if (!file) {
+        Log("cannot read the configuration " + configPath);
+        return 1;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    ExporterConfig config;
+    if (const std::optional<std::string> problem = ParseExporterConfig(text.str(), &config)) {
+        Log(configPath + ": " + *problem);
+        return 1;
+    }
+
+    // The signals end the service; the password files are checked as the probe checks its own.
+    LinuxProbeEnvironment environment;
+    std::map<std::string, SmbCredentials> credentials;
+    for (const ExporterAuth& auth : config.auths) {
+        CString password;
+        std::string error;
+        if (!environment.ReadPasswordFile(CString::FromUtf8(auth.passwordFile), password, error)) {
+            Log("auth " + auth.name + ": " + error);
+            return 1;
+        }
+        credentials.emplace(auth.name, SmbCredentials(auth.workgroup, auth.user, password.ToUtf8()));
+    }
+    if (checkOnly) {
+        std::printf("%s: %zu modules, %zu auths\n", configPath.c_str(), config.modules.size(), config.auths.size());
+        return 0;
+    }
+
+    RemoteCounterOptions remote;
+    remote.smbPort = config.smbPort;
+    remote.connectTimeoutMs = static_cast<int>(config.connectTimeoutSeconds * 1000);
+    remote.reachTimeoutMs = std::min(remote.reachTimeoutMs, remote.connectTimeoutMs);
+    TargetSessions::Settings settings;
+    settings.refusedLogonBackoff = std::chrono::duration_cast<TargetSessions::Clock::duration>(
+        std::chrono::duration<double>(config.refusedLogonBackoffSeconds));
+    settings.maxConcurrent = config.maxConcurrentCollections;
+    TargetSessions sessions(
+        settings, std::move(credentials),
+        [remote](CredentialRegistry& registry) { return std::make_unique<SambaPerformanceRegistry>(registry, remote); }, Log);
+    ExporterServer server(config, sessions, ZELTOR_VERSION);
+    if (const std::optional<std::string> problem = server.Start()) {
+        Log(*problem);
+        return 1;
+    }
+    Log("listening on " + config.listenAddress + " port " + std::to_string(server.Port()));
+    while (!environment.Interrupted())
+        environment.Wait(60 * 1000);
+    Log("stopping");
+    server.Stop();
+    return 0;
+}

@@ -1,0 +1,214 @@
+#include "platform/linux/exporter/target_sessions.h"
+
+#include <thread>
+#include <vector>
+
+#include "directory/win32_error_text.h"
+#include "framework/ascii_case.h"
+#include "perf/pdh_status.h"
+#include "platform/linux/linux_counter_source.h"
+#include "platform/linux/remote_counter_source.h"
+
+namespace {
+
+// What adding a counter gives when the target lacks it (its object, counter or instance), as
+// opposed to a failure of the connection, which fails the whole probe.
+bool TargetLacksCounter(PDH_STATUS status)
+{
+    return status == PDH_CSTATUS_NO_OBJECT || status == PDH_CSTATUS_NO_COUNTER || status == PDH_CSTATUS_NO_INSTANCE ||
+           status == PDH_CSTATUS_BAD_COUNTERNAME;
+}
+
+} // namespace
+
+struct TargetSessions::Session {
+    std::string target;
+    std::string auth;
+    std::condition_variable idle; // under TargetSessions::m_mutex
+    bool busy = false;
+
+    // Only the collection that holds busy touches what follows.
+    CredentialRegistry credentials;
+    CredentialRegistry::Id credentialId = 0;
+    std::unique_ptr<RemoteCounterSource> source;
+    struct ModuleQuery {
+        PdhQuery* query = nullptr;
+        std::vector<PdhCounter*> counters;
+        std::vector<PDH_STATUS> addStatus;
+    };
+    std::map<std::string, ModuleQuery> queries; // by module
+    std::uint32_t refusal = 0;                  // the Win32 error of the refused logon; 0 while none
+    Clock::time_point refusedUntil;
+};
+
+struct TargetSessions::Result {
+    std::mutex mutex;
+    std::condition_variable ready;
+    bool done = false;
+    ProbeOutcome outcome;
+};
+
+TargetSessions::TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials,
+                               RegistryFactory factory, Logger logger)
+    : m_settings(settings), m_credentials(std::move(credentials)), m_factory(std::move(factory)),
+      m_logger(std::move(logger))
+{
+}
+
+TargetSessions::~TargetSessions()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_inFlight == 0; });
+}
+
+std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::string& target, const std::string& auth)
+{
+    // under m_mutex
+    std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(target), auth }];
+    if (!session) {
+        session = std::make_shared<Session>();
+        session->target = target;
+        session->auth = auth;
+        session->credentialId = session->credentials.Add(target, m_credentials.at(auth));
+        session->source = std::make_unique<RemoteCounterSource>(m_factory(session->credentials),
+                                                                LinuxCounterSource::SleepMilliseconds);
+    }
+    return session;
+}
+
+ProbeOutcome TargetSessions::Failure(std::uint32_t status) const
+{
+    ProbeOutcome outcome;
+    outcome.status = status;
+    outcome.statusText = StatusText(status);
+    return outcome;
+}
+
+void TargetSessions::NoteRefusal(Session& session)
+{
+    const std::optional<CredentialRegistry::Entry> entry = session.credentials.Find(session.target);
+    if (!entry || entry->refusal == 0 || session.refusal != 0)
+        return;
+    session.refusal = entry->refusal;
+    session.refusedUntil = Clock::now() + m_settings.refusedLogonBackoff;
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_refusedLogons;
+    }
+    m_logger("target " + session.target + " refused the logon of auth " + session.auth + " (" +
+             StatusText(PdhStatusFromWin32(session.refusal)) + "); not tried again for " +
+             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(m_settings.refusedLogonBackoff).count()) +
+             " s");
+}
+
+ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& module)
+{
+    if (session.refusal != 0) {
+        if (Clock::now() < session.refusedUntil)
+            return Failure(PdhStatusFromWin32(session.refusal)); // nothing is sent
+        // The backoff is over: the credentials once more, as new ones.
+        const CredentialRegistry::Id refused = session.credentialId;
+        session.credentialId = session.credentials.Add(session.target, m_credentials.at(session.auth));
+        session.credentials.Remove(refused);
+        session.refusal = 0;
+    }
+    RemoteCounterSource& source = *session.source;
+    Session::ModuleQuery& query = session.queries[module.name];
+    if (query.query == nullptr) {
+        if (PDH_STATUS status = source.OpenQuery(0, &query.query); status != 0)
+            return Failure(status);
+        for (const std::string& path : module.paths) {
+            PdhCounter* counter = nullptr;
+            const PDH_STATUS status = source.AddCounter(query.query, CString::FromUtf8("\\\\" + session.target + path), 0, &counter);
+            if (status != 0 && !TargetLacksCounter(status)) {
+                // The connection failed: the counters are added again on the next scrape.
+                source.CloseQuery(query.query);
+                session.queries.erase(module.name);
+                NoteRefusal(session);
+                return Failure(status);
+            }
+            query.counters.push_back(status == 0 ? counter : nullptr);
+            query.addStatus.push_back(status);
+        }
+    }
+    if (PDH_STATUS status = source.CollectQueryData(query.query); status != 0) {
+        NoteRefusal(session);
+        return Failure(status);
+    }
+    ProbeOutcome outcome;
+    outcome.success = true;
+    for (std::size_t i = 0; i < module.paths.size(); ++i) {
+        CounterReading reading;
+        reading.path = module.paths[i];
+        reading.addStatus = query.addStatus[i];
+        if (query.counters[i] != nullptr)
+            source.GetRawCounterValue(query.counters[i], &reading.type, &reading.sample);
+        outcome.counters.push_back(std::move(reading));
+    }
+    return outcome;
+}
+
+ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModule& module, const ExporterAuth& auth,
+                                   Clock::time_point deadline)
+{
+    const Clock::time_point start = Clock::now();
+    const auto finished = [&](ProbeOutcome outcome) {
+        outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return outcome;
+    };
+    const ProbeOutcome timedOut = Failure(PdhStatusFromWin32(win32_error::kSemTimeout));
+
+    std::shared_ptr<Session> session;
+    {
+        std::unique_lock lock(m_mutex);
+        session = SessionFor(target, auth.name);
+        // Another scrape of the session first, then a free place among the collections.
+        if (!session->idle.wait_until(lock, deadline, [&] { return !session->busy; }))
+            return finished(timedOut);
+        if (!m_changed.wait_until(lock, deadline, [&] { return m_inFlight < m_settings.maxConcurrent; }))
+            return finished(timedOut);
+        session->busy = true;
+        ++m_inFlight;
+    }
+    auto result = std::make_shared<Result>();
+    // The collection goes on past the deadline when the target is slow, holding its session and
+    // its place until the engine's own bounds end it.
+    std::thread([this, session, result, module] {
+        ProbeOutcome outcome = Collect(*session, module);
+        {
+            const std::lock_guard lock(result->mutex);
+            result->outcome = std::move(outcome);
+            result->done = true;
+        }
+        result->ready.notify_all();
+        // Notified under the lock: once it is released, the destructor may end the object.
+        const std::lock_guard lock(m_mutex);
+        session->busy = false;
+        --m_inFlight;
+        session->idle.notify_all();
+        m_changed.notify_all();
+    }).detach();
+
+    std::unique_lock lock(result->mutex);
+    if (!result->ready.wait_until(lock, deadline, [&] { return result->done; }))
+        return finished(timedOut);
+    return finished(std::move(result->outcome));
+}
+
+std::uint64_t TargetSessions::RefusedLogons() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_refusedLogons;
+}
+
+std::uint64_t TargetSessions::SessionCount() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_sessions.size();
+}
+
+std::uint64_t TargetSessions::CollectionsInFlight() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_inFlight;
+}

@@ -1,0 +1,73 @@
+// The exporter's connections: one session per target and auth, kept between scrapes, each with
+// its own credentials (a CredentialRegistry of its own, so that two auths of one target never
+// share a logon) and its own counter source over the target's Remote Registry.
+//
+// A logon the target refused is marked on the credentials, which the connection then never
+// sends again; the session gives the refusal at once, without a packet, until the backoff ends,
+// and then adds the credentials anew for one more try. Collections run on threads of their own,
+// at most maxConcurrent at once; a scrape waits for its result until its deadline and no longer,
+// so that a silent target holds only its own scrapes. Two scrapes of one session take turns.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "exporter/exporter_config.h"
+#include "exporter/exporter_metrics.h"
+#include "platform/linux/credential_registry.h"
+#include "platform/linux/performance_registry.h"
+
+class TargetSessions {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Makes a session's registry over the session's own credentials (the tests give a fake).
+    using RegistryFactory = std::function<std::unique_ptr<IPerformanceRegistry>(CredentialRegistry& credentials)>;
+    using Logger = std::function<void(const std::string& line)>;
+
+    struct Settings {
+        Clock::duration refusedLogonBackoff = std::chrono::minutes(15);
+        unsigned maxConcurrent = 16;
+    };
+
+    // passwords: each auth's, by the auth's name (wiped when the object goes).
+    TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials, RegistryFactory factory,
+                   Logger logger);
+    // Waits for the collections still running (each within the engine's own bounds).
+    ~TargetSessions();
+    TargetSessions(const TargetSessions&) = delete;
+    TargetSessions& operator=(const TargetSessions&) = delete;
+
+    // One collection of module's counters on target as auth, answered by deadline.
+    ProbeOutcome Probe(const std::string& target, const ExporterModule& module, const ExporterAuth& auth,
+                       Clock::time_point deadline);
+
+    std::uint64_t RefusedLogons() const;
+    std::uint64_t SessionCount() const;
+    std::uint64_t CollectionsInFlight() const;
+
+private:
+    struct Session;
+    struct Result;
+
+    std::shared_ptr<Session> SessionFor(const std::string& target, const std::string& auth);
+    ProbeOutcome Collect(Session& session, const ExporterModule& module);
+    ProbeOutcome Failure(std::uint32_t status) const;
+    void NoteRefusal(Session& session);
+
+    Settings m_settings;
+    std::map<std::string, SmbCredentials> m_credentials;
+    RegistryFactory m_factory;
+    Logger m_logger;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed; // a collection ended
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by lower-case target, auth
+    unsigned m_inFlight = 0;
+    std::uint64_t m_refusedLogons = 0;
+};
