@@ -1,0 +1,143 @@
+// The probe's series: names and types by counter type, raw values in base units, a counter the
+// target lacks reported as unavailable and never as 0, and a failure with its status text.
+#include <gtest/gtest.h>
+
+#include "app/counter_set.h"
+#include "exporter/exporter_config.h"
+#include "exporter/exporter_metrics.h"
+#include "framework/cstring.h"
+#include "perf/pdh_status.h"
+
+namespace {
+
+constexpr std::uint32_t kTypes[] = {
+    0x21510500, 0x20020500, 0x20020400, 0x10410400, 0x10410400, 0x20510500, 0x00010000,
+    0x00010000, 0x10410400, 0x10410400, 0x10410400, 0x10410400, 0x10410400,
+}; // the thirteen's types as Windows defines them
+
+RawCounterSample Valid(std::uint64_t first, std::uint64_t second = 0)
+{
+    RawCounterSample sample;
+    sample.CStatus = PDH_CSTATUS_VALID_DATA;
+    sample.first = first;
+    sample.second = second;
+    return sample;
+}
+
+bool Has(const std::string& text, const std::string& line)
+{
+    return text.find(line) != std::string::npos;
+}
+
+} // namespace
+
+TEST(ExporterMetricsTest, TheThirteenAreNamedAndTypedByTheirCounterType)
+{
+    const ExporterModule dc = DomainControllerModule();
+    ASSERT_EQ(dc.paths.size(), std::size(kTypes));
+    const std::vector<std::vector<std::pair<std::string, std::string>>> expected = {
+        { { "zeltor_processor_processor_time_inverse_seconds_total", "counter" } },
+        { { "zeltor_memory_committed_bytes_in_use_numerator", "gauge" }, { "zeltor_memory_committed_bytes_in_use_denominator", "gauge" } },
+        { { "zeltor_logicaldisk_free_space_numerator", "gauge" }, { "zeltor_logicaldisk_free_space_denominator", "gauge" } },
+        { { "zeltor_system_file_read_operations_total", "counter" } },
+        { { "zeltor_system_file_write_operations_total", "counter" } },
+        { { "zeltor_processor_interrupt_time_seconds_total", "counter" } },
+        { { "zeltor_process_handles", "gauge" } },
+        { { "zeltor_process_handles", "gauge" } },
+        { { "zeltor_memory_page_faults_total", "counter" } },
+        { { "zeltor_memory_pages_input_total", "counter" } },
+        { { "zeltor_memory_pages_output_total", "counter" } },
+        { { "zeltor_memory_page_reads_total", "counter" } },
+        { { "zeltor_memory_page_writes_total", "counter" } },
+    };
+    for (std::size_t i = 0; i < dc.paths.size(); ++i) {
+        const std::vector<CounterSeries> series = SeriesOfCounter(dc.paths[i], kTypes[i]);
+        ASSERT_EQ(series.size(), expected[i].size()) << dc.paths[i];
+        for (std::size_t j = 0; j < series.size(); ++j) {
+            EXPECT_EQ(series[j].name, expected[i][j].first) << dc.paths[i];
+            EXPECT_EQ(series[j].type, expected[i][j].second) << dc.paths[i];
+        }
+    }
+    // A 64-bit count is the same family as its 32-bit kin; a type the calculator does not know
+    // gives nothing rather than a guess.
+    EXPECT_EQ(SeriesOfCounter("\\Memory\\Page Faults/sec", 0x10410500)[0].name, "zeltor_memory_page_faults_total");
+    EXPECT_EQ(SeriesOfCounter("\\Memory\\Cache Bytes", 0x00010100)[0].name, "zeltor_memory_cache_bytes");
+    EXPECT_TRUE(SeriesOfCounter("\\Memory\\Something", 0x40030403).empty());
+    EXPECT_TRUE(SeriesOfCounter("no path", 0x00010000).empty());
+}
+
+TEST(ExporterMetricsTest, AProbeGivesRawValuesInBaseUnitsAndLeavesOutWhatTheTargetLacks)
+{
+    ProbeOutcome outcome;
+    outcome.success = true;
+    outcome.durationSeconds = 0.25;
+    const auto add = [&](const char* path, std::uint32_t type, RawCounterSample sample, std::uint32_t addStatus = 0) {
+        outcome.counters.push_back({ path, addStatus, type, sample });
+    };
+    add("\\Processor(_Total)\\% Processor Time", 0x21510500, Valid(123456789012, 999));
+    add("\\Memory\\% Committed Bytes In Use", 0x20020400, Valid(2048, 8192));
+    add("\\Process(lsass)\\Handle Count", 0x00010000, Valid(1234));
+    add("\\Process(ntfrs)\\Handle Count", 0x00010000, [] { RawCounterSample s; s.CStatus = PDH_CSTATUS_NO_INSTANCE; return s; }());
+    add("\\Paging File(_Total)\\% Usage", 0, RawCounterSample{}, PDH_CSTATUS_NO_OBJECT);
+    add("\\Memory\\Page Faults/sec", 0x10410400, Valid(0)); // a true zero is reported
+    add("\\Process(a\"b\\c)\\Handle Count", 0x00010000, Valid(5));
+    const std::string text = RenderProbe(outcome);
+
+    EXPECT_TRUE(Has(text, "# TYPE zeltor_probe_success gauge\nzeltor_probe_success 1\n")) << text;
+    EXPECT_TRUE(Has(text, "zeltor_probe_duration_seconds 0.25\n"));
+    EXPECT_TRUE(Has(text, "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
+                          "zeltor_processor_processor_time_inverse_seconds_total{pdh_instance=\"_Total\"} 12345.6789012\n"));
+    EXPECT_TRUE(Has(text, "zeltor_memory_committed_bytes_in_use_numerator 2048\n"));
+    EXPECT_TRUE(Has(text, "zeltor_memory_committed_bytes_in_use_denominator 8192\n"));
+    // One family for both instances, its HELP and TYPE once; the label escaped.
+    EXPECT_TRUE(Has(text, "# TYPE zeltor_process_handles gauge\nzeltor_process_handles{pdh_instance=\"lsass\"} 1234\n"
+                          "zeltor_process_handles{pdh_instance=\"a\\\"b\\\\c\"} 5\n"));
+    EXPECT_EQ(text.find("# TYPE zeltor_process_handles"), text.rfind("# TYPE zeltor_process_handles"));
+    EXPECT_TRUE(Has(text, "zeltor_memory_page_faults_total 0\n"));
+    // What the target lacks: no value at all, and said so.
+    EXPECT_FALSE(Has(text, "ntfrs\"}"));
+    EXPECT_FALSE(Has(text, "paging"));
+    EXPECT_TRUE(Has(text, "zeltor_probe_path_available{path=\"\\\\Process(ntfrs)\\\\Handle Count\"} 0\n"));
+    EXPECT_TRUE(Has(text, "zeltor_probe_path_available{path=\"\\\\Paging File(_Total)\\\\% Usage\"} 0\n"));
+    EXPECT_TRUE(Has(text, "zeltor_probe_path_available{path=\"\\\\Process(lsass)\\\\Handle Count\"} 1\n"));
+    EXPECT_FALSE(Has(text, "zeltor_probe_failure_info"));
+}
+
+TEST(ExporterMetricsTest, AFailedProbeSaysWhyInTheWindowsWords)
+{
+    ProbeOutcome outcome;
+    outcome.status = PdhStatusFromWin32(1326);
+    outcome.statusText = StatusText(outcome.status);
+    outcome.durationSeconds = 1.5;
+    EXPECT_EQ(outcome.statusText, "The user name or password is incorrect.");
+    const std::string text = RenderProbe(outcome);
+    EXPECT_TRUE(Has(text, "zeltor_probe_success 0\n")) << text;
+    EXPECT_TRUE(Has(text, "zeltor_probe_duration_seconds 1.5\n"));
+    EXPECT_TRUE(Has(text, "zeltor_probe_failure_info{status=\"0x8007052E\",text=\"The user name or password is incorrect.\"} 1\n"));
+    EXPECT_FALSE(Has(text, "path_available")); // nothing was read: no counter is said to be missing either
+
+    EXPECT_EQ(StatusText(PDH_CSTATUS_NO_MACHINE), "Unable to connect to the specified computer, or the computer is offline.");
+    EXPECT_EQ(StatusText(0xDEADBEEF), "Unknown Error.");
+}
+
+TEST(ExporterMetricsTest, TheExportersOwnFigures)
+{
+    ExporterFigures figures;
+    figures.version = "1.2.3";
+    figures.probes["dc"]["success"] = 3;
+    figures.probes["dc"]["failure"] = 1;
+    figures.probeSeconds["dc"] = 0.75;
+    figures.refusedRequests["403"] = 2;
+    figures.refusedLogons = 1;
+    figures.sessions = 2;
+    const std::string text = RenderExporterFigures(figures);
+    EXPECT_TRUE(Has(text, "zeltor_exporter_build_info{version=\"1.2.3\"} 1\n")) << text;
+    EXPECT_TRUE(Has(text, "# TYPE zeltor_exporter_probes_total counter\n"
+                          "zeltor_exporter_probes_total{module=\"dc\",outcome=\"failure\"} 1\n"
+                          "zeltor_exporter_probes_total{module=\"dc\",outcome=\"success\"} 3\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_probe_seconds_total{module=\"dc\"} 0.75\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_refused_requests_total{code=\"403\"} 2\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_refused_logons_total 1\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_sessions 2\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_collections_in_flight 0\n"));
+}

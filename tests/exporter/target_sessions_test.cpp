@@ -1,0 +1,177 @@
+// The sessions over a scripted registry that behaves as the real one does with credentials: a
+// refused logon is not sent again before the backoff ends, a slow target answers its scrape by
+// the deadline and holds no one else beyond the concurrency limit.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "perf/pdh_status.h"
+#include "platform/linux/exporter/target_sessions.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = TargetSessions::Clock;
+
+// Counts the logons it is asked for, per machine; refuses every password but "right" and marks
+// the refusal as SambaPerformanceRegistry does, after which those credentials are never sent.
+// With a delay it takes that long and then finds nothing listening.
+struct ScriptedTargets {
+    std::mutex mutex;
+    std::map<std::string, int> logons;
+    std::map<std::string, std::chrono::milliseconds> delays;
+};
+
+class ScriptedRegistry : public IPerformanceRegistry {
+public:
+    ScriptedRegistry(CredentialRegistry& credentials, ScriptedTargets& targets) : m_credentials(credentials), m_targets(targets) {}
+
+    std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>*) override
+    {
+        const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
+        if (!entry)
+            return 5;
+        if (entry->refusal != 0)
+            return entry->refusal;
+        std::chrono::milliseconds delay {};
+        {
+            const std::lock_guard lock(m_targets.mutex);
+            ++m_targets.logons[machine];
+            if (m_targets.delays.contains(machine))
+                delay = m_targets.delays[machine];
+        }
+        if (delay.count() > 0) {
+            std::this_thread::sleep_for(delay);
+            return 53; // ERROR_BAD_NETPATH
+        }
+        if (entry->credentials.password != "right") {
+            m_credentials.MarkRefused(entry->id, 1326);
+            return 1326;
+        }
+        return 53;
+    }
+
+private:
+    CredentialRegistry& m_credentials;
+    ScriptedTargets& m_targets;
+};
+
+class TargetSessionsTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TargetSessions> Sessions(Clock::duration backoff, unsigned maxConcurrent)
+    {
+        std::map<std::string, SmbCredentials> credentials;
+        credentials.emplace("good", SmbCredentials({}, "reader", "right"));
+        credentials.emplace("bad", SmbCredentials({}, "reader", "wrong"));
+        TargetSessions::Settings settings;
+        settings.refusedLogonBackoff = backoff;
+        settings.maxConcurrent = maxConcurrent;
+        return std::make_unique<TargetSessions>(
+            settings, std::move(credentials),
+            [this](CredentialRegistry& registry) { return std::make_unique<ScriptedRegistry>(registry, targets); },
+            [this](const std::string& line) { log.push_back(line); });
+    }
+
+    static ExporterAuth Auth(const std::string& name)
+    {
+        ExporterAuth auth;
+        auth.name = name;
+        return auth;
+    }
+
+    int Logons(const std::string& machine)
+    {
+        const std::lock_guard lock(targets.mutex);
+        return targets.logons[machine];
+    }
+
+    ScriptedTargets targets;
+    std::vector<std::string> log;
+    const ExporterModule module = DomainControllerModule();
+};
+
+} // namespace
+
+TEST_F(TargetSessionsTest, ARefusedLogonIsSentOncePerBackoffAndOnlyForItsTargetAndAuth)
+{
+    auto sessions = Sessions(400ms, 4);
+    const auto probe = [&](const std::string& target, const std::string& auth) {
+        return sessions->Probe(target, module, Auth(auth), Clock::now() + 2s);
+    };
+    ProbeOutcome outcome = probe("dc1", "bad");
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(outcome.statusText, "The user name or password is incorrect.");
+    EXPECT_EQ(Logons("dc1"), 1);
+    EXPECT_EQ(sessions->RefusedLogons(), 1u);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].find("right"), std::string::npos);
+    EXPECT_EQ(log[0].find("wrong"), std::string::npos); // no password in the log
+
+    // Within the backoff: the refusal again, at once, with nothing sent.
+    for (int i = 0; i < 3; ++i) {
+        const auto start = Clock::now();
+        outcome = probe("DC1", "bad");
+        EXPECT_EQ(outcome.status, PdhStatusFromWin32(1326));
+        EXPECT_LT(Clock::now() - start, 100ms);
+    }
+    EXPECT_EQ(Logons("dc1"), 1);
+    EXPECT_EQ(sessions->RefusedLogons(), 1u);
+    // Another auth of the same target, and another target, are sessions of their own.
+    EXPECT_EQ(probe("dc1", "good").status, PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(Logons("dc1"), 2);
+    EXPECT_EQ(probe("dc2", "bad").status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(sessions->RefusedLogons(), 2u);
+    EXPECT_EQ(sessions->SessionCount(), 3u);
+
+    // The backoff over: one more try, refused, and another backoff.
+    std::this_thread::sleep_for(450ms);
+    EXPECT_EQ(probe("dc1", "bad").status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(probe("dc1", "bad").status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(Logons("dc1"), 3);
+    EXPECT_EQ(sessions->RefusedLogons(), 3u);
+}
+
+TEST_F(TargetSessionsTest, ASlowTargetAnswersByTheDeadlineAndHoldsOnlyItsOwnPlace)
+{
+    targets.delays["silent"] = 1500ms;
+    auto sessions = Sessions(1h, 2);
+    const auto timed = [&](const std::string& target, Clock::duration budget, ProbeOutcome* outcome) {
+        const auto start = Clock::now();
+        *outcome = sessions->Probe(target, module, Auth("good"), start + budget);
+        return Clock::now() - start;
+    };
+    ProbeOutcome outcome;
+    // The silent target's scrape ends at its deadline, as a timeout; its collection goes on.
+    Clock::duration took = timed("silent", 300ms, &outcome);
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.status, PdhStatusFromWin32(121));
+    EXPECT_GE(took, 300ms);
+    EXPECT_LT(took, 450ms);
+    EXPECT_NEAR(outcome.durationSeconds, 0.3, 0.15);
+    EXPECT_EQ(sessions->CollectionsInFlight(), 1u);
+    // A second scrape of the same session waits its turn, and no longer than its own deadline.
+    took = timed("silent", 200ms, &outcome);
+    EXPECT_EQ(outcome.status, PdhStatusFromWin32(121));
+    EXPECT_LT(took, 350ms);
+    EXPECT_EQ(Logons("silent"), 1);
+    // Another target is not held: the limit of two leaves it a place.
+    took = timed("other", 1s, &outcome);
+    EXPECT_EQ(outcome.status, PDH_CSTATUS_NO_MACHINE);
+    EXPECT_LT(took, 200ms);
+
+    // With the only place taken by a silent target, another waits for it until its deadline.
+    auto single = Sessions(1h, 1);
+    std::thread first([&] { single->Probe("silent", module, Auth("good"), Clock::now() + 100ms); });
+    first.join();
+    ASSERT_EQ(single->CollectionsInFlight(), 1u);
+    const auto start = Clock::now();
+    outcome = single->Probe("other", module, Auth("good"), start + 200ms);
+    EXPECT_EQ(outcome.status, PdhStatusFromWin32(121));
+    EXPECT_LT(Clock::now() - start, 350ms);
+    // Once the silent collection ends, the place is free again.
+    std::this_thread::sleep_for(1600ms);
+    EXPECT_EQ(single->CollectionsInFlight(), 0u);
+    EXPECT_EQ(single->Probe("other", module, Auth("good"), Clock::now() + 1s).status, PDH_CSTATUS_NO_MACHINE);
+}
