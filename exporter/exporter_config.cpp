@@ -99,6 +99,8 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
         return "timeout_margin_seconds must be from 0 to under 60";
     if (!(config.refusedLogonBackoffSeconds >= 1))
         return "refused_logon_backoff_seconds must be at least 1";
+    if (!(config.sessionIdleSeconds >= 1))
+        return "session_idle_seconds must be at least 1";
     if (!(config.connectTimeoutSeconds > 0 && config.connectTimeoutSeconds <= 300))
         return "connect_timeout_seconds must be above 0 and at most 300";
     return std::nullopt;

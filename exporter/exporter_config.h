@@ -33,6 +33,8 @@ struct ExporterConfig {
     double timeoutMarginSeconds = 0.5;
     // How long a target and auth whose logon was refused are left alone.
     double refusedLogonBackoffSeconds = 900;
+    // A session no scrape has used this long is closed (its logon ends at the target).
+    double sessionIdleSeconds = 300;
     std::uint16_t smbPort = 445;
     double connectTimeoutSeconds = 10;
 

@@ -12,6 +12,7 @@ constexpr char kConfig[] = R"(
 listen: '[::1]:9100'
 max_concurrent_collections: 4
 refused_logon_backoff_seconds: 60
+session_idle_seconds: 120
 smb_port: 4450
 modules:
   dc: { timeout_seconds: 7 }
@@ -52,6 +53,7 @@ TEST(ExporterConfigTest, AFileIsReadWithTheBuiltInModuleAndItsDefaults)
     EXPECT_EQ(config.maxConcurrentCollections, 4u);
     EXPECT_EQ(config.refusedLogonBackoffSeconds, 60);
     EXPECT_EQ(config.smbPort, 4450);
+    EXPECT_EQ(config.sessionIdleSeconds, 120);
     EXPECT_EQ(config.timeoutMarginSeconds, 0.5); // the default
     // dc keeps the window's thirteen counters when only its timeout is given.
     const ExporterModule* dc = config.FindModule("dc");

@@ -59,7 +59,8 @@ private:
 
 class TargetSessionsTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TargetSessions> Sessions(Clock::duration backoff, unsigned maxConcurrent)
+    std::unique_ptr<TargetSessions> Sessions(Clock::duration backoff, unsigned maxConcurrent,
+                                             Clock::duration idle = std::chrono::hours(1))
     {
         std::map<std::string, SmbCredentials> credentials;
         credentials.emplace("good", SmbCredentials({}, "reader", "right"));
@@ -67,6 +68,7 @@ protected:
         TargetSessions::Settings settings;
         settings.refusedLogonBackoff = backoff;
         settings.maxConcurrent = maxConcurrent;
+        settings.sessionIdle = idle;
         return std::make_unique<TargetSessions>(
             settings, std::move(credentials),
             [this](CredentialRegistry& registry) { return std::make_unique<ScriptedRegistry>(registry, targets); },
@@ -174,4 +176,22 @@ TEST_F(TargetSessionsTest, ASlowTargetAnswersByTheDeadlineAndHoldsOnlyItsOwnPlac
     std::this_thread::sleep_for(1600ms);
     EXPECT_EQ(single->CollectionsInFlight(), 0u);
     EXPECT_EQ(single->Probe("other", module, Auth("good"), Clock::now() + 1s).status, PDH_CSTATUS_NO_MACHINE);
+}
+
+TEST_F(TargetSessionsTest, AnIdleSessionIsClosedButNotWhileItKeepsABackoff)
+{
+    auto sessions = Sessions(1h, 4, 200ms);
+    const auto probe = [&](const std::string& target, const std::string& auth) {
+        return sessions->Probe(target, module, Auth(auth), Clock::now() + 2s);
+    };
+    EXPECT_EQ(probe("dc1", "good").status, PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(probe("dc2", "bad").status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(sessions->SessionCount(), 2u);
+    std::this_thread::sleep_for(250ms);
+    // Another scrape closes what was idle: dc1's session goes, dc2's stays with its refusal.
+    EXPECT_EQ(probe("dc3", "good").status, PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(sessions->SessionCount(), 2u);
+    EXPECT_EQ(probe("dc2", "bad").status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(Logons("dc2"), 1); // the refused credentials were not sent again
+    EXPECT_EQ(sessions->SessionCount(), 2u);
 }

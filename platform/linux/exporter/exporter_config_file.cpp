@@ -102,7 +102,7 @@ void Read(const YAML::Node& root, ExporterConfig* config)
         Fail(root, "the configuration is empty");
     OnlyKeys(root, "the configuration",
              { "listen", "max_concurrent_collections", "timeout_margin_seconds", "refused_logon_backoff_seconds",
-               "connect_timeout_seconds", "smb_port", "modules", "auths" });
+               "session_idle_seconds", "connect_timeout_seconds", "smb_port", "modules", "auths" });
     if (const YAML::Node node = root["listen"])
         ReadListen(node, config);
     if (const YAML::Node node = root["max_concurrent_collections"])
@@ -111,6 +111,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
         config->timeoutMarginSeconds = Number(node, "timeout_margin_seconds");
     if (const YAML::Node node = root["refused_logon_backoff_seconds"])
         config->refusedLogonBackoffSeconds = Number(node, "refused_logon_backoff_seconds");
+    if (const YAML::Node node = root["session_idle_seconds"])
+        config->sessionIdleSeconds = Number(node, "session_idle_seconds");
     if (const YAML::Node node = root["connect_timeout_seconds"])
         config->connectTimeoutSeconds = Number(node, "connect_timeout_seconds");
     if (const YAML::Node node = root["smb_port"])

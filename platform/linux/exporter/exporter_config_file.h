@@ -4,6 +4,7 @@
 //   max_concurrent_collections: 16
 //   timeout_margin_seconds: 0.5
 //   refused_logon_backoff_seconds: 900
+//   session_idle_seconds: 300
 //   connect_timeout_seconds: 10
 //   smb_port: 445
 //   modules:

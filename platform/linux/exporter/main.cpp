@@ -91,6 +91,8 @@ int main(int argc, char** argv)
     settings.refusedLogonBackoff = std::chrono::duration_cast<TargetSessions::Clock::duration>(
         std::chrono::duration<double>(config.refusedLogonBackoffSeconds));
     settings.maxConcurrent = config.maxConcurrentCollections;
+    settings.sessionIdle = std::chrono::duration_cast<TargetSessions::Clock::duration>(
+        std::chrono::duration<double>(config.sessionIdleSeconds));
     TargetSessions sessions(
         settings, std::move(credentials),
         [remote](CredentialRegistry& registry) { return std::make_unique<SambaPerformanceRegistry>(registry, remote); }, Log);

@@ -26,6 +26,7 @@ struct TargetSessions::Session {
     std::string auth;
     std::condition_variable idle; // under TargetSessions::m_mutex
     bool busy = false;
+    Clock::time_point lastUsed; // under TargetSessions::m_mutex
 
     // Only the collection that holds busy touches what follows.
     CredentialRegistry credentials;
@@ -74,6 +75,25 @@ std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::s
                                                                 LinuxCounterSource::SleepMilliseconds);
     }
     return session;
+}
+
+std::vector<std::shared_ptr<TargetSessions::Session>> TargetSessions::TakeIdleSessions(Clock::time_point now)
+{
+    // under m_mutex. A session that keeps a backoff stays until it ends, or a new one would send
+    // the refused credentials again at once. Its refusal is written only while busy, which is
+    // set and cleared under the lock.
+    std::vector<std::shared_ptr<Session>> unused;
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        const Session& session = *it->second;
+        if (!session.busy && now - session.lastUsed >= m_settings.sessionIdle &&
+            (session.refusal == 0 || now >= session.refusedUntil)) {
+            unused.push_back(std::move(it->second));
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return unused;
 }
 
 ProbeOutcome TargetSessions::Failure(std::uint32_t status) const
@@ -159,17 +179,32 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
     const ProbeOutcome timedOut = Failure(PdhStatusFromWin32(win32_error::kSemTimeout));
 
     std::shared_ptr<Session> session;
+    std::vector<std::shared_ptr<Session>> unused;
+    // Closing a connection logs off at its target, which may be slow to answer: not on the way of
+    // this scrape, nor under the lock.
+    const auto closeUnused = [&] {
+        if (!unused.empty())
+            std::thread([closing = std::move(unused)]() mutable { closing.clear(); }).detach();
+        unused.clear();
+    };
     {
         std::unique_lock lock(m_mutex);
+        unused = TakeIdleSessions(start);
         session = SessionFor(target, auth.name);
+        session->lastUsed = start;
         // Another scrape of the session first, then a free place among the collections.
-        if (!session->idle.wait_until(lock, deadline, [&] { return !session->busy; }))
+        if (!session->idle.wait_until(lock, deadline, [&] { return !session->busy; })) {
+            closeUnused();
             return finished(timedOut);
-        if (!m_changed.wait_until(lock, deadline, [&] { return m_inFlight < m_settings.maxConcurrent; }))
+        }
+        if (!m_changed.wait_until(lock, deadline, [&] { return m_inFlight < m_settings.maxConcurrent; })) {
+            closeUnused();
             return finished(timedOut);
+        }
         session->busy = true;
         ++m_inFlight;
     }
+    closeUnused();
     auto result = std::make_shared<Result>();
     // The collection goes on past the deadline when the target is slow, holding its session and
     // its place until the engine's own bounds end it.
@@ -184,6 +219,7 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         // Notified under the lock: once it is released, the destructor may end the object.
         const std::lock_guard lock(m_mutex);
         session->busy = false;
+        session->lastUsed = Clock::now();
         --m_inFlight;
         session->idle.notify_all();
         m_changed.notify_all();

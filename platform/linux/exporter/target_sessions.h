@@ -4,7 +4,8 @@
 //
 // A logon the target refused is marked on the credentials, which the connection then never
 // sends again; the session gives the refusal at once, without a packet, until the backoff ends,
-// and then adds the credentials anew for one more try. Collections run on threads of their own,
+// and then adds the credentials anew for one more try. A session no scrape has used for the idle
+// time is closed, but not while it keeps a refusal's backoff. Collections run on threads of their own,
 // at most maxConcurrent at once; a scrape waits for its result until its deadline and no longer,
 // so that a silent target holds only its own scrapes. Two scrapes of one session take turns.
 #pragma once
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
@@ -33,6 +35,7 @@ public:
     struct Settings {
         Clock::duration refusedLogonBackoff = std::chrono::minutes(15);
         unsigned maxConcurrent = 16;
+        Clock::duration sessionIdle = std::chrono::minutes(5);
     };
 
     // passwords: each auth's, by the auth's name (wiped when the object goes).
@@ -56,6 +59,8 @@ private:
     struct Result;
 
     std::shared_ptr<Session> SessionFor(const std::string& target, const std::string& auth);
+    // Takes the sessions to close out of the table.
+    std::vector<std::shared_ptr<Session>> TakeIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module);
     ProbeOutcome Failure(std::uint32_t status) const;
     void NoteRefusal(Session& session);
