@@ -14,6 +14,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "platform/linux/exporter/exporter_server.h"
 #include "platform/linux/exporter/target_sessions.h"
@@ -88,6 +89,9 @@ double Value(const std::string& text, const std::string& series)
     return std::nan("");
 }
 
+// The address that drops every packet (silent_address.sh, the remote_peers fixture).
+constexpr char kSilent[] = "127.0.0.9";
+
 class ExporterPeerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { peer = ReadPeerState("ZELTOR_SMBD_STATE"); }
@@ -98,7 +102,7 @@ protected:
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
         config.smbPort = static_cast<std::uint16_t>(std::stoi(peer["port"]));
-        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"] } });
+        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent } });
         config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] } });
         ASSERT_FALSE(CompleteExporterConfig(config));
 
@@ -242,4 +246,31 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     EXPECT_EQ(metrics.body.find(peer["password"]), std::string::npos);
     // The right credentials of the same target are a session of their own, not held by the refusal.
     EXPECT_EQ(Value(Probe("peer"), "zeltor_probe_success"), 1);
+}
+
+TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // Prometheus allows 3 s: the silent target's scrape answers within 2.5 s.
+    HttpAnswer silent;
+    double silentSeconds = 0;
+    std::thread scrape([&] {
+        const auto start = std::chrono::steady_clock::now();
+        silent = Get(port, std::string("/probe?target=") + kSilent + "&module=dc&auth=peer",
+                     "X-Prometheus-Scrape-Timeout-Seconds: 3\r\n");
+        silentSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+    // Meanwhile the peer is scraped as quickly as ever.
+    usleep(200'000);
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Value(Probe("peer"), "zeltor_probe_success"), 1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+    scrape.join();
+    EXPECT_EQ(silent.status, 200);
+    EXPECT_EQ(Value(silent.body, "zeltor_probe_success"), 0) << silent.body;
+    EXPECT_NE(silent.body.find("text=\"The semaphore timeout period has expired.\""), std::string::npos) << silent.body;
+    EXPECT_GE(silentSeconds, 2.4);
+    EXPECT_LT(silentSeconds, 2.8);
 }
