@@ -6,6 +6,7 @@
   samba-*     the answers of a real Samba server's winreg (python3-samba's client), when
               --smbd STATE names a running run_smbd.sh whose perfmon fill_perfmon.py filled
   names-*     "Counter 009" tables of both
+  and shapes a hostile server may send (windows-wrap, windows-parents, names-short)
 """
 import argparse
 import os
@@ -89,7 +90,24 @@ def windows_seeds():
         (50, "Page Writes/sec"), (230, "Process"), (232, "Thread"), (236, "LogicalDisk"), (238, "Processor"),
         (408, "% Free Space"), (698, "% Interrupt Time"), (804, "ID Thread"), (822, "Pages Input/sec"),
         (952, "Handle Count"), (1406, "% Committed Bytes In Use")]) + b"\0\0"
-    return {"windows-block": full, "windows-memory": perf_block([memory]), "names-windows": table}
+    return {"windows-block": full, "windows-memory": perf_block([memory]), "names-windows": table,
+            **hostile_seeds(timer_inv, rate, raw)}
+
+
+def hostile_seeds(timer_inv, rate, raw):
+    """Shapes a hostile server may send, small enough to fuzz from: a 32-bit rate about to wrap
+    beside one that has, a thread's processor time far ahead of the processor's; many objects
+    and many instances of one name under one parent; a name table of many short names."""
+    system = perf_object(2, [(10, rate), (12, rate)], values=[0x100, 0xFFFFFF00])
+    processor = perf_object(238, [(6, timer_inv)], [("_Total", 0, 0, [4_000_000_000])])
+    process = perf_object(230, [(952, raw)], [("lsass", 0, 0, [800])])
+    thread = perf_object(232, [(6, timer_inv)], [("0", 230, 0, [4_030_000_000])])
+    wrap = perf_block([system, processor, process, thread])
+    fillers = [perf_object(10_000 + 2 * i, [(804, raw)], values=[i]) for i in range(200)]
+    threads = perf_object(232, [(6, timer_inv)], [("0", 230, 0, [i]) for i in range(300)])
+    parents = perf_block(fillers + [threads, process])
+    names = b"".join(utf16(str(i)) + utf16(f"n{i % 100}") for i in range(1, 2000)) + b"\0\0"
+    return {"windows-wrap": wrap, "windows-parents": parents, "names-short": names}
 
 
 def samba_seeds(state_path):

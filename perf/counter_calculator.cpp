@@ -38,7 +38,22 @@ PDH_STATUS Invalid(std::uint32_t reason, PdhFormattedValue* value)
 {
     value->CStatus = reason;
     value->longValue = 0;
+    value->doubleValue = 0.0;
+    value->largeValue = 0;
     return PDH_INVALID_DATA;
+}
+
+bool IsNumberFormat(std::uint32_t format)
+{
+    return format == PDH_FMT_LONG_FORMAT || format == PDH_FMT_DOUBLE_FORMAT || format == PDH_FMT_LARGE_FORMAT;
+}
+
+// How far a timer may run ahead of its time base and still be read as its base: the two are
+// read apart (the idle time is counted in clock ticks, 15.6 ms on Windows), and converted to
+// 100 ns units apart (a unit each). Beyond that the two did not come from one sample.
+bool AheadOfItsBase(double delta, double base)
+{
+    return delta > base + base / 20.0 + 2.0;
 }
 
 } // namespace
@@ -62,7 +77,7 @@ bool IsKnownCounterType(std::uint32_t type)
 PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous, const RawCounterSample& current,
                               std::uint32_t format, PdhFormattedValue* value)
 {
-    if (value == nullptr || format != PDH_FMT_LONG_FORMAT)
+    if (value == nullptr || !IsNumberFormat(format))
         return PDH_INVALID_ARGUMENT;
     if (current.CStatus != PDH_CSTATUS_VALID_DATA)
         return Invalid(current.CStatus, value);
@@ -77,8 +92,11 @@ PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous
     } else {
         if (previous.CStatus != PDH_CSTATUS_VALID_DATA)
             return Invalid(PDH_CSTATUS_INVALID_DATA, value);
-        const bool backwards = current.first < previous.first || current.second < previous.second;
-        const double deltaFirst = static_cast<double>(current.first - previous.first);
+        // A 32-bit counter wraps: its growth is the difference modulo 2^32.
+        const bool wraps = type == CounterType::PerSecond;
+        const std::uint64_t growth = wraps ? (current.first - previous.first) & 0xFFFFFFFFu : current.first - previous.first;
+        const bool backwards = (!wraps && current.first < previous.first) || current.second < previous.second;
+        const double deltaFirst = static_cast<double>(growth);
         // The interval: elapsed time for a rate, the base's growth for a timer.
         const double interval = IsRate(type) ? ElapsedSeconds(previous, current)
                                              : static_cast<double>(current.second - previous.second);
@@ -88,6 +106,8 @@ PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous
             return Invalid(PDH_CSTATUS_INVALID_DATA, value);
         else if (IsRate(type))
             result = deltaFirst / interval;
+        else if (AheadOfItsBase(deltaFirst, interval))
+            return Invalid(PDH_CSTATUS_INVALID_DATA, value);
         else if (type == CounterType::Timer100ns)
             result = 100.0 * deltaFirst / interval;
         else
@@ -96,8 +116,28 @@ PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous
 
     if (IsPercentage(type))
         result = std::clamp(result, 0.0, 100.0);
-    result = std::min(std::trunc(result), static_cast<double>(std::numeric_limits<std::int32_t>::max()));
     value->CStatus = PDH_CSTATUS_VALID_DATA;
-    value->longValue = static_cast<std::int32_t>(result);
+    value->longValue = 0;
+    value->doubleValue = 0.0;
+    value->largeValue = 0;
+    constexpr auto kLargeMax = std::numeric_limits<std::int64_t>::max();
+    switch (format) {
+    case PDH_FMT_DOUBLE_FORMAT:
+        value->doubleValue = result;
+        break;
+    case PDH_FMT_LARGE_FORMAT:
+        // A raw count as it came, without a detour through double (which holds 53 bits).
+        if (type == CounterType::RawCount || type == CounterType::LargeRawCount)
+            value->largeValue = static_cast<std::int64_t>(std::min<std::uint64_t>(current.first, kLargeMax));
+        else if (result >= 9223372036854775808.0) // 2^63
+            value->largeValue = kLargeMax;
+        else
+            value->largeValue = static_cast<std::int64_t>(std::trunc(result));
+        break;
+    default:
+        value->longValue = static_cast<std::int32_t>(
+            std::min(std::trunc(result), static_cast<double>(std::numeric_limits<std::int32_t>::max())));
+        break;
+    }
     return 0;
 }

@@ -37,8 +37,13 @@ struct RawCounterSample {
 };
 
 // The value of the counter from its last two samples (previous only matters for delta types),
-// formatted as PDH_FMT_LONG: truncated toward zero, percentages held within 0..100, a delta
-// that went backwards read as 0. A sample that is not valid gives PDH_INVALID_DATA with the
-// reason in value->CStatus.
+// in the format asked for: PDH_FMT_LONG truncated toward zero and held at the largest LONG,
+// PDH_FMT_LARGE truncated toward zero (a raw count exactly as it came, up to the largest
+// LONGLONG), PDH_FMT_DOUBLE as computed. Percentages are held within 0..100; a 32-bit rate
+// counter that wrapped grows by the difference modulo 2^32; a 64-bit delta that went backwards
+// reads as 0. A sample that is not valid gives PDH_INVALID_DATA with the reason in
+// value->CStatus; so does a timer that ran ahead of its time base by more than the two can
+// drift apart, which no single reading of a machine gives. Any other format is
+// PDH_INVALID_ARGUMENT.
 PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous, const RawCounterSample& current,
                               std::uint32_t format, PdhFormattedValue* value);

@@ -13,13 +13,17 @@ typedef std::uint32_t PDH_STATUS;
 struct PdhQuery;   // PDH_HQUERY
 struct PdhCounter; // PDH_HCOUNTER
 
-// PDH_FMT_COUNTERVALUE with PDH_FMT_LONG.
+// PDH_FMT_COUNTERVALUE: the value is in the member of the format asked for.
 struct PdhFormattedValue {
     std::uint32_t CStatus = 0;
-    std::int32_t longValue = 0;
+    std::int32_t longValue = 0;  // PDH_FMT_LONG
+    double doubleValue = 0.0;    // PDH_FMT_DOUBLE
+    std::int64_t largeValue = 0; // PDH_FMT_LARGE
 };
 
 constexpr std::uint32_t PDH_FMT_LONG_FORMAT = 0x00000100;
+constexpr std::uint32_t PDH_FMT_DOUBLE_FORMAT = 0x00000200;
+constexpr std::uint32_t PDH_FMT_LARGE_FORMAT = 0x00000400;
 
 class ICounterSource {
 public:

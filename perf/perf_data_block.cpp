@@ -1,6 +1,7 @@
 #include "perf/perf_data_block.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include "framework/cstring.h"
 
@@ -147,11 +148,14 @@ PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObjectType* ob
 
 const PerfObjectType* PerfDataBlock::FindObject(std::uint32_t nameIndex) const
 {
-    for (const PerfObjectType& object : objects) {
-        if (object.nameIndex == nameIndex)
-            return &object;
+    if (objectsByIndex.size() != objects.size()) { // not made by ReadPerfDataBlock
+        const auto found = std::find_if(objects.begin(), objects.end(),
+                                        [&](const PerfObjectType& object) { return object.nameIndex == nameIndex; });
+        return found == objects.end() ? nullptr : &*found;
     }
-    return nullptr;
+    const auto found = std::lower_bound(objectsByIndex.begin(), objectsByIndex.end(), nameIndex,
+                                        [&](std::uint32_t position, std::uint32_t wanted) { return objects[position].nameIndex < wanted; });
+    return found == objectsByIndex.end() || objects[*found].nameIndex != nameIndex ? nullptr : &objects[*found];
 }
 
 PerfDataStatus ReadPerfDataBlock(std::span<const std::uint8_t> data, PerfDataBlock* block)
@@ -188,6 +192,11 @@ PerfDataStatus ReadPerfDataBlock(std::span<const std::uint8_t> data, PerfDataBlo
         block->objects.push_back(std::move(object));
         at += length;
     }
+    block->objectsByIndex.resize(block->objects.size());
+    std::iota(block->objectsByIndex.begin(), block->objectsByIndex.end(), std::uint32_t{ 0 });
+    std::stable_sort(block->objectsByIndex.begin(), block->objectsByIndex.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return block->objects[a].nameIndex < block->objects[b].nameIndex;
+    });
     return PerfDataStatus::Ok;
 }
 

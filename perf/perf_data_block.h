@@ -44,7 +44,11 @@ struct PerfDataBlock {
     std::uint64_t perfFreq = 0;
     std::uint64_t perfTime100nSec = 0;
     std::vector<PerfObjectType> objects;
+    // Positions in objects by name index, then position: made by ReadPerfDataBlock, so that an
+    // instance's parent is found without a search through every object of the block.
+    std::vector<std::uint32_t> objectsByIndex;
 
+    // The first object with the name index, or null.
     const PerfObjectType* FindObject(std::uint32_t nameIndex) const;
 };
 

@@ -10,6 +10,7 @@
 #include "framework/afxwin.h"
 #include "framework/ascii_case.h"
 #include "perf/counter_query.h"
+#include "perf/pdh_status.h"
 #include "probe/console_feedback.h"
 #include "probe/probe_options.h"
 #include "probe/sample_writer.h"
@@ -203,12 +204,17 @@ private:
         return std::make_unique<NagiosPlugin>(m_options.machine, m_counters, m_thresholds);
     }
 
-    static CounterValue ReadValue(CCounterQuery& query, int handle)
+    // The counter's value as the window reads it (anything but valid data is none), 64 bits wide:
+    // a count beyond the largest LONG is not held there.
+    CounterValue ReadValue(CCounterQuery& query, int handle)
     {
-        PDHCounterStruct* record = query.FindCounter(handle);
-        if (record == nullptr || !query.UpdateValue(record))
+        const PDHCounterStruct* record = query.FindCounter(handle);
+        PdhFormattedValue value;
+        if (record == nullptr ||
+            m_services.counters.GetFormattedCounterValue(record->hCounter, PDH_FMT_LARGE_FORMAT, &value) != 0 ||
+            value.CStatus != PDH_CSTATUS_VALID_DATA)
             return std::nullopt;
-        return record->lValue;
+        return value.largeValue;
     }
 
     // Waits until the monotonic clock reaches due; false when the user interrupted.

@@ -18,8 +18,9 @@ struct ProbeCounter {
     CString fullPath; // "\\" + machine + path: the path the counter query adds
 };
 
-// A counter's value in a sample; none when the counter could not be added or read.
-using CounterValue = std::optional<std::int32_t>;
+// A counter's value in a sample, whole and 64 bits wide (the window shows a LONG); none when the
+// counter could not be added or read.
+using CounterValue = std::optional<std::int64_t>;
 
 class ISampleWriter {
 public:

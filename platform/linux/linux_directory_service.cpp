@@ -92,7 +92,7 @@ std::uint32_t LinuxDirectoryService::DsBindWithCred(const CString& domain, DsCre
     for (const DsControllerInfo1& controller : controllers) {
         std::string server;
         std::unique_ptr<SmbSession> session;
-        std::uint32_t result = SmbServerFor(m_dns, controller.DnsHostName.ToUtf8(), &server);
+        std::uint32_t result = SmbServerFor(m_dns, controller.DnsHostName.ToUtf8(), m_options.smbTimeoutMs, &server);
         if (result == 0)
             result = SmbSession::Open(server, m_options.smbPort, {}, credential->smb, m_options.smbTimeoutMs, &session);
         if (result == 0) {

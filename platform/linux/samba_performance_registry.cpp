@@ -10,13 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "directory/win32_error_text.h"
+#include "platform/linux/host_lookup.h"
 #include "platform/linux/winreg_client.h"
 
 namespace {
@@ -78,58 +75,6 @@ int ConnectWithin(const sockaddr* address, socklen_t length, int timeoutMs)
     return error;
 }
 
-// The addresses of a name, looked up by the system resolver within timeoutMs. The look-up runs on
-// a thread of its own, since the resolver cannot be interrupted: when the time is up it is left
-// to finish by itself, and its answer is dropped. 0, EAI_AGAIN when the time ran out, or the
-// resolver's error.
-struct ResolvedAddress {
-    sockaddr_storage address;
-    socklen_t length;
-};
-
-int ResolveWithin(const std::string& host, std::uint16_t port, int timeoutMs, std::vector<ResolvedAddress>* addresses)
-{
-    struct Lookup {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        int result = EAI_AGAIN;
-        std::vector<ResolvedAddress> addresses;
-    };
-    auto lookup = std::make_shared<Lookup>();
-    try {
-        std::thread([lookup, host, port] {
-            addrinfo hints{};
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo* found = nullptr;
-            const int result = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-            std::vector<ResolvedAddress> addresses;
-            for (const addrinfo* a = result == 0 ? found : nullptr; a != nullptr; a = a->ai_next) {
-                if (a->ai_addrlen > sizeof(sockaddr_storage))
-                    continue;
-                ResolvedAddress resolved{};
-                std::memcpy(&resolved.address, a->ai_addr, a->ai_addrlen);
-                resolved.length = a->ai_addrlen;
-                addresses.push_back(resolved);
-            }
-            if (found != nullptr)
-                freeaddrinfo(found);
-            const std::lock_guard lock(lookup->mutex);
-            lookup->finished = true;
-            lookup->result = result;
-            lookup->addresses = std::move(addresses);
-            lookup->done.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return EAI_SYSTEM;
-    }
-    std::unique_lock lock(lookup->mutex);
-    if (!lookup->done.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return lookup->finished; }))
-        return EAI_AGAIN;
-    *addresses = std::move(lookup->addresses);
-    return lookup->result;
-}
-
 // Milliseconds left until deadline, never below 0.
 int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
 {
@@ -142,17 +87,17 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
 std::uint32_t ReachSmbPort(const DnsResolver& dns, const std::string& machine, std::uint16_t port, int timeoutMs,
                            std::string* address)
 {
-    std::string server;
-    if (std::uint32_t result = SmbServerFor(dns, machine, &server); result != 0)
-        return result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::vector<ResolvedAddress> addresses;
+    std::string server;
+    if (std::uint32_t result = SmbServerFor(dns, machine, timeoutMs, &server); result != 0)
+        return result;
+    std::vector<HostAddress> addresses;
     if (server.empty())
         return win32_error::kBadNetPath;
-    if (const int resolved = ResolveWithin(server, port, timeoutMs, &addresses); resolved != 0)
+    if (const int resolved = LookUpHostWithin(server, port, MillisecondsLeft(deadline), &addresses); resolved != 0)
         return resolved == EAI_AGAIN ? win32_error::kSemTimeout : win32_error::kBadNetPath;
     std::uint32_t result = win32_error::kBadNetPath;
-    for (const ResolvedAddress& a : addresses) {
+    for (const HostAddress& a : addresses) {
         const auto* socketAddress = reinterpret_cast<const sockaddr*>(&a.address);
         const int error = ConnectWithin(socketAddress, a.length, MillisecondsLeft(deadline));
         char text[INET6_ADDRSTRLEN] = {};

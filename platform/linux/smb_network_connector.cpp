@@ -51,7 +51,7 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
         return win32_error::kSessionCredentialConflict;
 
     std::string server;
-    if (std::uint32_t result = SmbServerFor(m_dns, machine, &server); result != 0)
+    if (std::uint32_t result = SmbServerFor(m_dns, machine, m_options.timeoutMs, &server); result != 0)
         return result;
     std::unique_ptr<SmbSession> session;
     const SmbCredentials credentials({}, userName.ToUtf8(), password.ToUtf8());

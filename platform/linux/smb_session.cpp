@@ -1,6 +1,7 @@
 #include "platform/linux/smb_session.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <libsmbclient.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "directory/win32_error_text.h"
+#include "platform/linux/host_lookup.h"
 
 namespace {
 
@@ -213,11 +215,26 @@ bool IsUnreachableError(std::uint32_t code)
     return code == win32_error::kBadNetPath || code == win32_error::kSemTimeout || code == win32_error::kNoNetwork;
 }
 
-std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, std::string* server)
+std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, int timeoutMs, std::string* server)
 {
     in_addr address {};
-    if (inet_pton(AF_INET, machine.c_str(), &address) == 1 || !dns.HasServer()) {
+    if (inet_pton(AF_INET, machine.c_str(), &address) == 1) {
         *server = machine;
+        return 0;
+    }
+    if (!dns.HasServer()) {
+        std::vector<HostAddress> found;
+        if (const int result = LookUpHostWithin(machine, kSmbPort, timeoutMs, &found); result != 0)
+            return result == EAI_AGAIN ? win32_error::kSemTimeout : win32_error::kBadNetPath;
+        *server = machine;
+        for (const HostAddress& a : found) {
+            char text[INET_ADDRSTRLEN] = {};
+            if (a.address.ss_family == AF_INET &&
+                inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&a.address)->sin_addr, text, sizeof text) != nullptr) {
+                *server = text;
+                break;
+            }
+        }
         return 0;
     }
     std::vector<std::string> addresses;

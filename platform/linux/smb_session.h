@@ -53,5 +53,7 @@ inline constexpr std::uint16_t kSmbPort = 445;
 
 // What libsmbclient is to be given as the server for machine: an IPv4 address as it is; with a
 // DNS server given, the first address that server has for the name (ERROR_BAD_NETPATH when it
-// has none); otherwise the name, for libsmbclient to look up through the system.
-std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, std::string* server);
+// has none); otherwise the first IPv4 address the system resolver gives within timeoutMs
+// (ERROR_SEM_TIMEOUT when it does not answer in time, ERROR_BAD_NETPATH when the name has no
+// address), or the name itself when it has only IPv6 ones, for libsmbclient to look up.
+std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, int timeoutMs, std::string* server);

@@ -22,6 +22,9 @@ enum {
     OPNUM_QUERY_VALUE = 17,
     MAXIMUM_ALLOWED = 0x02000000, /* REGSAM: what the caller may have */
     MAX_VALUE_NAME_CHARS = 256,
+    /* What an answer holds besides the data asked for: the fixed fields of QueryValue's answer
+     * (44 bytes) or a policy handle and status, with room to spare. */
+    ANSWER_MARGIN = 64 * 1024,
 };
 
 /* The winreg interface (MS-RRP 1.9): UUID 338cd001-2244-31f1-aaaa-900038001003, version 1.0,
@@ -213,10 +216,14 @@ static void connect_deadline(struct tevent_context *events, struct tevent_timer 
         shutdown(sockets->entries[i]->fd, SHUT_RDWR);
 }
 
-/* One call: the request's bytes out, the answer's bytes back. */
+/* One call: the request's bytes out, the answer's bytes back. An answer longer than data_room
+ * bytes of data and the margin ends the call and the connection as it arrives: libdcerpc would
+ * otherwise put together up to DCERPC_NCACN_RESPONSE_DEFAULT_MAX_SIZE (240 MiB) of fragments
+ * before anything here could look at it. */
 static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_push *request, TALLOC_CTX *memory,
-                     DATA_BLOB *answer)
+                     DATA_BLOB *answer, uint32_t data_room)
 {
+    client->pipe->conn->max_total_response_size = (size_t)data_room + ANSWER_MARGIN;
     const DATA_BLOB in = ndr_push_blob(request);
     uint8_t *out = NULL;
     size_t out_length = 0;
@@ -311,7 +318,7 @@ uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg
         !NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, MAXIMUM_ALLOWED)))
         status = NT_STATUS_NO_MEMORY;
     else
-        status = call(client, OPNUM_OPEN_HKPD, request, scratch, &answer);
+        status = call(client, OPNUM_OPEN_HKPD, request, scratch, &answer, 0);
     if (NT_STATUS_IS_OK(status))
         status = pull_handle_answer(answer, scratch, &client->key, werror);
     talloc_free(scratch);
@@ -381,7 +388,7 @@ uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint
         return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
     }
     DATA_BLOB answer;
-    NTSTATUS status = call(client, OPNUM_QUERY_VALUE, request, scratch, &answer);
+    NTSTATUS status = call(client, OPNUM_QUERY_VALUE, request, scratch, &answer, buffer_size);
     if (NT_STATUS_IS_OK(status)) {
         struct ndr_pull *pull = ndr_pull_init_blob(&answer, scratch);
         uint32_t referent = 0, size = 0, offset = 0, count = 0, data_length = 0;
@@ -418,7 +425,7 @@ void winreg_client_close(winreg_client *client)
     struct policy_handle closed;
     uint32_t werror = 0;
     if (!client->failed && request != NULL && NDR_ERR_CODE_IS_SUCCESS(ndr_push_policy_handle(request, NDR_SCALARS, &client->key)) &&
-        NT_STATUS_IS_OK(call(client, OPNUM_CLOSE_KEY, request, scratch, &answer)))
+        NT_STATUS_IS_OK(call(client, OPNUM_CLOSE_KEY, request, scratch, &answer, 0)))
         (void)pull_handle_answer(answer, scratch, &closed, &werror);
     talloc_free(client->memory);
 }

@@ -11,6 +11,8 @@
 
 static_assert(sizeof(SystemPdhStatus) == sizeof(PDH_STATUS));
 static_assert(PDH_FMT_LONG == PDH_FMT_LONG_FORMAT);
+static_assert(PDH_FMT_DOUBLE == PDH_FMT_DOUBLE_FORMAT);
+static_assert(PDH_FMT_LARGE == PDH_FMT_LARGE_FORMAT);
 
 PDH_STATUS Win32CounterSource::ConnectMachine(const CString& machine)
 {
@@ -48,8 +50,15 @@ PDH_STATUS Win32CounterSource::GetFormattedCounterValue(PdhCounter* counter, std
     PDH_FMT_COUNTERVALUE systemValue{};
     const auto status = static_cast<PDH_STATUS>(
         PdhGetFormattedCounterValue(reinterpret_cast<PDH_HCOUNTER>(counter), format, nullptr, &systemValue));
+    *value = PdhFormattedValue{};
     value->CStatus = systemValue.CStatus;
-    value->longValue = systemValue.longValue;
+    // The union's member of the format asked for.
+    if (format == PDH_FMT_LARGE_FORMAT)
+        value->largeValue = systemValue.largeValue;
+    else if (format == PDH_FMT_DOUBLE_FORMAT)
+        value->doubleValue = systemValue.doubleValue;
+    else
+        value->longValue = systemValue.longValue;
     return status;
 }
 

@@ -64,6 +64,8 @@ LocalTime FakeProbeEnvironment::Now()
 
 void FakeProbeEnvironment::Wait(std::uint32_t milliseconds)
 {
+    if (onWait)
+        onWait(waits.size());
     if (static_cast<int>(waits.size()) == interruptAtWait) {
         m_interrupted = true;
         waits.push_back(0);

@@ -2,6 +2,7 @@
 // the test gives them, and a clock that moves only when the probe waits.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
     int utcOffsetMinutes = 120;
     std::vector<std::uint32_t> waits;
     int interruptAtWait = -1; // the wait (from 0) at which the user interrupts; -1: never
+    std::function<void(std::size_t wait)> onWait; // what happens in the world during each wait
 
     bool WriteOut(std::string_view text) override;
     void WriteErr(std::string_view text) override;

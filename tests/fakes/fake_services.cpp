@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "directory/win32_error_text.h"
 #include "perf/pdh_status.h"
@@ -208,7 +209,7 @@ PDH_STATUS FakeCounterSource::CollectQueryData(PdhQuery* query)
     return r;
 }
 
-PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std::uint32_t, PdhFormattedValue* value)
+PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value)
 {
     const auto* c = reinterpret_cast<const Counter*>(counter);
     const bool known = std::any_of(m_counters.begin(), m_counters.end(), [&](const auto& p) { return p.get() == c; });
@@ -218,12 +219,20 @@ PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std:
         value->CStatus = PDH_CSTATUS_INVALID_DATA;
         return PDH_INVALID_DATA;
     }
-    value->CStatus = PDH_CSTATUS_VALID_DATA;
-    value->longValue = 0;
+    std::int64_t found = 0;
     for (const auto& [path, v] : values) {
         if (path == c->path)
-            value->longValue = v;
+            found = v;
     }
+    *value = PdhFormattedValue{};
+    value->CStatus = PDH_CSTATUS_VALID_DATA;
+    if (format == PDH_FMT_LARGE_FORMAT)
+        value->largeValue = found;
+    else if (format == PDH_FMT_DOUBLE_FORMAT)
+        value->doubleValue = static_cast<double>(found);
+    else
+        value->longValue = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            found, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
     return 0;
 }
 
@@ -241,7 +250,7 @@ void FakeCounterSource::Sleep(std::uint32_t milliseconds)
     sleptMs += milliseconds;
 }
 
-void FakeCounterSource::SetValue(const CString& path, std::int32_t value)
+void FakeCounterSource::SetValue(const CString& path, std::int64_t value)
 {
     for (auto& [p, v] : values) {
         if (p == path) {

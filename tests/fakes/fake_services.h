@@ -69,7 +69,9 @@ public:
     std::vector<CString> unpublishedPaths; // full paths AddCounter refuses
     // Value of each counter by its path without the machine part; CStatus valid unless listed
     // in invalidPaths.
-    std::vector<std::pair<CString, std::int32_t>> values;
+    // PDH_FMT_LONG holds it at the largest LONG, as the engine does; PDH_FMT_LARGE and
+    // PDH_FMT_DOUBLE give it whole.
+    std::vector<std::pair<CString, std::int64_t>> values;
     std::vector<CString> invalidPaths;
 
     int connectCalls = 0;
@@ -89,7 +91,7 @@ public:
     PDH_STATUS CloseQuery(PdhQuery* query) override;
     void Sleep(std::uint32_t milliseconds) override;
 
-    void SetValue(const CString& path, std::int32_t value);
+    void SetValue(const CString& path, std::int64_t value);
 
 private:
     struct Counter {

@@ -130,3 +130,35 @@ TEST(ProbeRemoteCountersTest, ReadsAnotherMachinesCountersAsTheConnectionsUser)
     EXPECT_EQ(services.Run(env, { "-u", peer["user"], "--password-stdin", "-f", "nagios", "peer.zeltor.test" }), 3);
     EXPECT_EQ(env.out, "ZELTOR UNKNOWN - Error:1326 The user name or password is incorrect.\n");
 }
+
+TEST(ProbeRemoteCountersTest, APasswordChangedWhileSamplingCostsOneRefusedLogon)
+{
+    auto peer = ReadPeerState("ZELTOR_SMBD_STATE");
+    ASSERT_FALSE(peer["perfmon"].empty()) << "no smbd state";
+    const std::string state = std::getenv("ZELTOR_SMBD_STATE");
+    DnsmasqServer dns({ "--host-record=peer.zeltor.test," + peer["address"] });
+    ASSERT_TRUE(dns.running());
+    Services services(dns.server(), static_cast<std::uint16_t>(std::stoi(peer["port"])), "/nonexistent/smb.conf");
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    const int refusedBefore = RefusedLogons(peer["dir"]);
+
+    // zeltor-probe -n 0 -i 0.5: after the second sample the administrator changes the password
+    // and the server drops the connection; the run samples on until interrupted.
+    std::optional<ChangedPassword> changed;
+    FakeProbeEnvironment env;
+    env.inputPassword = CString::FromUtf8(peer["password"]);
+    env.interruptAtWait = 20;
+    env.onWait = [&](std::size_t wait) {
+        if (wait == 2) {
+            changed.emplace(state, "Changed-Pa55!", peer["password"]);
+            RunScript(ZELTOR_RUN_SMBD, { "drop", state });
+        }
+    };
+    EXPECT_EQ(services.Run(env, { "-u", peer["user"], "--password-stdin", "-n", "0", "-i", "0.5", "-f", "csv",
+                                  "peer.zeltor.test", "\\Process(_Total)\\Handle Count" }),
+              probe_exit::kCollectFailed)
+        << env.err;
+    ASSERT_TRUE(changed && changed->Changed());
+    EXPECT_EQ(env.OutLines().size(), 1u + 20u);
+    EXPECT_EQ(RefusedLogons(peer["dir"]), refusedBefore + 1);
+}

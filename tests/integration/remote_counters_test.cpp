@@ -180,26 +180,6 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
     EXPECT_EQ(Source()->ConnectMachine(CString::FromUtf8(peer["address"])), PDH_CANNOT_READ_NAME_STRINGS);
 }
 
-namespace {
-
-// The peer's account with another password for the life of the object.
-class ChangedPassword {
-public:
-    ChangedPassword(const std::string& state, const std::string& password, std::string original)
-        : m_state(state), m_original(std::move(original))
-    {
-        m_changed = RunScript(ZELTOR_RUN_SMBD, { "password", m_state, password });
-    }
-    ~ChangedPassword() { RunScript(ZELTOR_RUN_SMBD, { "password", m_state, m_original }); }
-    bool Changed() const { return m_changed; }
-
-private:
-    std::string m_state, m_original;
-    bool m_changed = false;
-};
-
-} // namespace
-
 TEST_F(RemoteCountersTest, APasswordChangedAtTheServerIsRefusedOnceNotOncePerCollection)
 {
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));

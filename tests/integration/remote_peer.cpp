@@ -163,6 +163,18 @@ int RefusedLogons(const std::string& peerDirectory)
     return refused;
 }
 
+ChangedPassword::ChangedPassword(const std::string& state, const std::string& password, std::string original)
+    : m_state(state), m_original(std::move(original))
+{
+    m_changed = RunScript(ZELTOR_RUN_SMBD, { "password", m_state, password });
+}
+
+ChangedPassword::~ChangedPassword()
+{
+    if (m_changed)
+        RunScript(ZELTOR_RUN_SMBD, { "password", m_state, m_original });
+}
+
 PdhFormattedValue LongValue(ICounterSource& source, PdhCounter* counter)
 {
     PdhFormattedValue value;

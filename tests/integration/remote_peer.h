@@ -56,6 +56,21 @@ bool RunScript(const std::string& script, const std::vector<std::string>& argume
 // audit.
 int RefusedLogons(const std::string& peerDirectory);
 
+// The account of a server of run_smbd.sh (its state file) with another password for the life of
+// the object, as an administrator would change it.
+class ChangedPassword {
+public:
+    ChangedPassword(const std::string& state, const std::string& password, std::string original);
+    ~ChangedPassword();
+    ChangedPassword(const ChangedPassword&) = delete;
+    ChangedPassword& operator=(const ChangedPassword&) = delete;
+    bool Changed() const { return m_changed; }
+
+private:
+    std::string m_state, m_original;
+    bool m_changed = false;
+};
+
 // The counter's value as the window asks for it (PDH_FMT_LONG); CStatus 0xFFFFFFFF where the source
 // gave none.
 PdhFormattedValue LongValue(ICounterSource& source, PdhCounter* counter);

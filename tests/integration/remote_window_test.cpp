@@ -2,6 +2,7 @@
 // Registry: the domain controller of run_samba_dc.sh found by discovery, and standalone smbd peers
 // (run_smbd.sh) reached by names that a test DNS server gives.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -247,4 +248,60 @@ TEST_F(RemoteWindowTest, APeerStoppedDuringAutoUpdateIsReportedEachSecondAndRead
     });
     perfd.reset();
     RunScript(ZELTOR_RUN_SMBD, { "stop", state });
+}
+
+TEST_F(RemoteWindowTest, AutoUpdateNeverLogsOnAgainWithARefusedPasswordAndASilentPeerHoldsATickOnce)
+{
+    const std::string state = std::getenv("ZELTOR_SMBD_STATE");
+    auto live = PeerServices(static_cast<std::uint16_t>(std::stoi(smbd["port"])));
+    ASSERT_TRUE(FillPerfmon(smbd["perfmon"]));
+    const int refusedBefore = RefusedLogons(smbd["dir"]);
+    Run(*live, [&](HWND h) {
+        ASSERT_TRUE(Control<QCheckBox>(h, IDC_AUTOUPDATE)->isChecked());
+        Update(h, "peer1.zeltor.test", smbd["user"], smbd["password"]);
+        ASSERT_TRUE(WaitFor([&] { return Value(h, IDC_MEMORYUSAGE) > 0; }, 5000));
+        ASSERT_TRUE(boxes.empty());
+
+        // The password changed at the server, the connection dropped: Auto Update goes on ticking
+        // and showing the refusal, but logs on with the refused password once only.
+        {
+            ChangedPassword changed(state, "Changed-Pa55!", smbd["password"]);
+            ASSERT_TRUE(changed.Changed());
+            ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "drop", state }));
+            ASSERT_TRUE(WaitFor([&] { return boxes.size() >= 4; }, 10000));
+            EXPECT_EQ(boxes.back(), u"The user name or password is incorrect.");
+            EXPECT_EQ(RefusedLogons(smbd["dir"]), refusedBefore + 1);
+        }
+        // A new Update (the fields as they were) with the password that holds again reads the
+        // server.
+        QTest::mouseClick(Control<QPushButton>(h, IDC_UPDATE), Qt::LeftButton);
+        WaitFor([] { return false; }, 1500);
+        boxes.clear();
+        WaitFor([] { return false; }, 2000);
+        EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].ToUtf8());
+
+        // The server stops answering: each tick holds the window once, within the connection's
+        // bound, then its box; the longest stall of the event loop is measured.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, longest = 0;
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        heartbeat.start(20);
+        ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "pause", state }));
+        const bool reported = WaitFor([&] { return !boxes.empty(); }, 15000);
+        const qint64 firstBox = clock.elapsed();
+        WaitFor([&] { return boxes.size() >= 2; }, 15000);
+        ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "resume", state }));
+        heartbeat.stop();
+        std::printf("silent peer under Auto Update: first box after %.1f s, longest stall %.1f s\n", firstBox / 1000.0,
+                    longest / 1000.0);
+        EXPECT_TRUE(reported);
+        // Far below a wait per counter or the library's own minute.
+        EXPECT_LT(longest, 2 * 10000);
+    });
+    EXPECT_EQ(RefusedLogons(smbd["dir"]), refusedBefore + 1);
 }

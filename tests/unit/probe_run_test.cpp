@@ -152,6 +152,18 @@ TEST_F(ProbeRunTest, CountersThatCannotBeAddedOrReadAreUnavailableNotZero)
               std::string::npos);
 }
 
+// The window shows a LONG; the probe's outputs carry a count beyond it whole.
+TEST_F(ProbeRunTest, ACountBeyondTheLargestLongIsWrittenWhole)
+{
+    counters.SetValue(u"\\Process(lsass)\\Handle Count", 5'000'000'000);
+    ASSERT_EQ(Run({ "-f", "json", "DC1", "\\Process(lsass)\\Handle Count" }), probe_exit::kOk);
+    EXPECT_NE(env.out.find("\"value\":5000000000}"), std::string::npos) << env.out;
+    env = {};
+    counters.SetValue(u"\\Memory\\Page Faults/sec", 2'147'483'648);
+    ASSERT_EQ(Run({ "-f", "csv", "DC1" }), probe_exit::kOk);
+    EXPECT_NE(env.out.find(",\"2147483648\","), std::string::npos) << env.out;
+}
+
 TEST_F(ProbeRunTest, SamplesComeOneIntervalApartAfterAFirstCollection)
 {
     ASSERT_EQ(Run({ "-f", "json", "-i", "2.5", "-n", "3", "DC1", kPageFaults }), probe_exit::kOk);

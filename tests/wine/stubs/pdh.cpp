@@ -119,6 +119,8 @@ extern "C" LONG WINAPI PdhGetFormattedCounterValue(HANDLE counter, DWORD format,
     value->largeValue = 0;
     if ((format & 0x00000100) != 0) // PDH_FMT_LONG
         value->longValue = c->value;
+    else if ((format & 0x00000400) != 0) // PDH_FMT_LARGE
+        value->largeValue = c->value;
     else
         value->doubleValue = c->value;
     return 0;
