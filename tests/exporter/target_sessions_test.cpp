@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "perf/pdh_status.h"
 #include "platform/linux/exporter/target_sessions.h"
+#include "tests/fakes/perf_data_builder.h"
 
 namespace {
 
@@ -21,13 +23,47 @@ struct ScriptedTargets {
     std::mutex mutex;
     std::map<std::string, int> logons;
     std::map<std::string, std::chrono::milliseconds> delays;
+    std::set<std::string> serving; // machines that answer with the data below
+    bool withProcess = false;      // whether the data has the Process object
+};
+
+constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
+
+// Memory\Page Faults/sec, and Process(lsass)\Handle Count when the target has it, as Samba sends them.
+class ServingKey : public IPerformanceKey {
+public:
+    explicit ServingKey(ScriptedTargets& targets) : m_targets(targets) {}
+    std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
+                             std::uint32_t* type, std::uint32_t* needed) override
+    {
+        std::vector<std::uint8_t> value;
+        if (name == "Counter 009") {
+            value = BuildCounterNames({ { 2, "Memory" }, { 4, "Page Faults/sec" }, { 6, "Process" }, { 8, "Handle Count" } });
+        } else {
+            TestBlock block;
+            block.objects.push_back(TestObject{ 2, { { 4, kRate } }, { 1000 }, false, {} });
+            const std::lock_guard lock(m_targets.mutex);
+            if (m_targets.withProcess)
+                block.objects.push_back(TestObject{ 6, { { 8, kRawCount } }, {}, true, { { u"lsass", { 7 } } } });
+            value = BuildPerfData(block, TestLayout::Samba);
+        }
+        *type = 3; // REG_BINARY
+        *needed = 0;
+        *length = static_cast<std::uint32_t>(std::min(value.size(), buffer.size()));
+        std::copy_n(value.begin(), *length, buffer.begin());
+        return 0;
+    }
+    bool IsCurrent() const override { return true; }
+
+private:
+    ScriptedTargets& m_targets;
 };
 
 class ScriptedRegistry : public IPerformanceRegistry {
 public:
     ScriptedRegistry(CredentialRegistry& credentials, ScriptedTargets& targets) : m_credentials(credentials), m_targets(targets) {}
 
-    std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>*) override
+    std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
     {
         const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
         if (!entry)
@@ -49,7 +85,11 @@ public:
             m_credentials.MarkRefused(entry->id, 1326);
             return 1326;
         }
-        return 53;
+        const std::lock_guard lock(m_targets.mutex);
+        if (!m_targets.serving.contains(machine))
+            return 53;
+        *key = std::make_unique<ServingKey>(m_targets);
+        return 0;
     }
 
 private:
@@ -60,7 +100,8 @@ private:
 class TargetSessionsTest : public ::testing::Test {
 protected:
     std::unique_ptr<TargetSessions> Sessions(Clock::duration backoff, unsigned maxConcurrent,
-                                             Clock::duration idle = std::chrono::hours(1))
+                                             Clock::duration idle = std::chrono::hours(1),
+                                             Clock::duration lackingRetry = std::chrono::hours(1))
     {
         std::map<std::string, SmbCredentials> credentials;
         credentials.emplace("good", SmbCredentials({}, "reader", "right"));
@@ -69,6 +110,7 @@ protected:
         settings.refusedLogonBackoff = backoff;
         settings.maxConcurrent = maxConcurrent;
         settings.sessionIdle = idle;
+        settings.lackingRetry = lackingRetry;
         return std::make_unique<TargetSessions>(
             settings, std::move(credentials),
             [this](CredentialRegistry& registry) { return std::make_unique<ScriptedRegistry>(registry, targets); },
@@ -194,4 +236,39 @@ TEST_F(TargetSessionsTest, AnIdleSessionIsClosedButNotWhileItKeepsABackoff)
     EXPECT_EQ(probe("dc2", "bad").status, PdhStatusFromWin32(1326));
     EXPECT_EQ(Logons("dc2"), 1); // the refused credentials were not sent again
     EXPECT_EQ(sessions->SessionCount(), 2u);
+}
+
+TEST_F(TargetSessionsTest, ACounterTheTargetLackedIsLookedForAgainOnTheSameLogon)
+{
+    targets.serving.insert("dc1");
+    auto sessions = Sessions(1h, 4, 1h, 300ms);
+    ExporterModule two;
+    two.name = "two";
+    two.paths = { "\\Memory\\Page Faults/sec", "\\Process(lsass)\\Handle Count" };
+    const auto probe = [&] { return sessions->Probe("dc1", two, Auth("good"), Clock::now() + 2s); };
+
+    ProbeOutcome outcome = probe();
+    ASSERT_TRUE(outcome.success) << outcome.statusText;
+    ASSERT_EQ(outcome.counters.size(), 2u);
+    EXPECT_EQ(outcome.counters[0].addStatus, 0u);
+    EXPECT_EQ(outcome.counters[0].type, kRate);
+    EXPECT_EQ(outcome.counters[0].sample.first, 1000u);
+    EXPECT_EQ(outcome.counters[1].addStatus, PDH_CSTATUS_NO_OBJECT);
+    EXPECT_EQ(RenderProbe(outcome).find("zeltor_process_handles"), std::string::npos);
+
+    // The object appears (a provider that was not ready): found once the retry time has passed.
+    {
+        const std::lock_guard lock(targets.mutex);
+        targets.withProcess = true;
+    }
+    EXPECT_EQ(probe().counters[1].addStatus, PDH_CSTATUS_NO_OBJECT);
+    std::this_thread::sleep_for(350ms);
+    outcome = probe();
+    ASSERT_TRUE(outcome.success);
+    EXPECT_EQ(outcome.counters[1].addStatus, 0u);
+    EXPECT_EQ(outcome.counters[1].sample.first, 7u);
+    const std::string text = RenderProbe(outcome);
+    EXPECT_NE(text.find("zeltor_process_handles{pdh_instance=\"lsass\"} 7\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("zeltor_memory_page_faults_total 1000\n"), std::string::npos);
+    EXPECT_EQ(Logons("dc1"), 1); // all on the one logon
 }

@@ -36,6 +36,8 @@ struct TargetSessions::Session {
         PdhQuery* query = nullptr;
         std::vector<PdhCounter*> counters;
         std::vector<PDH_STATUS> addStatus;
+        Clock::time_point added;
+        bool lacking = false; // some counter could not be added
     };
     std::map<std::string, ModuleQuery> queries; // by module
     std::uint32_t refusal = 0;                  // the Win32 error of the refused logon; 0 while none
@@ -134,7 +136,12 @@ ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& mod
     }
     RemoteCounterSource& source = *session.source;
     Session::ModuleQuery& query = session.queries[module.name];
+    if (query.query != nullptr && query.lacking && Clock::now() - query.added >= m_settings.lackingRetry) {
+        source.CloseQuery(query.query);
+        query = {};
+    }
     if (query.query == nullptr) {
+        query.added = Clock::now();
         if (PDH_STATUS status = source.OpenQuery(0, &query.query); status != 0)
             return Failure(status);
         for (const std::string& path : module.paths) {
@@ -149,6 +156,7 @@ ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& mod
             }
             query.counters.push_back(status == 0 ? counter : nullptr);
             query.addStatus.push_back(status);
+            query.lacking = query.lacking || status != 0;
         }
     }
     if (PDH_STATUS status = source.CollectQueryData(query.query); status != 0) {

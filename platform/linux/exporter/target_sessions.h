@@ -36,6 +36,9 @@ public:
         Clock::duration refusedLogonBackoff = std::chrono::minutes(15);
         unsigned maxConcurrent = 16;
         Clock::duration sessionIdle = std::chrono::minutes(5);
+        // A counter the target lacked when the module's counters were added is looked for again
+        // after this (a provider that was not ready, an object installed later).
+        Clock::duration lackingRetry = std::chrono::minutes(1);
     };
 
     // passwords: each auth's, by the auth's name (wiped when the object goes).
