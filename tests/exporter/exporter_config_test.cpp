@@ -2,6 +2,9 @@
 // reason for what is not.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "exporter/probe_request.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/exporter_server.h"
@@ -75,6 +78,23 @@ TEST(ExporterConfigTest, AFileIsReadWithTheBuiltInModuleAndItsDefaults)
     ASSERT_NE(minimal.FindModule("dc"), nullptr);
     EXPECT_EQ(minimal.FindModule("dc")->paths.size(), 13u);
     EXPECT_EQ(minimal.listenAddress, "127.0.0.1");
+}
+
+TEST(ExporterConfigTest, TheDocumentedExampleIsAValidConfiguration)
+{
+    std::ifstream file(ZELTOR_SOURCE_DIR "/docs/exporter.md");
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string doc = text.str();
+    const auto start = doc.find("```yaml\nlisten:");
+    ASSERT_NE(start, std::string::npos);
+    const auto end = doc.find("```", start + 7);
+    const ExporterConfig config = Parsed(doc.substr(start + 8, end - start - 8));
+    EXPECT_EQ(config.listenPort, 9755);
+    EXPECT_EQ(config.sessionIdleSeconds, 300);
+    EXPECT_EQ(config.FindModule("dc")->paths.size(), 13u);
+    EXPECT_EQ(config.FindModule("memory")->paths.size(), 3u);
+    EXPECT_EQ(config.FindAuth("monitor")->targets.size(), 3u);
 }
 
 TEST(ExporterConfigTest, MistakesAreNamedWithTheirLine)
