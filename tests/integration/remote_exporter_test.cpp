@@ -244,8 +244,17 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_refused_requests_total{code=\"403\"}"), 1);
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_refused_requests_total{code=\"400\"}"), 2);
     EXPECT_EQ(metrics.body.find(peer["password"]), std::string::npos);
+    // The index page names the target's last probe and why it failed, never the password.
+    const HttpAnswer index = Get(port, "/");
+    EXPECT_EQ(index.status, 200);
+    EXPECT_NE(index.body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>stale</td><td>The user name or password is incorrect.</td>"),
+              std::string::npos) << index.body;
+    EXPECT_EQ(index.body.find(peer["password"]), std::string::npos);
+    EXPECT_EQ(index.body.find("127.0.0.5"), std::string::npos); // refused requests are not probes
     // The right credentials of the same target are a session of their own, not held by the refusal.
     EXPECT_EQ(Value(Probe("peer"), "zeltor_probe_success"), 1);
+    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td>"),
+              std::string::npos);
 }
 
 TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "framework/ascii_case.h"
+
 namespace {
 
 constexpr char kTextFormat[] = "text/plain; version=0.0.4; charset=utf-8";
@@ -157,6 +159,9 @@ ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, 
         const std::lock_guard lock(m_mutex);
         ++m_figures.probes[request.module->name][outcome.success ? "success" : "failure"];
         m_figures.probeSeconds[request.module->name] += outcome.durationSeconds;
+        m_lastProbes[AsciiLowercase(request.target)] = { request.target, request.module->name, request.auth->name, outcome.success,
+                                                         outcome.statusText, outcome.durationSeconds,
+                                                         std::chrono::steady_clock::now() };
     }
     return { 200, kTextFormat, RenderProbe(outcome) };
 }
@@ -174,7 +179,7 @@ ExporterServer::Response ExporterServer::Metrics()
     return { 200, kTextFormat, RenderExporterFigures(figures) };
 }
 
-ExporterServer::Response ExporterServer::Index() const
+ExporterServer::Response ExporterServer::Index()
 {
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>zeltor-exporter</title></head><body>\n"
                        "<h1>zeltor-exporter " + Html(m_version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
@@ -183,6 +188,19 @@ ExporterServer::Response ExporterServer::Index() const
     page += "</ul>\n<h2>Auths</h2>\n<ul>\n";
     for (const ExporterAuth& auth : m_config.auths)
         page += "<li>" + Html(auth.name) + "</li>\n";
-    page += "</ul>\n<p>Probe: /probe?target=HOST&amp;module=NAME&amp;auth=NAME</p>\n</body></html>\n";
+    page += "</ul>\n<h2>Last probes</h2>\n<table>\n<tr><th>target</th><th>module</th><th>auth</th><th>state</th>"
+            "<th>duration (s)</th><th>age (s)</th></tr>\n";
+    const auto now = std::chrono::steady_clock::now();
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const auto& [key, last] : m_lastProbes) {
+            const double age = std::chrono::duration<double>(now - last.at).count();
+            page += "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
+                    "</td><td>" + (last.success ? std::string("success") : Html(last.statusText)) + "</td><td>" +
+                    PrometheusNumber(std::round(last.seconds * 1000) / 1000) + "</td><td>" +
+                    std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
+        }
+    }
+    page += "</table>\n<p>Probe: /probe?target=HOST&amp;module=NAME&amp;auth=NAME</p>\n</body></html>\n";
     return { 200, "text/html; charset=utf-8", page };
 }

@@ -3,7 +3,10 @@
 // on a thread of its own, so that a scrape waiting for a slow target holds no other.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -39,7 +42,7 @@ public:
 private:
     Response Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout);
     Response Metrics();
-    Response Index() const;
+    Response Index();
 
     const ExporterConfig& m_config;
     TargetSessions& m_sessions;
@@ -48,6 +51,15 @@ private:
 
     std::mutex m_mutex;
     ExporterFigures m_figures;
+    // The last probe of each target, for the index page. Only targets some auth allows get here.
+    struct LastProbe {
+        std::string target, module, auth;
+        bool success = false;
+        std::string statusText;
+        double seconds = 0;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::map<std::string, LastProbe> m_lastProbes; // by lower-case target
 };
 
 // What a scrape may take: Prometheus' timeout (seconds, the header's text) less the margin,
