@@ -9,6 +9,7 @@
 #include "directory/remote_connection.h"
 #include "framework/afxwin.h"
 #include "framework/ascii_case.h"
+#include "framework/secret_text.h"
 #include "perf/counter_query.h"
 #include "probe/console_feedback.h"
 #include "probe/probe_options.h"
@@ -50,9 +51,13 @@ public:
         if (!m_options.userName.IsEmpty() && !ReadPassword())
             return Failure(probe_exit::kNoPassword, m_error);
         const int code = m_options.listDcs ? ListDomainControllers() : Monitor();
-        std::fill(m_password.begin(), m_password.end(), u'\0');
+        WipeText(m_password);
         return code;
     }
+
+    ~ProbeRun() { WipeText(m_password); }
+    ProbeRun(const ProbeRun&) = delete;
+    ProbeRun& operator=(const ProbeRun&) = delete;
 
 private:
     // -- Reports ------------------------------------------------------------------------------
