@@ -80,7 +80,9 @@ TEST(ProbeDomainControllerTest, ListsTheDomainAndConnectsAsTheGivenUser)
     EXPECT_EQ(env.out, "{\"domain\":\"" + Lower(dc["realm"]) + "\",\"controllers\":[\"DC1\"]}\n");
     env = {};
     env.inputPassword = u"wrong";
-    EXPECT_EQ(services.Run(env, { "--list-dcs", "-u", admin, "--password-stdin" }), probe_exit::kNotFound);
+    EXPECT_EQ(services.Run(env, { "--list-dcs", "-u", admin, "--password-stdin" }), probe_exit::kConnectionFailed);
+    EXPECT_EQ(env.err, "zeltor-probe: the logon to " + Lower(dc["realm"]) + " as " + admin +
+                           " was refused: Error:1326 The user name or password is incorrect.\n");
 
     // The connection: the system's text for a refused logon; with the right password the
     // counters of this machine (127.0.0.1, served by procfs) and the connection cancelled.
