@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -104,6 +106,11 @@ PerfmonFiller::~PerfmonFiller()
     }
 }
 
+std::string StandInLsassName()
+{
+    return "lsass-" + std::to_string(getpid());
+}
+
 PerfdRunner::PerfdRunner(const std::string& stateDirectory, const std::string& lsass)
 {
     // Running once both of its databases are there: whatever another test left goes first (the
@@ -137,6 +144,46 @@ int CommittedPercent()
     const std::string meminfo((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::optional<CommitCharge> charge = ParseCommitCharge(meminfo);
     return charge && charge->limitKb > 0 ? static_cast<int>(100 * charge->committedKb / charge->limitKb) : -1;
+}
+
+CommittedPercentWatch::CommittedPercentWatch()
+{
+    m_lowest = m_highest = CommittedPercent();
+    m_sampler = std::thread([this] {
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stop)
+                    return;
+            }
+            Sample();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+}
+
+CommittedPercentWatch::~CommittedPercentWatch()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_sampler.join();
+}
+
+void CommittedPercentWatch::Sample()
+{
+    const int figure = CommittedPercent();
+    std::lock_guard lock(m_mutex);
+    m_lowest = std::min(m_lowest, figure);
+    m_highest = std::max(m_highest, figure);
+}
+
+int CommittedPercentWatch::Nearest(int value)
+{
+    Sample();
+    std::lock_guard lock(m_mutex);
+    return std::clamp(value, m_lowest, m_highest);
 }
 
 bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input)
