@@ -33,14 +33,18 @@ private:
     pid_t m_pid = -1;
 };
 
-// A name for the child that stands in for lsass, this test process's own ("lsass-<pid>"). The
-// process table is the whole machine's (a network namespace of its own does not change that):
-// under a shared name the provider, which publishes the oldest process of the name, would take
-// another test's child, of this run or of another run on the machine, and its descriptors.
+// A name for the child that stands in for lsass, this test process's own ("lsass-<pid>").
 std::string StandInLsassName();
 
 // zeltor-perfd filling the databases of a Samba state directory twice a second while the object
 // lives, with the process named lsass as Process(lsass).
+//
+// With lsass given, the provider reads a view of procfs (--proc) that holds this machine's
+// figures and, of its processes, only this test's children. The process table is the whole
+// machine's (a network namespace of its own does not change that): the provider publishes a
+// process named lsass, when one runs, instead of the stand-in, and the oldest of the stand-in's
+// name, and other tests' children of those names (of this run, or of another run on the
+// machine) come and go at any time.
 class PerfdRunner {
 public:
     PerfdRunner(const std::string& stateDirectory, const std::string& lsass);
@@ -51,6 +55,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    std::string m_procView; // empty: the provider reads /proc
 };
 
 // Committed_AS over CommitLimit of this machine's /proc/meminfo, in whole percent.
