@@ -208,8 +208,8 @@ private:
         std::uint32_t status = 0;
         EnumDomainControllers(directory, domain, m_options.userName, m_password, controllers, &status);
         if (!m_options.userName.IsEmpty() && IsRefusedLogon(status)) {
-            return Failure(probe_exit::kConnectionFailed, "the logon to " + domain.ToUtf8() + " as " +
-                                                              m_options.userName.ToUtf8() + " was refused: " + SystemError(status));
+            return Failure(probe_exit::kConnectionFailed, "the logon to " + domain.ToUtf8() + " as " + m_options.userName.ToUtf8() +
+                                                              " was refused: " + SystemError(status));
         }
         if (controllers.IsEmpty()) {
             return Failure(probe_exit::kNotFound, "no domain controller of " + domain.ToUtf8() + " could be listed" +

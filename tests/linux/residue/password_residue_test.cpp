@@ -49,7 +49,8 @@ bool HoldsPart(const unsigned char* bytes, std::size_t size, const unsigned char
                std::size_t unit)
 {
     const std::size_t chars = secretSize / unit;
-    const std::size_t window = std::min(chars, std::max<std::size_t>(4, std::min(kWindowChars, chars - std::min<std::size_t>(chars, 2)))) * unit;
+    const std::size_t allButTwo = chars > 2 ? chars - 2 : 0;
+    const std::size_t window = std::min(chars, std::max<std::size_t>(4, std::min(kWindowChars, allButTwo))) * unit;
     if (window == 0)
         return false;
     for (std::size_t start = 0; start + window <= secretSize; start += unit) {
@@ -247,7 +248,8 @@ TEST(PasswordResidueTest, CredentialsAreMadeCopiedSharedAndDroppedWithoutCopiesL
         LinuxDirectoryService directory;
         DsCredential* credential = nullptr;
         std::uint32_t made = 1;
-        const Residue making = Watched([&] { made = directory.DsMakePasswordCredentials(u"bob", u"CORP", password, &credential); });
+        const Residue making =
+            Watched([&] { made = directory.DsMakePasswordCredentials(u"bob", u"CORP", password, &credential); });
         EXPECT_EQ(made, 0u);
         EXPECT_EQ(making.freedBlocks, 0) << "last block of " << making.lastBlock << " bytes";
         EXPECT_FALSE(making.onTheStack);
