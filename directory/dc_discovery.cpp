@@ -8,26 +8,30 @@ constexpr std::uint32_t kInfoLevel1 = 1;
 } // namespace
 
 CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, const CString& userName,
-                              const CString& password, CStringArray& controllers)
+                              const CString& password, CStringArray& controllers, std::uint32_t* status)
 {
+    std::uint32_t ignored = 0;
+    std::uint32_t& result = status != nullptr ? *status : ignored;
+    result = 0;
     DsBinding* binding = nullptr;
-    std::uint32_t status = 0;
     if (userName.IsEmpty()) {
-        status = ds.DsBind(domain, &binding);
+        result = ds.DsBind(domain, &binding);
     } else {
         // The user name goes to the directory exactly as typed, domain part and all.
         DsCredential* credential = nullptr;
-        if (ds.DsMakePasswordCredentials(userName, domain, password, &credential) != 0)
+        result = ds.DsMakePasswordCredentials(userName, domain, password, &credential);
+        if (result != 0)
             return CString();
-        status = ds.DsBindWithCred(domain, credential, &binding);
+        result = ds.DsBindWithCred(domain, credential, &binding);
         ds.DsFreePasswordCredentials(credential);
     }
-    if (status != 0)
+    if (result != 0)
         return CString();
 
     std::uint32_t count = 0;
     const DsControllerInfo1* infos = nullptr;
-    if (ds.DsGetDomainControllerInfo(binding, domain, kInfoLevel1, &count, &infos) != 0) {
+    result = ds.DsGetDomainControllerInfo(binding, domain, kInfoLevel1, &count, &infos);
+    if (result != 0) {
         ds.DsUnBind(&binding);
         return CString();
     }

@@ -16,9 +16,10 @@ int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& d
 // Binds to domain's directory (with the user name and password when a user name is given),
 // appends the NetBIOS name of each controller it lists to controllers, in its order, and returns
 // the first one's; the empty string on any failure or when none is listed. Every handle it
-// acquires is released before it returns.
+// acquires is released before it returns. status, when given, receives the Win32 status of the
+// call that failed (a refused logon is the bind's ERROR_LOGON_FAILURE), 0 when none did.
 CString EnumDomainControllers(IDirectoryService& service, const CString& domain, const CString& userName,
-                              const CString& password, CStringArray& controllers);
+                              const CString& password, CStringArray& controllers, std::uint32_t* status = nullptr);
 
 // The Domain field's text when the computer is in no domain.
 inline constexpr const char16_t* kNotFoundMarker = u"<Not Found>";

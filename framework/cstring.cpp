@@ -36,10 +36,10 @@ void AppendUtf8(std::string& out, char32_t cp)
 
 } // namespace
 
-CString CString::FromUtf8(std::string_view in)
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view in)
 {
-    CString out;
-    out.reserve(in.size());
+    // Never more UTF-16 units than UTF-8 bytes.
+    out.reserve(out.size() + in.size());
     size_t i = 0;
     while (i < in.size()) {
         const auto b0 = static_cast<unsigned char>(in[i]);
@@ -73,23 +73,49 @@ CString CString::FromUtf8(std::string_view in)
         AppendUtf16(out, cp);
         i += j;
     }
+}
+
+CString CString::FromUtf8(std::string_view in)
+{
+    CString out;
+    AppendUtf8AsUtf16(out, in);
     return out;
 }
 
-std::string CString::ToUtf8() const
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view in)
 {
-    std::string out;
-    out.reserve(size());
-    for (size_t i = 0; i < size(); ++i) {
-        char32_t c = (*this)[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size() && (*this)[i + 1] >= 0xDC00 && (*this)[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + ((*this)[i + 1] - 0xDC00);
+    // The exact size first, so that the text is written once.
+    std::size_t bytes = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        const char16_t c = in[i];
+        if (c < 0x80) {
+            bytes += 1;
+        } else if (c < 0x800) {
+            bytes += 2;
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            bytes += 4;
+            ++i;
+        } else {
+            bytes += 3; // also an unpaired surrogate, as U+FFFD
+        }
+    }
+    out.reserve(out.size() + bytes);
+    for (size_t i = 0; i < in.size(); ++i) {
+        char32_t c = in[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = kReplacement;
         }
         AppendUtf8(out, c);
     }
+}
+
+std::string CString::ToUtf8() const
+{
+    std::string out;
+    AppendUtf16AsUtf8(out, *this);
     return out;
 }
 

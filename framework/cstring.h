@@ -24,6 +24,12 @@ public:
     void Empty() { clear(); }
 };
 
+// The conversions of FromUtf8 and ToUtf8, appending to a string the caller owns: out grows once,
+// to the exact size, so that no shorter copy of the text is left behind in a freed buffer (for a
+// password, into a buffer the caller reserved and wipes).
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view utf8);
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view utf16);
+
 CString operator+(const CString& a, const CString& b);
 CString operator+(const CString& a, const char16_t* b);
 CString operator+(const char16_t* a, const CString& b);

@@ -35,23 +35,33 @@ bool IsPercentage(const CString& path)
     return parsed && parsed->counter.starts_with('%');
 }
 
-// A performance-data label may hold anything but '=' and the single quote that encloses it.
+// The plugin's answer is one line: a line end (or any other control character) in a path or a
+// machine's name would start the long output, where the next '|' begins performance data again.
+bool IsControl(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
+// A performance-data label may hold anything but '=' and the single quote that encloses it; a
+// '|' is kept out too, as some consumers split the whole line at every one.
 std::string PerfLabel(const CString& path)
 {
     std::string label = path.ToUtf8();
     for (char& c : label) {
-        if (c == '=' || c == '\'')
+        if (c == '=' || c == '\'' || c == '|' || IsControl(c))
             c = '_';
     }
     return "'" + label + "'";
 }
 
-// The plugin output ends where the performance data begin, at the first '|'.
+// The plugin output ends where the performance data begin, at the first '|', and with the line.
 std::string OutputText(std::string text)
 {
     for (char& c : text) {
         if (c == '|')
             c = '/';
+        else if (IsControl(c))
+            c = ' ';
     }
     return text;
 }

@@ -9,6 +9,7 @@
 #include "directory/remote_connection.h"
 #include "framework/afxwin.h"
 #include "framework/ascii_case.h"
+#include "framework/secret_text.h"
 #include "perf/counter_query.h"
 #include "perf/pdh_status.h"
 #include "probe/console_feedback.h"
@@ -51,9 +52,13 @@ public:
         if (!m_options.userName.IsEmpty() && !ReadPassword())
             return Failure(probe_exit::kNoPassword, m_error);
         const int code = m_options.listDcs ? ListDomainControllers() : Monitor();
-        std::fill(m_password.begin(), m_password.end(), u'\0');
+        WipeText(m_password);
         return code;
     }
+
+    ~ProbeRun() { WipeText(m_password); }
+    ProbeRun(const ProbeRun&) = delete;
+    ProbeRun& operator=(const ProbeRun&) = delete;
 
 private:
     // -- Reports ------------------------------------------------------------------------------
@@ -155,6 +160,44 @@ private:
 
     // -- Discovery ----------------------------------------------------------------------------
 
+    // Whether the directory refused the credentials themselves (as opposed to not answering).
+    static bool IsRefusedLogon(std::uint32_t status)
+    {
+        switch (status) {
+        case 86:   // ERROR_INVALID_PASSWORD
+        case 1326: // ERROR_LOGON_FAILURE
+        case 1327: // ERROR_ACCOUNT_RESTRICTION
+        case 1330: // ERROR_PASSWORD_EXPIRED
+        case 1331: // ERROR_ACCOUNT_DISABLED
+        case 1793: // ERROR_ACCOUNT_EXPIRED
+        case 1907: // ERROR_PASSWORD_MUST_CHANGE
+        case 1909: // ERROR_ACCOUNT_LOCKED_OUT
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // "Error:<code> <the system's text>" on one line, as the plugin's line gives a failure.
+    std::string SystemError(std::uint32_t code)
+    {
+        std::string text = "Error:" + std::to_string(static_cast<std::int32_t>(code));
+        char16_t* buffer = nullptr;
+        m_services.network.FormatMessage(code, &buffer);
+        if (buffer != nullptr) {
+            std::string message = CString(buffer).ToUtf8();
+            m_services.network.LocalFree(buffer);
+            while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+                message.pop_back();
+            for (char& c : message) {
+                if (c == '\r' || c == '\n')
+                    c = ' ';
+            }
+            text += " " + message;
+        }
+        return text;
+    }
+
     int ListDomainControllers()
     {
         IDirectoryService& directory = m_services.directory;
@@ -163,9 +206,16 @@ private:
         if (GetJoinedDomain(directory, computer, domain) != NetSetupDomainName)
             return Failure(probe_exit::kNotFound, "this computer (" + computer.ToUtf8() + ") has joined no domain");
         CStringArray controllers;
-        EnumDomainControllers(directory, domain, m_options.userName, m_password, controllers);
-        if (controllers.IsEmpty())
-            return Failure(probe_exit::kNotFound, "no domain controller of " + domain.ToUtf8() + " could be listed");
+        std::uint32_t status = 0;
+        EnumDomainControllers(directory, domain, m_options.userName, m_password, controllers, &status);
+        if (!m_options.userName.IsEmpty() && IsRefusedLogon(status)) {
+            return Failure(probe_exit::kConnectionFailed, "the logon to " + domain.ToUtf8() + " as " + m_options.userName.ToUtf8() +
+                                                              " was refused: " + SystemError(status));
+        }
+        if (controllers.IsEmpty()) {
+            return Failure(probe_exit::kNotFound, "no domain controller of " + domain.ToUtf8() + " could be listed" +
+                                                      (status != 0 ? ": " + SystemError(status) : std::string()));
+        }
 
         std::string out;
         switch (m_options.format.value_or(OutputFormat::Table)) {

@@ -365,8 +365,8 @@ std::string ProbeUsage(std::string_view programName)
            "  -V, --version              show the version\n"
            "\n"
            "Exit status: 0 done; 1 the output could not be written; 2 bad command line; 3 no\n"
-           "password; 4 the connection failed; 5 the counters could not be initialized; 6 a\n"
-           "collection failed (its sample shows every counter unavailable); 7 no domain or no\n"
-           "controller found; 130 interrupted. With --format=nagios: 0 OK, 1 WARNING, 2 CRITICAL,\n"
-           "3 UNKNOWN.\n";
+           "password; 4 the connection failed or the logon was refused; 5 the counters could not be\n"
+           "initialized; 6 a collection failed (its sample shows every counter unavailable); 7 no\n"
+           "domain or no controller found; 130 interrupted. With --format=nagios: 0 OK, 1 WARNING,\n"
+           "2 CRITICAL, 3 UNKNOWN.\n";
 }

@@ -2,8 +2,8 @@
 # Installs the .debs with apt on a fresh Debian 12 root (nothing installed by hand before them),
 # starts the program there with its desktop entry's command on a virtual display, and saves a
 # screenshot of its window; the provider's package, when given, installs its service disabled and
-# purges cleanly. Needs root, debootstrap (or a base root as a tarball) and the network of
-# Debian's package archive.
+# purges cleanly. Needs root, debootstrap (or a base root as a tarball) and the network of the
+# package archive this machine's apt uses (tools/apt-mirror.sh).
 #
 #   tools/test-deb-install.sh [--base BASE_TARBALL] DEB...
 #
@@ -41,7 +41,9 @@ mkdir -p "$root"
 if [ -n "$base" ]; then
     tar -C "$root" -xf "$base"
 else
-    debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 \
+    # From the archive this machine's apt uses; debootstrap writes it into the root's sources.
+    mirror=$("$(dirname "$0")/apt-mirror.sh" bookworm) || exit 1
+    debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 \
         || { tail "$work/debootstrap.log"; exit 1; }
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"

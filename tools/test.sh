@@ -19,13 +19,16 @@ LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp ASAN_OPTIONS=detect_leaks=1:abort
     ctest --test-dir build-asan --no-tests=error --output-on-failure -j "$jobs" --timeout 900 -LE 'integration|wine|trace|package'
 
 # The .deb, installed with apt on a fresh Debian 12 root and started from its desktop entry. It
-# needs Debian's archive, which a run inside a network namespace of its own cannot reach.
-if getent ahosts deb.debian.org >/dev/null 2>&1; then
+# needs the package archive of this machine's apt sources, which a run inside a network namespace
+# of its own cannot reach.
+mirror=$(tools/apt-mirror.sh bookworm 2>/dev/null || true)
+mirror_host=$(printf '%s\n' "$mirror" | sed -n 's|^[a-z+]*://\([^/:]*\).*|\1|p')
+if [ -n "$mirror_host" ] && getent ahosts "$mirror_host" >/dev/null 2>&1; then
     rm -f build/*.deb
     (cd build && cpack -G DEB >/dev/null)
     tools/test-deb-install.sh build/zeltor_*_amd64.deb $(ls build/zeltor-perfd_*_amd64.deb 2>/dev/null)
 else
-    echo "deb-install: not run: Debian's archive cannot be reached from here (tools/test-deb-install.sh)"
+    echo "deb-install: not run: the package archive of this machine's apt sources (${mirror:-none}) cannot be reached from here (tools/test-deb-install.sh)"
 fi
 
 # Every parser of outside input, fuzzed for a bounded time from its seed corpus.

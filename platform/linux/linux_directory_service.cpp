@@ -72,7 +72,7 @@ std::uint32_t LinuxDirectoryService::DsMakePasswordCredentials(const CString& us
 {
     if (credential == nullptr)
         return win32_error::kInvalidParameter;
-    *credential = new DsCredential{ SmbCredentials(domain.ToUtf8(), user.ToUtf8(), password.ToUtf8()) };
+    *credential = new DsCredential{ SmbCredentials(domain.ToUtf8(), user.ToUtf8(), password) };
     return 0;
 }
 

@@ -54,7 +54,7 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
     if (std::uint32_t result = SmbServerFor(m_dns, machine, m_options.timeoutMs, &server); result != 0)
         return result;
     std::unique_ptr<SmbSession> session;
-    const SmbCredentials credentials({}, userName.ToUtf8(), password.ToUtf8());
+    const SmbCredentials credentials({}, userName.ToUtf8(), password);
     if (std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, &session); result != 0)
         return result;
     const CredentialRegistry::Id shared = m_options.credentials != nullptr ? m_options.credentials->Add(machine, credentials) : 0;

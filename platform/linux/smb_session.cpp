@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "directory/win32_error_text.h"
+#include "framework/secret_text.h"
 #include "platform/linux/host_lookup.h"
 
 namespace {
@@ -131,25 +132,41 @@ constexpr size_t kAuthFieldChars = 255;
 
 } // namespace
 
-SmbCredentials::SmbCredentials(std::string workgroup, std::string user, std::string password)
-    : workgroup(std::move(workgroup)), user(std::move(user)), password(std::move(password))
+SmbCredentials::SmbCredentials(std::string workgroup, std::string user, std::string_view password)
+    : workgroup(std::move(workgroup)), user(std::move(user))
 {
+    PrepareSecretText(this->password, password.size());
+    this->password.append(password);
+}
+
+SmbCredentials::SmbCredentials(std::string workgroup, std::string user, const CString& password)
+    : workgroup(std::move(workgroup)), user(std::move(user))
+{
+    // Room for the longest UTF-8 form, so that the conversion never moves the text.
+    PrepareSecretText(this->password, 3 * password.size());
+    AppendUtf16AsUtf8(this->password, password);
+}
+
+SmbCredentials::SmbCredentials(const SmbCredentials& other) : workgroup(other.workgroup), user(other.user)
+{
+    PrepareSecretText(password, other.password.size());
+    password.append(other.password);
 }
 
 SmbCredentials& SmbCredentials::operator=(const SmbCredentials& other)
 {
     if (this != &other) {
-        explicit_bzero(password.data(), password.size());
         workgroup = other.workgroup;
         user = other.user;
-        password = other.password;
+        PrepareSecretText(password, other.password.size());
+        password.append(other.password);
     }
     return *this;
 }
 
 SmbCredentials::~SmbCredentials()
 {
-    explicit_bzero(password.data(), password.size());
+    WipeText(password);
 }
 
 SmbSession::SmbSession(const SmbCredentials& credentials) : m_credentials(credentials) {}

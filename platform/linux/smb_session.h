@@ -4,20 +4,26 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "framework/cstring.h"
 #include "platform/linux/dns_resolver.h"
 
 typedef struct _SMBCCTX SMBCCTX;
 
-// Who a session logs on as. The password is wiped from memory when the credentials go.
+// Who a session logs on as. The password lives in a heap buffer of its own (never in the string's
+// inline buffer, which copies and moves would leave behind), written once and wiped whole when
+// it changes or the credentials go.
 struct SmbCredentials {
     std::string workgroup; // empty: the user name's own domain part, or libsmbclient's default
     std::string user;      // "user", "DOMAIN\user" or "user@dns.domain", as typed
-    std::string password;
+    std::string password;  // UTF-8; read it, replace it only through the constructors and assignment
 
     SmbCredentials() = default;
-    SmbCredentials(std::string workgroup, std::string user, std::string password);
-    SmbCredentials(const SmbCredentials& other) = default;
+    SmbCredentials(std::string workgroup, std::string user, std::string_view password);
+    // The password converted from the window's or the probe's text straight into its buffer.
+    SmbCredentials(std::string workgroup, std::string user, const CString& password);
+    SmbCredentials(const SmbCredentials& other);
     SmbCredentials& operator=(const SmbCredentials& other);
     ~SmbCredentials();
 };

@@ -10,6 +10,10 @@
 
 #include <algorithm>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 #include "platform/qt/qt_conversion.h"
 
 using namespace tpl_style;
@@ -137,8 +141,16 @@ QWidget* NewEdit(const ControlTemplate& c, const QString& text, QWidget* dialog)
 {
     auto* edit = new QLineEdit(text, dialog);
     edit->setReadOnly((c.style & EsReadOnly) != 0);
-    if ((c.style & EsPassword) != 0)
+    if ((c.style & EsPassword) != 0) {
         edit->setEchoMode(QLineEdit::Password);
+        // What is typed here stays in Qt's buffers (the edit's text, its undo history, the key
+        // events) and in the copies the connection makes, none of which can all be found and
+        // wiped: from the moment a window can take a password the process makes no core dump,
+        // and the user's other processes cannot attach to it or read its memory.
+#ifdef __linux__
+        prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+    }
     if (edit->isReadOnly()) {
         QPalette p = edit->palette();
         p.setColor(QPalette::Base, p.color(QPalette::Window));

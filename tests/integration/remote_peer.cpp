@@ -6,12 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 
 #include "platform/linux/proc_parsers.h"
 
@@ -105,13 +108,70 @@ PerfmonFiller::~PerfmonFiller()
     }
 }
 
+std::string StandInLsassName()
+{
+    return "lsass-" + std::to_string(getpid());
+}
+
+namespace {
+
+bool IsPid(const std::string& name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The parent of process pid, from its stat line ("pid (comm) state ppid ..."); 0 when unknown.
+pid_t ParentOf(const std::string& pid)
+{
+    std::ifstream file("/proc/" + pid + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    return parent;
+}
+
+// A directory that reads as /proc, but for the processes: every other entry is a link to
+// /proc's own ("self" among them, which then names the reader), and of the processes only this
+// one's children have a directory, of links to their entries. Empty when it could not be made.
+std::string MakeProcView()
+{
+    char path[] = "/tmp/zeltor-proc-view.XXXXXX";
+    if (mkdtemp(path) == nullptr)
+        return {};
+    const std::filesystem::path view = path;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (!IsPid(name)) {
+            std::filesystem::create_symlink(entry.path(), view / name, error);
+        } else if (ParentOf(name) == getpid()) {
+            std::filesystem::create_directory(view / name, error);
+            for (const auto& file : std::filesystem::directory_iterator(entry.path(), error))
+                std::filesystem::create_symlink(file.path(), view / name / file.path().filename(), error);
+        }
+    }
+    return view;
+}
+
+} // namespace
+
 PerfdRunner::PerfdRunner(const std::string& stateDirectory, const std::string& lsass)
 {
     // Running once both of its databases are there: whatever another test left goes first (the
     // provider publishes data.tdb before names.tdb, and old names would not match new data).
     const std::string perfmon = stateDirectory + "/perfmon";
     EmptyPerfmon(perfmon);
-    m_pid = Spawn(ZELTOR_PERFD, { "--state-dir", stateDirectory, "--interval", "0.5", "--lsass", lsass });
+    std::vector<std::string> arguments{ "--state-dir", stateDirectory, "--interval", "0.5", "--lsass", lsass };
+    if (!lsass.empty()) {
+        m_procView = MakeProcView();
+        arguments.insert(arguments.end(), { "--proc", m_procView });
+    }
+    m_pid = m_procView.empty() && !lsass.empty() ? -1 : Spawn(ZELTOR_PERFD, arguments);
     const auto published = [&] {
         return access((perfmon + "/data.tdb").c_str(), F_OK) == 0 && access((perfmon + "/names.tdb").c_str(), F_OK) == 0;
     };
@@ -130,6 +190,11 @@ PerfdRunner::~PerfdRunner()
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
     }
+    if (!m_procView.empty()) {
+        // Links and directories only: nothing they lead to is removed.
+        std::error_code ignored;
+        std::filesystem::remove_all(m_procView, ignored);
+    }
 }
 
 int CommittedPercent()
@@ -138,6 +203,46 @@ int CommittedPercent()
     const std::string meminfo((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::optional<CommitCharge> charge = ParseCommitCharge(meminfo);
     return charge && charge->limitKb > 0 ? static_cast<int>(100 * charge->committedKb / charge->limitKb) : -1;
+}
+
+CommittedPercentWatch::CommittedPercentWatch()
+{
+    m_lowest = m_highest = CommittedPercent();
+    m_sampler = std::thread([this] {
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stop)
+                    return;
+            }
+            Sample();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+}
+
+CommittedPercentWatch::~CommittedPercentWatch()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_sampler.join();
+}
+
+void CommittedPercentWatch::Sample()
+{
+    const int figure = CommittedPercent();
+    std::lock_guard lock(m_mutex);
+    m_lowest = std::min(m_lowest, figure);
+    m_highest = std::max(m_highest, figure);
+}
+
+int CommittedPercentWatch::Nearest(int value)
+{
+    Sample();
+    std::lock_guard lock(m_mutex);
+    return std::clamp(value, m_lowest, m_highest);
 }
 
 bool RunScript(const std::string& script, const std::vector<std::string>& arguments, const std::string& input)

@@ -5,7 +5,9 @@
 #include <sys/types.h>
 
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "perf/counter_source.h"
@@ -31,8 +33,18 @@ private:
     pid_t m_pid = -1;
 };
 
+// A name for the child that stands in for lsass, this test process's own ("lsass-<pid>").
+std::string StandInLsassName();
+
 // zeltor-perfd filling the databases of a Samba state directory twice a second while the object
 // lives, with the process named lsass as Process(lsass).
+//
+// With lsass given, the provider reads a view of procfs (--proc) that holds this machine's
+// figures and, of its processes, only this test's children. The process table is the whole
+// machine's (a network namespace of its own does not change that): the provider publishes a
+// process named lsass, when one runs, instead of the stand-in, and the oldest of the stand-in's
+// name, and other tests' children of those names (of this run, or of another run on the
+// machine) come and go at any time.
 class PerfdRunner {
 public:
     PerfdRunner(const std::string& stateDirectory, const std::string& lsass);
@@ -43,10 +55,36 @@ public:
 
 private:
     pid_t m_pid = -1;
+    std::string m_procView; // empty: the provider reads /proc
 };
 
 // Committed_AS over CommitLimit of this machine's /proc/meminfo, in whole percent.
 int CommittedPercent();
+
+// The commit charge is the whole machine's: every process moves it, the tests and fixtures run
+// beside a test and whatever else the machine runs (a build moves it by several points within
+// seconds). A figure a peer published at some moment can only be compared with the figures of
+// the same stretch of time: this samples CommittedPercent every few milliseconds, from its
+// construction (make it before the provider starts) until Nearest is asked.
+class CommittedPercentWatch {
+public:
+    CommittedPercentWatch();
+    ~CommittedPercentWatch();
+    CommittedPercentWatch(const CommittedPercentWatch&) = delete;
+    CommittedPercentWatch& operator=(const CommittedPercentWatch&) = delete;
+
+    // Of the figures seen so far (a last one is taken now), the one nearest to value.
+    int Nearest(int value);
+
+private:
+    void Sample();
+
+    std::mutex m_mutex;
+    int m_lowest = 0;
+    int m_highest = 0;
+    bool m_stop = false;
+    std::thread m_sampler;
+};
 
 // Runs a fixture script (run_smbd.sh) or a tool with its arguments, and input on its standard
 // input; true when it succeeded.

@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <functional>
 #include <thread>
 
 #include "platform/linux/probe/linux_probe_environment.h"
@@ -79,6 +81,32 @@ TEST(LinuxProbeEnvironmentTest, APasswordFileMustBeTheUsersAlone)
     password = u"x";
     EXPECT_TRUE(env.ReadPasswordFile(CString::FromUtf8(empty), password, error));
     EXPECT_EQ(password, u"");
+}
+
+TEST(LinuxProbeEnvironmentTest, APasswordReadFromAnySourceEndsCoreDumps)
+{
+    TempDir dir;
+    const std::string file = dir.Write("pw", "S3cret\n");
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    LinuxProbeEnvironment env("/nonexistent/tty");
+    CString password;
+    std::string error;
+    const std::function<void()> sources[] = {
+        [&] { EXPECT_TRUE(env.ReadPasswordFile(CString::FromUtf8(file), password, error)) << error; },
+        [&] {
+            InputFrom input("S3cret\n");
+            EXPECT_TRUE(env.ReadPasswordFromInput(password, error)) << error;
+        },
+        // Even a prompt that finds no terminal: the password may come next from elsewhere.
+        [&] { EXPECT_FALSE(env.PromptPassword(u"Password: ", password, error)); },
+    };
+    for (const auto& read : sources) {
+        ASSERT_EQ(prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+        read();
+        EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    }
+    // The other tests of this program as they were.
+    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
 }
 
 TEST(LinuxProbeEnvironmentTest, StandardInputGivesItsFirstLine)

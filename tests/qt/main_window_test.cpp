@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/prctl.h>
+
 #include "framework/dialog_template.h"
 #include "res/program_resources.h"
 #include "tests/qt/qt_fixture.h"
@@ -58,6 +60,18 @@ TEST_F(QtMainWindowTest, LayoutFollowsTheTemplateInPixelsOfTheDialogFont)
         SaveScreenshot(window, QStringLiteral("main-window.png"));
         ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
     });
+}
+
+TEST_F(QtMainWindowTest, AWindowThatTakesAPasswordMakesNoCoreDump)
+{
+    // Dumpable as a process starts; the window's password field ends that for good.
+    ASSERT_EQ(prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+    ASSERT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);
+    RunMainDialog([&](HWND h) {
+        EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+        ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
 }
 
 TEST_F(QtMainWindowTest, StartStateOnAComputerInNoDomain)

@@ -2,6 +2,8 @@
 // would repeat, and the plugin's separators. The real consumers check the grammar (tests/probe).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "probe/sample_writer.h"
 
 namespace {
@@ -80,8 +82,29 @@ TEST(ProbeFormatsTest, PluginLabelsAndOutputKeepTheirSeparators)
                         { { ParseThresholdRange("50"), std::nullopt }, { std::nullopt, ParseThresholdRange("@0:") } });
     EXPECT_EQ(plugin.Sample({}, std::vector<CounterValue>{ 60, std::nullopt }),
               "ZELTOR UNKNOWN - \\Odd's=object(a/b)\\% Time = 60 (warning 50), \\Memory\\Page Faults/sec unavailable | "
-              "'\\Odd_s_object(a|b)\\% Time'=60%;50;;0;100 '\\Memory\\Page Faults/sec'=U;;@0:\n");
+              "'\\Odd_s_object(a_b)\\% Time'=60%;50;;0;100 '\\Memory\\Page Faults/sec'=U;;@0:\n");
     EXPECT_EQ(plugin.State(), PluginState::Unknown);
     EXPECT_EQ(NagiosPlugin::UnknownLine("Error:53\r\nThe network path|name was not found.\r\n"),
               "ZELTOR UNKNOWN - Error:53 The network path/name was not found.\n");
+}
+
+TEST(ProbeFormatsTest, PluginAnswerStaysOneLineWhateverThePathsAndMachineHold)
+{
+    // Line ends, other control characters and '|' in the machine's name and in the paths (an
+    // instance name may hold anything): one line, one separator, every counter in its data.
+    const CString machine = u"dc\n1|x";
+    NagiosPlugin plugin(machine, Counters(machine, { u"\\Process(a\nb|c\r)\\Handle Count", u"\\Process(d\te\x1b)\\ID Process" }),
+                        { { ParseThresholdRange("5"), std::nullopt }, { std::nullopt, std::nullopt } });
+    const std::string alert = plugin.Sample({}, std::vector<CounterValue>{ 9, 1 });
+    EXPECT_EQ(alert, "ZELTOR WARNING - \\Process(a b/c )\\Handle Count = 9 (warning 5) | "
+                     "'\\Process(a_b_c_)\\Handle Count'=9;5 '\\Process(d_e_)\\ID Process'=1\n");
+    const std::string fine = plugin.Sample({}, std::vector<CounterValue>{ 1, 1 });
+    EXPECT_EQ(fine.substr(0, fine.find(" | ")), "ZELTOR OK - 2 of 2 counters of dc 1/x read");
+    for (const std::string& line : { alert, fine, NagiosPlugin::UnknownLine("a\x01" "b|\vc\n") }) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_EQ(line.back(), '\n');
+        EXPECT_LE(std::count(line.begin(), line.end(), '|'), 1) << line;
+        EXPECT_EQ(std::count_if(line.begin(), line.end(), [](char c) { return c != '\n' && static_cast<unsigned char>(c) < 0x20; }), 0)
+            << line;
+    }
 }

@@ -264,7 +264,27 @@ TEST_F(ProbeRunTest, ListsTheJoinedDomainsControllersThroughTheWindowsDiscovery)
     env = {};
     directory.infoResult = 1355;
     EXPECT_EQ(Run({ "--list-dcs" }), probe_exit::kNotFound);
-    EXPECT_EQ(env.err, "zeltor-probe: no domain controller of corp.example could be listed\n");
+    EXPECT_EQ(env.err, "zeltor-probe: no domain controller of corp.example could be listed: Error:1355 The specified "
+                       "domain either does not exist or could not be contacted.\n");
+    directory.infoResult = 0;
+
+    // A refused logon says so, with the system's text, and is no "not found"; a domain that does
+    // not answer is still one whose controllers could not be listed.
+    env = {};
+    env.inputPassword = u"wrong";
+    directory.bindResult = 1326;
+    EXPECT_EQ(Run({ "--list-dcs", "-u", "CORP\\bob", "--password-stdin" }), probe_exit::kConnectionFailed);
+    EXPECT_EQ(env.err, "zeltor-probe: the logon to corp.example as CORP\\bob was refused: Error:1326 The user name or "
+                       "password is incorrect.\n");
+    env = {};
+    env.inputPassword = u"pw";
+    directory.bindResult = 1311;
+    EXPECT_EQ(Run({ "--list-dcs", "-u", "CORP\\bob", "--password-stdin", "-f", "json" }), probe_exit::kNotFound);
+    EXPECT_TRUE(env.err.starts_with("zeltor-probe: no domain controller of corp.example could be listed: Error:1311 We "))
+        << env.err;
+    EXPECT_EQ(env.out, "");
+    directory.bindResult = 0;
+    EXPECT_EQ(directory.outstandingBindings + directory.outstandingCredentials + directory.outstandingInfos, 0);
     env = {};
     directory.joinStatus = NetSetupWorkgroupName;
     EXPECT_EQ(Run({ "--list-dcs", "-f", "csv" }), probe_exit::kNotFound);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -12,6 +13,8 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+
+#include "framework/secret_text.h"
 
 namespace {
 
@@ -45,18 +48,30 @@ bool WriteAll(int fd, std::string_view text)
     return true;
 }
 
+// The password is read before anything else is done with it: from then on the process holds it
+// (here, in the libraries' copies, in freed memory), so it makes no core dump and the user's
+// other processes cannot attach to it or read its memory. PR_SET_DUMPABLE rather than marking
+// pages MADV_DONTDUMP: the copies are spread over the heap of libsmbclient, talloc and the
+// NTLM code, where no page can be marked. It holds until the process ends.
+void KeepOutOfCoreDumps()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
 // The first line of fd, without its line end ("\n" or "\r\n"); false with the reason when it
-// cannot be read or is longer than a password. gotInput: whether fd held anything at all.
+// cannot be read or is longer than a password. gotInput: whether fd held anything at all. The
+// line's buffer is reserved once for the longest password, so it never moves, and is wiped on
+// every failure.
 bool ReadLine(int fd, std::string& line, bool& gotInput, std::string& error)
 {
-    line.clear();
+    PrepareSecretText(line, kMaxPasswordBytes + 1);
     gotInput = false;
     for (;;) {
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);
         if (n < 0) {
             error = errno == EINTR ? "interrupted" : std::string("cannot read: ") + strerror(errno);
-            explicit_bzero(line.data(), line.size());
+            WipeText(line);
             return false;
         }
         if (n == 0)
@@ -65,11 +80,13 @@ bool ReadLine(int fd, std::string& line, bool& gotInput, std::string& error)
         if (c == '\n')
             break;
         if (line.size() == kMaxPasswordBytes) {
-            explicit_bzero(line.data(), line.size());
+            WipeText(line);
+            explicit_bzero(&c, sizeof c);
             error = "the first line is longer than " + std::to_string(kMaxPasswordBytes) + " bytes";
             return false;
         }
         line += c;
+        explicit_bzero(&c, sizeof c);
     }
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
@@ -100,10 +117,13 @@ bool ReadWithoutEcho(int fd, const std::string& prompt, std::string& line, std::
     return ok;
 }
 
+// The line as the password, converted straight into password's own heap buffer; the line is
+// wiped.
 bool ToPassword(std::string& line, CString& password)
 {
-    password = CString::FromUtf8(line);
-    explicit_bzero(line.data(), line.size());
+    PrepareSecretText(password, line.size());
+    AppendUtf8AsUtf16(password, line);
+    WipeText(line);
     return true;
 }
 
@@ -158,6 +178,7 @@ bool LinuxProbeEnvironment::OutputIsTerminal()
 
 bool LinuxProbeEnvironment::PromptPassword(const CString& prompt, CString& password, std::string& error)
 {
+    KeepOutOfCoreDumps();
     const int tty = ::open(m_ttyPath, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0 || !isatty(tty)) {
         if (tty >= 0)
@@ -173,6 +194,7 @@ bool LinuxProbeEnvironment::PromptPassword(const CString& prompt, CString& passw
 
 bool LinuxProbeEnvironment::ReadPasswordFromInput(CString& password, std::string& error)
 {
+    KeepOutOfCoreDumps();
     std::string line;
     bool gotInput = true;
     // Typed at a terminal, it is not shown either.
@@ -192,6 +214,7 @@ bool LinuxProbeEnvironment::ReadPasswordFromInput(CString& password, std::string
 
 bool LinuxProbeEnvironment::ReadPasswordFile(const CString& path, CString& password, std::string& error)
 {
+    KeepOutOfCoreDumps();
     const std::string name = path.ToUtf8();
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {

@@ -1,6 +1,7 @@
 // The probe's environment on Linux: standard streams, /dev/tty for the password prompt, the
 // owner-only check of a password file, clocks, and SIGINT/SIGTERM/SIGHUP as the user's
-// interrupt (a second one ends the process at once).
+// interrupt (a second one ends the process at once). Reading a password, from any source, makes
+// the process non-dumpable for the rest of its life (no core file, no attaching to it).
 #pragma once
 
 #include <signal.h>

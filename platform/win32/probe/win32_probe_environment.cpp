@@ -9,6 +9,8 @@
 
 #include "platform/win32/probe/win32_probe_environment.h"
 
+#include "framework/secret_text.h"
+
 namespace {
 
 // A password is one line; anything longer than this is not one.
@@ -82,25 +84,30 @@ bool WriteText(HANDLE handle, std::string_view text)
     return true;
 }
 
-// The first line of a console, without its line end.
+// The first line of a console, without its line end. The line's buffer is reserved once for the
+// longest password and a read's chunk, so it never moves, and is wiped on every failure.
 bool ReadConsoleLine(HANDLE console, CString& line, std::string& error)
 {
-    line.clear();
     wchar_t buffer[256];
+    PrepareSecretText(line, kMaxPasswordBytes + std::size(buffer));
     for (;;) {
         DWORD read = 0;
         if (!ReadConsoleW(console, buffer, static_cast<DWORD>(std::size(buffer)), &read, nullptr) || g_interrupted) {
             SecureZeroMemory(buffer, sizeof buffer);
+            WipeText(line);
             error = g_interrupted ? "interrupted" : "cannot read the console: " + SystemText(GetLastError());
             return false;
         }
-        const CString chunk = FromWStr(buffer, read);
+        std::size_t end = 0;
+        while (end < read && buffer[end] != L'\n')
+            ++end;
+        for (std::size_t i = 0; i < end; ++i)
+            line += static_cast<char16_t>(buffer[i]);
         SecureZeroMemory(buffer, sizeof buffer);
-        const std::size_t end = chunk.find(u'\n');
-        line += chunk.substr(0, end);
-        if (end != CString::npos || read == 0)
+        if (end < read || read == 0)
             break;
         if (line.size() > kMaxPasswordBytes) {
+            WipeText(line);
             error = "the line is longer than " + std::to_string(kMaxPasswordBytes) + " characters";
             return false;
         }
@@ -114,7 +121,9 @@ bool ReadConsoleLine(HANDLE console, CString& line, std::string& error)
 // gotInput: whether it held anything at all.
 bool ReadByteLine(HANDLE handle, CString& line, bool& gotInput, std::string& error)
 {
+    // Reserved once for the longest password, so that the bytes never move; wiped whatever happens.
     std::string bytes;
+    PrepareSecretText(bytes, kMaxPasswordBytes + 1);
     gotInput = false;
     for (;;) {
         char c = 0;
@@ -123,7 +132,7 @@ bool ReadByteLine(HANDLE handle, CString& line, bool& gotInput, std::string& err
             const DWORD code = GetLastError();
             if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF)
                 break;
-            SecureZeroMemory(bytes.data(), bytes.size());
+            WipeText(bytes);
             error = "cannot read: " + SystemText(code);
             return false;
         }
@@ -133,17 +142,21 @@ bool ReadByteLine(HANDLE handle, CString& line, bool& gotInput, std::string& err
         if (c == '\n')
             break;
         if (bytes.size() == kMaxPasswordBytes) {
-            SecureZeroMemory(bytes.data(), bytes.size());
+            WipeText(bytes);
+            SecureZeroMemory(&c, sizeof c);
             error = "the first line is longer than " + std::to_string(kMaxPasswordBytes) + " bytes";
             return false;
         }
         bytes += c;
+        SecureZeroMemory(&c, sizeof c);
     }
     if (!bytes.empty() && bytes.back() == '\r')
         bytes.pop_back();
     const std::size_t start = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-    line = CString::FromUtf8(std::string_view(bytes).substr(start));
-    SecureZeroMemory(bytes.data(), bytes.size());
+    // Converted straight into the password's own heap buffer.
+    PrepareSecretText(line, bytes.size());
+    AppendUtf8AsUtf16(line, std::string_view(bytes).substr(start));
+    WipeText(bytes);
     return true;
 }
 
