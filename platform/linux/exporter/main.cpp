@@ -76,7 +76,8 @@ int main(int argc, char** argv)
             Log("auth " + auth.name + ": " + error);
             return 1;
         }
-        credentials.emplace(auth.name, SmbCredentials(auth.workgroup, auth.user, password.ToUtf8()));
+        // Converted straight into the credentials' own buffer, which is wiped when they go.
+        credentials.emplace(auth.name, SmbCredentials(auth.workgroup, auth.user, password));
     }
     if (checkOnly) {
         std::printf("%s: %zu modules, %zu auths\n", configPath.c_str(), config.modules.size(), config.auths.size());
