@@ -261,6 +261,8 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
 TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
 {
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // The peer's session first (its logon and name table), so that what follows is steady state.
+    EXPECT_EQ(Value(Probe("peer"), "zeltor_probe_success"), 1);
     // Prometheus allows 3 s: the silent target's scrape answers within 2.5 s.
     HttpAnswer silent;
     double silentSeconds = 0;
@@ -270,7 +272,8 @@ TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
                      "X-Prometheus-Scrape-Timeout-Seconds: 3\r\n");
         silentSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     });
-    // Meanwhile the peer is scraped as quickly as ever.
+    // Meanwhile the peer is scraped as quickly as ever (a scrape held by the silent one would take
+    // its 2.5 s).
     usleep(200'000);
     for (int i = 0; i < 3; ++i) {
         const auto start = std::chrono::steady_clock::now();
