@@ -71,7 +71,7 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     sigprocmask(SIG_BLOCK, &stops, nullptr);
 
     PerfmonStore store(stateDirectory);
-    PerfmonSampler sampler(options.procRoot, options.lsassStandIn);
+    PerfmonSampler sampler(options.procRoot, options.lsassStandIn, LsassProgram(options));
     PerfmonRecords records;
     std::string error;
     BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);

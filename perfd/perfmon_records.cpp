@@ -250,13 +250,18 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
 
 void AddLsassStandIn(std::vector<PublishedProcess>& processes, int standIn)
 {
-    const bool lsassRuns = std::any_of(processes.begin(), processes.end(),
-                                       [](const PublishedProcess& p) { return EqualsIgnoringCase(p.name, "lsass"); });
-    const auto found = std::find_if(processes.begin(), processes.end(),
-                                    [&](const PublishedProcess& p) { return p.pid == standIn; });
-    if (standIn == 0 || lsassRuns || found == processes.end())
-        return;
-    PublishedProcess lsass = *found;
-    lsass.name = "lsass";
-    processes.insert(found + 1, std::move(lsass));
+    constexpr std::string_view kLsass = "lsass";
+    std::size_t standInAt = processes.size();
+    for (std::size_t at = 0; at < processes.size(); ++at) {
+        PublishedProcess& process = processes[at];
+        if (standIn != 0 && process.pid == standIn)
+            standInAt = at;
+        else if (EqualsIgnoringCase(process.name, kLsass))
+            process.name = std::string(kLsass) + "_" + std::to_string(process.pid);
+    }
+    if (standInAt == processes.size() || EqualsIgnoringCase(processes[standInAt].name, kLsass))
+        return; // none, or it is named lsass itself
+    PublishedProcess lsass = processes[standInAt];
+    lsass.name = kLsass;
+    processes.insert(processes.begin() + static_cast<std::ptrdiff_t>(standInAt) + 1, std::move(lsass));
 }

@@ -57,7 +57,9 @@ struct PerfmonRecords {
 // dwordSize: the size of a C long on the machine whose Samba reads the records.
 void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, PerfmonRecords& records);
 
-// Adds the stand-in for lsass to the Process instances: a copy of the process of PID standIn,
-// named "lsass", right after it. None when standIn is 0 or not among the processes, or when a
-// process is named lsass already.
+// The instance name "lsass" is the directory's: adds the stand-in for lsass to the Process
+// instances, a copy of the process of PID standIn named "lsass" right after it (none when
+// standIn is 0 or not among the processes), and publishes any other process that calls itself
+// lsass as "NAME_PID" (its name and PID, as Windows names processes when asked to tell them
+// apart), so that it never answers as Process(lsass).
 void AddLsassStandIn(std::vector<PublishedProcess>& processes, int standIn);

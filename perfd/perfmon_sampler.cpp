@@ -1,14 +1,52 @@
 #include "perfd/perfmon_sampler.h"
 
+#include <limits.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
+#include <string_view>
 
-PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn)
+#include "platform/linux/proc_files.h"
+
+bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
+{
+    const std::string process = std::to_string(pid);
+    std::string status;
+    if (!ReadWholeFile((process + "/status").c_str(), status, procDirectory))
+        return false;
+    const std::size_t uids = status.find("\nUid:");
+    if (uids == std::string::npos)
+        return false;
+    std::istringstream line(status.substr(uids + 5, status.find('\n', uids + 1) - uids - 5));
+    int ids = 0;
+    long id = -1;
+    while (line >> id) {
+        if (id != 0)
+            return false;
+        ++ids;
+    }
+    if (ids != 4)
+        return false;
+    char target[PATH_MAX];
+    const ssize_t length = readlinkat(procDirectory, (process + "/exe").c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+        return false;
+    std::string_view path(target, static_cast<std::size_t>(length));
+    constexpr std::string_view kReplaced = " (deleted)";
+    if (path.ends_with(kReplaced))
+        path.remove_suffix(kReplaced.size());
+    return path == program;
+}
+
+PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram)
     : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot)
 {
-    if (!m_lsassStandIn.empty())
-        m_processes.KeepCounted(m_lsassStandIn);
+    if (!m_lsassStandIn.empty()) {
+        m_processes.KeepCounted(m_lsassStandIn, [program = std::move(lsassProgram)](int procDirectory, int pid) {
+            return RunsAsRoot(procDirectory, pid, program);
+        });
+    }
     const long ticks = sysconf(_SC_CLK_TCK);
     m_sample.ticksPerSecond = ticks > 0 ? static_cast<std::uint32_t>(ticks) : 100;
 }

@@ -7,11 +7,16 @@
 #include "perfd/perfmon_records.h"
 #include "platform/linux/process_table.h"
 
+// Whether the process of that PID (in the procfs directory given) runs program, with every
+// user ID of its (real, effective, saved, file system) root's. A program that was replaced
+// since it started ("PATH (deleted)", as after a package upgrade) is still that program.
+bool RunsAsRoot(int procDirectory, int pid, const std::string& program);
+
 class PerfmonSampler {
 public:
     // procRoot: where procfs is mounted. lsassStandIn: the process name that also answers as
-    // lsass (empty: none).
-    PerfmonSampler(std::string procRoot, std::string lsassStandIn);
+    // lsass (empty: none); only a process that root runs from lsassProgram may.
+    PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram);
 
     // Takes a sample; the result stays valid until the next call.
     const PerfmonSample& Sample();

@@ -129,6 +129,8 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         # Two processes of one name, which clients tell apart as NAME and NAME#1 by their order.
         cls.name = "zpd%d" % (os.getpid() % 100000)
         cls.children = [start_child(cls.name, 3), start_child(cls.name, 7)]
+        # A process that merely calls itself lsass, and one that calls itself the stand-in.
+        cls.impostors = [start_child("lsass", 1), start_child(STAND_IN, 1)]
         cls.perfd = subprocess.Popen(
             [os.environ["ZELTOR_PERFD"], "-s", cls.state["smb_conf"], "--interval", "0.5", "--lsass", STAND_IN],
             stderr=cls.log)
@@ -144,7 +146,7 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         if cls.perfd.poll() is None:
             cls.perfd.kill()
             cls.perfd.wait()
-        for child in cls.children:
+        for child in cls.children + cls.impostors:
             child.stdin.close()
             child.wait()
         try:
@@ -215,8 +217,14 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         # Samba has no lsass: the oldest process of the stand-in's name answers as it too. On a
         # domain controller that is samba, which holds the directory.
         lsass = [values[784] for name, values in processes if name == "lsass"]
-        named = [(start_time(pid), pid) for pid in listed if comm(pid) == STAND_IN]
+        named = [(start_time(pid), pid) for pid in listed if comm(pid) == STAND_IN and pid != self.impostors[1].pid]
         self.assertEqual(lsass, [min(named)[1]])
+        # Only root running Samba's program stands in: the process that calls itself lsass
+        # answers as lsass_PID, and the one that calls itself the stand-in as itself alone.
+        fake = self.impostors[0].pid
+        self.assertEqual([name for name, values in processes if values[784] == fake], ["lsass_%d" % fake])
+        fake = self.impostors[1].pid
+        self.assertEqual([name for name, values in processes if values[784] == fake], [STAND_IN])
         if KIND == "dc":
             links = [os.readlink("/proc/%d/fd/%s" % (lsass[0], fd)) for fd in os.listdir("/proc/%d/fd" % lsass[0])]
             self.assertTrue(any(link.endswith("/private/sam.ldb") for link in links), links)

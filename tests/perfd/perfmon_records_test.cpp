@@ -205,14 +205,32 @@ TEST(LsassStandIn, TheProcessThatHoldsTheDirectoryAnswersAsLsassToo)
     EXPECT_EQ(withStandIn[3].descriptors, 9u);
     EXPECT_EQ(withStandIn[2].name, "samba");
 
-    // None configured, not among the processes, or a real lsass: nothing is added.
-    for (const auto& [standIn, extra] : { std::pair<int, std::vector<PublishedProcess>>{ 0, {} },
-                                          { 77, {} },
-                                          { 40, { { "LSASS", 900, 2 } } } }) {
+    // None configured, or not among the processes: nothing is added.
+    for (const int standIn : { 0, 77 }) {
         std::vector<PublishedProcess> list = processes;
-        list.insert(list.end(), extra.begin(), extra.end());
-        const std::size_t before = list.size();
         AddLsassStandIn(list, standIn);
-        EXPECT_EQ(list.size(), before) << standIn;
+        EXPECT_EQ(list.size(), processes.size()) << standIn;
     }
+}
+
+TEST(LsassStandIn, AProcessThatCallsItselfLsassNeverAnswersAsLsass)
+{
+    // With the stand-in, without it, and before it in the list: lsass is the stand-in or none,
+    // and each process of that name is NAME_PID.
+    for (const int standIn : { 40, 0 }) {
+        std::vector<PublishedProcess> list = { { "LSASS", 9, 2 }, { "samba", 40, 31 }, { "lsass", 900, 7 } };
+        AddLsassStandIn(list, standIn);
+        std::vector<std::string> names;
+        for (const PublishedProcess& p : list)
+            names.push_back(p.name + " " + std::to_string(p.pid));
+        if (standIn != 0)
+            EXPECT_EQ(names, (std::vector<std::string>{ "lsass_9 9", "samba 40", "lsass 40", "lsass_900 900" }));
+        else
+            EXPECT_EQ(names, (std::vector<std::string>{ "lsass_9 9", "samba 40", "lsass_900 900" }));
+    }
+    // A stand-in named lsass itself (--lsass=lsass) keeps its name, once.
+    std::vector<PublishedProcess> list = { { "lsass", 40, 31 } };
+    AddLsassStandIn(list, 40);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, "lsass");
 }
