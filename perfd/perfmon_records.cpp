@@ -238,9 +238,12 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
         std::uint64_t instance = 0;
         for (const PublishedProcess& process : sample.processes) {
             names.Put(Text() << object.index << "i" << instance << "name", process.name);
+            const bool zeroed = instance < sample.zeroed.size() && sample.zeroed[instance];
             fillBlock(
                 object,
-                [&](const PerfCounter& counter) { return ProcessSample(counter.figure, process.pid, process.descriptors); },
+                [&](const PerfCounter& counter) {
+                    return zeroed ? RawCounterSample{} : ProcessSample(counter.figure, process.pid, process.descriptors);
+                },
                 false);
             data.PutBinary(Text() << object.index << "i" << instance, block);
             ++instance;

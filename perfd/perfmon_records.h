@@ -35,9 +35,12 @@ using PublishedProcess = ProcessTable::Process;
 
 struct PerfmonSample {
     KernelFigures kernel;
-    // The Process object's instances in the order published: by ascending PID, so that the
-    // counter library numbers processes of one name NAME, NAME#1, ... as the local source does.
+    // The Process object's instances in the order published (perfd/instance_slots.h: each
+    // keeps its place for its life; at the start, by ascending PID).
     std::vector<PublishedProcess> processes;
+    // Beside each, whether its counter block is published as zeros (a place that changed hands
+    // a moment ago); none when empty.
+    std::vector<bool> zeroed;
     std::uint64_t perfTime = 0;         // a monotonic clock, in kPerfFrequency ticks a second
     std::uint32_t ticksPerSecond = 100; // USER_HZ: the unit of /proc/stat's times
 };

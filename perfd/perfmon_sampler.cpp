@@ -39,8 +39,10 @@ bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
     return path == program;
 }
 
-PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram)
-    : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot)
+PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram,
+                               long answerUpdates, long ghostUpdates)
+    : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot),
+      m_slots(answerUpdates, ghostUpdates)
 {
     if (!m_lsassStandIn.empty()) {
         m_processes.KeepCounted(m_lsassStandIn, [program = std::move(lsassProgram)](int procDirectory, int pid) {
@@ -59,7 +61,27 @@ const PerfmonSample& PerfmonSampler::Sample()
     m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
                         (1'000'000'000 / kPerfFrequency);
     m_processes.Refresh();
-    m_sample.processes = m_processes.Processes();
-    AddLsassStandIn(m_sample.processes, m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn));
+    m_found = m_processes.Processes();
+    const int standIn = m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn);
+    AddLsassStandIn(m_found, standIn);
+    // Each process is its PID; the stand-in for lsass is the directory's, whichever process
+    // it is.
+    constexpr std::uint64_t kLsassRole = std::uint64_t{ 1 } << 32;
+    m_keys.clear();
+    for (const PublishedProcess& p : m_found)
+        m_keys.push_back(p.name == "lsass" && p.pid == standIn ? kLsassRole : static_cast<std::uint32_t>(p.pid));
+    // A ghost is the process the last sample published at the place it was.
+    const std::vector<InstanceSlots::Place>& places = m_slots.Arrange(m_keys);
+    m_last.swap(m_sample.processes);
+    m_sample.processes.resize(places.size());
+    m_sample.zeroed.resize(places.size());
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        const InstanceSlots::Place& place = places[k];
+        if (place.entity != InstanceSlots::kGhost)
+            m_sample.processes[k] = std::move(m_found[place.entity]);
+        else
+            m_sample.processes[k] = std::move(m_last.at(place.was));
+        m_sample.zeroed[k] = place.zeroed;
+    }
     return m_sample;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "perfd/instance_slots.h"
 #include "perfd/perfmon_records.h"
 #include "platform/linux/process_table.h"
 
@@ -16,7 +17,10 @@ class PerfmonSampler {
 public:
     // procRoot: where procfs is mounted. lsassStandIn: the process name that also answers as
     // lsass (empty: none); only a process that root runs from lsassProgram may.
-    PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram);
+    // answerUpdates: the updates an answer of Samba's server may span; ghostUpdates: how long
+    // an ended process's place waits for a new one (perfd/instance_slots.h).
+    PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram, long answerUpdates,
+                   long ghostUpdates);
 
     // Takes a sample; the result stays valid until the next call.
     const PerfmonSample& Sample();
@@ -25,6 +29,10 @@ private:
     std::string m_procRoot;
     std::string m_lsassStandIn;
     ProcessTable m_processes;
+    InstanceSlots m_slots;
+    std::vector<PublishedProcess> m_found;
+    std::vector<PublishedProcess> m_last; // the last sample's, for its ghosts
+    std::vector<std::uint64_t> m_keys;
     PerfmonSample m_sample;
     std::string m_buffer;
 };

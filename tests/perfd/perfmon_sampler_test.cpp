@@ -104,7 +104,7 @@ TEST(LsassStandIn, OnlyRootRunningSambasProgramStandsIn)
     const std::string otherSamba = Program(dir.path() + "/elsewhere/samba");
     const std::string lsass = Program(dir.path() + "/elsewhere/lsass");
 
-    PerfmonSampler sampler("/proc", "samba", samba);
+    PerfmonSampler sampler("/proc", "samba", samba, 2, 5);
     // Started first: Samba's program run by another user, another program of the name run by
     // root, and a program named lsass run by another user.
     Started asNobody(samba, kNobody), elsewhere(otherSamba, 0), fakeLsass(lsass, kNobody);
