@@ -41,6 +41,9 @@ struct PerfmonSample {
     // Beside each, whether its counter block is published as zeros (a place that changed hands
     // a moment ago); none when empty.
     std::vector<bool> zeroed;
+    // Whether the instances named lsass are the stand-in's second copy of a process, which
+    // Process(_Total) does not count twice.
+    bool lsassIsCopy = true;
     std::uint64_t perfTime = 0;         // a monotonic clock, in kPerfFrequency ticks a second
     std::uint32_t ticksPerSecond = 100; // USER_HZ: the unit of /proc/stat's times
 };

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "framework/ascii_case.h"
 #include "platform/linux/proc_files.h"
 
 bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
@@ -63,6 +64,7 @@ const PerfmonSample& PerfmonSampler::Sample()
     m_processes.Refresh();
     m_found = m_processes.Processes();
     const int standIn = m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn);
+    m_sample.lsassIsCopy = !EqualsIgnoringCase(m_lsassStandIn, "lsass");
     AddLsassStandIn(m_found, standIn);
     // Each process is its PID; the stand-in for lsass is the directory's, whichever process
     // it is.

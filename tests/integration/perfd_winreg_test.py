@@ -206,6 +206,12 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         # descriptors /proc shows it holding, in the order they started.
         # (A place that changed hands a moment ago reads as zeros: no one's.)
         pids = [values[784] for name, values in processes if name != "lsass" and values[784] != 0]
+        # _Total first: the handle counts summed over the processes (the stand-in for lsass, a
+        # second copy of one, not counted twice), ID Process 0, as Windows has it.
+        self.assertEqual(processes[0][0], "_Total")
+        self.assertEqual([name for name, _ in processes].count("_Total"), 1)
+        self.assertEqual(processes[0][1][784], 0)
+        self.assertEqual(processes[0][1][952], sum(values[952] for name, values in processes[1:] if name != "lsass"))
         self.assertEqual(len(pids), len(set(pids)))
         children = [(values[784], values[952]) for name, values in processes if name == self.name]
         self.assertEqual(children, sorted((c.pid, descriptors(c.pid)) for c in self.children))
@@ -213,7 +219,7 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         # Every process that lived through the answer's sample (and the second before it, when a
         # new one joins) is there, or is one of those that read as zeros (a name read a while
         # ago: kernel threads rename themselves).
-        zeroed = [name for name, values in processes if values[784] == 0]
+        zeroed = [name for name, values in processes if values[784] == 0 and name != "_Total"]
         missing = (before & after) - set(pids)
         self.assertLessEqual(len(missing), len(zeroed), ([(pid, comm(pid)) for pid in missing], zeroed))
         listed = after
