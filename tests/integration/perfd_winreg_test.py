@@ -264,7 +264,10 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         self.assertLessEqual(data.perf_time_100ns, to_100ns(after_stat["total"], cpus) + 1)
 
         memory = data.objects[MEMORY].values
-        for index, name in [(28, "pgfault"), (42, "pgmajfault"), (48, "pswpout"), (50, "pswpout"), (822, "pswpin")]:
+        # Pages Input: each hard fault's page and those swap readahead read with them.
+        for vm in (before_vm, after_vm):
+            vm["pages_input"] = vm.get("pgmajfault", 0) + vm.get("swap_ra", 0)
+        for index, name in [(28, "pgfault"), (42, "pgmajfault"), (48, "pswpout"), (50, "pswpout"), (822, "pages_input")]:
             low, high = before_vm.get(name, 0) & 0xFFFFFFFF, after_vm.get(name, 0) & 0xFFFFFFFF
             if low <= high:  # a 32-bit counter: not across its wrap
                 self.assertTrue(low <= memory[index] <= high, (name, low, memory[index], high))
