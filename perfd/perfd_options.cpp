@@ -36,6 +36,9 @@ constexpr const char* kUsage =
     "                          program may stand in\n"
     "      --lsass-program=PATH  the program it must run (default /usr/sbin/NAME, where\n"
     "                          Debian installs Samba's samba and smbd)\n"
+    "      --processes=NAME[,NAME...]\n"
+    "                          publish only the processes of these instance names (and\n"
+    "                          _Total and lsass); default: every process\n"
     "      --proc=DIR          where procfs is mounted (default /proc)\n"
     "  -h, --help              this text\n"
     "  -V, --version           the version\n";
@@ -44,11 +47,12 @@ constexpr const char* kUsage =
 
 PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std::string* message)
 {
-    enum { kStateDir = 1000, kLsass, kLsassProgram, kProc };
+    enum { kStateDir = 1000, kLsass, kLsassProgram, kProcesses, kProc };
     static const option kOptions[] = {
         { "configfile", required_argument, nullptr, 's' }, { "state-dir", required_argument, nullptr, kStateDir },
         { "interval", required_argument, nullptr, 'i' },   { "lsass", required_argument, nullptr, kLsass },
         { "lsass-program", required_argument, nullptr, kLsassProgram },
+        { "processes", required_argument, nullptr, kProcesses },
         { "proc", required_argument, nullptr, kProc },      { "help", no_argument, nullptr, 'h' },
         { "version", no_argument, nullptr, 'V' },          { nullptr, 0, nullptr, 0 },
     };
@@ -88,6 +92,23 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
             }
             options->lsassProgram = optarg;
             break;
+        case kProcesses: {
+            options->processes.clear();
+            const std::string list = optarg;
+            for (std::size_t start = 0; start <= list.size();) {
+                std::size_t end = list.find(',', start);
+                if (end == std::string::npos)
+                    end = list.size();
+                if (end > start)
+                    options->processes.push_back(list.substr(start, end - start));
+                start = end + 1;
+            }
+            if (options->processes.empty()) {
+                *message = std::string("--processes needs at least one process name: ") + optarg;
+                return PerfdCommand::Error;
+            }
+            break;
+        }
         case kProc:
             options->procRoot = optarg;
             break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct PerfdOptions {
     std::string configFile = "/etc/samba/smb.conf";
@@ -12,6 +13,9 @@ struct PerfdOptions {
     // The program the stand-in for lsass must run; empty: Samba's, /usr/sbin/NAME.
     std::string lsassProgram;
     std::string procRoot = "/proc";
+    // The process instances published, by name (ASCII case ignored), besides _Total and the
+    // stand-in for lsass; empty: every process.
+    std::vector<std::string> processes;
 };
 
 enum class PerfdCommand {

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <string_view>
@@ -66,6 +67,12 @@ const PerfmonSample& PerfmonSampler::Sample()
     const int standIn = m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn);
     m_sample.lsassIsCopy = !EqualsIgnoringCase(m_lsassStandIn, "lsass");
     AddLsassStandIn(m_found, standIn);
+    if (!m_only.empty()) {
+        std::erase_if(m_found, [&](const PublishedProcess& p) {
+            const auto named = [&](const std::string& name) { return EqualsIgnoringCase(p.name, name); };
+            return !(p.name == "lsass" && p.pid == standIn) && std::none_of(m_only.begin(), m_only.end(), named);
+        });
+    }
     // Each process is its PID; the stand-in for lsass is the directory's, whichever process
     // it is.
     constexpr std::uint64_t kLsassRole = std::uint64_t{ 1 } << 32;

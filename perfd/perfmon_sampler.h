@@ -22,12 +22,17 @@ public:
     PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram, long answerUpdates,
                    long ghostUpdates);
 
+    // Publishes only the processes of these instance names (ASCII case ignored), besides the
+    // stand-in for lsass; empty: every process.
+    void PublishOnly(std::vector<std::string> names) { m_only = std::move(names); }
+
     // Takes a sample; the result stays valid until the next call.
     const PerfmonSample& Sample();
 
 private:
     std::string m_procRoot;
     std::string m_lsassStandIn;
+    std::vector<std::string> m_only;
     ProcessTable m_processes;
     InstanceSlots m_slots;
     std::vector<PublishedProcess> m_found;

@@ -137,6 +137,7 @@ TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
            { { "--colour" }, "unknown option --colour" },
            { { "--lsass" }, "option --lsass needs a value" },
            { { "--lsass-program", "sbin/samba" }, "the program of the lsass stand-in must be an absolute path: sbin/samba" },
+           { { "--processes", "," }, "--processes needs at least one process name: ," },
            { { "now" }, "unexpected argument now" } }) {
         Perfd perfd(arguments);
         EXPECT_EQ(perfd.Wait(), 2) << message;

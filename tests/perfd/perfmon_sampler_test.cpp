@@ -136,3 +136,23 @@ TEST(LsassStandIn, AProgramReplacedSinceItStartedIsStillSambas)
     EXPECT_FALSE(RunsAsRoot(proc, running.Pid(), dir.path() + "/sbin/smbd"));
     close(proc);
 }
+
+TEST(PublishOnly, NamedProcessesAndTheStandInAloneArePublished)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run Samba's program as root";
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    const std::string samba = Program(dir.path() + "/sbin/samba");
+    const std::string other = Program(dir.path() + "/elsewhere/zother");
+    const std::string lsass = Program(dir.path() + "/elsewhere/lsass");
+    PerfmonSampler sampler("/proc", "samba", samba, 2, 5);
+    sampler.PublishOnly({ "SAMBA" });
+    Started byRoot(samba, 0), notNamed(other, 0), fakeLsass(lsass, 0);
+    const PerfmonSample& sample = SampleWith(sampler, { byRoot.Pid() });
+    EXPECT_EQ(InstancesOf(sample, byRoot.Pid()), (std::vector<std::string>{ "samba", "lsass" }));
+    EXPECT_TRUE(InstancesOf(sample, notNamed.Pid()).empty());
+    EXPECT_TRUE(InstancesOf(sample, fakeLsass.Pid()).empty());
+    for (const PublishedProcess& p : sample.processes)
+        EXPECT_TRUE(p.name == "samba" || p.name == "lsass") << p.name << " " << p.pid;
+}
