@@ -7,7 +7,7 @@ InstanceSlots::InstanceSlots(long quarantine, long ghostLife)
 {
 }
 
-void InstanceSlots::Give(std::size_t slot, std::uint64_t key)
+void InstanceSlots::Give(std::size_t slot, std::uint64_t key, std::size_t entity)
 {
     if (slot == m_slots.size())
         m_slots.emplace_back();
@@ -16,9 +16,8 @@ void InstanceSlots::Give(std::size_t slot, std::uint64_t key)
     if (s.shownUntil >= 0 && s.shownUntil + m_quarantine >= m_update)
         s.zeroThrough = std::max(s.zeroThrough, s.shownUntil + m_quarantine);
     s.key = key;
+    s.entity = entity;
     s.endedAt = -1;
-    if (key != kNobody)
-        m_slotOf[key] = slot;
 }
 
 bool InstanceSlots::Expired(const Slot& slot) const
@@ -29,30 +28,36 @@ bool InstanceSlots::Expired(const Slot& slot) const
 const std::vector<InstanceSlots::Place>& InstanceSlots::Arrange(const std::vector<std::uint64_t>& keys)
 {
     ++m_update;
-    // Those that ended leave ghosts.
-    std::unordered_map<std::uint64_t, std::size_t> entityOf;
-    entityOf.reserve(keys.size());
+    // The keys by value (given mostly in order already: by PID), to find each place's holder.
+    m_byKey.clear();
     for (std::size_t i = 0; i < keys.size(); ++i)
-        entityOf.emplace(keys[i], i);
-    for (auto it = m_slotOf.begin(); it != m_slotOf.end();) {
-        if (entityOf.count(it->first) == 0) {
-            m_slots[it->second].key = kNobody;
-            m_slots[it->second].endedAt = m_update;
-            it = m_slotOf.erase(it);
+        m_byKey.emplace_back(keys[i], i);
+    std::sort(m_byKey.begin(), m_byKey.end());
+    m_placed.assign(keys.size(), false);
+    // Those that live on keep their places; those that ended leave ghosts.
+    for (std::size_t slot = 0; slot < m_count; ++slot) {
+        Slot& s = m_slots[slot];
+        if (s.key == kNobody)
+            continue;
+        const auto found = std::lower_bound(m_byKey.begin(), m_byKey.end(), std::pair{ s.key, std::size_t{ 0 } });
+        if (found != m_byKey.end() && found->first == s.key) {
+            s.entity = found->second;
+            m_placed[found->second] = true;
         } else {
-            ++it;
+            s.key = kNobody;
+            s.endedAt = m_update;
         }
     }
     // Those that started take the ghosts' places first, then the places after the count (all
     // free: the places in use lie below it).
     std::size_t ghost = 0;
     std::size_t after = m_count;
-    for (const std::uint64_t key : keys) {
-        if (m_slotOf.count(key) != 0)
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (m_placed[i])
             continue;
         while (ghost < m_count && m_slots[ghost].key != kNobody)
             ++ghost;
-        Give(ghost < m_count ? ghost++ : after++, key);
+        Give(ghost < m_count ? ghost++ : after++, keys[i], i);
     }
     m_count = after;
     // Ghosts past their life go: from the end, the count shrinks; below, the process of the
@@ -72,10 +77,8 @@ const std::vector<InstanceSlots::Place>& InstanceSlots::Arrange(const std::vecto
         top.key = kNobody;
         top.endedAt = -1;
         --m_count;
-        if (moved.key != kNobody) {
-            Give(hole, moved.key);
-        } else { // a ghost within its life: it moves, and shows zeros like any newcomer
-            Give(hole, kNobody);
+        Give(hole, moved.key, moved.entity);
+        if (moved.key == kNobody) { // a ghost within its life: it moves, and shows zeros
             m_slots[hole].endedAt = moved.endedAt;
             m_slots[hole].was = moved.was;
         }
@@ -86,7 +89,7 @@ const std::vector<InstanceSlots::Place>& InstanceSlots::Arrange(const std::vecto
     for (std::size_t slot = 0; slot < m_count; ++slot) {
         Slot& s = m_slots[slot];
         s.shownUntil = m_update;
-        m_places.push_back(Place{ s.key == kNobody ? kGhost : entityOf.at(s.key), s.was, s.zeroThrough >= m_update });
+        m_places.push_back(Place{ s.key == kNobody ? kGhost : s.entity, s.was, s.zeroThrough >= m_update });
     }
     return m_places;
 }

@@ -19,7 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 class InstanceSlots {
@@ -48,8 +48,9 @@ private:
         long zeroThrough = -1;
         long endedAt = -1; // a ghost's: the update that found its process gone
         std::size_t was = 0; // a ghost's place in the last arrangement
+        std::size_t entity = 0; // the holder's index among the keys of this arrangement
     };
-    void Give(std::size_t slot, std::uint64_t key);
+    void Give(std::size_t slot, std::uint64_t key, std::size_t entity);
     bool Expired(const Slot& slot) const;
 
     long m_quarantine;
@@ -57,6 +58,7 @@ private:
     long m_update = 0;
     std::size_t m_count = 0; // places published: held ones and ghosts
     std::vector<Slot> m_slots;
-    std::unordered_map<std::uint64_t, std::size_t> m_slotOf;
+    std::vector<std::pair<std::uint64_t, std::size_t>> m_byKey; // this arrangement's keys, sorted
+    std::vector<bool> m_placed;                                  // beside each key
     std::vector<Place> m_places;
 };
