@@ -15,6 +15,12 @@
 namespace {
 
 constexpr long kNsPerSecond = 1'000'000'000;
+// The longest that one answer of Samba's server is taken to last: a Process instance's place
+// that changes hands shows no one's figures for that long (perfd/instance_slots.h).
+constexpr double kLongestAnswerSeconds = 2.0;
+// How long the place of a process that ended waits, with its last name and figures, for a new
+// process to take it before another process is moved there (and shows zeros for a while).
+constexpr double kGhostSeconds = 5.0;
 
 sigset_t StopSignals()
 {
@@ -71,7 +77,11 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     sigprocmask(SIG_BLOCK, &stops, nullptr);
 
     PerfmonStore store(stateDirectory);
-    PerfmonSampler sampler(options.procRoot, options.lsassStandIn);
+    // The updates an answer of that length may span.
+    const long answerUpdates = std::max(2L, std::lround(std::floor(kLongestAnswerSeconds / options.intervalSeconds)) + 1);
+    const long ghostUpdates = std::lround(std::ceil(kGhostSeconds / options.intervalSeconds));
+    PerfmonSampler sampler(options.procRoot, options.lsassStandIn, LsassProgram(options), answerUpdates, ghostUpdates);
+    sampler.PublishOnly(options.processes);
     PerfmonRecords records;
     std::string error;
     BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);

@@ -14,6 +14,8 @@ namespace {
 
 // STATEDIR of Debian's Samba (smbd -b), where it looks when smb.conf names none.
 constexpr const char* kDebianStateDirectory = "/var/lib/samba";
+// Where Debian installs Samba's programs (smbd -b: SBINDIR).
+constexpr const char* kDebianSambaPrograms = "/usr/sbin/";
 constexpr double kShortestInterval = 0.1;
 constexpr double kLongestInterval = 3600.0;
 
@@ -30,7 +32,13 @@ constexpr const char* kUsage =
     "  -i, --interval=SECONDS  time between updates, 0.1 to 3600 (default 1)\n"
     "      --lsass=NAME        the process that also answers as Process(lsass); empty for none\n"
     "                          (default samba: the process of a Samba AD DC that holds the\n"
-    "                          directory)\n"
+    "                          directory); only a process that root runs from Samba's\n"
+    "                          program may stand in\n"
+    "      --lsass-program=PATH  the program it must run (default /usr/sbin/NAME, where\n"
+    "                          Debian installs Samba's samba and smbd)\n"
+    "      --processes=NAME[,NAME...]\n"
+    "                          publish only the processes of these instance names (and\n"
+    "                          _Total and lsass); default: every process\n"
     "      --proc=DIR          where procfs is mounted (default /proc)\n"
     "  -h, --help              this text\n"
     "  -V, --version           the version\n";
@@ -39,10 +47,12 @@ constexpr const char* kUsage =
 
 PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std::string* message)
 {
-    enum { kStateDir = 1000, kLsass, kProc };
+    enum { kStateDir = 1000, kLsass, kLsassProgram, kProcesses, kProc };
     static const option kOptions[] = {
         { "configfile", required_argument, nullptr, 's' }, { "state-dir", required_argument, nullptr, kStateDir },
         { "interval", required_argument, nullptr, 'i' },   { "lsass", required_argument, nullptr, kLsass },
+        { "lsass-program", required_argument, nullptr, kLsassProgram },
+        { "processes", required_argument, nullptr, kProcesses },
         { "proc", required_argument, nullptr, kProc },      { "help", no_argument, nullptr, 'h' },
         { "version", no_argument, nullptr, 'V' },          { nullptr, 0, nullptr, 0 },
     };
@@ -75,6 +85,30 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
         case kLsass:
             options->lsassStandIn = optarg;
             break;
+        case kLsassProgram:
+            if (optarg[0] != '/') {
+                *message = std::string("the program of the lsass stand-in must be an absolute path: ") + optarg;
+                return PerfdCommand::Error;
+            }
+            options->lsassProgram = optarg;
+            break;
+        case kProcesses: {
+            options->processes.clear();
+            const std::string list = optarg;
+            for (std::size_t start = 0; start <= list.size();) {
+                std::size_t end = list.find(',', start);
+                if (end == std::string::npos)
+                    end = list.size();
+                if (end > start)
+                    options->processes.push_back(list.substr(start, end - start));
+                start = end + 1;
+            }
+            if (options->processes.empty()) {
+                *message = std::string("--processes needs at least one process name: ") + optarg;
+                return PerfdCommand::Error;
+            }
+            break;
+        }
         case kProc:
             options->procRoot = optarg;
             break;
@@ -127,4 +161,9 @@ bool ResolveStateDirectory(const PerfdOptions& options, std::string* directory, 
     const std::string* configured = FindIniValue(sections, "global", "statedirectory");
     *directory = configured != nullptr && !configured->empty() ? *configured : kDebianStateDirectory;
     return true;
+}
+
+std::string LsassProgram(const PerfdOptions& options)
+{
+    return options.lsassProgram.empty() ? kDebianSambaPrograms + options.lsassStandIn : options.lsassProgram;
 }

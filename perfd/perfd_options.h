@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct PerfdOptions {
     std::string configFile = "/etc/samba/smb.conf";
@@ -9,7 +10,12 @@ struct PerfdOptions {
     std::string stateDirectory; // empty: smb.conf's "state directory"
     double intervalSeconds = 1.0;
     std::string lsassStandIn = "samba";
+    // The program the stand-in for lsass must run; empty: Samba's, /usr/sbin/NAME.
+    std::string lsassProgram;
     std::string procRoot = "/proc";
+    // The process instances published, by name (ASCII case ignored), besides _Total and the
+    // stand-in for lsass; empty: every process.
+    std::vector<std::string> processes;
 };
 
 enum class PerfdCommand {
@@ -26,3 +32,6 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
 // default on Debian. False with the reason when a configuration file named on the command line
 // cannot be read.
 bool ResolveStateDirectory(const PerfdOptions& options, std::string* directory, std::string* error);
+
+// The program that a process must run, as root, to stand in for lsass.
+std::string LsassProgram(const PerfdOptions& options);

@@ -234,13 +234,46 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
             if (counter.baseIndex != 0)
                 data.Put(Text() << counter.baseIndex, "");
         }
-        names.Put(Text() << object.index << "inst", Text() << sample.processes.size());
-        std::uint64_t instance = 0;
+        // _Total first, at a place of its own: the sums of the instances' counters as
+        // published (the stand-in for lsass, a second copy, not counted twice), and ID Process
+        // 0, as Windows publishes it.
+        std::vector<std::uint64_t> totals(PerfCounters().size());
+        for (std::size_t k = 0; k < sample.processes.size(); ++k) {
+            const PublishedProcess& process = sample.processes[k];
+            if ((k < sample.zeroed.size() && sample.zeroed[k]) ||
+                (sample.lsassIsCopy && EqualsIgnoringCase(process.name, "lsass")))
+                continue;
+            for (std::size_t c = 0; c < PerfCounters().size(); ++c) {
+                const PerfCounter& counter = PerfCounters()[c];
+                if (counter.objectIndex != object.index || counter.figure == Figure::ProcessId)
+                    continue;
+                const RawCounterSample raw = ProcessSample(counter.figure, process.pid, process.descriptors);
+                if (raw.CStatus == PDH_CSTATUS_VALID_DATA)
+                    totals[c] += raw.first;
+            }
+        }
+        names.Put(Text() << object.index << "inst", Text() << sample.processes.size() + 1);
+        names.Put(Text() << object.index << "i0name", kTotalInstance);
+        fillBlock(
+            object,
+            [&](const PerfCounter& counter) {
+                RawCounterSample total;
+                total.CStatus = PDH_CSTATUS_VALID_DATA;
+                total.first = totals[static_cast<std::size_t>(&counter - PerfCounters().data())];
+                return total;
+            },
+            false);
+        data.PutBinary(Text() << object.index << "i0", block);
+        std::uint64_t instance = 1;
         for (const PublishedProcess& process : sample.processes) {
             names.Put(Text() << object.index << "i" << instance << "name", process.name);
+            const std::size_t k = instance - 1;
+            const bool zeroed = k < sample.zeroed.size() && sample.zeroed[k];
             fillBlock(
                 object,
-                [&](const PerfCounter& counter) { return ProcessSample(counter.figure, process.pid, process.descriptors); },
+                [&](const PerfCounter& counter) {
+                    return zeroed ? RawCounterSample{} : ProcessSample(counter.figure, process.pid, process.descriptors);
+                },
                 false);
             data.PutBinary(Text() << object.index << "i" << instance, block);
             ++instance;
@@ -250,13 +283,18 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
 
 void AddLsassStandIn(std::vector<PublishedProcess>& processes, int standIn)
 {
-    const bool lsassRuns = std::any_of(processes.begin(), processes.end(),
-                                       [](const PublishedProcess& p) { return EqualsIgnoringCase(p.name, "lsass"); });
-    const auto found = std::find_if(processes.begin(), processes.end(),
-                                    [&](const PublishedProcess& p) { return p.pid == standIn; });
-    if (standIn == 0 || lsassRuns || found == processes.end())
-        return;
-    PublishedProcess lsass = *found;
-    lsass.name = "lsass";
-    processes.insert(found + 1, std::move(lsass));
+    constexpr std::string_view kLsass = "lsass";
+    std::size_t standInAt = processes.size();
+    for (std::size_t at = 0; at < processes.size(); ++at) {
+        PublishedProcess& process = processes[at];
+        if (standIn != 0 && process.pid == standIn)
+            standInAt = at;
+        else if (EqualsIgnoringCase(process.name, kLsass))
+            process.name = std::string(kLsass) + "_" + std::to_string(process.pid);
+    }
+    if (standInAt == processes.size() || EqualsIgnoringCase(processes[standInAt].name, kLsass))
+        return; // none, or it is named lsass itself
+    PublishedProcess lsass = processes[standInAt];
+    lsass.name = kLsass;
+    processes.insert(processes.begin() + static_cast<std::ptrdiff_t>(standInAt) + 1, std::move(lsass));
 }

@@ -35,9 +35,15 @@ using PublishedProcess = ProcessTable::Process;
 
 struct PerfmonSample {
     KernelFigures kernel;
-    // The Process object's instances in the order published: by ascending PID, so that the
-    // counter library numbers processes of one name NAME, NAME#1, ... as the local source does.
+    // The Process object's instances in the order published (perfd/instance_slots.h: each
+    // keeps its place for its life; at the start, by ascending PID).
     std::vector<PublishedProcess> processes;
+    // Beside each, whether its counter block is published as zeros (a place that changed hands
+    // a moment ago); none when empty.
+    std::vector<bool> zeroed;
+    // Whether the instances named lsass are the stand-in's second copy of a process, which
+    // Process(_Total) does not count twice.
+    bool lsassIsCopy = true;
     std::uint64_t perfTime = 0;         // a monotonic clock, in kPerfFrequency ticks a second
     std::uint32_t ticksPerSecond = 100; // USER_HZ: the unit of /proc/stat's times
 };
@@ -57,7 +63,9 @@ struct PerfmonRecords {
 // dwordSize: the size of a C long on the machine whose Samba reads the records.
 void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, PerfmonRecords& records);
 
-// Adds the stand-in for lsass to the Process instances: a copy of the process of PID standIn,
-// named "lsass", right after it. None when standIn is 0 or not among the processes, or when a
-// process is named lsass already.
+// The instance name "lsass" is the directory's: adds the stand-in for lsass to the Process
+// instances, a copy of the process of PID standIn named "lsass" right after it (none when
+// standIn is 0 or not among the processes), and publishes any other process that calls itself
+// lsass as "NAME_PID" (its name and PID, as Windows names processes when asked to tell them
+// apart), so that it never answers as Process(lsass).
 void AddLsassStandIn(std::vector<PublishedProcess>& processes, int standIn);

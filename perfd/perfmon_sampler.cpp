@@ -1,14 +1,56 @@
 #include "perfd/perfmon_sampler.h"
 
+#include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <sstream>
+#include <string_view>
 
-PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn)
-    : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot)
+#include "framework/ascii_case.h"
+#include "platform/linux/proc_files.h"
+
+bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
 {
-    if (!m_lsassStandIn.empty())
-        m_processes.KeepCounted(m_lsassStandIn);
+    const std::string process = std::to_string(pid);
+    std::string status;
+    if (!ReadWholeFile((process + "/status").c_str(), status, procDirectory))
+        return false;
+    const std::size_t uids = status.find("\nUid:");
+    if (uids == std::string::npos)
+        return false;
+    std::istringstream line(status.substr(uids + 5, status.find('\n', uids + 1) - uids - 5));
+    int ids = 0;
+    long id = -1;
+    while (line >> id) {
+        if (id != 0)
+            return false;
+        ++ids;
+    }
+    if (ids != 4)
+        return false;
+    char target[PATH_MAX];
+    const ssize_t length = readlinkat(procDirectory, (process + "/exe").c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+        return false;
+    std::string_view path(target, static_cast<std::size_t>(length));
+    constexpr std::string_view kReplaced = " (deleted)";
+    if (path.ends_with(kReplaced))
+        path.remove_suffix(kReplaced.size());
+    return path == program;
+}
+
+PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram,
+                               long answerUpdates, long ghostUpdates)
+    : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot),
+      m_slots(answerUpdates, ghostUpdates)
+{
+    if (!m_lsassStandIn.empty()) {
+        m_processes.KeepCounted(m_lsassStandIn, [program = std::move(lsassProgram)](int procDirectory, int pid) {
+            return RunsAsRoot(procDirectory, pid, program);
+        });
+    }
     const long ticks = sysconf(_SC_CLK_TCK);
     m_sample.ticksPerSecond = ticks > 0 ? static_cast<std::uint32_t>(ticks) : 100;
 }
@@ -21,7 +63,34 @@ const PerfmonSample& PerfmonSampler::Sample()
     m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
                         (1'000'000'000 / kPerfFrequency);
     m_processes.Refresh();
-    m_sample.processes = m_processes.Processes();
-    AddLsassStandIn(m_sample.processes, m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn));
+    m_found = m_processes.Processes();
+    const int standIn = m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn);
+    m_sample.lsassIsCopy = !EqualsIgnoringCase(m_lsassStandIn, "lsass");
+    AddLsassStandIn(m_found, standIn);
+    if (!m_only.empty()) {
+        std::erase_if(m_found, [&](const PublishedProcess& p) {
+            const auto named = [&](const std::string& name) { return EqualsIgnoringCase(p.name, name); };
+            return !(p.name == "lsass" && p.pid == standIn) && std::none_of(m_only.begin(), m_only.end(), named);
+        });
+    }
+    // Each process is its PID; the stand-in for lsass is the directory's, whichever process
+    // it is.
+    constexpr std::uint64_t kLsassRole = std::uint64_t{ 1 } << 32;
+    m_keys.clear();
+    for (const PublishedProcess& p : m_found)
+        m_keys.push_back(p.name == "lsass" && p.pid == standIn ? kLsassRole : static_cast<std::uint32_t>(p.pid));
+    // A ghost is the process the last sample published at the place it was.
+    const std::vector<InstanceSlots::Place>& places = m_slots.Arrange(m_keys);
+    m_last.swap(m_sample.processes);
+    m_sample.processes.resize(places.size());
+    m_sample.zeroed.resize(places.size());
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        const InstanceSlots::Place& place = places[k];
+        if (place.entity != InstanceSlots::kGhost)
+            m_sample.processes[k] = std::move(m_found[place.entity]);
+        else
+            m_sample.processes[k] = std::move(m_last.at(place.was));
+        m_sample.zeroed[k] = place.zeroed;
+    }
     return m_sample;
 }

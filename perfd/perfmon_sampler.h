@@ -4,14 +4,27 @@
 
 #include <string>
 
+#include "perfd/instance_slots.h"
 #include "perfd/perfmon_records.h"
 #include "platform/linux/process_table.h"
+
+// Whether the process of that PID (in the procfs directory given) runs program, with every
+// user ID of its (real, effective, saved, file system) root's. A program that was replaced
+// since it started ("PATH (deleted)", as after a package upgrade) is still that program.
+bool RunsAsRoot(int procDirectory, int pid, const std::string& program);
 
 class PerfmonSampler {
 public:
     // procRoot: where procfs is mounted. lsassStandIn: the process name that also answers as
-    // lsass (empty: none).
-    PerfmonSampler(std::string procRoot, std::string lsassStandIn);
+    // lsass (empty: none); only a process that root runs from lsassProgram may.
+    // answerUpdates: the updates an answer of Samba's server may span; ghostUpdates: how long
+    // an ended process's place waits for a new one (perfd/instance_slots.h).
+    PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram, long answerUpdates,
+                   long ghostUpdates);
+
+    // Publishes only the processes of these instance names (ASCII case ignored), besides the
+    // stand-in for lsass; empty: every process.
+    void PublishOnly(std::vector<std::string> names) { m_only = std::move(names); }
 
     // Takes a sample; the result stays valid until the next call.
     const PerfmonSample& Sample();
@@ -19,7 +32,12 @@ public:
 private:
     std::string m_procRoot;
     std::string m_lsassStandIn;
+    std::vector<std::string> m_only;
     ProcessTable m_processes;
+    InstanceSlots m_slots;
+    std::vector<PublishedProcess> m_found;
+    std::vector<PublishedProcess> m_last; // the last sample's, for its ghosts
+    std::vector<std::uint64_t> m_keys;
     PerfmonSample m_sample;
     std::string m_buffer;
 };

@@ -48,7 +48,8 @@ constexpr PerfCounter kCounters[] = {
     { kMemory, "Page Writes/sec", 50, 50, CounterType::PerSecond, Figure::PageWrites, 0,
       "Pages written to swap per second (/proc/vmstat pswpout); Linux counts no write operations." },
     { kMemory, "Pages Input/sec", 822, 822, CounterType::PerSecond, Figure::PagesInput, 0,
-      "Pages read from swap per second (/proc/vmstat pswpin)." },
+      "Pages read per second to resolve hard page faults: the page of each major fault (/proc/vmstat "
+      "pgmajfault) and the pages swap readahead read with it (swap_ra)." },
     { kMemory, "% Committed Bytes In Use", 1406, 1406, CounterType::RawFraction, Figure::CommittedBytes,
       kOwnCommittedBytesBase, "Committed_AS as a share of CommitLimit (/proc/meminfo)." },
 

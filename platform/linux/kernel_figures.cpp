@@ -126,7 +126,9 @@ RawCounterSample KernelSample(Figure figure, const KernelFigures& k)
     case Figure::PageFaults:
         return Sample(k.vm.pgfault);
     case Figure::PagesInput:
-        return Sample(k.vm.pswpin);
+        // The pages read to resolve hard faults: each fault's own page, and those swap readahead
+        // read with it (none on a kernel without swap). So never fewer than Page Reads.
+        return k.vm.pgmajfault ? Sample(*k.vm.pgmajfault + k.vm.swapReadahead.value_or(0)) : Sample(std::nullopt);
     case Figure::PagesOutput:
     case Figure::PageWrites:
         return Sample(k.vm.pswpout);

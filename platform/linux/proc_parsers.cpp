@@ -145,6 +145,7 @@ VmCounters ParseVmCounters(std::string_view vmstat)
         { "pgmajfault", &counters.pgmajfault },
         { "pswpin", &counters.pswpin },
         { "pswpout", &counters.pswpout },
+        { "swap_ra", &counters.swapReadahead },
     };
     ForEachLine(vmstat, [&](std::string_view line) {
         Fields fields(line);

@@ -32,6 +32,8 @@ std::optional<CommitCharge> ParseCommitCharge(std::string_view meminfo);
 // and pswpout without CONFIG_SWAP) stays empty.
 struct VmCounters {
     std::optional<std::uint64_t> pgfault, pgmajfault, pswpin, pswpout;
+    // Pages swap readahead read beside the page a fault asked for (swap_ra, Linux 4.14 on).
+    std::optional<std::uint64_t> swapReadahead;
 };
 VmCounters ParseVmCounters(std::string_view vmstat);
 

@@ -35,9 +35,9 @@ ProcessTable::~ProcessTable()
         closedir(m_proc);
 }
 
-void ProcessTable::KeepCounted(std::string name)
+void ProcessTable::KeepCounted(std::string name, Eligible eligible)
 {
-    m_kept.push_back(KeptProcess{ std::move(name), 0 });
+    m_kept.push_back(KeptProcess{ std::move(name), std::move(eligible), 0 });
 }
 
 int ProcessTable::Kept(std::string_view name) const
@@ -61,7 +61,8 @@ void ProcessTable::FindKept(KeptProcess& kept)
     const int procDirectory = m_proc != nullptr ? dirfd(m_proc) : -1;
     for (const Process& p : m_processes) {
         const std::string statPath = std::to_string(p.pid) + "/stat";
-        if (!named(p) || procDirectory < 0 || !ReadWholeFile(statPath.c_str(), m_buffer, procDirectory))
+        if (!named(p) || procDirectory < 0 || (kept.eligible && !kept.eligible(procDirectory, p.pid)) ||
+            !ReadWholeFile(statPath.c_str(), m_buffer, procDirectory))
             continue;
         const std::optional<std::uint64_t> started = ParseStartTime(m_buffer);
         if (started && (kept.pid == 0 || *started < oldest)) {

@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,8 +55,11 @@ public:
     ProcessTable(const ProcessTable&) = delete;
     ProcessTable& operator=(const ProcessTable&) = delete;
 
-    // Counts the oldest process of that instance name (ASCII case ignored) at every refresh.
-    void KeepCounted(std::string name);
+    // Whether a process of that PID may be the one kept (given the directory procfs is in).
+    using Eligible = std::function<bool(int procDirectory, int pid)>;
+    // Counts the oldest process of that instance name (ASCII case ignored) at every refresh;
+    // with eligible, the oldest for which it holds.
+    void KeepCounted(std::string name, Eligible eligible = {});
     // The PID of the oldest process of a name given to KeepCounted, or 0 while there is none.
     int Kept(std::string_view name) const;
     // Brings the table up to date: call once per sample.
@@ -106,6 +110,7 @@ private:
     long m_pidPosition = -1; // on procfs: a PID's position in /proc less the PID; -1 unknown
     struct KeptProcess {
         std::string name;
+        Eligible eligible;
         int pid = 0;
     };
     void FindKept(KeptProcess& kept);

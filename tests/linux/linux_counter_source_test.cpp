@@ -94,12 +94,14 @@ protected:
 // The kernel files of one moment, in a fake procfs whose one block device is mounted on the
 // fake root itself.
 void WriteMoment(FakeProcRoot& proc, const std::string& cpu, std::uint64_t pgfault, std::uint64_t pgmajfault,
-                 std::uint64_t pswpin, std::uint64_t pswpout, std::uint64_t reads, std::uint64_t writes)
+                 std::uint64_t pswpin, std::uint64_t pswpout, std::uint64_t reads, std::uint64_t writes,
+                 std::uint64_t swapReadahead = 0)
 {
     proc.Write("stat", "cpu  " + cpu + "\ncpu0 " + cpu + "\nintr 5 0 0\n");
     proc.Write("meminfo", "MemTotal: 4000000 kB\nCommitLimit: 1000000 kB\nCommitted_AS: 300000 kB\n");
     proc.Write("vmstat", "nr_free_pages 100\npswpin " + std::to_string(pswpin) + "\npswpout " + std::to_string(pswpout) +
-                             "\npgfault " + std::to_string(pgfault) + "\npgmajfault " + std::to_string(pgmajfault));
+                             "\npgfault " + std::to_string(pgfault) + "\npgmajfault " + std::to_string(pgmajfault) +
+                             "\nswap_ra " + std::to_string(swapReadahead));
     proc.Write("diskstats", "   8 0 sda " + std::to_string(reads) + " 0 0 0 " + std::to_string(writes) +
                                 " 0 0 0 0 0 0\n   8 1 sda1 900000 0 0 0 900000 0 0 0 0 0 0\n");
     proc.Write("self/mountinfo", "29 1 8:1 / " + proc.Path() + " rw - ext4 /dev/sda1 rw\n");
@@ -226,14 +228,15 @@ TEST_F(SourceTest, TwoSamplesOfAFakeProcfsGiveTheRates)
         ExpectInvalid(c[delta], PDH_CSTATUS_INVALID_DATA, delta);
 
     // Two seconds on: busy +450 and irq +50 of 1050 ticks.
-    WriteMoment(proc, "1300 0 600 8500 600 150 50 0 0 0", 3001, 30, 8, 10, 300, 51);
+    WriteMoment(proc, "1300 0 600 8500 600 150 50 0 0 0", 3001, 30, 8, 10, 300, 51, 6);
     now += 2 * kSecondNs;
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     ExpectValue(c["\\Processor(_Total)\\% Processor Time"], 42, "cpu");
     ExpectValue(c["\\Processor(_Total)\\% Interrupt Time"], 4, "interrupt");
     ExpectValue(c["\\Memory\\Page Faults/sec"], 1000, "faults");
     ExpectValue(c["\\Memory\\Page Reads/sec"], 10, "major faults");
-    ExpectValue(c["\\Memory\\Pages Input/sec"], 4, "swap in");
+    // Pages Input: each hard fault's page and the 6 that swap readahead read with them.
+    ExpectValue(c["\\Memory\\Pages Input/sec"], 13, "pages for hard faults");
     ExpectValue(c["\\Memory\\Pages Output/sec"], 3, "swap out");
     ExpectValue(c["\\Memory\\Page Writes/sec"], 3, "swap out");
     ExpectValue(c["\\System\\File Read Operations/sec"], 100, "reads");

@@ -89,6 +89,8 @@ TEST(VmCountersParser, ReadsThePagingFiguresAndLeavesMissingOnesEmpty)
     const VmCounters current = ParseVmCounters(Fixture("linux-6.18/vmstat"));
     EXPECT_EQ(current.pgmajfault, 5038u);
     EXPECT_EQ(current.pswpin, 0u);
+    EXPECT_EQ(current.swapReadahead, 0u);
+    EXPECT_FALSE(rhel5.swapReadahead); // before 4.14
     // Built without swap: no pswpin or pswpout lines.
     const VmCounters noSwap = ParseVmCounters(Fixture("linux-5.4/vmstat"));
     EXPECT_EQ(noSwap.pgfault, 919191u);

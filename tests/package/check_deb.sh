@@ -42,6 +42,23 @@ if [ -n "$perfd" ]; then
     check "zeltor-perfd holds its program and its systemd unit" test -x "$work/root/usr/sbin/zeltor-perfd" -a \
         -f "$work/root/usr/lib/systemd/system/zeltor-perfd.service"
     check "zeltor-perfd has its maintainer scripts" bash -c "dpkg-deb -I '$perfd' | grep -q postinst && dpkg-deb -I '$perfd' | grep -q prerm"
+    # The unit starts the program the package installs: its ExecStart is a file of the package,
+    # and systemd's own check of the unit, on a root of the package's files beside this machine's
+    # units, finds the command there.
+    unit=$work/root/usr/lib/systemd/system/zeltor-perfd.service
+    program=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+    check "zeltor-perfd's unit starts ${program:-nothing}, a program of the package" bash -c \
+        "dpkg-deb -c '$perfd' | awk '{ print \$6 }' | sed 's|^\\.||' | grep -Fxq -- '$program' && test -x '$work/root$program'"
+    mkdir -p "$work/unit-root"
+    dpkg-deb -x "$perfd" "$work/unit-root"
+    cp -an /usr/lib/systemd/system/. "$work/unit-root/usr/lib/systemd/system/"
+    check "systemd-analyze verify accepts the installed unit" \
+        systemd-analyze verify --man=no --root="$work/unit-root" /usr/lib/systemd/system/zeltor-perfd.service
+    # Installed by hand to another prefix, the unit names the program there.
+    DESTDIR=$work/prefixed cmake --install "$build" --component perfd --prefix /opt/zeltor >/dev/null
+    check "installed to /opt/zeltor, the unit starts /opt/zeltor/sbin/zeltor-perfd" bash -c \
+        "grep -Fxq 'ExecStart=/opt/zeltor/sbin/zeltor-perfd' '$work/prefixed/opt/zeltor/lib/systemd/system/zeltor-perfd.service' &&
+         test -x '$work/prefixed/opt/zeltor/sbin/zeltor-perfd'"
 fi
 
 app=example.zeltor.Zeltor

@@ -136,6 +136,8 @@ TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
            { { "-i", "1s" }, "the interval must be a number of seconds from 0.1 to 3600: 1s" },
            { { "--colour" }, "unknown option --colour" },
            { { "--lsass" }, "option --lsass needs a value" },
+           { { "--lsass-program", "sbin/samba" }, "the program of the lsass stand-in must be an absolute path: sbin/samba" },
+           { { "--processes", "," }, "--processes needs at least one process name: ," },
            { { "now" }, "unexpected argument now" } }) {
         Perfd perfd(arguments);
         EXPECT_EQ(perfd.Wait(), 2) << message;

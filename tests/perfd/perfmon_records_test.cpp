@@ -76,9 +76,12 @@ TEST(PerfmonRecords, NamesAndRelationsAsSambasServerReadsThem)
     EXPECT_EQ(names.at("238inst"), "1");
     EXPECT_EQ(names.at("238i0name"), "_Total");
     EXPECT_EQ(names.at("236i0name"), "_Total");
-    EXPECT_EQ(names.at("230inst"), "3");
-    EXPECT_EQ(names.at("230i1name"), "smbd");
+    // Process: _Total first, then the processes.
+    EXPECT_EQ(names.at("230inst"), "4");
+    EXPECT_EQ(names.at("230i0name"), "_Total");
+    EXPECT_EQ(names.at("230i1name"), "samba");
     EXPECT_EQ(names.at("230i2name"), "smbd");
+    EXPECT_EQ(names.at("230i3name"), "smbd");
     // Objects without instances have no count: the server then lays out their values alone.
     EXPECT_EQ(names.count("2inst") + names.count("4inst"), 0u);
     // The server copies each text into a 256-byte buffer.
@@ -122,12 +125,33 @@ TEST(PerfmonRecords, ValuesAndCounterBlocksInTheServersLayout)
         EXPECT_EQ(BlockField(disk, dword, dword), Number(data.at("2004")));
         // Process: ID Process (784), Handle Count (952); descriptors that could not be counted
         // are 0.
-        ASSERT_EQ(data.at("230i1").size(), 2 * dword);
-        EXPECT_EQ(BlockField(data.at("230i1"), 0, dword), 300u);
-        EXPECT_EQ(BlockField(data.at("230i1"), dword, dword), 12u);
-        EXPECT_EQ(BlockField(data.at("230i2"), 0, dword), 1200u);
-        EXPECT_EQ(BlockField(data.at("230i2"), dword, dword), 0u);
+        ASSERT_EQ(data.at("230i2").size(), 2 * dword);
+        EXPECT_EQ(BlockField(data.at("230i2"), 0, dword), 300u);
+        EXPECT_EQ(BlockField(data.at("230i2"), dword, dword), 12u);
+        EXPECT_EQ(BlockField(data.at("230i3"), 0, dword), 1200u);
+        EXPECT_EQ(BlockField(data.at("230i3"), dword, dword), 0u);
+        // Process(_Total): the handle counts summed (31 + 12 + none), ID Process 0.
+        ASSERT_EQ(data.at("230i0").size(), 2 * dword);
+        EXPECT_EQ(BlockField(data.at("230i0"), 0, dword), 0u);
+        EXPECT_EQ(BlockField(data.at("230i0"), dword, dword), 43u);
     }
+}
+
+TEST(PerfmonRecords, ProcessTotalCountsWhatIsPublishedOnce)
+{
+    // The stand-in for lsass is a second copy of samba, and a place that changed hands a moment
+    // ago is published as zeros: neither adds to _Total. A stand-in that is itself named lsass
+    // (--lsass=lsass) is no copy, and counts.
+    PerfmonSample sample = Sample(1000, 4000, 77);
+    sample.processes = { { "samba", 40, 31 }, { "lsass", 40, 31 }, { "smbd", 300, 12 }, { "kdc[0]", 51, 5 } };
+    sample.zeroed = { false, false, false, true };
+    PerfmonRecords records;
+    BuildPerfmonRecords(sample, 8, records);
+    EXPECT_EQ(BlockField(ToMap(records.data).at("230i0"), 8, 8), 43u);
+    EXPECT_EQ(BlockField(ToMap(records.data).at("230i4"), 8, 8), 0u); // kdc[0], zeros
+    sample.lsassIsCopy = false;
+    BuildPerfmonRecords(sample, 8, records);
+    EXPECT_EQ(BlockField(ToMap(records.data).at("230i0"), 8, 8), 74u);
 }
 
 TEST(PerfmonRecords, TwoSamplesGiveTheLocalSourcesProcessorTime)
@@ -175,7 +199,7 @@ TEST(PerfmonRecords, MissingFiguresAreZeroAndLongNamesAreCutWhole)
     const auto data = ToMap(records.data);
     for (const char* key : { "2000", "698", "1406", "2002", "408", "2004", "10", "28" })
         EXPECT_EQ(data.at(key), "") << key;
-    const std::string name = ToMap(records.names).at("230i0name");
+    const std::string name = ToMap(records.names).at("230i1name");
     EXPECT_EQ(name.size(), 255u);
     EXPECT_EQ(name, longName.substr(0, 255));
 }
@@ -205,14 +229,32 @@ TEST(LsassStandIn, TheProcessThatHoldsTheDirectoryAnswersAsLsassToo)
     EXPECT_EQ(withStandIn[3].descriptors, 9u);
     EXPECT_EQ(withStandIn[2].name, "samba");
 
-    // None configured, not among the processes, or a real lsass: nothing is added.
-    for (const auto& [standIn, extra] : { std::pair<int, std::vector<PublishedProcess>>{ 0, {} },
-                                          { 77, {} },
-                                          { 40, { { "LSASS", 900, 2 } } } }) {
+    // None configured, or not among the processes: nothing is added.
+    for (const int standIn : { 0, 77 }) {
         std::vector<PublishedProcess> list = processes;
-        list.insert(list.end(), extra.begin(), extra.end());
-        const std::size_t before = list.size();
         AddLsassStandIn(list, standIn);
-        EXPECT_EQ(list.size(), before) << standIn;
+        EXPECT_EQ(list.size(), processes.size()) << standIn;
     }
+}
+
+TEST(LsassStandIn, AProcessThatCallsItselfLsassNeverAnswersAsLsass)
+{
+    // With the stand-in, without it, and before it in the list: lsass is the stand-in or none,
+    // and each process of that name is NAME_PID.
+    for (const int standIn : { 40, 0 }) {
+        std::vector<PublishedProcess> list = { { "LSASS", 9, 2 }, { "samba", 40, 31 }, { "lsass", 900, 7 } };
+        AddLsassStandIn(list, standIn);
+        std::vector<std::string> names;
+        for (const PublishedProcess& p : list)
+            names.push_back(p.name + " " + std::to_string(p.pid));
+        if (standIn != 0)
+            EXPECT_EQ(names, (std::vector<std::string>{ "lsass_9 9", "samba 40", "lsass 40", "lsass_900 900" }));
+        else
+            EXPECT_EQ(names, (std::vector<std::string>{ "lsass_9 9", "samba 40", "lsass_900 900" }));
+    }
+    // A stand-in named lsass itself (--lsass=lsass) keeps its name, once.
+    std::vector<PublishedProcess> list = { { "lsass", 40, 31 } };
+    AddLsassStandIn(list, 40);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, "lsass");
 }
