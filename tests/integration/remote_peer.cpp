@@ -151,8 +151,13 @@ std::string MakeProcView()
             std::filesystem::create_symlink(entry.path(), view / name, error);
         } else if (ParentOf(name) == getpid()) {
             std::filesystem::create_directory(view / name, error);
-            for (const auto& file : std::filesystem::directory_iterator(entry.path(), error))
-                std::filesystem::create_symlink(file.path(), view / name / file.path().filename(), error);
+            for (const auto& file : std::filesystem::directory_iterator(entry.path(), error)) {
+                // The program a process runs reads as its own, not as a link into /proc.
+                const bool program = file.path().filename() == "exe";
+                const std::filesystem::path target =
+                    program ? std::filesystem::read_symlink(file.path(), error) : file.path();
+                std::filesystem::create_symlink(target, view / name / file.path().filename(), error);
+            }
         }
     }
     return view;
@@ -168,8 +173,11 @@ PerfdRunner::PerfdRunner(const std::string& stateDirectory, const std::string& l
     EmptyPerfmon(perfmon);
     std::vector<std::string> arguments{ "--state-dir", stateDirectory, "--interval", "0.5", "--lsass", lsass };
     if (!lsass.empty()) {
+        // The stand-in is a child of this test, run by root from this test's program.
         m_procView = MakeProcView();
-        arguments.insert(arguments.end(), { "--proc", m_procView });
+        std::error_code error;
+        const std::string program = std::filesystem::read_symlink("/proc/self/exe", error);
+        arguments.insert(arguments.end(), { "--proc", m_procView, "--lsass-program", program });
     }
     m_pid = m_procView.empty() && !lsass.empty() ? -1 : Spawn(ZELTOR_PERFD, arguments);
     const auto published = [&] {
