@@ -46,6 +46,8 @@ test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # a display, screenshots, DNS and a domain controller on loopback, tracing
     x11-utils imagemagick dnsmasq-base strace xdotool
+    # network namespaces and the peers' connections (ip, ss), entering a peer's namespaces (nsenter)
+    iproute2 util-linux
     samba samba-ad-dc samba-ad-provision winbind
     # the remote counters' peers: perfmon databases, a client to compare with, a silent address
     python3-tdb python3-samba nftables krb5-user

@@ -137,7 +137,7 @@ set_password() {
     local state=$1 password=$2 pid
     pid=$(state_value pid "$state")
     printf "%s\n%s\n" "$password" "$password" \
-        | nsenter -t "$pid" -m -- smbpasswd -c "$(state_value smb_conf "$state")" -s "$(state_value user "$state")" >/dev/null
+        | nsenter -t "$pid" -m -r -w -- smbpasswd -c "$(state_value smb_conf "$state")" -s "$(state_value user "$state")" >/dev/null
 }
 
 # Ends every client's connection: the processes that hold the server's end of one.
