@@ -1,6 +1,7 @@
 #include "perfd/perfmon_sampler.h"
 
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,13 @@ bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
     }
     if (ids != 4)
         return false;
+    // The program's file itself, whatever path it has from here: a server in a mount namespace
+    // of its own may show its path from another root.
+    struct stat running {}, expected {};
+    if (fstatat(procDirectory, (process + "/exe").c_str(), &running, 0) == 0 && stat(program.c_str(), &expected) == 0 &&
+        running.st_dev == expected.st_dev && running.st_ino == expected.st_ino)
+        return true;
+    // A program replaced by an upgrade since it started is the one of that name.
     char target[PATH_MAX];
     const ssize_t length = readlinkat(procDirectory, (process + "/exe").c_str(), target, sizeof target);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
