@@ -16,42 +16,11 @@ namespace {
 
 constexpr double kHundredNsPerSecond = 1e7;
 
-// Label values escape backslash, double quote and line feed; help texts backslash and line feed.
-std::string Escaped(std::string_view text, bool quotes)
-{
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '"' && quotes)
-            out += "\\\"";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string Label(std::string_view name, std::string_view value)
-{
-    return std::string(name) + "=\"" + Escaped(value, true) + "\"";
-}
-
 std::string WithoutSuffix(std::string name, std::string_view suffix)
 {
     if (name.ends_with(suffix))
         name.erase(name.size() - suffix.size());
     return name;
-}
-
-// The instance part as the path writes it: parent/instance#index.
-std::string InstanceText(const CounterPath& path)
-{
-    std::string text = path.parent.empty() ? path.instance : path.parent + "/" + path.instance;
-    if (path.index > 0)
-        text += "#" + std::to_string(path.index);
-    return text;
 }
 
 struct Family {
@@ -81,7 +50,7 @@ public:
     {
         std::string out;
         for (const Family& family : m_families) {
-            out += "# HELP " + family.name + " " + Escaped(family.help, false) + "\n";
+            out += "# HELP " + family.name + " " + PrometheusEscaped(family.help, false) + "\n";
             out += "# TYPE " + family.name + " " + family.type + "\n";
             for (const std::string& sample : family.samples)
                 out += sample + "\n";
@@ -166,7 +135,7 @@ std::string RenderProbe(const ProbeOutcome& outcome)
             PrometheusNumber(outcome.durationSeconds));
     if (!outcome.success) {
         out.Add("zeltor_probe_failure_info", "gauge", "Why the probe failed: the status and its text.",
-                Label("status", Hex(outcome.status)) + "," + Label("text", outcome.statusText), "1");
+                PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText), "1");
         return out.Text();
     }
     for (const CounterReading& reading : outcome.counters) {
@@ -175,7 +144,7 @@ std::string RenderProbe(const ProbeOutcome& outcome)
         if (series.empty())
             continue;
         const std::optional<CounterPath> parsed = ParseCounterPath("\\\\m" + reading.path);
-        const std::string labels = parsed && parsed->hasInstance ? Label("pdh_instance", InstanceText(*parsed)) : "";
+        const std::string labels = parsed && parsed->hasInstance ? PrometheusLabel("pdh_instance", PrometheusInstance(*parsed)) : "";
         const RawCounterSample& sample = reading.sample;
         switch (static_cast<CounterType>(reading.type)) {
         case CounterType::Timer100ns:
@@ -198,7 +167,7 @@ std::string RenderProbe(const ProbeOutcome& outcome)
         const bool available = reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA &&
                                !SeriesOfCounter(reading.path, reading.type).empty();
         out.Add("zeltor_probe_path_available", "gauge", "Whether the counter could be added and read (1) or not (0).",
-                Label("path", reading.path), available ? "1" : "0");
+                PrometheusLabel("path", reading.path), available ? "1" : "0");
     }
     return out.Text();
 }
@@ -206,21 +175,21 @@ std::string RenderProbe(const ProbeOutcome& outcome)
 std::string RenderExporterFigures(const ExporterFigures& figures)
 {
     Exposition out;
-    out.Add("zeltor_exporter_build_info", "gauge", "The exporter's version.", Label("version", figures.version), "1");
+    out.Add("zeltor_exporter_build_info", "gauge", "The exporter's version.", PrometheusLabel("version", figures.version), "1");
     for (const auto& [module, outcomes] : figures.probes) {
         for (const auto& [outcome, count] : outcomes) {
             out.Add("zeltor_exporter_probes_total", "counter", "Probes answered, by module and outcome.",
-                    Label("module", module) + "," + Label("outcome", outcome), std::to_string(count));
+                    PrometheusLabel("module", module) + "," + PrometheusLabel("outcome", outcome), std::to_string(count));
         }
     }
     for (const auto& [module, seconds] : figures.probeSeconds) {
         out.Add("zeltor_exporter_probe_seconds_total", "counter", "The time probes took, by module.",
-                Label("module", module), PrometheusNumber(seconds));
+                PrometheusLabel("module", module), PrometheusNumber(seconds));
     }
     for (const auto& [code, count] : figures.refusedRequests) {
         out.Add("zeltor_exporter_refused_requests_total", "counter",
                 "Probe requests refused before any collection, by HTTP status (400 malformed, 403 target not allowed).",
-                Label("code", code), std::to_string(count));
+                PrometheusLabel("code", code), std::to_string(count));
     }
     out.Add("zeltor_exporter_refused_logons_total", "counter", "Logons the targets refused.", "",
             std::to_string(figures.refusedLogons));

@@ -55,37 +55,6 @@ std::optional<CounterPath> Parse(const CString& path)
     return ParseCounterPath("\\\\m" + path.ToUtf8());
 }
 
-// The instance part as the path writes it: parent/instance#index.
-std::string InstanceText(const CounterPath& path)
-{
-    std::string text = path.parent.empty() ? path.instance : path.parent + "/" + path.instance;
-    if (path.index > 0)
-        text += "#" + std::to_string(path.index);
-    return text;
-}
-
-// Label values escape backslash, double quote and line feed; help texts backslash and line feed.
-std::string Escaped(std::string_view text, bool quotes)
-{
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '"' && quotes)
-            out += "\\\"";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string Label(std::string_view name, std::string_view value)
-{
-    return std::string(name) + "=\"" + Escaped(value, true) + "\"";
-}
-
 struct Family {
     std::string name;
     std::string help;
@@ -107,6 +76,37 @@ void AddSample(std::vector<Family>& families, std::set<std::string>& series, con
 }
 
 } // namespace
+
+// The instance part as the path writes it: parent/instance#index.
+std::string PrometheusInstance(const CounterPath& path)
+{
+    std::string text = path.parent.empty() ? path.instance : path.parent + "/" + path.instance;
+    if (path.index > 0)
+        text += "#" + std::to_string(path.index);
+    return text;
+}
+
+// Label values escape backslash, double quote and line feed; help texts backslash and line feed.
+std::string PrometheusEscaped(std::string_view text, bool quotes)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '"' && quotes)
+            out += "\\\"";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string PrometheusLabel(std::string_view name, std::string_view value)
+{
+    return std::string(name) + "=\"" + PrometheusEscaped(value, true) + "\"";
+}
 
 std::string PrometheusMetricName(const CString& path)
 {
@@ -150,7 +150,7 @@ PrometheusWriter::PrometheusWriter(CString machine, std::vector<ProbeCounter> co
 
 std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterValue> values)
 {
-    const std::string machine = Label("machine", m_machine.ToUtf8());
+    const std::string machine = PrometheusLabel("machine", m_machine.ToUtf8());
     std::vector<Family> families;
     std::set<std::string> series;
     for (std::size_t i = 0; i < m_counters.size(); ++i) {
@@ -160,17 +160,17 @@ std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterVa
         std::string labels = machine;
         std::string pattern = "\\" + (parsed ? parsed->object : std::string());
         if (parsed && parsed->hasInstance) {
-            labels += "," + Label("pdh_instance", InstanceText(*parsed));
+            labels += "," + PrometheusLabel("pdh_instance", PrometheusInstance(*parsed));
             pattern += "(*)";
         }
         pattern += "\\" + (parsed ? parsed->counter : std::string());
         AddSample(families, series, PrometheusMetricName(m_counters[i].path),
-                  "The performance counter " + Escaped(pattern, false), labels, std::to_string(*values[i]));
+                  "The performance counter " + PrometheusEscaped(pattern, false), labels, std::to_string(*values[i]));
     }
     for (std::size_t i = 0; i < m_counters.size(); ++i) {
         AddSample(families, series, "zeltor_probe_path_available",
                   "Whether the counter could be added and read (1) or not (0).",
-                  machine + "," + Label("path", m_counters[i].path.ToUtf8()), values[i] ? "1" : "0");
+                  machine + "," + PrometheusLabel("path", m_counters[i].path.ToUtf8()), values[i] ? "1" : "0");
     }
 
     std::string out;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/cstring.h"
+#include "perf/counter_path.h"
 #include "probe/probe_environment.h"
 #include "probe/threshold_range.h"
 
@@ -88,6 +89,12 @@ private:
 // The metric name of a counter path without machine, e.g. \Memory\Page Faults/sec ->
 // zeltor_memory_page_faults_per_second.
 std::string PrometheusMetricName(const CString& path);
+// Prometheus' text format: a label value escaped (backslash, line feed and, with quotes, the
+// double quote; a help text without), a label name="value", and a counter path's instance part
+// as the path writes it (parent/instance#index), the pdh_instance label's value.
+std::string PrometheusEscaped(std::string_view text, bool quotes);
+std::string PrometheusLabel(std::string_view name, std::string_view value);
+std::string PrometheusInstance(const CounterPath& path);
 
 // Monitoring plugin states and their exit codes.
 enum class PluginState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
