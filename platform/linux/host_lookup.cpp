@@ -11,8 +11,36 @@
 #include <system_error>
 #include <thread>
 
+namespace {
+
+std::vector<HostAddress> Addresses(const addrinfo* found)
+{
+    std::vector<HostAddress> addresses;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        HostAddress address{};
+        std::memcpy(&address.address, a->ai_addr, a->ai_addrlen);
+        address.length = a->ai_addrlen;
+        addresses.push_back(address);
+    }
+    return addresses;
+}
+
+} // namespace
+
 int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs, std::vector<HostAddress>* addresses)
 {
+    // An address needs no resolver, nor a thread to wait for it.
+    addrinfo numeric{};
+    numeric.ai_socktype = SOCK_STREAM;
+    numeric.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &numeric, &found) == 0) {
+        *addresses = Addresses(found);
+        freeaddrinfo(found);
+        return 0;
+    }
     struct LookUp {
         std::mutex mutex;
         std::condition_variable done;
@@ -27,15 +55,7 @@ int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs,
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* found = nullptr;
             const int result = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-            std::vector<HostAddress> addresses;
-            for (const addrinfo* a = result == 0 ? found : nullptr; a != nullptr; a = a->ai_next) {
-                if (a->ai_addrlen > sizeof(sockaddr_storage))
-                    continue;
-                HostAddress address{};
-                std::memcpy(&address.address, a->ai_addr, a->ai_addrlen);
-                address.length = a->ai_addrlen;
-                addresses.push_back(address);
-            }
+            std::vector<HostAddress> addresses = Addresses(result == 0 ? found : nullptr);
             if (found != nullptr)
                 freeaddrinfo(found);
             const std::lock_guard lock(lookUp->mutex);
