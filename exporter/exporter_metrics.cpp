@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <set>
 
-#include "directory/win32_error_text.h"
 #include "framework/cstring.h"
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
@@ -111,19 +110,7 @@ std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t 
 
 std::string StatusText(std::uint32_t status)
 {
-    if (IsWin32Status(status)) {
-        if (const char16_t* text = Win32ErrorText(status & 0xFFFF)) {
-            std::string line = CString(text).ToUtf8();
-            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-                line.pop_back();
-            return line;
-        }
-    }
-    for (const PdhStatusText& row : PdhStatusTexts()) {
-        if (row.code == status)
-            return CString(row.text).ToUtf8();
-    }
-    return "Unknown Error.";
+    return PdhStatusMessage(status).ToUtf8();
 }
 
 std::string RenderProbe(const ProbeOutcome& outcome)

@@ -4,6 +4,7 @@
 
 #include "framework/afxwin.h"
 #include "perf/pdh_status.h"
+#include "perf/status_text.h"
 
 namespace {
 
@@ -39,13 +40,13 @@ BOOL CCounterQuery::Initialize(CString machine)
         }
     }
     if (status != 0) {
-        AfxMessageBox(u"Could not initialize.\n" + StatusMessage(status), MB_ICONSTOP | MB_OK);
+        AfxMessageBox(u"Could not initialize.\n" + PdhStatusMessage(status), MB_ICONSTOP | MB_OK);
         return FALSE;
     }
     PdhQuery* query = nullptr;
     status = m_source.OpenQuery(kQueryUserData, &query);
     if (status != 0) {
-        AfxMessageBox(u"Could not initialize.\n" + StatusMessage(status), MB_ICONSTOP | MB_OK);
+        AfxMessageBox(u"Could not initialize.\n" + PdhStatusMessage(status), MB_ICONSTOP | MB_OK);
         return FALSE;
     }
     m_hQuery = query;
@@ -72,7 +73,7 @@ BOOL CCounterQuery::Collect()
     const PDH_STATUS status = m_source.CollectQueryData(m_hQuery);
     if (status == 0)
         return TRUE;
-    AfxMessageBox(StatusMessage(status), MB_ICONSTOP | MB_OK);
+    AfxMessageBox(PdhStatusMessage(status), MB_ICONSTOP | MB_OK);
     return FALSE;
 }
 

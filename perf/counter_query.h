@@ -44,10 +44,6 @@ public:
     const CString& GetMachine() const { return m_strMachine; }
 
 private:
-    // What a failure says: the table's text, or the system's text of a Win32 error passed on as
-    // a status (a refused logon), without its line break.
-    CString StatusMessage(PDH_STATUS status) const;
-
     PdhQuery* m_hQuery = nullptr;
     std::vector<std::unique_ptr<PDHCounterStruct>> m_arrCounters;
     int m_nNextIndex = 0;

@@ -106,7 +106,9 @@ std::span<const PdhStatusText> PdhStatusTexts()
     return kStatusTexts;
 }
 
-CString CCounterQuery::GetErrorText(PDH_STATUS status) const
+namespace {
+
+CString TableText(std::uint32_t status)
 {
     for (const PdhStatusText& row : PdhStatusTexts()) {
         if (row.code == status)
@@ -115,7 +117,14 @@ CString CCounterQuery::GetErrorText(PDH_STATUS status) const
     return u"Unknown Error.";
 }
 
-CString CCounterQuery::StatusMessage(PDH_STATUS status) const
+} // namespace
+
+CString CCounterQuery::GetErrorText(PDH_STATUS status) const
+{
+    return TableText(status);
+}
+
+CString PdhStatusMessage(std::uint32_t status)
 {
     if (IsWin32Status(status)) {
         if (const char16_t* text = Win32ErrorText(status & 0xFFFF)) {
@@ -125,5 +134,5 @@ CString CCounterQuery::StatusMessage(PDH_STATUS status) const
             return CString(view);
         }
     }
-    return GetErrorText(status);
+    return TableText(status);
 }
