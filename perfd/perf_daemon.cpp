@@ -81,7 +81,8 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     const long answerUpdates = std::max(2L, std::lround(std::floor(kLongestAnswerSeconds / options.intervalSeconds)) + 1);
     const long ghostUpdates = std::lround(std::ceil(kGhostSeconds / options.intervalSeconds));
     PerfmonSampler sampler(options.procRoot, options.lsassStandIn, LsassProgram(options), answerUpdates, ghostUpdates);
-    sampler.PublishOnly(options.processes);
+    if (const auto names = PublishedProcessNames(options))
+        sampler.PublishOnly(*names);
     PerfmonRecords records;
     std::string error;
     BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);

@@ -74,8 +74,14 @@ const PerfmonSample& PerfmonSampler::Sample()
     m_found = m_processes.Processes();
     const int standIn = m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn);
     m_sample.lsassIsCopy = !EqualsIgnoringCase(m_lsassStandIn, "lsass");
+    if (m_all) {
+        m_sample.processTotals.clear(); // the sums over the instances, as published
+    } else {
+        // Every process, before the stand-in's second copy joins them.
+        SumProcessCounters(m_found, m_sample.processTotals);
+    }
     AddLsassStandIn(m_found, standIn);
-    if (!m_only.empty()) {
+    if (!m_all) {
         std::erase_if(m_found, [&](const PublishedProcess& p) {
             const auto named = [&](const std::string& name) { return EqualsIgnoringCase(p.name, name); };
             return !(p.name == "lsass" && p.pid == standIn) && std::none_of(m_only.begin(), m_only.end(), named);

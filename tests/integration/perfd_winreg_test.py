@@ -132,7 +132,7 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         # A process that merely calls itself lsass, and one that calls itself the stand-in.
         cls.impostors = [start_child("lsass", 1), start_child(STAND_IN, 1)]
         cls.perfd = subprocess.Popen(
-            [os.environ["ZELTOR_PERFD"], "-s", cls.state["smb_conf"], "--interval", "0.5", "--lsass", STAND_IN],
+            [os.environ["ZELTOR_PERFD"], "-s", cls.state["smb_conf"], "--interval", "0.5", "--lsass", STAND_IN, "--all-processes"],
             stderr=cls.log)
         cls.client = cls.connect()
 
@@ -348,7 +348,7 @@ class NamesKeepTheirFiguresUnderChurn(unittest.TestCase):
             for k in range(40):
                 start(k)
             perfd = subprocess.Popen(
-                [os.environ["ZELTOR_PERFD"], "-s", state["smb_conf"], "--interval", "0.1", "--lsass", STAND_IN],
+                [os.environ["ZELTOR_PERFD"], "-s", state["smb_conf"], "--interval", "0.1", "--lsass", STAND_IN, "--all-processes"],
                 stderr=log)
             client = PerfDataClient(state["address"], state["user"], state["password"], state["smb_conf"],
                                     state.get("port"))
