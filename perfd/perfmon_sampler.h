@@ -5,6 +5,7 @@
 #include <string>
 
 #include "perfd/instance_slots.h"
+#include "perfd/io_call_tally.h"
 #include "perfd/perfmon_records.h"
 #include "platform/linux/process_table.h"
 
@@ -40,6 +41,7 @@ private:
     std::vector<std::string> m_only;
     bool m_all = true;
     ProcessTable m_processes;
+    IoCallTally m_io;
     InstanceSlots m_slots;
     std::vector<PublishedProcess> m_found;
     std::vector<PublishedProcess> m_last; // the last sample's, for its ghosts
