@@ -93,6 +93,14 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", options.intervalSeconds);
     Log(log, "writing this machine's counters to " + store.Directory() + " every " + seconds + " s");
+    // Samba lets anonymous sessions read HKEY_PERFORMANCE_DATA unless it refuses them.
+    const std::string config = FedConfigFile(options);
+    if (const std::optional<int> restrict = config.empty() ? std::nullopt : RestrictAnonymous(config);
+        restrict && *restrict < 2) {
+        Log(log, "warning: " + config + " lets anonymous sessions read these counters, the list of processes "
+                 "included (restrict anonymous = " + std::to_string(*restrict) +
+                 "); \"restrict anonymous = 2\" in its [global] section refuses them");
+    }
 
     const long long interval = std::llround(options.intervalSeconds * kNsPerSecond);
     long long next = Ns(Now()) + interval;

@@ -1,6 +1,8 @@
 #include "perfd/perfd_options.h"
 
 #include <getopt.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "platform/linux/ini_file.h"
+#include "platform/linux/process_spawn.h"
 
 namespace {
 
@@ -183,6 +186,49 @@ std::optional<std::vector<std::string>> PublishedProcessNames(const PerfdOptions
     if (options.lsassStandIn.empty())
         return std::vector<std::string>{};
     return std::vector<std::string>{ options.lsassStandIn };
+}
+
+std::string FedConfigFile(const PerfdOptions& options)
+{
+    if (options.configFileGiven || (options.stateDirectory.empty() && access(options.configFile.c_str(), R_OK) == 0))
+        return options.configFile;
+    return {};
+}
+
+std::optional<int> RestrictAnonymous(const std::string& configFile)
+{
+    constexpr int kBoundMs = 10'000;
+    const auto number = [](const std::string& text) -> std::optional<int> {
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (errno != 0 || end == text.c_str() || (*end != '\0' && *end != '\n'))
+            return std::nullopt;
+        return static_cast<int>(value);
+    };
+    pid_t pid = -1;
+    int output = -1;
+    SpawnOptions spawn;
+    spawn.captureOutput = true;
+    if (SpawnProgram({ "testparm", "--suppress-prompt", "--parameter-name=restrict anonymous", configFile },
+                     ChildEnvironment::FromProcess(), spawn, &pid, &output) == 0) {
+        const std::string text = ReadAll(output, 256, kBoundMs);
+        int code = -1;
+        const ChildState state = WaitForChild(pid, kBoundMs, &code);
+        if (state == ChildState::Running) {
+            kill(pid, SIGKILL);
+            WaitForChild(pid, kBoundMs, &code);
+        } else if (state == ChildState::Exited && code == 0) {
+            if (const std::optional<int> value = number(text))
+                return value;
+        }
+    }
+    std::vector<IniSection> sections;
+    int readError = 0;
+    if (ReadIniFile(configFile, &sections, &readError) != IniReadResult::Read)
+        return std::nullopt;
+    const std::string* value = FindIniValue(sections, "global", "restrictanonymous");
+    return value == nullptr ? std::optional<int>(0) : number(*value);
 }
 
 std::string LsassProgram(const PerfdOptions& options)

@@ -41,5 +41,14 @@ bool ResolveStateDirectory(const PerfdOptions& options, std::string* directory, 
 // the instances (docs/performance.md).
 std::optional<std::vector<std::string>> PublishedProcessNames(const PerfdOptions& options);
 
+// The smb.conf whose Samba the provider feeds, when it knows it: the one given with -s, or the
+// default one when the state directory is taken from it; empty otherwise.
+std::string FedConfigFile(const PerfdOptions& options);
+
+// Samba's "restrict anonymous" in that smb.conf, as testparm gives it (includes and defaults
+// applied), else as the file says (0 when it says nothing, Samba's default); empty when
+// neither can be read. Below 2, anonymous sessions may read HKEY_PERFORMANCE_DATA.
+std::optional<int> RestrictAnonymous(const std::string& configFile);
+
 // The program that a process must run, as root, to stand in for lsass.
 std::string LsassProgram(const PerfdOptions& options);

@@ -277,7 +277,8 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
     for (const int signal : { SIGTERM, SIGINT }) {
         TempDir state;
         // The state directory as smb.conf names it.
-        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path() << "\n";
+        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path()
+                                                  << "\n\trestrict anonymous = 2\n";
         Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
         ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
         EXPECT_EQ(perfd.Stop(signal), 0);
@@ -293,6 +294,31 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
         for (const auto& entry : std::filesystem::directory_iterator(state.path() + "/perfmon"))
             files += entry.path().filename().string().rfind(".zeltor-perfd", 0) == 0 ? 100 : 1;
         EXPECT_EQ(files, 2);
+    }
+}
+
+TEST(PerfdService, WarnsAtStartWhenTheSambaItFeedsLetsAnonymousSessionsRead)
+{
+    // Samba's default (0) and 1 let a session without a user read HKEY_PERFORMANCE_DATA; 2
+    // refuses it. An include is followed (testparm reads the configuration as Samba does).
+    for (const auto& [lines, warned] : { std::pair<std::string, const char*>{ "", "0" },
+                                         { "\trestrict anonymous = 1\n", "1" },
+                                         { "\tinclude = INCLUDED\n", nullptr },
+                                         { "\trestrict anonymous = 2\n", nullptr } }) {
+        TempDir state;
+        std::string text = lines;
+        if (const std::size_t at = text.find("INCLUDED"); at != std::string::npos)
+            text.replace(at, 8, state.Write("included.conf", "[global]\n\trestrict anonymous = 2\n"));
+        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path() << "\n" << text;
+        Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
+        ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
+        EXPECT_EQ(perfd.Stop(SIGTERM), 0);
+        const std::string warning = "zeltor-perfd: warning: " + state.path() +
+                                    "/smb.conf lets anonymous sessions read these counters, the list of processes "
+                                    "included (restrict anonymous = " + (warned ? warned : "") +
+                                    "); \"restrict anonymous = 2\" in its [global] section refuses them\n";
+        EXPECT_EQ(perfd.Log().find(warning) != std::string::npos, warned != nullptr) << lines << perfd.Log();
+        EXPECT_EQ(perfd.Log().find("warning") != std::string::npos, warned != nullptr) << lines << perfd.Log();
     }
 }
 
