@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 
 #include "framework/ascii_case.h"
 
@@ -47,6 +48,25 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
 {
     auto* server = static_cast<ExporterServer*>(cls);
     ExporterServer::Response response;
+    char* password = nullptr;
+    char* user = MHD_basic_auth_get_username_password(connection, &password);
+    const bool authorized = server->Authorized(user, password);
+    if (password != nullptr) {
+        explicit_bzero(password, std::strlen(password));
+        MHD_free(password);
+    }
+    if (user != nullptr)
+        MHD_free(user);
+    if (!authorized) {
+        response = Plain(MHD_HTTP_UNAUTHORIZED, "unauthorized");
+        MHD_Response* reply = MHD_create_response_from_buffer(response.body.size(), response.body.data(), MHD_RESPMEM_MUST_COPY);
+        if (reply == nullptr)
+            return MHD_NO;
+        MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.c_str());
+        const MHD_Result queued = MHD_queue_basic_auth_fail_response(connection, "zeltor-exporter", reply);
+        MHD_destroy_response(reply);
+        return queued;
+    }
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
         response = Plain(MHD_HTTP_METHOD_NOT_ALLOWED, "only GET is served");
     } else {
@@ -91,10 +111,20 @@ ExporterServer::~ExporterServer()
     Stop();
 }
 
-std::optional<std::string> ExporterServer::Start()
+std::optional<std::string> ExporterServer::Start(const WebSecurity& web)
 {
     sockaddr_storage address {};
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION;
+    m_basicAuth = web.basicAuthUsers.empty() ? nullptr : std::make_unique<BasicAuthCheck>(web.basicAuthUsers);
+    m_certPem = web.certPem;
+    m_keyPem = web.keyPem;
+    m_tlsPriorities = web.tlsPriorities;
+    const bool tls = !m_certPem.empty();
+    if (tls) {
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
+            return "this libmicrohttpd has no TLS";
+        flags |= MHD_USE_TLS;
+    }
     auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
     if (inet_pton(AF_INET, m_config.listenAddress.c_str(), &v4->sin_addr) == 1) {
@@ -107,9 +137,13 @@ std::optional<std::string> ExporterServer::Start()
     } else {
         return "listen: \"" + m_config.listenAddress + "\" is not an IPv4 or IPv6 address";
     }
+    // The TLS options come last, so that without TLS the list ends before them.
     m_daemon = MHD_start_daemon(flags, m_config.listenPort, nullptr, nullptr, &Answer, this, MHD_OPTION_SOCK_ADDR,
                                 reinterpret_cast<sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT, 512u,
-                                MHD_OPTION_CONNECTION_TIMEOUT, 120u, MHD_OPTION_END);
+                                MHD_OPTION_CONNECTION_TIMEOUT, 120u,
+                                tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, m_certPem.c_str(),
+                                MHD_OPTION_HTTPS_MEM_KEY, m_keyPem.c_str(), MHD_OPTION_HTTPS_PRIORITIES,
+                                m_tlsPriorities.c_str(), MHD_OPTION_END);
     if (m_daemon == nullptr)
         return "cannot listen on " + m_config.listenAddress + " port " + std::to_string(m_config.listenPort) + ": " +
                std::strerror(errno);
@@ -129,6 +163,19 @@ void ExporterServer::Stop()
     if (m_daemon != nullptr)
         MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
+    explicit_bzero(m_keyPem.data(), m_keyPem.size());
+    m_keyPem.clear();
+}
+
+bool ExporterServer::Authorized(const char* user, const char* password)
+{
+    if (!m_basicAuth)
+        return true;
+    if (user != nullptr && password != nullptr && m_basicAuth->Allows(user, password))
+        return true;
+    const std::lock_guard lock(m_mutex);
+    ++m_figures.refusedRequests["401"];
+    return false;
 }
 
 ExporterServer::Response ExporterServer::Handle(const std::string& path, const QueryArguments& arguments,

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "exporter/exporter_metrics.h"
 #include "exporter/probe_request.h"
 #include "platform/linux/exporter/target_sessions.h"
+#include "platform/linux/exporter/web_config.h"
 
 struct MHD_Daemon;
 
@@ -24,8 +26,9 @@ public:
     ExporterServer(const ExporterServer&) = delete;
     ExporterServer& operator=(const ExporterServer&) = delete;
 
-    // Listens on the configuration's address; empty, or why it cannot.
-    std::optional<std::string> Start();
+    // Listens on the configuration's address, with TLS and basic authentication when web gives
+    // them; empty, or why it cannot.
+    std::optional<std::string> Start(const WebSecurity& web = {});
     // The port it listens on (the one the system chose for port 0).
     std::uint16_t Port() const;
     void Stop();
@@ -38,6 +41,9 @@ public:
     // One request: path without the query, its arguments, and Prometheus' scrape timeout header.
     Response Handle(const std::string& path, const QueryArguments& arguments,
                     const std::optional<std::string>& scrapeTimeout);
+    // Whether a request with these basic credentials (null when it has none) may be served;
+    // a refusal is counted.
+    bool Authorized(const char* user, const char* password);
 
 private:
     Response Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout);
@@ -48,6 +54,8 @@ private:
     TargetSessions& m_sessions;
     std::string m_version;
     MHD_Daemon* m_daemon = nullptr;
+    std::string m_certPem, m_keyPem, m_tlsPriorities; // held while the daemon runs
+    std::unique_ptr<BasicAuthCheck> m_basicAuth;       // none: no authentication
 
     std::mutex m_mutex;
     ExporterFigures m_figures;
