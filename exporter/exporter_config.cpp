@@ -84,11 +84,20 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "auth " + auth.name + " names no user";
         if (auth.passwordFile.empty())
             return "auth " + auth.name + " names no password_file";
-        if (auth.targets.empty())
+        if (auth.targets.empty() && auth.targetDomains.empty())
             return "auth " + auth.name + " lists no targets: its credentials would go nowhere";
         for (const std::string& target : auth.targets) {
             if (!IsTargetName(target))
                 return "auth " + auth.name + ": \"" + target + "\" is not a host name or address";
+        }
+        for (const std::string& domain : auth.targetDomains) {
+            // A DNS domain: at least two labels, and not an address (no top-level label is all digits).
+            const std::string_view bare = domain.ends_with('.') ? std::string_view(domain).substr(0, domain.size() - 1) : domain;
+            const std::string_view last = bare.substr(bare.rfind('.') + 1);
+            if (!IsTargetName(domain) || bare.find(':') != std::string::npos || bare.find('.') == std::string::npos ||
+                bare.starts_with('.') || bare.find("..") != std::string::npos ||
+                std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return "auth " + auth.name + ": \"" + domain + "\" is not a DNS domain name";
         }
     }
     if (config.auths.empty())

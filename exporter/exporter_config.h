@@ -21,6 +21,9 @@ struct ExporterAuth {
     std::string workgroup;    // empty: the user name's own domain part
     std::string passwordFile; // owner-only, its first line is the password
     std::vector<std::string> targets; // the controllers these credentials may be sent to
+    // Domains (DNS names) whose controllers, as discovery finds them, these credentials may also
+    // be sent to.
+    std::vector<std::string> targetDomains;
 };
 
 struct ExporterConfig {

@@ -102,8 +102,8 @@ protected:
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
         config.smbPort = static_cast<std::uint16_t>(std::stoi(peer["port"]));
-        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent } });
-        config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] } });
+        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent }, {} });
+        config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] }, {} });
         ASSERT_FALSE(CompleteExporterConfig(config));
 
         std::map<std::string, SmbCredentials> credentials;

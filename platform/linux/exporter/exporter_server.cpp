@@ -100,8 +100,9 @@ double ScrapeBudgetSeconds(const std::optional<std::string>& header, double marg
     return std::max(budget, 0.1);
 }
 
-ExporterServer::ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version)
-    : m_config(config), m_sessions(sessions), m_version(std::move(version))
+ExporterServer::ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version,
+                               IDomainControllers* controllers)
+    : m_config(config), m_sessions(sessions), m_controllers(controllers), m_version(std::move(version))
 {
     m_figures.version = m_version;
 }
@@ -192,7 +193,7 @@ ExporterServer::Response ExporterServer::Handle(const std::string& path, const Q
 
 ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout)
 {
-    const ProbeRequest request = CheckProbeRequest(m_config, arguments);
+    const ProbeRequest request = CheckProbeRequest(m_config, arguments, m_controllers);
     if (request.httpStatus != 200) {
         const std::lock_guard lock(m_mutex);
         ++m_figures.refusedRequests[std::to_string(request.httpStatus)];

@@ -21,7 +21,9 @@ struct MHD_Daemon;
 
 class ExporterServer {
 public:
-    ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version);
+    // controllers: for the auths whose targets include a domain's controllers (may be null when none does).
+    ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version,
+                   IDomainControllers* controllers = nullptr);
     ~ExporterServer();
     ExporterServer(const ExporterServer&) = delete;
     ExporterServer& operator=(const ExporterServer&) = delete;
@@ -52,6 +54,7 @@ private:
 
     const ExporterConfig& m_config;
     TargetSessions& m_sessions;
+    IDomainControllers* m_controllers;
     std::string m_version;
     MHD_Daemon* m_daemon = nullptr;
     std::string m_certPem, m_keyPem, m_tlsPriorities; // held while the daemon runs

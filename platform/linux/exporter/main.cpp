@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/linux/exporter/domain_controllers.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/exporter_server.h"
 #include "platform/linux/exporter/target_sessions.h"
@@ -112,7 +113,14 @@ int main(int argc, char** argv)
     TargetSessions sessions(
         settings, std::move(credentials),
         [remote](CredentialRegistry& registry) { return std::make_unique<SambaPerformanceRegistry>(registry, remote); }, Log);
-    ExporterServer server(config, sessions, ZELTOR_VERSION);
+    // The controllers of the auths' domains, looked up once now so that the log says what was
+    // found before the first scrape.
+    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver()), {}, Log);
+    for (const ExporterAuth& auth : config.auths) {
+        for (const std::string& domain : auth.targetDomains)
+            controllers.Controllers(domain);
+    }
+    ExporterServer server(config, sessions, ZELTOR_VERSION, &controllers);
     if (const std::optional<std::string> problem = server.Start(web)) {
         Log(*problem);
         return 1;
