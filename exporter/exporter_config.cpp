@@ -47,6 +47,46 @@ ExporterModule DomainControllerModule()
     return module;
 }
 
+ExporterModule DirectoryServiceModule()
+{
+    ExporterModule module;
+    module.name = "ntds";
+    module.paths = {
+        // LDAP: the load clients put on the controller, and how many wait for it.
+        "\\NTDS\\LDAP Searches/sec",
+        "\\NTDS\\LDAP Writes/sec",
+        "\\NTDS\\LDAP Successful Binds/sec",
+        "\\NTDS\\LDAP Client Sessions",
+        "\\NTDS\\LDAP Active Threads",
+        // Replication: what comes in and goes out, and the backlog.
+        "\\NTDS\\DRA Inbound Bytes Total/sec",
+        "\\NTDS\\DRA Outbound Bytes Total/sec",
+        "\\NTDS\\DRA Inbound Objects/sec",
+        "\\NTDS\\DRA Outbound Objects/sec",
+        "\\NTDS\\DRA Pending Replication Synchronizations",
+        // The directory itself, whoever asks.
+        "\\NTDS\\DS Directory Reads/sec",
+        "\\NTDS\\DS Directory Writes/sec",
+        "\\NTDS\\DS Directory Searches/sec",
+        "\\NTDS\\DS Threads in Use",
+        // Logons the controller serves.
+        "\\Security System-Wide Statistics\\Kerberos Authentications",
+        "\\Security System-Wide Statistics\\NTLM Authentications",
+    };
+    return module;
+}
+
+ExporterModule BuiltInModule(std::string_view name)
+{
+    if (name == "dc")
+        return DomainControllerModule();
+    if (name == "ntds")
+        return DirectoryServiceModule();
+    ExporterModule none;
+    none.name = std::string(name);
+    return none;
+}
+
 bool IsTargetName(std::string_view text)
 {
     if (text.empty() || text.size() > 253)
@@ -58,6 +98,8 @@ bool IsTargetName(std::string_view text)
 
 std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
 {
+    if (!config.FindModule("ntds"))
+        config.modules.insert(config.modules.begin(), DirectoryServiceModule());
     if (!config.FindModule("dc"))
         config.modules.insert(config.modules.begin(), DomainControllerModule());
     for (std::size_t i = 0; i < config.modules.size(); ++i) {

@@ -89,7 +89,9 @@ std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t 
     switch (static_cast<CounterType>(counterType)) {
     case CounterType::PerSecond:
     case CounterType::BulkCount:
-        return { { WithoutSuffix(probeName, "_per_second") + "_total", "counter", about + ": the count it makes a rate of." } };
+        // "DRA Inbound Bytes Total/sec" counts bytes: one _total, not two.
+        return { { WithoutSuffix(WithoutSuffix(probeName, "_per_second"), "_total") + "_total", "counter",
+                   about + ": the count it makes a rate of." } };
     case CounterType::Timer100ns:
         return { { WithoutSuffix(probeName, "_percent") + "_seconds_total", "counter", about + ": the time it counts." } };
     case CounterType::Timer100nsInverse:

@@ -131,8 +131,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 module.timeoutSeconds = Number(node, what + " timeout_seconds");
             if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["counters"])
                 module.paths = List(node, what + " counters");
-            else if (module.name == "dc")
-                module.paths = DomainControllerModule().paths;
+            else
+                module.paths = BuiltInModule(module.name).paths; // none for a module of its own: refused later
             config->modules.push_back(std::move(module));
         }
     }
