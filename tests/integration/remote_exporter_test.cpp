@@ -287,3 +287,25 @@ TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
     EXPECT_GE(silentSeconds, 2.4);
     EXPECT_LT(silentSeconds, 2.8);
 }
+
+TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // The peer has no NTDS object nor the security statistics: the probe reaches it, and every
+    // counter of the module is unavailable, with no value at all.
+    const std::string text = Probe("peer", "ntds");
+    EXPECT_EQ(Value(text, "zeltor_probe_success"), 1) << text;
+    const ExporterModule ntds = DirectoryServiceModule();
+    for (const std::string& path : ntds.paths) {
+        std::string escaped;
+        for (char c : path)
+            escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        EXPECT_EQ(Value(text, "zeltor_probe_path_available{path=\"" + escaped + "\"}"), 0) << path << "\n" << text;
+    }
+    EXPECT_EQ(text.find("zeltor_ntds_"), std::string::npos) << text;
+    EXPECT_EQ(text.find("zeltor_security_"), std::string::npos) << text;
+    EXPECT_TRUE(PromtoolAccepts(text)) << text;
+    // The same session serves the window's counters next, on the same logon.
+    EXPECT_EQ(Value(Probe("peer", "dc"), "zeltor_probe_success"), 1);
+    EXPECT_EQ(opens[peer["address"]].load(), 1);
+}
