@@ -110,6 +110,12 @@ std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t 
     return {};
 }
 
+bool CounterAvailable(const CounterReading& reading)
+{
+    return reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA &&
+           !SeriesOfCounter(reading.path, reading.type).empty();
+}
+
 std::string StatusText(std::uint32_t status)
 {
     return PdhStatusMessage(status).ToUtf8();
@@ -153,8 +159,7 @@ std::string RenderProbe(const ProbeOutcome& outcome)
     }
     // Whether each counter was there: one the target lacks is not reported as 0.
     for (const CounterReading& reading : outcome.counters) {
-        const bool available = reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA &&
-                               !SeriesOfCounter(reading.path, reading.type).empty();
+        const bool available = CounterAvailable(reading);
         out.Add("zeltor_probe_path_available", "gauge", "Whether the counter could be added and read (1) or not (0).",
                 PrometheusLabel("path", reading.path), available ? "1" : "0");
     }

@@ -248,14 +248,21 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     // The index page names the target's last probe and why it failed, never the password.
     const HttpAnswer index = Get(port, "/");
     EXPECT_EQ(index.status, 200);
-    EXPECT_NE(index.body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>stale</td><td>The user name or password is incorrect.</td>"),
+    EXPECT_NE(index.body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>stale</td><td class=\"failure\">The user name or password is incorrect.</td>"),
               std::string::npos) << index.body;
     EXPECT_EQ(index.body.find(peer["password"]), std::string::npos);
     EXPECT_EQ(index.body.find("127.0.0.5"), std::string::npos); // refused requests are not probes
-    // The right credentials of the same target are a session of their own, not held by the refusal.
-    EXPECT_EQ(Value(Probe("peer"), "zeltor_probe_success"), 1);
-    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td>"),
-              std::string::npos);
+    // The right credentials of the same target are a session of their own, not held by the refusal;
+    // the page counts the counters the probe gave, as its series say.
+    const std::string served = Probe("peer");
+    EXPECT_EQ(Value(served, "zeltor_probe_success"), 1);
+    int available = 0;
+    for (std::size_t at = 0; (at = served.find("\nzeltor_probe_path_available{", at)) != std::string::npos; ++at)
+        available += served.compare(served.find("} ", at), 4, "} 1\n") == 0 ? 1 : 0;
+    EXPECT_GE(available, 10);
+    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td><td class=\"n\">" +
+                                       std::to_string(available) + " of 13</td>"),
+              std::string::npos) << Get(port, "/").body;
 }
 
 TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
@@ -305,6 +312,9 @@ TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
     EXPECT_EQ(text.find("zeltor_ntds_"), std::string::npos) << text;
     EXPECT_EQ(text.find("zeltor_security_"), std::string::npos) << text;
     EXPECT_TRUE(PromtoolAccepts(text)) << text;
+    // The index page says how much of the module the target gave.
+    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>ntds</td><td>peer</td><td>success</td><td class=\"n\">0 of 16</td>"),
+              std::string::npos);
     // The same session serves the window's counters next, on the same logon.
     EXPECT_EQ(Value(Probe("peer", "dc"), "zeltor_probe_success"), 1);
     EXPECT_EQ(opens[peer["address"]].load(), 1);

@@ -67,6 +67,7 @@ private:
         std::string target, module, auth;
         bool success = false;
         std::string statusText;
+        std::size_t available = 0, counters = 0; // counters read, of the module's
         double seconds = 0;
         std::chrono::steady_clock::time_point at;
     };
