@@ -319,3 +319,44 @@ TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
     EXPECT_EQ(Value(Probe("peer", "dc"), "zeltor_probe_success"), 1);
     EXPECT_EQ(opens[peer["address"]].load(), 1);
 }
+
+TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // Sixteen auths with the peer's credentials: sixteen sessions of one target, each with its
+    // own connection, collected from sixteen threads at once, as many targets are.
+    constexpr int kSessions = 16, kScrapes = 6;
+    std::map<std::string, SmbCredentials> credentials;
+    ExporterConfig many;
+    for (int i = 0; i < kSessions; ++i) {
+        const std::string name = "a" + std::to_string(i);
+        credentials.emplace(name, SmbCredentials({}, peer["user"], peer["password"]));
+        many.auths.push_back({ name, peer["user"], "", "/unused", { peer["address"] }, {} });
+    }
+    ASSERT_FALSE(CompleteExporterConfig(many));
+    RemoteCounterOptions remote;
+    remote.smbPort = config.smbPort;
+    TargetSessions::Settings settings;
+    settings.maxConcurrent = kSessions;
+    TargetSessions concurrent(
+        settings, std::move(credentials),
+        [this, remote](CredentialRegistry& registry) {
+            return std::make_unique<LogonCounter>(std::make_unique<SambaPerformanceRegistry>(registry, remote), opens);
+        },
+        [](const std::string&) {});
+    std::atomic<int> succeeded = 0;
+    std::vector<std::thread> scrapers;
+    for (int i = 0; i < kSessions; ++i) {
+        scrapers.emplace_back([&, i] {
+            for (int n = 0; n < kScrapes; ++n) {
+                const ProbeOutcome outcome = concurrent.Probe(peer["address"], *many.FindModule("dc"), many.auths[i],
+                                                              TargetSessions::Clock::now() + std::chrono::seconds(20));
+                succeeded += outcome.success ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& scraper : scrapers)
+        scraper.join();
+    EXPECT_EQ(succeeded.load(), kSessions * kScrapes);
+    EXPECT_EQ(opens[peer["address"]].load(), kSessions); // one logon each, kept
+}
