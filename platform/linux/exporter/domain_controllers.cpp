@@ -72,8 +72,11 @@ std::vector<std::string> DomainControllerCache::Controllers(const std::string& d
         entry->found = true;
         entry->nextLookup = Clock::now() + m_settings.refresh;
     } else {
-        m_logger("cannot find the controllers of " + domain + " (" + CString(Win32ErrorText(result != 0 ? result : win32_error::kNoSuchDomain)).ToUtf8() +
-                 ")" + (entry->found ? "; the last ones found still serve" : ""));
+        std::string reason = CString(Win32ErrorText(result != 0 ? result : win32_error::kNoSuchDomain)).ToUtf8();
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+            reason.pop_back(); // the system's texts end with a line break
+        m_logger("cannot find the controllers of " + domain + " (" + reason + ")" +
+                 (entry->found ? "; the last ones found still serve" : ""));
         entry->nextLookup = Clock::now() + m_settings.retry;
     }
     return entry->hosts;
