@@ -3,7 +3,10 @@
  * transport (SMB, NTLMSSP or Kerberos, DCERPC). */
 #include "platform/linux/winreg_client.h"
 
+#include <errno.h>
+#include <pthread.h>
 #include <stdbool.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <stdio.h>
 #include <string.h>
@@ -48,13 +51,29 @@ struct winreg_client {
     bool failed; /* an exchange failed: the connection is not to be used again */
 };
 
+static int initialised_state; /* 1 done, -1 failed */
+
+static const struct tevent_ops *watching_backend(void);
+
+/* Once for the process, whichever thread comes first: the libraries' registrations and the
+ * event backend's table, which a thread must not see half made. */
+static void initialise(void)
+{
+    initialised_state = NT_STATUS_IS_OK(dcerpc_init()) && watching_backend() != NULL ? 1 : -1;
+}
+
 static bool initialised(void)
 {
-    static int state; /* 0 not yet, 1 done, -1 failed */
-    if (state == 0)
-        state = NT_STATUS_IS_OK(dcerpc_init()) ? 1 : -1;
-    return state == 1;
+    static pthread_once_t once = PTHREAD_ONCE_INIT;
+    pthread_once(&once, initialise);
+    return initialised_state == 1;
 }
+
+/* Samba's client libraries keep the state of a call (the talloc stack frames of their
+ * synchronous calls) once for the whole process: two calls at once on two threads free each
+ * other's frames. Every call into them from this client takes this lock first; the socket
+ * reach of samba_performance_registry.cpp, which a silent machine makes wait, does not. */
+static pthread_mutex_t samba_lock = PTHREAD_MUTEX_INITIALIZER;
 
 /* The password the credentials hold, overwritten and dropped: once the session is set up it is
  * not needed, and talloc would free it without wiping it. */
@@ -248,15 +267,13 @@ static NTSTATUS pull_handle_answer(DATA_BLOB answer, TALLOC_CTX *memory, struct 
     return NT_STATUS_OK;
 }
 
-uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
+static uint32_t open_locked(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
 {
     *out = NULL;
     *werror = 0;
     if (!initialised())
         return NT_STATUS_V(NT_STATUS_INTERNAL_ERROR);
-    const struct tevent_ops *backend = watching_backend();
-    if (backend == NULL)
-        return NT_STATUS_V(NT_STATUS_INTERNAL_ERROR);
+    const struct tevent_ops *backend = &watching_ops; /* made by initialised() */
     TALLOC_CTX *memory = talloc_new(NULL);
     struct winreg_client *client = memory != NULL ? talloc_zero(memory, struct winreg_client) : NULL;
     struct tevent_context *events = memory != NULL ? tevent_context_init_ops(memory, backend, NULL) : NULL;
@@ -359,7 +376,7 @@ static bool pull_optional_dword(struct ndr_pull *pull, uint32_t *value)
            (referent == 0 || NDR_ERR_CODE_IS_SUCCESS(ndr_pull_uint32(pull, NDR_SCALARS, value)));
 }
 
-uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
+static uint32_t query_value_locked(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
                                    uint32_t *length, uint32_t *type, uint32_t *needed, uint32_t *werror)
 {
     *length = *type = *needed = *werror = 0;
@@ -415,7 +432,7 @@ uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint
     return NT_STATUS_V(status);
 }
 
-void winreg_client_close(winreg_client *client)
+static void close_locked(winreg_client *client)
 {
     if (client == NULL)
         return;
@@ -428,6 +445,30 @@ void winreg_client_close(winreg_client *client)
         NT_STATUS_IS_OK(call(client, OPNUM_CLOSE_KEY, request, scratch, &answer, 0)))
         (void)pull_handle_answer(answer, scratch, &closed, &werror);
     talloc_free(client->memory);
+}
+
+uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
+{
+    pthread_mutex_lock(&samba_lock);
+    const uint32_t status = open_locked(options, out, werror);
+    pthread_mutex_unlock(&samba_lock);
+    return status;
+}
+
+uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
+                                   uint32_t *length, uint32_t *type, uint32_t *needed, uint32_t *werror)
+{
+    pthread_mutex_lock(&samba_lock);
+    const uint32_t status = query_value_locked(client, name, data, buffer_size, length, type, needed, werror);
+    pthread_mutex_unlock(&samba_lock);
+    return status;
+}
+
+void winreg_client_close(winreg_client *client)
+{
+    pthread_mutex_lock(&samba_lock);
+    close_locked(client);
+    pthread_mutex_unlock(&samba_lock);
 }
 
 uint32_t winreg_ntstatus_to_win32(uint32_t ntstatus)
