@@ -46,6 +46,8 @@ static const struct ndr_interface_table winreg_table = {
 
 struct winreg_client {
     TALLOC_CTX *memory;
+    struct tevent_context *events; /* the connection's own */
+    int loop_depth;                /* its loops running on this thread, nested ones included */
     struct dcerpc_pipe *pipe;
     struct policy_handle key;
     bool failed; /* an exchange failed: the connection is not to be used again */
@@ -69,11 +71,49 @@ static bool initialised(void)
     return initialised_state == 1;
 }
 
-/* Samba's client libraries keep the state of a call (the talloc stack frames of their
- * synchronous calls) once for the whole process: two calls at once on two threads free each
- * other's frames. Every call into them from this client takes this lock first; the socket
- * reach of samba_performance_registry.cpp, which a silent machine makes wait, does not. */
+/* Samba's client libraries, as Debian builds them, keep the scratch state of a call (the talloc
+ * stack frames of their synchronous calls) once for the whole process: two calls at once on two
+ * threads free each other's frames. Every call into them takes this lock first. This client lets
+ * it go while its event loop waits on the network (a trace point of its event context marks the
+ * wait), holding no stack frame then: its calls run on the asynchronous interfaces, so a silent
+ * server holds only the thread that waits on it. */
 static pthread_mutex_t samba_lock = PTHREAD_MUTEX_INITIALIZER;
+
+void samba_calls_enter(void)
+{
+    pthread_mutex_lock(&samba_lock);
+}
+
+void samba_calls_leave(void)
+{
+    pthread_mutex_unlock(&samba_lock);
+}
+
+/* The lock is let go only for the wait of this client's own loop, never for a loop nested in one
+ * of the libraries' handlers (the Kerberos exchange runs one), which may be in the middle of
+ * their state. */
+static void unlocked_while_waiting(enum tevent_trace_point point, void *private_data)
+{
+    int *loop_depth = private_data;
+    switch (point) {
+    case TEVENT_TRACE_BEFORE_LOOP_ONCE:
+        ++*loop_depth;
+        break;
+    case TEVENT_TRACE_AFTER_LOOP_ONCE:
+        --*loop_depth;
+        break;
+    case TEVENT_TRACE_BEFORE_WAIT:
+        if (*loop_depth == 1)
+            samba_calls_leave();
+        break;
+    case TEVENT_TRACE_AFTER_WAIT:
+        if (*loop_depth == 1)
+            samba_calls_enter();
+        break;
+    default:
+        break;
+    }
+}
 
 /* The password the credentials hold, overwritten and dropped: once the session is set up it is
  * not needed, and talloc would free it without wiping it. */
@@ -247,8 +287,16 @@ static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_pu
     uint8_t *out = NULL;
     size_t out_length = 0;
     uint32_t out_flags = 0;
-    NTSTATUS status = dcerpc_binding_handle_raw_call(client->pipe->binding_handle, NULL, opnum, 0, in.data, in.length,
-                                                     memory, &out, &out_length, &out_flags);
+    /* The call's request and wait on the connection's own context, with no stack frame of the
+     * libraries' synchronous call held across the wait. */
+    struct tevent_req *request_sent = dcerpc_binding_handle_raw_call_send(memory, client->events, client->pipe->binding_handle,
+                                                                          NULL, opnum, 0, in.data, in.length);
+    NTSTATUS status = NT_STATUS_NO_MEMORY;
+    if (request_sent != NULL)
+        status = tevent_req_poll(request_sent, client->events)
+                     ? dcerpc_binding_handle_raw_call_recv(request_sent, memory, &out, &out_length, &out_flags)
+                     : NT_STATUS_INTERNAL_ERROR;
+    talloc_free(request_sent);
     *answer = data_blob_const(out, out_length);
     if (!NT_STATUS_IS_OK(status))
         client->failed = true;
@@ -283,6 +331,8 @@ static uint32_t open_locked(const struct winreg_connect_options *options, winreg
         return NT_STATUS_V(NT_STATUS_NO_MEMORY);
     }
     client->memory = memory;
+    client->events = events;
+    tevent_set_trace_callback(events, unlocked_while_waiting, &client->loop_depth);
     /* Names are looked up through the system resolver only: no NetBIOS broadcasts or WINS. */
     lpcfg_set_cmdline(lp, "name resolve order", "host");
     if (options->port != 0) {
@@ -449,26 +499,26 @@ static void close_locked(winreg_client *client)
 
 uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
 {
-    pthread_mutex_lock(&samba_lock);
+    samba_calls_enter();
     const uint32_t status = open_locked(options, out, werror);
-    pthread_mutex_unlock(&samba_lock);
+    samba_calls_leave();
     return status;
 }
 
 uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
                                    uint32_t *length, uint32_t *type, uint32_t *needed, uint32_t *werror)
 {
-    pthread_mutex_lock(&samba_lock);
+    samba_calls_enter();
     const uint32_t status = query_value_locked(client, name, data, buffer_size, length, type, needed, werror);
-    pthread_mutex_unlock(&samba_lock);
+    samba_calls_leave();
     return status;
 }
 
 void winreg_client_close(winreg_client *client)
 {
-    pthread_mutex_lock(&samba_lock);
+    samba_calls_enter();
     close_locked(client);
-    pthread_mutex_unlock(&samba_lock);
+    samba_calls_leave();
 }
 
 uint32_t winreg_ntstatus_to_win32(uint32_t ntstatus)
