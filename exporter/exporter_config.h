@@ -21,6 +21,9 @@ struct ExporterAuth {
     std::string workgroup;    // empty: the user name's own domain part
     std::string passwordFile; // owner-only, its first line is the password
     std::vector<std::string> targets; // the controllers these credentials may be sent to
+    // Instead of passwordFile: the name of a systemd credential (LoadCredential=) whose first line
+    // is the password, read from the directory the service manager gives ($CREDENTIALS_DIRECTORY).
+    std::string passwordCredential;
 };
 
 struct ExporterConfig {
