@@ -214,7 +214,7 @@ bool LinuxProbeEnvironment::ReadPasswordFromInput(CString& password, std::string
 
 bool LinuxProbeEnvironment::ReadPasswordFile(const CString& path, CString& password, std::string& error)
 {
-    return ReadSecretFile(path, true, password, error);
+    return ReadSecretFile(path, false, password, error);
 }
 
 bool LinuxProbeEnvironment::ReadCredentialFile(const CString& path, CString& password, std::string& error)
