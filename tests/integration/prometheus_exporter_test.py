@@ -283,6 +283,10 @@ def test(work, peers, processes):
     check("promtool check metrics accepts a probe of the sandboxed exporter", checked.returncode == 0 and
           "zeltor_probe_success 1" in probe_text, checked.stderr + probe_text[:2000])
 
+    metrics_text = urllib.request.urlopen(f"http://127.0.0.1:{EXPORTER_PORT}/metrics", timeout=5).read().decode()
+    checked = subprocess.run(["promtool", "check", "metrics"], input=metrics_text, capture_output=True, text=True)
+    check("promtool check metrics accepts the exporter's own figures", checked.returncode == 0, checked.stderr + metrics_text)
+
     # Disturbances: .3 silent from 10 s to 25 s, .4 stopped from 12 s to 30 s.
     time.sleep(max(0, scraping + 10 - time.time()))
     run(RUN_SMBD, "pause", silent.state_file)
