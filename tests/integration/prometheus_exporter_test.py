@@ -361,7 +361,8 @@ def test(work, peers, processes):
     print(f"# peer .2's longest probe: {before} s before the silence, {during} s during it", flush=True)
     check("the steady peer was read throughout the silence",
           one(f'min_over_time(zeltor_probe_success{{instance="{PEERS[0]}",job="zeltor_dc"}}[10s])', middle) == 1)
-    check("the steady peer's probes stay short meanwhile (under 0.3 s)", during is not None and during < 0.3, during)
+    # (A probe held by the silent one would take the scrape's whole 0.8 s.)
+    check("the steady peer's probes stay short meanwhile (under 0.5 s)", during is not None and during < 0.5, during)
 
     # The stopped peer: failures while it was down, read again once it was back.
     down = (stopped + started) / 2
