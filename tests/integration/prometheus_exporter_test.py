@@ -109,6 +109,22 @@ class FakeProc:
             self.write()
 
 
+LSASS_HANDLES = 7
+
+
+def stand_in_lsass(work):
+    """A process named lsass with LSASS_HANDLES handles, run by root from a program of its own (a
+    copy of sleep), that the provider may publish as Process(lsass)."""
+    shutil.copy("/bin/sleep", work + "/lsass")
+    process = subprocess.Popen(["bash", "-c", 'exec 3</dev/null 4</dev/null 5</dev/null 6</dev/null; exec "$0" 600', work + "/lsass"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if open(f"/proc/{process.pid}/comm").read().strip() == "lsass":
+            break
+        time.sleep(0.01)
+    return process
+
+
 class Peer:
     def __init__(self, work, address, fake_proc=False):
         self.work, self.address, self.fake_proc = work, address, fake_proc
@@ -120,12 +136,16 @@ class Peer:
     def start(self):
         run(RUN_SMBD, "start", self.state_file, "445", self.address)
         self.state = state(self.state_file)
-        arguments = [PERFD, "--state-dir", self.state["dir"] + "/state", "--interval", "0.5",
-                     "--lsass", "smbd", "--lsass-program", "/usr/sbin/smbd", "--processes", "smbd"]
+        arguments = [PERFD, "--state-dir", self.state["dir"] + "/state", "--interval", "0.5", "--processes", "smbd"]
         if self.fake_proc:
             if self.proc_view is None:
+                # The stand-in first: the view links the processes that run when it is made.
+                self.lsass = stand_in_lsass(self.work)
                 self.proc_view = FakeProc(os.path.join(self.work, "proc-" + self.address))
-            arguments += ["--proc", self.proc_view.dir]
+            arguments += ["--proc", self.proc_view.dir, "--lsass", "lsass", "--lsass-program", self.work + "/lsass"]
+        else:
+            # The oldest smbd of the machine: its handle count is whatever it is.
+            arguments += ["--lsass", "smbd", "--lsass-program", "/usr/sbin/smbd"]
         self.perfd = subprocess.Popen(arguments, stdout=subprocess.DEVNULL, stderr=open(self.state_file + ".perfd", "a"))
         perfmon = self.state["perfmon"]
         for _ in range(100):
@@ -134,6 +154,10 @@ class Peer:
             time.sleep(0.05)
 
     def stop(self):
+        if getattr(self, "lsass", None):
+            self.lsass.kill()
+            self.lsass.wait()
+            self.lsass = None
         if self.perfd:
             self.perfd.terminate()
             self.perfd.wait()
@@ -326,6 +350,8 @@ def test(work, peers, processes):
         "\\Memory\\Page Writes/sec": "zeltor:memory_page_writes:rate1m",
     }
     check("the window shows the thirteen", len(figures) == 13, figures)
+    check(f"the window shows the stand-in lsass's {LSASS_HANDLES} handles",
+          figures.get(f"\\\\{PEERS[0]}\\Process(lsass)\\Handle Count") == LSASS_HANDLES, figures)
     for path, value in figures.items():
         counter = "\\" + path.split("\\", 3)[3]
         expression = rule_of[counter]
