@@ -9,13 +9,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <regex>
+
+#include "directory/win32_error_text.h"
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
+#include "perf/pdh_status.h"
 
 namespace {
 
@@ -148,4 +153,30 @@ TEST(WindowFiguresRules, TheRecordingRulesGiveTheWindowsThirteenFromTheExporters
     std::ofstream(file) << test.str();
     const std::string command = std::string(ZELTOR_PROMTOOL) + " test rules " + file;
     EXPECT_EQ(std::system(command.c_str()), 0) << test.str();
+}
+
+// The alerts tell a refused logon from an unreachable controller by the failure's status: their
+// list of statuses is the exporter's own (IsRefusedLogon, whose refusals it backs off from), as
+// zeltor_probe_failure_info writes them. A Win32 error added to one and not the other fails here.
+TEST(AlertingRules, TheRefusedLogonStatusesAreThoseTheExporterBacksOffFrom)
+{
+    std::ifstream file(std::string(ZELTOR_RULES_DIR) + "/zeltor-alerts.rules.yml");
+    const std::string rules((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::regex selector(R"re(status=~"([^"]+)")re");
+    std::vector<std::string> patterns;
+    for (auto it = std::sregex_iterator(rules.begin(), rules.end(), selector); it != std::sregex_iterator(); ++it)
+        patterns.push_back((*it)[1]);
+    ASSERT_EQ(patterns.size(), 2u) << "ZeltorControllerUnreachable and ZeltorLogonRefused";
+    EXPECT_EQ(patterns[0], patterns[1]);
+    // Prometheus anchors a label's regular expression at both ends.
+    const std::regex refused("^(?:" + patterns[0] + ")$");
+    int matched = 0;
+    for (std::uint32_t code = 0; code <= 0xFFFF; ++code) {
+        char status[16];
+        std::snprintf(status, sizeof status, "0x%08X", PdhStatusFromWin32(code));
+        const bool match = std::regex_match(status, refused);
+        EXPECT_EQ(match, IsRefusedLogon(code)) << status;
+        matched += match;
+    }
+    EXPECT_GT(matched, 0);
 }
