@@ -124,8 +124,13 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "auth \"" + auth.name + "\" is defined twice";
         if (auth.user.empty())
             return "auth " + auth.name + " names no user";
-        if (auth.passwordFile.empty())
-            return "auth " + auth.name + " names no password_file";
+        if (auth.passwordFile.empty() == auth.passwordCredential.empty())
+            return "auth " + auth.name + " must name one of password_file and password_credential";
+        // A credential is a file of the service's credential directory: a name, never a path.
+        if (!auth.passwordCredential.empty() &&
+            (!IsPlainName(auth.passwordCredential) || auth.passwordCredential == "." || auth.passwordCredential == ".."))
+            return "auth " + auth.name + ": password_credential \"" + auth.passwordCredential +
+                   "\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')";
         if (auth.targets.empty() && auth.targetDomains.empty())
             return "auth " + auth.name + " lists no targets: its credentials would go nowhere";
         for (const std::string& target : auth.targets) {

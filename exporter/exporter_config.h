@@ -24,6 +24,9 @@ struct ExporterAuth {
     // Domains (DNS names) whose controllers, as discovery finds them, these credentials may also
     // be sent to.
     std::vector<std::string> targetDomains;
+    // Instead of passwordFile: the name of a systemd credential (LoadCredential=) whose first line
+    // is the password, read from the directory the service manager gives ($CREDENTIALS_DIRECTORY).
+    std::string passwordCredential;
 };
 
 struct ExporterConfig {

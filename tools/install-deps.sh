@@ -63,8 +63,10 @@ test_packages=(
     systemd
     # the window over the accessibility bus
     python3-pyatspi at-spi2-core dbus-daemon dbus-bin dbus-x11
-    # the probe's formats read by their own consumers: promtool, Python's csv and json
-    prometheus python3
+    # the probe's formats read by their own consumers: promtool, Python's csv and json; the
+    # exporter's rules under promtool, and Prometheus' server scraping it (the test reads the
+    # documented scrape configuration with python3-yaml)
+    prometheus python3 python3-yaml
 )
 
 case "$set_name" in

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the .debs with apt on a fresh Debian 12 root (nothing installed by hand before them),
 # starts the program there with its desktop entry's command on a virtual display, and saves a
-# screenshot of its window; the provider's package, when given, installs its service disabled and
-# purges cleanly. Needs root, debootstrap (or a base root as a tarball) and the network of the
+# screenshot of its window; the provider's and the exporter's packages, when given, install their
+# services disabled and purge cleanly, and the exporter reads its sample configuration there. Needs root, debootstrap (or a base root as a tarball) and the network of the
 # package archive this machine's apt uses (tools/apt-mirror.sh).
 #
 #   tools/test-deb-install.sh [--base BASE_TARBALL] DEB...
@@ -76,6 +76,31 @@ if chroot "$root" dpkg-query -W zeltor-perfd >/dev/null 2>&1; then
         || { tail -20 "$work/apt.log"; exit 1; }
     [ ! -e "$root$unit" ] && [ ! -e "$root/usr/sbin/zeltor-perfd" ] || { echo "not ok - zeltor-perfd's purge left files"; exit 1; }
     echo "ok - zeltor-perfd purges cleanly"
+fi
+
+if chroot "$root" dpkg-query -W zeltor-exporter >/dev/null 2>&1; then
+    unit=/usr/lib/systemd/system/zeltor-exporter.service
+    [ -f "$root$unit" ] || { echo "not ok - zeltor-exporter installed no unit"; exit 1; }
+    if ls "$root"/etc/systemd/system/*.wants/zeltor-exporter.service >/dev/null 2>&1; then
+        echo "not ok - zeltor-exporter's service was enabled on install"; exit 1
+    fi
+    [ "$(stat -c '%a %U' "$root/etc/zeltor-exporter/credentials")" = "700 root" ] \
+        || { echo "not ok - /etc/zeltor-exporter/credentials is not root's alone"; exit 1; }
+    echo "ok - zeltor-exporter installs its service, not enabled, and a credentials folder of root's"
+    # The packaged program on a root with only what its package pulled in, reading the sample
+    # configuration with its password as the service would receive it.
+    mkdir -m 700 "$root/tmp/credentials"
+    echo 'sample-password' >"$root/tmp/credentials/auth_monitor"
+    chmod 400 "$root/tmp/credentials/auth_monitor"
+    chroot "$root" env -i CREDENTIALS_DIRECTORY=/tmp/credentials /usr/bin/zeltor-exporter \
+        --config /etc/zeltor-exporter/zeltor-exporter.yml --check-config \
+        || { echo "not ok - the installed exporter does not accept its sample configuration"; exit 1; }
+    echo "ok - the installed exporter reads its sample configuration"
+    chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q zeltor-exporter >>"$work/apt.log" 2>&1 \
+        || { tail -20 "$work/apt.log"; exit 1; }
+    [ ! -e "$root$unit" ] && [ ! -e "$root/usr/bin/zeltor-exporter" ] && [ ! -e "$root/etc/zeltor-exporter" ] \
+        || { echo "not ok - zeltor-exporter's purge left files"; exit 1; }
+    echo "ok - zeltor-exporter purges cleanly"
 fi
 
 desktop=$(ls "$root"/usr/share/applications/*.desktop | head -n1)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs a standalone Samba file server (smbd) for the tests: its own configuration, account and
-# databases in a fresh directory under /tmp, served on 127.0.0.1 at port 4450 only, so that it
-# runs beside the domain controller of run_samba_dc.sh (port 445). Its winreg (samba-dcerpcd's
+# databases in a fresh directory under /tmp, served on 127.0.0.1 at port 4450 only (or another
+# address and port), so that it runs beside the domain controller of run_samba_dc.sh (127.0.0.1,
+# port 445). Its winreg (samba-dcerpcd's
 # rpcd_winreg, started on demand) answers HKEY_PERFORMANCE_DATA from the perfmon databases of
 # its state directory, empty at start: fill_perfmon.py fills them.
 #
-#   run_smbd.sh start STATE [PORT]   starts it (on PORT, 4450 by default), then writes STATE: key=value lines (dir, pid, address,
+#   run_smbd.sh start STATE [PORT [ADDRESS]]   starts it (on PORT, 4450 by default, and ADDRESS,
+#                             127.0.0.1 by default), then writes STATE: key=value lines (dir, pid, address,
 #                             port, host, user, password, perfmon, smb_conf) for the tests
 #   run_smbd.sh stop STATE    stops it and removes its directory and STATE
 #   run_smbd.sh password STATE NEW   sets the account's password, as an administrator would
@@ -16,8 +18,8 @@
 # ZELTOR_SMBD_AUTH_AUDIT=3 logs the successful logons as well (tools/measure_exporter.sh counts them).
 set -euo pipefail
 
-readonly ADDRESS=127.0.0.1
 readonly PORT=${3:-4450}
+readonly ADDRESS=${4:-127.0.0.1}
 readonly NETBIOS_NAME=PEER1
 readonly USER_NAME=zeltor
 readonly USER_ID=4242
@@ -149,7 +151,7 @@ drop_clients() {
         | xargs -r kill -KILL
 }
 
-[ $# -ge 2 ] && [ $# -le 3 ] || usage
+[ $# -ge 2 ] && [ $# -le 4 ] || usage
 case "$1" in
     start) start "$2" ;;
     stop) stop "$2" ;;

@@ -61,6 +61,56 @@ if [ -n "$perfd" ]; then
          test -x '$work/prefixed/opt/zeltor/sbin/zeltor-perfd'"
 fi
 
+# The exporter, in a package of its own: none of the window's libraries, its service run by a
+# user of its own without privileges on a read-only system, its passwords as credentials, its
+# configuration a conffile that the program accepts, Prometheus' rules that promtool accepts.
+exporter=$(ls "$work"/cpack/zeltor-exporter_*_amd64.deb 2>/dev/null || true)
+if [ -n "$exporter" ]; then
+    check "zeltor-exporter depends on libmicrohttpd12, libyaml-cpp and libsmbclient" bash -c \
+        "dpkg-deb -f '$exporter' Depends | grep -q libmicrohttpd12 && dpkg-deb -f '$exporter' Depends | grep -q libyaml-cpp &&
+         dpkg-deb -f '$exporter' Depends | grep -q libsmbclient"
+    check "zeltor-exporter needs none of the window's libraries" bash -c \
+        "! dpkg-deb -f '$exporter' Depends Recommends | grep -Eq 'qt6|libqt|xdg-utils|fonts-'"
+    check "zeltor-exporter has its maintainer scripts and its conffile" bash -c \
+        "dpkg-deb -I '$exporter' | grep -q postinst && dpkg-deb -I '$exporter' | grep -q prerm &&
+         dpkg-deb --ctrl-tarfile '$exporter' | tar -xO ./conffiles | grep -Fxq /etc/zeltor-exporter/zeltor-exporter.yml"
+    unit=$work/root/usr/lib/systemd/system/zeltor-exporter.service
+    program=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+    check "zeltor-exporter's unit starts ${program:-nothing}, a program of the package" bash -c \
+        "dpkg-deb -c '$exporter' | awk '{ print \$6 }' | sed 's|^\\.||' | grep -Fxq -- '$program' && test -x '$work/root$program'"
+    for setting in DynamicUser=yes NoNewPrivileges=yes CapabilityBoundingSet= ProtectSystem=strict ProtectHome=yes \
+                   PrivateTmp=yes LoadCredential=auth:/etc/zeltor-exporter/credentials; do
+        check "zeltor-exporter's unit sets $setting" grep -Fxq -- "$setting" "$unit"
+    done
+    check "zeltor-exporter's unit is not enabled by the package (no links, no enable in its scripts)" bash -c \
+        "! dpkg-deb -c '$exporter' | grep -q 'wants/' && ! dpkg-deb --ctrl-tarfile '$exporter' | tar -xO ./postinst | grep -v '^ *#' | grep -Eq '(helper|systemctl).* enable'"
+    mkdir -p "$work/exporter-root"
+    dpkg-deb -x "$exporter" "$work/exporter-root"
+    cp -an /usr/lib/systemd/system/. "$work/exporter-root/usr/lib/systemd/system/"
+    check "systemd-analyze verify accepts zeltor-exporter's unit" \
+        systemd-analyze verify --man=no --root="$work/exporter-root" /usr/lib/systemd/system/zeltor-exporter.service
+    # systemd's own measure of the sandbox: 0 (locked down) to 10 (nothing at all).
+    exposure=$(systemd-analyze security --offline=yes --root="$work/exporter-root" /usr/lib/systemd/system/zeltor-exporter.service 2>/dev/null |
+        sed -n 's/.*Overall exposure level for zeltor-exporter.service: \([0-9.]*\).*/\1/p')
+    echo "# zeltor-exporter.service: exposure ${exposure:-unknown} (systemd-analyze security)"
+    check "zeltor-exporter's unit is locked down (exposure ${exposure:-unknown} below 2.5)" \
+        awk -v e="${exposure:-99}" 'BEGIN { exit !(e < 2.5) }'
+    # The sample configuration as the service reads it: its password as the credential that the
+    # unit's LoadCredential= makes of /etc/zeltor-exporter/credentials/monitor.
+    mkdir -m 700 "$work/credentials"
+    echo 'sample-password' > "$work/credentials/auth_monitor"
+    chmod 400 "$work/credentials/auth_monitor"
+    check "the sample configuration is one the exporter accepts" env CREDENTIALS_DIRECTORY="$work/credentials" \
+        "$work/root/usr/bin/zeltor-exporter" --config "$work/root/etc/zeltor-exporter/zeltor-exporter.yml" --check-config
+    check "Prometheus accepts the rules" promtool check rules "$work"/root/usr/share/zeltor-exporter/rules/*.yml
+    check "the manual page is zeltor-exporter(1)" test -s "$work/root/usr/share/man/man1/zeltor-exporter.1.gz"
+    DESTDIR=$work/prefixed cmake --install "$build" --component exporter --prefix /opt/zeltor >/dev/null
+    check "installed to /opt/zeltor, the unit starts /opt/zeltor/bin/zeltor-exporter" bash -c \
+        "grep -Fxq 'ExecStart=/opt/zeltor/bin/zeltor-exporter --config /etc/zeltor-exporter/zeltor-exporter.yml' \
+             '$work/prefixed/opt/zeltor/lib/systemd/system/zeltor-exporter.service' &&
+         test -x '$work/prefixed/opt/zeltor/bin/zeltor-exporter'"
+fi
+
 app=example.zeltor.Zeltor
 desktop=$work/root/usr/share/applications/$app.desktop
 metainfo=$work/root/usr/share/metainfo/$app.metainfo.xml

@@ -2,6 +2,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "platform/linux/probe/linux_probe_environment.h"
+
 #include <charconv>
 #include <set>
 
@@ -144,13 +146,15 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             auth.name = entry.first.as<std::string>();
             const std::string what = "auth " + auth.name;
             const YAML::Node body = entry.second;
-            OnlyKeys(body, what, { "user", "workgroup", "password_file", "targets", "targets_from_domain" });
+            OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "targets", "targets_from_domain" });
             if (const YAML::Node node = body["user"])
                 auth.user = Text(node, what + " user");
             if (const YAML::Node node = body["workgroup"])
                 auth.workgroup = Text(node, what + " workgroup");
             if (const YAML::Node node = body["password_file"])
                 auth.passwordFile = Text(node, what + " password_file");
+            if (const YAML::Node node = body["password_credential"])
+                auth.passwordCredential = Text(node, what + " password_credential");
             if (const YAML::Node node = body["targets"])
                 auth.targets = List(node, what + " targets");
             if (const YAML::Node node = body["targets_from_domain"])
@@ -177,4 +181,19 @@ std::optional<std::string> ParseExporterConfig(const std::string& text, Exporter
         return problem;
     *config = std::move(read);
     return std::nullopt;
+}
+
+bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& auth, const char* credentialsDirectory,
+                      CString& password, std::string& error)
+{
+    if (auth.passwordCredential.empty())
+        return environment.ReadPasswordFile(CString::FromUtf8(auth.passwordFile), password, error);
+    if (credentialsDirectory == nullptr || *credentialsDirectory == '\0') {
+        error = "password_credential " + auth.passwordCredential +
+                ": no credentials were given to the exporter ($CREDENTIALS_DIRECTORY is not set: it is set by "
+                "systemd's LoadCredential=)";
+        return false;
+    }
+    return environment.ReadCredentialFile(CString::FromUtf8(std::string(credentialsDirectory) + "/" + auth.passwordCredential),
+                                          password, error);
 }

@@ -15,7 +15,8 @@
 //   auths:
 //     monitor:
 //       user: EXAMPLE\zeltor-monitor
-//       password_file: /etc/zeltor-exporter/monitor.password
+//       password_file: /etc/zeltor-exporter/monitor.password   # or, under systemd:
+//       # password_credential: auth_monitor                     # $CREDENTIALS_DIRECTORY/auth_monitor
 //       targets: [dc1.example.org, dc2.example.org]
 //       targets_from_domain: example.org     # and the controllers DNS names for it (one or a list)
 //
@@ -26,7 +27,16 @@
 #include <string>
 
 #include "exporter/exporter_config.h"
+#include "framework/cstring.h"
+
+class LinuxProbeEnvironment;
 
 // Reads and completes (CompleteExporterConfig) the configuration in text: empty, or the problem,
 // with its line where the YAML gives one.
 std::optional<std::string> ParseExporterConfig(const std::string& text, ExporterConfig* config);
+
+// The password of an auth: from its password_file, checked as zeltor-probe checks its own, or
+// from its password_credential in credentialsDirectory (the service manager's
+// $CREDENTIALS_DIRECTORY; null or empty when none was given). False with the reason otherwise.
+bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& auth, const char* credentialsDirectory,
+                      CString& password, std::string& error);

@@ -1,6 +1,7 @@
 // zeltor-exporter: every controller's counters for Prometheus, from one Linux machine, over the
 // controllers' Remote Registry (docs/exporter.md).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -81,7 +82,7 @@ int main(int argc, char** argv)
     for (const ExporterAuth& auth : config.auths) {
         CString password;
         std::string error;
-        if (!environment.ReadPasswordFile(CString::FromUtf8(auth.passwordFile), password, error)) {
+        if (!ReadAuthPassword(environment, auth, std::getenv("CREDENTIALS_DIRECTORY"), password, error)) {
             Log("auth " + auth.name + ": " + error);
             return 1;
         }

@@ -214,6 +214,16 @@ bool LinuxProbeEnvironment::ReadPasswordFromInput(CString& password, std::string
 
 bool LinuxProbeEnvironment::ReadPasswordFile(const CString& path, CString& password, std::string& error)
 {
+    return ReadSecretFile(path, false, password, error);
+}
+
+bool LinuxProbeEnvironment::ReadCredentialFile(const CString& path, CString& password, std::string& error)
+{
+    return ReadSecretFile(path, true, password, error);
+}
+
+bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential, CString& password, std::string& error)
+{
     KeepOutOfCoreDumps();
     const std::string name = path.ToUtf8();
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -229,13 +239,22 @@ bool LinuxProbeEnvironment::ReadPasswordFile(const CString& path, CString& passw
     } else if (!S_ISREG(st.st_mode)) {
         ok = false;
         error = "the password file " + name + " is not a regular file";
-    } else if (st.st_uid != geteuid()) {
+    } else if (!credential && st.st_uid != geteuid()) {
         ok = false;
         error = "the password file " + name + " belongs to another user; it must be yours";
-    } else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    } else if (!credential && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
         ok = false;
         error = "the password file " + name + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
                 name + ")";
+    } else if (credential && st.st_uid != geteuid() && st.st_uid != 0) {
+        // The service manager writes a credential as root and lets the service's user read it
+        // (an ACL, whose mask shows as the group's read bit), or gives it to that user where the
+        // file system has no ACLs. Anything else is not a credential it wrote.
+        ok = false;
+        error = "the credential " + name + " belongs to another user";
+    } else if (credential && (st.st_mode & (S_IWGRP | S_IXGRP | S_IRWXO)) != 0) {
+        ok = false;
+        error = "the credential " + name + " can be read or changed by others than this service";
     }
     std::string line;
     if (ok) {

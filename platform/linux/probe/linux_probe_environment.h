@@ -22,12 +22,17 @@ public:
     bool PromptPassword(const CString& prompt, CString& password, std::string& error) override;
     bool ReadPasswordFromInput(CString& password, std::string& error) override;
     bool ReadPasswordFile(const CString& path, CString& password, std::string& error) override;
+    // A systemd credential ($CREDENTIALS_DIRECTORY/NAME): the service manager decides who reads
+    // it, so it may be root's, readable by this process through an ACL, but by no one else.
+    bool ReadCredentialFile(const CString& path, CString& password, std::string& error);
     LocalTime Now() override;
     std::int64_t MonotonicMs() override;
     void Wait(std::uint32_t milliseconds) override;
     bool Interrupted() override;
 
 private:
+    bool ReadSecretFile(const CString& path, bool credential, CString& password, std::string& error);
+
     const char* m_ttyPath;
     struct sigaction m_previous[3];
     struct sigaction m_previousPipe;

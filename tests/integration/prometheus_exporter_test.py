@@ -1,0 +1,426 @@
+#!/usr/bin/python3
+"""zeltor-exporter under Prometheus' own server, end to end, in a private network namespace.
+
+Three standalone smbd peers on 127.0.0.2, .3 and .4 (run_smbd.sh, port 445), each filled by
+zeltor-perfd. The exporter runs as the packaged unit runs it: an unprivileged user on a read-only
+root with a /tmp of its own, its passwords given as credentials. Prometheus (Debian's) scrapes it
+every second with the scrape configuration of docs/exporter.md and evaluates the shipped rules.
+Meanwhile peer .3 falls silent (SIGSTOP) and comes back, peer .4 is stopped and started again,
+and a second auth with a wrong password is scraped against .2. Then:
+
+- the series are there under the controller's name as instance (the documented relabelling);
+- the thirteen figures of peer .2, through the recording rules, equal what zeltor-probe (the
+  window's arithmetic) shows for it over the same stretch. Peer .2's provider reads a procfs of
+  this test's making whose counters grow steadily with time, so that both, whatever moments they
+  sample, see the same rates;
+- the silent peer's scrapes failed with the timeout's text, and the other peers' durations did
+  not grow meanwhile; both disturbed peers are read again at the end;
+- the wrong password reached the peer once per backoff, however often Prometheus scraped, and the
+  refused-logon alert fires.
+
+Environment: ZELTOR_EXPORTER, ZELTOR_PERFD, ZELTOR_PROBE (programs), ZELTOR_SOURCE_DIR. Needs root.
+"""
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+
+import yaml
+
+SOURCE = os.environ["ZELTOR_SOURCE_DIR"]
+EXPORTER = os.environ["ZELTOR_EXPORTER"]
+PERFD = os.environ["ZELTOR_PERFD"]
+PROBE = os.environ["ZELTOR_PROBE"]
+RUN_SMBD = os.path.join(SOURCE, "tests/integration/run_smbd.sh")
+RULES = os.path.join(SOURCE, "exporter/rules")
+PEERS = ["127.0.0.2", "127.0.0.3", "127.0.0.4"]
+EXPORTER_PORT = 19755
+PROMETHEUS_PORT = 19090
+BACKOFF = 15  # refused_logon_backoff_seconds
+SERVICE_UID = 61234  # the unit's DynamicUser, as far as files are concerned
+RATE_WINDOW = 60  # the recording rules' [1m]
+
+failures = []
+
+
+def check(what, ok, detail=""):
+    print(("ok - " if ok else "not ok - ") + what + ("" if ok or not detail else "\n    " + str(detail)), flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def run(*command, **kwargs):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs).stdout
+
+
+def state(path):
+    return dict(line.split("=", 1) for line in open(path).read().splitlines() if "=" in line)
+
+
+class FakeProc:
+    """A directory that reads as /proc for zeltor-perfd: the processes and every other entry are
+    links to /proc's own, but stat, meminfo, vmstat and diskstats are this test's, rewritten every
+    50 ms with counts that grow steadily with the time since the start: one processor 25% busy
+    (idle 75 jiffies a second), 2% of it on interrupts, 37.5% of the commit limit in use, and
+    fixed rates of page faults, hard faults, swapping and disk operations."""
+
+    RATES = {"pgfault": 1200, "pgmajfault": 40, "pswpout": 12, "reads": 90, "writes": 60}
+
+    def __init__(self, directory):
+        self.dir = directory
+        os.makedirs(directory)
+        for name in os.listdir("/proc"):
+            if name not in ("stat", "meminfo", "vmstat", "diskstats"):
+                os.symlink("/proc/" + name, os.path.join(directory, name))
+        self.start = time.monotonic()
+        self.stop = False
+        self.write()
+        self.thread = threading.Thread(target=self.loop, daemon=True)
+        self.thread.start()
+
+    def put(self, name, text):
+        temporary = os.path.join(self.dir, "." + name)
+        with open(temporary, "w") as f:
+            f.write(text)
+        os.rename(temporary, os.path.join(self.dir, name))
+
+    def write(self):
+        t = time.monotonic() - self.start + 1000  # as if up for a while
+        jiffies = int(t * 100)
+        idle, irq = jiffies * 75 // 100, jiffies * 2 // 100
+        user = jiffies - idle - irq
+        cpu = f"{user} 0 0 {idle} 0 {irq} 0 0 0 0"
+        self.put("stat", f"cpu  {cpu}\ncpu0 {cpu}\nintr 0\nctxt 0\nbtime 1700000000\nprocesses 1\n")
+        self.put("meminfo", "MemTotal:       8000000 kB\nCommitLimit:    8000000 kB\nCommitted_AS:   3000000 kB\n")
+        r = {k: int(v * t) for k, v in self.RATES.items()}
+        self.put("vmstat", f"pgfault {r['pgfault']}\npgmajfault {r['pgmajfault']}\npswpin 0\npswpout {r['pswpout']}\n")
+        self.put("diskstats", f"   8       0 sda {r['reads']} 0 0 0 {r['writes']} 0 0 0 0 0 0 0 0 0 0\n")
+
+    def loop(self):
+        while not self.stop:
+            time.sleep(0.05)
+            self.write()
+
+
+LSASS_HANDLES = 7
+
+
+def stand_in_lsass(work):
+    """A process named lsass with LSASS_HANDLES handles, run by root from a program of its own (a
+    copy of sleep), that the provider may publish as Process(lsass)."""
+    shutil.copy("/bin/sleep", work + "/lsass")
+    process = subprocess.Popen(["bash", "-c", 'exec 3</dev/null 4</dev/null 5</dev/null 6</dev/null; exec "$0" 600', work + "/lsass"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if open(f"/proc/{process.pid}/comm").read().strip() == "lsass":
+            break
+        time.sleep(0.01)
+    return process
+
+
+class Peer:
+    def __init__(self, work, address, fake_proc=False):
+        self.work, self.address, self.fake_proc = work, address, fake_proc
+        self.state_file = os.path.join(work, "smbd-" + address)
+        self.perfd = None
+        self.proc_view = None
+        self.start()
+
+    def start(self):
+        run(RUN_SMBD, "start", self.state_file, "445", self.address)
+        self.state = state(self.state_file)
+        arguments = [PERFD, "--state-dir", self.state["dir"] + "/state", "--interval", "0.5", "--processes", "smbd"]
+        if self.fake_proc:
+            if self.proc_view is None:
+                # The stand-in first: the view links the processes that run when it is made.
+                self.lsass = stand_in_lsass(self.work)
+                self.proc_view = FakeProc(os.path.join(self.work, "proc-" + self.address))
+            arguments += ["--proc", self.proc_view.dir, "--lsass", "lsass", "--lsass-program", self.work + "/lsass"]
+        else:
+            # The oldest smbd of the machine: its handle count is whatever it is.
+            arguments += ["--lsass", "smbd", "--lsass-program", "/usr/sbin/smbd"]
+        self.perfd = subprocess.Popen(arguments, stdout=subprocess.DEVNULL, stderr=open(self.state_file + ".perfd", "a"))
+        perfmon = self.state["perfmon"]
+        for _ in range(100):
+            if os.path.exists(perfmon + "/data.tdb") and os.path.exists(perfmon + "/names.tdb"):
+                break
+            time.sleep(0.05)
+
+    def stop(self):
+        if getattr(self, "lsass", None):
+            self.lsass.kill()
+            self.lsass.wait()
+            self.lsass = None
+        if self.perfd:
+            self.perfd.terminate()
+            self.perfd.wait()
+            self.perfd = None
+        subprocess.run([RUN_SMBD, "stop", self.state_file], capture_output=True)
+
+    def refused_logons(self):
+        refused = 0
+        directory = self.state["dir"]
+        logs = [directory + "/smbd.out"] + [os.path.join(directory, "log", f) for f in os.listdir(directory + "/log")
+                                             if os.path.isfile(os.path.join(directory, "log", f))]
+        for path in logs:
+            for line in open(path, errors="replace"):
+                if "Auth: " in line and " status [NT_STATUS_" in line and " status [NT_STATUS_OK]" not in line:
+                    refused += 1
+        return refused
+
+
+def query(expression, at=None):
+    """promtool query instant: the samples, as (labels, value)."""
+    command = ["promtool", "query", "instant", "-o", "json"]
+    if at is not None:
+        command += ["--time", str(at)]
+    out = run(*command, f"http://127.0.0.1:{PROMETHEUS_PORT}", expression)
+    return [(sample["metric"], float(sample["value"][1])) for sample in json.loads(out)]
+
+
+def one(expression, at=None):
+    samples = query(expression, at)
+    return samples[0][1] if len(samples) == 1 else None
+
+
+def documented_scrape_config():
+    """The scrape configuration of docs/exporter.md's Prometheus section."""
+    text = open(os.path.join(SOURCE, "docs/exporter.md")).read()
+    section = text[text.index("## Prometheus"):]
+    block = re.search(r"```yaml\n(.*?)```", section, re.S).group(1)
+    return yaml.safe_load(block)
+
+
+def main():
+    if os.geteuid() != 0:
+        print("needs root")
+        return 1
+    work = tempfile.mkdtemp(prefix="zeltor-prometheus.", dir="/var/tmp")
+    os.chmod(work, 0o755)
+    peers, processes = [], []
+    try:
+        return test(work, peers, processes)
+    finally:
+        for process in processes:
+            if process.poll() is None:
+                process.send_signal(signal.SIGCONT)
+                process.terminate()
+                try:
+                    process.wait(10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+        for peer in peers:
+            subprocess.run([RUN_SMBD, "resume", peer.state_file], capture_output=True)
+            peer.stop()
+            if peer.proc_view:
+                peer.proc_view.stop = True
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def test(work, peers, processes):
+    begin = time.time()
+    for i, address in enumerate(PEERS):
+        peers.append(Peer(work, address, fake_proc=(i == 0)))
+    steady, silent, restarted = peers
+    user, password = steady.state["user"], steady.state["password"]
+
+    # The exporter's files as the package lays them out, readable by the service's user; its
+    # credentials as systemd gives them where it cannot use ACLs: the service user's, mode 0400.
+    credentials = os.path.join(work, "credentials")
+    os.mkdir(credentials, 0o500)
+    for name, secret in (("auth_peer", password), ("auth_stale", password + "-old")):
+        path = os.path.join(credentials, name)
+        with open(path, "w") as f:
+            f.write(secret + "\n")
+        os.chmod(path, 0o400)
+        os.chown(path, SERVICE_UID, SERVICE_UID)
+    os.chown(credentials, SERVICE_UID, SERVICE_UID)
+    config = os.path.join(work, "exporter.yml")
+    with open(config, "w") as f:
+        yaml.safe_dump({
+            "listen": f"127.0.0.1:{EXPORTER_PORT}",
+            "timeout_margin_seconds": 0.2,
+            "refused_logon_backoff_seconds": BACKOFF,
+            "connect_timeout_seconds": 3,
+            "auths": {
+                "peer": {"user": user, "password_credential": "auth_peer", "targets": PEERS},
+                "stale": {"user": user, "password_credential": "auth_stale", "targets": [PEERS[0]]},
+            },
+        }, f)
+    # ProtectSystem=strict and PrivateTmp=: the root read-only, a /tmp of its own. DynamicUser=,
+    # NoNewPrivileges=, CapabilityBoundingSet=: another user, no capabilities, none to gain.
+    sandbox = ("mount --make-rprivate / && mount -o remount,bind,ro / && mount -t tmpfs -o mode=1777 tmp /tmp && "
+               f"exec setpriv --reuid={SERVICE_UID} --regid={SERVICE_UID} --clear-groups --no-new-privs "
+               "--inh-caps=-all --bounding-set=-all -- \"$@\"")
+    exporter_log = open(os.path.join(work, "exporter.log"), "w")
+    exporter = subprocess.Popen(["unshare", "--mount", "--", "sh", "-c", sandbox, "sandbox", EXPORTER, "--config", config],
+                                env={"PATH": "/usr/bin:/bin", "CREDENTIALS_DIRECTORY": credentials},
+                                stdout=exporter_log, stderr=subprocess.STDOUT)
+    processes.append(exporter)
+
+    # Prometheus with the documented scrape configuration, every second, and the shipped rules.
+    scrape = documented_scrape_config()
+    jobs = {job["job_name"]: job for job in scrape["scrape_configs"]}
+    dc = jobs["zeltor_dc"]
+    dc["scrape_interval"], dc["scrape_timeout"] = "1s", "1s"
+    dc["static_configs"] = [{"targets": PEERS}]
+    dc["params"]["auth"] = ["peer"]
+    for relabel in dc["relabel_configs"]:
+        if relabel.get("target_label") == "__address__":
+            relabel["replacement"] = f"127.0.0.1:{EXPORTER_PORT}"
+    stale = yaml.safe_load(yaml.safe_dump(dc))
+    stale["job_name"], stale["params"]["auth"], stale["static_configs"] = "zeltor_stale", ["stale"], [{"targets": [PEERS[0]]}]
+    own = jobs["zeltor_exporter"]
+    own["scrape_interval"], own["static_configs"] = "1s", [{"targets": [f"127.0.0.1:{EXPORTER_PORT}"]}]
+    prometheus_config = os.path.join(work, "prometheus.yml")
+    with open(prometheus_config, "w") as f:
+        yaml.safe_dump({
+            "global": {"evaluation_interval": "1s"},
+            "rule_files": [RULES + "/zeltor-recording.rules.yml", RULES + "/zeltor-alerts.rules.yml"],
+            "scrape_configs": [dc, stale, own],
+        }, f)
+    prometheus = subprocess.Popen(["prometheus", "--config.file", prometheus_config, "--storage.tsdb.path", work + "/tsdb",
+                                   "--web.listen-address", f"127.0.0.1:{PROMETHEUS_PORT}"],
+                                  stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "prometheus.log"), "w"))
+    processes.append(prometheus)
+    for _ in range(100):
+        try:
+            urllib.request.urlopen(f"http://127.0.0.1:{PROMETHEUS_PORT}/-/ready", timeout=1)
+            break
+        except OSError:
+            time.sleep(0.2)
+    scraping = time.time()
+    print(f"# peers, exporter and Prometheus up after {scraping - begin:.1f} s", flush=True)
+
+    # The exporter's answer itself, as promtool reads it.
+    time.sleep(3)
+    probe_text = urllib.request.urlopen(
+        f"http://127.0.0.1:{EXPORTER_PORT}/probe?target={PEERS[0]}&module=dc&auth=peer", timeout=5).read().decode()
+    checked = subprocess.run(["promtool", "check", "metrics"], input=probe_text, capture_output=True, text=True)
+    check("promtool check metrics accepts a probe of the sandboxed exporter", checked.returncode == 0 and
+          "zeltor_probe_success 1" in probe_text, checked.stderr + probe_text[:2000])
+
+    metrics_text = urllib.request.urlopen(f"http://127.0.0.1:{EXPORTER_PORT}/metrics", timeout=5).read().decode()
+    checked = subprocess.run(["promtool", "check", "metrics"], input=metrics_text, capture_output=True, text=True)
+    check("promtool check metrics accepts the exporter's own figures", checked.returncode == 0, checked.stderr + metrics_text)
+
+    # Disturbances: .3 silent from 10 s to 25 s, .4 stopped from 12 s to 30 s.
+    time.sleep(max(0, scraping + 10 - time.time()))
+    run(RUN_SMBD, "pause", silent.state_file)
+    paused = time.time()
+    time.sleep(2)
+    restarted.stop()
+    stopped = time.time()
+    time.sleep(max(0, paused + 15 - time.time()))
+    run(RUN_SMBD, "resume", silent.state_file)
+    resumed = time.time()
+    time.sleep(max(0, stopped + 18 - time.time()))
+    restarted.start()
+    started = time.time()
+
+    # The window's figures of .2 over the last stretch, and the rules' over the same minute.
+    time.sleep(max(0, scraping + RATE_WINDOW + 5 - 10 - time.time()))
+    env = dict(os.environ, PATH="/usr/bin:/bin")
+    window = json.loads(run(PROBE, "-u", user, "--password-stdin", "-f", "json", "-i", "10", PEERS[0],
+                            input=password + "\n", env=env).splitlines()[-1])
+    shown = time.time()
+    figures = {c["path"]: c["value"] for c in window["counters"]}
+    print("# the window shows: " + json.dumps(figures), flush=True)
+    time.sleep(1.5)  # the rules' last evaluation after the probe's sample
+    rule_of = {
+        "\\Processor(_Total)\\% Processor Time": 'zeltor:processor_time:percent{pdh_instance="_Total"}',
+        "\\Memory\\% Committed Bytes In Use": "zeltor:memory_committed_bytes_in_use:percent",
+        "\\LogicalDisk(_Total)\\% Free Space": 'zeltor:logicaldisk_free_space:percent{pdh_instance="_Total"}',
+        "\\System\\File Read Operations/sec": "zeltor:system_file_read_operations:rate1m",
+        "\\System\\File Write Operations/sec": "zeltor:system_file_write_operations:rate1m",
+        "\\Processor(_Total)\\% Interrupt Time": 'zeltor:processor_interrupt_time:percent{pdh_instance="_Total"}',
+        "\\Process(lsass)\\Handle Count": 'zeltor_process_handles{pdh_instance="lsass"}',
+        "\\Process(ntfrs)\\Handle Count": 'zeltor_process_handles{pdh_instance="ntfrs"}',
+        "\\Memory\\Page Faults/sec": "zeltor:memory_page_faults:rate1m",
+        "\\Memory\\Pages Input/sec": "zeltor:memory_pages_input:rate1m",
+        "\\Memory\\Pages Output/sec": "zeltor:memory_pages_output:rate1m",
+        "\\Memory\\Page Reads/sec": "zeltor:memory_page_reads:rate1m",
+        "\\Memory\\Page Writes/sec": "zeltor:memory_page_writes:rate1m",
+    }
+    check("the window shows the thirteen", len(figures) == 13, figures)
+    check(f"the window shows the stand-in lsass's {LSASS_HANDLES} handles",
+          figures.get(f"\\\\{PEERS[0]}\\Process(lsass)\\Handle Count") == LSASS_HANDLES, figures)
+    for path, value in figures.items():
+        counter = "\\" + path.split("\\", 3)[3]
+        expression = rule_of[counter]
+        selector = f'{{instance="{PEERS[0]}",job="zeltor_dc"}}'
+        expression = expression[:-1] + "," + selector[1:] if expression.endswith("}") else expression + selector
+        recorded = one(expression, shown)
+        if value is None:
+            # A counter the peer lacks (ntfrs): no figure in the window, no series in Prometheus.
+            check(f"{counter}: unavailable in the window and absent in Prometheus", recorded is None, recorded)
+            continue
+        # The window shows the figure truncated to a whole number (its value lies in [shown,
+        # shown + 1)); the rules keep the fraction. The two sample different moments of the same
+        # steady growth: the test's procfs steps every 50 ms (0.5% of the window's 10 s) and counts
+        # whole jiffies (one in the window's 10 s is 0.1 point of a percentage), so they agree
+        # within 2% and 0.15.
+        tolerance = 0.02 * abs(recorded or 0) + 0.15
+        ok = recorded is not None and value - tolerance <= recorded < value + 1 + tolerance
+        check(f"{counter}: the rules give {recorded}, the window shows {value}", ok)
+
+    # The series are the controller's under its own name (the relabelling to instance).
+    instances = sorted(labels["instance"] for labels, _ in query('zeltor_probe_success{job="zeltor_dc"}'))
+    check("each peer's series carry its name as instance", instances == PEERS, instances)
+    for address in PEERS:
+        check(f"{address} is read at the end", one(f'zeltor_probe_success{{instance="{address}",job="zeltor_dc"}}') == 1)
+
+    # The silent peer: its scrapes answered in time with the timeout's text; the others were read
+    # throughout, as quickly as before.
+    middle = (paused + resumed) / 2
+    text = query(f'zeltor_probe_failure_info{{instance="{PEERS[1]}"}}', middle)
+    check("the silent peer's scrape fails with the timeout's text",
+          any(labels.get("text") == "The semaphore timeout period has expired." for labels, _ in text), text)
+    check("the silent peer's scrapes end within Prometheus' timeout",
+          (one(f'max_over_time(scrape_duration_seconds{{instance="{PEERS[1]}"}}[10s])', middle) or 9) < 1.0)
+    during = one(f'max_over_time(zeltor_probe_duration_seconds{{instance="{PEERS[0]}",job="zeltor_dc"}}[10s])', middle)
+    before = one(f'max_over_time(zeltor_probe_duration_seconds{{instance="{PEERS[0]}",job="zeltor_dc"}}[5s])', paused - 1)
+    print(f"# peer .2's longest probe: {before} s before the silence, {during} s during it", flush=True)
+    check("the steady peer was read throughout the silence",
+          one(f'min_over_time(zeltor_probe_success{{instance="{PEERS[0]}",job="zeltor_dc"}}[10s])', middle) == 1)
+    # (A probe held by the silent one would take the scrape's whole 0.8 s.)
+    check("the steady peer's probes stay short meanwhile (under 0.5 s)", during is not None and during < 0.5, during)
+
+    # The stopped peer: failures while it was down, read again once it was back.
+    down = (stopped + started) / 2
+    check("the stopped peer's scrapes fail while it is down",
+          one(f'zeltor_probe_success{{instance="{PEERS[2]}",job="zeltor_dc"}}', down) == 0)
+    check("the restarted peer is read again",
+          one(f'max_over_time(zeltor_probe_success{{instance="{PEERS[2]}",job="zeltor_dc"}}[5s])') == 1)
+
+    # The wrong password: at most one refused logon per backoff at the peer, however often scraped.
+    elapsed = time.time() - scraping
+    refused = steady.refused_logons()
+    scrapes = one(f'count_over_time(up{{job="zeltor_stale"}}[{int(elapsed) + 5}s])')
+    exporter_count = one('zeltor_exporter_refused_logons_total')
+    print(f"# wrong password: {refused} refused logons at the peer in {elapsed:.0f} s, {scrapes} scrapes, "
+          f"backoff {BACKOFF} s", flush=True)
+    check("the wrong password reaches the peer once per backoff",
+          # once at the start, then once each time a backoff has ended (and the next scrape came)
+          int(elapsed // (BACKOFF + 1)) <= refused <= int(elapsed // BACKOFF) + 1 and (scrapes or 0) > 5 * refused,
+          (refused, scrapes))
+    check("the exporter counts the peer's refusals", exporter_count == refused, (exporter_count, refused))
+    alerts = query('ALERTS{alertname="ZeltorLogonRefused",alertstate="firing"}')
+    check("the refused-logon alert fires for the stale auth's scrape",
+          [labels.get("job") for labels, _ in alerts] == ["zeltor_stale"], alerts)
+
+    print(f"# {len(failures)} failed, {time.time() - begin:.0f} s in all", flush=True)
+    if failures:
+        print(open(os.path.join(work, "exporter.log")).read()[-3000:])
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
