@@ -103,6 +103,8 @@ typedef std::uint32_t COLORREF;
 #endif
 #ifndef LVN_ITEMCHANGED
 #define LVN_ITEMCHANGED (0U - 101U)
+#define LVN_COLUMNCLICK (0U - 108U)
+#define NM_DBLCLK (0U - 3U)
 #endif
 
 // Dialog command ids.
@@ -234,6 +236,14 @@ struct AfxNotifyHeader {
     HWND hwndFrom = nullptr;
     UINT_PTR idFrom = 0;
     UINT code = 0;
+};
+
+// What a list view's WM_NOTIFY carries beyond its header (the first members of NMLISTVIEW and
+// NMITEMACTIVATE): the item, and the column (LVN_COLUMNCLICK's iSubItem).
+struct AfxNmListView {
+    AfxNotifyHeader hdr;
+    int iItem = -1;
+    int iSubItem = 0;
 };
 
 struct AfxRect {

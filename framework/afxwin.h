@@ -237,6 +237,8 @@ public:
     BOOL KillTimer(UINT_PTR id);
     int MessageBox(const CString& text, const CString& caption, UINT type = MB_OK);
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Any thread may post to a window (see IWindowBackend::PostMessage).
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
     // System menu (GetSystemMenu(FALSE) and AppendMenu).
     BOOL HasSystemMenu() const;
@@ -325,6 +327,14 @@ public:
     UINT GetSelectedCount() const;
     int GetNextItem(int start, UINT flags) const;
     CString GetItemText(int index, int subItem) const;
+    // Report view.
+    int InsertColumn(int column, const CString& heading, int widthPixels);
+    BOOL SetItemText(int index, int subItem, const CString& text);
+    int GetItemCount() const;
+    BOOL DeleteAllItems();
+    // Selects and focuses one item; -1 clears the selection.
+    void SelectItem(int index);
+    void SetSortIndicator(int column, BOOL ascending);
 };
 
 // ---------------------------------------------------------------------------------------------
