@@ -152,6 +152,7 @@ struct OverviewRefresher::Shared {
     std::deque<std::pair<std::size_t, OverviewSample>> results;
     Notify notify;
     CString userName, password;
+    std::size_t running = 0;
 };
 
 struct OverviewRefresher::Worker {
@@ -172,6 +173,7 @@ OverviewRefresher::OverviewRefresher(const std::vector<CString>& machines, Setti
     m_shared->userName = settings.userName;
     m_shared->password = settings.password;
     std::fill(settings.password.begin(), settings.password.end(), u'\0');
+    m_shared->running = machines.size();
     for (std::size_t row = 0; row < machines.size(); ++row) {
         auto worker = std::make_shared<Worker>();
         m_workers.push_back(worker);
@@ -217,6 +219,12 @@ void OverviewRefresher::RefreshNow(std::size_t row)
     m_shared->changed.notify_all();
 }
 
+bool OverviewRefresher::HasEnded() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->running == 0;
+}
+
 std::vector<std::pair<std::size_t, OverviewSample>> OverviewRefresher::TakeResults()
 {
     const std::lock_guard lock(m_shared->mutex);
@@ -238,8 +246,20 @@ void OverviewRefresher::Run(std::shared_ptr<Shared> shared, std::shared_ptr<Work
         std::unique_lock lock(shared->mutex);
         return !shared->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return shared->stopped; });
     };
-    OverviewCollector collector(std::move(connection), machine, userName, password, wait, &OverviewRefresher::NowMs);
+    RunCollections(shared, worker, row, std::move(connection), machine, userName, password, wait);
     std::fill(password.begin(), password.end(), u'\0');
+    const std::lock_guard lock(shared->mutex);
+    --shared->running;
+}
+
+void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                       std::size_t row, ControllerConnection connection, const CString& machine,
+                                       const CString& userName, const CString& password,
+                                       const OverviewCollector::Wait& wait)
+{
+    // The collector goes (its query closed, its connection cancelled) before the worker counts
+    // as ended.
+    OverviewCollector collector(std::move(connection), machine, userName, password, wait, &OverviewRefresher::NowMs);
     for (;;) {
         const OverviewSample sample = collector.Collect();
         std::unique_lock lock(shared->mutex);

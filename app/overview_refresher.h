@@ -23,9 +23,9 @@
 // connector's connection is the one the counters ride). Made on the window's thread, used only on
 // the worker's.
 struct ControllerConnection {
+    std::shared_ptr<void> keep; // whatever the two below need: it goes after them
     std::unique_ptr<INetworkConnector> network;
     std::unique_ptr<ICounterSource> counters;
-    std::shared_ptr<void> keep; // whatever the two need to outlive them
 };
 using ControllerConnectionFactory = std::function<ControllerConnection()>;
 
@@ -100,6 +100,8 @@ public:
 
     // The results queued since the last call, oldest first: (row, sample).
     std::vector<std::pair<std::size_t, OverviewSample>> TakeResults();
+    // Every worker has ended (after Stop, once each has left the network).
+    bool HasEnded() const;
 
     static std::int64_t NowMs();
 
@@ -108,6 +110,9 @@ private:
     struct Worker;
     static void Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
                     ControllerConnection connection, CString machine);
+    static void RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                               std::size_t row, ControllerConnection connection, const CString& machine,
+                               const CString& userName, const CString& password, const OverviewCollector::Wait& wait);
 
     std::shared_ptr<Shared> m_shared;
     std::vector<std::shared_ptr<Worker>> m_workers;

@@ -93,6 +93,7 @@ typedef std::uint32_t COLORREF;
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_APP 0x8000
 #endif
 
 // Notification codes.
@@ -116,6 +117,8 @@ typedef std::uint32_t COLORREF;
 // Virtual keys.
 #ifndef VK_RETURN
 #define VK_TAB 0x09
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
 #define VK_RETURN 0x0D
 #define VK_ESCAPE 0x1B
 #define VK_F1 0x70

@@ -72,6 +72,10 @@ protected:                                                                      
 #define ON_CONTROL_REFLECT(code, memberFxn)                                                      \
     { WM_REFLECT_BASE + WM_COMMAND, (UINT)(code), 0,                                             \
       [](CWnd* w, WPARAM, LPARAM) -> LRESULT { (AFX_SELF(w)->*(memberFxn))(); return 1; } },
+// A message of the program's own (WM_APP and above): LRESULT handler(WPARAM, LPARAM).
+#define ON_MESSAGE(message, memberFxn)                                                           \
+    { (UINT)(message), 0, 0,                                                                     \
+      [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT { return (AFX_SELF(w)->*(memberFxn))(wp, lp); } },
 #define ON_WM_SYSCOMMAND()                                                                       \
     { WM_SYSCOMMAND, 0, 0,                                                                       \
       [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT { AFX_SELF(w)->OnSysCommand((UINT)wp, lp); return 0; } },

@@ -84,6 +84,9 @@ public:
     virtual void DrawIcon(HDC dc, int x, int y, HICON icon) = 0;
     virtual int GetSystemMetrics(int index) = 0;
     virtual LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    // GetKeyState during a key's handling: the high bit is set when the key (VK_SHIFT, VK_CONTROL)
+    // was held with it.
+    virtual short GetKeyState(int vk) = 0;
 
     // List-view controls.
     virtual int InsertListItem(HWND list, int index, const CString& text) = 0;

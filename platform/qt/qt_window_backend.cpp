@@ -265,7 +265,7 @@ bool QtWindowBackend::eventFilter(QObject* watched, QEvent* event)
     if (vk == 0)
         return false;
     const bool shift = (key->modifiers() & Qt::ShiftModifier) != 0 || key->key() == Qt::Key_Backtab;
-    return KeyDown(w->hwnd, vk, shift);
+    return KeyDown(w->hwnd, vk, shift, (key->modifiers() & Qt::ControlModifier) != 0);
 }
 
 // -- What the widgets report ----------------------------------------------------------------------

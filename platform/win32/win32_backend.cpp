@@ -606,6 +606,11 @@ BOOL Win32WindowBackend::PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
     return PostMessageW(hwnd, message, wParam, lParam);
 }
 
+short Win32WindowBackend::GetKeyState(int vk)
+{
+    return ::GetKeyState(vk);
+}
+
 // -- Hyperlinks and the About box ---------------------------------------------------------------
 
 std::uint32_t Win32WindowBackend::GetWindowStyle(HWND hwnd)

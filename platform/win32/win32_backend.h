@@ -67,6 +67,7 @@ public:
     void SetListSelection(HWND list, int index) override;
     void SetListSortIndicator(HWND list, int column, BOOL ascending) override;
     BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    short GetKeyState(int vk) override;
     std::uint32_t GetWindowStyle(HWND hwnd) override;
     void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
     AfxRect GetWindowRect(HWND hwnd) override;

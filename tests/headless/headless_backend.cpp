@@ -76,9 +76,9 @@ void HeadlessBackend::Type(HWND edit, const CString& text)
     SetWindowText(edit, text);
 }
 
-void HeadlessBackend::KeyDown(UINT vk, HWND target, bool shift)
+void HeadlessBackend::KeyDown(UINT vk, HWND target, bool shift, bool ctrl)
 {
-    DialogManager::KeyDown(target != nullptr ? target : m_focus, vk, shift);
+    DialogManager::KeyDown(target != nullptr ? target : m_focus, vk, shift, ctrl);
 }
 
 bool HeadlessBackend::Tick(HWND hwnd, UINT_PTR id)

@@ -106,7 +106,7 @@ public:
     // A key pressed on the focused window (or the given one), offered to the pre-translation chain
     // and then, if not taken, to the control as an ordinary key (which it ignores). shift: Shift
     // is held with it.
-    void KeyDown(UINT vk, HWND target = nullptr, bool shift = false);
+    void KeyDown(UINT vk, HWND target = nullptr, bool shift = false, bool ctrl = false);
     // How often the dialog manager refused a key with a beep.
     int beeps = 0;
     // One tick of a running timer: FALSE when that timer is not running.
