@@ -9,14 +9,14 @@
 #include "perf/status_text.h"
 
 const std::array<OverviewColumnInfo, kOverviewColumnCount> kOverviewColumns = { {
-    { u"Controller", 70 },
-    { u"State", 150 },
-    { u"Processor %", 52 },
-    { u"Committed memory %", 52 },
-    { u"Free disk %", 46 },
-    { u"LSASS handles", 56 },
-    { u"Page faults/sec", 58 },
-    { u"Age", 30 },
+    { u"Controller", 56 },
+    { u"State", 104 },
+    { u"Processor %", 50 },
+    { u"Committed memory %", 74 },
+    { u"Free disk %", 48 },
+    { u"LSASS handles", 58 },
+    { u"Page faults/sec", 62 },
+    { u"Age", 26 },
 } };
 
 const char16_t* ControllerStateName(ControllerState state)

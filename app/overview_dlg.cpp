@@ -41,7 +41,8 @@ BOOL COverviewDlg::OnInitDialog()
     int totalDlu = 0;
     for (const OverviewColumnInfo& column : kOverviewColumns)
         totalDlu += column.widthDlu;
-    const int width = m_list.GetClientRect().Width();
+    // (Less a little for the border and the vertical scroll bar.)
+    const int width = m_list.GetClientRect().Width() * 24 / 25;
     for (int i = 0; i < kOverviewColumnCount; ++i) {
         const int dlu = kOverviewColumns[static_cast<std::size_t>(i)].widthDlu;
         m_list.InsertColumn(i, kOverviewColumns[static_cast<std::size_t>(i)].heading,

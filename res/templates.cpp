@@ -79,12 +79,12 @@ constexpr ControlTemplate kPickerControls[] = {
 
 constexpr ControlTemplate kOverviewControls[] = {
     { IDC_STATIC, ControlClass::Static, u"Domain controllers:", 7, 7, 120, 8, kLabel, 0, 0 },
-    { IDC_OVERVIEW_LIST, ControlClass::ListView, u"", 7, 18, 446, 150,
+    { IDC_OVERVIEW_LIST, ControlClass::ListView, u"", 7, 18, 526, 150,
       kChild | LvsReport | LvsSingleSel | LvsShowSelAlways | Border | TabStop, 0, 0 },
     { IDC_STATIC, ControlClass::Static, u"Refresh every (seconds):", 7, 180, 84, 8, kLabel, 0, 0 },
     { IDC_OVERVIEW_INTERVAL, ControlClass::Edit, u"", 93, 177, 30, 14, kEdit, 0, 0 },
-    { IDC_OVERVIEW_REFRESH, ControlClass::Button, u"Refresh now", 290, 177, 60, 14, kButton, 0, 0 },
-    { IDCANCEL, ControlClass::Button, u"Close", 403, 177, 50, 14, kButton, 0, 0 },
+    { IDC_OVERVIEW_REFRESH, ControlClass::Button, u"Refresh now", 370, 177, 60, 14, kButton, 0, 0 },
+    { IDCANCEL, ControlClass::Button, u"Close", 483, 177, 50, 14, kButton, 0, 0 },
 };
 
 constexpr std::uint32_t kAboutStatic = 0x50020000; // visible child, group, left-aligned text
@@ -103,7 +103,7 @@ constexpr DialogTemplate kTemplates[] = {
     { IDD_ZELTOR_DIALOG, u"Zeltor", 353, 335, kDialogStyle | Visible, ExAppWindow, u"MS Shell Dlg", 8, kMainControls },
     { IDD_SELDC, u"Select Domain Controller", 218, 135, kDialogStyle, 0, u"MS Shell Dlg", 8, kPickerControls },
     { IDD_ABOUTBOX, u"About Zeltor", 253, 130, 0x80C800C8, 0, u"MS Shell Dlg", 8, kAboutControls },
-    { IDD_OVERVIEW, u"Domain Overview", 460, 198, kDialogStyle, 0, u"MS Shell Dlg", 8, kOverviewControls },
+    { IDD_OVERVIEW, u"Domain Overview", 540, 198, kDialogStyle, 0, u"MS Shell Dlg", 8, kOverviewControls },
 };
 
 class ProgramResourceTable : public IResourceTable {
