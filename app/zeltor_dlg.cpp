@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/counter_set.h"
+#include "app/overview_dlg.h"
 #include "controls/about_dlg.h"
 #include "directory/directory_service.h"
 #include "directory/discovery.h"
@@ -77,6 +78,11 @@ BOOL CZeltorDlg::OnInitDialog()
     // above, and OnSysCommand masks the low four bits.
     static_assert((ID_SYSCMD_ABOUT & 0xFFF0) == ID_SYSCMD_ABOUT);
     if (HasSystemMenu()) {
+        // The overview's item goes above the About item's separator, so About stays the last.
+        static_assert((ID_SYSCMD_OVERVIEW & 0xFFF0) == ID_SYSCMD_OVERVIEW);
+        const char16_t* overview = AfxFindStringResource(IDS_OVERVIEW);
+        if (HasOverview() && overview != nullptr && *overview != u'\0')
+            AppendSystemMenu(MF_STRING, ID_SYSCMD_OVERVIEW, overview);
         const char16_t* about = AfxFindStringResource(IDS_ABOUTBOX);
         if (about != nullptr && *about != u'\0') {
             AppendSystemMenu(MF_SEPARATOR, 0, CString());
@@ -111,6 +117,8 @@ void CZeltorDlg::OnSysCommand(UINT nID, LPARAM lParam)
     if ((nID & 0xFFF0) == ID_SYSCMD_ABOUT) {
         CAboutDlg dlgAbout(m_services.shell);
         dlgAbout.DoModal();
+    } else if ((nID & 0xFFF0) == ID_SYSCMD_OVERVIEW && HasOverview()) {
+        OpenOverview();
     } else {
         CDialog::OnSysCommand(nID, lParam);
     }
@@ -142,6 +150,11 @@ BOOL CZeltorDlg::PreTranslateMessage(AfxMsg* msg)
     // nor press a button.
     if (msg->message == WM_KEYDOWN && (msg->wParam == VK_ESCAPE || msg->wParam == VK_RETURN))
         return FALSE;
+    if (msg->message == WM_KEYDOWN && msg->wParam == 'D' && HasOverview() &&
+        (AfxGetBackend().GetKeyState(VK_CONTROL) & 0x8000) != 0) {
+        OpenOverview();
+        return TRUE;
+    }
     return CDialog::PreTranslateMessage(msg);
 }
 
@@ -153,6 +166,27 @@ void CZeltorDlg::OnOK()
 BOOL CZeltorDlg::OnHelpInfo(AfxHelpInfo*)
 {
     return FALSE;
+}
+
+void CZeltorDlg::OpenOverview()
+{
+    // The controllers the picker offers; the credentials as typed now (the fields are read
+    // without touching what the last Update read).
+    if (GetDlgItemText(IDC_DOMAIN) == kNotFoundMarker || m_arrDCs.IsEmpty())
+        return;
+    // Workers of earlier overviews that have ended are let go.
+    std::erase_if(m_closedOverviews, [](const auto& r) { return r->HasEnded(); });
+    CString userName = GetDlgItemText(IDC_USERNAME);
+    CString password = GetDlgItemText(IDC_PASSWORD);
+    COverviewDlg overview(m_services.overview, m_arrDCs, userName, password, this);
+    std::fill(password.begin(), password.end(), u'\0');
+    const int result = overview.DoModal();
+    if (std::unique_ptr<OverviewRefresher> workers = overview.TakeRefresher())
+        m_closedOverviews.push_back(std::move(workers));
+    if (result != IDOK || overview.m_strChosenDC.IsEmpty())
+        return;
+    SetDlgItemText(IDC_DC, overview.m_strChosenDC);
+    OnBnClickedUpdate();
 }
 
 // ---------------------------------------------------------------------------------------------

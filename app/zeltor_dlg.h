@@ -2,6 +2,9 @@
 // domain controller, refreshed once per Update or every second.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "app/zeltor_services.h"
 #include "framework/afxwin.h"
 #include "perf/counter_query.h"
@@ -36,6 +39,10 @@ public:
     void OnTimer(UINT_PTR nIDEvent);
     void OnBnClickedUpdate();
     BOOL OnHelpInfo(AfxHelpInfo* pHelpInfo);
+    // The domain overview (the system menu's item and Ctrl+D): a row chosen there becomes the
+    // Domain Controller and is updated at once.
+    void OpenOverview();
+    bool HasOverview() const { return static_cast<bool>(m_services.overview); }
 
     const CStringArray& GetConnections() const { return m_arrConnections; }
     const CStringArray& GetDCs() const { return m_arrDCs; }
@@ -102,4 +109,6 @@ private:
     int m_nPageFaultsCounter = -1;
     int m_nPagesInputCounter = -1;
     int m_nPagesOutputCounter = -1;
+    // The workers of closed overviews, until they have ended (at the latest with the dialog).
+    std::vector<std::unique_ptr<OverviewRefresher>> m_closedOverviews;
 };

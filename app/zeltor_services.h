@@ -2,6 +2,8 @@
 // the application; tests hand scripted ones.
 #pragma once
 
+#include "app/overview_refresher.h"
+
 class IDirectoryService;
 class INetworkConnector;
 class ICounterSource;
@@ -12,4 +14,7 @@ struct ZeltorServices {
     INetworkConnector& network;
     ICounterSource& counters;
     IShellService& shell;
+    // A connection of its own for each controller of the domain overview, which reads them all at
+    // once on workers of its own; without it the main window offers no overview.
+    ControllerConnectionFactory overview = {};
 };

@@ -47,6 +47,46 @@ ExporterModule DomainControllerModule()
     return module;
 }
 
+ExporterModule DirectoryServiceModule()
+{
+    ExporterModule module;
+    module.name = "ntds";
+    module.paths = {
+        // LDAP: the load clients put on the controller, and how many wait for it.
+        "\\NTDS\\LDAP Searches/sec",
+        "\\NTDS\\LDAP Writes/sec",
+        "\\NTDS\\LDAP Successful Binds/sec",
+        "\\NTDS\\LDAP Client Sessions",
+        "\\NTDS\\LDAP Active Threads",
+        // Replication: what comes in and goes out, and the backlog.
+        "\\NTDS\\DRA Inbound Bytes Total/sec",
+        "\\NTDS\\DRA Outbound Bytes Total/sec",
+        "\\NTDS\\DRA Inbound Objects/sec",
+        "\\NTDS\\DRA Outbound Objects/sec",
+        "\\NTDS\\DRA Pending Replication Synchronizations",
+        // The directory itself, whoever asks.
+        "\\NTDS\\DS Directory Reads/sec",
+        "\\NTDS\\DS Directory Writes/sec",
+        "\\NTDS\\DS Directory Searches/sec",
+        "\\NTDS\\DS Threads in Use",
+        // Logons the controller serves.
+        "\\Security System-Wide Statistics\\Kerberos Authentications",
+        "\\Security System-Wide Statistics\\NTLM Authentications",
+    };
+    return module;
+}
+
+ExporterModule BuiltInModule(std::string_view name)
+{
+    if (name == "dc")
+        return DomainControllerModule();
+    if (name == "ntds")
+        return DirectoryServiceModule();
+    ExporterModule none;
+    none.name = std::string(name);
+    return none;
+}
+
 bool IsTargetName(std::string_view text)
 {
     if (text.empty() || text.size() > 253)
@@ -58,6 +98,8 @@ bool IsTargetName(std::string_view text)
 
 std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
 {
+    if (!config.FindModule("ntds"))
+        config.modules.insert(config.modules.begin(), DirectoryServiceModule());
     if (!config.FindModule("dc"))
         config.modules.insert(config.modules.begin(), DomainControllerModule());
     for (std::size_t i = 0; i < config.modules.size(); ++i) {
@@ -89,11 +131,20 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             (!IsPlainName(auth.passwordCredential) || auth.passwordCredential == "." || auth.passwordCredential == ".."))
             return "auth " + auth.name + ": password_credential \"" + auth.passwordCredential +
                    "\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')";
-        if (auth.targets.empty())
+        if (auth.targets.empty() && auth.targetDomains.empty())
             return "auth " + auth.name + " lists no targets: its credentials would go nowhere";
         for (const std::string& target : auth.targets) {
             if (!IsTargetName(target))
                 return "auth " + auth.name + ": \"" + target + "\" is not a host name or address";
+        }
+        for (const std::string& domain : auth.targetDomains) {
+            // A DNS domain: at least two labels, and not an address (no top-level label is all digits).
+            const std::string_view bare = domain.ends_with('.') ? std::string_view(domain).substr(0, domain.size() - 1) : domain;
+            const std::string_view last = bare.substr(bare.rfind('.') + 1);
+            if (!IsTargetName(domain) || bare.find(':') != std::string::npos || bare.find('.') == std::string::npos ||
+                bare.starts_with('.') || bare.find("..") != std::string::npos ||
+                std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return "auth " + auth.name + ": \"" + domain + "\" is not a DNS domain name";
         }
     }
     if (config.auths.empty())

@@ -21,6 +21,9 @@ struct ExporterAuth {
     std::string workgroup;    // empty: the user name's own domain part
     std::string passwordFile; // owner-only, its first line is the password
     std::vector<std::string> targets; // the controllers these credentials may be sent to
+    // Domains (DNS names) whose controllers, as discovery finds them, these credentials may also
+    // be sent to.
+    std::vector<std::string> targetDomains;
     // Instead of passwordFile: the name of a systemd credential (LoadCredential=) whose first line
     // is the password, read from the directory the service manager gives ($CREDENTIALS_DIRECTORY).
     std::string passwordCredential;
@@ -47,6 +50,12 @@ struct ExporterConfig {
 
 // The built-in module "dc": the counters the main window shows.
 ExporterModule DomainControllerModule();
+// The built-in module "ntds": the directory service's own health counters (LDAP, replication,
+// directory reads, writes and searches, its threads) and the controller's Kerberos and NTLM
+// authentications.
+ExporterModule DirectoryServiceModule();
+// The built-in module of that name, or one with no paths.
+ExporterModule BuiltInModule(std::string_view name);
 
 // Completes a configuration as read: adds the built-in modules it does not define itself, and
 // checks what a reader cannot (counter paths, names, targets, bounds). Empty, or the first problem.

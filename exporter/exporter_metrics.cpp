@@ -89,7 +89,9 @@ std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t 
     switch (static_cast<CounterType>(counterType)) {
     case CounterType::PerSecond:
     case CounterType::BulkCount:
-        return { { WithoutSuffix(probeName, "_per_second") + "_total", "counter", about + ": the count it makes a rate of." } };
+        // "DRA Inbound Bytes Total/sec" counts bytes: one _total, not two.
+        return { { WithoutSuffix(WithoutSuffix(probeName, "_per_second"), "_total") + "_total", "counter",
+                   about + ": the count it makes a rate of." } };
     case CounterType::Timer100ns:
         return { { WithoutSuffix(probeName, "_percent") + "_seconds_total", "counter", about + ": the time it counts." } };
     case CounterType::Timer100nsInverse:
@@ -106,6 +108,12 @@ std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t 
         return { { probeName, "gauge", about + "." } };
     }
     return {};
+}
+
+bool CounterAvailable(const CounterReading& reading)
+{
+    return reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA &&
+           !SeriesOfCounter(reading.path, reading.type).empty();
 }
 
 std::string StatusText(std::uint32_t status)
@@ -151,8 +159,7 @@ std::string RenderProbe(const ProbeOutcome& outcome)
     }
     // Whether each counter was there: one the target lacks is not reported as 0.
     for (const CounterReading& reading : outcome.counters) {
-        const bool available = reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA &&
-                               !SeriesOfCounter(reading.path, reading.type).empty();
+        const bool available = CounterAvailable(reading);
         out.Add("zeltor_probe_path_available", "gauge", "Whether the counter could be added and read (1) or not (0).",
                 PrometheusLabel("path", reading.path), available ? "1" : "0");
     }

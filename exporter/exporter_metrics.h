@@ -48,6 +48,9 @@ struct ProbeOutcome {
     std::vector<CounterReading> counters; // when a success
 };
 
+// Whether a reading has a value to give: added, read, and of a type the exporter writes.
+bool CounterAvailable(const CounterReading& reading);
+
 std::string RenderProbe(const ProbeOutcome& outcome);
 
 // What the window shows for a status: the counter library's text, or the system's for a Win32

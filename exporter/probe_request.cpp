@@ -41,7 +41,7 @@ std::string Quoted(std::string_view text)
 
 } // namespace
 
-ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments)
+ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments, IDomainControllers* controllers)
 {
     std::string target, moduleName, authName, reason;
     if (!OneValue(arguments, "target", &target, &reason))
@@ -60,11 +60,22 @@ ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArgument
         return Refuse(400, "unknown auth " + Quoted(authName));
     // Host names ignore case; a trailing dot names the same host.
     const auto bare = [](std::string_view name) { return name.ends_with('.') ? name.substr(0, name.size() - 1) : name; };
-    const bool allowed = std::any_of(auth->targets.begin(), auth->targets.end(), [&](const std::string& allowedTarget) {
-        return EqualsIgnoringCase(bare(allowedTarget), bare(target));
-    });
+    const auto listed = [&](const std::vector<std::string>& names) {
+        return std::any_of(names.begin(), names.end(),
+                           [&](const std::string& name) { return EqualsIgnoringCase(bare(name), bare(target)); });
+    };
+    bool allowed = listed(auth->targets);
+    std::string unknownDomains;
+    for (std::size_t i = 0; !allowed && i < auth->targetDomains.size(); ++i) {
+        const std::vector<std::string> found =
+            controllers != nullptr ? controllers->Controllers(auth->targetDomains[i]) : std::vector<std::string>();
+        allowed = listed(found);
+        if (found.empty())
+            unknownDomains += (unknownDomains.empty() ? "" : ", ") + auth->targetDomains[i];
+    }
     if (!allowed)
-        return Refuse(403, "target " + Quoted(target) + " is not one auth " + auth->name + " may be used with");
+        return Refuse(403, "target " + Quoted(target) + " is not one auth " + auth->name + " may be used with" +
+                               (unknownDomains.empty() ? "" : " (no controllers found for " + unknownDomains + ")"));
     ProbeRequest request;
     request.target = target;
     request.module = module;

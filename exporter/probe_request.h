@@ -19,4 +19,16 @@ struct ProbeRequest {
 // The query's arguments in their order, each occurrence apart (target=a&target=b is two).
 using QueryArguments = std::vector<std::pair<std::string, std::string>>;
 
-ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments);
+// The controllers of a domain as discovery finds them (DNS host names), for the auths whose
+// targets are a domain's controllers.
+class IDomainControllers {
+public:
+    virtual ~IDomainControllers() = default;
+    // The host names of domain's controllers; empty when none are known (discovery failed and
+    // never found any).
+    virtual std::vector<std::string> Controllers(const std::string& domain) = 0;
+};
+
+// controllers is asked only for an auth with target domains and a target not listed by name.
+ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments,
+                               IDomainControllers* controllers = nullptr);

@@ -93,6 +93,7 @@ typedef std::uint32_t COLORREF;
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_APP 0x8000
 #endif
 
 // Notification codes.
@@ -103,6 +104,8 @@ typedef std::uint32_t COLORREF;
 #endif
 #ifndef LVN_ITEMCHANGED
 #define LVN_ITEMCHANGED (0U - 101U)
+#define LVN_COLUMNCLICK (0U - 108U)
+#define NM_DBLCLK (0U - 3U)
 #endif
 
 // Dialog command ids.
@@ -114,6 +117,8 @@ typedef std::uint32_t COLORREF;
 // Virtual keys.
 #ifndef VK_RETURN
 #define VK_TAB 0x09
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
 #define VK_RETURN 0x0D
 #define VK_ESCAPE 0x1B
 #define VK_F1 0x70
@@ -234,6 +239,14 @@ struct AfxNotifyHeader {
     HWND hwndFrom = nullptr;
     UINT_PTR idFrom = 0;
     UINT code = 0;
+};
+
+// What a list view's WM_NOTIFY carries beyond its header (the first members of NMLISTVIEW and
+// NMITEMACTIVATE): the item, and the column (LVN_COLUMNCLICK's iSubItem).
+struct AfxNmListView {
+    AfxNotifyHeader hdr;
+    int iItem = -1;
+    int iSubItem = 0;
 };
 
 struct AfxRect {

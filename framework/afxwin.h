@@ -72,6 +72,10 @@ protected:                                                                      
 #define ON_CONTROL_REFLECT(code, memberFxn)                                                      \
     { WM_REFLECT_BASE + WM_COMMAND, (UINT)(code), 0,                                             \
       [](CWnd* w, WPARAM, LPARAM) -> LRESULT { (AFX_SELF(w)->*(memberFxn))(); return 1; } },
+// A message of the program's own (WM_APP and above): LRESULT handler(WPARAM, LPARAM).
+#define ON_MESSAGE(message, memberFxn)                                                           \
+    { (UINT)(message), 0, 0,                                                                     \
+      [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT { return (AFX_SELF(w)->*(memberFxn))(wp, lp); } },
 #define ON_WM_SYSCOMMAND()                                                                       \
     { WM_SYSCOMMAND, 0, 0,                                                                       \
       [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT { AFX_SELF(w)->OnSysCommand((UINT)wp, lp); return 0; } },
@@ -237,6 +241,8 @@ public:
     BOOL KillTimer(UINT_PTR id);
     int MessageBox(const CString& text, const CString& caption, UINT type = MB_OK);
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Any thread may post to a window (see IWindowBackend::PostMessage).
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
     // System menu (GetSystemMenu(FALSE) and AppendMenu).
     BOOL HasSystemMenu() const;
@@ -325,6 +331,14 @@ public:
     UINT GetSelectedCount() const;
     int GetNextItem(int start, UINT flags) const;
     CString GetItemText(int index, int subItem) const;
+    // Report view.
+    int InsertColumn(int column, const CString& heading, int widthPixels);
+    BOOL SetItemText(int index, int subItem, const CString& text);
+    int GetItemCount() const;
+    BOOL DeleteAllItems();
+    // Selects and focuses one item; -1 clears the selection.
+    void SelectItem(int index);
+    void SetSortIndicator(int column, BOOL ascending);
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -59,9 +59,39 @@ int CListCtrl::GetNextItem(int start, UINT flags) const
     return AfxGetBackend().GetListNextItem(m_hWnd, start, flags);
 }
 
-CString CListCtrl::GetItemText(int index, int /*subItem*/) const
+CString CListCtrl::GetItemText(int index, int subItem) const
 {
     if (index < 0)
         return CString();
-    return AfxGetBackend().GetListItemText(m_hWnd, index);
+    return AfxGetBackend().GetListItemText(m_hWnd, index, subItem);
+}
+
+int CListCtrl::InsertColumn(int column, const CString& heading, int widthPixels)
+{
+    return AfxGetBackend().InsertListColumn(m_hWnd, column, heading, widthPixels);
+}
+
+BOOL CListCtrl::SetItemText(int index, int subItem, const CString& text)
+{
+    return AfxGetBackend().SetListItemText(m_hWnd, index, subItem, text);
+}
+
+int CListCtrl::GetItemCount() const
+{
+    return AfxGetBackend().GetListItemCount(m_hWnd);
+}
+
+BOOL CListCtrl::DeleteAllItems()
+{
+    return AfxGetBackend().DeleteAllListItems(m_hWnd);
+}
+
+void CListCtrl::SelectItem(int index)
+{
+    AfxGetBackend().SetListSelection(m_hWnd, index);
+}
+
+void CListCtrl::SetSortIndicator(int column, BOOL ascending)
+{
+    AfxGetBackend().SetListSortIndicator(m_hWnd, column, ascending);
 }

@@ -71,12 +71,20 @@ bool DialogManager::PreTranslate(AfxMsg& msg)
     return false;
 }
 
-bool DialogManager::KeyDown(HWND target, UINT vk, bool shift)
+short DialogManager::GetKeyState(int vk)
+{
+    const bool held = (vk == VK_SHIFT && m_shiftWithKey) || (vk == VK_CONTROL && m_ctrlWithKey);
+    return held ? static_cast<short>(0x8000) : 0;
+}
+
+bool DialogManager::KeyDown(HWND target, UINT vk, bool shift, bool ctrl)
 {
     AfxMsg msg{ target, WM_KEYDOWN, vk, 0 };
     m_shiftWithKey = shift;
+    m_ctrlWithKey = ctrl;
     const bool taken = PreTranslate(msg);
     m_shiftWithKey = false;
+    m_ctrlWithKey = false;
     if (taken)
         return true;
     if (vk == VK_F1) {

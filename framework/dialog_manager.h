@@ -49,6 +49,8 @@ public:
     HWND GetParent(HWND hwnd) override;
     BOOL HasSystemMenu(HWND hwnd) override;
     std::uint32_t GetWindowStyle(HWND hwnd) override;
+    // Shift and Ctrl as held with the key being handled.
+    short GetKeyState(int vk) override;
     void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
 
 protected:
@@ -73,7 +75,7 @@ protected:
     // A key pressed on target: offered to the pre-translation chain (whose dialog passes it to
     // IsDialogMessage); F1 that nobody took asks the dialog for help. shift tells whether Shift
     // was held with the key. True when the key was used.
-    bool KeyDown(HWND target, UINT vk, bool shift);
+    bool KeyDown(HWND target, UINT vk, bool shift, bool ctrl = false);
 
     // -- What the layer translates ---------------------------------------------------------------
     // The modal loop of the dialog is to return (EndModalLoop has recorded the result).
@@ -94,4 +96,5 @@ private:
     std::map<HWND, std::unique_ptr<Window>> m_windows;
     std::uintptr_t m_nextHandle = 0x1000;
     bool m_shiftWithKey = false; // Shift was held with the key being handled
+    bool m_ctrlWithKey = false;  // and Ctrl
 };

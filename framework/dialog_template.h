@@ -71,7 +71,9 @@ constexpr std::uint32_t SsTypeMask = 0x1F;
 constexpr std::uint32_t SsNotify = 0x100;
 constexpr std::uint32_t SsCenterImage = 0x200;
 
+constexpr std::uint32_t LvsReport = 0x1;
 constexpr std::uint32_t LvsList = 0x3;
+constexpr std::uint32_t LvsTypeMask = 0x3;
 constexpr std::uint32_t LvsSingleSel = 0x4;
 constexpr std::uint32_t LvsShowSelAlways = 0x8;
 constexpr std::uint32_t LvsAlignLeft = 0x800;

@@ -175,6 +175,11 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return AfxGetBackend().SendMessage(m_hWnd, message, wParam, lParam);
 }
 
+BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return AfxGetBackend().PostMessage(m_hWnd, message, wParam, lParam);
+}
+
 BOOL CWnd::HasSystemMenu() const
 {
     return AfxGetBackend().HasSystemMenu(m_hWnd);

@@ -84,12 +84,31 @@ public:
     virtual void DrawIcon(HDC dc, int x, int y, HICON icon) = 0;
     virtual int GetSystemMetrics(int index) = 0;
     virtual LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    // GetKeyState during a key's handling: the high bit is set when the key (VK_SHIFT, VK_CONTROL)
+    // was held with it.
+    virtual short GetKeyState(int vk) = 0;
 
     // List-view controls.
     virtual int InsertListItem(HWND list, int index, const CString& text) = 0;
     virtual int GetListSelectedCount(HWND list) = 0;
     virtual int GetListNextItem(HWND list, int start, UINT flags) = 0;
-    virtual CString GetListItemText(HWND list, int index) = 0;
+    virtual CString GetListItemText(HWND list, int index, int subItem) = 0;
+    // Report view (LVS_REPORT): LVM_INSERTCOLUMN (width in pixels; the new column's index, or -1),
+    // LVM_SETITEMTEXT of a column of an item, LVM_GETITEMCOUNT, LVM_DELETEALLITEMS, the selection
+    // and focus of one item (LVM_SETITEMSTATE; -1 clears the selection), and the header's sort
+    // arrow (HDM_SETITEM with HDF_SORTUP / HDF_SORTDOWN; column -1 for none). A click on a heading
+    // notifies LVN_COLUMNCLICK, a double click on an item NM_DBLCLK, each with an AfxNmListView.
+    virtual int InsertListColumn(HWND list, int column, const CString& heading, int widthPixels) = 0;
+    virtual BOOL SetListItemText(HWND list, int index, int subItem, const CString& text) = 0;
+    virtual int GetListItemCount(HWND list) = 0;
+    virtual BOOL DeleteAllListItems(HWND list) = 0;
+    virtual void SetListSelection(HWND list, int index) = 0;
+    virtual void SetListSortIndicator(HWND list, int column, BOOL ascending) = 0;
+
+    // PostMessage: queues a message for the window, to be handled on the window's thread. The one
+    // call that any thread may make; FALSE when it cannot be queued. A message for a window that
+    // is gone by then is dropped.
+    virtual BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
     // -- Hyperlinks and the About box ------------------------------------------------------------
     // Each maps to one Win32 operation, named beside it.

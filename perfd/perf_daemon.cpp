@@ -81,7 +81,8 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     const long answerUpdates = std::max(2L, std::lround(std::floor(kLongestAnswerSeconds / options.intervalSeconds)) + 1);
     const long ghostUpdates = std::lround(std::ceil(kGhostSeconds / options.intervalSeconds));
     PerfmonSampler sampler(options.procRoot, options.lsassStandIn, LsassProgram(options), answerUpdates, ghostUpdates);
-    sampler.PublishOnly(options.processes);
+    if (const auto names = PublishedProcessNames(options))
+        sampler.PublishOnly(*names);
     PerfmonRecords records;
     std::string error;
     BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);
@@ -92,6 +93,14 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", options.intervalSeconds);
     Log(log, "writing this machine's counters to " + store.Directory() + " every " + seconds + " s");
+    // Samba lets anonymous sessions read HKEY_PERFORMANCE_DATA unless it refuses them.
+    const std::string config = FedConfigFile(options);
+    if (const std::optional<int> restrict = config.empty() ? std::nullopt : RestrictAnonymous(config);
+        restrict && *restrict < 2) {
+        Log(log, "warning: " + config + " lets anonymous sessions read these counters, the list of processes "
+                 "included (restrict anonymous = " + std::to_string(*restrict) +
+                 "); \"restrict anonymous = 2\" in its [global] section refuses them");
+    }
 
     const long long interval = std::llround(options.intervalSeconds * kNsPerSecond);
     long long next = Ns(Now()) + interval;

@@ -158,7 +158,36 @@ std::uint32_t HighestIndex()
     return highest;
 }
 
+// Adds the process's counters (ID Process none) to totals, by the counter's place.
+void AddProcessCounters(const PublishedProcess& process, std::vector<std::uint64_t>& totals)
+{
+    // The places of the counters summed: the Process object's, but ID Process.
+    static const std::vector<std::size_t> summed = [] {
+        std::vector<std::size_t> places;
+        for (std::size_t c = 0; c < PerfCounters().size(); ++c) {
+            const PerfCounter& counter = PerfCounters()[c];
+            const PerfObject* object = FindPerfObjectByIndex(counter.objectIndex);
+            if (object != nullptr && object->instances == Instances::Process && counter.figure != Figure::ProcessId)
+                places.push_back(c);
+        }
+        return places;
+    }();
+    for (const std::size_t c : summed) {
+        const PerfCounter& counter = PerfCounters()[c];
+        const RawCounterSample raw = ProcessSample(counter.figure, process.pid, process.descriptors);
+        if (raw.CStatus == PDH_CSTATUS_VALID_DATA)
+            totals[c] += raw.first;
+    }
+}
+
 } // namespace
+
+void SumProcessCounters(const std::vector<PublishedProcess>& processes, std::vector<std::uint64_t>& totals)
+{
+    totals.assign(PerfCounters().size(), 0);
+    for (const PublishedProcess& process : processes)
+        AddProcessCounters(process, totals);
+}
 
 void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, PerfmonRecords& records)
 {
@@ -237,19 +266,17 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
         // _Total first, at a place of its own: the sums of the instances' counters as
         // published (the stand-in for lsass, a second copy, not counted twice), and ID Process
         // 0, as Windows publishes it.
+        // When only some processes are published, the sampler gives the sums over all.
         std::vector<std::uint64_t> totals(PerfCounters().size());
-        for (std::size_t k = 0; k < sample.processes.size(); ++k) {
-            const PublishedProcess& process = sample.processes[k];
-            if ((k < sample.zeroed.size() && sample.zeroed[k]) ||
-                (sample.lsassIsCopy && EqualsIgnoringCase(process.name, "lsass")))
-                continue;
-            for (std::size_t c = 0; c < PerfCounters().size(); ++c) {
-                const PerfCounter& counter = PerfCounters()[c];
-                if (counter.objectIndex != object.index || counter.figure == Figure::ProcessId)
+        if (sample.processTotals.size() == totals.size()) {
+            totals = sample.processTotals;
+        } else {
+            for (std::size_t k = 0; k < sample.processes.size(); ++k) {
+                const PublishedProcess& process = sample.processes[k];
+                if ((k < sample.zeroed.size() && sample.zeroed[k]) ||
+                    (sample.lsassIsCopy && EqualsIgnoringCase(process.name, "lsass")))
                     continue;
-                const RawCounterSample raw = ProcessSample(counter.figure, process.pid, process.descriptors);
-                if (raw.CStatus == PDH_CSTATUS_VALID_DATA)
-                    totals[c] += raw.first;
+                AddProcessCounters(process, totals);
             }
         }
         names.Put(Text() << object.index << "inst", Text() << sample.processes.size() + 1);

@@ -41,6 +41,10 @@ struct PerfmonSample {
     // Beside each, whether its counter block is published as zeros (a place that changed hands
     // a moment ago); none when empty.
     std::vector<bool> zeroed;
+    // Process(_Total)'s counters when not every process is published: the sums over every
+    // process, by the counter's place in PerfCounters(). Empty: the sums over the instances
+    // published.
+    std::vector<std::uint64_t> processTotals;
     // Whether the instances named lsass are the stand-in's second copy of a process, which
     // Process(_Total) does not count twice.
     bool lsassIsCopy = true;
@@ -62,6 +66,10 @@ struct PerfmonRecords {
 
 // dwordSize: the size of a C long on the machine whose Samba reads the records.
 void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, PerfmonRecords& records);
+
+// The sums of the Process counters over these processes (ID Process none), by the counter's
+// place in PerfCounters().
+void SumProcessCounters(const std::vector<PublishedProcess>& processes, std::vector<std::uint64_t>& totals);
 
 // The instance name "lsass" is the directory's: adds the stand-in for lsass to the Process
 // instances, a copy of the process of PID standIn named "lsass" right after it (none when

@@ -52,7 +52,7 @@ bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
 PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram,
                                long answerUpdates, long ghostUpdates)
     : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot),
-      m_slots(answerUpdates, ghostUpdates)
+      m_io(m_procRoot), m_slots(answerUpdates, ghostUpdates)
 {
     if (!m_lsassStandIn.empty()) {
         m_processes.KeepCounted(m_lsassStandIn, [program = std::move(lsassProgram)](int procDirectory, int pid) {
@@ -65,17 +65,27 @@ PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, s
 
 const PerfmonSample& PerfmonSampler::Sample()
 {
-    m_sample.kernel = ReadKernelFigures(m_procRoot, kProcStat | kMeminfo | kVmstat | kDiskstats | kMountinfo, m_buffer);
+    m_sample.kernel = ReadKernelFigures(m_procRoot, kProcStat | kMeminfo | kVmstat | kMountinfo, m_buffer);
     // The moment of the kernel's counts, which the rates are measured by.
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     m_sample.perfTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) /
                         (1'000'000'000 / kPerfFrequency);
     m_processes.Refresh();
+    // File Read and Write Operations: every process's read and write calls, not the disks'
+    // requests (perfd/io_call_tally.h).
+    const IoCallTally::Totals calls = m_io.Update(m_processes.Processes());
+    m_sample.kernel.disk = DiskOperations{ calls.reads, calls.writes };
     m_found = m_processes.Processes();
     const int standIn = m_lsassStandIn.empty() ? 0 : m_processes.Kept(m_lsassStandIn);
     m_sample.lsassIsCopy = !EqualsIgnoringCase(m_lsassStandIn, "lsass");
+    if (m_all) {
+        m_sample.processTotals.clear(); // the sums over the instances, as published
+    } else {
+        // Every process, before the stand-in's second copy joins them.
+        SumProcessCounters(m_found, m_sample.processTotals);
+    }
     AddLsassStandIn(m_found, standIn);
-    if (!m_only.empty()) {
+    if (!m_all) {
         std::erase_if(m_found, [&](const PublishedProcess& p) {
             const auto named = [&](const std::string& name) { return EqualsIgnoringCase(p.name, name); };
             return !(p.name == "lsass" && p.pid == standIn) && std::none_of(m_only.begin(), m_only.end(), named);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "perfd/instance_slots.h"
+#include "perfd/io_call_tally.h"
 #include "perfd/perfmon_records.h"
 #include "platform/linux/process_table.h"
 
@@ -23,8 +24,13 @@ public:
                    long ghostUpdates);
 
     // Publishes only the processes of these instance names (ASCII case ignored), besides the
-    // stand-in for lsass; empty: every process.
-    void PublishOnly(std::vector<std::string> names) { m_only = std::move(names); }
+    // stand-in for lsass (none: the stand-in alone); Process(_Total) still sums every process.
+    // Without a call, every process is published.
+    void PublishOnly(std::vector<std::string> names)
+    {
+        m_only = std::move(names);
+        m_all = false;
+    }
 
     // Takes a sample; the result stays valid until the next call.
     const PerfmonSample& Sample();
@@ -33,7 +39,9 @@ private:
     std::string m_procRoot;
     std::string m_lsassStandIn;
     std::vector<std::string> m_only;
+    bool m_all = true;
     ProcessTable m_processes;
+    IoCallTally m_io;
     InstanceSlots m_slots;
     std::vector<PublishedProcess> m_found;
     std::vector<PublishedProcess> m_last; // the last sample's, for its ghosts

@@ -8,6 +8,8 @@
 #define IDD_SELDC 129
 #define IDB_BACKGROUND 132
 #define IDB_BANNER 133
+#define IDD_OVERVIEW 134
+#define IDS_OVERVIEW 135
 
 #define IDC_STATIC (-1)
 
@@ -37,6 +39,11 @@
 #define IDC_LINK_SUPPORT 1024
 #define IDC_LINK_SALES 1025
 #define IDC_VERSION 1026
+#define IDC_OVERVIEW_LIST 1027
+#define IDC_OVERVIEW_INTERVAL 1028
+#define IDC_OVERVIEW_REFRESH 1029
 
 // The About item of the system menu.
 #define ID_SYSCMD_ABOUT 0x0010
+// The overview's item, above the About item's separator.
+#define ID_SYSCMD_OVERVIEW 0x0020

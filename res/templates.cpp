@@ -1,4 +1,4 @@
-// The three dialog templates, the string table, and the image resources.
+// The dialog templates, the string table, and the image resources.
 #include "res/program_resources.h"
 
 #include <iterator>
@@ -77,6 +77,16 @@ constexpr ControlTemplate kPickerControls[] = {
     { IDC_STATIC, ControlClass::Button, u"Select DC", 7, 7, 204, 100, kGroupBox, 0, 0 },
 };
 
+constexpr ControlTemplate kOverviewControls[] = {
+    { IDC_STATIC, ControlClass::Static, u"Domain controllers:", 7, 7, 120, 8, kLabel, 0, 0 },
+    { IDC_OVERVIEW_LIST, ControlClass::ListView, u"", 7, 18, 526, 150,
+      kChild | LvsReport | LvsSingleSel | LvsShowSelAlways | Border | TabStop, 0, 0 },
+    { IDC_STATIC, ControlClass::Static, u"Refresh every (seconds):", 7, 180, 84, 8, kLabel, 0, 0 },
+    { IDC_OVERVIEW_INTERVAL, ControlClass::Edit, u"", 93, 177, 30, 14, kEdit, 0, 0 },
+    { IDC_OVERVIEW_REFRESH, ControlClass::Button, u"Refresh now", 370, 177, 60, 14, kButton, 0, 0 },
+    { IDCANCEL, ControlClass::Button, u"Close", 483, 177, 50, 14, kButton, 0, 0 },
+};
+
 constexpr std::uint32_t kAboutStatic = 0x50020000; // visible child, group, left-aligned text
 
 constexpr ControlTemplate kAboutControls[] = {
@@ -93,6 +103,7 @@ constexpr DialogTemplate kTemplates[] = {
     { IDD_ZELTOR_DIALOG, u"Zeltor", 353, 335, kDialogStyle | Visible, ExAppWindow, u"MS Shell Dlg", 8, kMainControls },
     { IDD_SELDC, u"Select Domain Controller", 218, 135, kDialogStyle, 0, u"MS Shell Dlg", 8, kPickerControls },
     { IDD_ABOUTBOX, u"About Zeltor", 253, 130, 0x80C800C8, 0, u"MS Shell Dlg", 8, kAboutControls },
+    { IDD_OVERVIEW, u"Domain Overview", 540, 198, kDialogStyle, 0, u"MS Shell Dlg", 8, kOverviewControls },
 };
 
 class ProgramResourceTable : public IResourceTable {
@@ -117,6 +128,8 @@ const char16_t* ProgramResourceTable::FindString(UINT id) const
 {
     if (id == IDS_ABOUTBOX)
         return u"&About Zeltor...";
+    if (id == IDS_OVERVIEW)
+        return u"Domain &Overview...\tCtrl+D";
     return nullptr;
 }
 

@@ -24,6 +24,8 @@ run_packages=(
     libtdb-dev
     # zeltor-exporter: its HTTP server and its YAML configuration
     libmicrohttpd-dev libyaml-cpp-dev
+    # its TLS (GnuTLS, which libmicrohttpd uses) and the bcrypt hashes of basic authentication (libxcrypt)
+    libgnutls28-dev libcrypt-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display

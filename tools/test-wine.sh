@@ -116,6 +116,7 @@ echo "== screenshots"
 win_run="Z:${run//\//\\}" # the same folder as Wine's programs name it
 shoot screenshot --hold
 shoot screenshot-about --hold-about
+shoot screenshot-overview --hold-overview
 
 # count_results LOG STATUS: adds the driver's results to the totals; a driver that failed without
 # a failing case (it crashed, or timed out) counts as a failure of its own.

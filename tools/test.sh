@@ -26,7 +26,7 @@ mirror_host=$(printf '%s\n' "$mirror" | sed -n 's|^[a-z+]*://\([^/:]*\).*|\1|p')
 if [ -n "$mirror_host" ] && getent ahosts "$mirror_host" >/dev/null 2>&1; then
     rm -f build/*.deb
     (cd build && cpack -G DEB >/dev/null)
-    tools/test-deb-install.sh build/zeltor_*_amd64.deb $(ls build/zeltor-perfd_*_amd64.deb 2>/dev/null)
+    tools/test-deb-install.sh build/zeltor_*_amd64.deb $(ls build/zeltor-perfd_*_amd64.deb build/zeltor-exporter_*_amd64.deb 2>/dev/null)
 else
     echo "deb-install: not run: the package archive of this machine's apt sources (${mirror:-none}) cannot be reached from here (tools/test-deb-install.sh)"
 fi

@@ -17,6 +17,7 @@
 #include "directory/win32_error_text.h"
 #include "framework/secret_text.h"
 #include "platform/linux/host_lookup.h"
+#include "platform/linux/winreg_client.h"
 
 namespace {
 
@@ -127,6 +128,16 @@ std::uint32_t Visit(SMBCCTX* context, const std::string& url, bool shareStep)
     return 0;
 }
 
+// Held for each call into libsmbclient, which shares its scratch state with the other Samba
+// clients of the process (winreg_client.h); a call that waits on a silent server holds them too.
+class SambaCalls {
+public:
+    SambaCalls() { samba_calls_enter(); }
+    ~SambaCalls() { samba_calls_leave(); }
+    SambaCalls(const SambaCalls&) = delete;
+    SambaCalls& operator=(const SambaCalls&) = delete;
+};
+
 // The fixed buffers of libsmbclient's authentication callback (fstring).
 constexpr size_t kAuthFieldChars = 255;
 
@@ -173,8 +184,10 @@ SmbSession::SmbSession(const SmbCredentials& credentials) : m_credentials(creden
 
 SmbSession::~SmbSession()
 {
-    if (m_context != nullptr)
+    if (m_context != nullptr) {
+        SambaCalls calls;
         smbc_free_context(m_context, 1);
+    }
 }
 
 void SmbSession::SupplyCredentials(SMBCCTX* context, const char*, const char*, char* workgroup, int workgroupSize,
@@ -198,6 +211,7 @@ std::uint32_t SmbSession::Open(const std::string& server, std::uint16_t port, co
         return win32_error::kBadNetPath;
 
     std::unique_ptr<SmbSession> opened(new SmbSession(credentials));
+    SambaCalls calls;
     SMBCCTX* context = NewContext();
     if (context == nullptr)
         return win32_error::kNotEnoughMemory;

@@ -3,7 +3,10 @@
  * transport (SMB, NTLMSSP or Kerberos, DCERPC). */
 #include "platform/linux/winreg_client.h"
 
+#include <errno.h>
+#include <pthread.h>
 #include <stdbool.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <stdio.h>
 #include <string.h>
@@ -43,17 +46,73 @@ static const struct ndr_interface_table winreg_table = {
 
 struct winreg_client {
     TALLOC_CTX *memory;
+    struct tevent_context *events; /* the connection's own */
+    int loop_depth;                /* its loops running on this thread, nested ones included */
     struct dcerpc_pipe *pipe;
     struct policy_handle key;
     bool failed; /* an exchange failed: the connection is not to be used again */
 };
 
+static int initialised_state; /* 1 done, -1 failed */
+
+static const struct tevent_ops *watching_backend(void);
+
+/* Once for the process, whichever thread comes first: the libraries' registrations and the
+ * event backend's table, which a thread must not see half made. */
+static void initialise(void)
+{
+    initialised_state = NT_STATUS_IS_OK(dcerpc_init()) && watching_backend() != NULL ? 1 : -1;
+}
+
 static bool initialised(void)
 {
-    static int state; /* 0 not yet, 1 done, -1 failed */
-    if (state == 0)
-        state = NT_STATUS_IS_OK(dcerpc_init()) ? 1 : -1;
-    return state == 1;
+    static pthread_once_t once = PTHREAD_ONCE_INIT;
+    pthread_once(&once, initialise);
+    return initialised_state == 1;
+}
+
+/* Samba's client libraries, as Debian builds them, keep the scratch state of a call (the talloc
+ * stack frames of their synchronous calls) once for the whole process: two calls at once on two
+ * threads free each other's frames. Every call into them takes this lock first. This client lets
+ * it go while its event loop waits on the network (a trace point of its event context marks the
+ * wait), holding no stack frame then: its calls run on the asynchronous interfaces, so a silent
+ * server holds only the thread that waits on it. */
+static pthread_mutex_t samba_lock = PTHREAD_MUTEX_INITIALIZER;
+
+void samba_calls_enter(void)
+{
+    pthread_mutex_lock(&samba_lock);
+}
+
+void samba_calls_leave(void)
+{
+    pthread_mutex_unlock(&samba_lock);
+}
+
+/* The lock is let go only for the wait of this client's own loop, never for a loop nested in one
+ * of the libraries' handlers (the Kerberos exchange runs one), which may be in the middle of
+ * their state. */
+static void unlocked_while_waiting(enum tevent_trace_point point, void *private_data)
+{
+    int *loop_depth = private_data;
+    switch (point) {
+    case TEVENT_TRACE_BEFORE_LOOP_ONCE:
+        ++*loop_depth;
+        break;
+    case TEVENT_TRACE_AFTER_LOOP_ONCE:
+        --*loop_depth;
+        break;
+    case TEVENT_TRACE_BEFORE_WAIT:
+        if (*loop_depth == 1)
+            samba_calls_leave();
+        break;
+    case TEVENT_TRACE_AFTER_WAIT:
+        if (*loop_depth == 1)
+            samba_calls_enter();
+        break;
+    default:
+        break;
+    }
 }
 
 /* The password the credentials hold, overwritten and dropped: once the session is set up it is
@@ -228,8 +287,16 @@ static NTSTATUS call(struct winreg_client *client, uint32_t opnum, struct ndr_pu
     uint8_t *out = NULL;
     size_t out_length = 0;
     uint32_t out_flags = 0;
-    NTSTATUS status = dcerpc_binding_handle_raw_call(client->pipe->binding_handle, NULL, opnum, 0, in.data, in.length,
-                                                     memory, &out, &out_length, &out_flags);
+    /* The call's request and wait on the connection's own context, with no stack frame of the
+     * libraries' synchronous call held across the wait. */
+    struct tevent_req *request_sent = dcerpc_binding_handle_raw_call_send(memory, client->events, client->pipe->binding_handle,
+                                                                          NULL, opnum, 0, in.data, in.length);
+    NTSTATUS status = NT_STATUS_NO_MEMORY;
+    if (request_sent != NULL)
+        status = tevent_req_poll(request_sent, client->events)
+                     ? dcerpc_binding_handle_raw_call_recv(request_sent, memory, &out, &out_length, &out_flags)
+                     : NT_STATUS_INTERNAL_ERROR;
+    talloc_free(request_sent);
     *answer = data_blob_const(out, out_length);
     if (!NT_STATUS_IS_OK(status))
         client->failed = true;
@@ -248,15 +315,13 @@ static NTSTATUS pull_handle_answer(DATA_BLOB answer, TALLOC_CTX *memory, struct 
     return NT_STATUS_OK;
 }
 
-uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
+static uint32_t open_locked(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
 {
     *out = NULL;
     *werror = 0;
     if (!initialised())
         return NT_STATUS_V(NT_STATUS_INTERNAL_ERROR);
-    const struct tevent_ops *backend = watching_backend();
-    if (backend == NULL)
-        return NT_STATUS_V(NT_STATUS_INTERNAL_ERROR);
+    const struct tevent_ops *backend = &watching_ops; /* made by initialised() */
     TALLOC_CTX *memory = talloc_new(NULL);
     struct winreg_client *client = memory != NULL ? talloc_zero(memory, struct winreg_client) : NULL;
     struct tevent_context *events = memory != NULL ? tevent_context_init_ops(memory, backend, NULL) : NULL;
@@ -266,6 +331,8 @@ uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg
         return NT_STATUS_V(NT_STATUS_NO_MEMORY);
     }
     client->memory = memory;
+    client->events = events;
+    tevent_set_trace_callback(events, unlocked_while_waiting, &client->loop_depth);
     /* Names are looked up through the system resolver only: no NetBIOS broadcasts or WINS. */
     lpcfg_set_cmdline(lp, "name resolve order", "host");
     if (options->port != 0) {
@@ -359,7 +426,7 @@ static bool pull_optional_dword(struct ndr_pull *pull, uint32_t *value)
            (referent == 0 || NDR_ERR_CODE_IS_SUCCESS(ndr_pull_uint32(pull, NDR_SCALARS, value)));
 }
 
-uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
+static uint32_t query_value_locked(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
                                    uint32_t *length, uint32_t *type, uint32_t *needed, uint32_t *werror)
 {
     *length = *type = *needed = *werror = 0;
@@ -415,7 +482,7 @@ uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint
     return NT_STATUS_V(status);
 }
 
-void winreg_client_close(winreg_client *client)
+static void close_locked(winreg_client *client)
 {
     if (client == NULL)
         return;
@@ -428,6 +495,30 @@ void winreg_client_close(winreg_client *client)
         NT_STATUS_IS_OK(call(client, OPNUM_CLOSE_KEY, request, scratch, &answer, 0)))
         (void)pull_handle_answer(answer, scratch, &closed, &werror);
     talloc_free(client->memory);
+}
+
+uint32_t winreg_client_open(const struct winreg_connect_options *options, winreg_client **out, uint32_t *werror)
+{
+    samba_calls_enter();
+    const uint32_t status = open_locked(options, out, werror);
+    samba_calls_leave();
+    return status;
+}
+
+uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint8_t *data, uint32_t buffer_size,
+                                   uint32_t *length, uint32_t *type, uint32_t *needed, uint32_t *werror)
+{
+    samba_calls_enter();
+    const uint32_t status = query_value_locked(client, name, data, buffer_size, length, type, needed, werror);
+    samba_calls_leave();
+    return status;
+}
+
+void winreg_client_close(winreg_client *client)
+{
+    samba_calls_enter();
+    close_locked(client);
+    samba_calls_leave();
 }
 
 uint32_t winreg_ntstatus_to_win32(uint32_t ntstatus)

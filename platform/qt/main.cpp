@@ -24,5 +24,17 @@ int main(int argc, char** argv)
     shellOptions.destroyCursor = [&ui](HCURSOR cursor) { ui.DestroyCursor(cursor); };
     LinuxShellService shell(std::move(shellOptions));
     ZeltorServices services{ directory, network, *counters, shell };
+    // Each controller of the overview on a connection of its own: its own credentials (those the
+    // overview's connection gives), its own SMB session and Remote Registry.
+    services.overview = [] {
+        ControllerConnection connection;
+        auto own = std::make_shared<CredentialRegistry>();
+        SmbNetworkConnector::Options options;
+        options.credentials = own.get();
+        connection.keep = own;
+        connection.network = std::make_unique<SmbNetworkConnector>(options);
+        connection.counters = MakeLinuxCounterSource(*own);
+        return connection;
+    };
     return ZeltorMain(ui, services, CString::FromUtf8(argv[0]));
 }

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -95,6 +96,35 @@ void QtListView::mousePressEvent(QMouseEvent* e)
     if (!indexAt(e->position().toPoint()).isValid())
         clearSelection();
     QListWidget::mousePressEvent(e);
+}
+
+QtReportView::QtReportView(QWidget* parent) : QTreeWidget(parent)
+{
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    header()->setSectionsClickable(true);
+    header()->setSortIndicatorShown(false);
+    header()->setStretchLastSection(false);
+    setColumnCount(0);
+}
+
+void QtReportView::InsertColumn(int column, const QString& heading, int width)
+{
+    QStringList headings;
+    for (int i = 0; i < m_columns; ++i)
+        headings << headerItem()->text(i);
+    column = std::clamp(column, 0, m_columns);
+    headings.insert(column, heading);
+    ++m_columns;
+    setColumnCount(m_columns);
+    setHeaderLabels(headings);
+    setColumnWidth(column, width);
 }
 
 QtDialogWidget* CreateDialogWidget(const DialogTemplate& tpl, QWidget* owner, int fontPixelSize,
@@ -202,7 +232,10 @@ QWidget* CreateControlWidget(const ControlTemplate& c, QWidget* dialog, const Di
         widget = NewStatic(c, text, dialog, events);
         break;
     case ControlClass::ListView:
-        widget = new QtListView(dialog);
+        if ((c.style & LvsTypeMask) == LvsReport)
+            widget = new QtReportView(dialog);
+        else
+            widget = new QtListView(dialog);
         break;
     }
     widget->setFont(dialog->font());

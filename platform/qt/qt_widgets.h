@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include "framework/dialog_template.h"
@@ -72,6 +73,19 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* e) override;
+};
+
+// A list view in report mode: a row per item with a column per sub-item under clickable headings
+// that show the sort arrow; the program sorts, not the view. Assistive technology reads it as a
+// table whose cells are named by their column's heading, with a selection of rows.
+class QtReportView : public QTreeWidget {
+public:
+    explicit QtReportView(QWidget* parent);
+    int ColumnsInserted() const { return m_columns; }
+    void InsertColumn(int column, const QString& heading, int width);
+
+private:
+    int m_columns = 0;
 };
 
 // The dialog window of a template, sized from the dialog units, without its controls.

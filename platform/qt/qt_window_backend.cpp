@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,6 +108,24 @@ void QtWindowBackend::ConnectNotifications(HWND control, QWidget* widget)
             AfxNotifyHeader hdr{ control, static_cast<UINT_PTR>(w->id), LVN_ITEMCHANGED };
             Send(w->parent, WM_NOTIFY, static_cast<WPARAM>(w->id), reinterpret_cast<LPARAM>(&hdr));
         });
+    else if (auto* report = dynamic_cast<QtReportView*>(widget)) {
+        const auto notify = [this, control](UINT code, int item, int subItem) {
+            Window* w = Find(control);
+            if (w == nullptr)
+                return;
+            AfxNmListView nm{ { control, static_cast<UINT_PTR>(w->id), code }, item, subItem };
+            Send(w->parent, WM_NOTIFY, static_cast<WPARAM>(w->id), reinterpret_cast<LPARAM>(&nm));
+        };
+        connect(report, &QTreeWidget::itemSelectionChanged, this, [notify, report] {
+            const QList<QTreeWidgetItem*> selected = report->selectedItems();
+            notify(LVN_ITEMCHANGED, selected.isEmpty() ? -1 : report->indexOfTopLevelItem(selected.front()), 0);
+        });
+        connect(report, &QTreeWidget::itemDoubleClicked, this, [notify, report](QTreeWidgetItem* item, int column) {
+            notify(NM_DBLCLK, report->indexOfTopLevelItem(item), column);
+        });
+        connect(report->header(), &QHeaderView::sectionClicked, this,
+                [notify](int column) { notify(LVN_COLUMNCLICK, -1, column); });
+    }
 }
 
 HWND QtWindowBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events)
@@ -246,7 +265,7 @@ bool QtWindowBackend::eventFilter(QObject* watched, QEvent* event)
     if (vk == 0)
         return false;
     const bool shift = (key->modifiers() & Qt::ShiftModifier) != 0 || key->key() == Qt::Key_Backtab;
-    return KeyDown(w->hwnd, vk, shift);
+    return KeyDown(w->hwnd, vk, shift, (key->modifiers() & Qt::ControlModifier) != 0);
 }
 
 // -- What the widgets report ----------------------------------------------------------------------
@@ -540,6 +559,13 @@ void QtWindowBackend::EndWaitCursor()
 
 int QtWindowBackend::InsertListItem(HWND list, int index, const CString& text)
 {
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list))) {
+        index = std::clamp(index, 0, report->topLevelItemCount());
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, ToQString(text));
+        report->insertTopLevelItem(index, item);
+        return index;
+    }
     auto* widget = qobject_cast<QListWidget*>(Widget(list));
     if (widget == nullptr)
         return -1;
@@ -550,12 +576,21 @@ int QtWindowBackend::InsertListItem(HWND list, int index, const CString& text)
 
 int QtWindowBackend::GetListSelectedCount(HWND list)
 {
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list)))
+        return static_cast<int>(report->selectedItems().size());
     auto* widget = qobject_cast<QListWidget*>(Widget(list));
     return widget != nullptr ? static_cast<int>(widget->selectedItems().size()) : 0;
 }
 
 int QtWindowBackend::GetListNextItem(HWND list, int start, UINT flags)
 {
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list))) {
+        for (int i = start + 1; i < report->topLevelItemCount(); ++i) {
+            if ((flags & LVNI_SELECTED) == 0 || report->topLevelItem(i)->isSelected())
+                return i;
+        }
+        return -1;
+    }
     auto* widget = qobject_cast<QListWidget*>(Widget(list));
     if (widget == nullptr)
         return -1;
@@ -566,12 +601,104 @@ int QtWindowBackend::GetListNextItem(HWND list, int start, UINT flags)
     return -1;
 }
 
-CString QtWindowBackend::GetListItemText(HWND list, int index)
+CString QtWindowBackend::GetListItemText(HWND list, int index, int subItem)
 {
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list))) {
+        if (index < 0 || index >= report->topLevelItemCount() || subItem < 0)
+            return CString();
+        return FromQString(report->topLevelItem(index)->text(subItem));
+    }
     auto* widget = qobject_cast<QListWidget*>(Widget(list));
-    if (widget == nullptr || index < 0 || index >= widget->count())
+    if (widget == nullptr || index < 0 || index >= widget->count() || subItem != 0)
         return CString();
     return FromQString(widget->item(index)->text());
+}
+
+int QtWindowBackend::InsertListColumn(HWND list, int column, const CString& heading, int widthPixels)
+{
+    auto* report = dynamic_cast<QtReportView*>(Widget(list));
+    if (report == nullptr || column < 0)
+        return -1;
+    column = std::min(column, report->ColumnsInserted());
+    report->InsertColumn(column, ToQString(heading), widthPixels);
+    return column;
+}
+
+BOOL QtWindowBackend::SetListItemText(HWND list, int index, int subItem, const CString& text)
+{
+    auto* report = dynamic_cast<QtReportView*>(Widget(list));
+    if (report == nullptr || index < 0 || index >= report->topLevelItemCount() || subItem < 0 ||
+        subItem >= std::max(1, report->ColumnsInserted()))
+        return FALSE;
+    QTreeWidgetItem* item = report->topLevelItem(index);
+    const QString value = ToQString(text);
+    // Only a change is written, so that assistive technology hears of changes alone.
+    if (item->text(subItem) != value)
+        item->setText(subItem, value);
+    return TRUE;
+}
+
+int QtWindowBackend::GetListItemCount(HWND list)
+{
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list)))
+        return report->topLevelItemCount();
+    auto* widget = qobject_cast<QListWidget*>(Widget(list));
+    return widget != nullptr ? widget->count() : 0;
+}
+
+BOOL QtWindowBackend::DeleteAllListItems(HWND list)
+{
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list))) {
+        report->clear();
+        return TRUE;
+    }
+    if (auto* widget = qobject_cast<QListWidget*>(Widget(list))) {
+        widget->clear();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void QtWindowBackend::SetListSelection(HWND list, int index)
+{
+    if (auto* report = dynamic_cast<QtReportView*>(Widget(list))) {
+        if (index < 0 || index >= report->topLevelItemCount()) {
+            report->clearSelection();
+            return;
+        }
+        report->setCurrentItem(report->topLevelItem(index));
+        return;
+    }
+    if (auto* widget = qobject_cast<QListWidget*>(Widget(list))) {
+        if (index < 0 || index >= widget->count())
+            widget->clearSelection();
+        else
+            widget->setCurrentRow(index);
+    }
+}
+
+void QtWindowBackend::SetListSortIndicator(HWND list, int column, BOOL ascending)
+{
+    auto* report = dynamic_cast<QtReportView*>(Widget(list));
+    if (report == nullptr)
+        return;
+    report->header()->setSortIndicatorShown(column >= 0);
+    if (column >= 0)
+        report->header()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+BOOL QtWindowBackend::PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Queued to the window layer's thread, where the window is looked up: a window destroyed
+    // meanwhile gets nothing, and handles are never reused.
+    const bool queued = QMetaObject::invokeMethod(
+        this,
+        [this, hwnd, message, wParam, lParam] {
+            if (Find(hwnd) != nullptr)
+                Send(hwnd, message, wParam, lParam);
+        },
+        Qt::QueuedConnection);
+    return queued ? TRUE : FALSE;
 }
 
 // -- Placement and tooltips ---------------------------------------------------------------------

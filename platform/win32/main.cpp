@@ -36,5 +36,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     Win32CounterSource counters;
     Win32ShellService shell;
     ZeltorServices services{ directory, network, counters, shell };
+    // The system's counter library and connections serve any thread; each controller of the
+    // overview still gets objects of its own.
+    services.overview = [] {
+        ControllerConnection connection;
+        connection.network = std::make_unique<Win32NetworkConnector>();
+        connection.counters = std::make_unique<Win32CounterSource>();
+        return connection;
+    };
     return ZeltorMain(backend, services, ModulePath());
 }

@@ -59,7 +59,15 @@ public:
     int InsertListItem(HWND list, int index, const CString& text) override;
     int GetListSelectedCount(HWND list) override;
     int GetListNextItem(HWND list, int start, UINT flags) override;
-    CString GetListItemText(HWND list, int index) override;
+    CString GetListItemText(HWND list, int index, int subItem) override;
+    int InsertListColumn(HWND list, int column, const CString& heading, int widthPixels) override;
+    BOOL SetListItemText(HWND list, int index, int subItem, const CString& text) override;
+    int GetListItemCount(HWND list) override;
+    BOOL DeleteAllListItems(HWND list) override;
+    void SetListSelection(HWND list, int index) override;
+    void SetListSortIndicator(HWND list, int column, BOOL ascending) override;
+    BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    short GetKeyState(int vk) override;
     std::uint32_t GetWindowStyle(HWND hwnd) override;
     void SetWindowStyle(HWND hwnd, std::uint32_t style) override;
     AfxRect GetWindowRect(HWND hwnd) override;

@@ -24,6 +24,7 @@
 #undef MessageBox
 #undef DefWindowProc
 #undef SendMessage
+#undef PostMessage
 #undef LoadIcon
 #undef IsDialogMessage
 #undef GetComputerName

@@ -2,11 +2,14 @@
 // target lacks reported as unavailable and never as 0, and a failure with its status text.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/counter_set.h"
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
 #include "framework/cstring.h"
 #include "perf/pdh_status.h"
+#include "platform/linux/exporter/exporter_config_file.h"
 
 namespace {
 
@@ -140,4 +143,55 @@ TEST(ExporterMetricsTest, TheExportersOwnFigures)
     EXPECT_TRUE(Has(text, "zeltor_exporter_refused_logons_total 1\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_sessions 2\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_collections_in_flight 0\n"));
+}
+
+TEST(ExporterMetricsTest, TheDirectorysCountersAreNamedAsAdministratorsKnowThem)
+{
+    // Each path with its Windows type: the rates count, the others are levels.
+    constexpr std::uint32_t kCount = 0x10410400, kBulk = 0x10410500, kRaw = 0x00010000;
+    const std::vector<std::tuple<std::string, std::uint32_t, std::string>> expected = {
+        { "\\NTDS\\LDAP Searches/sec", kCount, "zeltor_ntds_ldap_searches_total" },
+        { "\\NTDS\\LDAP Writes/sec", kCount, "zeltor_ntds_ldap_writes_total" },
+        { "\\NTDS\\LDAP Successful Binds/sec", kCount, "zeltor_ntds_ldap_successful_binds_total" },
+        { "\\NTDS\\LDAP Client Sessions", kRaw, "zeltor_ntds_ldap_client_sessions" },
+        { "\\NTDS\\LDAP Active Threads", kRaw, "zeltor_ntds_ldap_active_threads" },
+        { "\\NTDS\\DRA Inbound Bytes Total/sec", kBulk, "zeltor_ntds_dra_inbound_bytes_total" },
+        { "\\NTDS\\DRA Outbound Bytes Total/sec", kBulk, "zeltor_ntds_dra_outbound_bytes_total" },
+        { "\\NTDS\\DRA Inbound Objects/sec", kCount, "zeltor_ntds_dra_inbound_objects_total" },
+        { "\\NTDS\\DRA Outbound Objects/sec", kCount, "zeltor_ntds_dra_outbound_objects_total" },
+        { "\\NTDS\\DRA Pending Replication Synchronizations", kRaw, "zeltor_ntds_dra_pending_replication_synchronizations" },
+        { "\\NTDS\\DS Directory Reads/sec", kCount, "zeltor_ntds_ds_directory_reads_total" },
+        { "\\NTDS\\DS Directory Writes/sec", kCount, "zeltor_ntds_ds_directory_writes_total" },
+        { "\\NTDS\\DS Directory Searches/sec", kCount, "zeltor_ntds_ds_directory_searches_total" },
+        { "\\NTDS\\DS Threads in Use", kRaw, "zeltor_ntds_ds_threads_in_use" },
+        { "\\Security System-Wide Statistics\\Kerberos Authentications", kCount,
+          "zeltor_security_system_wide_statistics_kerberos_authentications_total" },
+        { "\\Security System-Wide Statistics\\NTLM Authentications", kCount,
+          "zeltor_security_system_wide_statistics_ntlm_authentications_total" },
+    };
+    const ExporterModule ntds = DirectoryServiceModule();
+    ASSERT_EQ(ntds.paths.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& [path, type, name] = expected[i];
+        EXPECT_EQ(ntds.paths[i], path);
+        const auto series = SeriesOfCounter(path, type);
+        ASSERT_EQ(series.size(), 1u) << path;
+        EXPECT_EQ(series[0].name, name);
+        EXPECT_STREQ(series[0].type, type == kRaw ? "gauge" : "counter");
+    }
+
+    // Both built-in modules are there unless the configuration defines them; an ntds given only a
+    // timeout keeps its counters.
+    ExporterConfig config;
+    config.auths.push_back({ "a", "u", "", "/p", { "dc1" }, {} });
+    ASSERT_FALSE(CompleteExporterConfig(config));
+    ASSERT_NE(config.FindModule("ntds"), nullptr);
+    EXPECT_EQ(config.FindModule("ntds")->paths, ntds.paths);
+    EXPECT_EQ(BuiltInModule("ntds").paths, ntds.paths);
+    EXPECT_TRUE(BuiltInModule("mine").paths.empty());
+    ASSERT_FALSE(ParseExporterConfig("modules:\n  ntds: {timeout_seconds: 3}\n"
+                                     "auths: {a: {user: u, password_file: /p, targets: [dc1]}}\n",
+                                     &config));
+    EXPECT_EQ(config.FindModule("ntds")->paths, ntds.paths);
+    EXPECT_EQ(config.FindModule("ntds")->timeoutSeconds, 3);
 }

@@ -25,6 +25,7 @@ struct ScriptedTargets {
     std::map<std::string, std::chrono::milliseconds> delays;
     std::set<std::string> serving; // machines that answer with the data below
     bool withProcess = false;      // whether the data has the Process object
+    int dataReads = 0;             // the counters' data asked for, all machines together
 };
 
 constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
@@ -43,6 +44,7 @@ public:
             TestBlock block;
             block.objects.push_back(TestObject{ 2, { { 4, kRate } }, { 1000 }, false, {} });
             const std::lock_guard lock(m_targets.mutex);
+            ++m_targets.dataReads;
             if (m_targets.withProcess)
                 block.objects.push_back(TestObject{ 6, { { 8, kRawCount } }, {}, true, { { u"lsass", { 7 } } } });
             value = BuildPerfData(block, TestLayout::Samba);
@@ -271,4 +273,32 @@ TEST_F(TargetSessionsTest, ACounterTheTargetLackedIsLookedForAgainOnTheSameLogon
     EXPECT_NE(text.find("zeltor_process_handles{pdh_instance=\"lsass\"} 7\n"), std::string::npos) << text;
     EXPECT_NE(text.find("zeltor_memory_page_faults_total 1000\n"), std::string::npos);
     EXPECT_EQ(Logons("dc1"), 1); // all on the one logon
+}
+
+TEST_F(TargetSessionsTest, ATargetLackingEveryCounterOfAModuleIsStillAskedEachTime)
+{
+    const auto sessions = Sessions(std::chrono::hours(1), 4);
+    {
+        const std::lock_guard lock(targets.mutex);
+        targets.serving.insert("dc1");
+    }
+    ExporterModule directory;
+    directory.name = "directory";
+    directory.paths = { "\\NTDS\\LDAP Searches/sec", "\\Security System-Wide Statistics\\NTLM Authentications" };
+    int readsBefore = 0;
+    for (int scrape = 0; scrape < 3; ++scrape) {
+        {
+            const std::lock_guard lock(targets.mutex);
+            readsBefore = targets.dataReads;
+        }
+        const ProbeOutcome outcome = sessions->Probe("dc1", directory, Auth("good"), Clock::now() + 5s);
+        EXPECT_TRUE(outcome.success) << outcome.statusText;
+        ASSERT_EQ(outcome.counters.size(), 2u);
+        for (const CounterReading& reading : outcome.counters)
+            EXPECT_EQ(reading.addStatus, static_cast<PDH_STATUS>(PDH_CSTATUS_NO_OBJECT)) << reading.path;
+        const std::lock_guard lock(targets.mutex);
+        // The target answered this time (the first time it also gave the definitions).
+        EXPECT_EQ(targets.dataReads, readsBefore + (scrape == 0 ? 2 : 1)) << "scrape " << scrape;
+    }
+    EXPECT_EQ(Logons("dc1"), 1);
 }

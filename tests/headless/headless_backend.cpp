@@ -1,6 +1,7 @@
 #include "tests/headless/headless_backend.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "framework/afxwin.h"
 
@@ -75,9 +76,9 @@ void HeadlessBackend::Type(HWND edit, const CString& text)
     SetWindowText(edit, text);
 }
 
-void HeadlessBackend::KeyDown(UINT vk, HWND target, bool shift)
+void HeadlessBackend::KeyDown(UINT vk, HWND target, bool shift, bool ctrl)
 {
-    DialogManager::KeyDown(target != nullptr ? target : m_focus, vk, shift);
+    DialogManager::KeyDown(target != nullptr ? target : m_focus, vk, shift, ctrl);
 }
 
 bool HeadlessBackend::Tick(HWND hwnd, UINT_PTR id)
@@ -114,6 +115,27 @@ void HeadlessBackend::SelectListItem(HWND list, int index)
         w->selected.insert(index);
     AfxNotifyHeader hdr{ list, static_cast<UINT_PTR>(w->id), LVN_ITEMCHANGED };
     Send(w->parent, WM_NOTIFY, static_cast<WPARAM>(w->id), reinterpret_cast<LPARAM>(&hdr));
+}
+
+void HeadlessBackend::ClickListColumn(HWND list, int column)
+{
+    Window* w = Find(list);
+    if (w == nullptr || !w->enabled)
+        return;
+    AfxNmListView nm{ { list, static_cast<UINT_PTR>(w->id), LVN_COLUMNCLICK }, -1, column };
+    Send(w->parent, WM_NOTIFY, static_cast<WPARAM>(w->id), reinterpret_cast<LPARAM>(&nm));
+}
+
+void HeadlessBackend::DoubleClickListItem(HWND list, int index)
+{
+    Window* w = Find(list);
+    if (w == nullptr || !w->enabled)
+        return;
+    // The first click of the two selects the item.
+    SelectListItem(list, index);
+    w->focusedItem = index;
+    AfxNmListView nm{ { list, static_cast<UINT_PTR>(w->id), NM_DBLCLK }, index, 0 };
+    Send(w->parent, WM_NOTIFY, static_cast<WPARAM>(w->id), reinterpret_cast<LPARAM>(&nm));
 }
 
 void HeadlessBackend::SetIconic(HWND hwnd, bool iconic, AfxRect client)
@@ -358,6 +380,7 @@ int HeadlessBackend::InsertListItem(HWND list, int index, const CString& text)
         return -1;
     index = std::clamp(index, 0, static_cast<int>(w->items.size()));
     w->items.insert(w->items.begin() + index, text);
+    w->subItems.insert(w->subItems.begin() + index, std::vector<CString>());
     return index;
 }
 
@@ -379,12 +402,108 @@ int HeadlessBackend::GetListNextItem(HWND list, int start, UINT flags)
     return -1;
 }
 
-CString HeadlessBackend::GetListItemText(HWND list, int index)
+CString HeadlessBackend::GetListItemText(HWND list, int index, int subItem)
 {
     Window* w = Find(list);
-    if (w == nullptr || index < 0 || index >= static_cast<int>(w->items.size()))
+    if (w == nullptr || index < 0 || index >= static_cast<int>(w->items.size()) || subItem < 0)
         return CString();
-    return w->items[static_cast<size_t>(index)];
+    if (subItem == 0)
+        return w->items[static_cast<size_t>(index)];
+    const std::vector<CString>& cells = w->subItems[static_cast<size_t>(index)];
+    return static_cast<size_t>(subItem) < cells.size() ? cells[static_cast<size_t>(subItem)] : CString();
+}
+
+int HeadlessBackend::InsertListColumn(HWND list, int column, const CString& heading, int)
+{
+    Window* w = Find(list);
+    if (w == nullptr || column < 0)
+        return -1;
+    column = std::min(column, static_cast<int>(w->columns.size()));
+    w->columns.insert(w->columns.begin() + column, heading);
+    return column;
+}
+
+BOOL HeadlessBackend::SetListItemText(HWND list, int index, int subItem, const CString& text)
+{
+    Window* w = Find(list);
+    if (w == nullptr || index < 0 || index >= static_cast<int>(w->items.size()) || subItem < 0)
+        return FALSE;
+    if (subItem == 0) {
+        w->items[static_cast<size_t>(index)] = text;
+        return TRUE;
+    }
+    std::vector<CString>& cells = w->subItems[static_cast<size_t>(index)];
+    if (cells.size() <= static_cast<size_t>(subItem))
+        cells.resize(static_cast<size_t>(subItem) + 1);
+    cells[static_cast<size_t>(subItem)] = text;
+    return TRUE;
+}
+
+int HeadlessBackend::GetListItemCount(HWND list)
+{
+    Window* w = Find(list);
+    return w != nullptr ? static_cast<int>(w->items.size()) : 0;
+}
+
+BOOL HeadlessBackend::DeleteAllListItems(HWND list)
+{
+    Window* w = Find(list);
+    if (w == nullptr)
+        return FALSE;
+    w->items.clear();
+    w->subItems.clear();
+    w->selected.clear();
+    w->focusedItem = -1;
+    return TRUE;
+}
+
+void HeadlessBackend::SetListSelection(HWND list, int index)
+{
+    Window* w = Find(list);
+    if (w == nullptr)
+        return;
+    w->selected.clear();
+    w->focusedItem = -1;
+    if (index >= 0 && index < static_cast<int>(w->items.size())) {
+        w->selected.insert(index);
+        w->focusedItem = index;
+    }
+}
+
+void HeadlessBackend::SetListSortIndicator(HWND list, int column, BOOL ascending)
+{
+    if (Window* w = Find(list))
+        w->sortIndicator = { column, ascending };
+}
+
+BOOL HeadlessBackend::PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    {
+        const std::lock_guard lock(m_postedMutex);
+        m_postedMessages.push_back(AfxMsg{ hwnd, message, wParam, lParam });
+    }
+    m_posted.notify_all();
+    return TRUE;
+}
+
+int HeadlessBackend::DeliverPostedMessages()
+{
+    std::deque<AfxMsg> messages;
+    {
+        const std::lock_guard lock(m_postedMutex);
+        messages.swap(m_postedMessages);
+    }
+    for (const AfxMsg& m : messages) {
+        if (Find(m.hwnd) != nullptr)
+            Send(m.hwnd, m.message, m.wParam, m.lParam);
+    }
+    return static_cast<int>(messages.size());
+}
+
+bool HeadlessBackend::WaitForPostedMessage(int timeoutMs)
+{
+    std::unique_lock lock(m_postedMutex);
+    return m_posted.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !m_postedMessages.empty(); });
 }
 
 // -- Hyperlinks and the About box -------------------------------------------------------------

@@ -2,7 +2,10 @@
 // clicks, types, presses keys and ticks timers on them. It records what the dialogs ask of it.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,9 +23,14 @@ public:
         bool iconic = false;
         int check = 0;
         AfxRect client;
-        // list view
+        // list view: the items' texts (column 0), the other columns' texts of each item, the
+        // headings, and the sort arrow (column, ascending; -1 for none)
         std::vector<CString> items;
+        std::vector<std::vector<CString>> subItems;
+        std::vector<CString> columns;
+        std::pair<int, BOOL> sortIndicator{ -1, TRUE };
         std::set<int> selected;
+        int focusedItem = -1;
         int textWrites = 0; // how often SetWindowText changed the text
         // Placement: the window rectangle in screen coordinates and the border around the client
         // area (1 pixel for WS_BORDER, the frame and caption for a dialog).
@@ -98,7 +106,7 @@ public:
     // A key pressed on the focused window (or the given one), offered to the pre-translation chain
     // and then, if not taken, to the control as an ordinary key (which it ignores). shift: Shift
     // is held with it.
-    void KeyDown(UINT vk, HWND target = nullptr, bool shift = false);
+    void KeyDown(UINT vk, HWND target = nullptr, bool shift = false, bool ctrl = false);
     // How often the dialog manager refused a key with a beep.
     int beeps = 0;
     // One tick of a running timer: FALSE when that timer is not running.
@@ -108,6 +116,13 @@ public:
     void SystemCommand(HWND dialog, UINT id);
     // Selects (or, with -1, clears the selection of) a list item and notifies LVN_ITEMCHANGED.
     void SelectListItem(HWND list, int index);
+    // A click on a column's heading (LVN_COLUMNCLICK) and a double click on an item (NM_DBLCLK).
+    void ClickListColumn(HWND list, int column);
+    void DoubleClickListItem(HWND list, int index);
+    // Delivers the messages posted so far (from any thread) on this thread, in order; how many.
+    int DeliverPostedMessages();
+    // Waits up to timeoutMs for a message to be posted; true when one is queued.
+    bool WaitForPostedMessage(int timeoutMs);
     void SetIconic(HWND hwnd, bool iconic, AfxRect client);
     void CloseBox(HWND dialog) { SystemCommand(dialog, SC_CLOSE); }
     // The pointer moves to a point of the control (client coordinates): the move is offered to
@@ -181,7 +196,14 @@ public:
     int InsertListItem(HWND list, int index, const CString& text) override;
     int GetListSelectedCount(HWND list) override;
     int GetListNextItem(HWND list, int start, UINT flags) override;
-    CString GetListItemText(HWND list, int index) override;
+    CString GetListItemText(HWND list, int index, int subItem) override;
+    int InsertListColumn(HWND list, int column, const CString& heading, int widthPixels) override;
+    BOOL SetListItemText(HWND list, int index, int subItem, const CString& text) override;
+    int GetListItemCount(HWND list) override;
+    BOOL DeleteAllListItems(HWND list) override;
+    void SetListSelection(HWND list, int index) override;
+    void SetListSortIndicator(HWND list, int column, BOOL ascending) override;
+    BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     AfxRect GetWindowRect(HWND hwnd) override;
     AfxPoint ClientToScreen(HWND hwnd, AfxPoint pt) override;
@@ -235,6 +257,9 @@ private:
     Window* NewWindow(HWND parent, bool isDialog);
 
     std::map<std::pair<HWND, UINT_PTR>, UINT> m_timers;
+    std::mutex m_postedMutex;
+    std::condition_variable m_posted;
+    std::deque<AfxMsg> m_postedMessages;
     HWND m_focus = nullptr;
     size_t m_nextScript = 0;
     std::map<HGDIOBJ, GdiObject> m_objects; // what the program made and has not deleted

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "platform/linux/remote_counter_source.h"
 #include "platform/linux/samba_performance_registry.h"
 #include "platform/linux/smb_network_connector.h"
+#include "platform/linux/winreg_client.h"
 #include "tests/integration/counting_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
@@ -256,10 +258,37 @@ TEST_F(RemoteCountersTest, AServerThatFallsSilentHoldsAnUpdateOrATickOnceNotPerC
     ASSERT_EQ(source.CollectQueryData(query), 0u);
 
     ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "pause", state }));
-    // A tick: one call, given up at the call's bound.
+    // A tick: one call, given up at the call's bound. Meanwhile another thread's connection
+    // (to a port that refuses it) goes through Samba's libraries while this one waits.
+    std::atomic<bool> tickEnded = false, otherEndedFirst = false;
+    std::thread otherCaller([&] {
+        const int closed = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(closed, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        winreg_connect_options refused{};
+        refused.server = "127.0.0.1";
+        refused.logon = WINREG_LOGON_OWN_TICKET;
+        refused.port = ntohs(address.sin_port);
+        refused.connect_timeout_ms = 1000;
+        refused.call_timeout_seconds = 1;
+        winreg_client* client = nullptr;
+        std::uint32_t werror = 0;
+        const bool failed = winreg_client_open(&refused, &client, &werror) != 0;
+        otherEndedFirst = failed && !tickEnded;
+        close(closed);
+    });
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(source.CollectQueryData(query), PDH_CSTATUS_NO_MACHINE);
     const double tick = seconds(start);
+    tickEnded = true;
+    otherCaller.join();
+    EXPECT_TRUE(otherEndedFirst) << "a call waiting on a silent server held another thread's";
     // The next tick connects once, within the connection's bound.
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(source.CollectQueryData(query), PDH_CSTATUS_NO_MACHINE);

@@ -102,8 +102,8 @@ protected:
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
         config.smbPort = static_cast<std::uint16_t>(std::stoi(peer["port"]));
-        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent } });
-        config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] } });
+        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent }, {} });
+        config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] }, {} });
         ASSERT_FALSE(CompleteExporterConfig(config));
 
         std::map<std::string, SmbCredentials> credentials;
@@ -248,14 +248,21 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     // The index page names the target's last probe and why it failed, never the password.
     const HttpAnswer index = Get(port, "/");
     EXPECT_EQ(index.status, 200);
-    EXPECT_NE(index.body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>stale</td><td>The user name or password is incorrect.</td>"),
+    EXPECT_NE(index.body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>stale</td><td class=\"failure\">The user name or password is incorrect.</td>"),
               std::string::npos) << index.body;
     EXPECT_EQ(index.body.find(peer["password"]), std::string::npos);
     EXPECT_EQ(index.body.find("127.0.0.5"), std::string::npos); // refused requests are not probes
-    // The right credentials of the same target are a session of their own, not held by the refusal.
-    EXPECT_EQ(Value(Probe("peer"), "zeltor_probe_success"), 1);
-    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td>"),
-              std::string::npos);
+    // The right credentials of the same target are a session of their own, not held by the refusal;
+    // the page counts the counters the probe gave, as its series say.
+    const std::string served = Probe("peer");
+    EXPECT_EQ(Value(served, "zeltor_probe_success"), 1);
+    int available = 0;
+    for (std::size_t at = 0; (at = served.find("\nzeltor_probe_path_available{", at)) != std::string::npos; ++at)
+        available += served.compare(served.find("} ", at), 4, "} 1\n") == 0 ? 1 : 0;
+    EXPECT_GE(available, 10);
+    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td><td class=\"n\">" +
+                                       std::to_string(available) + " of 13</td>"),
+              std::string::npos) << Get(port, "/").body;
 }
 
 TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
@@ -286,4 +293,70 @@ TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
     EXPECT_NE(silent.body.find("text=\"The semaphore timeout period has expired.\""), std::string::npos) << silent.body;
     EXPECT_GE(silentSeconds, 2.4);
     EXPECT_LT(silentSeconds, 2.8);
+}
+
+TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // The peer has no NTDS object nor the security statistics: the probe reaches it, and every
+    // counter of the module is unavailable, with no value at all.
+    const std::string text = Probe("peer", "ntds");
+    EXPECT_EQ(Value(text, "zeltor_probe_success"), 1) << text;
+    const ExporterModule ntds = DirectoryServiceModule();
+    for (const std::string& path : ntds.paths) {
+        std::string escaped;
+        for (char c : path)
+            escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        EXPECT_EQ(Value(text, "zeltor_probe_path_available{path=\"" + escaped + "\"}"), 0) << path << "\n" << text;
+    }
+    EXPECT_EQ(text.find("zeltor_ntds_"), std::string::npos) << text;
+    EXPECT_EQ(text.find("zeltor_security_"), std::string::npos) << text;
+    EXPECT_TRUE(PromtoolAccepts(text)) << text;
+    // The index page says how much of the module the target gave.
+    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>ntds</td><td>peer</td><td>success</td><td class=\"n\">0 of 16</td>"),
+              std::string::npos);
+    // The same session serves the window's counters next, on the same logon.
+    EXPECT_EQ(Value(Probe("peer", "dc"), "zeltor_probe_success"), 1);
+    EXPECT_EQ(opens[peer["address"]].load(), 1);
+}
+
+TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // Sixteen auths with the peer's credentials: sixteen sessions of one target, each with its
+    // own connection, collected from sixteen threads at once, as many targets are.
+    constexpr int kSessions = 16, kScrapes = 6;
+    std::map<std::string, SmbCredentials> credentials;
+    ExporterConfig many;
+    for (int i = 0; i < kSessions; ++i) {
+        const std::string name = "a" + std::to_string(i);
+        credentials.emplace(name, SmbCredentials({}, peer["user"], peer["password"]));
+        many.auths.push_back({ name, peer["user"], "", "/unused", { peer["address"] }, {} });
+    }
+    ASSERT_FALSE(CompleteExporterConfig(many));
+    RemoteCounterOptions remote;
+    remote.smbPort = config.smbPort;
+    TargetSessions::Settings settings;
+    settings.maxConcurrent = kSessions;
+    TargetSessions concurrent(
+        settings, std::move(credentials),
+        [this, remote](CredentialRegistry& registry) {
+            return std::make_unique<LogonCounter>(std::make_unique<SambaPerformanceRegistry>(registry, remote), opens);
+        },
+        [](const std::string&) {});
+    std::atomic<int> succeeded = 0;
+    std::vector<std::thread> scrapers;
+    for (int i = 0; i < kSessions; ++i) {
+        scrapers.emplace_back([&, i] {
+            for (int n = 0; n < kScrapes; ++n) {
+                const ProbeOutcome outcome = concurrent.Probe(peer["address"], *many.FindModule("dc"), many.auths[i],
+                                                              TargetSessions::Clock::now() + std::chrono::seconds(20));
+                succeeded += outcome.success ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& scraper : scrapers)
+        scraper.join();
+    EXPECT_EQ(succeeded.load(), kSessions * kScrapes);
+    EXPECT_EQ(opens[peer["address"]].load(), kSessions); // one logon each, kept
 }

@@ -104,7 +104,7 @@ TEST(PerfdThroughTheRemoteSource, TheMainWindowsCountersAndProcessesOfOneName)
 
     // The provider on the server's smb.conf, its smbd standing in for lsass.
     const std::string perfd = ZELTOR_PERFD, config = peer["smb_conf"];
-    const char* argv[] = { perfd.c_str(), "-s", config.c_str(), "--interval", "0.5", "--lsass", "smbd", nullptr };
+    const char* argv[] = { perfd.c_str(), "-s", config.c_str(), "--interval", "0.5", "--lsass", "smbd", "--all-processes", nullptr };
     pid_t provider = -1;
     ASSERT_EQ(posix_spawn(&provider, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
 

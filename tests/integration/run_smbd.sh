@@ -15,6 +15,7 @@
 #   run_smbd.sh pause|resume STATE   stops every process of the server (SIGSTOP), or lets them go
 #
 # Needs root (an account of its own in a private mount namespace, and Samba's built-in paths).
+# ZELTOR_SMBD_AUTH_AUDIT=3 logs the successful logons as well (tools/measure_exporter.sh counts them).
 set -euo pipefail
 
 readonly PORT=${3:-4450}
@@ -77,8 +78,8 @@ start() {
     printcap name = /dev/null
     disable spoolss = yes
     map to guest = never
-    # Refused logons are logged (the tests count them), successful ones not.
-    log level = 1 auth_audit:2
+    # Refused logons are logged (the tests count them), successful ones not unless asked.
+    log level = 1 auth_audit:${ZELTOR_SMBD_AUTH_AUDIT:-2}
 CONF
     # The account lives in a copy of the user database that only this server's mount namespace
     # sees, so the machine's own is not touched.

@@ -7,11 +7,15 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tdb.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -127,7 +131,90 @@ bool Published(const std::string& state)
            Dump(state + "/perfmon/data.tdb").find("key(9) = \"0PerfTime\"") != std::string::npos;
 }
 
+// Every record of a published database, as Samba's server reads it (read-only, no locks).
+std::map<std::string, std::string> Records(const std::string& path)
+{
+    std::map<std::string, std::string> records;
+    tdb_context* tdb = tdb_open(path.c_str(), 0, TDB_DEFAULT, O_RDONLY, 0);
+    if (tdb == nullptr)
+        return records;
+    tdb_traverse_read(
+        tdb,
+        [](tdb_context*, TDB_DATA key, TDB_DATA value, void* all) {
+            (*static_cast<std::map<std::string, std::string>*>(all))[std::string(reinterpret_cast<char*>(key.dptr), key.dsize)] =
+                std::string(reinterpret_cast<char*>(value.dptr), value.dsize);
+            return 0;
+        },
+        &records);
+    tdb_close(tdb);
+    return records;
+}
+
+// The Process instances published: name, ID Process and Handle Count (DWORDs laid out in a C
+// long), _Total first.
+struct ProcessInstance {
+    std::string name;
+    unsigned long pid = 0;
+    unsigned long handles = 0;
+};
+std::vector<ProcessInstance> ProcessInstances(const std::string& state)
+{
+    const auto names = Records(state + "/perfmon/names.tdb");
+    const auto data = Records(state + "/perfmon/data.tdb");
+    std::vector<ProcessInstance> instances;
+    const auto count = names.find("230inst");
+    for (int k = 0; count != names.end() && k < std::atoi(count->second.c_str()); ++k) {
+        const auto name = names.find("230i" + std::to_string(k) + "name");
+        const auto block = data.find("230i" + std::to_string(k));
+        if (name == names.end() || block == data.end() || block->second.size() != 2 * sizeof(long))
+            return {};
+        ProcessInstance instance{ name->second };
+        std::memcpy(&instance.pid, block->second.data(), sizeof(long));
+        std::memcpy(&instance.handles, block->second.data() + sizeof(long), sizeof(long));
+        instances.push_back(instance);
+    }
+    return instances;
+}
+
 } // namespace
+
+TEST(PerfdService, PublishesTheStandInsProcessesAloneUnlessAskedForEveryProcess)
+{
+    // By default only the processes named as the stand-in for lsass (here sleep, which no
+    // process may stand in as: it is no Samba program) are published, yet Process(_Total) sums
+    // every process of the machine, this test's among them.
+    pid_t sleeper = 0;
+    const char* sleep[] = { "sleep", "100", nullptr };
+    ASSERT_EQ(posix_spawnp(&sleeper, "sleep", nullptr, nullptr, const_cast<char**>(sleep), environ), 0);
+    const auto has = [](const std::vector<ProcessInstance>& instances, unsigned long pid) {
+        return std::any_of(instances.begin(), instances.end(), [&](const ProcessInstance& i) { return i.pid == pid; });
+    };
+    TempDir state;
+    {
+        Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1", "--lsass", "sleep" });
+        std::vector<ProcessInstance> instances;
+        EXPECT_TRUE(Eventually([&] { return has(instances = ProcessInstances(state.path()), sleeper); })) << perfd.Log();
+        ASSERT_FALSE(instances.empty());
+        EXPECT_EQ(instances[0].name, "_Total");
+        unsigned long published = 0;
+        for (std::size_t k = 1; k < instances.size(); ++k) {
+            EXPECT_EQ(instances[k].name, "sleep");
+            published += instances[k].handles;
+        }
+        EXPECT_FALSE(has(instances, static_cast<unsigned long>(getpid())));
+        // This test alone holds more than 2 descriptors (its standard ones and the database).
+        EXPECT_GT(instances[0].handles, published + 2);
+        EXPECT_EQ(perfd.Stop(SIGTERM), 0);
+    }
+    {
+        Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1", "--lsass", "sleep", "--all-processes" });
+        EXPECT_TRUE(Eventually([&] { return has(ProcessInstances(state.path()), static_cast<unsigned long>(getpid())); }))
+            << perfd.Log();
+        EXPECT_EQ(perfd.Stop(SIGTERM), 0);
+    }
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+}
 
 TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
 {
@@ -138,6 +225,7 @@ TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
            { { "--lsass" }, "option --lsass needs a value" },
            { { "--lsass-program", "sbin/samba" }, "the program of the lsass stand-in must be an absolute path: sbin/samba" },
            { { "--processes", "," }, "--processes needs at least one process name: ," },
+           { { "--processes", "samba", "--all-processes" }, "--processes and --all-processes exclude each other" },
            { { "now" }, "unexpected argument now" } }) {
         Perfd perfd(arguments);
         EXPECT_EQ(perfd.Wait(), 2) << message;
@@ -189,7 +277,8 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
     for (const int signal : { SIGTERM, SIGINT }) {
         TempDir state;
         // The state directory as smb.conf names it.
-        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path() << "\n";
+        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path()
+                                                  << "\n\trestrict anonymous = 2\n";
         Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
         ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
         EXPECT_EQ(perfd.Stop(signal), 0);
@@ -205,6 +294,31 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
         for (const auto& entry : std::filesystem::directory_iterator(state.path() + "/perfmon"))
             files += entry.path().filename().string().rfind(".zeltor-perfd", 0) == 0 ? 100 : 1;
         EXPECT_EQ(files, 2);
+    }
+}
+
+TEST(PerfdService, WarnsAtStartWhenTheSambaItFeedsLetsAnonymousSessionsRead)
+{
+    // Samba's default (0) and 1 let a session without a user read HKEY_PERFORMANCE_DATA; 2
+    // refuses it. An include is followed (testparm reads the configuration as Samba does).
+    for (const auto& [lines, warned] : { std::pair<std::string, const char*>{ "", "0" },
+                                         { "\trestrict anonymous = 1\n", "1" },
+                                         { "\tinclude = INCLUDED\n", nullptr },
+                                         { "\trestrict anonymous = 2\n", nullptr } }) {
+        TempDir state;
+        std::string text = lines;
+        if (const std::size_t at = text.find("INCLUDED"); at != std::string::npos)
+            text.replace(at, 8, state.Write("included.conf", "[global]\n\trestrict anonymous = 2\n"));
+        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path() << "\n" << text;
+        Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
+        ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
+        EXPECT_EQ(perfd.Stop(SIGTERM), 0);
+        const std::string warning = "zeltor-perfd: warning: " + state.path() +
+                                    "/smb.conf lets anonymous sessions read these counters, the list of processes "
+                                    "included (restrict anonymous = " + (warned ? warned : "") +
+                                    "); \"restrict anonymous = 2\" in its [global] section refuses them\n";
+        EXPECT_EQ(perfd.Log().find(warning) != std::string::npos, warned != nullptr) << lines << perfd.Log();
+        EXPECT_EQ(perfd.Log().find("warning") != std::string::npos, warned != nullptr) << lines << perfd.Log();
     }
 }
 

@@ -9,6 +9,7 @@
 //                                   rectangle ("x y width height") to READY, and ends it once
 //                                   DONE exists (for a screenshot)
 //   driver.exe --hold-about READY DONE   the same with the About box open over it
+//   driver.exe --hold-overview READY DONE   the same with the domain overview open, its rows read
 //   driver.exe --installed SHORTCUT INSTALLER VERSION READY DONE   the program as the installer
 //                                   left it (installed_program.h)
 #include <cstdio>
@@ -859,7 +860,75 @@ struct Case {
     bool systemLibraries = false;
 };
 
+// The overview's scenario: DC1 and DC3 answer with their own processor time, DC2 refuses the
+// logon (ERROR_LOGON_FAILURE as a status), DC4 cannot be reached.
+std::wstring OverviewScenario()
+{
+    return CounterScenario() + L"ds.dc=DC4\n"
+                               L"pdh.machine.value=DC1 12 \\Processor(_Total)\\% Processor Time\n"
+                               L"pdh.machine.value=DC3 97 \\Processor(_Total)\\% Processor Time\n"
+                               L"pdh.machine.connect=DC2 0x8007052E\n"
+                               L"pdh.machine.connect=DC4 0x800007D0\n";
+}
+
+bool RowsHeard(const ListRows& rows)
+{
+    if (rows.rows.empty())
+        return false;
+    for (const auto& row : rows.rows) {
+        if (row.size() < 2 || row[1] == L"reading")
+            return false;
+    }
+    return true;
+}
+
+void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
+{
+    Program p(paths, "overview", OverviewScenario());
+    Started(check, p);
+    const std::vector<MenuItem> menu = ReadSystemMenu(paths, p.Main(), p.Tid());
+    check.Require(menu.size() >= 4, "the system menu has the overview's item too");
+    check.Eq(menu.back().id, ID_SYSCMD_ABOUT, "About stays the last item");
+    check.That((menu[menu.size() - 2].state & MF_SEPARATOR) != 0, "below its separator");
+    check.Eq(menu[menu.size() - 3].id, ID_SYSCMD_OVERVIEW, "the overview's item above them");
+
+    check.Require(BringToFront(p.Main()), "the main window comes to the front");
+    PressWith(VK_CONTROL, 'D');
+    const HWND overview = p.WaitForWindow(L"Domain Overview");
+    check.Require(overview != nullptr, "Ctrl+D opens the overview");
+    check.That(!IsWindowEnabled(p.Main()), "the main window waits while it is open");
+    const HWND list = GetDlgItem(overview, IDC_OVERVIEW_LIST);
+    ListRows rows;
+    WaitUntil([&] { return RowsHeard(rows = ReadListRows(paths, list, p.Tid())); }, 20000);
+    check.Require(rows.rows.size() == 4, "a row per controller");
+    check.Eq(rows.headings.size(), static_cast<size_t>(8), "eight columns");
+    check.Eq(rows.headings[2], std::wstring(L"Processor %"), "the processor's heading");
+    check.Eq(rows.sorts[0], std::wstring(L"up"), "sorted by controller, the arrow on its heading");
+    check.Eq(rows.rows[0][0] + L" " + rows.rows[0][1] + L" " + rows.rows[0][2], std::wstring(L"DC1 answering 12"), "DC1");
+    check.That(rows.rows[1][1].rfind(L"credentials refused: ", 0) == 0, "DC2 refused the logon");
+    check.Eq(rows.rows[2][2], std::wstring(L"97 (high)"), "DC3's processor time is marked");
+    check.That(rows.rows[3][1].rfind(L"not answering: ", 0) == 0, "DC4 does not answer");
+    // The same figures as the main window shows for the same counters.
+    check.Eq(rows.rows[0][5], std::wstring(L"77"), "LSASS handles");
+    check.Eq(rows.rows[0][6], std::wstring(L"99"), "page faults");
+
+    // Down to DC2 and Enter: the main window updates DC2.
+    const size_t connects = p.Count(L"PdhConnectMachineW|\"DC2\"");
+    Press(VK_DOWN);
+    Press(VK_RETURN);
+    check.That(WaitUntil([&] { return !IsWindow(overview); }, 10000), "Enter closes the overview");
+    check.Eq(TextOf(p.Item(IDC_DC)), std::wstring(L"DC2"), "the chosen controller in the main window");
+    check.That(p.WaitForCalls(L"PdhConnectMachineW|\"DC2\"", connects + 1, 10000), "its Update connects to it");
+    const HWND box = p.WaitForMessageBox(10000); // DC2's refusal, as the main window says it
+    check.Require(box != nullptr, "the Update's refusal is shown");
+    Click(GetDlgItem(box, IDOK));
+    WaitUntil([&] { return !IsWindow(box); }, 10000);
+    Click(p.Item(IDCANCEL));
+    check.Eq(p.WaitForExit(15000), 0, "exit code");
+}
+
 const Case kCases[] = {
+    { "overview_rows_and_choosing_a_row", OverviewRowsAndChoosingARow },
     { "main_window_layout_and_start_state", MainWindowLayoutAndStartState },
     { "workgroup_computer", WorkgroupComputer },
     { "domain_member_with_three_controllers", DomainMemberWithThreeControllers },
@@ -885,13 +954,21 @@ const Case kCases[] = {
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.
-int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done, bool about)
+int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done, bool about, bool overview = false)
 {
-    Program p(paths, "screenshot", kDomainWithThreeControllers);
+    Program p(paths, "screenshot", overview ? OverviewScenario() : std::wstring(kDomainWithThreeControllers));
     if (!p.Started())
         return 1;
     BringToFront(p.Main());
     HWND shown = p.Main();
+    if (overview) {
+        SystemCommand(p.Main(), ID_SYSCMD_OVERVIEW);
+        shown = p.WaitForWindow(L"Domain Overview");
+        if (shown == nullptr)
+            return 1;
+        const HWND list = GetDlgItem(shown, IDC_OVERVIEW_LIST);
+        WaitUntil([&] { return RowsHeard(ReadListRows(paths, list, p.Tid())); }, 20000);
+    }
     if (about) {
         SystemCommand(p.Main(), ID_SYSCMD_ABOUT);
         shown = p.WaitForWindow(L"About Zeltor");
@@ -909,8 +986,8 @@ int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done
     WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     CloseHandle(file);
     WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
-    if (about) {
-        Click(GetDlgItem(shown, IDOK));
+    if (about || overview) {
+        Click(GetDlgItem(shown, about ? IDOK : IDCANCEL));
         WaitUntil([&] { return !IsWindow(shown); }, 10000);
     }
     Click(p.Item(IDCANCEL));
@@ -922,8 +999,10 @@ int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done
 int wmain(int argc, wchar_t** argv)
 {
     const Paths paths = FindPaths();
-    if (argc == 4 && (std::wstring(argv[1]) == L"--hold" || std::wstring(argv[1]) == L"--hold-about"))
-        return Hold(paths, argv[2], argv[3], std::wstring(argv[1]) == L"--hold-about");
+    if (argc == 4 && (std::wstring(argv[1]) == L"--hold" || std::wstring(argv[1]) == L"--hold-about" ||
+                      std::wstring(argv[1]) == L"--hold-overview"))
+        return Hold(paths, argv[2], argv[3], std::wstring(argv[1]) == L"--hold-about",
+                    std::wstring(argv[1]) == L"--hold-overview");
     if (argc == 7 && std::wstring(argv[1]) == L"--installed")
         return CheckInstalledProgram(argv[2], argv[3], argv[4], argv[5], argv[6]);
     if (argc == 2 && std::wstring(argv[1]) == L"--list") {

@@ -573,6 +573,25 @@ std::vector<MenuItem> ReadSystemMenu(const Paths& paths, HWND window, DWORD thre
     return items;
 }
 
+ListRows ReadListRows(const Paths& paths, HWND list, DWORD threadId)
+{
+    ListRows rows;
+    for (const std::wstring& line : AskProbe(paths, list, threadId, kProbeListRows)) {
+        std::vector<std::wstring> f = Fields(line);
+        if (f.empty())
+            continue;
+        const std::wstring kind = f.front();
+        f.erase(f.begin());
+        if (kind == L"head")
+            rows.headings = f;
+        else if (kind == L"sort" && f.size() == 2)
+            rows.sorts.push_back(f[1]);
+        else if (kind == L"row")
+            rows.rows.push_back(f);
+    }
+    return rows;
+}
+
 LinkState ReadLink(const Paths& paths, HWND control, DWORD threadId)
 {
     LinkState state;

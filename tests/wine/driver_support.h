@@ -133,6 +133,14 @@ struct MenuItem {
     UINT state;
     std::wstring text;
 };
+// A report list view's headings, sort arrows ("up", "down", "none") and rows of texts, read on
+// its own thread by the probe.
+struct ListRows {
+    std::vector<std::wstring> headings;
+    std::vector<std::wstring> sorts;
+    std::vector<std::vector<std::wstring>> rows;
+};
+ListRows ReadListRows(const Paths& paths, HWND list, DWORD threadId);
 // The system menu of a window, read on its own thread by the probe.
 std::vector<MenuItem> ReadSystemMenu(const Paths& paths, HWND window, DWORD threadId);
 // The sizes of a window's large, small and drag icons (0 by 0 for none), read the same way.

@@ -142,6 +142,40 @@ void Answer(const std::wstring& text)
     CloseHandle(mapping);
 }
 
+std::wstring ListRows(HWND list)
+{
+    const HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns = header != nullptr ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    std::wstring heads = L"head", sorts;
+    for (int i = 0; i < columns; ++i) {
+        wchar_t text[256] = {};
+        HDITEMW item{};
+        item.mask = HDI_TEXT | HDI_FORMAT;
+        item.pszText = text;
+        item.cchTextMax = 256;
+        SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        heads += L"|" + std::wstring(text);
+        sorts += L"sort|" + std::to_wstring(i) + L"|" +
+                 ((item.fmt & HDF_SORTUP) != 0 ? L"up" : (item.fmt & HDF_SORTDOWN) != 0 ? L"down" : L"none") + L"\n";
+    }
+    std::wstring out = heads + L"\n" + sorts;
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int r = 0; r < rows; ++r) {
+        out += L"row";
+        for (int c = 0; c < columns; ++c) {
+            wchar_t text[512] = {};
+            LVITEMW item{};
+            item.iSubItem = c;
+            item.pszText = text;
+            item.cchTextMax = 512;
+            SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(r), reinterpret_cast<LPARAM>(&item));
+            out += L"|" + std::wstring(text);
+        }
+        out += L"\n";
+    }
+    return out;
+}
+
 } // namespace
 
 extern "C" LRESULT CALLBACK ProbeCallWndProc(int code, WPARAM wParam, LPARAM lParam)
@@ -155,6 +189,8 @@ extern "C" LRESULT CALLBACK ProbeCallWndProc(int code, WPARAM wParam, LPARAM lPa
             Answer(Icons(call->hwnd));
         else if (call->wParam == kProbeLink)
             Answer(Link(call->hwnd));
+        else if (call->wParam == kProbeListRows)
+            Answer(ListRows(call->hwnd));
         else if (call->wParam == kProbeBeeps) {
             WatchBeeps();
             Answer(std::wstring(g_systemBeep != nullptr ? L"beeps|" : L"unwatched|") + std::to_wstring(g_beeps) +

@@ -25,3 +25,7 @@ inline constexpr unsigned kProbeLink = 3;
 // is pointed at the probe, which calls the system's own); answers "beeps|<count>|<last type>"
 // to this request and each later one.
 inline constexpr unsigned kProbeBeeps = 4;
+// A list view in report mode (the window the request is sent to): "head|<heading>|..." with the
+// columns' headings, "sort|<column>|<up, down or none>" for each column's arrow, then one line a
+// row, "row|<text of column 0>|<text of column 1>|..." (HDM_GETITEMW, LVM_GETITEMTEXTW).
+inline constexpr unsigned kProbeListRows = 5;

@@ -133,8 +133,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 module.timeoutSeconds = Number(node, what + " timeout_seconds");
             if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["counters"])
                 module.paths = List(node, what + " counters");
-            else if (module.name == "dc")
-                module.paths = DomainControllerModule().paths;
+            else
+                module.paths = BuiltInModule(module.name).paths; // none for a module of its own: refused later
             config->modules.push_back(std::move(module));
         }
     }
@@ -146,7 +146,7 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             auth.name = entry.first.as<std::string>();
             const std::string what = "auth " + auth.name;
             const YAML::Node body = entry.second;
-            OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "targets" });
+            OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "targets", "targets_from_domain" });
             if (const YAML::Node node = body["user"])
                 auth.user = Text(node, what + " user");
             if (const YAML::Node node = body["workgroup"])
@@ -157,6 +157,9 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 auth.passwordCredential = Text(node, what + " password_credential");
             if (const YAML::Node node = body["targets"])
                 auth.targets = List(node, what + " targets");
+            if (const YAML::Node node = body["targets_from_domain"])
+                auth.targetDomains = node.IsSequence() ? List(node, what + " targets_from_domain")
+                                                       : std::vector<std::string> { Text(node, what + " targets_from_domain") };
             config->auths.push_back(std::move(auth));
         }
     }

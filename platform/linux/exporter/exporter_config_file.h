@@ -18,6 +18,7 @@
 //       password_file: /etc/zeltor-exporter/monitor.password   # or, under systemd:
 //       # password_credential: auth_monitor                     # $CREDENTIALS_DIRECTORY/auth_monitor
 //       targets: [dc1.example.org, dc2.example.org]
+//       targets_from_domain: example.org     # and the controllers DNS names for it (one or a list)
 //
 // A key it does not know is an error, so that a misspelt bound is not silently left at its default.
 #pragma once

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 
 #include "framework/ascii_case.h"
 
@@ -47,6 +48,25 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
 {
     auto* server = static_cast<ExporterServer*>(cls);
     ExporterServer::Response response;
+    char* password = nullptr;
+    char* user = MHD_basic_auth_get_username_password(connection, &password);
+    const bool authorized = server->Authorized(user, password);
+    if (password != nullptr) {
+        explicit_bzero(password, std::strlen(password));
+        MHD_free(password);
+    }
+    if (user != nullptr)
+        MHD_free(user);
+    if (!authorized) {
+        response = Plain(MHD_HTTP_UNAUTHORIZED, "unauthorized");
+        MHD_Response* reply = MHD_create_response_from_buffer(response.body.size(), response.body.data(), MHD_RESPMEM_MUST_COPY);
+        if (reply == nullptr)
+            return MHD_NO;
+        MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.c_str());
+        const MHD_Result queued = MHD_queue_basic_auth_fail_response(connection, "zeltor-exporter", reply);
+        MHD_destroy_response(reply);
+        return queued;
+    }
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
         response = Plain(MHD_HTTP_METHOD_NOT_ALLOWED, "only GET is served");
     } else {
@@ -80,8 +100,9 @@ double ScrapeBudgetSeconds(const std::optional<std::string>& header, double marg
     return std::max(budget, 0.1);
 }
 
-ExporterServer::ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version)
-    : m_config(config), m_sessions(sessions), m_version(std::move(version))
+ExporterServer::ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version,
+                               IDomainControllers* controllers)
+    : m_config(config), m_sessions(sessions), m_controllers(controllers), m_version(std::move(version))
 {
     m_figures.version = m_version;
 }
@@ -91,10 +112,20 @@ ExporterServer::~ExporterServer()
     Stop();
 }
 
-std::optional<std::string> ExporterServer::Start()
+std::optional<std::string> ExporterServer::Start(const WebSecurity& web)
 {
     sockaddr_storage address {};
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION;
+    m_basicAuth = web.basicAuthUsers.empty() ? nullptr : std::make_unique<BasicAuthCheck>(web.basicAuthUsers);
+    m_certPem = web.certPem;
+    m_keyPem = web.keyPem;
+    m_tlsPriorities = web.tlsPriorities;
+    const bool tls = !m_certPem.empty();
+    if (tls) {
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
+            return "this libmicrohttpd has no TLS";
+        flags |= MHD_USE_TLS;
+    }
     auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
     if (inet_pton(AF_INET, m_config.listenAddress.c_str(), &v4->sin_addr) == 1) {
@@ -107,9 +138,13 @@ std::optional<std::string> ExporterServer::Start()
     } else {
         return "listen: \"" + m_config.listenAddress + "\" is not an IPv4 or IPv6 address";
     }
+    // The TLS options come last, so that without TLS the list ends before them.
     m_daemon = MHD_start_daemon(flags, m_config.listenPort, nullptr, nullptr, &Answer, this, MHD_OPTION_SOCK_ADDR,
                                 reinterpret_cast<sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT, 512u,
-                                MHD_OPTION_CONNECTION_TIMEOUT, 120u, MHD_OPTION_END);
+                                MHD_OPTION_CONNECTION_TIMEOUT, 120u,
+                                tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, m_certPem.c_str(),
+                                MHD_OPTION_HTTPS_MEM_KEY, m_keyPem.c_str(), MHD_OPTION_HTTPS_PRIORITIES,
+                                m_tlsPriorities.c_str(), MHD_OPTION_END);
     if (m_daemon == nullptr)
         return "cannot listen on " + m_config.listenAddress + " port " + std::to_string(m_config.listenPort) + ": " +
                std::strerror(errno);
@@ -129,6 +164,19 @@ void ExporterServer::Stop()
     if (m_daemon != nullptr)
         MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
+    explicit_bzero(m_keyPem.data(), m_keyPem.size());
+    m_keyPem.clear();
+}
+
+bool ExporterServer::Authorized(const char* user, const char* password)
+{
+    if (!m_basicAuth)
+        return true;
+    if (user != nullptr && password != nullptr && m_basicAuth->Allows(user, password))
+        return true;
+    const std::lock_guard lock(m_mutex);
+    ++m_figures.refusedRequests["401"];
+    return false;
 }
 
 ExporterServer::Response ExporterServer::Handle(const std::string& path, const QueryArguments& arguments,
@@ -145,7 +193,7 @@ ExporterServer::Response ExporterServer::Handle(const std::string& path, const Q
 
 ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout)
 {
-    const ProbeRequest request = CheckProbeRequest(m_config, arguments);
+    const ProbeRequest request = CheckProbeRequest(m_config, arguments, m_controllers);
     if (request.httpStatus != 200) {
         const std::lock_guard lock(m_mutex);
         ++m_figures.refusedRequests[std::to_string(request.httpStatus)];
@@ -159,9 +207,11 @@ ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, 
         const std::lock_guard lock(m_mutex);
         ++m_figures.probes[request.module->name][outcome.success ? "success" : "failure"];
         m_figures.probeSeconds[request.module->name] += outcome.durationSeconds;
+        const std::size_t available = static_cast<std::size_t>(
+            std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
         m_lastProbes[AsciiLowercase(request.target)] = { request.target, request.module->name, request.auth->name, outcome.success,
-                                                         outcome.statusText, outcome.durationSeconds,
-                                                         std::chrono::steady_clock::now() };
+                                                         outcome.statusText, available, request.module->paths.size(),
+                                                         outcome.durationSeconds, std::chrono::steady_clock::now() };
     }
     return { 200, kTextFormat, RenderProbe(outcome) };
 }
@@ -181,7 +231,10 @@ ExporterServer::Response ExporterServer::Metrics()
 
 ExporterServer::Response ExporterServer::Index()
 {
-    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>zeltor-exporter</title></head><body>\n"
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>zeltor-exporter</title>\n"
+                       "<style>body{font-family:sans-serif;margin:1.5em}table{border-collapse:collapse}"
+                       "th,td{border:1px solid #bbb;padding:.25em .6em;text-align:left}th{background:#eee}"
+                       "td.n{text-align:right}.failure{color:#a00}</style></head><body>\n"
                        "<h1>zeltor-exporter " + Html(m_version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
     for (const ExporterModule& module : m_config.modules)
         page += "<li>" + Html(module.name) + " (" + std::to_string(module.paths.size()) + " counters)</li>\n";
@@ -189,16 +242,18 @@ ExporterServer::Response ExporterServer::Index()
     for (const ExporterAuth& auth : m_config.auths)
         page += "<li>" + Html(auth.name) + "</li>\n";
     page += "</ul>\n<h2>Last probes</h2>\n<table>\n<tr><th>target</th><th>module</th><th>auth</th><th>state</th>"
-            "<th>duration (s)</th><th>age (s)</th></tr>\n";
+            "<th>counters read</th><th>duration (s)</th><th>age (s)</th></tr>\n";
     const auto now = std::chrono::steady_clock::now();
     {
         const std::lock_guard lock(m_mutex);
         for (const auto& [key, last] : m_lastProbes) {
             const double age = std::chrono::duration<double>(now - last.at).count();
             page += "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
-                    "</td><td>" + (last.success ? std::string("success") : Html(last.statusText)) + "</td><td>" +
-                    PrometheusNumber(std::round(last.seconds * 1000) / 1000) + "</td><td>" +
-                    std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
+                    (last.success ? "</td><td>success</td><td class=\"n\">" + std::to_string(last.available) + " of " +
+                                        std::to_string(last.counters)
+                                  : "</td><td class=\"failure\">" + Html(last.statusText) + "</td><td class=\"n\">") +
+                    "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) +
+                    "</td><td class=\"n\">" + std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
         }
     }
     page += "</table>\n<p>Probe: /probe?target=HOST&amp;module=NAME&amp;auth=NAME</p>\n</body></html>\n";

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,18 +15,22 @@
 #include "exporter/exporter_metrics.h"
 #include "exporter/probe_request.h"
 #include "platform/linux/exporter/target_sessions.h"
+#include "platform/linux/exporter/web_config.h"
 
 struct MHD_Daemon;
 
 class ExporterServer {
 public:
-    ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version);
+    // controllers: for the auths whose targets include a domain's controllers (may be null when none does).
+    ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version,
+                   IDomainControllers* controllers = nullptr);
     ~ExporterServer();
     ExporterServer(const ExporterServer&) = delete;
     ExporterServer& operator=(const ExporterServer&) = delete;
 
-    // Listens on the configuration's address; empty, or why it cannot.
-    std::optional<std::string> Start();
+    // Listens on the configuration's address, with TLS and basic authentication when web gives
+    // them; empty, or why it cannot.
+    std::optional<std::string> Start(const WebSecurity& web = {});
     // The port it listens on (the one the system chose for port 0).
     std::uint16_t Port() const;
     void Stop();
@@ -38,6 +43,9 @@ public:
     // One request: path without the query, its arguments, and Prometheus' scrape timeout header.
     Response Handle(const std::string& path, const QueryArguments& arguments,
                     const std::optional<std::string>& scrapeTimeout);
+    // Whether a request with these basic credentials (null when it has none) may be served;
+    // a refusal is counted.
+    bool Authorized(const char* user, const char* password);
 
 private:
     Response Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout);
@@ -46,8 +54,11 @@ private:
 
     const ExporterConfig& m_config;
     TargetSessions& m_sessions;
+    IDomainControllers* m_controllers;
     std::string m_version;
     MHD_Daemon* m_daemon = nullptr;
+    std::string m_certPem, m_keyPem, m_tlsPriorities; // held while the daemon runs
+    std::unique_ptr<BasicAuthCheck> m_basicAuth;       // none: no authentication
 
     std::mutex m_mutex;
     ExporterFigures m_figures;
@@ -56,6 +67,7 @@ private:
         std::string target, module, auth;
         bool success = false;
         std::string statusText;
+        std::size_t available = 0, counters = 0; // counters read, of the module's
         double seconds = 0;
         std::chrono::steady_clock::time_point at;
     };

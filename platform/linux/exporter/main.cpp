@@ -2,12 +2,14 @@
 // controllers' Remote Registry (docs/exporter.md).
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
 
+#include "platform/linux/exporter/domain_controllers.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/exporter_server.h"
 #include "platform/linux/exporter/target_sessions.h"
@@ -18,11 +20,13 @@ namespace {
 
 constexpr char kDefaultConfig[] = "/etc/zeltor-exporter/zeltor-exporter.yml";
 constexpr char kUsage[] =
-    "Usage: zeltor-exporter [--config FILE] [--check-config]\n"
+    "Usage: zeltor-exporter [--config FILE] [--web.config.file FILE] [--check-config]\n"
     "Serves the performance counters of Windows domain controllers to Prometheus:\n"
     "GET /probe?target=HOST&module=NAME&auth=NAME, and the exporter's own figures on /metrics.\n\n"
     "  --config FILE   the configuration (default /etc/zeltor-exporter/zeltor-exporter.yml)\n"
-    "  --check-config  read the configuration and the password files, then end\n"
+    "  --web.config.file FILE\n"
+    "                  TLS and basic authentication, as Prometheus' exporters take them\n"
+    "  --check-config  read the configuration, the password files and the web configuration, then end\n"
     "  --version       show the version\n";
 
 void Log(const std::string& line)
@@ -35,11 +39,16 @@ void Log(const std::string& line)
 int main(int argc, char** argv)
 {
     std::string configPath = kDefaultConfig;
+    std::string webConfigPath;
     bool checkOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--config" && i + 1 < argc) {
             configPath = argv[++i];
+        } else if (argument == "--web.config.file" && i + 1 < argc) {
+            webConfigPath = argv[++i];
+        } else if (argument.starts_with("--web.config.file=")) {
+            webConfigPath = argument.substr(std::strlen("--web.config.file="));
         } else if (argument == "--check-config") {
             checkOnly = true;
         } else if (argument == "--version") {
@@ -80,6 +89,13 @@ int main(int argc, char** argv)
         // Converted straight into the credentials' own buffer, which is wiped when they go.
         credentials.emplace(auth.name, SmbCredentials(auth.workgroup, auth.user, password));
     }
+    WebSecurity web;
+    if (!webConfigPath.empty()) {
+        if (const std::optional<std::string> problem = LoadWebSecurity(webConfigPath, &web)) {
+            Log(*problem);
+            return 1;
+        }
+    }
     if (checkOnly) {
         std::printf("%s: %zu modules, %zu auths\n", configPath.c_str(), config.modules.size(), config.auths.size());
         return 0;
@@ -98,12 +114,20 @@ int main(int argc, char** argv)
     TargetSessions sessions(
         settings, std::move(credentials),
         [remote](CredentialRegistry& registry) { return std::make_unique<SambaPerformanceRegistry>(registry, remote); }, Log);
-    ExporterServer server(config, sessions, ZELTOR_VERSION);
-    if (const std::optional<std::string> problem = server.Start()) {
+    // The controllers of the auths' domains, looked up once now so that the log says what was
+    // found before the first scrape.
+    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver()), {}, Log);
+    for (const ExporterAuth& auth : config.auths) {
+        for (const std::string& domain : auth.targetDomains)
+            controllers.Controllers(domain);
+    }
+    ExporterServer server(config, sessions, ZELTOR_VERSION, &controllers);
+    if (const std::optional<std::string> problem = server.Start(web)) {
         Log(*problem);
         return 1;
     }
-    Log("listening on " + config.listenAddress + " port " + std::to_string(server.Port()));
+    Log("listening on " + config.listenAddress + " port " + std::to_string(server.Port()) +
+        (web.certPem.empty() ? " (HTTP)" : " (HTTPS)") + (web.basicAuthUsers.empty() ? "" : " with basic authentication"));
     while (!environment.Interrupted())
         environment.Wait(60 * 1000);
     Log("stopping");

@@ -1,5 +1,6 @@
 #include "platform/linux/exporter/target_sessions.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -18,6 +19,9 @@ bool TargetLacksCounter(PDH_STATUS status)
     return status == PDH_CSTATUS_NO_OBJECT || status == PDH_CSTATUS_NO_COUNTER || status == PDH_CSTATUS_NO_INSTANCE ||
            status == PDH_CSTATUS_BAD_COUNTERNAME;
 }
+
+// What a collection asks of a target that lacks all of a module's counters.
+constexpr char kSentinelPath[] = "\\Memory\\Page Faults/sec";
 
 } // namespace
 
@@ -157,6 +161,20 @@ ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& mod
             query.counters.push_back(status == 0 ? counter : nullptr);
             query.addStatus.push_back(status);
             query.lacking = query.lacking || status != 0;
+        }
+        // A target that lacks every counter of the module (a controller without the directory's
+        // counters) is still asked something in each collection, so that its success says it
+        // answered rather than that nothing was asked: a counter every Windows machine has, not
+        // reported.
+        if (std::none_of(query.counters.begin(), query.counters.end(), [](PdhCounter* c) { return c != nullptr; })) {
+            PdhCounter* sentinel = nullptr;
+            const PDH_STATUS status = source.AddCounter(query.query, CString::FromUtf8("\\\\" + session.target + kSentinelPath), 0, &sentinel);
+            if (status != 0 && !TargetLacksCounter(status)) {
+                source.CloseQuery(query.query);
+                session.queries.erase(module.name);
+                NoteRefusal(session);
+                return Failure(status);
+            }
         }
     }
     if (PDH_STATUS status = source.CollectQueryData(query.query); status != 0) {

@@ -4,8 +4,13 @@
 //   pdh.collect.result  what PdhCollectQueryData returns (0)
 //   pdh.value           "<number> <counter path without the machine>", one per counter (else 0)
 //   pdh.missing         a counter path without the machine that PdhAddCounterW does not find
+//   pdh.machine.connect "<machine> <number>": what PdhConnectMachineW returns for that machine
+//   pdh.machine.value   "<machine> <number> <counter path without the machine>": that machine's
+// The program may call from several threads at once (the overview's workers): one call at a time.
 #include <cwchar>
+#include <cwctype>
 #include <map>
+#include <mutex>
 
 #include "stub_common.h"
 
@@ -31,6 +36,31 @@ struct Counter {
 };
 
 std::map<Query*, std::vector<Counter*>> g_queries;
+std::mutex g_mutex;
+
+// The machine of "\\machine\object\counter", in upper case.
+std::wstring MachineOf(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\", 0) != 0)
+        return std::wstring();
+    std::wstring machine = path.substr(2, path.find(L'\\', 2) - 2);
+    for (wchar_t& c : machine)
+        c = static_cast<wchar_t>(std::towupper(c));
+    return machine;
+}
+
+// The value of "<machine> <rest>" entries of key for machine: rest, or none.
+bool MachineEntry(const wchar_t* key, const std::wstring& machine, std::wstring* rest)
+{
+    for (const std::wstring& entry : stub::Values(key)) {
+        const size_t space = entry.find(L' ');
+        if (space != std::wstring::npos && entry.substr(0, space) == machine) {
+            *rest = entry.substr(space + 1);
+            return true;
+        }
+    }
+    return false;
+}
 
 // "\\machine\object\counter" without "\\machine".
 std::wstring WithoutMachine(const std::wstring& path)
@@ -41,8 +71,14 @@ std::wstring WithoutMachine(const std::wstring& path)
     return third == std::wstring::npos ? std::wstring() : path.substr(third);
 }
 
-LONG ScriptedValue(const std::wstring& path)
+LONG ScriptedValue(const std::wstring& machine, const std::wstring& path)
 {
+    for (const std::wstring& entry : stub::Values(L"pdh.machine.value")) {
+        const size_t space = entry.find(L' ');
+        const size_t second = space != std::wstring::npos ? entry.find(L' ', space + 1) : std::wstring::npos;
+        if (second != std::wstring::npos && entry.substr(0, space) == machine && entry.substr(second + 1) == path)
+            return static_cast<LONG>(std::wcstol(entry.c_str() + space + 1, nullptr, 0));
+    }
     for (const std::wstring& entry : stub::Values(L"pdh.value")) {
         const size_t space = entry.find(L' ');
         if (space != std::wstring::npos && entry.substr(space + 1) == path)
@@ -60,12 +96,17 @@ bool Known(Query* query)
 
 extern "C" LONG WINAPI PdhConnectMachineW(LPCWSTR machine)
 {
+    const std::lock_guard lock(g_mutex);
     stub::Log(L"PdhConnectMachineW|" + stub::Quote(machine));
+    std::wstring result;
+    if (machine != nullptr && MachineEntry(L"pdh.machine.connect", MachineOf(L"\\\\" + std::wstring(machine)), &result))
+        return static_cast<LONG>(std::wcstoul(result.c_str(), nullptr, 0));
     return static_cast<LONG>(stub::Number(L"pdh.connect.result", 0));
 }
 
 extern "C" LONG WINAPI PdhOpenQueryW(LPCWSTR source, DWORD_PTR userData, HANDLE* query)
 {
+    const std::lock_guard lock(g_mutex);
     stub::Log(L"PdhOpenQueryW|" + stub::Quote(source) + L"|" + stub::Num(userData));
     const auto result = static_cast<LONG>(stub::Number(L"pdh.open.result", 0));
     if (result != 0)
@@ -78,6 +119,7 @@ extern "C" LONG WINAPI PdhOpenQueryW(LPCWSTR source, DWORD_PTR userData, HANDLE*
 
 extern "C" LONG WINAPI PdhAddCounterW(HANDLE query, LPCWSTR path, DWORD_PTR userData, HANDLE* counter)
 {
+    const std::lock_guard lock(g_mutex);
     auto* q = static_cast<Query*>(query);
     stub::Log(L"PdhAddCounterW|" + std::wstring(Known(q) ? L"open" : L"unknown") + L"|" + stub::Quote(path) + L"|" +
               (userData != 0 ? L"userdata" : L"0"));
@@ -87,7 +129,7 @@ extern "C" LONG WINAPI PdhAddCounterW(HANDLE query, LPCWSTR path, DWORD_PTR user
         if (WithoutMachine(path) == missing)
             return static_cast<LONG>(0xC0000BB8); // PDH_CSTATUS_NO_OBJECT
     }
-    auto* c = new Counter{ q, ScriptedValue(WithoutMachine(path)) };
+    auto* c = new Counter{ q, ScriptedValue(MachineOf(path), WithoutMachine(path)) };
     g_queries[q].push_back(c);
     *counter = c;
     return 0;
@@ -95,6 +137,7 @@ extern "C" LONG WINAPI PdhAddCounterW(HANDLE query, LPCWSTR path, DWORD_PTR user
 
 extern "C" LONG WINAPI PdhCollectQueryData(HANDLE query)
 {
+    const std::lock_guard lock(g_mutex);
     auto* q = static_cast<Query*>(query);
     stub::Log(L"PdhCollectQueryData|" + std::wstring(Known(q) ? L"open" : L"unknown"));
     if (!Known(q))
@@ -105,6 +148,7 @@ extern "C" LONG WINAPI PdhCollectQueryData(HANDLE query)
 extern "C" LONG WINAPI PdhGetFormattedCounterValue(HANDLE counter, DWORD format, DWORD* type, FormattedValue* value)
 {
     // Thirteen calls a tick: not logged.
+    const std::lock_guard lock(g_mutex);
     auto* c = static_cast<Counter*>(counter);
     bool known = false;
     for (const auto& [q, counters] : g_queries) {
@@ -128,6 +172,7 @@ extern "C" LONG WINAPI PdhGetFormattedCounterValue(HANDLE counter, DWORD format,
 
 extern "C" LONG WINAPI PdhCloseQuery(HANDLE query)
 {
+    const std::lock_guard lock(g_mutex);
     auto* q = static_cast<Query*>(query);
     auto it = g_queries.find(q);
     stub::Log(std::wstring(L"PdhCloseQuery|") + (it != g_queries.end() ? L"released" : L"unknown"));

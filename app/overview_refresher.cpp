@@ -1,0 +1,295 @@
+#include "app/overview_refresher.h"
+
+#include <deque>
+
+#include "directory/win32_error_text.h"
+#include "perf/pdh_status.h"
+
+namespace {
+
+bool IsRefusal(PDH_STATUS status)
+{
+    return IsWin32Status(status) && IsRefusedLogon(status & 0xFFFF);
+}
+
+// The machine could not be reached or its connection failed, as opposed to an answer it gave
+// about a counter.
+bool IsConnectionFailure(PDH_STATUS status)
+{
+    return status == PDH_CSTATUS_NO_MACHINE || status == PDH_CANNOT_CONNECT_MACHINE || status == PDH_ACCESS_DENIED ||
+           IsWin32Status(status);
+}
+
+} // namespace
+
+// -- One controller -------------------------------------------------------------------------------
+
+OverviewCollector::OverviewCollector(ControllerConnection connection, CString machine, CString userName,
+                                     CString password, Wait wait, Clock clock)
+    : m_connection(std::move(connection)), m_machine(std::move(machine)), m_userName(std::move(userName)),
+      m_password(std::move(password)), m_wait(std::move(wait)), m_clock(std::move(clock))
+{
+}
+
+OverviewCollector::~OverviewCollector()
+{
+    CloseQuery();
+    if (m_connected)
+        m_connection.network->CancelConnection(u"\\\\" + m_machine, true);
+    std::fill(m_password.begin(), m_password.end(), u'\0');
+}
+
+void OverviewCollector::CloseQuery()
+{
+    if (m_query != nullptr)
+        m_connection.counters->CloseQuery(m_query);
+    m_query = nullptr;
+    m_counters.fill(nullptr);
+}
+
+OverviewSample OverviewCollector::Failure(PDH_STATUS status)
+{
+    CloseQuery();
+    if (IsRefusal(status))
+        m_refused = true;
+    OverviewSample sample;
+    sample.status = status;
+    sample.takenMs = m_clock();
+    return sample;
+}
+
+PDH_STATUS OverviewCollector::Open()
+{
+    ICounterSource& source = *m_connection.counters;
+    PDH_STATUS status = source.ConnectMachine(m_machine);
+    for (int retries = 0; status == PDH_ACCESS_DENIED && retries < kMaxAccessDeniedRetries; ++retries) {
+        if (!m_wait(kConnectWaitMs))
+            return status;
+        status = source.ConnectMachine(m_machine);
+    }
+    if (status != 0)
+        return status;
+    if ((status = source.OpenQuery(0, &m_query)) != 0) {
+        m_query = nullptr;
+        return status;
+    }
+    PDH_STATUS lacking = PDH_CSTATUS_NO_OBJECT;
+    bool any = false;
+    for (std::size_t i = 0; i < kOverviewCounterPaths.size(); ++i) {
+        PdhCounter* counter = nullptr;
+        status = source.AddCounter(m_query, u"\\\\" + m_machine + kOverviewCounterPaths[i], 0, &counter);
+        if (status != 0 && IsConnectionFailure(status))
+            return status;
+        if (status != 0) {
+            lacking = status; // a counter the machine lacks reads as none
+            continue;
+        }
+        m_counters[i] = counter;
+        any = true;
+    }
+    return any ? 0 : lacking;
+}
+
+OverviewSample OverviewCollector::Collect()
+{
+    if (m_refused)
+        return Failure(PdhStatusFromWin32(win32_error::kLogonFailure));
+    ICounterSource& source = *m_connection.counters;
+    if (!m_userName.IsEmpty() && !m_connected) {
+        const std::uint32_t result = m_connection.network->AddConnection(u"\\\\" + m_machine, m_password, m_userName);
+        if (result != 0)
+            return Failure(PdhStatusFromWin32(result));
+        m_connected = true;
+    }
+    const bool first = m_query == nullptr;
+    if (first) {
+        if (const PDH_STATUS status = Open(); status != 0)
+            return Failure(status);
+    }
+    PDH_STATUS status = source.CollectQueryData(m_query);
+    if (status == 0 && first && m_wait(kRateIntervalMs))
+        status = source.CollectQueryData(m_query);
+    if (status != 0)
+        return Failure(status);
+
+    OverviewSample sample;
+    sample.takenMs = m_clock();
+    bool any = false;
+    for (std::size_t i = 0; i < m_counters.size(); ++i) {
+        PdhFormattedValue value;
+        // As the probe reads a value: 64 bits wide, and anything but valid data is none.
+        if (m_counters[i] != nullptr &&
+            source.GetFormattedCounterValue(m_counters[i], PDH_FMT_LARGE_FORMAT, &value) == 0 &&
+            value.CStatus == PDH_CSTATUS_VALID_DATA) {
+            sample.figures[i] = value.largeValue;
+            any = true;
+        }
+    }
+    if (!any)
+        sample.status = PDH_NO_DATA;
+    return sample;
+}
+
+void OverviewCollector::AllowRetry()
+{
+    if (!m_refused)
+        return;
+    m_refused = false;
+    // The credentials go anew, as a new connection: the one they were refused on is dropped.
+    if (m_connected) {
+        m_connection.network->CancelConnection(u"\\\\" + m_machine, true);
+        m_connected = false;
+    }
+}
+
+// -- The workers ----------------------------------------------------------------------------------
+
+struct OverviewRefresher::Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopped = false;
+    std::uint32_t intervalMs = 5000;
+    std::deque<std::pair<std::size_t, OverviewSample>> results;
+    Notify notify;
+    CString userName, password;
+    std::size_t running = 0;
+};
+
+struct OverviewRefresher::Worker {
+    bool now = false; // under Shared::mutex
+};
+
+std::int64_t OverviewRefresher::NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+OverviewRefresher::OverviewRefresher(const std::vector<CString>& machines, Settings settings, Notify notify)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->intervalMs = settings.intervalMs;
+    m_shared->notify = std::move(notify);
+    m_shared->userName = settings.userName;
+    m_shared->password = settings.password;
+    std::fill(settings.password.begin(), settings.password.end(), u'\0');
+    m_shared->running = machines.size();
+    for (std::size_t row = 0; row < machines.size(); ++row) {
+        auto worker = std::make_shared<Worker>();
+        m_workers.push_back(worker);
+        m_threads.emplace_back(&OverviewRefresher::Run, m_shared, worker, row, settings.connect(), machines[row]);
+    }
+}
+
+OverviewRefresher::~OverviewRefresher()
+{
+    Stop();
+    for (std::thread& thread : m_threads)
+        thread.join();
+    std::fill(m_shared->password.begin(), m_shared->password.end(), u'\0');
+}
+
+void OverviewRefresher::Stop()
+{
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->stopped = true;
+    m_shared->results.clear();
+    m_shared->changed.notify_all();
+}
+
+void OverviewRefresher::SetInterval(std::uint32_t milliseconds)
+{
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->intervalMs = milliseconds;
+    m_shared->changed.notify_all();
+}
+
+std::uint32_t OverviewRefresher::Interval() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->intervalMs;
+}
+
+void OverviewRefresher::RefreshNow(std::size_t row)
+{
+    if (row >= m_workers.size())
+        return;
+    const std::lock_guard lock(m_shared->mutex);
+    m_workers[row]->now = true;
+    m_shared->changed.notify_all();
+}
+
+bool OverviewRefresher::HasEnded() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->running == 0;
+}
+
+std::vector<std::pair<std::size_t, OverviewSample>> OverviewRefresher::TakeResults()
+{
+    const std::lock_guard lock(m_shared->mutex);
+    std::vector<std::pair<std::size_t, OverviewSample>> taken(m_shared->results.begin(), m_shared->results.end());
+    m_shared->results.clear();
+    return taken;
+}
+
+void OverviewRefresher::Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
+                            ControllerConnection connection, CString machine)
+{
+    CString userName, password;
+    {
+        const std::lock_guard lock(shared->mutex);
+        userName = shared->userName;
+        password = shared->password;
+    }
+    const auto wait = [&shared](std::uint32_t milliseconds) {
+        std::unique_lock lock(shared->mutex);
+        return !shared->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return shared->stopped; });
+    };
+    RunCollections(shared, worker, row, std::move(connection), machine, userName, password, wait);
+    std::fill(password.begin(), password.end(), u'\0');
+    const std::lock_guard lock(shared->mutex);
+    --shared->running;
+}
+
+void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                       std::size_t row, ControllerConnection connection, const CString& machine,
+                                       const CString& userName, const CString& password,
+                                       const OverviewCollector::Wait& wait)
+{
+    // The collector goes (its query closed, its connection cancelled) before the worker counts
+    // as ended.
+    OverviewCollector collector(std::move(connection), machine, userName, password, wait, &OverviewRefresher::NowMs);
+    for (;;) {
+        const OverviewSample sample = collector.Collect();
+        std::unique_lock lock(shared->mutex);
+        if (shared->stopped)
+            break;
+        shared->results.emplace_back(row, sample);
+        // Under the lock, so that nothing is told once Stop has returned.
+        if (shared->notify)
+            shared->notify();
+        // The next collection: an interval after this one, at once when the user asks, and after
+        // a refused logon only when the user asks.
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            if (shared->stopped || worker->now)
+                break;
+            if (collector.IsRefused()) {
+                shared->changed.wait(lock);
+                continue;
+            }
+            const auto due = start + std::chrono::milliseconds(shared->intervalMs);
+            if (std::chrono::steady_clock::now() >= due)
+                break;
+            shared->changed.wait_until(lock, due);
+        }
+        if (shared->stopped)
+            break;
+        if (worker->now) {
+            worker->now = false;
+            lock.unlock();
+            collector.AllowRetry();
+        }
+    }
+}

@@ -1,0 +1,120 @@
+// The overview's background work: each controller on a worker thread of its own, with its own
+// network connection and counter source, so that a controller that does not answer holds only its
+// own row. The window's thread never waits for one: it is told that results are queued and takes
+// them (TakeResults).
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/overview.h"
+#include "directory/network_connector.h"
+#include "perf/counter_source.h"
+
+// What one controller's worker reads through: its own counter source and network connector (the
+// connector's connection is the one the counters ride). Made on the window's thread, used only on
+// the worker's.
+struct ControllerConnection {
+    std::shared_ptr<void> keep; // whatever the two below need: it goes after them
+    std::unique_ptr<INetworkConnector> network;
+    std::unique_ptr<ICounterSource> counters;
+};
+using ControllerConnectionFactory = std::function<ControllerConnection()>;
+
+// One controller's collections, each within the counter engine's bounds. Its wait returns false
+// when the work is cancelled; then the collection ends at once with what it has.
+class OverviewCollector {
+public:
+    using Wait = std::function<bool(std::uint32_t milliseconds)>;
+    using Clock = std::function<std::int64_t()>;
+
+    // With a user name, a connection to "\\" + machine is opened with the user name and password
+    // before the first collection (else the counters go as the user's own ticket).
+    OverviewCollector(ControllerConnection connection, CString machine, CString userName, CString password, Wait wait,
+                      Clock clock);
+    // Closes the query and cancels the connection it opened.
+    ~OverviewCollector();
+    OverviewCollector(const OverviewCollector&) = delete;
+    OverviewCollector& operator=(const OverviewCollector&) = delete;
+
+    OverviewSample Collect();
+    // After a refused logon nothing is sent until the user asks again (AllowRetry).
+    bool IsRefused() const { return m_refused; }
+    void AllowRetry();
+
+    // While the machine refuses access for now: a retry every 100 ms, at most 151 of them, as the
+    // counter query's connection; a first collection is followed by a second this long after, so
+    // that the rates have two samples.
+    static constexpr std::uint32_t kConnectWaitMs = 100;
+    static constexpr int kMaxAccessDeniedRetries = 151;
+    static constexpr std::uint32_t kRateIntervalMs = 1000;
+
+private:
+    PDH_STATUS Open();
+    void CloseQuery();
+    OverviewSample Failure(PDH_STATUS status);
+
+    ControllerConnection m_connection;
+    CString m_machine, m_userName, m_password;
+    Wait m_wait;
+    Clock m_clock;
+    bool m_connected = false; // the network connection is open
+    bool m_refused = false;
+    PdhQuery* m_query = nullptr;
+    std::array<PdhCounter*, kOverviewFigureCount> m_counters{};
+};
+
+class OverviewRefresher {
+public:
+    struct Settings {
+        ControllerConnectionFactory connect;
+        CString userName, password;
+        std::uint32_t intervalMs = 5000;
+    };
+    // Told on a worker's thread that results are queued; it must not wait (it posts a message to
+    // the window's thread). Never called once Stop has returned.
+    using Notify = std::function<void()>;
+
+    OverviewRefresher(const std::vector<CString>& machines, Settings settings, Notify notify);
+    // Stops and waits for the workers (each within the engine's bounds).
+    ~OverviewRefresher();
+    OverviewRefresher(const OverviewRefresher&) = delete;
+    OverviewRefresher& operator=(const OverviewRefresher&) = delete;
+
+    // Ends the work without waiting: every worker stops at its next wait, and the connections are
+    // cancelled by the workers as they end.
+    void Stop();
+    // The time between the end of a controller's collection and its next one.
+    void SetInterval(std::uint32_t milliseconds);
+    std::uint32_t Interval() const;
+    // Collects row's controller at once; a refused logon is tried again, since the user asked.
+    void RefreshNow(std::size_t row);
+
+    // The results queued since the last call, oldest first: (row, sample).
+    std::vector<std::pair<std::size_t, OverviewSample>> TakeResults();
+    // Every worker has ended (after Stop, once each has left the network).
+    bool HasEnded() const;
+
+    static std::int64_t NowMs();
+
+private:
+    struct Shared;
+    struct Worker;
+    static void Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
+                    ControllerConnection connection, CString machine);
+    static void RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                               std::size_t row, ControllerConnection connection, const CString& machine,
+                               const CString& userName, const CString& password, const OverviewCollector::Wait& wait);
+
+    std::shared_ptr<Shared> m_shared;
+    std::vector<std::shared_ptr<Worker>> m_workers;
+    std::vector<std::thread> m_threads;
+};
