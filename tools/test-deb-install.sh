@@ -3,8 +3,9 @@
 # starts the program there with its desktop entry's command on a virtual display, and saves a
 # screenshot of its window; the provider's and the exporter's packages, when given, install their
 # services disabled and purge cleanly, and the exporter reads its sample configuration there and
-# runs as its service under the root's own systemd (systemd-nspawn). Needs root, debootstrap (or a base root as a tarball) and the network of the
-# package archive this machine's apt uses (tools/apt-mirror.sh).
+# runs as its service under the root's own systemd (systemd-nspawn). Needs root, debootstrap (or
+# a base root as a tarball) and the network of the package archive this machine's apt uses
+# (tools/apt-mirror.sh).
 #
 #   tools/test-deb-install.sh [--base BASE_TARBALL] DEB...
 #
