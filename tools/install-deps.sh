@@ -59,8 +59,9 @@ test_packages=(
     wine64 wine fonts-wine
     # the packages: checking the .deb, installing it on a fresh root
     lintian desktop-file-utils appstream debootstrap
-    # systemd-analyze verify of the provider's unit, and the units it names
-    systemd
+    # systemd-analyze verify of the provider's unit, and the units it names; the exporter's
+    # service run by a fresh root's own systemd (systemd-nspawn)
+    systemd systemd-container
     # the window over the accessibility bus
     python3-pyatspi at-spi2-core dbus-daemon dbus-bin dbus-x11
     # the probe's formats read by their own consumers: promtool, Python's csv and json; the

@@ -2,8 +2,10 @@
 # Installs the .debs with apt on a fresh Debian 12 root (nothing installed by hand before them),
 # starts the program there with its desktop entry's command on a virtual display, and saves a
 # screenshot of its window; the provider's and the exporter's packages, when given, install their
-# services disabled and purge cleanly, and the exporter reads its sample configuration there. Needs root, debootstrap (or a base root as a tarball) and the network of the
-# package archive this machine's apt uses (tools/apt-mirror.sh).
+# services disabled and purge cleanly, and the exporter reads its sample configuration there and
+# runs as its service under the root's own systemd (systemd-nspawn). Needs root, debootstrap (or
+# a base root as a tarball) and the network of the package archive this machine's apt uses
+# (tools/apt-mirror.sh).
 #
 #   tools/test-deb-install.sh [--base BASE_TARBALL] DEB...
 #
@@ -78,6 +80,58 @@ if chroot "$root" dpkg-query -W zeltor-perfd >/dev/null 2>&1; then
     echo "ok - zeltor-perfd purges cleanly"
 fi
 
+# The exporter's service under the root's own systemd (systemd-nspawn, a network of its own):
+# started as the manual page says, it runs as a user systemd makes for it, without capabilities,
+# under a system-call filter, on a read-only root, reads its password from its credentials and
+# answers; a target outside the auth's list is refused.
+exporter_under_systemd() {
+    local leader= nspawn i pid status
+    rm -f "$root/usr/sbin/policy-rc.d"
+    chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q systemd systemd-sysv dbus curl procps \
+        >>"$work/apt.log" 2>&1 || { tail -20 "$work/apt.log"; exit 1; }
+    install -m 600 /dev/null "$root/etc/zeltor-exporter/credentials/monitor"
+    echo 'sample-password' >"$root/etc/zeltor-exporter/credentials/monitor"
+    umount "$root/proc"
+    systemd-nspawn -q -D "$root" --boot --register=no --keep-unit --private-network >"$work/nspawn.log" 2>&1 &
+    nspawn=$!
+    for ((i = 0; i < 200; i++)); do
+        leader=$(cat "/proc/$nspawn/task/$nspawn/children" 2>/dev/null | awk '{ print $1 }')
+        [ -n "$leader" ] && nsenter -t "$leader" -a systemctl is-system-running 2>/dev/null | grep -Eq 'running|degraded' && break
+        sleep 0.3
+    done
+    inside() { nsenter -t "$leader" -a "$@"; }
+    stop_container() {
+        inside systemctl poweroff >/dev/null 2>&1 || true
+        for ((i = 0; i < 100; i++)); do kill -0 "$nspawn" 2>/dev/null || break; sleep 0.2; done
+        kill "$nspawn" 2>/dev/null || true
+        wait "$nspawn" 2>/dev/null || true
+        mount -t proc proc "$root/proc"
+    }
+    fail_container() { echo "not ok - $1"; inside journalctl -u zeltor-exporter --no-pager | tail -20; stop_container; exit 1; }
+    [ -n "$leader" ] || { echo "not ok - the root's systemd did not start"; cat "$work/nspawn.log"; exit 1; }
+    [ "$(inside systemctl is-enabled zeltor-exporter)" = disabled ] || fail_container "zeltor-exporter is enabled"
+    inside systemctl start zeltor-exporter || fail_container "zeltor-exporter.service does not start"
+    for ((i = 0; i < 50; i++)); do
+        inside curl -sf -o /dev/null http://127.0.0.1:9755/metrics && break
+        sleep 0.2
+    done
+    pid=$(inside systemctl show -p MainPID --value zeltor-exporter)
+    status=$(inside cat "/proc/$pid/status")
+    grep -q '^Uid:[[:space:]]*0[[:space:]]' <<<"$status" && fail_container "the exporter runs as root"
+    grep -q '^CapEff:[[:space:]]*0000000000000000$' <<<"$status" || fail_container "the exporter has capabilities"
+    grep -q '^NoNewPrivs:[[:space:]]*1$' <<<"$status" || fail_container "the exporter may gain privileges"
+    grep -q '^Seccomp:[[:space:]]*2$' <<<"$status" || fail_container "the exporter runs without a system-call filter"
+    inside nsenter -t "$pid" -m findmnt -no OPTIONS -T /etc | grep -q '^ro,' || fail_container "the exporter's /etc is writable"
+    inside curl -sf http://127.0.0.1:9755/metrics | grep -q '^zeltor_exporter_build_info' || fail_container "no /metrics"
+    [ "$(inside curl -s -o /dev/null -w '%{http_code}' 'http://127.0.0.1:9755/probe?target=192.0.2.1&module=dc&auth=monitor')" = 403 ] \
+        || fail_container "a target outside the auth's list is not refused"
+    echo "ok - zeltor-exporter.service under systemd: $(grep '^Uid:' <<<"$status" | awk '{ print "uid " $2 }'), no capabilities, no new privileges, a system-call filter, a read-only /etc, its password from its credentials; it answers, and refuses a foreign target"
+    inside systemctl stop zeltor-exporter
+    stop_container
+    printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+    chmod +x "$root/usr/sbin/policy-rc.d"
+}
+
 if chroot "$root" dpkg-query -W zeltor-exporter >/dev/null 2>&1; then
     unit=/usr/lib/systemd/system/zeltor-exporter.service
     [ -f "$root$unit" ] || { echo "not ok - zeltor-exporter installed no unit"; exit 1; }
@@ -96,6 +150,7 @@ if chroot "$root" dpkg-query -W zeltor-exporter >/dev/null 2>&1; then
         --config /etc/zeltor-exporter/zeltor-exporter.yml --check-config \
         || { echo "not ok - the installed exporter does not accept its sample configuration"; exit 1; }
     echo "ok - the installed exporter reads its sample configuration"
+    exporter_under_systemd
     chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q zeltor-exporter >>"$work/apt.log" 2>&1 \
         || { tail -20 "$work/apt.log"; exit 1; }
     [ ! -e "$root$unit" ] && [ ! -e "$root/usr/bin/zeltor-exporter" ] && [ ! -e "$root/etc/zeltor-exporter" ] \

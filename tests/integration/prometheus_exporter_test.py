@@ -65,20 +65,31 @@ def state(path):
 
 
 class FakeProc:
-    """A directory that reads as /proc for zeltor-perfd: the processes and every other entry are
-    links to /proc's own, but stat, meminfo, vmstat and diskstats are this test's, rewritten every
-    50 ms with counts that grow steadily with the time since the start: one processor 25% busy
-    (idle 75 jiffies a second), 2% of it on interrupts, 37.5% of the commit limit in use, and
-    fixed rates of page faults, hard faults, swapping and disk operations."""
+    """A directory that reads as /proc for zeltor-perfd: every entry but the processes is a link to
+    /proc's own, and of the processes only those given have a directory, of links to their
+    entries; but stat, meminfo, vmstat and diskstats, and the processes' io, are this test's,
+    rewritten every 50 ms with counts that grow steadily with the time since the start: one
+    processor 25% busy (idle 75 jiffies a second), 2% of it on interrupts, 37.5% of the commit
+    limit in use, and fixed rates of page faults, hard faults, swapping and read and write calls
+    (the provider counts the processes' calls as File Read and Write Operations)."""
 
     RATES = {"pgfault": 1200, "pgmajfault": 40, "pswpout": 12, "reads": 90, "writes": 60}
 
-    def __init__(self, directory):
+    def __init__(self, directory, pids):
         self.dir = directory
         os.makedirs(directory)
         for name in os.listdir("/proc"):
-            if name not in ("stat", "meminfo", "vmstat", "diskstats"):
+            if not name.isdigit() and name not in ("stat", "meminfo", "vmstat", "diskstats"):
                 os.symlink("/proc/" + name, os.path.join(directory, name))
+        self.io = []
+        for pid in pids:
+            os.mkdir(os.path.join(directory, str(pid)))
+            for name in os.listdir(f"/proc/{pid}"):
+                target = os.readlink(f"/proc/{pid}/exe") if name == "exe" else f"/proc/{pid}/{name}"
+                if name != "io":
+                    os.symlink(target, os.path.join(directory, str(pid), name))
+            # Rewritten in place at a fixed width: the provider keeps it open and reads it again.
+            self.io.append(os.open(os.path.join(directory, str(pid), "io"), os.O_RDWR | os.O_CREAT, 0o444))
         self.start = time.monotonic()
         self.stop = False
         self.write()
@@ -102,6 +113,8 @@ class FakeProc:
         r = {k: int(v * t) for k, v in self.RATES.items()}
         self.put("vmstat", f"pgfault {r['pgfault']}\npgmajfault {r['pgmajfault']}\npswpin 0\npswpout {r['pswpout']}\n")
         self.put("diskstats", f"   8       0 sda {r['reads']} 0 0 0 {r['writes']} 0 0 0 0 0 0 0 0 0 0\n")
+        for fd in self.io:
+            os.pwrite(fd, f"rchar: 0\nwchar: 0\nsyscr: {r['reads']:012d}\nsyscw: {r['writes']:012d}\n".encode(), 0)
 
     def loop(self):
         while not self.stop:
@@ -141,7 +154,7 @@ class Peer:
             if self.proc_view is None:
                 # The stand-in first: the view links the processes that run when it is made.
                 self.lsass = stand_in_lsass(self.work)
-                self.proc_view = FakeProc(os.path.join(self.work, "proc-" + self.address))
+                self.proc_view = FakeProc(os.path.join(self.work, "proc-" + self.address), [self.lsass.pid])
             arguments += ["--proc", self.proc_view.dir, "--lsass", "lsass", "--lsass-program", self.work + "/lsass"]
         else:
             # The oldest smbd of the machine: its handle count is whatever it is.
