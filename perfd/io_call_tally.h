@@ -26,7 +26,7 @@
 class IoCallTally {
 public:
     // Quiet processes read at each update besides the busy ones.
-    static constexpr int kQuietReadsPerUpdate = 100;
+    static constexpr int kQuietReadsPerUpdate = 50;
 
     struct Totals {
         std::uint64_t reads = 0;

@@ -77,6 +77,7 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     sigprocmask(SIG_BLOCK, &stops, nullptr);
 
     PerfmonStore store(stateDirectory);
+    store.ReadableBy(options.readersGroup);
     // The updates an answer of that length may span.
     const long answerUpdates = std::max(2L, std::lround(std::floor(kLongestAnswerSeconds / options.intervalSeconds)) + 1);
     const long ghostUpdates = std::lround(std::ceil(kGhostSeconds / options.intervalSeconds));

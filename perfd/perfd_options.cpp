@@ -1,6 +1,7 @@
 #include "perfd/perfd_options.h"
 
 #include <getopt.h>
+#include <grp.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -45,6 +46,8 @@ constexpr const char* kUsage =
     "                          those named as the lsass stand-in\n"
     "      --all-processes     publish every process (costs Samba's server about 0.25 ms\n"
     "                          of CPU per process at each answer)\n"
+    "      --readers=GROUP     databases readable by root and this group alone (name or\n"
+    "                          number; Samba reads them as each caller); default: by all\n"
     "      --proc=DIR          where procfs is mounted (default /proc)\n"
     "  -h, --help              this text\n"
     "  -V, --version           the version\n";
@@ -53,13 +56,14 @@ constexpr const char* kUsage =
 
 PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std::string* message)
 {
-    enum { kStateDir = 1000, kLsass, kLsassProgram, kProcesses, kAllProcesses, kProc };
+    enum { kStateDir = 1000, kLsass, kLsassProgram, kProcesses, kAllProcesses, kReaders, kProc };
     static const option kOptions[] = {
         { "configfile", required_argument, nullptr, 's' }, { "state-dir", required_argument, nullptr, kStateDir },
         { "interval", required_argument, nullptr, 'i' },   { "lsass", required_argument, nullptr, kLsass },
         { "lsass-program", required_argument, nullptr, kLsassProgram },
         { "processes", required_argument, nullptr, kProcesses },
         { "all-processes", no_argument, nullptr, kAllProcesses },
+        { "readers", required_argument, nullptr, kReaders },
         { "proc", required_argument, nullptr, kProc },      { "help", no_argument, nullptr, 'h' },
         { "version", no_argument, nullptr, 'V' },          { nullptr, 0, nullptr, 0 },
     };
@@ -119,6 +123,24 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
         case kAllProcesses:
             options->allProcesses = true;
             break;
+        case kReaders: {
+            char* end = nullptr;
+            errno = 0;
+            const long number = std::strtol(optarg, &end, 10);
+            if (errno == 0 && end != optarg && *end == '\0' && number >= 0) {
+                options->readersGroup = number;
+                break;
+            }
+            group entry {};
+            group* found = nullptr;
+            std::vector<char> buffer(16384);
+            if (getgrnam_r(optarg, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+                *message = std::string("no such group: ") + optarg;
+                return PerfdCommand::Error;
+            }
+            options->readersGroup = static_cast<long>(found->gr_gid);
+            break;
+        }
         case kProc:
             options->procRoot = optarg;
             break;

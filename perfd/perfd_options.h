@@ -18,6 +18,9 @@ struct PerfdOptions {
     // stand-in for lsass; empty: those named as the stand-in (PublishedProcessNames).
     std::vector<std::string> processes;
     bool allProcesses = false; // every process instead
+    // The group whose members alone, besides root, may read the databases (mode 0640); -1:
+    // everyone (0644). Samba's server opens them as each caller's Unix user.
+    long readersGroup = -1;
 };
 
 enum class PerfdCommand {

@@ -18,6 +18,7 @@ namespace {
 // Samba's server makes perfmon/ with these permissions (reg_perfcount.c) and only reads.
 constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kDatabaseMode = 0644;
+constexpr mode_t kGroupDatabaseMode = 0640; // with --readers
 // Buckets of the hash table: a few thousand records, one per process and per counter.
 constexpr int kHashSize = 4099;
 // Only this program writes a working copy, and the copies are made afresh at the start: no
@@ -115,6 +116,13 @@ bool PerfmonStore::OpenCopy(Copy& copy, std::string* error)
     copy.tdb = tdb_open(copy.path.c_str(), kHashSize, kWorkingFlags, O_RDWR | O_CREAT | O_EXCL, kDatabaseMode);
     if (copy.tdb == nullptr) {
         *error = Reason("cannot make " + copy.path, errno != 0 ? errno : EIO);
+        return false;
+    }
+    if (m_readers >= 0 && (fchown(tdb_fd(copy.tdb), static_cast<uid_t>(-1), static_cast<gid_t>(m_readers)) != 0 ||
+                           fchmod(tdb_fd(copy.tdb), kGroupDatabaseMode) != 0)) {
+        *error = Reason("cannot give " + copy.path + " to group " + std::to_string(m_readers), errno);
+        Close(copy);
+        unlink(copy.path.c_str());
         return false;
     }
     return true;

@@ -31,6 +31,9 @@ public:
     PerfmonStore(const PerfmonStore&) = delete;
     PerfmonStore& operator=(const PerfmonStore&) = delete;
 
+    // The databases readable by root and that group alone (mode 0640), not by all (0644).
+    void ReadableBy(long group) { m_readers = group; }
+
     // Makes perfmon/ when missing and the working copies afresh. False with the reason in
     // *error when the folder cannot be made or written in.
     bool Open(std::string* error);
@@ -58,6 +61,7 @@ private:
         int publishedCopy = -1; // the copy NAME.tdb is a link to, -1 for none
     };
 
+    long m_readers = -1;
     bool OpenCopy(Copy& copy, std::string* error);
     bool CopyIsOurs(const Copy& copy) const;
     bool PublishedIsOurs(const Database& db) const;

@@ -8,7 +8,7 @@
 #
 #   run_smbd.sh start STATE [PORT [ADDRESS]]   starts it (on PORT, 4450 by default, and ADDRESS,
 #                             127.0.0.1 by default), then writes STATE: key=value lines (dir, pid, address,
-#                             port, host, user, password, perfmon, smb_conf) for the tests
+#                             port, host, user, user_gid, password, perfmon, smb_conf) for the tests
 #   run_smbd.sh stop STATE    stops it and removes its directory and STATE
 #   run_smbd.sh password STATE NEW   sets the account's password, as an administrator would
 #   run_smbd.sh drop STATE    ends every client's connection (their smbd processes)
@@ -114,6 +114,7 @@ address=$ADDRESS
 port=$PORT
 host=$NETBIOS_NAME
 user=$USER_NAME
+user_gid=$USER_ID
 password=$USER_PASSWORD
 perfmon=$dir/state/perfmon
 smb_conf=$dir/smb.conf

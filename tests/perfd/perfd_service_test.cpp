@@ -226,6 +226,7 @@ TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
            { { "--lsass-program", "sbin/samba" }, "the program of the lsass stand-in must be an absolute path: sbin/samba" },
            { { "--processes", "," }, "--processes needs at least one process name: ," },
            { { "--processes", "samba", "--all-processes" }, "--processes and --all-processes exclude each other" },
+           { { "--readers", "zeltor-no-such-group" }, "no such group: zeltor-no-such-group" },
            { { "now" }, "unexpected argument now" } }) {
         Perfd perfd(arguments);
         EXPECT_EQ(perfd.Wait(), 2) << message;
@@ -320,6 +321,38 @@ TEST(PerfdService, WarnsAtStartWhenTheSambaItFeedsLetsAnonymousSessionsRead)
         EXPECT_EQ(perfd.Log().find(warning) != std::string::npos, warned != nullptr) << lines << perfd.Log();
         EXPECT_EQ(perfd.Log().find("warning") != std::string::npos, warned != nullptr) << lines << perfd.Log();
     }
+}
+
+TEST(PerfdService, WithReadersTheDatabasesAreReadByThatGroupAndRootAlone)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to run a reader as other users";
+    TempDir state;
+    std::filesystem::permissions(state.path(), std::filesystem::perms(0755));
+    Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1", "--readers", "65534" });
+    ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
+    // tdbdump as a user of that group and as one outside it.
+    const auto dumpAs = [](const std::string& group, const std::string& path) {
+        const std::string command = "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path +
+                                    "' 2>/dev/null";
+        FILE* dump = popen(command.c_str(), "r");
+        std::string text;
+        char buffer[4096];
+        while (dump != nullptr && fgets(buffer, sizeof buffer, dump) != nullptr)
+            text += buffer;
+        if (dump != nullptr)
+            pclose(dump);
+        return text;
+    };
+    for (const char* name : { "/perfmon/names.tdb", "/perfmon/data.tdb" }) {
+        struct stat file {};
+        ASSERT_EQ(stat((state.path() + name).c_str(), &file), 0);
+        EXPECT_EQ(file.st_mode & 07777, 0640u) << name;
+        EXPECT_EQ(file.st_gid, 65534u) << name;
+        EXPECT_NE(dumpAs("65534", state.path() + name).find("key("), std::string::npos) << name;
+        EXPECT_EQ(dumpAs("65533", state.path() + name), "Failed to open " + state.path() + name + "\n") << name;
+    }
+    EXPECT_EQ(perfd.Stop(SIGTERM), 0);
 }
 
 TEST(PerfdService, DatabasesRemovedOrReplacedWhileItRunsArePublishedAgain)
