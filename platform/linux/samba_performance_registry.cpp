@@ -1,5 +1,7 @@
 #include "platform/linux/samba_performance_registry.h"
 
+#include "platform/linux/samba_client_lock.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -25,7 +27,11 @@ public:
         : m_client(client), m_credentials(credentials), m_machine(std::move(machine)), m_id(id)
     {
     }
-    ~SambaPerformanceKey() override { winreg_client_close(m_client); }
+    ~SambaPerformanceKey() override
+    {
+        const std::lock_guard lock(SambaClientMutex());
+        winreg_client_close(m_client);
+    }
     SambaPerformanceKey(const SambaPerformanceKey&) = delete;
     SambaPerformanceKey& operator=(const SambaPerformanceKey&) = delete;
 
@@ -33,6 +39,7 @@ public:
                              std::uint32_t* type, std::uint32_t* needed) override
     {
         std::uint32_t werror = 0;
+        const std::lock_guard lock(SambaClientMutex());
         const std::uint32_t status = winreg_client_query_value(m_client, name.c_str(), buffer.data(),
                                                                static_cast<std::uint32_t>(buffer.size()), length, type,
                                                                needed, &werror);
@@ -150,7 +157,11 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
     options.call_timeout_seconds = m_options.callTimeoutSeconds;
     winreg_client* client = nullptr;
     std::uint32_t werror = 0;
-    const std::uint32_t status = winreg_client_open(&options, &client, &werror);
+    std::uint32_t status = 0;
+    {
+        const std::lock_guard lock(SambaClientMutex());
+        status = winreg_client_open(&options, &client, &werror);
+    }
     if (status != 0) {
         const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
         if (entry && IsRefusedLogon(win32))

@@ -1,5 +1,7 @@
 #include "platform/linux/smb_session.h"
 
+#include "platform/linux/samba_client_lock.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <libsmbclient.h>
@@ -46,7 +48,8 @@ const std::string& ClientConfigPath()
 // libsmbclient keeps one configuration for the whole process and, built without thread support
 // as Debian's is, reloads it whenever a context is made: from ~/.smb/smb.conf when HOME is set,
 // else from the system smb.conf. HOME is unset for that call so no user file is read, and the
-// configuration is then replaced by ours. SMB sessions are made from one thread only.
+// configuration is then replaced by ours. Called under SambaClientMutex, as every call into
+// the library is.
 SMBCCTX* NewContext()
 {
     const std::string& configPath = ClientConfigPath();
@@ -173,8 +176,10 @@ SmbSession::SmbSession(const SmbCredentials& credentials) : m_credentials(creden
 
 SmbSession::~SmbSession()
 {
-    if (m_context != nullptr)
+    if (m_context != nullptr) {
+        const std::lock_guard lock(SambaClientMutex());
         smbc_free_context(m_context, 1);
+    }
 }
 
 void SmbSession::SupplyCredentials(SMBCCTX* context, const char*, const char*, char* workgroup, int workgroupSize,
@@ -197,6 +202,7 @@ std::uint32_t SmbSession::Open(const std::string& server, std::uint16_t port, co
     if (server.empty())
         return win32_error::kBadNetPath;
 
+    const std::lock_guard lock(SambaClientMutex());
     std::unique_ptr<SmbSession> opened(new SmbSession(credentials));
     SMBCCTX* context = NewContext();
     if (context == nullptr)
