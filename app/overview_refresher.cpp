@@ -50,8 +50,10 @@ void OverviewCollector::CloseQuery()
 OverviewSample OverviewCollector::Failure(PDH_STATUS status)
 {
     CloseQuery();
-    if (IsRefusal(status))
+    if (IsRefusal(status)) {
         m_refused = true;
+        m_refusal = status;
+    }
     OverviewSample sample;
     sample.status = status;
     sample.takenMs = m_clock();
@@ -93,7 +95,7 @@ PDH_STATUS OverviewCollector::Open()
 OverviewSample OverviewCollector::Collect()
 {
     if (m_refused)
-        return Failure(PdhStatusFromWin32(win32_error::kLogonFailure));
+        return Failure(m_refusal); // nothing is sent; the row keeps saying why
     ICounterSource& source = *m_connection.counters;
     if (!m_userName.IsEmpty() && !m_connected) {
         const std::uint32_t result = m_connection.network->AddConnection(u"\\\\" + m_machine, m_password, m_userName);

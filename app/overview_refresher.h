@@ -68,6 +68,7 @@ private:
     Clock m_clock;
     bool m_connected = false; // the network connection is open
     bool m_refused = false;
+    PDH_STATUS m_refusal = 0; // the refusal's own status (a wrong password, a locked account ...)
     PdhQuery* m_query = nullptr;
     std::array<PdhCounter*, kOverviewFigureCount> m_counters{};
 };

@@ -1,5 +1,7 @@
 #include "platform/linux/smb_network_connector.h"
 
+#include "platform/linux/samba_performance_registry.h"
+
 #include <algorithm>
 
 #include "directory/win32_error_text.h"
@@ -51,8 +53,13 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
         return win32_error::kSessionCredentialConflict;
 
     std::string server;
-    if (std::uint32_t result = SmbServerFor(m_dns, machine, m_options.timeoutMs, &server); result != 0)
+    if (m_options.reachTimeoutMs > 0) {
+        if (std::uint32_t result = ReachSmbPort(m_dns, machine, m_options.smbPort, m_options.reachTimeoutMs, &server);
+            result != 0)
+            return result;
+    } else if (std::uint32_t result = SmbServerFor(m_dns, machine, m_options.timeoutMs, &server); result != 0) {
         return result;
+    }
     std::unique_ptr<SmbSession> session;
     const SmbCredentials credentials({}, userName.ToUtf8(), password);
     if (std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, &session); result != 0)

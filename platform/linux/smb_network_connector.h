@@ -22,6 +22,10 @@ public:
         // Where the credentials of each open connection are shared with the rest of the
         // program (the counters of that machine); none when not given.
         CredentialRegistry* credentials = nullptr;
+        // When above 0: the machine's SMB port must answer within this before the session is
+        // made, so that a machine that is not there fails without entering Samba's client
+        // library, which one thread at a time may use (a connection of several at once).
+        int reachTimeoutMs = 0;
     };
 
     SmbNetworkConnector() : SmbNetworkConnector(Options{}) {}

@@ -47,7 +47,8 @@ const std::string& ClientConfigPath()
 // libsmbclient keeps one configuration for the whole process and, built without thread support
 // as Debian's is, reloads it whenever a context is made: from ~/.smb/smb.conf when HOME is set,
 // else from the system smb.conf. HOME is unset for that call so no user file is read, and the
-// configuration is then replaced by ours. SMB sessions are made from one thread only.
+// configuration is then replaced by ours. Called between samba_calls_enter and _leave, as every
+// call into the library is.
 SMBCCTX* NewContext()
 {
     const std::string& configPath = ClientConfigPath();

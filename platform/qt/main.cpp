@@ -31,6 +31,9 @@ int main(int argc, char** argv)
         auto own = std::make_shared<CredentialRegistry>();
         SmbNetworkConnector::Options options;
         options.credentials = own.get();
+        // A controller that is not there fails at its port, not inside Samba's library, which
+        // the other controllers' workers wait for.
+        options.reachTimeoutMs = RemoteCounterOptions{}.reachTimeoutMs;
         connection.keep = own;
         connection.network = std::make_unique<SmbNetworkConnector>(options);
         connection.counters = MakeLinuxCounterSource(*own);

@@ -3,6 +3,7 @@
 // also hears the value fields' changes (Qt's offscreen platform has no bus to send them to).
 #include <QAccessible>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -121,6 +122,37 @@ TEST_F(QtDialogTest, ValueFieldReadsItsValueUnderItsName)
         ui.SetWindowText(ui.GetDlgItem(h, IDC_CPUUSAGE), u"42");
         EXPECT_EQ(a->textInterface()->text(0, a->textInterface()->characterCount()), QStringLiteral("42"));
         EXPECT_EQ(a->text(QAccessible::Name), QStringLiteral("CPU Usage (%)"));
+        ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
+    });
+}
+
+// A screen reader picks a controller through the list's own selection (its table's rows), without
+// the pointer: OK comes on and confirms the name selected so.
+TEST_F(QtDialogTest, PickerRowsAreSelectedThroughTheAccessibleTable)
+{
+    directory.joinStatus = NetSetupDomainName;
+    directory.joinName = u"CORP";
+    for (const char16_t* n : { u"DC1", u"DC2" }) {
+        DsControllerInfo1 dc;
+        dc.NetbiosName = n;
+        directory.controllers.push_back(dc);
+    }
+    RunMainDialog([&](HWND h) {
+        QTimer::singleShot(0, [&] {
+            HWND picker = ui.FindDialog(u"Select Domain Controller");
+            ASSERT_NE(picker, nullptr);
+            QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Control<QListWidget>(picker, IDC_DCLIST));
+            ASSERT_NE(list->tableInterface(), nullptr);
+            EXPECT_EQ(list->tableInterface()->rowCount(), 2);
+            EXPECT_TRUE(list->tableInterface()->selectRow(1));
+            EXPECT_EQ(list->tableInterface()->selectedRows(), QList<int>{ 1 });
+            EXPECT_TRUE(Control<QPushButton>(picker, IDOK)->isEnabled());
+            QAccessible::queryAccessibleInterface(Control<QPushButton>(picker, IDOK))
+                ->actionInterface()
+                ->doAction(QAccessibleActionInterface::pressAction());
+        });
+        QTest::mouseClick(Control<QPushButton>(h, IDC_FIND), Qt::LeftButton);
+        EXPECT_EQ(Control<QLineEdit>(h, IDC_DC)->text(), QStringLiteral("DC2"));
         ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
     });
 }

@@ -198,10 +198,11 @@ TEST(OverviewCollectorTest, ReadsTheFiguresAsTheProbeDoesOverItsOwnConnection)
 TEST(OverviewCollectorTest, RefusedCredentialsAreNotSentAgainUntilTheUserAsks)
 {
     CollectorRig rig(u"admin");
-    rig.network->addResults = { win32_error::kLogonFailure };
+    rig.network->addResults = { win32_error::kAccountLockedOut };
     for (int i = 0; i < 3; ++i) {
+        // The refusal keeps its own reason while nothing is sent.
         const OverviewSample s = rig.collector->Collect();
-        EXPECT_EQ(ControllerStateOfStatus(s.status), ControllerState::CredentialsRefused);
+        EXPECT_EQ(s.status, PdhStatusFromWin32(win32_error::kAccountLockedOut));
     }
     EXPECT_EQ(rig.network->attempts.size(), 1u);
     EXPECT_EQ(rig.counters->connectCalls, 0);

@@ -1,0 +1,184 @@
+// The domain overview's workers against Samba's own winreg server (run_smbd.sh) and an address
+// that drops every packet (silent_address.sh), each controller on a connection of its own as the
+// Linux program makes them: answering, silent, refusing the password, without performance data.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/overview.h"
+#include "app/overview_refresher.h"
+#include "perf/pdh_status.h"
+#include "platform/linux/credential_registry.h"
+#include "platform/linux/linux_counter_sources.h"
+#include "platform/linux/remote_counter_source.h"
+#include "platform/linux/samba_performance_registry.h"
+#include "platform/linux/smb_network_connector.h"
+#include "tests/integration/remote_peer.h"
+#include "tests/linux/test_support.h"
+
+namespace {
+
+class RemoteOverviewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { peer = ReadPeerState("ZELTOR_SMBD_STATE"); }
+    void SetUp() override
+    {
+        ASSERT_FALSE(peer["perfmon"].empty()) << "no smbd state";
+        ASSERT_TRUE(names.running());
+    }
+
+    std::uint16_t Port() const { return static_cast<std::uint16_t>(std::stoi(peer["port"])); }
+
+    // A controller's connection as the program's main makes it: its own credentials, SMB session
+    // and Remote Registry, with the test's names and port.
+    ControllerConnectionFactory Factory()
+    {
+        return [this] {
+            ControllerConnection connection;
+            auto own = std::make_shared<CredentialRegistry>();
+            SmbNetworkConnector::Options network;
+            network.dnsServer = names.server();
+            network.smbPort = Port();
+            network.timeoutMs = 10000;
+            network.credentials = own.get();
+            network.reachTimeoutMs = kReachMs;
+            RemoteCounterOptions remote;
+            remote.dnsServer = names.server();
+            remote.smbPort = Port();
+            remote.reachTimeoutMs = kReachMs;
+            connection.keep = own;
+            connection.network = std::make_unique<SmbNetworkConnector>(network);
+            connection.counters = MakeLinuxCounterSource(*own, remote);
+            return connection;
+        };
+    }
+
+    // Runs the workers on machines until done holds of the rows (or the bound passes).
+    OverviewModel Watch(const std::vector<CString>& machines, const std::string& password,
+                        const std::function<bool(const OverviewModel&)>& done, int boundMs = 20000,
+                        std::uint32_t intervalMs = 200)
+    {
+        OverviewModel model(machines);
+        OverviewRefresher::Settings settings;
+        settings.connect = Factory();
+        settings.userName = CString::FromUtf8(peer["user"]);
+        settings.password = CString::FromUtf8(password);
+        settings.intervalMs = intervalMs;
+        OverviewRefresher refresher(machines, settings, [] {});
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+        while (std::chrono::steady_clock::now() < end) {
+            for (const auto& [row, sample] : refresher.TakeResults())
+                model.Apply(row, sample);
+            if (done(model))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return model;
+    }
+
+    static constexpr int kReachMs = 1000;
+    static inline std::map<std::string, std::string> peer;
+    DnsmasqServer names{ { "--host-record=peer1.zeltor.test,127.0.0.1", "--host-record=peer2.zeltor.test,127.0.0.1",
+                           "--host-record=silent.zeltor.test,127.0.0.9" } };
+};
+
+bool Heard(const OverviewModel& model, std::size_t row)
+{
+    return model.Row(row).state != ControllerState::Reading;
+}
+
+} // namespace
+
+TEST_F(RemoteOverviewTest, AnsweringAndSilentSideBySideWithTheProbesFigures)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    // How long the answering peer takes to give its first figures alone, and beside a silent one.
+    const auto firstFigures = [&](const std::vector<CString>& machines, std::chrono::steady_clock::duration* silentSaid) {
+        const auto start = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration answered{};
+        OverviewModel model = Watch(machines, peer["password"], [&](const OverviewModel& m) {
+            if (answered == decltype(answered){} && Heard(m, 0))
+                answered = std::chrono::steady_clock::now() - start;
+            if (silentSaid != nullptr && *silentSaid == decltype(answered){} && Heard(m, 1))
+                *silentSaid = std::chrono::steady_clock::now() - start;
+            return Heard(m, 0) && (silentSaid == nullptr || (Heard(m, 1) && Heard(m, 2)));
+        });
+        return std::make_pair(std::move(model), answered);
+    };
+    const auto ms = [](std::chrono::steady_clock::duration d) {
+        return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+    };
+    const auto alone = firstFigures({ u"peer1.zeltor.test" }, nullptr);
+    std::chrono::steady_clock::duration silentSaid{};
+    // Two controllers that answer (the same server under two names: two workers in Samba's client
+    // library together) and a silent one.
+    const auto [model, answered] =
+        firstFigures({ u"peer1.zeltor.test", u"silent.zeltor.test", u"peer2.zeltor.test" }, &silentSaid);
+    EXPECT_EQ(model.Row(0).state, ControllerState::Answering) << model.CellText(0, kOverviewState, 0).ToUtf8();
+    EXPECT_EQ(model.Row(2).state, ControllerState::Answering) << model.CellText(2, kOverviewState, 0).ToUtf8();
+    EXPECT_EQ(model.Row(1).state, ControllerState::NotAnswering) << model.CellText(1, kOverviewState, 0).ToUtf8();
+    // The silent one within the engine's bound of the port's answer; it did not hold the other.
+    EXPECT_LT(silentSaid, std::chrono::milliseconds(kReachMs + 2000));
+    EXPECT_LT(answered, alone.second + std::chrono::milliseconds(1000));
+    std::printf("answering alone after %lld ms, beside the silent one after %lld ms; not answering after %lld ms\n",
+                ms(alone.second), ms(answered), ms(silentSaid));
+
+    // The probe's reading of the same published sample (the databases hold one snapshot): the
+    // same counters added to a query of its own, two collections, each value as a 64-bit number.
+    CredentialRegistry credentials;
+    SmbNetworkConnector::Options options;
+    options.dnsServer = names.server();
+    options.smbPort = Port();
+    options.credentials = &credentials;
+    SmbNetworkConnector network(options);
+    ASSERT_EQ(network.AddConnection(u"\\\\peer1.zeltor.test", CString::FromUtf8(peer["password"]),
+                                    CString::FromUtf8(peer["user"])),
+              0u);
+    RemoteCounterOptions remote;
+    remote.dnsServer = names.server();
+    remote.smbPort = Port();
+    const std::unique_ptr<ICounterSource> source = MakeLinuxCounterSource(credentials, remote);
+    ASSERT_EQ(source->ConnectMachine(u"peer1.zeltor.test"), 0u);
+    PdhQuery* query = nullptr;
+    ASSERT_EQ(source->OpenQuery(0, &query), 0u);
+    std::vector<PdhCounter*> counters;
+    for (const char16_t* path : kOverviewCounterPaths) {
+        PdhCounter* counter = nullptr;
+        source->AddCounter(query, u"\\\\peer1.zeltor.test" + CString(path), 0, &counter);
+        counters.push_back(counter);
+    }
+    ASSERT_EQ(source->CollectQueryData(query), 0u);
+    ASSERT_EQ(source->CollectQueryData(query), 0u);
+    int compared = 0;
+    for (int i = 0; i < kOverviewFigureCount; ++i) {
+        PdhFormattedValue value;
+        std::optional<std::int64_t> probe;
+        if (counters[i] != nullptr &&
+            source->GetFormattedCounterValue(counters[i], PDH_FMT_LARGE_FORMAT, &value) == 0 &&
+            value.CStatus == PDH_CSTATUS_VALID_DATA)
+            probe = value.largeValue;
+        EXPECT_EQ(model.Row(0).figures[static_cast<std::size_t>(i)], probe) << CString(kOverviewCounterPaths[i]).ToUtf8();
+        compared += probe.has_value() ? 1 : 0;
+    }
+    EXPECT_GE(compared, 2); // the committed memory and the free space at least
+    source->CloseQuery(query);
+    network.CancelConnection(u"\\\\peer1.zeltor.test", true);
+}
+
+TEST_F(RemoteOverviewTest, ARefusedPasswordIsSentOnceAndAPeerWithoutDataSaysSo)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    const int refusedBefore = RefusedLogons(peer["dir"]);
+    // Many intervals of 200 ms: the refusal is final.
+    OverviewModel model = Watch({ u"peer1.zeltor.test" }, "not-the-password", [](const OverviewModel&) { return false; },
+                                3000);
+    EXPECT_EQ(model.Row(0).state, ControllerState::CredentialsRefused) << model.CellText(0, kOverviewState, 0).ToUtf8();
+    EXPECT_EQ(RefusedLogons(peer["dir"]), refusedBefore + 1);
+
+    ASSERT_TRUE(EmptyPerfmon(peer["perfmon"]));
+    model = Watch({ u"peer1.zeltor.test" }, peer["password"], [](const OverviewModel& m) { return Heard(m, 0); });
+    EXPECT_EQ(model.Row(0).state, ControllerState::NoPerformanceData) << model.CellText(0, kOverviewState, 0).ToUtf8();
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+}
+
