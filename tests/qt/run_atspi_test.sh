@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Starts the real program on a virtual display with a session bus and the accessibility bus of
-# its own, and reads its window over AT-SPI (atspi_main_window.py). The links it opens go to a
+# Starts a program on a virtual display with a session bus and the accessibility bus of its own,
+# and reads its windows over AT-SPI with SCRIPT (by default atspi_main_window.py, for the real
+# program). The links it opens go to a
 # stand-in xdg-open that writes its argument to $ZELTOR_ATSPI_OPENED.
 #
-#   run_atspi_test.sh PROGRAM
+#   run_atspi_test.sh PROGRAM [SCRIPT]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${ZELTOR_ATSPI_SESSION:-}" ]; then
@@ -11,6 +12,7 @@ if [ -z "${ZELTOR_ATSPI_SESSION:-}" ]; then
     exec env ZELTOR_ATSPI_SESSION=1 dbus-run-session -- "$0" "$@"
 fi
 program=$1
+script=${2:-$here/atspi_main_window.py}
 work=$(mktemp -d)
 xvfb_pid=
 program_pid=
@@ -44,7 +46,7 @@ export ZELTOR_ATSPI_OPENED=$work/opened
 PATH=$work/bin:$PATH "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
 status=0
-timeout 120 /usr/bin/python3 "$here/atspi_main_window.py" || status=$?
+timeout 120 /usr/bin/python3 "$script" || status=$?
 if [ "$status" -ne 0 ]; then
     echo "# the program's output:"; sed 's/^/#   /' "$work/program.log"
 fi
