@@ -6,6 +6,7 @@ is selected through the bus, and the picker follows.
 
 Run by run_atspi_test.sh with the program of overview_program.cpp, which opens the overview at
 start. Prints one line per check ("ok - ..." / "not ok - ...") and exits non-zero on any failure."""
+import os
 import sys
 import time
 
@@ -81,6 +82,8 @@ def on_name(event):
 
 
 pyatspi.Registry.registerEventListener(on_name, "object:property-change:accessible-name")
+# Listening: the program may start.
+open(os.environ["ZELTOR_ATSPI_READY"], "w").close()
 
 overview = find_window("Domain Overview")
 check(overview is not None, "the overview is on the accessibility bus")
