@@ -1,5 +1,6 @@
 #include "platform/qt/qt_widgets.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
@@ -125,6 +126,22 @@ void QtReportView::InsertColumn(int column, const QString& heading, int width)
     setColumnCount(m_columns);
     setHeaderLabels(headings);
     setColumnWidth(column, width);
+}
+
+void QtReportView::SetCellText(int row, int column, const QString& text)
+{
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (item == nullptr || item->text(column) == text)
+        return;
+    item->setText(column, text);
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(this);
+    QAccessibleTableInterface* cells = table != nullptr ? table->tableInterface() : nullptr;
+    if (QAccessibleInterface* cell = cells != nullptr ? cells->cellAt(row, column) : nullptr) {
+        QAccessibleEvent named(cell, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&named);
+    }
 }
 
 QtDialogWidget* CreateDialogWidget(const DialogTemplate& tpl, QWidget* owner, int fontPixelSize,

@@ -630,11 +630,8 @@ BOOL QtWindowBackend::SetListItemText(HWND list, int index, int subItem, const C
     if (report == nullptr || index < 0 || index >= report->topLevelItemCount() || subItem < 0 ||
         subItem >= std::max(1, report->ColumnsInserted()))
         return FALSE;
-    QTreeWidgetItem* item = report->topLevelItem(index);
-    const QString value = ToQString(text);
     // Only a change is written, so that assistive technology hears of changes alone.
-    if (item->text(subItem) != value)
-        item->setText(subItem, value);
+    report->SetCellText(index, subItem, ToQString(text));
     return TRUE;
 }
 

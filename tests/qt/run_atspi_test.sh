@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Starts the real program on a virtual display with a session bus and the accessibility bus of
-# its own, and reads its window over AT-SPI (atspi_main_window.py). The links it opens go to a
+# Starts a program on a virtual display with a session bus and the accessibility bus of its own,
+# and reads its windows over AT-SPI with SCRIPT (by default atspi_main_window.py, for the real
+# program). The links it opens go to a
 # stand-in xdg-open that writes its argument to $ZELTOR_ATSPI_OPENED.
 #
-#   run_atspi_test.sh PROGRAM
+#   run_atspi_test.sh PROGRAM [SCRIPT]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${ZELTOR_ATSPI_SESSION:-}" ]; then
@@ -11,10 +12,13 @@ if [ -z "${ZELTOR_ATSPI_SESSION:-}" ]; then
     exec env ZELTOR_ATSPI_SESSION=1 dbus-run-session -- "$0" "$@"
 fi
 program=$1
+script=${2:-$here/atspi_main_window.py}
 work=$(mktemp -d)
 xvfb_pid=
 program_pid=
+script_pid=
 cleanup() {
+    [ -n "$script_pid" ] && kill "$script_pid" 2>/dev/null || true
     [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
@@ -41,10 +45,19 @@ EOF
 chmod +x "$work/bin/xdg-open"
 export ZELTOR_ATSPI_OPENED=$work/opened
 
+# The script first, until it says it listens ($ZELTOR_ATSPI_READY): the program learns of the
+# listeners when it joins the bus, and one registered while it joins can be missed for good.
+export ZELTOR_ATSPI_READY=$work/ready
+timeout 120 /usr/bin/python3 "$script" &
+script_pid=$!
+for _ in $(seq 200); do
+    { [ -e "$work/ready" ] || ! kill -0 "$script_pid" 2>/dev/null; } && break
+    sleep 0.1
+done
 PATH=$work/bin:$PATH "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
 status=0
-timeout 120 /usr/bin/python3 "$here/atspi_main_window.py" || status=$?
+wait "$script_pid" || status=$?
 if [ "$status" -ne 0 ]; then
     echo "# the program's output:"; sed 's/^/#   /' "$work/program.log"
 fi
