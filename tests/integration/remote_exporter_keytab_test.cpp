@@ -134,3 +134,33 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     unsetenv("KRB5_CONFIG");
     unsetenv("KRB5CCNAME");
 }
+
+TEST(ExporterKeytabControllerTest, ATicketNearItsEndIsRenewedBeforeTheNextConnection)
+{
+    auto dc = ReadPeerState("ZELTOR_SAMBA_DC_STATE");
+    ASSERT_FALSE(dc["dir"].empty()) << "no controller state";
+    TempDir scratch;
+    const std::string realm = dc["realm"];
+    // Tickets of ten seconds: renewed with two left.
+    const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = " + realm +
+                                                              "\n dns_lookup_kdc = false\n rdns = false\n ticket_lifetime = 10s\n"
+                                                              "[realms]\n " + realm + " = {\n  kdc = " + dc["address"] + "\n }\n");
+    setenv("KRB5_CONFIG", config.c_str(), 1);
+    const std::string principal = dc["user"] + "@" + realm;
+    const std::string keytab = scratch.path() + "/monitor.keytab";
+    ASSERT_TRUE(RunScript("/usr/bin/samba-tool",
+                          { "domain", "exportkeytab", keytab, "--principal=" + principal, "-s", dc["smb_conf"] }));
+    KeytabTicket ticket(principal, keytab, scratch.path() + "/monitor.ccache");
+    std::string error;
+    ASSERT_EQ(ticket.Ensure(&error), 0u) << error;
+    ASSERT_EQ(ticket.Ensure(&error), 0u) << error;
+    EXPECT_EQ(ticket.Requests(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(8500));
+    ASSERT_EQ(ticket.Ensure(&error), 0u) << error;
+    EXPECT_EQ(ticket.Requests(), 2u);
+    // A refused logon throws the ticket away: the next connection asks for a new one.
+    ticket.Drop();
+    ASSERT_EQ(ticket.Ensure(&error), 0u) << error;
+    EXPECT_EQ(ticket.Requests(), 3u);
+    unsetenv("KRB5_CONFIG");
+}
