@@ -107,8 +107,10 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     kerberos.ticketCache = missing->CacheName();
     const auto missingId = credentials.Add("dc2", kerberos);
     credentials.Add("dc3", SmbCredentials({}, "u", std::string_view("Pa55")));
+    std::vector<std::string> log;
     KeytabLogonRegistry registry(std::make_unique<CountingRegistry>(opens),
-                                 { { unanswered->CacheName(), unanswered }, { missing->CacheName(), missing } }, credentials);
+                                 { { unanswered->CacheName(), unanswered }, { missing->CacheName(), missing } }, credentials,
+                                 [&](const std::string& line) { log.push_back(line); });
     std::unique_ptr<IPerformanceKey> key;
 
     // No KDC answers: no logon, nothing marked, and the next connection asks again.
@@ -124,6 +126,15 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     EXPECT_EQ(missing->Requests(), 1u);
     EXPECT_EQ(credentials.Find("dc2")->refusal, win32_error::kLogonFailure);
     EXPECT_EQ(opens, 0);
+    // Each request that failed is logged with its reason, and nothing of the keytab's key.
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_NE(log[0].find("the ticket of mon@NOWHERE.TEST from keytab " + keytab + ": "), std::string::npos) << log[0];
+    EXPECT_NE(log[2].find("keytab " + scratch.path() + "/none.keytab for mon@NOWHERE.TEST: "), std::string::npos) << log[2];
+    std::ifstream file(keytab, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string keyBytes = bytes.substr(bytes.size() - 32, 16);
+    for (const std::string& line : log)
+        EXPECT_EQ(line.find(keyBytes), std::string::npos);
     // A password's credentials pass through untouched.
     EXPECT_EQ(registry.Open("dc3", &key), win32_error::kAccessDenied);
     EXPECT_EQ(opens, 1);

@@ -10,6 +10,8 @@
 #include <cctype>
 #include <thread>
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
 #include "directory/win32_error_text.h"
 #include "perf/pdh_status.h"
@@ -81,12 +83,17 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     settings.refusedLogonBackoff = std::chrono::seconds(3);
     std::atomic<int> opens = 0;
     const KeytabLogonRegistry::Tickets tickets{ { ticket->CacheName(), ticket }, { stranger->CacheName(), stranger } };
+    std::mutex logMutex;
+    std::vector<std::string> kerberosLog;
     TargetSessions sessions(
         settings, std::move(credentials),
         [&](CredentialRegistry& registry) {
             return std::make_unique<KeytabLogonRegistry>(
                 std::make_unique<OpenCounter>(std::make_unique<SambaPerformanceRegistry>(registry, remote), opens), tickets,
-                registry);
+                registry, [&](const std::string& line) {
+                    const std::lock_guard lock(logMutex);
+                    kerberosLog.push_back(line);
+                });
         },
         [](const std::string& line) { std::fprintf(stderr, "exporter: %s\n", line.c_str()); });
 
@@ -131,6 +138,11 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     EXPECT_EQ(stranger->Requests(), 2u);
     EXPECT_EQ(sessions.RefusedLogons(), 2u);
     EXPECT_EQ(opens.load(), 1); // nothing of the stranger reached the controller's SMB port
+    // The KDC's reason, once per request.
+    ASSERT_EQ(kerberosLog.size(), 2u);
+    for (const std::string& line : kerberosLog)
+        EXPECT_NE(line.find("the ticket of " + strangerPrincipal + " from keytab " + strangerKeytab + ": Client"), std::string::npos)
+            << line;
     unsetenv("KRB5_CONFIG");
     unsetenv("KRB5CCNAME");
 }

@@ -128,8 +128,8 @@ std::uint32_t KeytabTicket::Ensure(std::string* error)
 }
 
 KeytabLogonRegistry::KeytabLogonRegistry(std::unique_ptr<IPerformanceRegistry> real, Tickets tickets,
-                                         CredentialRegistry& credentials)
-    : m_real(std::move(real)), m_tickets(std::move(tickets)), m_credentials(credentials)
+                                         CredentialRegistry& credentials, Logger logger)
+    : m_real(std::move(real)), m_tickets(std::move(tickets)), m_credentials(credentials), m_logger(std::move(logger))
 {
 }
 
@@ -144,6 +144,8 @@ std::uint32_t KeytabLogonRegistry::Open(const std::string& machine, std::unique_
     KeytabTicket& ticket = *found->second;
     std::string error;
     if (const std::uint32_t status = ticket.Ensure(&error); status != 0) {
+        if (m_logger)
+            m_logger(error);
         if (IsRefusedLogon(status))
             m_credentials.MarkRefused(entry->id, status);
         return status;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,11 +56,16 @@ private:
 class KeytabLogonRegistry : public IPerformanceRegistry {
 public:
     using Tickets = std::map<std::string, std::shared_ptr<KeytabTicket>>; // by CacheName()
-    KeytabLogonRegistry(std::unique_ptr<IPerformanceRegistry> real, Tickets tickets, CredentialRegistry& credentials);
+    using Logger = std::function<void(const std::string& line)>;
+    // logger: told why a ticket could not be had (the principal, the keytab's path and Kerberos'
+    // reason; nothing of the keytab's contents).
+    KeytabLogonRegistry(std::unique_ptr<IPerformanceRegistry> real, Tickets tickets, CredentialRegistry& credentials,
+                        Logger logger = {});
     std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override;
 
 private:
     std::unique_ptr<IPerformanceRegistry> m_real;
     Tickets m_tickets;
     CredentialRegistry& m_credentials;
+    Logger m_logger;
 };

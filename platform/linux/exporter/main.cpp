@@ -161,7 +161,7 @@ int main(int argc, char** argv)
         settings, std::move(credentials),
         [remote, tickets](CredentialRegistry& registry) {
             return std::make_unique<KeytabLogonRegistry>(std::make_unique<SambaPerformanceRegistry>(registry, remote), tickets,
-                                                         registry);
+                                                         registry, Log);
         },
         Log);
     // The controllers of the auths' domains, looked up once now so that the log says what was
