@@ -122,9 +122,20 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "auth \"" + auth.name + "\": a name is 1 to 64 letters, digits, '_', '-' or '.'";
         if (config.FindAuth(auth.name) != &auth)
             return "auth \"" + auth.name + "\" is defined twice";
-        if (auth.user.empty())
+        if (!auth.keytab.empty() || !auth.principal.empty()) {
+            if (auth.keytab.empty() || auth.principal.empty())
+                return "auth " + auth.name + ": keytab and principal go together";
+            if (!auth.user.empty() || !auth.workgroup.empty() || !auth.passwordFile.empty() || !auth.passwordCredential.empty())
+                return "auth " + auth.name + ": a keytab auth names no user, workgroup or password";
+            // name@REALM, nothing that could end a line of a log or start an option.
+            const std::size_t at = auth.principal.rfind('@');
+            if (at == std::string::npos || at == 0 || at + 1 == auth.principal.size() || auth.principal.starts_with('-') ||
+                std::any_of(auth.principal.begin(), auth.principal.end(),
+                            [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7f; }))
+                return "auth " + auth.name + ": principal \"" + auth.principal + "\" is not name@REALM";
+        } else if (auth.user.empty()) {
             return "auth " + auth.name + " names no user";
-        if (auth.passwordFile.empty() == auth.passwordCredential.empty())
+        } else if (auth.passwordFile.empty() == auth.passwordCredential.empty())
             return "auth " + auth.name + " must name one of password_file and password_credential";
         // A credential is a file of the service's credential directory: a name, never a path.
         if (!auth.passwordCredential.empty() &&

@@ -27,6 +27,10 @@ struct ExporterAuth {
     // Instead of passwordFile: the name of a systemd credential (LoadCredential=) whose first line
     // is the password, read from the directory the service manager gives ($CREDENTIALS_DIRECTORY).
     std::string passwordCredential;
+    // Instead of a user and a password: a Kerberos keytab (owner-only) holding the key of
+    // principal ("name@REALM"), whose ticket the logons use.
+    std::string keytab;
+    std::string principal;
 };
 
 struct ExporterConfig {

@@ -138,7 +138,10 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
     options.target_name = machine.c_str();
     options.logon = entry ? WINREG_LOGON_PASSWORD : WINREG_LOGON_OWN_TICKET;
     std::string user;
-    if (entry) {
+    if (entry && !entry->credentials.ticketCache.empty()) {
+        options.logon = WINREG_LOGON_TICKET_CACHE;
+        options.ccache = entry->credentials.ticketCache.c_str();
+    } else if (entry) {
         // A workgroup given apart goes in front of the name, as the connection gave it.
         user = entry->credentials.workgroup.empty() ? entry->credentials.user
                                                     : entry->credentials.workgroup + "\\" + entry->credentials.user;

@@ -159,7 +159,8 @@ SmbCredentials::SmbCredentials(std::string workgroup, std::string user, const CS
     AppendUtf16AsUtf8(this->password, password);
 }
 
-SmbCredentials::SmbCredentials(const SmbCredentials& other) : workgroup(other.workgroup), user(other.user)
+SmbCredentials::SmbCredentials(const SmbCredentials& other)
+    : workgroup(other.workgroup), user(other.user), ticketCache(other.ticketCache)
 {
     PrepareSecretText(password, other.password.size());
     password.append(other.password);
@@ -170,6 +171,7 @@ SmbCredentials& SmbCredentials::operator=(const SmbCredentials& other)
     if (this != &other) {
         workgroup = other.workgroup;
         user = other.user;
+        ticketCache = other.ticketCache;
         PrepareSecretText(password, other.password.size());
         password.append(other.password);
     }

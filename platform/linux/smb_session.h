@@ -18,6 +18,8 @@ struct SmbCredentials {
     std::string workgroup; // empty: the user name's own domain part, or libsmbclient's default
     std::string user;      // "user", "DOMAIN\user" or "user@dns.domain", as typed
     std::string password;  // UTF-8; read it, replace it only through the constructors and assignment
+    // Instead of a password: the Kerberos ticket cache ("FILE:/path") to log on with, Kerberos only.
+    std::string ticketCache;
 
     SmbCredentials() = default;
     SmbCredentials(std::string workgroup, std::string user, std::string_view password);

@@ -177,6 +177,15 @@ static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadp
                        : NULL;
         cli_credentials_set_anonymous(credentials);
         return credentials;
+    case WINREG_LOGON_TICKET_CACHE:
+        /* The principal is the cache's; without a ticket there the logon fails rather than
+         * falling back to anything else. */
+        if (options->ccache == NULL || *options->ccache == '\0')
+            return NULL;
+        return cli_credentials_set_ccache(credentials, lp, options->ccache, CRED_SPECIFIED, &error) == 0 &&
+                       cli_credentials_set_kerberos_state(credentials, CRED_USE_KERBEROS_REQUIRED, CRED_SPECIFIED)
+                   ? credentials
+                   : NULL;
     }
     return NULL;
 }
@@ -347,7 +356,9 @@ static uint32_t open_locked(const struct winreg_connect_options *options, winreg
         if (credentials != NULL)
             wipe_password(credentials);
         talloc_free(memory);
-        return NT_STATUS_V(NT_STATUS_NO_MEMORY);
+        /* A ticket cache that could not be read holds no logon to make. */
+        return credentials == NULL && options->logon == WINREG_LOGON_TICKET_CACHE ? NT_STATUS_V(NT_STATUS_NO_SUCH_LOGON_SESSION)
+                                                                                  : NT_STATUS_V(NT_STATUS_NO_MEMORY);
     }
     NTSTATUS status = dcerpc_parse_binding(memory, text, &binding);
     if (NT_STATUS_IS_OK(status) && options->target_name != NULL)

@@ -14,6 +14,7 @@ typedef struct winreg_client winreg_client;
 enum winreg_logon {
     WINREG_LOGON_PASSWORD,    /* user and password, NTLMSSP */
     WINREG_LOGON_OWN_TICKET,  /* the user's Kerberos ticket where there is one, else anonymous */
+    WINREG_LOGON_TICKET_CACHE, /* Kerberos only, with the tickets of the cache named by ccache */
 };
 
 struct winreg_connect_options {
@@ -22,6 +23,7 @@ struct winreg_connect_options {
     enum winreg_logon logon;
     const char *user;        /* "DOMAIN\user", "user@dns.domain" or "user" */
     const char *password;
+    const char *ccache;      /* WINREG_LOGON_TICKET_CACHE: "FILE:/path" */
     unsigned short port;          /* SMB port; 0 for 445 */
     unsigned connect_timeout_ms;      /* bounds the whole connection: logon, pipe, bind, key */
     unsigned call_timeout_seconds;    /* bounds each call once connected */

@@ -4,7 +4,13 @@
 
 #include "platform/linux/probe/linux_probe_environment.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <set>
 
 namespace {
@@ -146,7 +152,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             auth.name = entry.first.as<std::string>();
             const std::string what = "auth " + auth.name;
             const YAML::Node body = entry.second;
-            OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "targets", "targets_from_domain" });
+            OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "principal", "targets",
+                                  "targets_from_domain" });
             if (const YAML::Node node = body["user"])
                 auth.user = Text(node, what + " user");
             if (const YAML::Node node = body["workgroup"])
@@ -155,6 +162,10 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 auth.passwordFile = Text(node, what + " password_file");
             if (const YAML::Node node = body["password_credential"])
                 auth.passwordCredential = Text(node, what + " password_credential");
+            if (const YAML::Node node = body["keytab"])
+                auth.keytab = Text(node, what + " keytab");
+            if (const YAML::Node node = body["principal"])
+                auth.principal = Text(node, what + " principal");
             if (const YAML::Node node = body["targets"])
                 auth.targets = List(node, what + " targets");
             if (const YAML::Node node = body["targets_from_domain"])
@@ -196,4 +207,26 @@ bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& au
     }
     return environment.ReadCredentialFile(CString::FromUtf8(std::string(credentialsDirectory) + "/" + auth.passwordCredential),
                                           password, error);
+}
+
+bool CheckKeytabFile(const std::string& path, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot open the keytab " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0;
+    if (!ok)
+        error = "cannot read the keytab " + path + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        error = "the keytab " + path + " is not a regular file";
+    else if (st.st_uid != geteuid())
+        error = "the keytab " + path + " belongs to another user; it must be yours";
+    else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        error = "the keytab " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + path + ")";
+    ok = ok && S_ISREG(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    ::close(fd);
+    return ok;
 }

@@ -19,6 +19,10 @@
 //       # password_credential: auth_monitor                     # $CREDENTIALS_DIRECTORY/auth_monitor
 //       targets: [dc1.example.org, dc2.example.org]
 //       targets_from_domain: example.org     # and the controllers DNS names for it (one or a list)
+//     kerberos:
+//       keytab: /etc/zeltor-exporter/monitor.keytab             # owner-only, instead of a password
+//       principal: zeltor-monitor@EXAMPLE.ORG
+//       targets: [dc1.example.org]
 //
 // A key it does not know is an error, so that a misspelt bound is not silently left at its default.
 #pragma once
@@ -40,3 +44,8 @@ std::optional<std::string> ParseExporterConfig(const std::string& text, Exporter
 // $CREDENTIALS_DIRECTORY; null or empty when none was given). False with the reason otherwise.
 bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& auth, const char* credentialsDirectory,
                       CString& password, std::string& error);
+
+// Whether an auth's keytab may be used: a regular file of the exporter's own user that no one else
+// may read or change, the rule of the password files. False with the reason otherwise; the file's
+// contents are not read here.
+bool CheckKeytabFile(const std::string& path, std::string& error);

@@ -1,5 +1,8 @@
 // zeltor-exporter: every controller's counters for Prometheus, from one Linux machine, over the
 // controllers' Remote Registry (docs/exporter.md).
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include "platform/linux/exporter/domain_controllers.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/exporter_server.h"
+#include "platform/linux/exporter/keytab_ticket.h"
 #include "platform/linux/exporter/target_sessions.h"
 #include "platform/linux/probe/linux_probe_environment.h"
 #include "platform/linux/samba_performance_registry.h"
@@ -79,7 +83,49 @@ int main(int argc, char** argv)
     // The signals end the service; the password files are checked as the probe checks its own.
     LinuxProbeEnvironment environment;
     std::map<std::string, SmbCredentials> credentials;
+    // The tickets of the keytab auths, each in a cache file of a directory only this process's
+    // user may enter, removed when the exporter ends.
+    std::string ticketDirectory;
+    KeytabLogonRegistry::Tickets tickets;
     for (const ExporterAuth& auth : config.auths) {
+        if (auth.keytab.empty())
+            continue;
+        std::string error;
+        if (!CheckKeytabFile(auth.keytab, error)) {
+            Log("auth " + auth.name + ": " + error);
+            return 1;
+        }
+        if (checkOnly)
+            continue;
+        if (ticketDirectory.empty()) {
+            const char* temporary = std::getenv("TMPDIR");
+            std::string pattern = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
+                                  "/zeltor-exporter.XXXXXX";
+            if (mkdtemp(pattern.data()) == nullptr) {
+                Log("cannot make a directory for the keytab auths' tickets: " + std::string(std::strerror(errno)));
+                return 1;
+            }
+            ticketDirectory = pattern;
+        }
+        auto ticket = std::make_shared<KeytabTicket>(auth.principal, auth.keytab, ticketDirectory + "/" + auth.name);
+        SmbCredentials kerberos(std::string(), auth.principal, std::string_view());
+        kerberos.ticketCache = ticket->CacheName();
+        credentials.emplace(auth.name, kerberos);
+        tickets.emplace(ticket->CacheName(), std::move(ticket));
+    }
+    const struct RemoveTicketDirectory {
+        const std::string& path;
+        KeytabLogonRegistry::Tickets& tickets;
+        ~RemoveTicketDirectory()
+        {
+            tickets.clear(); // each removes its cache file
+            if (!path.empty())
+                rmdir(path.c_str());
+        }
+    } removeTicketDirectory{ ticketDirectory, tickets };
+    for (const ExporterAuth& auth : config.auths) {
+        if (!auth.keytab.empty())
+            continue;
         CString password;
         std::string error;
         if (!ReadAuthPassword(environment, auth, std::getenv("CREDENTIALS_DIRECTORY"), password, error)) {
@@ -113,7 +159,11 @@ int main(int argc, char** argv)
         std::chrono::duration<double>(config.sessionIdleSeconds));
     TargetSessions sessions(
         settings, std::move(credentials),
-        [remote](CredentialRegistry& registry) { return std::make_unique<SambaPerformanceRegistry>(registry, remote); }, Log);
+        [remote, tickets](CredentialRegistry& registry) {
+            return std::make_unique<KeytabLogonRegistry>(std::make_unique<SambaPerformanceRegistry>(registry, remote), tickets,
+                                                         registry, Log);
+        },
+        Log);
     // The controllers of the auths' domains, looked up once now so that the log says what was
     // found before the first scrape.
     DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver()), {}, Log);
