@@ -108,9 +108,13 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
         const ProbeOutcome outcome = sessions.Probe(dc["host"], module, monitor, deadline());
         ASSERT_TRUE(outcome.success) << outcome.statusText;
         ASSERT_EQ(outcome.counters.size(), 13u);
-        // All but the processes' handles, which the controller's counters lack (no lsass, no ntfrs).
-        for (const CounterReading& reading : outcome.counters)
-            EXPECT_EQ(CounterAvailable(reading), !reading.path.starts_with("\\Process(")) << reading.path;
+        // All but the processes' handles, which depend on the processes the controller's data
+        // holds at the moment (other tests of the controller publish a stand-in lsass).
+        for (const CounterReading& reading : outcome.counters) {
+            if (!reading.path.starts_with("\\Process(")) {
+                EXPECT_TRUE(CounterAvailable(reading)) << reading.path;
+            }
+        }
     }
     // One ticket and one logon for both scrapes; the ticket in a cache only its owner reads.
     EXPECT_EQ(ticket->Requests(), 1u);
