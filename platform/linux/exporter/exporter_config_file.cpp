@@ -2,6 +2,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "platform/linux/exporter/yaml_config.h"
+
 #include "platform/linux/probe/linux_probe_environment.h"
 
 #include <fcntl.h>
@@ -15,26 +17,7 @@
 
 namespace {
 
-struct ConfigError {
-    std::string message;
-};
-
-[[noreturn]] void Fail(const YAML::Node& node, const std::string& message)
-{
-    const YAML::Mark mark = node.Mark();
-    throw ConfigError{ (mark.line >= 0 ? "line " + std::to_string(mark.line + 1) + ": " : std::string()) + message };
-}
-
-void OnlyKeys(const YAML::Node& map, const std::string& what, const std::set<std::string>& known)
-{
-    if (!map.IsMap())
-        Fail(map, what + " must be a mapping");
-    for (const auto& entry : map) {
-        const std::string key = entry.first.as<std::string>();
-        if (!known.contains(key))
-            Fail(entry.first, "unknown key " + key + " in " + what);
-    }
-}
+using yaml_config::Fail;
 
 std::string Text(const YAML::Node& node, const std::string& what)
 {
@@ -108,7 +91,7 @@ void Read(const YAML::Node& root, ExporterConfig* config)
 {
     if (root.IsNull())
         Fail(root, "the configuration is empty");
-    OnlyKeys(root, "the configuration",
+    yaml_config::OnlyKeys(root, "the configuration",
              { "listen", "max_concurrent_collections", "timeout_margin_seconds", "refused_logon_backoff_seconds",
                "session_idle_seconds", "connect_timeout_seconds", "smb_port", "modules", "auths" });
     if (const YAML::Node node = root["listen"])
@@ -134,7 +117,7 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             const std::string what = "module " + module.name;
             const YAML::Node body = entry.second;
             if (!body.IsNull())
-                OnlyKeys(body, what, { "counters", "timeout_seconds" });
+                yaml_config::OnlyKeys(body, what, { "counters", "timeout_seconds" });
             if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["timeout_seconds"])
                 module.timeoutSeconds = Number(node, what + " timeout_seconds");
             if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["counters"])
@@ -152,7 +135,7 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             auth.name = entry.first.as<std::string>();
             const std::string what = "auth " + auth.name;
             const YAML::Node body = entry.second;
-            OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "principal", "targets",
+            yaml_config::OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "principal", "targets",
                                   "targets_from_domain" });
             if (const YAML::Node node = body["user"])
                 auth.user = Text(node, what + " user");
@@ -181,13 +164,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
 std::optional<std::string> ParseExporterConfig(const std::string& text, ExporterConfig* config)
 {
     ExporterConfig read;
-    try {
-        Read(YAML::Load(text), &read);
-    } catch (const ConfigError& error) {
-        return error.message;
-    } catch (const YAML::Exception& error) {
-        return std::string(error.what());
-    }
+    if (std::optional<std::string> problem = yaml_config::Parse(text, [&](const YAML::Node& root) { Read(root, &read); }))
+        return problem;
     if (std::optional<std::string> problem = CompleteExporterConfig(read))
         return problem;
     *config = std::move(read);

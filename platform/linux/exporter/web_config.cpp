@@ -5,6 +5,8 @@
 #include <gnutls/gnutls.h>
 #include <yaml-cpp/yaml.h>
 
+#include "platform/linux/exporter/yaml_config.h"
+
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -12,31 +14,7 @@
 
 namespace {
 
-struct ConfigError {
-    std::string message;
-};
-
-[[noreturn]] void Fail(const YAML::Node& node, const std::string& message)
-{
-    const YAML::Mark mark = node.Mark();
-    throw ConfigError{ (mark.line >= 0 ? "line " + std::to_string(mark.line + 1) + ": " : std::string()) + message };
-}
-
-void OnlyKeys(const YAML::Node& map, const std::string& what, const std::set<std::string>& known)
-{
-    if (!map.IsMap())
-        Fail(map, what + " must be a mapping");
-    for (const auto& entry : map) {
-        const std::string key = entry.first.as<std::string>();
-        if (!known.contains(key))
-            Fail(entry.first, "unknown key " + key + " in " + what + " (this exporter knows: " + [&] {
-                std::string names;
-                for (const std::string& name : known)
-                    names += (names.empty() ? "" : ", ") + name;
-                return names;
-            }() + ")");
-    }
-}
+using yaml_config::Fail;
 
 std::string Text(const YAML::Node& node, const std::string& what)
 {
@@ -63,9 +41,9 @@ void Read(const YAML::Node& root, const std::string& folder, WebConfig* config)
 {
     if (root.IsNull())
         return; // an empty file: plain HTTP, no authentication, as the exporters' toolkit takes it
-    OnlyKeys(root, "the web configuration", { "tls_server_config", "basic_auth_users" });
+    yaml_config::OnlyKeys(root, "the web configuration", { "tls_server_config", "basic_auth_users" }, true);
     if (const YAML::Node tls = root["tls_server_config"]) {
-        OnlyKeys(tls, "tls_server_config", { "cert_file", "key_file", "min_version" });
+        yaml_config::OnlyKeys(tls, "tls_server_config", { "cert_file", "key_file", "min_version" }, true);
         if (const YAML::Node node = tls["cert_file"])
             config->certFile = Resolve(Text(node, "cert_file"), folder);
         if (const YAML::Node node = tls["key_file"])
@@ -117,13 +95,8 @@ constexpr std::size_t kRemembered = 256;
 std::optional<std::string> ParseWebConfig(const std::string& text, const std::string& folder, WebConfig* config)
 {
     WebConfig read;
-    try {
-        Read(YAML::Load(text), folder, &read);
-    } catch (const ConfigError& error) {
-        return error.message;
-    } catch (const YAML::Exception& error) {
-        return std::string(error.what());
-    }
+    if (std::optional<std::string> problem = yaml_config::Parse(text, [&](const YAML::Node& root) { Read(root, folder, &read); }))
+        return problem;
     *config = std::move(read);
     return std::nullopt;
 }
