@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <vector>
 
 #include "platform/linux/exporter/exporter_server.h"
 #include "platform/linux/exporter/web_config.h"
@@ -302,3 +303,29 @@ TEST_F(WebServerTest, BasicAuthWithoutTlsAndNoWebConfigurationAtAll)
     ASSERT_FALSE(open.Start());
     EXPECT_EQ(StatusOf(PlainGet(open.Port(), "/metrics")), 200);
 }
+
+TEST_F(WebServerTest, AConnectionIsKeptForTheNextRequestAsPrometheusKeepsIt)
+{
+    // Requests one after the other on one connection, the last asking for its end: a server that
+    // closes after the first answers only one. Refused and served requests alike keep it, a body
+    // included.
+    ASSERT_NO_FATAL_FAILURE(Start("basic_auth_users:\n  prometheus: " + std::string(kHash) + "\n"));
+    const int fd = Connect(port);
+    ASSERT_GE(fd, 0);
+    const std::string requests = "GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                                 "POST /metrics HTTP/1.1\r\nHost: localhost\r\nContent-Length: 5\r\n" +
+                                 BasicHeader("prometheus", kPassword) + "\r\nhello"
+                                 "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
+                                 BasicHeader("prometheus", kPassword) + "\r\n";
+    ASSERT_EQ(write(fd, requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
+    std::string replies;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        replies.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    std::vector<int> statuses;
+    for (std::size_t at = replies.find("HTTP/1.1 "); at != std::string::npos; at = replies.find("HTTP/1.1 ", at + 1))
+        statuses.push_back(std::stoi(replies.substr(at + 9, 3)));
+    EXPECT_EQ(statuses, (std::vector<int> { 401, 405, 200 })) << replies;
+}
+

@@ -44,8 +44,20 @@ MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, const char
 }
 
 MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
-                  const char*, std::size_t*, void**)
+                  const char*, std::size_t* bodySize, void** request)
 {
+    // The first call only says that a request's head has come; answered then, libmicrohttpd closes
+    // the connection after the answer instead of keeping it for the client's next request. A body
+    // (nothing served takes one) is passed over; the answer comes once it has been.
+    static int headRead;
+    if (*request == nullptr) {
+        *request = &headRead;
+        return MHD_YES;
+    }
+    if (*bodySize != 0) {
+        *bodySize = 0;
+        return MHD_YES;
+    }
     auto* server = static_cast<ExporterServer*>(cls);
     ExporterServer::Response response;
     char* password = nullptr;
