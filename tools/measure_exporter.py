@@ -6,15 +6,15 @@ fifty. Run by tools/measure_exporter.sh, which starts the peer and the exporter.
 
 import argparse
 import glob
+import http.client
 import os
 import re
 import statistics
 import threading
 import time
-import urllib.request
 from concurrent.futures import ThreadPoolExecutor
 
-EXPORTER = "http://127.0.0.1:9755"
+EXPORTER = ("127.0.0.1", 9755)
 SILENT = "127.0.0.250"
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -45,13 +45,32 @@ def logons(peer_dir):
     return count
 
 
+_connections = threading.local()
+KEEP_ALIVE = True  # --close: a new connection for each scrape
+
+
 def scrape(target, module="dc", auth="peer", timeout=10):
-    """One scrape: (seconds, success, body)."""
-    url = f"{EXPORTER}/probe?target={target}&module={module}&auth={auth}"
-    request = urllib.request.Request(url, headers={"X-Prometheus-Scrape-Timeout-Seconds": str(timeout)})
+    """One scrape: (seconds, success, body). Each thread keeps its HTTP connection open between
+    scrapes, as Prometheus keeps its connections to an exporter."""
+    path = f"/probe?target={target}&module={module}&auth={auth}"
     start = time.monotonic()
-    with urllib.request.urlopen(request, timeout=timeout + 5) as answer:
-        body = answer.read().decode()
+    for attempt in range(2):
+        connection = getattr(_connections, "connection", None)
+        if connection is None:
+            connection = _connections.connection = http.client.HTTPConnection(*EXPORTER, timeout=timeout + 5)
+        try:
+            connection.request("GET", path, headers={"X-Prometheus-Scrape-Timeout-Seconds": str(timeout)})
+            body = connection.getresponse().read().decode()
+            if not KEEP_ALIVE:
+                connection.close()
+                _connections.connection = None
+            break
+        except (http.client.RemoteDisconnected, ConnectionResetError, BrokenPipeError):
+            # The exporter closed a connection it had kept: once more on a new one.
+            connection.close()
+            _connections.connection = None
+            if attempt == 1:
+                raise
     seconds = time.monotonic() - start
     return seconds, re.search(r"^zeltor_probe_success 1$", body, re.M) is not None, body
 
@@ -160,8 +179,11 @@ def main():
     parser.add_argument("--scrapes", type=int, default=300)
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--interval", type=float, default=15)
+    parser.add_argument("--close", action="store_true", help="a new HTTP connection for each scrape")
     parser.add_argument("--phases", default="single,steady,fifty", help="which of single, steady, fifty to run")
     arguments = parser.parse_args()
+    global KEEP_ALIVE
+    KEEP_ALIVE = not arguments.close
     if arguments.page_probes:
         page_probes()
         return
