@@ -64,8 +64,42 @@ TargetSessions::TargetSessions(Settings settings, std::map<std::string, SmbCrede
 
 TargetSessions::~TargetSessions()
 {
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_inFlight == 0; });
+        m_stopping = true;
+    }
+    m_jobQueued.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+}
+
+void TargetSessions::RunOnWorker(std::function<void()> job)
+{
+    // under m_mutex
+    m_jobs.push_back(std::move(job));
+    if (m_idleWorkers >= m_jobs.size())
+        m_jobQueued.notify_one();
+    else
+        m_workers.emplace_back([this] { Work(); });
+}
+
+void TargetSessions::Work()
+{
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_inFlight == 0; });
+    for (;;) {
+        ++m_idleWorkers;
+        m_jobQueued.wait(lock, [&] { return m_stopping || !m_jobs.empty(); });
+        --m_idleWorkers;
+        if (m_jobs.empty())
+            return;
+        std::function<void()> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        job();
+        job = nullptr; // what it held goes before the lock is taken again
+        lock.lock();
+    }
 }
 
 std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::string& target, const std::string& auth)
@@ -205,6 +239,7 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
     const ProbeOutcome timedOut = Failure(PdhStatusFromWin32(win32_error::kSemTimeout));
 
     std::shared_ptr<Session> session;
+    const auto result = std::make_shared<Result>();
     std::vector<std::shared_ptr<Session>> unused;
     // Closing a connection logs off at its target, which may be slow to answer: not on the way of
     // this scrape, nor under the lock.
@@ -229,27 +264,25 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         }
         session->busy = true;
         ++m_inFlight;
+        // The collection goes on past the deadline when the target is slow, holding its session
+        // and its place until the engine's own bounds end it.
+        RunOnWorker([this, session, result, module] {
+            ProbeOutcome outcome = Collect(*session, module);
+            {
+                const std::lock_guard lock(result->mutex);
+                result->outcome = std::move(outcome);
+                result->done = true;
+            }
+            result->ready.notify_all();
+            const std::lock_guard lock(m_mutex);
+            session->busy = false;
+            session->lastUsed = Clock::now();
+            --m_inFlight;
+            session->idle.notify_all();
+            m_changed.notify_all();
+        });
     }
     closeUnused();
-    auto result = std::make_shared<Result>();
-    // The collection goes on past the deadline when the target is slow, holding its session and
-    // its place until the engine's own bounds end it.
-    std::thread([this, session, result, module] {
-        ProbeOutcome outcome = Collect(*session, module);
-        {
-            const std::lock_guard lock(result->mutex);
-            result->outcome = std::move(outcome);
-            result->done = true;
-        }
-        result->ready.notify_all();
-        // Notified under the lock: once it is released, the destructor may end the object.
-        const std::lock_guard lock(m_mutex);
-        session->busy = false;
-        session->lastUsed = Clock::now();
-        --m_inFlight;
-        session->idle.notify_all();
-        m_changed.notify_all();
-    }).detach();
 
     std::unique_lock lock(result->mutex);
     if (!result->ready.wait_until(lock, deadline, [&] { return result->done; }))

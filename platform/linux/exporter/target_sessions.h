@@ -5,19 +5,23 @@
 // A logon the target refused is marked on the credentials, which the connection then never
 // sends again; the session gives the refusal at once, without a packet, until the backoff ends,
 // and then adds the credentials anew for one more try. A session no scrape has used for the idle
-// time is closed, but not while it keeps a refusal's backoff. Collections run on threads of their own,
+// time is closed, but not while it keeps a refusal's backoff. Collections run on worker threads,
 // at most maxConcurrent at once; a scrape waits for its result until its deadline and no longer,
-// so that a silent target holds only its own scrapes. Two scrapes of one session take turns.
+// so that a silent target holds only its own scrapes. Two scrapes of one session take turns. The
+// workers are made as collections need them (never more than maxConcurrent) and kept, so that a
+// scrape in steady state makes no thread.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "exporter/exporter_config.h"
@@ -44,7 +48,8 @@ public:
     // passwords: each auth's, by the auth's name (wiped when the object goes).
     TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials, RegistryFactory factory,
                    Logger logger);
-    // Waits for the collections still running (each within the engine's own bounds).
+    // Waits for the collections still running (each within the engine's own bounds), and ends the
+    // workers.
     ~TargetSessions();
     TargetSessions(const TargetSessions&) = delete;
     TargetSessions& operator=(const TargetSessions&) = delete;
@@ -66,6 +71,9 @@ private:
     std::vector<std::shared_ptr<Session>> TakeIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module);
     ProbeOutcome Failure(std::uint32_t status) const;
+    // Under m_mutex: job runs on an idle worker, or on a new one when none is idle.
+    void RunOnWorker(std::function<void()> job);
+    void Work();
     void NoteRefusal(Session& session);
 
     Settings m_settings;
@@ -77,5 +85,10 @@ private:
     std::condition_variable m_changed; // a collection ended
     std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by lower-case target, auth
     unsigned m_inFlight = 0;
+    std::condition_variable m_jobQueued;
+    std::deque<std::function<void()>> m_jobs;
+    std::vector<std::thread> m_workers;
+    std::size_t m_idleWorkers = 0;
+    bool m_stopping = false;
     std::uint64_t m_refusedLogons = 0;
 };
