@@ -12,6 +12,7 @@ import re
 import statistics
 import threading
 import time
+from collections import Counter
 from concurrent.futures import ThreadPoolExecutor
 
 EXPORTER = ("127.0.0.1", 9755)
@@ -103,23 +104,47 @@ def single_target(pid, peer_dir, count):
 
 def steady(pid, peer_dir, targets, interval, rounds):
     """Each target scraped every interval, spread over it as Prometheus spreads its targets."""
-    rss_before = resident_kib(pid)
+    rss_before, rss_at = resident_kib(pid), time.monotonic()
     pool = ThreadPoolExecutor(max_workers=64)
     latencies, failures = [], []
     lock = threading.Lock()
     marks = {}
 
     def one(target):
-        seconds, ok, _ = scrape(target)
+        seconds, ok, body = scrape(target)
         with lock:
             latencies.append((time.monotonic(), seconds))
             if not ok:
-                failures.append(target)
+                failure = re.search(r'^zeltor_probe_failure_info\{status="([^"]*)"', body, re.M)
+                failures.append((time.monotonic(), target, failure.group(1) if failure else "?"))
 
-    # A first round makes the sessions (their logons), all of it finished before the steady
-    # state is measured.
-    for future in [pool.submit(one, target) for target in targets]:
+    # A first round makes the sessions (their logons), spread over the interval as Prometheus
+    # spreads its first scrapes too, all of it finished before the steady state is measured; a
+    # target whose first scrape failed is scraped again until it has its session (at most four
+    # more times), so that the steady state starts with every session made.
+    first_round = []
+    for i, target in enumerate(targets):
+        time.sleep(max(0, interval / len(targets) * i - (time.monotonic() - rss_at)))
+        first_round.append(pool.submit(one, target))
+    for future in first_round:
         future.result()
+    first_failures = len(failures)
+    first = [s for _, s in latencies]
+    print(f"first round (the sessions made): p50 {ms(percentile(first, 50))} max {ms(max(first))}, "
+          f"{first_failures} failed")
+    for status, count in sorted(Counter(status for _, _, status in failures).items()):
+        print(f"  failed with {status}: {count}")
+    unmade = sorted({target for _, target, _ in failures})
+    first_failed = len(unmade)
+    for _ in range(4):
+        if not unmade:
+            break
+        failures.clear()
+        for future in [pool.submit(one, target) for target in unmade]:
+            future.result()
+        unmade = sorted({target for _, target, _ in failures})
+    print(f"  made on a later try: {first_failed - len(unmade)}, never made: {len(unmade)}")
+    failures.clear()
     marks["cpu"], marks["logons"], marks["at"] = cpu_seconds(pid), logons(peer_dir), time.monotonic()
     start = marks["at"]
     for r in range(rounds - 1):
@@ -141,6 +166,12 @@ def steady(pid, peer_dir, targets, interval, rounds):
           f"latency p50 {ms(percentile(steady_latencies, 50))} p99 {ms(percentile(steady_latencies, 99))} "
           f"max {ms(max(steady_latencies))}, logons {logons(peer_dir) - marks['logons']} "
           f"({(logons(peer_dir) - marks['logons']) / max(scrapes, 1):.3f} a scrape), failures {len(failures)}")
+    if failures:
+        statuses = {}
+        for at, _, status in failures:
+            statuses.setdefault(status, []).append(at - marks["at"])
+        for status, ats in sorted(statuses.items()):
+            print(f"  failed with {status}: {len(ats)} times, {min(ats):.1f} s to {max(ats):.1f} s into the steady state")
 
 
 def fifty(rounds, with_silent, label):

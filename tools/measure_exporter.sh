@@ -85,6 +85,9 @@ CONF
     measure)
         # shellcheck disable=SC2086 # MEASURE_ARGS: options of measure_exporter.py, e.g. --rounds 3
         /usr/bin/python3 "$root/tools/measure_exporter.py" --pid "$exporter_pid" --peer-dir "$peer_dir" ${MEASURE_ARGS:-}
+        # Connections the peer had no room for yet (its listen queue full: the client sends its
+        # SYN again after one second, then three).
+        nstat -az TcpExtListenOverflows TcpExtListenDrops | awk "NR > 1 { printf \"%s %s  \", \$1, \$2 } END { print \"\" }"
         ;;
     page)
         /usr/bin/python3 "$root/tools/measure_exporter.py" --pid "$exporter_pid" --peer-dir "$peer_dir" --page-probes
