@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -220,6 +221,29 @@ TEST_F(TargetSessionsTest, ASlowTargetAnswersByTheDeadlineAndHoldsOnlyItsOwnPlac
     std::this_thread::sleep_for(1600ms);
     EXPECT_EQ(single->CollectionsInFlight(), 0u);
     EXPECT_EQ(single->Probe("other", module, Auth("good"), Clock::now() + 1s).status, PDH_CSTATUS_NO_MACHINE);
+}
+
+TEST_F(TargetSessionsTest, CollectionsRunOnKeptWorkersNeverMoreThanTheLimit)
+{
+    const auto threads = [] {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+            ++count;
+        return count;
+    };
+    targets.serving = { "dc1", "dc2" };
+    targets.delays["silent"] = 300ms;
+    auto sessions = Sessions(1h, 2);
+    const std::size_t before = threads();
+    EXPECT_TRUE(sessions->Probe("dc1", module, Auth("good"), Clock::now() + 2s).success);
+    const std::size_t working = threads();
+    EXPECT_EQ(working, before + 1);
+    // Scrapes one after another, and beside a collection that takes a place for a while.
+    std::thread slow([&] { sessions->Probe("silent", module, Auth("good"), Clock::now() + 2s); });
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(sessions->Probe(i % 2 ? "dc1" : "dc2", module, Auth("good"), Clock::now() + 2s).success);
+    slow.join();
+    EXPECT_LE(threads(), before + 2);
 }
 
 TEST_F(TargetSessionsTest, AnIdleSessionIsClosedButNotWhileItKeepsABackoff)

@@ -77,11 +77,13 @@ TargetSessions::~TargetSessions()
 void TargetSessions::RunOnWorker(std::function<void()> job)
 {
     // under m_mutex
+    // A worker that has just ended its collection (its place already given back) but is not yet
+    // waiting again takes the job as soon as it is: a new one is made only below the limit.
     m_jobs.push_back(std::move(job));
-    if (m_idleWorkers >= m_jobs.size())
-        m_jobQueued.notify_one();
-    else
+    if (m_idleWorkers < m_jobs.size() && m_workers.size() < m_settings.maxConcurrent)
         m_workers.emplace_back([this] { Work(); });
+    else
+        m_jobQueued.notify_one();
 }
 
 void TargetSessions::Work()
