@@ -227,7 +227,12 @@ def main():
         steady(arguments.pid, arguments.peer_dir, [f"127.0.0.{i}" for i in range(2, 102)], arguments.interval,
                arguments.rounds)
     if "fifty" in phases:
-        fifty(1, with_silent=False, label="fifty, first round (their logons)")
+        # Their sessions first, one target after another over five seconds, each until made.
+        for target in [f"127.0.0.{i}" for i in range(2, 52)]:
+            for _ in range(5):
+                if scrape(target, timeout=3)[1]:
+                    break
+            time.sleep(0.1)
         fifty(10, with_silent=False, label="fifty that answer")
         fifty(10, with_silent=True, label="one silent among fifty")
         fifty(10, with_silent=False, label="fifty that answer, again")
