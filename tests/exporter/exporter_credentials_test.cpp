@@ -98,6 +98,10 @@ TEST_F(CredentialsTest, ACredentialIsReadAsTheServiceManagerWritesItAndNoOtherWa
     Credential("auth_group_write", 0460);
     EXPECT_EQ(Read(Auth("auth_group_write"), directory.c_str()),
               "refused: the credential " + directory + "/auth_group_write can be read or changed by others than this service");
+    // Nor one that is not read-only, as the service manager's never is.
+    Credential("auth_writable", 0600, geteuid());
+    EXPECT_EQ(Read(Auth("auth_writable"), directory.c_str()),
+              "refused: the credential " + directory + "/auth_writable is not read-only (mode 0400) as the service manager gives it");
     Credential("auth_stranger", 0400, 4243);
     EXPECT_EQ(Read(Auth("auth_stranger"), directory.c_str()),
               "refused: the credential " + directory + "/auth_stranger belongs to another user");

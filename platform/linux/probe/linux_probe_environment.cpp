@@ -222,6 +222,21 @@ bool LinuxProbeEnvironment::ReadCredentialFile(const CString& path, CString& pas
     return ReadSecretFile(path, true, password, error);
 }
 
+std::string LinuxProbeEnvironment::CredentialProblem(const struct stat& st, const std::string& name)
+{
+    // The service manager writes a credential read-only (0400) as root and lets the service's
+    // user read it (an ACL, whose mask shows as the group's read bit), or gives it to that user
+    // where the file system has no ACLs. Anything else is not a credential it wrote.
+    const bool root = st.st_uid == 0;
+    if (st.st_uid != geteuid() && !root)
+        return "the credential " + name + " belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IXGRP | S_IRWXO | S_ISUID | S_ISGID | S_ISVTX)) != 0 || (!root && (st.st_mode & S_IRGRP) != 0))
+        return "the credential " + name + " can be read or changed by others than this service";
+    if ((st.st_mode & (S_IWUSR | S_IXUSR)) != 0)
+        return "the credential " + name + " is not read-only (mode 0400) as the service manager gives it";
+    return std::string();
+}
+
 bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential, CString& password, std::string& error)
 {
     KeepOutOfCoreDumps();
@@ -246,15 +261,8 @@ bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential,
         ok = false;
         error = "the password file " + name + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
                 name + ")";
-    } else if (credential && st.st_uid != geteuid() && st.st_uid != 0) {
-        // The service manager writes a credential as root and lets the service's user read it
-        // (an ACL, whose mask shows as the group's read bit), or gives it to that user where the
-        // file system has no ACLs. Anything else is not a credential it wrote.
+    } else if (credential && !(error = CredentialProblem(st, name)).empty()) {
         ok = false;
-        error = "the credential " + name + " belongs to another user";
-    } else if (credential && (st.st_mode & (S_IWGRP | S_IXGRP | S_IRWXO)) != 0) {
-        ok = false;
-        error = "the credential " + name + " can be read or changed by others than this service";
     }
     std::string line;
     if (ok) {
