@@ -57,8 +57,9 @@ test_packages=(
     tdb-tools
     # the Windows program under Wine
     wine64 wine fonts-wine
-    # the packages: checking the .deb, installing it on a fresh root
-    lintian desktop-file-utils appstream debootstrap
+    # the packages: checking the .deb, installing it on a fresh root (and a certificate for the
+    # exporter's TLS there)
+    lintian desktop-file-utils appstream debootstrap openssl
     # systemd-analyze verify of the provider's unit, and the units it names; the exporter's
     # service run by a fresh root's own systemd (systemd-nspawn)
     systemd systemd-container
