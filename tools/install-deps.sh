@@ -26,6 +26,8 @@ run_packages=(
     libmicrohttpd-dev libyaml-cpp-dev
     # its TLS (GnuTLS, which libmicrohttpd uses) and the bcrypt hashes of basic authentication (libxcrypt)
     libgnutls28-dev libcrypt-dev
+    # who a systemd credential's ACL lets read it (zeltor-probe's and the exporter's credentials)
+    libacl1-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display

@@ -13,6 +13,7 @@
 #include "directory/win32_error_text.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/keytab_ticket.h"
+#include "tests/linux/test_acl.h"
 #include "tests/linux/test_keytab.h"
 #include "tests/linux/test_support.h"
 
@@ -104,14 +105,20 @@ TEST(ExporterKeytabConfigTest, AKeytabFromTheServiceManagersCredentialsIsNamedAn
 
     ASSERT_EQ(geteuid(), 0u) << "the owners of the files need root";
     TempDir credentials;
+    ASSERT_EQ(chmod(credentials.path().c_str(), 0711), 0); // the service's user finds its files
     ExporterAuth auth = config.auths[0];
     std::string path;
     std::string error;
-    const auto give = [&](mode_t mode, uid_t owner) {
+    // The keytab given with mode, owner and an ACL (when not empty), found as the user reader.
+    const auto give = [&](mode_t mode, uid_t owner, const std::string& acl = {}, uid_t reader = 0) {
+        std::filesystem::remove(credentials.path() + "/auth_k.keytab"); // and its ACL
         const std::string file = credentials.Write("auth_k.keytab", "not read here");
         EXPECT_EQ(chmod(file.c_str(), mode), 0);
         EXPECT_EQ(chown(file.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        EXPECT_TRUE(acl.empty() || SetTestAcl(file, acl));
         path.clear();
+        const AsUser as(reader);
+        EXPECT_TRUE(as.ok());
         return FindAuthKeytab(auth, credentials.path().c_str(), path, error);
     };
     // Outside systemd, or before the service manager wrote it: said so, nothing looked for elsewhere.
@@ -127,11 +134,16 @@ TEST(ExporterKeytabConfigTest, AKeytabFromTheServiceManagersCredentialsIsNamedAn
     // As the service manager writes it: read-only, root's with an ACL for the service's user (its
     // mask shown as the group's read bit), or the service user's own. The keytab's owner-only rule
     // would refuse the first.
-    EXPECT_TRUE(give(0440, 0)) << error;
+    EXPECT_TRUE(give(0400, 0, "u::r,u:4243:r,g::-,m::r,o::-", 4243)) << error;
     EXPECT_EQ(path, file);
-    EXPECT_TRUE(give(0400, geteuid())) << error;
+    EXPECT_TRUE(give(0400, 4243, {}, 4243)) << error;
     EXPECT_EQ(path, file);
-    // Anything else is not a credential it gave.
+    // Anything else is not a credential it gave: readable by root's group (this process's), or
+    // by another user through the ACL.
+    EXPECT_FALSE(give(0440, 0, {}, 4243));
+    EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
+    EXPECT_FALSE(give(0400, 0, "u::r,u:4243:r,u:4244:r,g::-,m::r,o::-", 4243));
+    EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
     EXPECT_FALSE(give(0444, 0));
     EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
     EXPECT_FALSE(give(0460, 0));

@@ -204,7 +204,7 @@ bool CheckKeytab(const std::string& path, bool credential, std::string& error)
     else if (!credential && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         error = "the keytab " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + path + ")";
     else if (credential)
-        error = LinuxProbeEnvironment::CredentialProblem(st, path);
+        error = LinuxProbeEnvironment::CredentialProblem(fd, st, path);
     else
         error.clear();
     ::close(fd);
