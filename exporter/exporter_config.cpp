@@ -1,6 +1,7 @@
 #include "exporter/exporter_config.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/counter_set.h"
 #include "framework/ascii_case.h"
@@ -122,8 +123,12 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "auth \"" + auth.name + "\": a name is 1 to 64 letters, digits, '_', '-' or '.'";
         if (config.FindAuth(auth.name) != &auth)
             return "auth \"" + auth.name + "\" is defined twice";
-        if (!auth.keytab.empty() || !auth.principal.empty()) {
-            if (auth.keytab.empty() || auth.principal.empty())
+        if (!auth.keytab.empty() || !auth.keytabCredential.empty() || !auth.principal.empty()) {
+            if (!auth.keytab.empty() && !auth.keytabCredential.empty())
+                return "auth " + auth.name + " must name one of keytab and keytab_credential";
+            if (auth.principal.empty() && !auth.keytabCredential.empty())
+                return "auth " + auth.name + ": keytab_credential and principal go together";
+            if (auth.principal.empty() || (auth.keytab.empty() && auth.keytabCredential.empty()))
                 return "auth " + auth.name + ": keytab and principal go together";
             if (!auth.user.empty() || !auth.workgroup.empty() || !auth.passwordFile.empty() || !auth.passwordCredential.empty())
                 return "auth " + auth.name + ": a keytab auth names no user, workgroup or password";
@@ -138,10 +143,12 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
         } else if (auth.passwordFile.empty() == auth.passwordCredential.empty())
             return "auth " + auth.name + " must name one of password_file and password_credential";
         // A credential is a file of the service's credential directory: a name, never a path.
-        if (!auth.passwordCredential.empty() &&
-            (!IsPlainName(auth.passwordCredential) || auth.passwordCredential == "." || auth.passwordCredential == ".."))
-            return "auth " + auth.name + ": password_credential \"" + auth.passwordCredential +
-                   "\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')";
+        for (const auto& [key, credential] : { std::pair<const char*, const std::string&> { "password_credential", auth.passwordCredential },
+                                               std::pair<const char*, const std::string&> { "keytab_credential", auth.keytabCredential } }) {
+            if (!credential.empty() && (!IsPlainName(credential) || credential == "." || credential == ".."))
+                return "auth " + auth.name + ": " + key + " \"" + credential +
+                       "\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')";
+        }
         if (auth.targets.empty() && auth.targetDomains.empty())
             return "auth " + auth.name + " lists no targets: its credentials would go nowhere";
         for (const std::string& target : auth.targets) {

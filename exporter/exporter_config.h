@@ -31,6 +31,9 @@ struct ExporterAuth {
     // principal ("name@REALM"), whose ticket the logons use.
     std::string keytab;
     std::string principal;
+    // Instead of keytab: the name of a systemd credential that is the keytab, in the directory
+    // the service manager gives ($CREDENTIALS_DIRECTORY).
+    std::string keytabCredential;
 };
 
 struct ExporterConfig {

@@ -26,6 +26,8 @@ run_packages=(
     libmicrohttpd-dev libyaml-cpp-dev
     # its TLS (GnuTLS, which libmicrohttpd uses) and the bcrypt hashes of basic authentication (libxcrypt)
     libgnutls28-dev libcrypt-dev
+    # who a systemd credential's ACL lets read it (zeltor-probe's and the exporter's credentials)
+    libacl1-dev
     # opening web and mail links: xdg-open, and xdg-mime for the web handler
     xdg-utils
     # tools/run.sh without a desktop: a virtual display
@@ -57,8 +59,9 @@ test_packages=(
     tdb-tools
     # the Windows program under Wine
     wine64 wine fonts-wine
-    # the packages: checking the .deb, installing it on a fresh root
-    lintian desktop-file-utils appstream debootstrap
+    # the packages: checking the .deb, installing it on a fresh root (and a certificate for the
+    # exporter's TLS there)
+    lintian desktop-file-utils appstream debootstrap openssl
     # systemd-analyze verify of the provider's unit, and the units it names; the exporter's
     # service run by a fresh root's own systemd (systemd-nspawn)
     systemd systemd-container

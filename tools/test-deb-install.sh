@@ -80,17 +80,49 @@ if chroot "$root" dpkg-query -W zeltor-perfd >/dev/null 2>&1; then
     echo "ok - zeltor-perfd purges cleanly"
 fi
 
+# A keytab holding one AES-256 key of fixed bytes for principal (no KDC knows it; the exporter
+# only has to read it), written in the keytab file format (version 0x502).
+write_keytab() {
+    python3 - "$1" "$2" <<'PYTHON'
+import struct, sys
+path, principal = sys.argv[1:]
+name, realm = principal.rsplit("@", 1)
+counted = lambda data: struct.pack(">H", len(data)) + data
+key = bytes((0x5A ^ (i * 7)) & 0xFF for i in range(32))
+components = name.split("/")
+entry = (struct.pack(">H", len(components)) + counted(realm.encode()) + b"".join(counted(c.encode()) for c in components)
+         + struct.pack(">IIB", 1, 0, 1)         # KRB5_NT_PRINCIPAL, a time stamp, the key's version
+         + struct.pack(">H", 18) + counted(key)  # aes256-cts-hmac-sha1-96
+         + struct.pack(">I", 1))
+with open(path, "wb") as f:
+    f.write(b"\x05\x02" + struct.pack(">i", len(entry)) + entry)
+PYTHON
+}
+
 # The exporter's service under the root's own systemd (systemd-nspawn, a network of its own):
 # started as the manual page says, it runs as a user systemd makes for it, without capabilities,
-# under a system-call filter, on a read-only root, reads its password from its credentials and
-# answers; a target outside the auth's list is refused.
+# under a system-call filter, on a read-only root, reads its password and a keytab from its
+# credentials and answers; a target outside the auth's list is refused. Then, with the TLS
+# drop-in the documentation gives, it speaks only HTTPS and asks for basic authentication.
 exporter_under_systemd() {
-    local leader= nspawn i i2 pid status
+    local leader= nspawn i i2 pid status credential docs=$(dirname "$0")/../docs/exporter.md
     rm -f "$root/usr/sbin/policy-rc.d"
     chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q systemd systemd-sysv dbus curl procps \
         >>"$work/apt.log" 2>&1 || { tail -20 "$work/apt.log"; exit 1; }
     install -m 600 /dev/null "$root/etc/zeltor-exporter/credentials/monitor"
     echo 'sample-password' >"$root/etc/zeltor-exporter/credentials/monitor"
+    # The sample configuration's keytab auth, as its comment says: the keytab in the credentials
+    # folder, named by its credential. Its realm's KDC listens nowhere (a closed port).
+    install -m 600 /dev/null "$root/etc/zeltor-exporter/credentials/monitor.keytab"
+    write_keytab "$root/etc/zeltor-exporter/credentials/monitor.keytab" zeltor-monitor@EXAMPLE.ORG
+    sed -i '/^  # kerberos:/,$ s/^  # /  /' "$root/etc/zeltor-exporter/zeltor-exporter.yml"
+    grep -q '^    keytab_credential: auth_monitor.keytab$' "$root/etc/zeltor-exporter/zeltor-exporter.yml" \
+        || { echo "not ok - the sample configuration has no keytab_credential example"; exit 1; }
+    printf '[libdefaults]\n dns_lookup_kdc = false\n[realms]\n EXAMPLE.ORG = {\n  kdc = tcp/127.0.0.1:1\n }\n' >"$root/etc/krb5.conf"
+    # The TLS drop-in's certificate and key (the container's /tmp is its own: root's home).
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=localhost \
+        -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout "$root/root/tls.key" -out "$root/root/tls.crt" 2>"$work/openssl.log" \
+        || { cat "$work/openssl.log"; exit 1; }
     umount "$root/proc"
     systemd-nspawn -q -D "$root" --boot --register=no --keep-unit --private-network >"$work/nspawn.log" 2>&1 &
     nspawn=$!
@@ -140,6 +172,51 @@ exporter_under_systemd() {
     [ "$(inside curl -s -o /dev/null -w '%{http_code}' 'http://127.0.0.1:9755/probe?target=192.0.2.1&module=dc&auth=monitor')" = 403 ] \
         || fail_container "a target outside the auth's list is not refused"
     echo "ok - zeltor-exporter.service under systemd: $(grep '^Uid:' <<<"$status" | awk '{ print "uid " $2 }'), no capabilities, no new privileges, a system-call filter, a read-only /etc, its password from its credentials; it answers, and refuses a foreign target"
+
+    # The keytab auth: the service started with it, so it found and accepted its credential; a
+    # probe gets as far as asking the KDC with the keytab's key, which no KDC answers (not a
+    # refused logon, as a keytab it could not read or without the principal's key would be).
+    credential=$(inside stat -c 'mode %a, uid %u' /run/credentials/zeltor-exporter.service/auth_monitor.keytab)
+    inside curl -s 'http://127.0.0.1:9755/probe?target=dc1.example.org&module=dc&auth=kerberos' >"$work/probe.txt"
+    grep -q '^zeltor_probe_success 0$' "$work/probe.txt" && ! grep -qi '^zeltor_probe_failure_info{status="0x0*52e"' "$work/probe.txt" \
+        || { cat "$work/probe.txt"; fail_container "a keytab auth's probe does not fail for want of a KDC"; }
+    inside journalctl -u zeltor-exporter --no-pager -o cat | grep -q \
+        "the ticket of zeltor-monitor@EXAMPLE.ORG from keytab /run/credentials/zeltor-exporter.service/auth_monitor.keytab: Cannot contact any KDC for realm 'EXAMPLE.ORG'" \
+        || fail_container "the keytab auth did not ask the KDC with its credential's key"
+    # The configuration checked as the sample configuration's comment says, under the unit's credentials.
+    inside systemd-run -q --pipe --wait -p DynamicUser=yes -p LoadCredential=auth:/etc/zeltor-exporter/credentials \
+        /usr/bin/zeltor-exporter --config /etc/zeltor-exporter/zeltor-exporter.yml --check-config >"$work/check.txt" 2>&1 \
+        || { cat "$work/check.txt"; fail_container "--check-config under the unit's credentials fails"; }
+    echo "ok - a keytab auth under systemd: keytab_credential read from the service's credentials ($credential) by its dynamic user; the probe asks the KDC with its key; --check-config under systemd-run passes"
+
+    # TLS and basic authentication: the drop-in exactly as the documentation gives it, with a
+    # known bcrypt hash (of "s3cret:with colon", cost 5) in place of its placeholder.
+    awk '/^install -d -m 700 \/etc\/zeltor-exporter\/web$/ { on = 1 } on && /^```$/ { exit } on' "$docs" >"$root/root/tls-drop-in.sh"
+    grep -q '^systemctl edit zeltor-exporter' "$root/root/tls-drop-in.sh" || { echo "not ok - no TLS drop-in in $docs"; stop_container; exit 1; }
+    sed -i 's|\$2y\$10\$\.\.\.|$2y$05$wQ2oCdSixkDDMvVTQN97M.dKhEbmE54fAGH2QPhW.2TpuG.wbzDV2|' "$root/root/tls-drop-in.sh"
+    # systemctl edit's editor: writes the drop-in's lines the documentation shows. It edits only
+    # on a terminal: the commands run on one (script).
+    printf '#!/bin/sh\nfor f; do :; done\nsed -n "s/^#   //p" /root/tls-drop-in.sh >"$f"\n' >"$root/root/drop-in-editor"
+    chmod +x "$root/root/drop-in-editor"
+    inside script -qec 'env -C /root SYSTEMD_EDITOR=/root/drop-in-editor sh -e /root/tls-drop-in.sh' /dev/null </dev/null >"$work/drop-in.log" 2>&1 \
+        || { cat "$work/drop-in.log"; fail_container "the documented TLS drop-in does not install"; }
+    local code=
+    for ((i = 0; i < 50; i++)); do
+        code=$(inside curl -s --cacert /root/tls.crt -o /dev/null -w '%{http_code}' https://127.0.0.1:9755/metrics || true)
+        [ "$code" = 401 ] && break
+        sleep 0.2
+    done
+    [ "$code" = 401 ] || fail_container "over HTTPS without a user the exporter answers $code, not 401"
+    inside curl -sf --cacert /root/tls.crt -u 'prometheus:s3cret:with colon' https://127.0.0.1:9755/metrics \
+        | grep -q '^zeltor_exporter_build_info' || fail_container "no /metrics over HTTPS with the user's password"
+    [ "$(inside curl -s --cacert /root/tls.crt -u 'prometheus:wrong' -o /dev/null -w '%{http_code}' https://127.0.0.1:9755/metrics)" = 401 ] \
+        || fail_container "a wrong password is not refused"
+    code=$(inside curl -s -u 'prometheus:s3cret:with colon' -o /dev/null -w '%{http_code}' http://127.0.0.1:9755/metrics || true)
+    [ "$code" = 000 ] || fail_container "plain HTTP gets an answer ($code) under TLS"
+    pid=$(inside systemctl show -p MainPID --value zeltor-exporter)
+    grep -q '^Uid:[[:space:]]*0[[:space:]]' <<<"$(inside cat "/proc/$pid/status")" && fail_container "the exporter runs as root under TLS"
+    echo "ok - the documented TLS drop-in under systemd: the key from the service's credentials, /metrics over HTTPS with the certificate (401 without a user or with a wrong password, 200 with it), no answer over plain HTTP"
+    inside systemctl revert zeltor-exporter >/dev/null 2>&1
     inside systemctl stop zeltor-exporter
     stop_container
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"

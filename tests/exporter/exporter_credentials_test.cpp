@@ -1,7 +1,7 @@
 // An auth's password from systemd's credentials (LoadCredential=): the configuration names the
 // credential, the exporter reads it from the directory the service manager gives, and accepts it
-// as the service manager writes it (root's, readable through an ACL, or the service user's own),
-// but not a file others may read or change.
+// as the service manager writes it (read-only: root's, readable through an ACL entry of the
+// service's user alone, or the service user's own), but not a file others may read or change.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -12,6 +12,7 @@
 
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/probe/linux_probe_environment.h"
+#include "tests/linux/test_acl.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ protected:
         char pattern[] = "/tmp/zeltor-credentials.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
+        ASSERT_EQ(chmod(pattern, 0711), 0); // the service's user finds its files
     }
     void TearDown() override { std::filesystem::remove_all(directory); }
 
@@ -86,10 +88,27 @@ TEST_F(CredentialsTest, ACredentialIsReadAsTheServiceManagerWritesItAndNoOtherWa
     ASSERT_EQ(geteuid(), 0u) << "the owners of the files need root";
     // With ACLs (tmpfs): root's, 0400 plus the service user's read entry, whose mask shows as
     // the group's read bit. Without (ramfs): the service user's own, 0400.
-    Credential("auth_acl", 0440, 0);
-    EXPECT_EQ(Read(Auth("auth_acl"), directory.c_str()), "Cred-Pa55");
+    constexpr uid_t kService = 4243;
+    Credential("auth_acl", 0400, 0);
+    ASSERT_TRUE(SetTestAcl(directory + "/auth_acl", "u::r,u:4243:r,g::-,m::r,o::-"));
     Credential("auth_owned", 0400, geteuid());
     EXPECT_EQ(Read(Auth("auth_owned"), directory.c_str()), "Cred-Pa55");
+    // A root's file whose group's read bit is not such an ACL's mask, or an ACL that lets others
+    // read it too, is not one the service manager gave (this process's groups being root's, the
+    // first is readable here).
+    Credential("auth_group", 0440, 0);
+    Credential("auth_acl_group", 0400, 0);
+    ASSERT_TRUE(SetTestAcl(directory + "/auth_acl_group", "u::r,u:4243:r,g::r,m::r,o::-"));
+    Credential("auth_acl_stranger", 0400, 0);
+    ASSERT_TRUE(SetTestAcl(directory + "/auth_acl_stranger", "u::r,u:4243:r,u:4244:r,g::-,m::r,o::-"));
+    {
+        const AsUser service(kService);
+        ASSERT_TRUE(service.ok());
+        EXPECT_EQ(Read(Auth("auth_acl"), directory.c_str()), "Cred-Pa55");
+        for (const char* name : { "auth_group", "auth_acl_group", "auth_acl_stranger" })
+            EXPECT_EQ(Read(Auth(name), directory.c_str()),
+                      "refused: the credential " + directory + "/" + name + " can be read or changed by others than this service");
+    }
 
     // Anything others may read or change, or another user's file, is not taken.
     Credential("auth_world", 0444);
@@ -98,6 +117,10 @@ TEST_F(CredentialsTest, ACredentialIsReadAsTheServiceManagerWritesItAndNoOtherWa
     Credential("auth_group_write", 0460);
     EXPECT_EQ(Read(Auth("auth_group_write"), directory.c_str()),
               "refused: the credential " + directory + "/auth_group_write can be read or changed by others than this service");
+    // Nor one that is not read-only, as the service manager's never is.
+    Credential("auth_writable", 0600, geteuid());
+    EXPECT_EQ(Read(Auth("auth_writable"), directory.c_str()),
+              "refused: the credential " + directory + "/auth_writable is not read-only (mode 0400) as the service manager gives it");
     Credential("auth_stranger", 0400, 4243);
     EXPECT_EQ(Read(Auth("auth_stranger"), directory.c_str()),
               "refused: the credential " + directory + "/auth_stranger belongs to another user");

@@ -13,6 +13,7 @@
 #include "directory/win32_error_text.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/keytab_ticket.h"
+#include "tests/linux/test_acl.h"
 #include "tests/linux/test_keytab.h"
 #include "tests/linux/test_support.h"
 
@@ -85,6 +86,83 @@ TEST(ExporterKeytabConfigTest, AKeytabIsTakenOnlyWhenItIsTheExportersAlone)
     EXPECT_EQ(error, "the keytab " + scratch.path() + " is not a regular file");
     EXPECT_FALSE(CheckKeytabFile(scratch.path() + "/none", error));
     EXPECT_EQ(error, "cannot open the keytab " + scratch.path() + "/none: No such file or directory");
+}
+
+TEST(ExporterKeytabConfigTest, AKeytabFromTheServiceManagersCredentialsIsNamedAndCheckedAsItWritesThem)
+{
+    ExporterConfig config;
+    ASSERT_FALSE(ParseExporterConfig("auths: {k: {keytab_credential: auth_k.keytab, principal: mon@EXAMPLE.ORG, targets: [dc1]}}\n",
+                                     &config));
+    EXPECT_EQ(config.auths[0].keytabCredential, "auth_k.keytab");
+    EXPECT_EQ(config.auths[0].keytab, "");
+    EXPECT_EQ(Problem("auths: {k: {keytab: /k, keytab_credential: auth_k, principal: m@R, targets: [h]}}\n"),
+              "auth k must name one of keytab and keytab_credential");
+    EXPECT_EQ(Problem("auths: {k: {keytab_credential: auth_k, targets: [h]}}\n"), "auth k: keytab_credential and principal go together");
+    EXPECT_EQ(Problem("auths: {k: {keytab_credential: auth_k, principal: m@R, password_credential: p, targets: [h]}}\n"),
+              "auth k: a keytab auth names no user, workgroup or password");
+    EXPECT_EQ(Problem("auths: {k: {keytab_credential: ../k, principal: m@R, targets: [h]}}\n"),
+              "auth k: keytab_credential \"../k\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')");
+
+    ASSERT_EQ(geteuid(), 0u) << "the owners of the files need root";
+    TempDir credentials;
+    ASSERT_EQ(chmod(credentials.path().c_str(), 0711), 0); // the service's user finds its files
+    ExporterAuth auth = config.auths[0];
+    std::string path;
+    std::string error;
+    // The keytab given with mode, owner and an ACL (when not empty), found as the user reader.
+    const auto give = [&](mode_t mode, uid_t owner, const std::string& acl = {}, uid_t reader = 0) {
+        std::filesystem::remove(credentials.path() + "/auth_k.keytab"); // and its ACL
+        const std::string file = credentials.Write("auth_k.keytab", "not read here");
+        EXPECT_EQ(chmod(file.c_str(), mode), 0);
+        EXPECT_EQ(chown(file.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        EXPECT_TRUE(acl.empty() || SetTestAcl(file, acl));
+        path.clear();
+        const AsUser as(reader);
+        EXPECT_TRUE(as.ok());
+        return FindAuthKeytab(auth, credentials.path().c_str(), path, error);
+    };
+    // Outside systemd, or before the service manager wrote it: said so, nothing looked for elsewhere.
+    for (const char* none : { static_cast<const char*>(nullptr), "" }) {
+        EXPECT_FALSE(FindAuthKeytab(auth, none, path, error));
+        EXPECT_EQ(error, "keytab_credential auth_k.keytab: no credentials were given to the exporter "
+                         "($CREDENTIALS_DIRECTORY is not set: it is set by systemd's LoadCredential=)");
+    }
+    const std::string file = credentials.path() + "/auth_k.keytab";
+    EXPECT_FALSE(FindAuthKeytab(auth, credentials.path().c_str(), path, error));
+    EXPECT_EQ(error, "cannot open the keytab " + file + ": No such file or directory");
+
+    // As the service manager writes it: read-only, root's with an ACL for the service's user (its
+    // mask shown as the group's read bit), or the service user's own. The keytab's owner-only rule
+    // would refuse the first.
+    EXPECT_TRUE(give(0400, 0, "u::r,u:4243:r,g::-,m::r,o::-", 4243)) << error;
+    EXPECT_EQ(path, file);
+    EXPECT_TRUE(give(0400, 4243, {}, 4243)) << error;
+    EXPECT_EQ(path, file);
+    // Anything else is not a credential it gave: readable by root's group (this process's), or
+    // by another user through the ACL.
+    EXPECT_FALSE(give(0440, 0, {}, 4243));
+    EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
+    EXPECT_FALSE(give(0400, 0, "u::r,u:4243:r,u:4244:r,g::-,m::r,o::-", 4243));
+    EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
+    EXPECT_FALSE(give(0444, 0));
+    EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
+    EXPECT_FALSE(give(0460, 0));
+    EXPECT_EQ(error, "the credential " + file + " can be read or changed by others than this service");
+    EXPECT_FALSE(give(0600, geteuid()));
+    EXPECT_EQ(error, "the credential " + file + " is not read-only (mode 0400) as the service manager gives it");
+    EXPECT_FALSE(give(0400, 4243));
+    EXPECT_EQ(error, "the credential " + file + " belongs to another user");
+
+    // A keytab file keeps its own rule, whatever credentials there are.
+    auth.keytabCredential.clear();
+    auth.keytab = file;
+    EXPECT_EQ(chown(file.c_str(), 0, static_cast<gid_t>(-1)), 0);
+    EXPECT_EQ(chmod(file.c_str(), 0440), 0);
+    EXPECT_FALSE(FindAuthKeytab(auth, credentials.path().c_str(), path, error));
+    EXPECT_EQ(error, "the keytab " + file + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + file + ")");
+    EXPECT_EQ(chmod(file.c_str(), 0600), 0);
+    EXPECT_TRUE(FindAuthKeytab(auth, nullptr, path, error)) << error;
+    EXPECT_EQ(path, file);
 }
 
 TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredKdcIsAskedAgain)

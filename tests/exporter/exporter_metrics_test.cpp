@@ -183,7 +183,7 @@ TEST(ExporterMetricsTest, TheDirectorysCountersAreNamedAsAdministratorsKnowThem)
     // Both built-in modules are there unless the configuration defines them; an ntds given only a
     // timeout keeps its counters.
     ExporterConfig config;
-    config.auths.push_back({ "a", "u", "", "/p", { "dc1" }, {}, {}, {}, {} });
+    config.auths.push_back({ "a", "u", "", "/p", { "dc1" }, {}, {}, {}, {}, {} });
     ASSERT_FALSE(CompleteExporterConfig(config));
     ASSERT_NE(config.FindModule("ntds"), nullptr);
     EXPECT_EQ(config.FindModule("ntds")->paths, ntds.paths);

@@ -177,7 +177,7 @@ protected:
     {
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
-        config.auths.push_back({ "a", "user", "", "/unused", { "dc1.example.org" }, {}, {}, {}, {} });
+        config.auths.push_back({ "a", "user", "", "/unused", { "dc1.example.org" }, {}, {}, {}, {}, {} });
         ASSERT_FALSE(CompleteExporterConfig(config));
         sessions = std::make_unique<TargetSessions>(
             TargetSessions::Settings {}, std::map<std::string, SmbCredentials> {},

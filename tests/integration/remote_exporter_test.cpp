@@ -102,8 +102,8 @@ protected:
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
         config.smbPort = static_cast<std::uint16_t>(std::stoi(peer["port"]));
-        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent }, {}, {}, {}, {} });
-        config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] }, {}, {}, {}, {} });
+        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent }, {}, {}, {}, {}, {} });
+        config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] }, {}, {}, {}, {}, {} });
         ASSERT_FALSE(CompleteExporterConfig(config));
 
         std::map<std::string, SmbCredentials> credentials;
@@ -331,7 +331,7 @@ TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)
     for (int i = 0; i < kSessions; ++i) {
         const std::string name = "a" + std::to_string(i);
         credentials.emplace(name, SmbCredentials({}, peer["user"], peer["password"]));
-        many.auths.push_back({ name, peer["user"], "", "/unused", { peer["address"] }, {}, {}, {}, {} });
+        many.auths.push_back({ name, peer["user"], "", "/unused", { peer["address"] }, {}, {}, {}, {}, {} });
     }
     ASSERT_FALSE(CompleteExporterConfig(many));
     RemoteCounterOptions remote;

@@ -102,6 +102,26 @@ if [ -n "$exporter" ]; then
     chmod 400 "$work/credentials/auth_monitor"
     check "the sample configuration is one the exporter accepts" env CREDENTIALS_DIRECTORY="$work/credentials" \
         "$work/root/usr/bin/zeltor-exporter" --config "$work/root/etc/zeltor-exporter/zeltor-exporter.yml" --check-config
+    # Its keytab auth uncommented, with the keytab as the credential the same LoadCredential=
+    # makes of /etc/zeltor-exporter/credentials/monitor.keytab: --check-config ends with the
+    # service's own words when the credential or the credentials are missing.
+    sed '/^  # kerberos:/,$ s/^  # /  /' "$work/root/etc/zeltor-exporter/zeltor-exporter.yml" >"$work/keytab.yml"
+    check_keytab_config() { # EXPECTED_LINE ENV...
+        local expected=$1 status=0; shift
+        env "$@" "$work/root/usr/bin/zeltor-exporter" --config "$work/keytab.yml" --check-config >"$work/keytab.out" 2>&1 || status=$?
+        cat "$work/keytab.out"
+        [ "$status" = 1 ] && grep -Fxq "$expected" "$work/keytab.out"
+    }
+    check "--check-config: a keytab_credential without its file is refused" check_keytab_config \
+        "zeltor-exporter: auth kerberos: cannot open the keytab $work/credentials/auth_monitor.keytab: No such file or directory" \
+        CREDENTIALS_DIRECTORY="$work/credentials"
+    check "--check-config: a keytab_credential without \$CREDENTIALS_DIRECTORY is refused" check_keytab_config \
+        "zeltor-exporter: auth kerberos: keytab_credential auth_monitor.keytab: no credentials were given to the exporter (\$CREDENTIALS_DIRECTORY is not set: it is set by systemd's LoadCredential=)" \
+        -u CREDENTIALS_DIRECTORY
+    echo 'not read by --check-config' >"$work/credentials/auth_monitor.keytab"
+    chmod 400 "$work/credentials/auth_monitor.keytab"
+    check "--check-config: the sample's keytab_credential auth is accepted with its credential" env CREDENTIALS_DIRECTORY="$work/credentials" \
+        "$work/root/usr/bin/zeltor-exporter" --config "$work/keytab.yml" --check-config
     check "Prometheus accepts the rules" promtool check rules "$work"/root/usr/share/zeltor-exporter/rules/*.yml
     check "the manual page is zeltor-exporter(1)" test -s "$work/root/usr/share/man/man1/zeltor-exporter.1.gz"
     DESTDIR=$work/prefixed cmake --install "$build" --component exporter --prefix /opt/zeltor >/dev/null

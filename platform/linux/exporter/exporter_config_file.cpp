@@ -135,8 +135,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             auth.name = entry.first.as<std::string>();
             const std::string what = "auth " + auth.name;
             const YAML::Node body = entry.second;
-            yaml_config::OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "principal", "targets",
-                                  "targets_from_domain" });
+            yaml_config::OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "keytab_credential",
+                                  "principal", "targets", "targets_from_domain" });
             if (const YAML::Node node = body["user"])
                 auth.user = Text(node, what + " user");
             if (const YAML::Node node = body["workgroup"])
@@ -147,6 +147,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 auth.passwordCredential = Text(node, what + " password_credential");
             if (const YAML::Node node = body["keytab"])
                 auth.keytab = Text(node, what + " keytab");
+            if (const YAML::Node node = body["keytab_credential"])
+                auth.keytabCredential = Text(node, what + " keytab_credential");
             if (const YAML::Node node = body["principal"])
                 auth.principal = Text(node, what + " principal");
             if (const YAML::Node node = body["targets"])
@@ -172,15 +174,52 @@ std::optional<std::string> ParseExporterConfig(const std::string& text, Exporter
     return std::nullopt;
 }
 
+namespace {
+
+// "$CREDENTIALS_DIRECTORY is not set", said of the auth's key that names a credential.
+std::string NoCredentials(const std::string& key, const std::string& name)
+{
+    return key + " " + name +
+           ": no credentials were given to the exporter ($CREDENTIALS_DIRECTORY is not set: it is set by "
+           "systemd's LoadCredential=)";
+}
+
+// The keytab at path, opened and checked by the rule of a password file (the exporter's own,
+// no one else's to read or change) or, for a credential, by the rule of what the service
+// manager writes (see LinuxProbeEnvironment::ReadCredentialFile).
+bool CheckKeytab(const std::string& path, bool credential, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot open the keytab " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        error = "cannot read the keytab " + path + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        error = "the keytab " + path + " is not a regular file";
+    else if (!credential && st.st_uid != geteuid())
+        error = "the keytab " + path + " belongs to another user; it must be yours";
+    else if (!credential && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        error = "the keytab " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + path + ")";
+    else if (credential)
+        error = LinuxProbeEnvironment::CredentialProblem(fd, st, path);
+    else
+        error.clear();
+    ::close(fd);
+    return error.empty();
+}
+
+} // namespace
+
 bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& auth, const char* credentialsDirectory,
                       CString& password, std::string& error)
 {
     if (auth.passwordCredential.empty())
         return environment.ReadPasswordFile(CString::FromUtf8(auth.passwordFile), password, error);
     if (credentialsDirectory == nullptr || *credentialsDirectory == '\0') {
-        error = "password_credential " + auth.passwordCredential +
-                ": no credentials were given to the exporter ($CREDENTIALS_DIRECTORY is not set: it is set by "
-                "systemd's LoadCredential=)";
+        error = NoCredentials("password_credential", auth.passwordCredential);
         return false;
     }
     return environment.ReadCredentialFile(CString::FromUtf8(std::string(credentialsDirectory) + "/" + auth.passwordCredential),
@@ -189,22 +228,19 @@ bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& au
 
 bool CheckKeytabFile(const std::string& path, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = "cannot open the keytab " + path + ": " + std::strerror(errno);
+    return CheckKeytab(path, false, error);
+}
+
+bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error)
+{
+    if (auth.keytabCredential.empty()) {
+        path = auth.keytab;
+        return CheckKeytab(path, false, error);
+    }
+    if (credentialsDirectory == nullptr || *credentialsDirectory == '\0') {
+        error = NoCredentials("keytab_credential", auth.keytabCredential);
         return false;
     }
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    if (!ok)
-        error = "cannot read the keytab " + path + ": " + std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        error = "the keytab " + path + " is not a regular file";
-    else if (st.st_uid != geteuid())
-        error = "the keytab " + path + " belongs to another user; it must be yours";
-    else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        error = "the keytab " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + path + ")";
-    ok = ok && S_ISREG(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
-    ::close(fd);
-    return ok;
+    path = std::string(credentialsDirectory) + "/" + auth.keytabCredential;
+    return CheckKeytab(path, true, error);
 }

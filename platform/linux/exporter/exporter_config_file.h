@@ -21,6 +21,7 @@
 //       targets_from_domain: example.org     # and the controllers DNS names for it (one or a list)
 //     kerberos:
 //       keytab: /etc/zeltor-exporter/monitor.keytab             # owner-only, instead of a password
+//       # keytab_credential: auth_monitor.keytab                  # or, under systemd: a credential
 //       principal: zeltor-monitor@EXAMPLE.ORG
 //       targets: [dc1.example.org]
 //
@@ -49,3 +50,10 @@ bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& au
 // may read or change, the rule of the password files. False with the reason otherwise; the file's
 // contents are not read here.
 bool CheckKeytabFile(const std::string& path, std::string& error);
+
+// The keytab of a keytab auth: its keytab file, checked by CheckKeytabFile, or its
+// keytab_credential in credentialsDirectory (as for ReadAuthPassword), checked as the service
+// manager writes a credential (root's and readable by this service through an ACL, or this
+// service's own; read-only either way, and no one else's to read or change). True with *path the
+// file to read the keytab from; false with the reason otherwise.
+bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error);

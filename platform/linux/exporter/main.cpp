@@ -30,7 +30,8 @@ constexpr char kUsage[] =
     "  --config FILE   the configuration (default /etc/zeltor-exporter/zeltor-exporter.yml)\n"
     "  --web.config.file FILE\n"
     "                  TLS and basic authentication, as Prometheus' exporters take them\n"
-    "  --check-config  read the configuration, the password files and the web configuration, then end\n"
+    "  --check-config  read the configuration, the password files and keytabs and the web configuration,\n"
+    "                  then end\n"
     "  --version       show the version\n";
 
 void Log(const std::string& line)
@@ -87,11 +88,13 @@ int main(int argc, char** argv)
     // user may enter, removed when the exporter ends.
     std::string ticketDirectory;
     KeytabLogonRegistry::Tickets tickets;
+    const char* credentialsDirectory = std::getenv("CREDENTIALS_DIRECTORY");
     for (const ExporterAuth& auth : config.auths) {
-        if (auth.keytab.empty())
+        if (auth.principal.empty())
             continue;
+        std::string keytab;
         std::string error;
-        if (!CheckKeytabFile(auth.keytab, error)) {
+        if (!FindAuthKeytab(auth, credentialsDirectory, keytab, error)) {
             Log("auth " + auth.name + ": " + error);
             return 1;
         }
@@ -107,7 +110,7 @@ int main(int argc, char** argv)
             }
             ticketDirectory = pattern;
         }
-        auto ticket = std::make_shared<KeytabTicket>(auth.principal, auth.keytab, ticketDirectory + "/" + auth.name);
+        auto ticket = std::make_shared<KeytabTicket>(auth.principal, keytab, ticketDirectory + "/" + auth.name);
         SmbCredentials kerberos(std::string(), auth.principal, std::string_view());
         kerberos.ticketCache = ticket->CacheName();
         credentials.emplace(auth.name, kerberos);
@@ -124,11 +127,11 @@ int main(int argc, char** argv)
         }
     } removeTicketDirectory{ ticketDirectory, tickets };
     for (const ExporterAuth& auth : config.auths) {
-        if (!auth.keytab.empty())
+        if (!auth.principal.empty())
             continue;
         CString password;
         std::string error;
-        if (!ReadAuthPassword(environment, auth, std::getenv("CREDENTIALS_DIRECTORY"), password, error)) {
+        if (!ReadAuthPassword(environment, auth, credentialsDirectory, password, error)) {
             Log("auth " + auth.name + ": " + error);
             return 1;
         }

@@ -2,8 +2,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <acl/libacl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/acl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -222,6 +224,61 @@ bool LinuxProbeEnvironment::ReadCredentialFile(const CString& path, CString& pas
     return ReadSecretFile(path, true, password, error);
 }
 
+namespace {
+
+// Whether the file's access ACL lets its owner and this process's user read it and no one else:
+// the form of a credential the service manager writes as root for another user.
+bool ReadableByOwnerAndThisUserAlone(int fd)
+{
+    const acl_t acl = acl_get_fd(fd);
+    if (acl == nullptr)
+        return false;
+    bool ok = true;
+    bool thisUser = false;
+    acl_entry_t entry = nullptr;
+    for (int which = ACL_FIRST_ENTRY; ok && acl_get_entry(acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
+        acl_tag_t tag = ACL_UNDEFINED_TAG;
+        acl_permset_t permissions = nullptr;
+        if (acl_get_tag_type(entry, &tag) != 0 || acl_get_permset(entry, &permissions) != 0) {
+            ok = false;
+            break;
+        }
+        const bool any = acl_get_perm(permissions, ACL_READ) != 0 || acl_get_perm(permissions, ACL_WRITE) != 0 ||
+                         acl_get_perm(permissions, ACL_EXECUTE) != 0;
+        if (tag == ACL_USER) {
+            auto* const uid = static_cast<uid_t*>(acl_get_qualifier(entry));
+            const bool self = uid != nullptr && *uid == geteuid();
+            ok = self || !any;
+            thisUser = thisUser || (self && acl_get_perm(permissions, ACL_READ) == 1);
+            acl_free(uid);
+        } else if (tag == ACL_GROUP_OBJ || tag == ACL_GROUP || tag == ACL_OTHER) {
+            ok = !any;
+        }
+        // The owner's entry is the mode's; the mask only bounds the others.
+    }
+    acl_free(acl);
+    return ok && thisUser;
+}
+
+} // namespace
+
+std::string LinuxProbeEnvironment::CredentialProblem(int fd, const struct stat& st, const std::string& name)
+{
+    // The service manager writes a credential read-only (0400) as root and lets the service's
+    // user read it through an ACL entry of that user alone (whose mask shows as the group's read
+    // bit), or gives it to that user where the file system has no ACLs. Anything else is not a
+    // credential it wrote.
+    const bool root = st.st_uid == 0;
+    if (st.st_uid != geteuid() && !root)
+        return "the credential " + name + " belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IXGRP | S_IRWXO | S_ISUID | S_ISGID | S_ISVTX)) != 0 ||
+        ((st.st_mode & S_IRGRP) != 0 && (!root || !ReadableByOwnerAndThisUserAlone(fd))))
+        return "the credential " + name + " can be read or changed by others than this service";
+    if ((st.st_mode & (S_IWUSR | S_IXUSR)) != 0)
+        return "the credential " + name + " is not read-only (mode 0400) as the service manager gives it";
+    return std::string();
+}
+
 bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential, CString& password, std::string& error)
 {
     KeepOutOfCoreDumps();
@@ -246,15 +303,8 @@ bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential,
         ok = false;
         error = "the password file " + name + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
                 name + ")";
-    } else if (credential && st.st_uid != geteuid() && st.st_uid != 0) {
-        // The service manager writes a credential as root and lets the service's user read it
-        // (an ACL, whose mask shows as the group's read bit), or gives it to that user where the
-        // file system has no ACLs. Anything else is not a credential it wrote.
+    } else if (credential && !(error = CredentialProblem(fd, st, name)).empty()) {
         ok = false;
-        error = "the credential " + name + " belongs to another user";
-    } else if (credential && (st.st_mode & (S_IWGRP | S_IXGRP | S_IRWXO)) != 0) {
-        ok = false;
-        error = "the credential " + name + " can be read or changed by others than this service";
     }
     std::string line;
     if (ok) {

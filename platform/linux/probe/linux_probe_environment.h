@@ -5,6 +5,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include "probe/probe_environment.h"
 
@@ -25,6 +26,9 @@ public:
     // A systemd credential ($CREDENTIALS_DIRECTORY/NAME): the service manager decides who reads
     // it, so it may be root's, readable by this process through an ACL, but by no one else.
     bool ReadCredentialFile(const CString& path, CString& password, std::string& error);
+    // Why the file name, open as fd, whose status is st, is not a credential as the service
+    // manager writes one for this process; empty when it is. See ReadCredentialFile.
+    static std::string CredentialProblem(int fd, const struct stat& st, const std::string& name);
     LocalTime Now() override;
     std::int64_t MonotonicMs() override;
     void Wait(std::uint32_t milliseconds) override;
