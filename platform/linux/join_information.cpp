@@ -80,8 +80,10 @@ std::optional<std::string> SssdDomain(const std::vector<IniSection>& sssd)
     for (const IniSection* section : candidates) {
         const std::string provider = AsciiLowercase(ValueOr(section->Find("id_provider"), ""));
         const std::string adDomain = ValueOr(section->Find("ad_domain"), "");
-        if (provider == "ad" || !adDomain.empty())
-            return AsciiLowercase(adDomain.empty() ? section->name.substr(7) : adDomain);
+        // "[domain/]" names no domain.
+        const std::string domain = AsciiLowercase(adDomain.empty() ? section->name.substr(7) : adDomain);
+        if ((provider == "ad" || !adDomain.empty()) && !domain.empty())
+            return domain;
     }
     return std::nullopt;
 }

@@ -95,6 +95,8 @@ TEST_F(JoinInformationTest, SssdMemberships)
           NetSetupDomainName, "second.test" },
         { "[sssd]\ndomains = unlisted.test\n[domain/listed.test]\nid_provider = ad\n", NetSetupUnjoined, "" },
         { "[domain/ldap.test]\nid_provider = ldap\n", NetSetupUnjoined, "" },
+        // A section that names no domain is passed over for the next (a finding of the fuzzer).
+        { "[domain/]\nid_provider = ad\n[domain/next.test]\nid_provider = ad\n", NetSetupDomainName, "next.test" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.conf);
