@@ -156,7 +156,8 @@ opened = os.environ["ZELTOR_ATSPI_OPENED"]
 support = links.get("support@zeltor.example")
 check(support is not None and support.queryAction().nActions >= 1 and support.queryAction().doAction(0),
       "the support link clicked through the bus")
-check(wait_until(lambda: os.path.exists(opened)), "the link is opened")
+# The opener makes the file before it writes the target into it.
+check(wait_until(lambda: os.path.exists(opened) and os.path.getsize(opened) > 0), "the link is opened")
 with open(opened) as f:
     targets = f.read().split()
 check(targets == ["mailto:support@zeltor.example"], f"the link opens its target: {targets}")
