@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 #include <set>
 
 namespace {
@@ -137,20 +138,16 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             const YAML::Node body = entry.second;
             yaml_config::OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "keytab_credential",
                                   "principal", "targets", "targets_from_domain" });
-            if (const YAML::Node node = body["user"])
-                auth.user = Text(node, what + " user");
-            if (const YAML::Node node = body["workgroup"])
-                auth.workgroup = Text(node, what + " workgroup");
-            if (const YAML::Node node = body["password_file"])
-                auth.passwordFile = Text(node, what + " password_file");
-            if (const YAML::Node node = body["password_credential"])
-                auth.passwordCredential = Text(node, what + " password_credential");
-            if (const YAML::Node node = body["keytab"])
-                auth.keytab = Text(node, what + " keytab");
-            if (const YAML::Node node = body["keytab_credential"])
-                auth.keytabCredential = Text(node, what + " keytab_credential");
-            if (const YAML::Node node = body["principal"])
-                auth.principal = Text(node, what + " principal");
+            using TextKey = std::pair<const char*, std::string ExporterAuth::*>;
+            for (const auto& [key, field] : { TextKey { "user", &ExporterAuth::user }, TextKey { "workgroup", &ExporterAuth::workgroup },
+                                              TextKey { "password_file", &ExporterAuth::passwordFile },
+                                              TextKey { "password_credential", &ExporterAuth::passwordCredential },
+                                              TextKey { "keytab", &ExporterAuth::keytab },
+                                              TextKey { "keytab_credential", &ExporterAuth::keytabCredential },
+                                              TextKey { "principal", &ExporterAuth::principal } }) {
+                if (const YAML::Node node = body[key])
+                    auth.*field = Text(node, what + " " + key);
+            }
             if (const YAML::Node node = body["targets"])
                 auth.targets = List(node, what + " targets");
             if (const YAML::Node node = body["targets_from_domain"])
