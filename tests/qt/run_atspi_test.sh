@@ -8,8 +8,14 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${ZELTOR_ATSPI_SESSION:-}" ]; then
-    # A session bus of our own; the accessibility bus is started through it and ends with it.
-    exec env ZELTOR_ATSPI_SESSION=1 dbus-run-session -- "$0" "$@"
+    # A session bus of our own; the accessibility bus is started through it and ends with it. Its
+    # socket goes in the runtime folder the bus hands to what it starts: one of our own, so that
+    # another run at the same time cannot take it over.
+    runtime=$(mktemp -d)
+    status=0
+    env ZELTOR_ATSPI_SESSION=1 XDG_RUNTIME_DIR="$runtime" dbus-run-session -- "$0" "$@" || status=$?
+    rm -rf "$runtime"
+    exit "$status"
 fi
 program=$1
 script=${2:-$here/atspi_main_window.py}
