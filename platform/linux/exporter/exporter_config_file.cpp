@@ -6,13 +6,9 @@
 
 #include "platform/linux/probe/linux_probe_environment.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <utility>
 #include <set>
 
@@ -181,31 +177,14 @@ std::string NoCredentials(const std::string& key, const std::string& name)
            "systemd's LoadCredential=)";
 }
 
-// The keytab at path, opened and checked by the rule of a password file (the exporter's own,
-// no one else's to read or change) or, for a credential, by the rule of what the service
-// manager writes (see LinuxProbeEnvironment::ReadCredentialFile).
+// The keytab at path, checked by the rule of a password file or, for a credential, of what the
+// service manager writes.
 bool CheckKeytab(const std::string& path, bool credential, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = "cannot open the keytab " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0)
-        error = "cannot read the keytab " + path + ": " + std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        error = "the keytab " + path + " is not a regular file";
-    else if (!credential && st.st_uid != geteuid())
-        error = "the keytab " + path + " belongs to another user; it must be yours";
-    else if (!credential && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        error = "the keytab " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + path + ")";
-    else if (credential)
-        error = LinuxProbeEnvironment::CredentialProblem(fd, st, path);
-    else
-        error.clear();
-    ::close(fd);
-    return error.empty();
+    const int fd = LinuxProbeEnvironment::OpenSecretFile(path, "keytab", credential, error);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 } // namespace

@@ -260,9 +260,9 @@ bool ReadableByOwnerAndThisUserAlone(int fd)
     return ok && thisUser;
 }
 
-} // namespace
-
-std::string LinuxProbeEnvironment::CredentialProblem(int fd, const struct stat& st, const std::string& name)
+// Why the file name, open as fd, whose status is st, is not a credential as the service manager
+// writes one for this process; empty when it is.
+std::string CredentialProblem(int fd, const struct stat& st, const std::string& name)
 {
     // The service manager writes a credential read-only (0400) as root and lets the service's
     // user read it through an ACL entry of that user alone (whose mask shows as the group's read
@@ -279,41 +279,50 @@ std::string LinuxProbeEnvironment::CredentialProblem(int fd, const struct stat& 
     return std::string();
 }
 
+} // namespace
+
+int LinuxProbeEnvironment::OpenSecretFile(const std::string& path, const std::string& what, bool credential, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = "cannot open the " + what + " " + path + ": " + strerror(errno);
+        return -1;
+    }
+    // The checks are made on the file that was opened, not again on its name.
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        error = "cannot read the " + what + " " + path + ": " + strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        error = "the " + what + " " + path + " is not a regular file";
+    else if (credential)
+        error = CredentialProblem(fd, st, path);
+    else if (st.st_uid != geteuid())
+        error = "the " + what + " " + path + " belongs to another user; it must be yours";
+    else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        error = "the " + what + " " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
+                path + ")";
+    else
+        error.clear();
+    if (!error.empty()) {
+        ::close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential, CString& password, std::string& error)
 {
     KeepOutOfCoreDumps();
     const std::string name = path.ToUtf8();
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = "cannot open the password file " + name + ": " + strerror(errno);
+    const int fd = OpenSecretFile(name, "password file", credential, error);
+    if (fd < 0)
         return false;
-    }
-    // The checks are made on the file that was opened, not again on its name.
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    if (!ok) {
-        error = "cannot read the password file " + name + ": " + strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        ok = false;
-        error = "the password file " + name + " is not a regular file";
-    } else if (!credential && st.st_uid != geteuid()) {
-        ok = false;
-        error = "the password file " + name + " belongs to another user; it must be yours";
-    } else if (!credential && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        ok = false;
-        error = "the password file " + name + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
-                name + ")";
-    } else if (credential && !(error = CredentialProblem(fd, st, name)).empty()) {
-        ok = false;
-    }
     std::string line;
-    if (ok) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        bool gotInput = false;
-        ok = ReadLine(fd, line, gotInput, error);
-        if (!ok)
-            error = "the password file " + name + ": " + error;
-    }
+    bool gotInput = false;
+    const bool ok = ReadLine(fd, line, gotInput, error);
+    if (!ok)
+        error = "the password file " + name + ": " + error;
     ::close(fd);
     return ok && ToPassword(line, password);
 }

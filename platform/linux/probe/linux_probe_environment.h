@@ -5,7 +5,6 @@
 #pragma once
 
 #include <signal.h>
-#include <sys/stat.h>
 
 #include "probe/probe_environment.h"
 
@@ -26,9 +25,11 @@ public:
     // A systemd credential ($CREDENTIALS_DIRECTORY/NAME): the service manager decides who reads
     // it, so it may be root's, readable by this process through an ACL, but by no one else.
     bool ReadCredentialFile(const CString& path, CString& password, std::string& error);
-    // Why the file name, open as fd, whose status is st, is not a credential as the service
-    // manager writes one for this process; empty when it is. See ReadCredentialFile.
-    static std::string CredentialProblem(int fd, const struct stat& st, const std::string& name);
+    // The secret file at path (what names the kind of secret: "password file", "keytab"), opened
+    // for reading and checked on what was opened: a regular file of this user's alone or, for a
+    // credential, as the service manager writes one for this process. The descriptor, or -1 with
+    // the reason in error.
+    static int OpenSecretFile(const std::string& path, const std::string& what, bool credential, std::string& error);
     LocalTime Now() override;
     std::int64_t MonotonicMs() override;
     void Wait(std::uint32_t milliseconds) override;
