@@ -133,9 +133,12 @@ std::string RenderProbe(const ProbeOutcome& outcome)
                 PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText), "1");
         return out.Text();
     }
-    for (const CounterReading& reading : outcome.counters) {
-        const bool available = reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA;
-        const std::vector<CounterSeries> series = available ? SeriesOfCounter(reading.path, reading.type) : std::vector<CounterSeries>{};
+    std::vector<bool> available(outcome.counters.size());
+    for (std::size_t i = 0; i < outcome.counters.size(); ++i) {
+        const CounterReading& reading = outcome.counters[i];
+        const bool read = reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA;
+        const std::vector<CounterSeries> series = read ? SeriesOfCounter(reading.path, reading.type) : std::vector<CounterSeries>{};
+        available[i] = !series.empty();
         if (series.empty())
             continue;
         const std::optional<CounterPath> parsed = ParseCounterPath("\\\\m" + reading.path);
@@ -158,10 +161,9 @@ std::string RenderProbe(const ProbeOutcome& outcome)
         }
     }
     // Whether each counter was there: one the target lacks is not reported as 0.
-    for (const CounterReading& reading : outcome.counters) {
-        const bool available = CounterAvailable(reading);
+    for (std::size_t i = 0; i < outcome.counters.size(); ++i) {
         out.Add("zeltor_probe_path_available", "gauge", "Whether the counter could be added and read (1) or not (0).",
-                PrometheusLabel("path", reading.path), available ? "1" : "0");
+                PrometheusLabel("path", outcome.counters[i].path), available[i] ? "1" : "0");
     }
     return out.Text();
 }

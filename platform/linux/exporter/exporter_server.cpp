@@ -215,12 +215,11 @@ ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, 
     const auto deadline = TargetSessions::Clock::now() +
                           std::chrono::duration_cast<TargetSessions::Clock::duration>(std::chrono::duration<double>(budget));
     const ProbeOutcome outcome = m_sessions.Probe(request.target, *request.module, *request.auth, deadline);
+    const auto available = static_cast<std::size_t>(std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
     {
         const std::lock_guard lock(m_mutex);
         ++m_figures.probes[request.module->name][outcome.success ? "success" : "failure"];
         m_figures.probeSeconds[request.module->name] += outcome.durationSeconds;
-        const std::size_t available = static_cast<std::size_t>(
-            std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
         m_lastProbes[AsciiLowercase(request.target)] = { request.target, request.module->name, request.auth->name, outcome.success,
                                                          outcome.statusText, available, request.module->paths.size(),
                                                          outcome.durationSeconds, std::chrono::steady_clock::now() };
