@@ -36,6 +36,14 @@ xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(head -n1 "$work/display")
+# The display takes clients before the program is its first.
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || {
+    echo "the virtual display $DISPLAY does not take clients"
+    kill -0 "$xvfb_pid" 2>/dev/null || echo "# it has ended"
+    sed 's/^/#   /' "$work/xvfb.log"
+    exit 1
+}
 # Qt speaks to the bus only when a screen reader is said to run; say so, as a desktop would.
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 # The accessibility bus (at-spi2-core's launcher, activated through the session bus) before the
@@ -66,5 +74,7 @@ status=0
 wait "$script_pid" || status=$?
 if [ "$status" -ne 0 ]; then
     echo "# the program's output:"; sed 's/^/#   /' "$work/program.log"
+    kill -0 "$xvfb_pid" 2>/dev/null || echo "# the virtual display ($DISPLAY) had ended"
+    echo "# the virtual display's output:"; sed 's/^/#   /' "$work/xvfb.log"
 fi
 exit "$status"
