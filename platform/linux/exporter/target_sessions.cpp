@@ -74,11 +74,11 @@ TargetSessions::~TargetSessions()
         worker.join();
 }
 
-void TargetSessions::RunOnWorker(std::function<void()> job)
+void TargetSessions::RunOnWorker(Job job)
 {
     // under m_mutex
-    // A worker that has just ended its collection (its place already given back) but is not yet
-    // waiting again takes the job as soon as it is: a new one is made only below the limit.
+    // A worker that has counted itself idle but is not yet waiting again takes the job as soon
+    // as it is: a new one is made only when no worker is idle, and only below the limit.
     m_jobs.push_back(std::move(job));
     if (m_idleWorkers < m_jobs.size() && m_workers.size() < m_settings.maxConcurrent)
         m_workers.emplace_back([this] { Work(); });
@@ -89,17 +89,21 @@ void TargetSessions::RunOnWorker(std::function<void()> job)
 void TargetSessions::Work()
 {
     std::unique_lock lock(m_mutex);
+    ++m_idleWorkers;
     for (;;) {
-        ++m_idleWorkers;
         m_jobQueued.wait(lock, [&] { return m_stopping || !m_jobs.empty(); });
-        --m_idleWorkers;
         if (m_jobs.empty())
             return;
-        std::function<void()> job = std::move(m_jobs.front());
+        --m_idleWorkers;
+        Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
         lock.unlock();
-        job();
-        job = nullptr; // what it held goes before the lock is taken again
+        job.collect();
+        lock.lock();
+        ++m_idleWorkers;
+        job.finish();
+        lock.unlock();
+        job = {}; // what it held (its session, maybe the last hold on it) goes outside the lock
         lock.lock();
     }
 }
@@ -268,21 +272,23 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         ++m_inFlight;
         // The collection goes on past the deadline when the target is slow, holding its session
         // and its place until the engine's own bounds end it.
-        RunOnWorker([this, session, result, module] {
-            ProbeOutcome outcome = Collect(*session, module);
-            {
-                const std::lock_guard lock(result->mutex);
-                result->outcome = std::move(outcome);
-                result->done = true;
-            }
-            result->ready.notify_all();
-            const std::lock_guard lock(m_mutex);
-            session->busy = false;
-            session->lastUsed = Clock::now();
-            --m_inFlight;
-            session->idle.notify_all();
-            m_changed.notify_all();
-        });
+        RunOnWorker({ [this, session, result, module] {
+                          ProbeOutcome outcome = Collect(*session, module);
+                          const std::lock_guard lock(result->mutex);
+                          result->outcome = std::move(outcome);
+                      },
+                      [this, session, result] {
+                          session->busy = false;
+                          session->lastUsed = Clock::now();
+                          --m_inFlight;
+                          session->idle.notify_all();
+                          m_changed.notify_all();
+                          {
+                              const std::lock_guard lock(result->mutex);
+                              result->done = true;
+                          }
+                          result->ready.notify_all();
+                      } });
     }
     closeUnused();
 

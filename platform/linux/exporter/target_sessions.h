@@ -71,8 +71,15 @@ private:
     std::vector<std::shared_ptr<Session>> TakeIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module);
     ProbeOutcome Failure(std::uint32_t status) const;
-    // Under m_mutex: job runs on an idle worker, or on a new one when none is idle.
-    void RunOnWorker(std::function<void()> job);
+    // A collection on a worker: collect outside m_mutex, then finish under it, the worker counted
+    // idle again by then, so that the scrape finish answers, sending its next, finds that worker
+    // free rather than making another.
+    struct Job {
+        std::function<void()> collect;
+        std::function<void()> finish;
+    };
+    // Under m_mutex: the job runs on an idle worker, or on a new one when none is idle.
+    void RunOnWorker(Job job);
     void Work();
     void NoteRefusal(Session& session);
 
@@ -86,7 +93,7 @@ private:
     std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by lower-case target, auth
     unsigned m_inFlight = 0;
     std::condition_variable m_jobQueued;
-    std::deque<std::function<void()>> m_jobs;
+    std::deque<Job> m_jobs;
     std::vector<std::thread> m_workers;
     std::size_t m_idleWorkers = 0;
     bool m_stopping = false;
