@@ -110,10 +110,21 @@ std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t 
     return {};
 }
 
+namespace {
+
+// The series a reading gives: none when the counter could not be added or read.
+std::vector<CounterSeries> SeriesOfReading(const CounterReading& reading)
+{
+    if (reading.addStatus != 0 || reading.sample.CStatus != PDH_CSTATUS_VALID_DATA)
+        return {};
+    return SeriesOfCounter(reading.path, reading.type);
+}
+
+} // namespace
+
 bool CounterAvailable(const CounterReading& reading)
 {
-    return reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA &&
-           !SeriesOfCounter(reading.path, reading.type).empty();
+    return !SeriesOfReading(reading).empty();
 }
 
 std::string StatusText(std::uint32_t status)
@@ -136,8 +147,7 @@ std::string RenderProbe(const ProbeOutcome& outcome)
     std::vector<bool> available(outcome.counters.size());
     for (std::size_t i = 0; i < outcome.counters.size(); ++i) {
         const CounterReading& reading = outcome.counters[i];
-        const bool read = reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_VALID_DATA;
-        const std::vector<CounterSeries> series = read ? SeriesOfCounter(reading.path, reading.type) : std::vector<CounterSeries>{};
+        const std::vector<CounterSeries> series = SeriesOfReading(reading);
         available[i] = !series.empty();
         if (series.empty())
             continue;

@@ -71,9 +71,9 @@ private:
     std::vector<std::shared_ptr<Session>> TakeIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module);
     ProbeOutcome Failure(std::uint32_t status) const;
-    // A collection on a worker: collect outside m_mutex, then finish under it, the worker counted
-    // idle again by then, so that the scrape finish answers, sending its next, finds that worker
-    // free rather than making another.
+    // A collection on a worker: collect runs outside m_mutex, then finish under it, with the
+    // worker already counted idle, so that the next scrape of whoever finish answers finds that
+    // worker free rather than making another.
     struct Job {
         std::function<void()> collect;
         std::function<void()> finish;
