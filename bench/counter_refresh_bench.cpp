@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "perf/pdh_status.h"
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/proc_files.h"
-#include "platform/linux/proc_parsers.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/counters/proc_files.h"
+#include "platform/linux/counters/proc_parsers.h"
 
 namespace {
 

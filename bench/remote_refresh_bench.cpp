@@ -21,10 +21,10 @@
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
 #include "perf/perf_counter_lookup.h"
-#include "platform/linux/credential_registry.h"
-#include "platform/linux/remote_counter_source.h"
-#include "platform/linux/samba_performance_registry.h"
-#include "platform/linux/winreg_client.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/remote/remote_counter_source.h"
+#include "platform/linux/remote/samba_performance_registry.h"
+#include "platform/linux/remote/winreg_client.h"
 #include "tests/integration/counting_registry.h"
 
 namespace {

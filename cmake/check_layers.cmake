@@ -22,7 +22,14 @@ set(folders_exporter exporter)
 set(folders_linux platform/linux)
 set(folders_qt platform/qt)
 set(folders_win32 platform/win32)
-set(layers framework resources program probe exporter linux qt win32)
+# The Linux services' rooms (platform/linux/*/): a file is in the room of the longest folder that
+# holds it, so these come after platform/linux, whose root puts the rooms together.
+set(linux_rooms names counters shell samba remote directory probe exporter)
+foreach(room ${linux_rooms})
+    set(folders_linux/${room} platform/linux/${room})
+endforeach()
+list(TRANSFORM linux_rooms PREPEND "linux/" OUTPUT_VARIABLE linux_room_layers)
+set(layers framework resources program probe exporter linux ${linux_room_layers} qt win32)
 set(portable_layers framework resources program probe exporter)
 
 # Layer → the layers it may include (itself included). A platform layer translates for the
@@ -35,7 +42,21 @@ set(uses_resources resources framework)
 set(uses_program program resources framework)
 set(uses_probe probe program framework)
 set(uses_exporter exporter probe program framework)
-set(uses_linux linux exporter probe program framework)
+# Within the Linux services the arrows run one way: names below everything; the procfs counters
+# and the shell on names alone; Samba's logons on names; the Remote Registry and the directory on
+# Samba's logons, never on each other; the root (the routed counter source) on the rooms; the
+# probe's environment on the root; the exporter on all of them.
+set(linux_portable program framework)
+set(uses_linux/names linux/names ${linux_portable})
+set(uses_linux/counters linux/counters linux/names ${linux_portable})
+set(uses_linux/shell linux/shell ${linux_portable})
+set(uses_linux/samba linux/samba linux/names ${linux_portable})
+set(uses_linux/remote linux/remote linux/samba linux/names ${linux_portable})
+set(uses_linux/directory linux/directory linux/samba linux/names ${linux_portable})
+set(linux_services linux/names linux/counters linux/shell linux/samba linux/remote linux/directory)
+set(uses_linux linux ${linux_services} exporter probe ${linux_portable})
+set(uses_linux/probe linux/probe linux ${linux_services} probe ${linux_portable})
+set(uses_linux/exporter linux/exporter linux/probe linux ${linux_services} exporter probe ${linux_portable})
 set(uses_qt qt framework)
 set(uses_win32 win32 probe program resources framework)
 
@@ -71,6 +92,10 @@ foreach(layer ${layers})
     foreach(folder ${folders_${layer}})
         file(GLOB_RECURSE files RELATIVE "${ROOT}" "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.c" "${ROOT}/${folder}/*.cpp")
         foreach(file ${files})
+            layer_of("${file}" own)
+            if(NOT own STREQUAL layer)
+                continue() # in a room below this folder, checked with that room's rules
+            endif()
             get_filename_component(name "${file}" NAME)
             if(name STREQUAL "main.cpp" AND NOT layer IN_LIST portable_layers)
                 continue() # the program's entry point

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/linux/desktop_entry.h"
+#include "platform/linux/shell/desktop_entry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "directory/directory_service.h"
-#include "platform/linux/join_information.h"
+#include "platform/linux/directory/join_information.h"
 
 namespace {
 

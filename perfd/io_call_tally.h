@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/process_table.h"
+#include "platform/linux/counters/process_table.h"
 
 class IoCallTally {
 public:

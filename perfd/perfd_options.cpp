@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/linux/ini_file.h"
-#include "platform/linux/process_spawn.h"
+#include "platform/linux/directory/ini_file.h"
+#include "platform/linux/shell/process_spawn.h"
 
 namespace {
 

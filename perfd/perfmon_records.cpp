@@ -6,7 +6,7 @@
 
 #include "perf/pdh_status.h"
 #include "framework/ascii_case.h"
-#include "platform/linux/counter_catalogue.h"
+#include "platform/linux/counters/counter_catalogue.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/kernel_figures.h"
-#include "platform/linux/process_table.h"
+#include "platform/linux/counters/kernel_figures.h"
+#include "platform/linux/counters/process_table.h"
 
 // The clock of PerfTime: 100 ns ticks, as Windows' own performance counter frequency.
 constexpr std::uint64_t kPerfFrequency = 10'000'000;

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "framework/ascii_case.h"
-#include "platform/linux/proc_files.h"
+#include "platform/linux/counters/proc_files.h"
 
 bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
 {

@@ -7,7 +7,7 @@
 #include "perfd/instance_slots.h"
 #include "perfd/io_call_tally.h"
 #include "perfd/perfmon_records.h"
-#include "platform/linux/process_table.h"
+#include "platform/linux/counters/process_table.h"
 
 // Whether the process of that PID (in the procfs directory given) runs program, with every
 // user ID of its (real, effective, saved, file system) root's. A program that was replaced

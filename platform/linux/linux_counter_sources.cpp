@@ -1,7 +1,7 @@
 #include "platform/linux/linux_counter_sources.h"
 
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/remote_counter_source.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/remote/remote_counter_source.h"
 #include "platform/linux/routing_counter_source.h"
 
 std::unique_ptr<ICounterSource> MakeLinuxCounterSource(CredentialRegistry& credentials,

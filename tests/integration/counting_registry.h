@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/performance_registry.h"
+#include "platform/linux/remote/performance_registry.h"
 
 class CountingRegistry : public IPerformanceRegistry {
 public:

@@ -3,10 +3,10 @@
 // whose Remote Registry serves this machine's counters.
 #include <gtest/gtest.h>
 
-#include "platform/linux/credential_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/linux_counter_sources.h"
-#include "platform/linux/linux_directory_service.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/directory/linux_directory_service.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "probe/probe_main.h"
 #include "tests/fakes/fake_probe_environment.h"
 #include "tests/integration/remote_peer.h"

@@ -17,7 +17,7 @@
 #include "perf/pdh_status.h"
 #include "platform/linux/exporter/keytab_ticket.h"
 #include "platform/linux/exporter/target_sessions.h"
-#include "platform/linux/samba_performance_registry.h"
+#include "platform/linux/remote/samba_performance_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/test_keytab.h"
 #include "tests/linux/test_support.h"

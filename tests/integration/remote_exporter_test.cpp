@@ -18,7 +18,7 @@
 
 #include "platform/linux/exporter/exporter_server.h"
 #include "platform/linux/exporter/target_sessions.h"
-#include "platform/linux/samba_performance_registry.h"
+#include "platform/linux/remote/samba_performance_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 

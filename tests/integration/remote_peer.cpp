@@ -16,7 +16,7 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/linux/proc_parsers.h"
+#include "platform/linux/counters/proc_parsers.h"
 
 extern char** environ;
 

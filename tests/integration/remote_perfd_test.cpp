@@ -20,11 +20,11 @@
 
 #include "app/counter_set.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/credential_registry.h"
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/remote_counter_source.h"
-#include "platform/linux/samba_performance_registry.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/remote/remote_counter_source.h"
+#include "platform/linux/remote/samba_performance_registry.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 

@@ -10,10 +10,10 @@
 
 #include <set>
 
-#include "platform/linux/credential_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/linux_counter_sources.h"
-#include "platform/linux/linux_directory_service.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/directory/linux_directory_service.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/test_support.h"

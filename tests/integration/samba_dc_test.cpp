@@ -16,8 +16,8 @@
 
 #include "app/zeltor_dlg.h"
 #include "directory/win32_error_text.h"
-#include "platform/linux/linux_directory_service.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/directory/linux_directory_service.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "res/program_resources.h"
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"

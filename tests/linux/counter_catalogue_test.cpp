@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "perf/counter_path.h"
-#include "platform/linux/counter_catalogue.h"
+#include "platform/linux/counters/counter_catalogue.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "directory/win32_error_text.h"
-#include "platform/linux/linux_directory_service.h"
+#include "platform/linux/directory/linux_directory_service.h"
 #include "tests/linux/test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "controls/hyperlink_rules.h"
-#include "platform/linux/desktop_entry.h"
+#include "platform/linux/shell/desktop_entry.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/linux/dns_resolver.h"
+#include "platform/linux/names/dns_resolver.h"
 
 namespace {
 

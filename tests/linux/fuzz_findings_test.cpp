@@ -4,9 +4,9 @@
 #include <string>
 
 #include "directory/directory_service.h"
-#include "platform/linux/ini_file.h"
-#include "platform/linux/join_information.h"
-#include "platform/linux/proc_parsers.h"
+#include "platform/linux/directory/ini_file.h"
+#include "platform/linux/directory/join_information.h"
+#include "platform/linux/counters/proc_parsers.h"
 #include "tests/linux/test_support.h"
 
 TEST(FuzzFindings, ConfigurationLineStartingWithNulIsSkippedSafely)

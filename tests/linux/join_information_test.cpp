@@ -3,8 +3,8 @@
 
 #include <sys/stat.h>
 
-#include "platform/linux/linux_directory_service.h"
-#include "platform/linux/linux_environment.h"
+#include "platform/linux/directory/linux_directory_service.h"
+#include "platform/linux/names/local_host_name.h"
 #include "tests/linux/test_support.h"
 
 namespace {

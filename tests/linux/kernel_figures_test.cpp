@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "platform/linux/kernel_figures.h"
+#include "platform/linux/counters/kernel_figures.h"
 
 TEST(FreeSpace, APoolCountsItsFreeSpaceOnceAndTheSpaceEachDatasetUses)
 {

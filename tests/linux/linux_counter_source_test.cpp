@@ -14,8 +14,8 @@
 #include <set>
 
 #include "perf/pdh_status.h"
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/process_finder.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/counters/process_finder.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/fake_proc_root.h"
 

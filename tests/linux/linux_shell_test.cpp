@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "controls/hyperlink.h"
-#include "platform/linux/linux_shell.h"
+#include "platform/linux/shell/linux_shell.h"
 #include "res/program_resources.h"
 #include "tests/fakes/dialog_fixture.h"
 

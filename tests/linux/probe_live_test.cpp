@@ -4,7 +4,7 @@
 #include <regex>
 
 #include "app/zeltor_dlg.h"
-#include "platform/linux/linux_counter_source.h"
+#include "platform/linux/counters/linux_counter_source.h"
 #include "probe/probe_main.h"
 #include "res/program_resources.h"
 #include "res/resource.h"

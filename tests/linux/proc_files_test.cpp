@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/linux/proc_files.h"
+#include "platform/linux/counters/proc_files.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/fake_proc_root.h"
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/linux/proc_parsers.h"
+#include "platform/linux/counters/proc_parsers.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "platform/linux/process_finder.h"
+#include "platform/linux/counters/process_finder.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/fake_proc_root.h"
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/linux/process_names.h"
-#include "platform/linux/process_table.h"
+#include "platform/linux/counters/process_names.h"
+#include "platform/linux/counters/process_table.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/fake_proc_root.h"
 

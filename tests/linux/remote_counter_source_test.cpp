@@ -8,8 +8,8 @@
 #include <iterator>
 
 #include "perf/pdh_status.h"
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/remote_counter_source.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/remote/remote_counter_source.h"
 #include "platform/linux/routing_counter_source.h"
 #include "tests/fakes/perf_data_builder.h"
 

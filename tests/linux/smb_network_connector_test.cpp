@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "directory/win32_error_text.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "tests/linux/test_support.h"
 
 namespace {

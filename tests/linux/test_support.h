@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/dns_resolver.h"
+#include "platform/linux/names/dns_resolver.h"
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it at the end.
 class TempDir {

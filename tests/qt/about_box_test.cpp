@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "controls/about_dlg.h"
-#include "platform/linux/linux_shell.h"
+#include "platform/linux/shell/linux_shell.h"
 #include "res/program_resources.h"
 #include "tests/qt/qt_fixture.h"
 

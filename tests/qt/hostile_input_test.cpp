@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "tests/qt/qt_fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/linux/linux_counter_source.h"
+#include "platform/linux/counters/linux_counter_source.h"
 #include "tests/linux/child_process.h"
 #include "tests/qt/qt_fixture.h"
 

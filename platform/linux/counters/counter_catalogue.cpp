@@ -1,4 +1,4 @@
-#include "platform/linux/counter_catalogue.h"
+#include "platform/linux/counters/counter_catalogue.h"
 
 #include <algorithm>
 

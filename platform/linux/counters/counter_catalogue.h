@@ -16,7 +16,7 @@ enum class Instances {
     Process, // Process(NAME#N): one instance per process
 };
 
-// What a counter shows, as the kernel gives it (platform/linux/kernel_figures.h) or as a
+// What a counter shows, as the kernel gives it (platform/linux/counters/kernel_figures.h) or as a
 // process has it.
 enum class Figure {
     ProcessorTime,

@@ -1,4 +1,4 @@
-#include "platform/linux/kernel_figures.h"
+#include "platform/linux/counters/kernel_figures.h"
 
 #include <sys/statvfs.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "perf/pdh_status.h"
-#include "platform/linux/proc_files.h"
+#include "platform/linux/counters/proc_files.h"
 
 namespace {
 

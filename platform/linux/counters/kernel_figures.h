@@ -1,4 +1,4 @@
-// One sample of the kernel's figures behind the counters of platform/linux/counter_catalogue.h,
+// One sample of the kernel's figures behind the counters of platform/linux/counters/counter_catalogue.h,
 // and each counter's raw reading from it: the path that both the local counter source and the
 // Samba provider take from procfs to a raw counter value.
 #pragma once
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "perf/counter_calculator.h"
-#include "platform/linux/counter_catalogue.h"
-#include "platform/linux/proc_parsers.h"
+#include "platform/linux/counters/counter_catalogue.h"
+#include "platform/linux/counters/proc_parsers.h"
 
 // The procfs files a figure needs; each is read once per sample.
 enum KernelFile : unsigned {

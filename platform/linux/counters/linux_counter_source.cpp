@@ -1,4 +1,4 @@
-#include "platform/linux/linux_counter_source.h"
+#include "platform/linux/counters/linux_counter_source.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,10 +11,10 @@
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
 #include "framework/ascii_case.h"
-#include "platform/linux/counter_catalogue.h"
-#include "platform/linux/kernel_figures.h"
-#include "platform/linux/proc_files.h"
-#include "platform/linux/process_finder.h"
+#include "platform/linux/counters/counter_catalogue.h"
+#include "platform/linux/counters/kernel_figures.h"
+#include "platform/linux/counters/proc_files.h"
+#include "platform/linux/counters/process_finder.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <unordered_set>
 
 #include "perf/counter_source.h"
-#include "platform/linux/linux_environment.h"
+#include "platform/linux/names/local_host_name.h"
 
 class LinuxCounterSource : public ICounterSource {
 public:

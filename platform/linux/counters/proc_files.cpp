@@ -1,4 +1,4 @@
-#include "platform/linux/proc_files.h"
+#include "platform/linux/counters/proc_files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

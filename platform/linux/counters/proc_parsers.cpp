@@ -1,4 +1,4 @@
-#include "platform/linux/proc_parsers.h"
+#include "platform/linux/counters/proc_parsers.h"
 
 #include <algorithm>
 #include <charconv>

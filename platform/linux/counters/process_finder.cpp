@@ -1,4 +1,4 @@
-#include "platform/linux/process_finder.h"
+#include "platform/linux/counters/process_finder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,9 +12,9 @@
 #include <utility>
 
 #include "framework/ascii_case.h"
-#include "platform/linux/proc_files.h"
-#include "platform/linux/proc_parsers.h"
-#include "platform/linux/process_names.h"
+#include "platform/linux/counters/proc_files.h"
+#include "platform/linux/counters/proc_parsers.h"
+#include "platform/linux/counters/process_names.h"
 
 namespace {
 

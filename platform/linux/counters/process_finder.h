@@ -1,7 +1,7 @@
 // Finds the processes behind Process(NAME) and Process(NAME#N) instances in procfs, cheaply
 // enough to run at every refresh.
 //
-// A process's instance name follows platform/linux/process_names.h: its comm, or the name
+// A process's instance name follows platform/linux/counters/process_names.h: its comm, or the name
 // comm was cut from. Names are compared without regard to ASCII case. Processes of one name are NAME, NAME#1, NAME#2, ...
 // by ascending PID as of the last scan of /proc.
 //

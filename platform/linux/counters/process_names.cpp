@@ -1,4 +1,4 @@
-#include "platform/linux/process_names.h"
+#include "platform/linux/counters/process_names.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/process_table.h"
+#include "platform/linux/counters/process_table.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "framework/ascii_case.h"
-#include "platform/linux/proc_files.h"
-#include "platform/linux/proc_parsers.h"
-#include "platform/linux/process_names.h"
+#include "platform/linux/counters/proc_files.h"
+#include "platform/linux/counters/proc_parsers.h"
+#include "platform/linux/counters/process_names.h"
 
 namespace {
 

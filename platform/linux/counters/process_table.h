@@ -1,4 +1,4 @@
-// Every process of the machine with its instance name (platform/linux/process_names.h) and its
+// Every process of the machine with its instance name (platform/linux/counters/process_names.h) and its
 // open descriptors, kept up to date cheaply enough to publish the whole Process object every
 // second on a machine of thousands of processes.
 //

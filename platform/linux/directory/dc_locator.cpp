@@ -1,4 +1,4 @@
-#include "platform/linux/dc_locator.h"
+#include "platform/linux/directory/dc_locator.h"
 
 #include <algorithm>
 #include <cctype>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "directory/directory_service.h"
-#include "platform/linux/dns_resolver.h"
+#include "platform/linux/names/dns_resolver.h"
 
 // The controllers of domain (a DNS name) in the order the program lists them: SRV priority
 // ascending, then weight descending, then host name. Each target host appears once, its first

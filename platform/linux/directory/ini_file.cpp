@@ -1,4 +1,4 @@
-#include "platform/linux/ini_file.h"
+#include "platform/linux/directory/ini_file.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "platform/linux/join_information.h"
+#include "platform/linux/directory/join_information.h"
 
 #include <cerrno>
 #include <optional>
@@ -7,7 +7,7 @@
 #include "directory/directory_service.h"
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
-#include "platform/linux/ini_file.h"
+#include "platform/linux/directory/ini_file.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "platform/linux/linux_directory_service.h"
+#include "platform/linux/directory/linux_directory_service.h"
 
 #include <memory>
 #include <vector>
 
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
-#include "platform/linux/dc_locator.h"
-#include "platform/linux/join_information.h"
-#include "platform/linux/linux_environment.h"
-#include "platform/linux/smb_session.h"
+#include "platform/linux/directory/dc_locator.h"
+#include "platform/linux/directory/join_information.h"
+#include "platform/linux/names/local_host_name.h"
+#include "platform/linux/samba/smb_session.h"
 
 struct DsBinding {
     std::unique_ptr<SmbSession> session; // null for a bind without credentials

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "directory/directory_service.h"
-#include "platform/linux/dns_resolver.h"
-#include "platform/linux/smb_session.h"
+#include "platform/linux/names/dns_resolver.h"
+#include "platform/linux/samba/smb_session.h"
 
 class LinuxDirectoryService : public IDirectoryService {
 public:

@@ -1,6 +1,6 @@
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/directory/smb_network_connector.h"
 
-#include "platform/linux/samba_performance_registry.h"
+#include "platform/linux/samba/smb_reach.h"
 
 #include <algorithm>
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "directory/network_connector.h"
-#include "platform/linux/credential_registry.h"
-#include "platform/linux/dns_resolver.h"
-#include "platform/linux/smb_session.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/names/dns_resolver.h"
+#include "platform/linux/samba/smb_session.h"
 
 class SmbNetworkConnector : public INetworkConnector {
 public:

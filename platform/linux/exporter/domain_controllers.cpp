@@ -3,7 +3,7 @@
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
 #include "framework/cstring.h"
-#include "platform/linux/dc_locator.h"
+#include "platform/linux/directory/dc_locator.h"
 
 DomainControllerCache::DomainControllerCache(Locate locate, Settings settings, Logger logger)
     : m_locate(std::move(locate)), m_settings(settings), m_logger(std::move(logger))

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "exporter/probe_request.h"
-#include "platform/linux/dns_resolver.h"
+#include "platform/linux/names/dns_resolver.h"
 
 class DomainControllerCache : public IDomainControllers {
 public:

@@ -18,7 +18,7 @@
 #include "platform/linux/exporter/keytab_ticket.h"
 #include "platform/linux/exporter/target_sessions.h"
 #include "platform/linux/probe/linux_probe_environment.h"
-#include "platform/linux/samba_performance_registry.h"
+#include "platform/linux/remote/samba_performance_registry.h"
 
 namespace {
 

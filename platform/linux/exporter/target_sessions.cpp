@@ -7,8 +7,8 @@
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/linux_counter_source.h"
-#include "platform/linux/remote_counter_source.h"
+#include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/remote/remote_counter_source.h"
 
 namespace {
 

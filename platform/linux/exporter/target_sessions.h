@@ -26,8 +26,8 @@
 
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
-#include "platform/linux/credential_registry.h"
-#include "platform/linux/performance_registry.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/remote/performance_registry.h"
 
 class TargetSessions {
 public:

@@ -1,4 +1,4 @@
-#include "platform/linux/dns_resolver.h"
+#include "platform/linux/names/dns_resolver.h"
 
 #include <arpa/inet.h>
 #include <arpa/nameser.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/host_lookup.h"
+#include "platform/linux/names/host_lookup.h"
 
 #include <netdb.h>
 
@@ -72,4 +72,10 @@ int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs,
         return EAI_AGAIN;
     *addresses = std::move(lookUp->addresses);
     return lookUp->result;
+}
+
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }

@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,3 +18,6 @@ struct HostAddress {
 // getaddrinfo's addresses of host (stream sockets, at port) within timeoutMs: 0, EAI_AGAIN when
 // the time ran out, or the resolver's own EAI_ error.
 int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs, std::vector<HostAddress>* addresses);
+
+// Milliseconds left until deadline, never below 0: what a bound has left for its next step.
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline);

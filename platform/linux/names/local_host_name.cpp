@@ -1,4 +1,4 @@
-#include "platform/linux/linux_environment.h"
+#include "platform/linux/names/local_host_name.h"
 
 #include <sys/utsname.h>
 

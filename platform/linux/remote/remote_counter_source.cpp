@@ -1,4 +1,4 @@
-#include "platform/linux/remote_counter_source.h"
+#include "platform/linux/remote/remote_counter_source.h"
 
 #include <algorithm>
 

@@ -15,7 +15,7 @@
 
 #include "perf/counter_source.h"
 #include "perf/perf_counter_lookup.h"
-#include "platform/linux/performance_registry.h"
+#include "platform/linux/remote/performance_registry.h"
 
 class RemoteCounterSource : public ICounterSource {
 public:

@@ -5,9 +5,9 @@
 
 #include <optional>
 
-#include "platform/linux/credential_registry.h"
-#include "platform/linux/dns_resolver.h"
-#include "platform/linux/performance_registry.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/names/dns_resolver.h"
+#include "platform/linux/remote/performance_registry.h"
 
 struct RemoteCounterOptions {
     // Machine names are looked up here; without one, through the system resolver.
@@ -34,9 +34,3 @@ private:
     RemoteCounterOptions m_options;
     DnsResolver m_dns;
 };
-
-// The address of machine's SMB port once something answers there within timeoutMs, the name's
-// look-up included: 0, or ERROR_BAD_NETPATH (no such name, nothing listens) or ERROR_SEM_TIMEOUT
-// (no answer in time).
-std::uint32_t ReachSmbPort(const DnsResolver& dns, const std::string& machine, std::uint16_t port, int timeoutMs,
-                           std::string* address);

@@ -1,7 +1,8 @@
 /* The three winreg calls, encoded with libndr's primitives after MS-RRP (sections 3.1.5.3,
  * 3.1.5.6 and 3.1.5.17) and sent with the binding handle's raw call; libdcerpc brings the
  * transport (SMB, NTLMSSP or Kerberos, DCERPC). */
-#include "platform/linux/winreg_client.h"
+#include "platform/linux/remote/winreg_client.h"
+#include "platform/linux/samba/samba_calls.h"
 
 #include <errno.h>
 #include <pthread.h>
@@ -69,24 +70,6 @@ static bool initialised(void)
     static pthread_once_t once = PTHREAD_ONCE_INIT;
     pthread_once(&once, initialise);
     return initialised_state == 1;
-}
-
-/* Samba's client libraries, as Debian builds them, keep the scratch state of a call (the talloc
- * stack frames of their synchronous calls) once for the whole process: two calls at once on two
- * threads free each other's frames. Every call into them takes this lock first. This client lets
- * it go while its event loop waits on the network (a trace point of its event context marks the
- * wait), holding no stack frame then: its calls run on the asynchronous interfaces, so a silent
- * server holds only the thread that waits on it. */
-static pthread_mutex_t samba_lock = PTHREAD_MUTEX_INITIALIZER;
-
-void samba_calls_enter(void)
-{
-    pthread_mutex_lock(&samba_lock);
-}
-
-void samba_calls_leave(void)
-{
-    pthread_mutex_unlock(&samba_lock);
 }
 
 /* The lock is let go only for the wait of this client's own loop, never for a loop nested in one

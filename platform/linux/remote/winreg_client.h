@@ -44,11 +44,6 @@ uint32_t winreg_client_query_value(winreg_client *client, const char *name, uint
 /* Closes the key (BaseRegCloseKey) and the connection, and frees the client. */
 void winreg_client_close(winreg_client *client);
 
-/* Samba's client libraries keep a call's scratch state once for the whole process: whoever calls
- * into them (libsmbclient included) does so between these two, from any thread. */
-void samba_calls_enter(void);
-void samba_calls_leave(void);
-
 /* The Win32 error for an NTSTATUS, as Windows maps it. */
 uint32_t winreg_ntstatus_to_win32(uint32_t ntstatus);
 

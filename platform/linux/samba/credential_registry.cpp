@@ -1,4 +1,4 @@
-#include "platform/linux/credential_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 
 #include <algorithm>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/smb_session.h"
+#include "platform/linux/samba/smb_session.h"
 
 class CredentialRegistry {
 public:

@@ -1,4 +1,4 @@
-#include "platform/linux/smb_session.h"
+#include "platform/linux/samba/smb_session.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -16,8 +16,8 @@
 
 #include "directory/win32_error_text.h"
 #include "framework/secret_text.h"
-#include "platform/linux/host_lookup.h"
-#include "platform/linux/winreg_client.h"
+#include "platform/linux/names/host_lookup.h"
+#include "platform/linux/samba/samba_calls.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "framework/cstring.h"
-#include "platform/linux/dns_resolver.h"
+#include "platform/linux/names/dns_resolver.h"
 
 typedef struct _SMBCCTX SMBCCTX;
 

@@ -1,4 +1,4 @@
-#include "platform/linux/desktop_entry.h"
+#include "platform/linux/shell/desktop_entry.h"
 
 #include <fstream>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/process_spawn.h"
+#include "platform/linux/shell/process_spawn.h"
 
 // The directories searched for applications, most important first: $XDG_DATA_HOME (by default
 // $HOME/.local/share), then each of $XDG_DATA_DIRS (by default /usr/local/share:/usr/share), each

@@ -1,4 +1,4 @@
-#include "platform/linux/linux_shell.h"
+#include "platform/linux/shell/linux_shell.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/linux/desktop_entry.h"
+#include "platform/linux/shell/desktop_entry.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "controls/shell.h"
-#include "platform/linux/process_spawn.h"
+#include "platform/linux/shell/process_spawn.h"
 
 struct LinuxShellOptions {
     ChildEnvironment environment = ChildEnvironment::FromProcess();

@@ -1,4 +1,4 @@
-#include "platform/linux/process_spawn.h"
+#include "platform/linux/shell/process_spawn.h"
 
 #include <fcntl.h>
 #include <poll.h>

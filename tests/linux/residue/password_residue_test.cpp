@@ -18,10 +18,10 @@
 #include <new>
 
 #include "framework/secret_text.h"
-#include "platform/linux/credential_registry.h"
-#include "platform/linux/linux_directory_service.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/directory/linux_directory_service.h"
 #include "platform/linux/probe/linux_probe_environment.h"
-#include "platform/linux/smb_network_connector.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "probe/probe_main.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/linux/test_support.h"

@@ -1,3 +1,3 @@
 // An include the layering check must refuse: the Linux services reaching into the Qt layer.
-#include "platform/linux/proc_files.h"
+#include "platform/linux/counters/proc_files.h"
 #include "platform/qt/qt_window_backend.h"
