@@ -24,7 +24,7 @@ set(folders_qt platform/qt)
 set(folders_win32 platform/win32)
 # The Linux services' rooms (platform/linux/*/): a file is in the room of the longest folder that
 # holds it, so these come after platform/linux, whose root puts the rooms together.
-set(linux_rooms names counters shell samba remote directory probe exporter)
+set(linux_rooms names config counters shell samba remote directory probe exporter)
 foreach(room ${linux_rooms})
     set(folders_linux/${room} platform/linux/${room})
 endforeach()
@@ -42,18 +42,20 @@ set(uses_resources resources framework)
 set(uses_program program resources framework)
 set(uses_probe probe program framework)
 set(uses_exporter exporter probe program framework)
-# Within the Linux services the arrows run one way: names below everything; the procfs counters
+# Within the Linux services the arrows run one way: names and the configuration files below
+# everything; the procfs counters
 # and the shell on names alone; Samba's logons on names; the Remote Registry and the directory on
-# Samba's logons, never on each other; the root (the routed counter source) on the rooms; the
+# Samba's logons (the directory on the configuration files too), never on each other; the root (the routed counter source) on the rooms; the
 # probe's environment on the root; the exporter on all of them.
 set(linux_portable program framework)
 set(uses_linux/names linux/names ${linux_portable})
+set(uses_linux/config linux/config ${linux_portable})
 set(uses_linux/counters linux/counters linux/names ${linux_portable})
 set(uses_linux/shell linux/shell ${linux_portable})
 set(uses_linux/samba linux/samba linux/names ${linux_portable})
 set(uses_linux/remote linux/remote linux/samba linux/names ${linux_portable})
-set(uses_linux/directory linux/directory linux/samba linux/names ${linux_portable})
-set(linux_services linux/names linux/counters linux/shell linux/samba linux/remote linux/directory)
+set(uses_linux/directory linux/directory linux/samba linux/config linux/names ${linux_portable})
+set(linux_services linux/names linux/config linux/counters linux/shell linux/samba linux/remote linux/directory)
 set(uses_linux linux ${linux_services} exporter probe ${linux_portable})
 set(uses_linux/probe linux/probe linux ${linux_services} probe ${linux_portable})
 set(uses_linux/exporter linux/exporter linux/probe linux ${linux_services} exporter probe ${linux_portable})

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/linux/directory/ini_file.h"
+#include "platform/linux/config/ini_file.h"
 #include "platform/linux/shell/process_spawn.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "directory/directory_service.h"
-#include "platform/linux/directory/ini_file.h"
+#include "platform/linux/config/ini_file.h"
 #include "platform/linux/directory/join_information.h"
 #include "platform/linux/counters/proc_parsers.h"
 #include "tests/linux/test_support.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/directory/ini_file.h"
+#include "platform/linux/config/ini_file.h"
 
 #include <algorithm>
 #include <cctype>

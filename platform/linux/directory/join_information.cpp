@@ -7,7 +7,7 @@
 #include "directory/directory_service.h"
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
-#include "platform/linux/directory/ini_file.h"
+#include "platform/linux/config/ini_file.h"
 
 namespace {
 
