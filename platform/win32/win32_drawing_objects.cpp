@@ -1,5 +1,5 @@
 // The drawing calls of the Win32 layer: fonts, stock and program-made GDI objects, device
-// contexts and the cursor, each the system's own call.
+// contexts, the cursor, icons and painting, each the system's own call.
 #include "platform/win32/win32_backend.h"
 
 #include <cstddef>
@@ -91,4 +91,61 @@ HBRUSH Win32WindowBackend::CreatePatternBrush(HBITMAP bitmap)
 HCURSOR Win32WindowBackend::SetCursor(HCURSOR cursor)
 {
     return ::SetCursor(cursor);
+}
+
+// -- Icons and painting ----------------------------------------------------------------------
+
+HICON Win32WindowBackend::LoadIcon(UINT resourceId)
+{
+    // The icon resource holds both sizes: the large one is the handle the framework gets (drawn
+    // when minimised, dragged), the small one goes to WM_SETICON ICON_SMALL.
+    auto big = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
+                                             ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                                             LR_DEFAULTCOLOR));
+    if (big == nullptr)
+        return nullptr;
+    auto smallIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
+                                               ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                               LR_DEFAULTCOLOR));
+    m_icons[big] = { resourceId, smallIcon };
+    return big;
+}
+
+void Win32WindowBackend::SetIcon(HWND hwnd, HICON icon, BOOL big)
+{
+    HICON image = icon;
+    if (!big) {
+        auto it = m_icons.find(icon);
+        if (it != m_icons.end() && it->second.smallIcon != nullptr)
+            image = it->second.smallIcon;
+    }
+    SendMessageW(hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(image));
+}
+
+HDC Win32WindowBackend::BeginPaint(HWND hwnd)
+{
+    PAINTSTRUCT ps{};
+    HDC dc = ::BeginPaint(hwnd, &ps);
+    if (dc != nullptr)
+        m_paints[dc] = ps;
+    return dc;
+}
+
+void Win32WindowBackend::EndPaint(HWND hwnd, HDC dc)
+{
+    auto it = m_paints.find(dc);
+    if (it == m_paints.end())
+        return;
+    ::EndPaint(hwnd, &it->second);
+    m_paints.erase(it);
+}
+
+void Win32WindowBackend::DrawIcon(HDC dc, int x, int y, HICON icon)
+{
+    ::DrawIcon(dc, x, y, icon);
+}
+
+int Win32WindowBackend::GetSystemMetrics(int index)
+{
+    return ::GetSystemMetrics(index);
 }
