@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "directory/discovery.h"
 #include "res/resource.h"
 
 BEGIN_MESSAGE_MAP(COverviewDlg, CDialog)
@@ -50,6 +51,9 @@ BOOL COverviewDlg::OnInitDialog()
     }
     for (std::size_t i = 0; i < m_controllers.size(); ++i)
         m_list.InsertItem(static_cast<int>(i), CString());
+    // Without controllers one row, which no one can choose, says that none was found.
+    if (m_controllers.empty())
+        m_list.InsertItem(0, NotFoundMarker());
     m_list.SetSortIndicator(m_model->SortColumn(), m_model->SortAscending() ? TRUE : FALSE);
     ShowRows(-1);
 

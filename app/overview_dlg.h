@@ -1,5 +1,6 @@
 // The domain overview: every controller of the domain in one list, refreshed in the background.
-// Enter or a double click on a row hands that controller to the main window.
+// Enter or a double click on a row hands that controller to the main window. When discovery found
+// none, the list's one row says so in the words the main window's Domain field uses.
 #pragma once
 
 #include <atomic>

@@ -102,7 +102,7 @@ BOOL CZeltorDlg::OnInitDialog()
         SetDlgItemText(IDC_DOMAIN, domain);
         SetDlgItemText(IDC_DC, EnumDomainControllers());
     } else {
-        SetDlgItemText(IDC_DOMAIN, kNotFoundMarker);
+        SetDlgItemText(IDC_DOMAIN, NotFoundMarker());
         SetDlgItemText(IDC_DC, computerName);
     }
 
@@ -170,15 +170,15 @@ BOOL CZeltorDlg::OnHelpInfo(AfxHelpInfo*)
 
 void CZeltorDlg::OpenOverview()
 {
-    // The controllers the picker offers; the credentials as typed now (the fields are read
-    // without touching what the last Update read).
-    if (GetDlgItemText(IDC_DOMAIN) == kNotFoundMarker || m_arrDCs.IsEmpty())
-        return;
+    // The controllers the picker offers, none when the computer is in no domain (the overview
+    // then says so); the credentials as typed now (the fields are read without touching what the
+    // last Update read).
+    const CStringArray controllers = GetDlgItemText(IDC_DOMAIN) == NotFoundMarker() ? CStringArray() : m_arrDCs;
     // Workers of earlier overviews that have ended are let go.
     std::erase_if(m_closedOverviews, [](const auto& r) { return r->HasEnded(); });
     CString userName = GetDlgItemText(IDC_USERNAME);
     CString password = GetDlgItemText(IDC_PASSWORD);
-    COverviewDlg overview(m_services.overview, m_arrDCs, userName, password, this);
+    COverviewDlg overview(m_services.overview, controllers, userName, password, this);
     std::fill(password.begin(), password.end(), u'\0');
     const int result = overview.DoModal();
     if (std::unique_ptr<OverviewRefresher> workers = overview.TakeRefresher())

@@ -1,5 +1,8 @@
 #include "directory/discovery.h"
 
+#include "framework/resources.h"
+#include "res/resource.h"
+
 int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& domain)
 {
     const char16_t* nameBuffer = nullptr;
@@ -11,4 +14,10 @@ int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& d
     domain = nameBuffer != nullptr ? CString(nameBuffer) : CString();
     service.NetApiBufferFree(nameBuffer);
     return status;
+}
+
+CString NotFoundMarker()
+{
+    const char16_t* text = AfxFindStringResource(IDS_NOT_FOUND);
+    return text != nullptr ? CString(text) : CString();
 }

@@ -21,5 +21,7 @@ int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& d
 CString EnumDomainControllers(IDirectoryService& service, const CString& domain, const CString& userName,
                               const CString& password, CStringArray& controllers, std::uint32_t* status = nullptr);
 
-// The Domain field's text when the computer is in no domain.
-inline constexpr const char16_t* kNotFoundMarker = u"<Not Found>";
+// What discovery found nothing says, from the string table (IDS_NOT_FOUND): the Domain field's
+// text when the computer is in no domain, which keeps Find from opening the picker, and the
+// overview's one row when there is no controller to show.
+CString NotFoundMarker();

@@ -50,7 +50,7 @@ void CSelDCdlg::OnBnClickedOk()
 
 void CZeltorDlg::OnBnClickedFind()
 {
-    if (GetDlgItemText(IDC_DOMAIN) == kNotFoundMarker)
+    if (GetDlgItemText(IDC_DOMAIN) == NotFoundMarker())
         return;
     if (m_arrDCs.IsEmpty())
         return;

@@ -10,6 +10,7 @@
 #define IDB_BANNER 133
 #define IDD_OVERVIEW 134
 #define IDS_OVERVIEW 135
+#define IDS_NOT_FOUND 136
 
 #define IDC_STATIC (-1)
 

@@ -130,6 +130,8 @@ const char16_t* ProgramResourceTable::FindString(UINT id) const
         return u"&About Zeltor...";
     if (id == IDS_OVERVIEW)
         return u"Domain &Overview...\tCtrl+D";
+    if (id == IDS_NOT_FOUND)
+        return u"<Not Found>";
     return nullptr;
 }
 

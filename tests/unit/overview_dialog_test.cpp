@@ -145,7 +145,7 @@ TEST_F(OverviewDialogTest, SortsByAClickedColumnAndAChosenRowIsUpdatedInTheMainW
     EXPECT_TRUE(TimerRunning());
 }
 
-TEST_F(OverviewDialogTest, EnterChoosesTheSelectedRowAndNothingIsOfferedWithoutControllersOrTheService)
+TEST_F(OverviewDialogTest, EnterChoosesTheSelectedRowAndNothingIsOfferedWithoutTheService)
 {
     JoinDomainWith({ u"DC1", u"DC2" });
     OfferOverview();
@@ -160,20 +160,47 @@ TEST_F(OverviewDialogTest, EnterChoosesTheSelectedRowAndNothingIsOfferedWithoutC
     dlg->DestroyWindow();
     ui.modalScripts.clear();
 
-    // A workgroup computer: no controllers, no overview.
-    directory.joinStatus = NetSetupWorkgroupName;
-    directory.controllers.clear();
-    shown = false;
-    OpenMainDialog();
-    ui.SystemCommand(dlg->m_hWnd, ID_SYSCMD_OVERVIEW);
-    ui.KeyDown('D', Ctl(IDC_DC), false, true);
-    EXPECT_FALSE(shown);
-    dlg->DestroyWindow();
-
     // A platform without the overview's connections offers no item.
     services.overview = nullptr;
     OpenMainDialog();
-    ASSERT_EQ(ui.systemMenu.size(), 8u); // the three of each window before, and these two
-    EXPECT_EQ(ui.systemMenu[6].flags, static_cast<UINT>(MF_SEPARATOR));
-    EXPECT_EQ(ui.systemMenu[7].id, static_cast<UINT_PTR>(ID_SYSCMD_ABOUT));
+    ASSERT_EQ(ui.systemMenu.size(), 5u); // the three of the window before, and these two
+    EXPECT_EQ(ui.systemMenu[3].flags, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_EQ(ui.systemMenu[4].id, static_cast<UINT_PTR>(ID_SYSCMD_ABOUT));
+}
+
+TEST_F(OverviewDialogTest, WithoutControllersCtrlDOpensItSayingNoneWasFoundInTheDomainFieldsWords)
+{
+    // A workgroup computer, then a domain whose directory lists no controller.
+    OfferOverview();
+    for (const bool member : { false, true }) {
+        directory.joinStatus = member ? NetSetupDomainName : NetSetupWorkgroupName;
+        directory.joinName = u"CORP";
+        shown = false;
+        OpenMainDialog();
+        const CString dc = Text(IDC_DC);
+        WithOverview([&](HWND) { ui.KeyDown('D', Ctl(IDC_DC), false, true); },
+                     [&](HWND overview, HWND list) {
+                         // One row, its words the string table's, as the Domain field shows them.
+                         ASSERT_EQ(ui.GetListItemCount(list), 1);
+                         EXPECT_EQ(ui.GetListItemText(list, 0, kOverviewController),
+                                   CString(AfxFindStringResource(IDS_NOT_FOUND)));
+                         EXPECT_EQ(ui.GetListItemText(list, 0, kOverviewController), u"<Not Found>");
+                         EXPECT_EQ(ColumnOf(list, kOverviewState), std::vector<CString>{ u"" });
+                         // Nothing on it to choose or refresh.
+                         ui.DoubleClickListItem(list, 0);
+                         ui.SetListSelection(list, 0);
+                         ui.KeyDown(VK_RETURN, list);
+                         ui.Click(ui.Item(overview, IDC_OVERVIEW_REFRESH));
+                         ui.ClickListColumn(list, kOverviewProcessor);
+                         EXPECT_FALSE(ui.Find(overview)->ended);
+                         EXPECT_EQ(ui.GetListItemCount(list), 1);
+                         ui.Click(ui.Item(overview, IDCANCEL));
+                     });
+        EXPECT_TRUE(shown) << "member of a domain: " << member;
+        EXPECT_EQ(Text(IDC_DOMAIN), member ? CString(u"CORP") : CString(u"<Not Found>"));
+        EXPECT_EQ(Text(IDC_DC), dc);
+        EXPECT_EQ(made, 0);
+        EXPECT_TRUE(counters.connectedMachines.empty());
+        dlg->DestroyWindow();
+    }
 }
