@@ -17,6 +17,8 @@ run_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev fonts-liberation
     libsmbclient-dev
+    # a controller's health: LDAP with Cyrus SASL's GSSAPI (its plugin for MIT Kerberos)
+    libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit
     # other machines' counters over their Remote Registry: Samba's client libraries, and
     # Kerberos to find the user's ticket
     samba-dev libkrb5-dev
@@ -55,6 +57,8 @@ test_packages=(
     samba samba-ad-dc samba-ad-provision winbind
     # the remote counters' peers: perfmon databases, a client to compare with, a silent address
     python3-tdb python3-samba nftables krb5-user
+    # other clients of a controller to compare its health with: ldapsearch, dig
+    ldap-utils bind9-dnsutils
     # reading Samba's performance databases back
     tdb-tools
     # the Windows program under Wine
