@@ -13,6 +13,7 @@
 #include "perf/counter_query.h"
 #include "perf/pdh_status.h"
 #include "probe/console_feedback.h"
+#include "probe/health_output.h"
 #include "probe/probe_options.h"
 #include "probe/sample_writer.h"
 
@@ -44,14 +45,14 @@ public:
             return Write(ProbeUsage(m_name)) ? probe_exit::kOk : probe_exit::kOutputFailed;
         if (m_options.version)
             return Write(m_name + " " ZELTOR_VERSION "\n") ? probe_exit::kOk : probe_exit::kOutputFailed;
-        if (!m_options.listDcs) {
+        if (!m_options.listDcs && !m_options.health) {
             m_counters = Counters();
             if (!ResolveThresholds())
                 return Usage(m_error);
         }
         if (!m_options.userName.IsEmpty() && !ReadPassword())
             return Failure(probe_exit::kNoPassword, m_error);
-        const int code = m_options.listDcs ? ListDomainControllers() : Monitor();
+        const int code = m_options.listDcs ? ListDomainControllers() : m_options.health ? CheckHealth() : Monitor();
         WipeText(m_password);
         return code;
     }
@@ -238,6 +239,44 @@ private:
             break;
         }
         return Write(out) ? probe_exit::kOk : Failure(probe_exit::kOutputFailed, "cannot write the output");
+    }
+
+    // -- Health -------------------------------------------------------------------------------
+
+    int CheckHealth()
+    {
+        if (!m_services.health)
+            return Failure(probe_exit::kInitializeFailed, "this platform has no health checks");
+        HealthTarget target;
+        target.controller = m_options.machine.ToUtf8();
+        while (target.controller.starts_with('\\'))
+            target.controller.erase(0, 1);
+        target.user = m_options.userName;
+        target.password = m_password;
+        const HealthReport report = RunHealthCheck(m_services.health, target);
+        const std::string& controller = target.controller;
+        const OutputFormat format = m_options.format.value_or(OutputFormat::Table);
+        std::string out;
+        int code = report.AllPassed() ? probe_exit::kOk : probe_exit::kHealthFailed;
+        if (format == OutputFormat::Nagios) {
+            std::optional<ThresholdRange> warning, critical;
+            if (!m_options.warnings.empty())
+                warning = m_options.warnings.back().range;
+            if (!m_options.criticals.empty())
+                critical = m_options.criticals.back().range;
+            const HealthPluginLine plugin = HealthNagios(controller, report, warning, critical);
+            out = plugin.line;
+            code = static_cast<int>(plugin.state);
+        } else if (format == OutputFormat::Json) {
+            out = HealthJson(controller, m_env.Now(), report);
+        } else if (format == OutputFormat::Prometheus) {
+            out = HealthPrometheus(controller, report);
+        } else {
+            out = HealthTable(controller, report);
+        }
+        if (!Write(out))
+            return Failure(probe_exit::kOutputFailed, "cannot write the output");
+        return code;
     }
 
     // -- Sampling -----------------------------------------------------------------------------

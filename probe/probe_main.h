@@ -4,9 +4,11 @@
 // environment and calls ProbeMain.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "directory/directory_service.h"
+#include "directory/health_check.h"
 #include "directory/network_connector.h"
 #include "framework/cstring.h"
 #include "perf/counter_source.h"
@@ -16,6 +18,8 @@ struct ProbeServices {
     IDirectoryService& directory;
     INetworkConnector& network;
     ICounterSource& counters;
+    // The health checks of a domain controller (--health); none where the platform has none.
+    std::shared_ptr<IHealthService> health = nullptr;
 };
 
 // Exit codes; the nagios format uses the plugin states' codes (0 to 3) instead.
@@ -28,6 +32,7 @@ inline constexpr int kConnectionFailed = 4;
 inline constexpr int kInitializeFailed = 5;
 inline constexpr int kCollectFailed = 6;
 inline constexpr int kNotFound = 7;
+inline constexpr int kHealthFailed = 8; // --health: a check failed
 inline constexpr int kInterrupted = 130; // 128 + SIGINT, as shells report a Ctrl+C
 } // namespace probe_exit
 

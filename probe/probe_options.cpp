@@ -28,7 +28,7 @@ constexpr OptionDefinition kOptions[] = {
     { 'h', "help", false },         { 'V', "version", false },       { 0, "list-dcs", false },
     { 'f', "format", true },        { 'i', "interval", true },       { 'n', "samples", true },
     { 'u', "user", true },          { 0, "password-stdin", false },  { 0, "password-file", true },
-    { 'w', "warning", true },       { 'c', "critical", true },
+    { 'w', "warning", true },       { 'c', "critical", true },       { 0, "health", false },
 };
 
 const OptionDefinition* FindLong(std::string_view name)
@@ -194,6 +194,8 @@ private:
             o.version = true;
         } else if (name == "list-dcs") {
             o.listDcs = true;
+        } else if (name == "health") {
+            o.health = true;
         } else if (name == "format") {
             o.format = ParseFormat(text);
             if (!o.format)
@@ -236,8 +238,13 @@ private:
     void Threshold(std::vector<ThresholdOption>& into, const std::string& option, const std::string& text)
     {
         const std::size_t equals = text.rfind('=');
+        if (equals == std::string::npos && ParseThresholdRange(text)) {
+            // A range alone: the clock offset's, which --health checks.
+            into.push_back({ std::string(), *ParseThresholdRange(text) });
+            return;
+        }
         if (equals == std::string::npos || equals == 0) {
-            Fail("--" + option + " takes COUNTER=RANGE, e.g. 1=80 or '\\Memory\\% Committed Bytes In Use=90'");
+            Fail(CounterRangeNeeded(option));
             return;
         }
         auto range = ParseThresholdRange(std::string_view(text).substr(equals + 1));
@@ -246,6 +253,33 @@ private:
             return;
         }
         into.push_back({ text.substr(0, equals), std::move(*range) });
+    }
+
+    static std::string CounterRangeNeeded(const std::string& option)
+    {
+        return "--" + option + " takes COUNTER=RANGE, e.g. 1=80 or '\\Memory\\% Committed Bytes In Use=90'";
+    }
+
+    // --health DC: one check, no counter paths; the ranges are the clock offset's.
+    void CheckHealth(const std::vector<CString>& positional)
+    {
+        ProbeOptions& o = m_result.options;
+        if (o.listDcs)
+            Fail("--health and --list-dcs do not go together");
+        else if (positional.size() != 1)
+            Fail("--health takes one domain controller and no counter paths");
+        else if (o.format == OutputFormat::Csv)
+            Fail("--health writes a table, json, prometheus or nagios");
+        else if (o.samples != 1)
+            Fail("--health checks once: leave out --samples");
+        for (const auto* list : { &o.warnings, &o.criticals }) {
+            for (const ThresholdOption& option : *list) {
+                if (!option.counter.empty() && option.counter != "clock")
+                    Fail("with --health, --warning and --critical take the clock offset's RANGE in seconds, e.g. -w 60 -c 240");
+            }
+        }
+        if (m_result.error.empty())
+            o.machine = positional.front();
     }
 
     void Check(const std::vector<CString>& positional)
@@ -257,11 +291,23 @@ private:
             Fail("a password is only used with --user");
             return;
         }
-        const bool nagios = o.format == OutputFormat::Nagios;
-        if ((!o.warnings.empty() || !o.criticals.empty()) && !nagios) {
+        if ((!o.warnings.empty() || !o.criticals.empty()) && o.format != OutputFormat::Nagios) {
             Fail("--warning and --critical are for --format=nagios");
             return;
         }
+        if (o.health) {
+            CheckHealth(positional);
+            return;
+        }
+        for (const auto* list : { &o.warnings, &o.criticals }) {
+            for (const ThresholdOption& option : *list) {
+                if (option.counter.empty()) {
+                    Fail(CounterRangeNeeded(list == &o.warnings ? "warning" : "critical"));
+                    return;
+                }
+            }
+        }
+        const bool nagios = o.format == OutputFormat::Nagios;
         if (o.listDcs) {
             if (!positional.empty())
                 Fail("--list-dcs takes no machine and no counter paths");
@@ -329,6 +375,7 @@ std::string ProbeUsage(std::string_view programName)
     const std::string name(programName);
     return "Usage: " + name + " [OPTION...] MACHINE [COUNTER-PATH...]\n"
            "       " + name + " --list-dcs [--user=NAME] [--format=table|csv|json]\n"
+           "       " + name + " --health [--user=NAME] [--format=table|json|prometheus|nagios] DC\n"
            "\n"
            "Reads the performance counters of MACHINE as the Zeltor window does, for scripts and\n"
            "monitoring systems. Without COUNTER-PATHs it reads the window's thirteen counters, in the\n"
@@ -361,12 +408,18 @@ std::string ProbeUsage(std::string_view programName)
            "Discovery:\n"
            "      --list-dcs             print the domain this computer has joined, then each of its\n"
            "                             domain controllers, one a line\n"
+           "Health (--health DC: the domain controller's services, each checked at once, within 5 s):\n"
+           "  LDAP's rootDSE at 389 and at the global catalog's 3268, a Kerberos (GSSAPI) bind with the\n"
+           "  credentials and a read of the domain object, the controller's own KDC, its DNS server's\n"
+           "  records of it, its clock (currentTime) and its SYSVOL and NETLOGON shares. Without --user,\n"
+           "  the bind and the shares use your Kerberos ticket. With --format=nagios, -w and -c take a\n"
+           "  RANGE of the clock offset's size in seconds (e.g. -w 60 -c 240).\n"
            "  -h, --help                 show this text\n"
            "  -V, --version              show the version\n"
            "\n"
            "Exit status: 0 done; 1 the output could not be written; 2 bad command line; 3 no\n"
            "password; 4 the connection failed or the logon was refused; 5 the counters could not be\n"
            "initialized; 6 a collection failed (its sample shows every counter unavailable); 7 no\n"
-           "domain or no controller found; 130 interrupted. With --format=nagios: 0 OK, 1 WARNING,\n"
-           "2 CRITICAL, 3 UNKNOWN.\n";
+           "domain or no controller found; 8 a health check failed; 130 interrupted. With\n"
+           "--format=nagios: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
 }

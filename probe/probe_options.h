@@ -16,7 +16,8 @@ enum class PasswordSource { Terminal, StandardInput, File };
 
 // --warning / --critical COUNTER=RANGE.
 struct ThresholdOption {
-    std::string counter; // a counter path, or its position in the list from 1, as given
+    std::string counter; // a counter path, or its position in the list from 1, as given; with
+                         // --health empty or "clock" (the clock offset's size in seconds)
     ThresholdRange range;
 };
 
@@ -24,6 +25,7 @@ struct ProbeOptions {
     bool help = false;
     bool version = false;
     bool listDcs = false;
+    bool health = false; // --health: the health checks of the domain controller MACHINE
     std::optional<OutputFormat> format; // none: a table on a terminal, else CSV
     std::uint32_t intervalMs = 1000;
     std::uint32_t samples = 1; // 0: until interrupted
