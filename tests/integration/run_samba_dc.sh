@@ -49,6 +49,8 @@ start() {
     done
 
     dir=$(mktemp -d /tmp/zeltor-dc.XXXXXX)
+    # The domain's users reach SYSVOL and NETLOGON under it as themselves: they may pass through.
+    chmod o+x "$dir"
     echo "dir=$dir" > "$state"
     mkdir -p "$dir/run" "$dir/log"
     # An empty configuration to start from, so the machine's own smb.conf plays no part.
@@ -92,6 +94,11 @@ start() {
     timeout 60 samba-tool dns add "$ADDRESS" "${REALM,,}" "$HOST" A "$ADDRESS" -s "$dir/empty.conf" \
         --use-kerberos=off -U "Administrator%$ADMIN_PASSWORD" >> "$dir/provision.log" 2>&1 \
         || fail "$state" "adding the controller's address record failed"
+
+    # The controller's LDAP service name, which a Windows controller registers and Samba's
+    # dnsupdate service (not run here) would: what a Kerberos bind to its LDAP asks a ticket for.
+    timeout 60 samba-tool spn add "ldap/$HOST.${REALM,,}" "${HOST^^}\$" -s "$dir/etc/smb.conf" \
+        >> "$dir/provision.log" 2>&1 || fail "$state" "adding the controller's LDAP service name failed"
 
     cat >> "$state" <<STATE
 address=$ADDRESS
