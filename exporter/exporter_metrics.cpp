@@ -24,10 +24,7 @@ std::string StatusText(std::uint32_t status)
 std::string RenderProbe(const ProbeOutcome& outcome)
 {
     PrometheusExposition out;
-    out.Add("zeltor_probe_success", "gauge", "Whether the target's counters could be collected (1) or not (0).", "",
-            outcome.success ? "1" : "0");
-    out.Add("zeltor_probe_duration_seconds", "gauge", "How long the probe took, in seconds.", "",
-            PrometheusNumber(outcome.durationSeconds));
+    AddProbeOutcome(out, outcome.success, outcome.durationSeconds, "");
     if (!outcome.success) {
         out.Add("zeltor_probe_failure_info", "gauge", "Why the probe failed: the status and its text.",
                 PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText), "1");

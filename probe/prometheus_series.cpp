@@ -153,6 +153,13 @@ std::string PrometheusExposition::Text() const
     return out;
 }
 
+void AddProbeOutcome(PrometheusExposition& out, bool success, double seconds, const std::string& labels)
+{
+    out.Add("zeltor_probe_success", "gauge", "Whether the target's counters could be collected (1) or not (0).", labels,
+            success ? "1" : "0");
+    out.Add("zeltor_probe_duration_seconds", "gauge", "How long the probe took, in seconds.", labels, PrometheusNumber(seconds));
+}
+
 void AddCounterSeries(PrometheusExposition& out, std::span<const CounterReading> readings, const std::string& labels)
 {
     const auto with = [&](const std::string& more) {

@@ -69,6 +69,9 @@ private:
     std::set<std::string> m_series;
 };
 
+// zeltor_probe_success and zeltor_probe_duration_seconds, which every probe's answer starts with.
+void AddProbeOutcome(PrometheusExposition& out, bool success, double seconds, const std::string& labels);
+
 // The series of a collection that succeeded: each available counter's, then
 // zeltor_probe_path_available for every counter and zeltor_probe_object_available for every
 // object. labels ("name=\"value\"" pairs, may be empty) come first on each series.

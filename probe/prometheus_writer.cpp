@@ -127,10 +127,7 @@ std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterVa
 {
     const std::string instance = PrometheusLabel("instance", m_machine.ToUtf8());
     PrometheusExposition out;
-    out.Add("zeltor_probe_success", "gauge", "Whether the target's counters could be collected (1) or not (0).", instance,
-            raw.collected ? "1" : "0");
-    out.Add("zeltor_probe_duration_seconds", "gauge", "How long the probe took, in seconds.", instance,
-            PrometheusNumber(raw.seconds));
+    AddProbeOutcome(out, raw.collected, raw.seconds, instance);
     if (raw.collected)
         AddCounterSeries(out, raw.counters, instance);
     return out.Text();
