@@ -1,44 +1,14 @@
-// The exporter's answers in Prometheus' text format (version 0.0.4): a probe's series, typed by
-// each counter's Windows type, and the exporter's own figures.
-//
-// A counter's raw value goes out as it is, so that every Prometheus server scraping the same
-// target gets true values with no state kept between scrapes:
-//   cumulative counts (PERF_COUNTER_COUNTER, _BULK_COUNT)  counter  zeltor_<object>_<counter>_total
-//   100 ns timers (PERF_100NSEC_TIMER)                      counter  zeltor_<object>_<counter>_seconds_total
-//   inverse timers (PERF_100NSEC_TIMER_INV: the time the    counter  zeltor_<object>_<counter>_inverse_seconds_total
-//     counter does not count, the idle time of % Processor Time)
-//   raw fractions (PERF_RAW_FRACTION, _LARGE_)              gauges   zeltor_<object>_<counter>_numerator, _denominator
-//   raw counts (PERF_COUNTER_RAWCOUNT, _LARGE_)             gauge    zeltor_<object>_<counter> (as zeltor-probe names it)
-// The <object>_<counter> words are those of zeltor-probe's names without its unit ("% ... Time",
-// "/sec"); an instance goes into the label pdh_instance.
+// The exporter's answers in Prometheus' text format (version 0.0.4): a probe's series, named and
+// typed as probe/prometheus_series.h says (zeltor-probe's --format=prometheus writes the same), and
+// the exporter's own figures.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "perf/counter_calculator.h"
-
-struct CounterSeries {
-    std::string name;
-    const char* type = "gauge"; // "gauge" or "counter"
-    std::string help;
-};
-
-// The series a counter of this path and type gives: one, or two for a fraction; none for a type
-// the calculator does not know.
-std::vector<CounterSeries> SeriesOfCounter(std::string_view path, std::uint32_t counterType);
-
-// One counter of a probe: its path as the module lists it; addStatus is what adding it to the
-// query gave (0, or why the target lacks it); else the sample's CStatus says whether it was read.
-struct CounterReading {
-    std::string path;
-    std::uint32_t addStatus = 0;
-    std::uint32_t type = 0;
-    RawCounterSample sample;
-};
+#include "probe/prometheus_series.h"
 
 struct ProbeOutcome {
     bool success = false;
@@ -47,9 +17,6 @@ struct ProbeOutcome {
     double durationSeconds = 0;
     std::vector<CounterReading> counters; // when a success
 };
-
-// Whether a reading has a value to give: added, read, and of a type the exporter writes.
-bool CounterAvailable(const CounterReading& reading);
 
 std::string RenderProbe(const ProbeOutcome& outcome);
 
@@ -70,6 +37,3 @@ struct ExporterFigures {
 };
 
 std::string RenderExporterFigures(const ExporterFigures& figures);
-
-// A number as Prometheus reads it: the shortest text that reads back as the same double.
-std::string PrometheusNumber(double value);

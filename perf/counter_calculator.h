@@ -23,19 +23,6 @@ enum class CounterType : std::uint32_t {
 // Whether the calculator knows a counter type as found in a counter definition.
 bool IsKnownCounterType(std::uint32_t type);
 
-// One reading of a counter (PDH_RAW_COUNTER). For the timer types second is the time that
-// passed in first's units; for a raw fraction it is the denominator.
-struct RawCounterSample {
-    std::uint32_t CStatus = PDH_CSTATUS_INVALID_DATA; // no sample taken yet
-    std::int64_t timeNs = 0;                          // monotonic clock when collected
-    std::uint64_t first = 0;
-    std::uint64_t second = 0;
-    // The time base of the rates when the data came with its own clock (a PERF_DATA_BLOCK's
-    // PerfTime, ticking perfFreq times a second); with perfFreq 0 the rates use timeNs.
-    std::uint64_t perfTime = 0;
-    std::uint64_t perfFreq = 0;
-};
-
 // The value of the counter from its last two samples (previous only matters for delta types),
 // in the format asked for: PDH_FMT_LONG truncated toward zero and held at the largest LONG,
 // PDH_FMT_LARGE truncated toward zero (a raw count exactly as it came, up to the largest

@@ -54,13 +54,18 @@ BOOL CCounterQuery::Initialize(CString machine)
     return TRUE;
 }
 
-int CCounterQuery::AddCounter(const CString& path)
+int CCounterQuery::AddCounter(const CString& path, PDH_STATUS* status)
 {
     const CString fullPath = u"\\\\" + m_strMachine + path;
     auto record = std::unique_ptr<PDHCounterStruct>(new (std::nothrow) PDHCounterStruct);
+    if (status != nullptr)
+        *status = PDH_MEMORY_ALLOCATION_FAILURE;
     if (!record)
         return -1;
-    if (m_source.AddCounter(m_hQuery, fullPath, reinterpret_cast<std::uintptr_t>(record.get()), &record->hCounter) != 0)
+    const PDH_STATUS added = m_source.AddCounter(m_hQuery, fullPath, reinterpret_cast<std::uintptr_t>(record.get()), &record->hCounter);
+    if (status != nullptr)
+        *status = added;
+    if (added != 0)
         return -1;
     record->nIndex = m_nNextIndex++;
     record->lValue = 0;

@@ -27,7 +27,8 @@ public:
     // failure.
     BOOL Initialize(CString machine);
     // Adds "\\" + machine + path; the new handle, or -1 (nothing shown, no handle used up).
-    int AddCounter(const CString& path);
+    // status, when given, receives what the source answered (why the machine lacks the counter).
+    int AddCounter(const CString& path, PDH_STATUS* status = nullptr);
     // Takes one sample of all counters; shows the status text and returns FALSE on failure.
     BOOL Collect();
     PDHCounterStruct* FindCounter(int handle);

@@ -20,7 +20,7 @@ std::string CsvWriter::Begin(const LocalTime& start)
     return out += kLineEnd;
 }
 
-std::string CsvWriter::Sample(const LocalTime& time, std::span<const CounterValue> values)
+std::string CsvWriter::Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings&)
 {
     std::string out = CsvCell(PdhCsvTime(time));
     for (const CounterValue& value : values) {

@@ -7,7 +7,7 @@ JsonWriter::JsonWriter(const CString& machine, const std::vector<ProbeCounter>& 
         m_paths.push_back(JsonString(counter.fullPath.ToUtf8()));
 }
 
-std::string JsonWriter::Sample(const LocalTime& time, std::span<const CounterValue> values)
+std::string JsonWriter::Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings&)
 {
     // An array keeps the counters' order, and a path asked for twice, as asked.
     std::string out = "{\"time\":" + JsonString(IsoTime(time)) + ",\"machine\":" + m_machine + ",\"counters\":[";

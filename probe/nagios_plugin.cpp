@@ -73,7 +73,7 @@ NagiosPlugin::NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, 
 {
 }
 
-std::string NagiosPlugin::Sample(const LocalTime&, std::span<const CounterValue> values)
+std::string NagiosPlugin::Sample(const LocalTime&, std::span<const CounterValue> values, const SampleReadings&)
 {
     m_state = PluginState::Ok;
     std::string problems;

@@ -287,7 +287,7 @@ private:
         case OutputFormat::Table: return std::make_unique<TableWriter>(m_options.machine, m_counters);
         case OutputFormat::Csv: return std::make_unique<CsvWriter>(m_counters);
         case OutputFormat::Json: return std::make_unique<JsonWriter>(m_options.machine, m_counters);
-        case OutputFormat::Prometheus: return std::make_unique<PrometheusWriter>(m_options.machine, m_counters);
+        case OutputFormat::Prometheus: return std::make_unique<PrometheusWriter>(m_options.machine);
         case OutputFormat::Nagios: break;
         }
         return std::make_unique<NagiosPlugin>(m_options.machine, m_counters, m_thresholds);
@@ -304,6 +304,17 @@ private:
             value.CStatus != PDH_CSTATUS_VALID_DATA)
             return std::nullopt;
         return value.largeValue;
+    }
+
+    // The counter's raw reading, for the formats that hand the raw figures on.
+    CounterReading ReadRaw(CCounterQuery& query, int handle, const ProbeCounter& counter, PDH_STATUS addStatus)
+    {
+        CounterReading reading;
+        reading.path = counter.path.ToUtf8();
+        reading.addStatus = addStatus;
+        if (const PDHCounterStruct* record = query.FindCounter(handle))
+            m_services.counters.GetRawCounterValue(record->hCounter, &reading.type, &reading.sample);
+        return reading;
     }
 
     // Waits until the monotonic clock reaches due; false when the user interrupted.
@@ -339,8 +350,9 @@ private:
         if (!query.Initialize(m_options.machine))
             return Failed(probe_exit::kInitializeFailed, m_feedback.LastText());
         std::vector<int> handles;
+        std::vector<PDH_STATUS> added;
         for (const ProbeCounter& counter : m_counters)
-            handles.push_back(query.AddCounter(counter.path));
+            handles.push_back(query.AddCounter(counter.path, &added.emplace_back()));
         if (m_env.Interrupted())
             return probe_exit::kInterrupted;
 
@@ -362,16 +374,23 @@ private:
                 return collectFailed ? probe_exit::kCollectFailed : probe_exit::kOk;
             }
             const LocalTime time = m_env.Now();
+            const std::int64_t collecting = m_env.MonotonicMs();
             const bool collected = query.Collect();
+            SampleReadings raw;
+            raw.collected = collected;
+            raw.seconds = static_cast<double>(m_env.MonotonicMs() - collecting) / 1000;
             if (!collected && !collectFailed) {
                 collectFailed = true;
                 collectError = m_feedback.LastText();
             }
-            for (std::size_t i = 0; i < handles.size(); ++i)
+            for (std::size_t i = 0; i < handles.size(); ++i) {
                 values[i] = collected ? ReadValue(query, handles[i]) : CounterValue();
+                if (collected)
+                    raw.counters.push_back(ReadRaw(query, handles[i], m_counters[i], added[i]));
+            }
             if (Nagios() && collectFailed)
                 return Failed(probe_exit::kCollectFailed, collectError);
-            if (!Write(writer->Sample(time, values)))
+            if (!Write(writer->Sample(time, values, raw)))
                 return Failure(probe_exit::kOutputFailed, "cannot write the output");
             // A sample that came late moves the schedule on rather than bunching the next ones.
             due += m_options.intervalMs;

@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -53,26 +51,6 @@ std::string Plural(const std::string& word)
 std::optional<CounterPath> Parse(const CString& path)
 {
     return ParseCounterPath("\\\\m" + path.ToUtf8());
-}
-
-struct Family {
-    std::string name;
-    std::string help;
-    std::vector<std::string> samples;
-};
-
-// Adds a sample line to its family (made on first use, in order of appearance); a series
-// (name and labels) that is already there keeps its first value.
-void AddSample(std::vector<Family>& families, std::set<std::string>& series, const std::string& name,
-               const std::string& help, const std::string& labels, const std::string& value)
-{
-    const std::string line = name + "{" + labels + "}";
-    if (!series.insert(line).second)
-        return;
-    auto family = std::find_if(families.begin(), families.end(), [&](const Family& f) { return f.name == name; });
-    if (family == families.end())
-        family = families.insert(families.end(), Family{ name, help, {} });
-    family->samples.push_back(line + " " + value);
 }
 
 } // namespace
@@ -143,42 +121,14 @@ std::string PrometheusMetricName(const CString& path)
     return name;
 }
 
-PrometheusWriter::PrometheusWriter(CString machine, std::vector<ProbeCounter> counters)
-    : m_machine(std::move(machine)), m_counters(std::move(counters))
-{
-}
+PrometheusWriter::PrometheusWriter(CString machine) : m_machine(std::move(machine)) {}
 
-std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterValue> values)
+std::string PrometheusWriter::Sample(const LocalTime&, std::span<const CounterValue>, const SampleReadings& raw)
 {
-    const std::string machine = PrometheusLabel("machine", m_machine.ToUtf8());
-    std::vector<Family> families;
-    std::set<std::string> series;
-    for (std::size_t i = 0; i < m_counters.size(); ++i) {
-        if (!values[i])
-            continue;
-        const auto parsed = Parse(m_counters[i].path);
-        std::string labels = machine;
-        std::string pattern = "\\" + (parsed ? parsed->object : std::string());
-        if (parsed && parsed->hasInstance) {
-            labels += "," + PrometheusLabel("pdh_instance", PrometheusInstance(*parsed));
-            pattern += "(*)";
-        }
-        pattern += "\\" + (parsed ? parsed->counter : std::string());
-        AddSample(families, series, PrometheusMetricName(m_counters[i].path),
-                  "The performance counter " + PrometheusEscaped(pattern, false), labels, std::to_string(*values[i]));
-    }
-    for (std::size_t i = 0; i < m_counters.size(); ++i) {
-        AddSample(families, series, "zeltor_probe_path_available",
-                  "Whether the counter could be added and read (1) or not (0).",
-                  machine + "," + PrometheusLabel("path", m_counters[i].path.ToUtf8()), values[i] ? "1" : "0");
-    }
-
-    std::string out;
-    for (const Family& family : families) {
-        out += "# HELP " + family.name + " " + family.help + "\n";
-        out += "# TYPE " + family.name + " gauge\n";
-        for (const std::string& sample : family.samples)
-            out += sample + "\n";
-    }
-    return out;
+    const std::string instance = PrometheusLabel("instance", m_machine.ToUtf8());
+    PrometheusExposition out;
+    AddProbeOutcome(out, raw.collected, raw.seconds, instance);
+    if (raw.collected)
+        AddCounterSeries(out, raw.counters, instance);
+    return out.Text();
 }

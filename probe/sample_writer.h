@@ -12,6 +12,7 @@
 #include "framework/cstring.h"
 #include "perf/counter_path.h"
 #include "probe/probe_environment.h"
+#include "probe/prometheus_series.h"
 #include "probe/threshold_range.h"
 
 struct ProbeCounter {
@@ -23,20 +24,28 @@ struct ProbeCounter {
 // counter could not be added or read.
 using CounterValue = std::optional<std::int64_t>;
 
+// What a sample read, raw, for a format that hands the raw figures on (Prometheus'): whether the
+// collection succeeded, what it took, and each counter's reading in the counters' order.
+struct SampleReadings {
+    bool collected = false;
+    double seconds = 0;
+    std::vector<CounterReading> counters;
+};
+
 class ISampleWriter {
 public:
     virtual ~ISampleWriter() = default;
     // What comes before the first sample (a header line); most formats have none.
     virtual std::string Begin(const LocalTime&) { return {}; }
-    // One sample: a value for each counter, in the counters' order.
-    virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values) = 0;
+    // One sample: a value for each counter, in the counters' order, and the same sample raw.
+    virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) = 0;
 };
 
 // Aligned text for a person at a terminal: a block per sample, a line per counter.
 class TableWriter : public ISampleWriter {
 public:
     TableWriter(const CString& machine, const std::vector<ProbeCounter>& counters);
-    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) override;
 
 private:
     std::string m_machine;             // "\\machine"
@@ -51,7 +60,7 @@ class CsvWriter : public ISampleWriter {
 public:
     explicit CsvWriter(std::vector<ProbeCounter> counters);
     std::string Begin(const LocalTime& start) override;
-    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) override;
 
 private:
     std::vector<ProbeCounter> m_counters;
@@ -63,7 +72,7 @@ private:
 class JsonWriter : public ISampleWriter {
 public:
     JsonWriter(const CString& machine, const std::vector<ProbeCounter>& counters);
-    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) override;
 
 private:
     // As JSON strings, made once.
@@ -71,23 +80,24 @@ private:
     std::vector<std::string> m_paths;
 };
 
-// The Prometheus text exposition format (version 0.0.4): a gauge per object and counter, named
-// zeltor_<object>_<counter>[_percent|_per_second] ("Handle Count" as handles: Prometheus
-// reserves _count), with the labels machine and pdh_instance;
-// and zeltor_probe_path_available{machine,path} 1 or 0 for every counter asked for. An
-// unavailable counter has no sample of its own gauge. No timestamps: the scrape's time holds.
+// The Prometheus text exposition format (version 0.0.4): the series zeltor-exporter's /probe
+// gives (probe/prometheus_series.h: each counter's raw value, typed by its counter type, with
+// zeltor_probe_success, zeltor_probe_duration_seconds, zeltor_probe_path_available and
+// zeltor_probe_object_available), with the label instance naming the machine, so that a text file
+// the node exporter serves (scraped with honor_labels) gives what the exporter's relabelled scrape
+// gives, to the same rules and dashboard. No timestamps: the scrape's time holds.
 class PrometheusWriter : public ISampleWriter {
 public:
-    PrometheusWriter(CString machine, std::vector<ProbeCounter> counters);
-    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+    explicit PrometheusWriter(CString machine);
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) override;
 
 private:
     CString m_machine;
-    std::vector<ProbeCounter> m_counters;
 };
 
-// The metric name of a counter path without machine, e.g. \Memory\Page Faults/sec ->
-// zeltor_memory_page_faults_per_second.
+// The name of a counter path (without machine) as a figure, the words the series' names are made
+// of, e.g. \Memory\Page Faults/sec -> zeltor_memory_page_faults_per_second, \Process(lsass)\Handle
+// Count -> zeltor_process_handles (Prometheus reserves _count).
 std::string PrometheusMetricName(const CString& path);
 // Prometheus' text format: a label value escaped (backslash, line feed and, with quotes, the
 // double quote; a help text without), a label name="value", and a counter path's instance part
@@ -111,7 +121,7 @@ class NagiosPlugin : public ISampleWriter {
 public:
     // thresholds: one entry per counter.
     NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, std::vector<CounterThresholds> thresholds);
-    std::string Sample(const LocalTime& time, std::span<const CounterValue> values) override;
+    std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) override;
     PluginState State() const { return m_state; }
 
     // The line of a plugin that could not check: the text's lines joined with spaces.

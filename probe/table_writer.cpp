@@ -29,7 +29,7 @@ TableWriter::TableWriter(const CString& machine, const std::vector<ProbeCounter>
     }
 }
 
-std::string TableWriter::Sample(const LocalTime& t, std::span<const CounterValue> values)
+std::string TableWriter::Sample(const LocalTime& t, std::span<const CounterValue> values, const SampleReadings&)
 {
     std::string out = m_first ? "" : "\n";
     m_first = false;

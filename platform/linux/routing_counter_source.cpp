@@ -87,6 +87,14 @@ PDH_STATUS RoutingCounterSource::GetFormattedCounterValue(PdhCounter* counter, s
     return found->second->GetFormattedCounterValue(counter, format, value);
 }
 
+PDH_STATUS RoutingCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample)
+{
+    const auto found = m_counters.find(counter);
+    if (found == m_counters.end())
+        return PDH_INVALID_HANDLE;
+    return found->second->GetRawCounterValue(counter, type, sample);
+}
+
 PDH_STATUS RoutingCounterSource::CloseQuery(PdhQuery* query)
 {
     const auto found = m_queries.find(query);

@@ -62,6 +62,23 @@ PDH_STATUS Win32CounterSource::GetFormattedCounterValue(PdhCounter* counter, std
     return status;
 }
 
+PDH_STATUS Win32CounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample)
+{
+    PDH_RAW_COUNTER raw{};
+    DWORD systemType = 0;
+    const auto status = static_cast<PDH_STATUS>(
+        PdhGetRawCounterValue(reinterpret_cast<PDH_HCOUNTER>(counter), &systemType, &raw));
+    *type = systemType;
+    *sample = RawCounterSample{};
+    sample->CStatus = raw.CStatus;
+    // The time stamp is a FILETIME: 100 ns since 1601.
+    const ULONGLONG stamp = (static_cast<ULONGLONG>(raw.TimeStamp.dwHighDateTime) << 32) | raw.TimeStamp.dwLowDateTime;
+    sample->timeNs = static_cast<std::int64_t>(stamp * 100);
+    sample->first = static_cast<std::uint64_t>(raw.FirstValue);
+    sample->second = static_cast<std::uint64_t>(raw.SecondValue);
+    return status;
+}
+
 PDH_STATUS Win32CounterSource::CloseQuery(PdhQuery* query)
 {
     return static_cast<PDH_STATUS>(PdhCloseQuery(reinterpret_cast<PDH_HQUERY>(query)));

@@ -54,6 +54,7 @@ public:
                           PdhCounter** counter) override;
     PDH_STATUS CollectQueryData(PdhQuery* query) override;
     PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value) override;
+    PDH_STATUS GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample) override;
     PDH_STATUS CloseQuery(PdhQuery* query) override;
     void Sleep(std::uint32_t milliseconds) override;
 };

@@ -2,11 +2,13 @@
 // target lacks reported as unavailable and never as 0, and a failure with its status text.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <tuple>
 
 #include "app/counter_set.h"
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
+#include "exporter/status_page.h"
 #include "framework/cstring.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/exporter/exporter_config_file.h"
@@ -67,6 +69,21 @@ TEST(ExporterMetricsTest, TheThirteenAreNamedAndTypedByTheirCounterType)
     EXPECT_EQ(SeriesOfCounter("\\Memory\\Cache Bytes", 0x00010100)[0].name, "zeltor_memory_cache_bytes");
     EXPECT_TRUE(SeriesOfCounter("\\Memory\\Something", 0x40030403).empty());
     EXPECT_TRUE(SeriesOfCounter("no path", 0x00010000).empty());
+    // Each HELP names the unit the value is in: seconds for the timers, bytes where the counter
+    // counts bytes, the raw unit where it is a multiple of them, and a fraction's parts as raw.
+    const auto help = [](const char* path, std::uint32_t type) { return SeriesOfCounter(path, type).back().help; };
+    EXPECT_TRUE(help("\\Processor(_Total)\\% Processor Time", 0x21510500).ends_with("the time it does not count, in seconds "
+                                                                                    "(its percentage is 100 less 100 times this time's rate)."));
+    EXPECT_TRUE(help("\\Processor(_Total)\\% Interrupt Time", 0x20510500).ends_with(": the time it counts, in seconds (its "
+                                                                                   "percentage is 100 times this time's rate)."));
+    EXPECT_TRUE(help("\\Memory\\% Committed Bytes In Use", 0x20020400).ends_with(
+        ": the fraction's denominator, in the counter's raw unit, which providers choose: only the ratio of numerator to "
+        "denominator is meaningful (100 times it is the percentage)."));
+    EXPECT_TRUE(help("\\NTDS\\DRA Inbound Bytes Total/sec", 0x10410500).ends_with("a rate per second of, in bytes."));
+    EXPECT_TRUE(help("\\Memory\\Available MBytes", 0x00010000).ends_with(", in megabytes (the counter's raw unit, not bytes)."));
+    EXPECT_TRUE(help("\\Memory\\Available KBytes", 0x00010100).ends_with(", in kilobytes (the counter's raw unit, not bytes)."));
+    EXPECT_TRUE(help("\\Process(lsass)\\Handle Count", 0x00010000).ends_with(": its value (a count, no unit)."));
+    EXPECT_TRUE(help("\\Memory\\Page Faults/sec", 0x10410400).ends_with("a rate per second of (a count, no unit)."));
 }
 
 TEST(ExporterMetricsTest, AProbeGivesRawValuesInBaseUnitsAndLeavesOutWhatTheTargetLacks)
@@ -194,4 +211,47 @@ TEST(ExporterMetricsTest, TheDirectorysCountersAreNamedAsAdministratorsKnowThem)
                                      &config));
     EXPECT_EQ(config.FindModule("ntds")->paths, ntds.paths);
     EXPECT_EQ(config.FindModule("ntds")->timeoutSeconds, 3);
+}
+
+TEST(ExporterMetricsTest, ThePageKeepsARowPerTargetModuleAndAuthAndSaysWhatATargetLacks)
+{
+    ExporterConfig config;
+    config.modules = { DomainControllerModule(), DirectoryServiceModule() };
+    config.auths.push_back({ "a<b", "u", "", "/p", { "dc1" }, {}, {}, {}, {}, {} });
+    const auto at = std::chrono::steady_clock::time_point() + std::chrono::seconds(100);
+
+    ProbeOutcome read;
+    read.success = true;
+    read.counters = { { "\\Memory\\Page Faults/sec", 0, 0x10410400, Valid(3) } };
+    ProbeOutcome lacking;
+    lacking.success = true;
+    lacking.counters = { { "\\NTDS\\LDAP Searches/sec", PDH_CSTATUS_NO_OBJECT, 0, {} },
+                         { "\\NTDS\\DS Threads in Use", PDH_CSTATUS_NO_OBJECT, 0, {} },
+                         { "\\Security System-Wide Statistics\\NTLM Authentications", PDH_CSTATUS_NO_OBJECT, 0, {} } };
+    ProbeOutcome refused;
+    refused.statusText = "The user name or password is incorrect.";
+
+    LastProbes probes;
+    probes.Note(LastProbeOf("DC1", "dc", "a<b", 13, read, at));
+    probes.Note(LastProbeOf("dc1", "ntds", "a<b", 16, lacking, at));
+    probes.Note(LastProbeOf("dc1", "dc", "other", 13, refused, at));
+    probes.Note(LastProbeOf("dc1", "dc", "a<b", 13, read, at + std::chrono::seconds(5))); // the same row, newer
+    ASSERT_EQ(probes.Rows().size(), 3u);
+
+    const std::string page = RenderStatusPage("1.0", config, probes, at + std::chrono::seconds(12));
+    EXPECT_TRUE(Has(page, "<li>a&lt;b</li>")) << page;
+    EXPECT_TRUE(Has(page, "<tr><td>dc1</td><td>dc</td><td>a&lt;b</td><td>success</td><td class=\"n\">1 of 13</td>"
+                          "<td class=\"n\">0</td><td class=\"n\">7</td></tr>")) << page;
+    EXPECT_TRUE(Has(page, "<tr><td>dc1</td><td>ntds</td><td>a&lt;b</td><td class=\"none\">no counters: the target answers but "
+                          "publishes no NTDS or Security System-Wide Statistics object</td><td class=\"n\">0 of 16</td>")) << page;
+    EXPECT_TRUE(Has(page, "<tr><td>dc1</td><td>dc</td><td>other</td><td class=\"failure\">The user name or password is "
+                          "incorrect.</td><td class=\"n\"></td>")) << page;
+
+    // The series say the same: the objects the target lacks, each once, beside one it has.
+    lacking.counters.push_back({ "\\Memory\\Page Faults/sec", 0, 0x10410400, Valid(3) });
+    const std::string text = RenderProbe(lacking);
+    EXPECT_TRUE(Has(text, "# TYPE zeltor_probe_object_available gauge\n"
+                          "zeltor_probe_object_available{object=\"NTDS\"} 0\n"
+                          "zeltor_probe_object_available{object=\"Security System-Wide Statistics\"} 0\n"
+                          "zeltor_probe_object_available{object=\"Memory\"} 1\n")) << text;
 }

@@ -236,6 +236,27 @@ PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std:
     return 0;
 }
 
+PDH_STATUS FakeCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample)
+{
+    const auto* c = reinterpret_cast<const Counter*>(counter);
+    if (!std::any_of(m_counters.begin(), m_counters.end(), [&](const auto& p) { return p.get() == c; }))
+        return PDH_INVALID_HANDLE;
+    *type = 0x00010100; // PERF_COUNTER_LARGE_RAWCOUNT
+    for (const auto& [path, t] : rawTypes) {
+        if (path == c->path)
+            *type = t;
+    }
+    *sample = RawCounterSample{};
+    if (std::find(invalidPaths.begin(), invalidPaths.end(), c->path) != invalidPaths.end())
+        return 0;
+    sample->CStatus = PDH_CSTATUS_VALID_DATA;
+    for (const auto& [path, v] : values) {
+        if (path == c->path)
+            sample->first = static_cast<std::uint64_t>(v);
+    }
+    return 0;
+}
+
 PDH_STATUS FakeCounterSource::CloseQuery(PdhQuery* query)
 {
     --openQueries;

@@ -88,8 +88,12 @@ public:
     PDH_STATUS AddCounter(PdhQuery* query, const CString& fullPath, std::uintptr_t userData, PdhCounter** counter) override;
     PDH_STATUS CollectQueryData(PdhQuery* query) override;
     PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value) override;
+    // A raw count (PERF_COUNTER_LARGE_RAWCOUNT) of the value, or the type given in rawTypes.
+    PDH_STATUS GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample) override;
     PDH_STATUS CloseQuery(PdhQuery* query) override;
     void Sleep(std::uint32_t milliseconds) override;
+
+    std::vector<std::pair<CString, std::uint32_t>> rawTypes;
 
     void SetValue(const CString& path, std::int64_t value);
 

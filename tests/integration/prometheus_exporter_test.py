@@ -34,12 +34,15 @@ import urllib.request
 
 import yaml
 
+import dashboard_queries
+
 SOURCE = os.environ["ZELTOR_SOURCE_DIR"]
 EXPORTER = os.environ["ZELTOR_EXPORTER"]
 PERFD = os.environ["ZELTOR_PERFD"]
 PROBE = os.environ["ZELTOR_PROBE"]
 RUN_SMBD = os.path.join(SOURCE, "tests/integration/run_smbd.sh")
 RULES = os.path.join(SOURCE, "exporter/rules")
+DASHBOARD = os.path.join(SOURCE, "exporter/dashboards/zeltor-domain-controllers.json")
 PEERS = ["127.0.0.2", "127.0.0.3", "127.0.0.4"]
 EXPORTER_PORT = 19755
 PROMETHEUS_PORT = 19090
@@ -203,6 +206,19 @@ def one(expression, at=None):
     return samples[0][1] if len(samples) == 1 else None
 
 
+def families(text):
+    """The families of an exposition: name -> (type, the label names of its series, but instance)."""
+    found = {}
+    for line in text.splitlines():
+        if line.startswith("# TYPE "):
+            _, _, name, kind = line.split(" ")
+            found[name] = (kind, set())
+        elif line and not line.startswith("#"):
+            name = re.match(r"[a-zA-Z_:][a-zA-Z0-9_:]*", line).group(0)
+            found[name][1].update(set(re.findall(r'([a-zA-Z_]\w*)="', line)) - {"instance"})
+    return found
+
+
 def documented_scrape_config():
     """The scrape configuration of docs/exporter.md's Prometheus section."""
     text = open(os.path.join(SOURCE, "docs/exporter.md")).read()
@@ -345,6 +361,16 @@ def test(work, peers, processes):
                             input=password + "\n", env=env).splitlines()[-1])
     shown = time.time()
     figures = {c["path"]: c["value"] for c in window["counters"]}
+    # zeltor-probe's Prometheus format for the same peer: the exporter's series, with the peer as
+    # instance, so the rules and the dashboard serve a text file of the probe's too.
+    textfile = run(PROBE, "-u", user, "--password-stdin", "-f", "prometheus", PEERS[0], input=password + "\n", env=env)
+    exported = urllib.request.urlopen(
+        f"http://127.0.0.1:{EXPORTER_PORT}/probe?target={PEERS[0]}&module=dc&auth=peer", timeout=5).read().decode()
+    checked = subprocess.run(["promtool", "check", "metrics"], input=textfile, capture_output=True, text=True)
+    check("zeltor-probe -f prometheus writes the exporter's series, names, types and labels",
+          families(textfile) == families(exported) and checked.returncode == 0 and
+          f'zeltor_probe_success{{instance="{PEERS[0]}"}} 1' in textfile,
+          (families(textfile), families(exported), checked.stderr))
     print("# the window shows: " + json.dumps(figures), flush=True)
     time.sleep(1.5)  # the rules' last evaluation after the probe's sample
     rule_of = {
@@ -437,6 +463,10 @@ def test(work, peers, processes):
     alerts = query('ALERTS{alertname="ZeltorLogonRefused",alertstate="firing"}')
     check("the refused-logon alert fires for the stale auth's scrape",
           [labels.get("job") for labels, _ in alerts] == ["zeltor_stale"], alerts)
+
+    # Every query of the shipped dashboard, as Grafana sends it with every job and controller.
+    for where, expression, count, error in dashboard_queries.evaluate(DASHBOARD, f"http://127.0.0.1:{PROMETHEUS_PORT}"):
+        check(f"dashboard {where}: series and no error", not error and (count or 0) > 0, (expression, count, error))
 
     print(f"# {len(failures)} failed, {time.time() - begin:.0f} s in all", flush=True)
     if failures:

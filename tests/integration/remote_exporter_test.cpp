@@ -311,13 +311,22 @@ TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
     }
     EXPECT_EQ(text.find("zeltor_ntds_"), std::string::npos) << text;
     EXPECT_EQ(text.find("zeltor_security_"), std::string::npos) << text;
+    // Why: the target publishes neither object, while the probe's sentinel object is there.
+    EXPECT_EQ(Value(text, "zeltor_probe_object_available{object=\"NTDS\"}"), 0) << text;
+    EXPECT_EQ(Value(text, "zeltor_probe_object_available{object=\"Security System-Wide Statistics\"}"), 0) << text;
     EXPECT_TRUE(PromtoolAccepts(text)) << text;
-    // The index page says how much of the module the target gave.
-    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>ntds</td><td>peer</td><td>success</td><td class=\"n\">0 of 16</td>"),
-              std::string::npos);
-    // The same session serves the window's counters next, on the same logon.
-    EXPECT_EQ(Value(Probe("peer", "dc"), "zeltor_probe_success"), 1);
+    const std::string ntdsRow = "<tr><td>" + peer["address"] + "</td><td>ntds</td><td>peer</td><td class=\"none\">no counters: the "
+                                "target answers but publishes no NTDS or Security System-Wide Statistics object</td><td class=\"n\">0 of 16</td>";
+    EXPECT_NE(Get(port, "/").body.find(ntdsRow), std::string::npos) << Get(port, "/").body;
+    // The same session serves the window's counters next, on the same logon; the page keeps a row
+    // for each module of the target.
+    const std::string dc = Probe("peer", "dc");
+    EXPECT_EQ(Value(dc, "zeltor_probe_success"), 1);
+    EXPECT_EQ(Value(dc, "zeltor_probe_object_available{object=\"Memory\"}"), 1) << dc;
     EXPECT_EQ(opens[peer["address"]].load(), 1);
+    const std::string page = Get(port, "/").body;
+    EXPECT_NE(page.find(ntdsRow), std::string::npos) << page;
+    EXPECT_NE(page.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td>"), std::string::npos) << page;
 }
 
 TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)

@@ -124,6 +124,8 @@ if [ -n "$exporter" ]; then
         "$work/root/usr/bin/zeltor-exporter" --config "$work/keytab.yml" --check-config
     check "Prometheus accepts the rules" promtool check rules "$work"/root/usr/share/zeltor-exporter/rules/*.yml
     check "the manual page is zeltor-exporter(1)" test -s "$work/root/usr/share/man/man1/zeltor-exporter.1.gz"
+    check "the Grafana dashboard is JSON" python3 -c 'import json, sys; json.load(open(sys.argv[1]))' \
+        "$work/root/usr/share/zeltor-exporter/dashboards/zeltor-domain-controllers.json"
     DESTDIR=$work/prefixed cmake --install "$build" --component exporter --prefix /opt/zeltor >/dev/null
     check "installed to /opt/zeltor, the unit starts /opt/zeltor/bin/zeltor-exporter" bash -c \
         "grep -Fxq 'ExecStart=/opt/zeltor/bin/zeltor-exporter --config /etc/zeltor-exporter/zeltor-exporter.yml' \

@@ -122,9 +122,9 @@ def main():
     available = re.findall(r"^zeltor_probe_path_available\{[^}]*\} ([01])$", text, re.M)
     c.check("prometheus: an availability per counter, 0 for the unavailable one",
             len(available) == 15 and available[-2] == "1" and available[-1] == "0", text)
-    c.check("prometheus: the handle count as zeltor_process_handles",
-            re.search(r'^zeltor_process_handles\{machine="[^"]*",pdh_instance="' + re.escape(own) + r'"\} \d+$', text, re.M),
-            text)
+    c.check("prometheus: the handle count as zeltor_process_handles, the machine as instance",
+            re.search(r'^zeltor_process_handles\{instance="' + re.escape(machine) + '",pdh_instance="' + re.escape(own) +
+                      r'"\} \d+$', text, re.M), text)
 
     # The plugin: its line's grammar and its exit codes by the thresholds.
     cases = [

@@ -20,6 +20,7 @@
 #include "directory/win32_error_text.h"
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
+#include "perf/counter_calculator.h"
 #include "perf/pdh_status.h"
 
 namespace {

@@ -39,27 +39,50 @@ TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
     for (const auto& [path, name] : names)
         EXPECT_EQ(PrometheusMetricName(path), name);
 
-    // One family per name with all its samples together; a series given twice is written once;
-    // label values escaped; an unavailable counter only in the availability family.
-    PrometheusWriter writer(u"dc\"1\\x", Counters(u"dc", { u"\\Process(a\"b)\\Handle Count", u"\\Memory\\Page Faults/sec",
-                                                            u"\\Process(svchost#2)\\Handle Count", u"\\memory\\page faults/sec",
-                                                            u"\\Process(x)\\Handle Count" }));
-    const std::vector<CounterValue> values = { 5, 7, 9, 8, std::nullopt };
-    EXPECT_EQ(writer.Sample({}, values),
-              "# HELP zeltor_process_handles The performance counter \\\\Process(*)\\\\Handle Count\n"
-              "# TYPE zeltor_process_handles gauge\n"
-              "zeltor_process_handles{machine=\"dc\\\"1\\\\x\",pdh_instance=\"a\\\"b\"} 5\n"
-              "zeltor_process_handles{machine=\"dc\\\"1\\\\x\",pdh_instance=\"svchost#2\"} 9\n"
-              "# HELP zeltor_memory_page_faults_per_second The performance counter \\\\Memory\\\\Page Faults/sec\n"
-              "# TYPE zeltor_memory_page_faults_per_second gauge\n"
-              "zeltor_memory_page_faults_per_second{machine=\"dc\\\"1\\\\x\"} 7\n"
-              "# HELP zeltor_probe_path_available Whether the counter could be added and read (1) or not (0).\n"
-              "# TYPE zeltor_probe_path_available gauge\n"
-              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Process(a\\\"b)\\\\Handle Count\"} 1\n"
-              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Memory\\\\Page Faults/sec\"} 1\n"
-              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Process(svchost#2)\\\\Handle Count\"} 1\n"
-              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\memory\\\\page faults/sec\"} 1\n"
-              "zeltor_probe_path_available{machine=\"dc\\\"1\\\\x\",path=\"\\\\Process(x)\\\\Handle Count\"} 0\n");
+    // The exporter's series, typed by counter type, each with the machine as instance: one family
+    // per name with all its samples together; a series given twice is written once; label values
+    // escaped; a counter that could not be added or read only in the availability family, and an
+    // object the machine lacks said so.
+    PrometheusWriter writer(u"dc\"1\\x");
+    const auto reading = [](const char* path, std::uint32_t type, std::uint64_t first, std::uint64_t second = 0) {
+        CounterReading r{ path, 0, type, {} };
+        r.sample.CStatus = 0;
+        r.sample.first = first;
+        r.sample.second = second;
+        return r;
+    };
+    SampleReadings raw{ true, 0.125, { reading("\\Process(a\"b)\\Handle Count", 0x00010000, 5),
+                                       reading("\\Memory\\Page Faults/sec", 0x10410400, 7),
+                                       reading("\\Processor(_Total)\\% Processor Time", 0x21510500, 25'000'000),
+                                       reading("\\Memory\\% Committed Bytes In Use", 0x20020400, 3, 8),
+                                       reading("\\Process(svchost#2)\\Handle Count", 0x00010000, 9),
+                                       reading("\\memory\\page faults/sec", 0x10410400, 8),
+                                       { "\\NTDS\\LDAP Searches/sec", 0xC0000BB8, 0, {} } } };
+    const std::string text = writer.Sample({}, {}, raw);
+    const std::string instance = "instance=\"dc\\\"1\\\\x\"";
+    for (const std::string& part : {
+             "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 1\n",
+             "zeltor_probe_duration_seconds{" + instance + "} 0.125\n",
+             "# TYPE zeltor_process_handles gauge\nzeltor_process_handles{" + instance + ",pdh_instance=\"a\\\"b\"} 5\n"
+             "zeltor_process_handles{" + instance + ",pdh_instance=\"svchost#2\"} 9\n",
+             "# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{" + instance + "} 7\n# HELP",
+             "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
+             "zeltor_processor_processor_time_inverse_seconds_total{" + instance + ",pdh_instance=\"_Total\"} 2.5\n",
+             "zeltor_memory_committed_bytes_in_use_numerator{" + instance + "} 3\n",
+             "zeltor_memory_committed_bytes_in_use_denominator{" + instance + "} 8\n",
+             "zeltor_probe_path_available{" + instance + ",path=\"\\\\memory\\\\page faults/sec\"} 1\n",
+             "zeltor_probe_path_available{" + instance + ",path=\"\\\\NTDS\\\\LDAP Searches/sec\"} 0\n",
+             "zeltor_probe_object_available{" + instance + ",object=\"Memory\"} 1\n",
+             "zeltor_probe_object_available{" + instance + ",object=\"NTDS\"} 0\n" })
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    EXPECT_EQ(text.find("ntds_ldap"), std::string::npos) << text;
+
+    // A collection that failed: that, and nothing of the counters.
+    EXPECT_EQ(writer.Sample({}, {}, SampleReadings{ false, 2, {} }),
+              "# HELP zeltor_probe_success Whether the target's counters could be collected (1) or not (0).\n"
+              "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 0\n"
+              "# HELP zeltor_probe_duration_seconds How long the probe took, in seconds.\n"
+              "# TYPE zeltor_probe_duration_seconds gauge\nzeltor_probe_duration_seconds{" + instance + "} 2\n");
 }
 
 TEST(ProbeFormatsTest, JsonAndCsvTextsAreEscaped)
@@ -68,7 +91,7 @@ TEST(ProbeFormatsTest, JsonAndCsvTextsAreEscaped)
     EXPECT_EQ(CsvCell("say \"hi\", twice\r\n"), "\"say \"\"hi\"\", twice\r\n\"");
 
     JsonWriter json(u"m\"1", Counters(u"m\"1", { u"\\Process(\"q\")\\Handle Count" }));
-    EXPECT_EQ(json.Sample(LocalTime{ 2026, 1, 2, 3, 4, 5, 6, -330, "X" }, std::vector<CounterValue>{ -4 }),
+    EXPECT_EQ(json.Sample(LocalTime{ 2026, 1, 2, 3, 4, 5, 6, -330, "X" }, std::vector<CounterValue>{ -4 }, {}),
               "{\"time\":\"2026-01-02T03:04:05.006-05:30\",\"machine\":\"m\\\"1\",\"counters\":[{\"path\":"
               "\"\\\\\\\\m\\\"1\\\\Process(\\\"q\\\")\\\\Handle Count\",\"value\":-4}]}\n");
     CsvWriter csv(Counters(u"m", { u"\\Process(\"q\")\\Handle Count" }));
@@ -80,7 +103,7 @@ TEST(ProbeFormatsTest, PluginLabelsAndOutputKeepTheirSeparators)
 {
     NagiosPlugin plugin(u"dc|1", Counters(u"dc|1", { u"\\Odd's=object(a|b)\\% Time", u"\\Memory\\Page Faults/sec" }),
                         { { ParseThresholdRange("50"), std::nullopt }, { std::nullopt, ParseThresholdRange("@0:") } });
-    EXPECT_EQ(plugin.Sample({}, std::vector<CounterValue>{ 60, std::nullopt }),
+    EXPECT_EQ(plugin.Sample({}, std::vector<CounterValue>{ 60, std::nullopt }, {}),
               "ZELTOR UNKNOWN - \\Odd's=object(a/b)\\% Time = 60 (warning 50), \\Memory\\Page Faults/sec unavailable | "
               "'\\Odd_s_object(a_b)\\% Time'=60%;50;;0;100 '\\Memory\\Page Faults/sec'=U;;@0:\n");
     EXPECT_EQ(plugin.State(), PluginState::Unknown);
@@ -95,10 +118,10 @@ TEST(ProbeFormatsTest, PluginAnswerStaysOneLineWhateverThePathsAndMachineHold)
     const CString machine = u"dc\n1|x";
     NagiosPlugin plugin(machine, Counters(machine, { u"\\Process(a\nb|c\r)\\Handle Count", u"\\Process(d\te\x1b)\\ID Process" }),
                         { { ParseThresholdRange("5"), std::nullopt }, { std::nullopt, std::nullopt } });
-    const std::string alert = plugin.Sample({}, std::vector<CounterValue>{ 9, 1 });
+    const std::string alert = plugin.Sample({}, std::vector<CounterValue>{ 9, 1 }, {});
     EXPECT_EQ(alert, "ZELTOR WARNING - \\Process(a b/c )\\Handle Count = 9 (warning 5) | "
                      "'\\Process(a_b_c_)\\Handle Count'=9;5 '\\Process(d_e_)\\ID Process'=1\n");
-    const std::string fine = plugin.Sample({}, std::vector<CounterValue>{ 1, 1 });
+    const std::string fine = plugin.Sample({}, std::vector<CounterValue>{ 1, 1 }, {});
     EXPECT_EQ(fine.substr(0, fine.find(" | ")), "ZELTOR OK - 2 of 2 counters of dc 1/x read");
     for (const std::string& line : { alert, fine, NagiosPlugin::UnknownLine("a\x01" "b|\vc\n") }) {
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;

@@ -144,12 +144,16 @@ TEST_F(ProbeRunTest, CountersThatCannotBeAddedOrReadAreUnavailableNotZero)
     EXPECT_EQ(lines[1], "\"05/04/2026 12:00:01.000\",\"3\",\"13\",\"23\",\"33\",\"43\",\"53\",\"0\",\" \",\"83\",\" \",\"103\",\"113\",\"123\"");
 
     env = {};
+    counters.rawTypes = { { u"\\Memory\\Page Faults/sec", 0x10410400 }, { u"\\Memory\\Pages Input/sec", 0x10410400 } };
     ASSERT_EQ(Run({ "-f", "prometheus", "DC1" }), probe_exit::kOk);
-    EXPECT_NE(env.out.find("zeltor_process_handles{machine=\"DC1\",pdh_instance=\"lsass\"} 0\n"), std::string::npos);
+    EXPECT_NE(env.out.find("zeltor_process_handles{instance=\"DC1\",pdh_instance=\"lsass\"} 0\n"), std::string::npos) << env.out;
+    EXPECT_NE(env.out.find("# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{instance=\"DC1\"} 83\n"),
+              std::string::npos) << env.out;
     EXPECT_EQ(env.out.find("pdh_instance=\"ntfrs\""), std::string::npos);
-    EXPECT_EQ(env.out.find("zeltor_memory_pages_input_per_second{"), std::string::npos);
-    EXPECT_NE(env.out.find("zeltor_probe_path_available{machine=\"DC1\",path=\"\\\\Process(ntfrs)\\\\Handle Count\"} 0\n"),
+    EXPECT_EQ(env.out.find("zeltor_memory_pages_input_total{"), std::string::npos);
+    EXPECT_NE(env.out.find("zeltor_probe_path_available{instance=\"DC1\",path=\"\\\\Process(ntfrs)\\\\Handle Count\"} 0\n"),
               std::string::npos);
+    EXPECT_NE(env.out.find("zeltor_probe_success{instance=\"DC1\"} 1\n"), std::string::npos);
 }
 
 // The window shows a LONG; the probe's outputs carry a count beyond it whole.

@@ -193,6 +193,18 @@ PDH_STATUS LinuxCounterSource::GetFormattedCounterValue(PdhCounter* counter, std
     return FormatCounterValue(c.definition->type, c.previous, c.current, format, value);
 }
 
+PDH_STATUS LinuxCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample)
+{
+    if (!m_counters.contains(counter))
+        return PDH_INVALID_HANDLE;
+    if (type == nullptr || sample == nullptr)
+        return PDH_INVALID_ARGUMENT;
+    const Counter& c = *reinterpret_cast<const Counter*>(counter);
+    *type = static_cast<std::uint32_t>(c.definition->type);
+    *sample = c.current;
+    return 0;
+}
+
 PDH_STATUS LinuxCounterSource::CloseQuery(PdhQuery* query)
 {
     const auto found = m_queries.find(query);

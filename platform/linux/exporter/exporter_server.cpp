@@ -22,21 +22,6 @@ ExporterServer::Response Plain(int status, const std::string& line)
     return { status, kPlainText, line + "\n" };
 }
 
-std::string Html(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, const char* value)
 {
     static_cast<QueryArguments*>(cls)->emplace_back(key != nullptr ? key : "", value != nullptr ? value : "");
@@ -215,14 +200,12 @@ ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, 
     const auto deadline = TargetSessions::Clock::now() +
                           std::chrono::duration_cast<TargetSessions::Clock::duration>(std::chrono::duration<double>(budget));
     const ProbeOutcome outcome = m_sessions.Probe(request.target, *request.module, *request.auth, deadline);
-    const auto available = static_cast<std::size_t>(std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
     {
         const std::lock_guard lock(m_mutex);
         ++m_figures.probes[request.module->name][outcome.success ? "success" : "failure"];
         m_figures.probeSeconds[request.module->name] += outcome.durationSeconds;
-        m_lastProbes[AsciiLowercase(request.target)] = { request.target, request.module->name, request.auth->name, outcome.success,
-                                                         outcome.statusText, available, request.module->paths.size(),
-                                                         outcome.durationSeconds, std::chrono::steady_clock::now() };
+        m_lastProbes.Note(LastProbeOf(request.target, request.module->name, request.auth->name, request.module->paths.size(),
+                                      outcome, std::chrono::steady_clock::now()));
     }
     return { 200, kTextFormat, RenderProbe(outcome) };
 }
@@ -242,31 +225,6 @@ ExporterServer::Response ExporterServer::Metrics()
 
 ExporterServer::Response ExporterServer::Index()
 {
-    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>zeltor-exporter</title>\n"
-                       "<style>body{font-family:sans-serif;margin:1.5em}table{border-collapse:collapse}"
-                       "th,td{border:1px solid #bbb;padding:.25em .6em;text-align:left}th{background:#eee}"
-                       "td.n{text-align:right}.failure{color:#a00}</style></head><body>\n"
-                       "<h1>zeltor-exporter " + Html(m_version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
-    for (const ExporterModule& module : m_config.modules)
-        page += "<li>" + Html(module.name) + " (" + std::to_string(module.paths.size()) + " counters)</li>\n";
-    page += "</ul>\n<h2>Auths</h2>\n<ul>\n";
-    for (const ExporterAuth& auth : m_config.auths)
-        page += "<li>" + Html(auth.name) + "</li>\n";
-    page += "</ul>\n<h2>Last probes</h2>\n<table>\n<tr><th>target</th><th>module</th><th>auth</th><th>state</th>"
-            "<th>counters read</th><th>duration (s)</th><th>age (s)</th></tr>\n";
-    const auto now = std::chrono::steady_clock::now();
-    {
-        const std::lock_guard lock(m_mutex);
-        for (const auto& [key, last] : m_lastProbes) {
-            const double age = std::chrono::duration<double>(now - last.at).count();
-            page += "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
-                    (last.success ? "</td><td>success</td><td class=\"n\">" + std::to_string(last.available) + " of " +
-                                        std::to_string(last.counters)
-                                  : "</td><td class=\"failure\">" + Html(last.statusText) + "</td><td class=\"n\">") +
-                    "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) +
-                    "</td><td class=\"n\">" + std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
-        }
-    }
-    page += "</table>\n<p>Probe: /probe?target=HOST&amp;module=NAME&amp;auth=NAME</p>\n</body></html>\n";
-    return { 200, "text/html; charset=utf-8", page };
+    const std::lock_guard lock(m_mutex);
+    return { 200, "text/html; charset=utf-8", RenderStatusPage(m_version, m_config, m_lastProbes, std::chrono::steady_clock::now()) };
 }

@@ -14,6 +14,7 @@
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
 #include "exporter/probe_request.h"
+#include "exporter/status_page.h"
 #include "platform/linux/exporter/target_sessions.h"
 #include "platform/linux/exporter/web_config.h"
 
@@ -62,16 +63,7 @@ private:
 
     std::mutex m_mutex;
     ExporterFigures m_figures;
-    // The last probe of each target, for the index page. Only targets some auth allows get here.
-    struct LastProbe {
-        std::string target, module, auth;
-        bool success = false;
-        std::string statusText;
-        std::size_t available = 0, counters = 0; // counters read, of the module's
-        double seconds = 0;
-        std::chrono::steady_clock::time_point at;
-    };
-    std::map<std::string, LastProbe> m_lastProbes; // by lower-case target
+    LastProbes m_lastProbes; // for the index page; only targets some auth allows get here
 };
 
 // What a scrape may take: Prometheus' timeout (seconds, the header's text) less the margin,

@@ -325,7 +325,7 @@ PDH_STATUS RemoteCounterSource::GetFormattedCounterValue(PdhCounter* counter, st
 }
 
 PDH_STATUS RemoteCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type,
-                                                   RawCounterSample* sample) const
+                                                   RawCounterSample* sample)
 {
     if (!m_counters.contains(counter))
         return PDH_INVALID_HANDLE;

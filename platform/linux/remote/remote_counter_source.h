@@ -30,11 +30,9 @@ public:
                           PdhCounter** counter) override;
     PDH_STATUS CollectQueryData(PdhQuery* query) override;
     PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value) override;
+    // The sample's CStatus says why there is none.
+    PDH_STATUS GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample) override;
     PDH_STATUS CloseQuery(PdhQuery* query) override;
-    // The counter's last raw sample and its counter type, as PdhGetRawCounterValue gives them:
-    // for a program that computes its own figures from the raw values (an exporter that hands
-    // cumulative counts on as they are). The sample's CStatus says why there is none.
-    PDH_STATUS GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample) const;
     void Sleep(std::uint32_t milliseconds) override;
 
     // The answer buffer starts at this size and doubles while an answer does not fit, up to the

@@ -27,6 +27,15 @@ struct FormattedValue {
     };
 };
 
+// PDH_RAW_COUNTER.
+struct RawValue {
+    DWORD CStatus;
+    FILETIME TimeStamp;
+    LONGLONG FirstValue;
+    LONGLONG SecondValue;
+    DWORD MultiCount;
+};
+
 struct Query {
     int unused;
 };
@@ -167,6 +176,26 @@ extern "C" LONG WINAPI PdhGetFormattedCounterValue(HANDLE counter, DWORD format,
         value->largeValue = c->value;
     else
         value->doubleValue = c->value;
+    return 0;
+}
+
+// Every counter is a raw count (PERF_COUNTER_LARGE_RAWCOUNT) of its value: the window's figure
+// and the raw value are one.
+extern "C" LONG WINAPI PdhGetRawCounterValue(HANDLE counter, DWORD* type, RawValue* value)
+{
+    const std::lock_guard lock(g_mutex);
+    auto* c = static_cast<Counter*>(counter);
+    bool known = false;
+    for (const auto& [q, counters] : g_queries) {
+        for (Counter* each : counters)
+            known = known || each == c;
+    }
+    if (!known || value == nullptr)
+        return static_cast<LONG>(0xC0000BBC);
+    if (type != nullptr)
+        *type = 0x00010100;
+    *value = RawValue{};
+    value->FirstValue = c->value;
     return 0;
 }
 
