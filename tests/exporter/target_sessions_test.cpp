@@ -1,6 +1,7 @@
 // The sessions over a scripted registry that behaves as the real one does with credentials: a
 // refused logon is not sent again before the backoff ends, a slow target answers its scrape by
-// the deadline and holds no one else beyond the concurrency limit.
+// the deadline and holds no one else beyond the concurrency limit, and one session's calls never
+// overlap.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,6 +28,35 @@ struct ScriptedTargets {
     std::set<std::string> serving; // machines that answer with the data below
     bool withProcess = false;      // whether the data has the Process object
     int dataReads = 0;             // the counters' data asked for, all machines together
+    std::map<std::string, std::chrono::milliseconds> callDelays; // each call to the machine takes this
+    std::map<std::string, int> calling;                          // calls under way, by machine
+    int overlaps = 0;                                            // calls that found another of their machine under way
+};
+
+// A call to machine under way, for as long as the machine's call delay.
+class MachineCall {
+public:
+    MachineCall(ScriptedTargets& targets, const std::string& machine) : m_targets(targets), m_machine(machine)
+    {
+        std::chrono::milliseconds delay{};
+        {
+            const std::lock_guard lock(m_targets.mutex);
+            if (m_targets.calling[machine]++ > 0)
+                ++m_targets.overlaps;
+            if (m_targets.callDelays.contains(machine))
+                delay = m_targets.callDelays[machine];
+        }
+        std::this_thread::sleep_for(delay);
+    }
+    ~MachineCall()
+    {
+        const std::lock_guard lock(m_targets.mutex);
+        --m_targets.calling[m_machine];
+    }
+
+private:
+    ScriptedTargets& m_targets;
+    std::string m_machine;
 };
 
 constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
@@ -34,10 +64,11 @@ constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
 // Memory\Page Faults/sec, and Process(lsass)\Handle Count when the target has it, as Samba sends them.
 class ServingKey : public IPerformanceKey {
 public:
-    explicit ServingKey(ScriptedTargets& targets) : m_targets(targets) {}
+    ServingKey(ScriptedTargets& targets, std::string machine) : m_targets(targets), m_machine(std::move(machine)) {}
     std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
                              std::uint32_t* type, std::uint32_t* needed) override
     {
+        const MachineCall call(m_targets, m_machine);
         std::vector<std::uint8_t> value;
         if (name == "Counter 009") {
             value = BuildCounterNames({ { 2, "Memory" }, { 4, "Page Faults/sec" }, { 6, "Process" }, { 8, "Handle Count" } });
@@ -60,6 +91,7 @@ public:
 
 private:
     ScriptedTargets& m_targets;
+    std::string m_machine;
 };
 
 class ScriptedRegistry : public IPerformanceRegistry {
@@ -68,6 +100,7 @@ public:
 
     std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
     {
+        const MachineCall call(m_targets, machine);
         const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
         if (!entry)
             return 5;
@@ -91,7 +124,7 @@ public:
         const std::lock_guard lock(m_targets.mutex);
         if (!m_targets.serving.contains(machine))
             return 53;
-        *key = std::make_unique<ServingKey>(m_targets);
+        *key = std::make_unique<ServingKey>(m_targets, machine);
         return 0;
     }
 
@@ -325,4 +358,35 @@ TEST_F(TargetSessionsTest, ATargetLackingEveryCounterOfAModuleIsStillAskedEachTi
         EXPECT_EQ(targets.dataReads, readsBefore + (scrape == 0 ? 2 : 1)) << "scrape " << scrape;
     }
     EXPECT_EQ(Logons("dc1"), 1);
+}
+
+TEST_F(TargetSessionsTest, TwoModulesOfOneControllerTakeTurnsWhenEveryPlaceWasTaken)
+{
+    targets.serving.insert("dc1");
+    targets.delays["silent1"] = targets.delays["silent2"] = 600ms;
+    targets.callDelays["dc1"] = 50ms;
+    auto sessions = Sessions(1h, 2);
+    // Both places held by silent controllers, past their scrapes' deadlines.
+    for (const char* silent : { "silent1", "silent2" })
+        EXPECT_EQ(sessions->Probe(silent, module, Auth("good"), Clock::now() + 50ms).status, PdhStatusFromWin32(121));
+    ASSERT_EQ(sessions->CollectionsInFlight(), 2u);
+
+    // Two modules of one controller wait for a place; once both places are free, one collects
+    // and the other waits for the session.
+    ExporterModule memory;
+    memory.name = "memory";
+    memory.paths = { "\\Memory\\Page Faults/sec" };
+    ProbeOutcome dc, faults;
+    std::thread first([&] { dc = sessions->Probe("dc1", module, Auth("good"), Clock::now() + 5s); });
+    std::thread second([&] { faults = sessions->Probe("dc1", memory, Auth("good"), Clock::now() + 5s); });
+    first.join();
+    second.join();
+    EXPECT_TRUE(dc.success) << dc.statusText;
+    ASSERT_TRUE(faults.success) << faults.statusText;
+    ASSERT_EQ(faults.counters.size(), 1u);
+    EXPECT_EQ(faults.counters[0].sample.first, 1000u);
+    EXPECT_EQ(sessions->SessionCount(), 3u);
+    const std::lock_guard lock(targets.mutex);
+    EXPECT_EQ(targets.overlaps, 0);
+    EXPECT_EQ(targets.logons["dc1"], 1);
 }

@@ -236,10 +236,10 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         CloseIdleSessions(start);
         session = SessionFor(target, auth.name);
         session->lastUsed = start;
-        // Another scrape of the session first, then a free place among the collections.
-        if (!m_changed.wait_until(lock, deadline, [&] { return !session->busy; }))
-            return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
-        if (!m_changed.wait_until(lock, deadline, [&] { return m_inFlight < m_settings.maxConcurrent; }))
+        // One condition: the session free of another scrape (two modules of one controller share
+        // it) and a free place among the collections, both seen at once.
+        if (!m_changed.wait_until(lock, deadline,
+                                  [&] { return !session->busy && m_inFlight < m_settings.maxConcurrent; }))
             return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
         session->busy = true;
         ++m_inFlight;

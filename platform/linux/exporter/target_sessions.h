@@ -90,7 +90,7 @@ private:
     Logger m_logger;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed; // a collection ended
+    std::condition_variable m_changed; // a collection ended: a session and a place are free
     std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by lower-case target, auth
     unsigned m_inFlight = 0;
     std::condition_variable m_jobQueued;
