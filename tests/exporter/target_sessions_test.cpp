@@ -196,6 +196,8 @@ TEST_F(TargetSessionsTest, ARefusedLogonIsSentOncePerBackoffAndOnlyForItsTargetA
         EXPECT_EQ(outcome.status, PdhStatusFromWin32(1326));
         EXPECT_LT(Clock::now() - start, 100ms);
     }
+    // The name with a final dot is the same target, and its session.
+    EXPECT_EQ(probe("dc1.", "bad").status, PdhStatusFromWin32(1326));
     EXPECT_EQ(Logons("dc1"), 1);
     EXPECT_EQ(sessions->RefusedLogons(), 1u);
     // Another auth of the same target, and another target, are sessions of their own.

@@ -47,6 +47,13 @@ private:
     CredentialRegistry::Id m_id = 0;
 };
 
+// A target's name once for all its spellings: the case, and a final dot (an absolute DNS name),
+// make no other session.
+std::string TargetName(const std::string& target)
+{
+    return target.size() > 1 && target.back() == '.' ? target.substr(0, target.size() - 1) : target;
+}
+
 } // namespace
 
 struct TargetSessions::Session {
@@ -147,9 +154,10 @@ void TargetSessions::Work()
 std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::string& target, const std::string& auth)
 {
     // under m_mutex
-    std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(target), auth }];
+    const std::string name = TargetName(target);
+    std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(name), auth }];
     if (!session)
-        session = std::make_shared<Session>(target, auth, m_credentials.at(auth), m_factory, m_settings);
+        session = std::make_shared<Session>(name, auth, m_credentials.at(auth), m_factory, m_settings);
     return session;
 }
 

@@ -1,7 +1,7 @@
 // The exporter's connections: one session per target and auth, kept between scrapes, each a
 // ControllerSession with its own credentials (a CredentialRegistry of its own, so that two auths
 // of one target never share a logon) and its own counter source over the target's Remote
-// Registry.
+// Registry. A target is one session however its name is written (case, a final dot).
 //
 // A logon the target refused is kept by the session, which gives the refusal at once, without a
 // packet, until the backoff ends, and then sends the credentials anew for one more try. A session
@@ -91,7 +91,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed; // a collection ended: a session and a place are free
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by lower-case target, auth
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by TargetName in lower case, auth
     unsigned m_inFlight = 0;
     std::condition_variable m_jobQueued;
     std::deque<Job> m_jobs;
