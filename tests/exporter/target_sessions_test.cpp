@@ -1,7 +1,7 @@
 // The sessions over a scripted registry that behaves as the real one does with credentials: a
 // refused logon is not sent again before the backoff ends, a slow target answers its scrape by
-// the deadline and holds no one else beyond the concurrency limit, and one session's calls never
-// overlap.
+// the deadline and holds no one else beyond the concurrency limit, one session's calls never
+// overlap, and a closing session is waited for at the end.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -31,6 +31,8 @@ struct ScriptedTargets {
     std::map<std::string, std::chrono::milliseconds> callDelays; // each call to the machine takes this
     std::map<std::string, int> calling;                          // calls under way, by machine
     int overlaps = 0;                                            // calls that found another of their machine under way
+    std::map<std::string, std::chrono::milliseconds> closeDelays; // the logoff at the machine takes this
+    int closed = 0;                                               // connections closed, all machines together
 };
 
 // A call to machine under way, for as long as the machine's call delay.
@@ -65,6 +67,18 @@ constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
 class ServingKey : public IPerformanceKey {
 public:
     ServingKey(ScriptedTargets& targets, std::string machine) : m_targets(targets), m_machine(std::move(machine)) {}
+    ~ServingKey() override
+    {
+        std::chrono::milliseconds delay{};
+        {
+            const std::lock_guard lock(m_targets.mutex);
+            if (m_targets.closeDelays.contains(m_machine))
+                delay = m_targets.closeDelays[m_machine];
+        }
+        std::this_thread::sleep_for(delay);
+        const std::lock_guard lock(m_targets.mutex);
+        ++m_targets.closed;
+    }
     std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
                              std::uint32_t* type, std::uint32_t* needed) override
     {
@@ -391,4 +405,24 @@ TEST_F(TargetSessionsTest, TwoModulesOfOneControllerTakeTurnsWhenEveryPlaceWasTa
     const std::lock_guard lock(targets.mutex);
     EXPECT_EQ(targets.overlaps, 0);
     EXPECT_EQ(targets.logons["dc1"], 1);
+}
+
+TEST_F(TargetSessionsTest, AnIdleSessionIsClosedOnAWorkerThatTheEndWaitsFor)
+{
+    targets.serving = { "dc1", "dc2" };
+    targets.closeDelays["dc1"] = 500ms;
+    auto sessions = Sessions(1h, 4, 100ms);
+    EXPECT_TRUE(sessions->Probe("dc1", module, Auth("good"), Clock::now() + 2s).success);
+    std::this_thread::sleep_for(150ms);
+    // dc1's session is idle: this scrape hands it over to be closed and does not wait for its logoff.
+    EXPECT_TRUE(sessions->Probe("dc2", module, Auth("good"), Clock::now() + 2s).success);
+    EXPECT_EQ(sessions->SessionCount(), 1u);
+    {
+        const std::lock_guard lock(targets.mutex);
+        EXPECT_EQ(targets.closed, 0);
+    }
+    // The end waits for the logoff under way: nothing of the sessions runs past it.
+    sessions.reset();
+    const std::lock_guard lock(targets.mutex);
+    EXPECT_EQ(targets.closed, 2);
 }

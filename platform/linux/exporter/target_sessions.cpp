@@ -1,6 +1,5 @@
 #include "platform/linux/exporter/target_sessions.h"
 
-#include <thread>
 #include <vector>
 
 #include "app/controller_session.h"
@@ -166,7 +165,8 @@ void TargetSessions::CloseIdleSessions(Clock::time_point now)
     // under m_mutex. A session that keeps a backoff stays until it ends, or a new one would send
     // the refused credentials again at once. Its refusal changes only while busy, which is set
     // and cleared under the lock. Closing logs off at the target, which may be slow to answer:
-    // not on the way of this scrape, nor under the lock.
+    // on a worker, neither on the way of this scrape nor under the lock, and waited for when the
+    // exporter ends.
     std::vector<std::shared_ptr<Session>> idle;
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         const Session& session = *it->second;
@@ -178,7 +178,7 @@ void TargetSessions::CloseIdleSessions(Clock::time_point now)
         }
     }
     if (!idle.empty())
-        std::thread([closing = std::move(idle)]() mutable { closing.clear(); }).detach();
+        RunOnWorker({ [closing = std::move(idle)]() mutable { closing.clear(); }, [] {} });
 }
 
 ProbeOutcome TargetSessions::Failure(std::uint32_t status) const

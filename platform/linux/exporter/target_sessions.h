@@ -5,7 +5,7 @@
 //
 // A logon the target refused is kept by the session, which gives the refusal at once, without a
 // packet, until the backoff ends, and then sends the credentials anew for one more try. A session
-// no scrape has used for the idle time is closed, but not while it keeps a refusal's
+// no scrape has used for the idle time is closed on a worker, but not while it keeps a refusal's
 // backoff. Collections run on worker threads, at most maxConcurrent at once; a scrape waits for
 // its result until its deadline and no longer, so that a silent target holds only its own
 // scrapes. Two scrapes of one session (two modules of a controller) take turns. The workers are
@@ -49,8 +49,8 @@ public:
     // passwords: each auth's, by the auth's name (wiped when the object goes).
     TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials, RegistryFactory factory,
                    Logger logger);
-    // Waits for the collections still running (each within the engine's own bounds), and ends the
-    // workers.
+    // Waits for the collections and the closings still running (each within the engine's own
+    // bounds), and ends the workers.
     ~TargetSessions();
     TargetSessions(const TargetSessions&) = delete;
     TargetSessions& operator=(const TargetSessions&) = delete;
@@ -68,7 +68,7 @@ private:
     struct Result;
 
     std::shared_ptr<Session> SessionFor(const std::string& target, const std::string& auth);
-    // Takes the idle sessions out of the table and closes them off the scrape's way.
+    // Takes the idle sessions out of the table and closes them on a worker.
     void CloseIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module);
     ProbeOutcome Failure(std::uint32_t status) const;
