@@ -1,6 +1,6 @@
 // The domain at a glance: one row per controller with its state and five figures, the marks of
 // figures past their thresholds, and the order of the rows. Portable; the figures come from
-// OverviewCollector (app/overview_collector.h), each controller on a worker of its own.
+// OverviewCollector (app/overview_refresher.h), each controller on a worker of its own.
 #pragma once
 
 #include <array>

@@ -2,126 +2,52 @@
 
 #include <deque>
 
-#include "directory/win32_error_text.h"
 #include "perf/pdh_status.h"
+
+// -- One controller -------------------------------------------------------------------------------
 
 namespace {
 
-bool IsRefusal(PDH_STATUS status)
+ControllerSession::Settings SessionSettings(CString machine, CString userName, CString password,
+                                            ControllerSession::Wait wait)
 {
-    return IsWin32Status(status) && IsRefusedLogon(status & 0xFFFF);
-}
-
-// The machine could not be reached or its connection failed, as opposed to an answer it gave
-// about a counter.
-bool IsConnectionFailure(PDH_STATUS status)
-{
-    return status == PDH_CSTATUS_NO_MACHINE || status == PDH_CANNOT_CONNECT_MACHINE || status == PDH_ACCESS_DENIED ||
-           IsWin32Status(status);
+    ControllerSession::Settings settings;
+    settings.machine = std::move(machine);
+    settings.userName = std::move(userName);
+    settings.password = std::move(password);
+    settings.wait = std::move(wait);
+    return settings; // a refusal is kept until the user asks again: no backoff
 }
 
 } // namespace
 
-// -- One controller -------------------------------------------------------------------------------
-
 OverviewCollector::OverviewCollector(ControllerConnection connection, CString machine, CString userName,
                                      CString password, Wait wait, Clock clock)
-    : m_connection(std::move(connection)), m_machine(std::move(machine)), m_userName(std::move(userName)),
-      m_password(std::move(password)), m_wait(std::move(wait)), m_clock(std::move(clock))
+    : m_connection(std::move(connection)), m_wait(wait), m_clock(std::move(clock)),
+      m_session(*m_connection.network, *m_connection.counters,
+                SessionSettings(std::move(machine), std::move(userName), std::move(password), std::move(wait)))
 {
-}
-
-OverviewCollector::~OverviewCollector()
-{
-    CloseQuery();
-    if (m_connected)
-        m_connection.network->CancelConnection(u"\\\\" + m_machine, true);
-    std::fill(m_password.begin(), m_password.end(), u'\0');
-}
-
-void OverviewCollector::CloseQuery()
-{
-    if (m_query != nullptr)
-        m_connection.counters->CloseQuery(m_query);
-    m_query = nullptr;
-    m_counters.fill(nullptr);
-}
-
-OverviewSample OverviewCollector::Failure(PDH_STATUS status)
-{
-    CloseQuery();
-    if (IsRefusal(status)) {
-        m_refused = true;
-        m_refusal = status;
-    }
-    OverviewSample sample;
-    sample.status = status;
-    sample.takenMs = m_clock();
-    return sample;
-}
-
-PDH_STATUS OverviewCollector::Open()
-{
-    ICounterSource& source = *m_connection.counters;
-    PDH_STATUS status = source.ConnectMachine(m_machine);
-    for (int retries = 0; status == PDH_ACCESS_DENIED && retries < kMaxAccessDeniedRetries; ++retries) {
-        if (!m_wait(kConnectWaitMs))
-            return status;
-        status = source.ConnectMachine(m_machine);
-    }
-    if (status != 0)
-        return status;
-    if ((status = source.OpenQuery(0, &m_query)) != 0) {
-        m_query = nullptr;
-        return status;
-    }
-    PDH_STATUS lacking = PDH_CSTATUS_NO_OBJECT;
-    bool any = false;
-    for (std::size_t i = 0; i < kOverviewCounterPaths.size(); ++i) {
-        PdhCounter* counter = nullptr;
-        status = source.AddCounter(m_query, u"\\\\" + m_machine + kOverviewCounterPaths[i], 0, &counter);
-        if (status != 0 && IsConnectionFailure(status))
-            return status;
-        if (status != 0) {
-            lacking = status; // a counter the machine lacks reads as none
-            continue;
-        }
-        m_counters[i] = counter;
-        any = true;
-    }
-    return any ? 0 : lacking;
+    m_set = m_session.AddSet({ kOverviewCounterPaths.begin(), kOverviewCounterPaths.end() });
 }
 
 OverviewSample OverviewCollector::Collect()
 {
-    if (m_refused)
-        return Failure(m_refusal); // nothing is sent; the row keeps saying why
-    ICounterSource& source = *m_connection.counters;
-    if (!m_userName.IsEmpty() && !m_connected) {
-        const std::uint32_t result = m_connection.network->AddConnection(u"\\\\" + m_machine, m_password, m_userName);
-        if (result != 0)
-            return Failure(PdhStatusFromWin32(result));
-        m_connected = true;
-    }
-    const bool first = m_query == nullptr;
-    if (first) {
-        if (const PDH_STATUS status = Open(); status != 0)
-            return Failure(status);
-    }
-    PDH_STATUS status = source.CollectQueryData(m_query);
-    if (status == 0 && first && m_wait(kRateIntervalMs))
-        status = source.CollectQueryData(m_query);
-    if (status != 0)
-        return Failure(status);
-
+    ControllerSession::Collection collection = m_session.Collect(m_set);
+    if (collection.failed == ControllerSession::Step::None && collection.opened && m_wait(kRateIntervalMs))
+        collection = m_session.Collect(m_set);
     OverviewSample sample;
     sample.takenMs = m_clock();
+    if (collection.failed != ControllerSession::Step::None) {
+        sample.status = collection.status; // after a refusal nothing was sent; the row keeps saying why
+        return sample;
+    }
     bool any = false;
-    for (std::size_t i = 0; i < m_counters.size(); ++i) {
+    for (std::size_t i = 0; i < sample.figures.size(); ++i) {
         PdhFormattedValue value;
         // As the probe reads a value: 64 bits wide, and anything but valid data is none.
-        if (m_counters[i] != nullptr &&
-            source.GetFormattedCounterValue(m_counters[i], PDH_FMT_LARGE_FORMAT, &value) == 0 &&
+        PdhCounter* counter = m_session.Counter(m_set, i);
+        if (counter != nullptr &&
+            m_connection.counters->GetFormattedCounterValue(counter, PDH_FMT_LARGE_FORMAT, &value) == 0 &&
             value.CStatus == PDH_CSTATUS_VALID_DATA) {
             sample.figures[i] = value.largeValue;
             any = true;
@@ -130,18 +56,6 @@ OverviewSample OverviewCollector::Collect()
     if (!any)
         sample.status = PDH_NO_DATA;
     return sample;
-}
-
-void OverviewCollector::AllowRetry()
-{
-    if (!m_refused)
-        return;
-    m_refused = false;
-    // The credentials go anew, as a new connection: the one they were refused on is dropped.
-    if (m_connected) {
-        m_connection.network->CancelConnection(u"\\\\" + m_machine, true);
-        m_connected = false;
-    }
 }
 
 // -- The workers ----------------------------------------------------------------------------------

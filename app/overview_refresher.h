@@ -4,7 +4,6 @@
 // them (TakeResults).
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,62 +14,39 @@
 #include <utility>
 #include <vector>
 
+#include "app/controller_session.h"
 #include "app/overview.h"
-#include "directory/network_connector.h"
-#include "perf/counter_source.h"
 
-// What one controller's worker reads through: its own counter source and network connector (the
-// connector's connection is the one the counters ride). Made on the window's thread, used only on
-// the worker's.
-struct ControllerConnection {
-    std::shared_ptr<void> keep; // whatever the two below need: it goes after them
-    std::unique_ptr<INetworkConnector> network;
-    std::unique_ptr<ICounterSource> counters;
-};
-using ControllerConnectionFactory = std::function<ControllerConnection()>;
-
-// One controller's collections, each within the counter engine's bounds. Its wait returns false
-// when the work is cancelled; then the collection ends at once with what it has.
+// One controller's figures over its session (ControllerSession), each collection within the
+// session's bounds. Its wait returns false when the work is cancelled; then the collection ends at
+// once with what it has.
 class OverviewCollector {
 public:
-    using Wait = std::function<bool(std::uint32_t milliseconds)>;
+    using Wait = ControllerSession::Wait;
     using Clock = std::function<std::int64_t()>;
 
     // With a user name, a connection to "\\" + machine is opened with the user name and password
     // before the first collection (else the counters go as the user's own ticket).
     OverviewCollector(ControllerConnection connection, CString machine, CString userName, CString password, Wait wait,
                       Clock clock);
-    // Closes the query and cancels the connection it opened.
-    ~OverviewCollector();
     OverviewCollector(const OverviewCollector&) = delete;
     OverviewCollector& operator=(const OverviewCollector&) = delete;
 
     OverviewSample Collect();
     // After a refused logon nothing is sent until the user asks again (AllowRetry).
-    bool IsRefused() const { return m_refused; }
-    void AllowRetry();
+    bool IsRefused() const { return m_session.IsRefused(); }
+    void AllowRetry() { m_session.AllowRetry(); }
 
-    // While the machine refuses access for now: a retry every 100 ms, at most 151 of them, as the
-    // counter query's connection; a first collection is followed by a second this long after, so
-    // that the rates have two samples.
-    static constexpr std::uint32_t kConnectWaitMs = 100;
-    static constexpr int kMaxAccessDeniedRetries = 151;
+    // A first collection is followed by a second this long after, so that the rates have two
+    // samples.
     static constexpr std::uint32_t kRateIntervalMs = 1000;
 
 private:
-    PDH_STATUS Open();
-    void CloseQuery();
-    OverviewSample Failure(PDH_STATUS status);
-
-    ControllerConnection m_connection;
-    CString m_machine, m_userName, m_password;
+    ControllerConnection m_connection; // goes after the session, which closes what it opened
     Wait m_wait;
     Clock m_clock;
-    bool m_connected = false; // the network connection is open
-    bool m_refused = false;
-    PDH_STATUS m_refusal = 0; // the refusal's own status (a wrong password, a locked account ...)
-    PdhQuery* m_query = nullptr;
-    std::array<PdhCounter*, kOverviewFigureCount> m_counters{};
+    ControllerSession m_session;
+    std::size_t m_set = 0;
 };
 
 class OverviewRefresher {

@@ -4,14 +4,15 @@
 #include <limits>
 #include <memory>
 
+#include "app/controller_session.h"
 #include "app/counter_set.h"
 #include "directory/discovery.h"
 #include "directory/remote_connection.h"
 #include "framework/afxwin.h"
 #include "framework/ascii_case.h"
 #include "framework/secret_text.h"
-#include "perf/counter_query.h"
 #include "perf/pdh_status.h"
+#include "perf/status_text.h"
 #include "probe/console_feedback.h"
 #include "probe/health_output.h"
 #include "probe/probe_options.h"
@@ -295,25 +296,24 @@ private:
 
     // The counter's value as the window reads it (anything but valid data is none), 64 bits wide:
     // a count beyond the largest LONG is not held there.
-    CounterValue ReadValue(CCounterQuery& query, int handle)
+    CounterValue ReadValue(const ControllerSession& session, std::size_t i)
     {
-        const PDHCounterStruct* record = query.FindCounter(handle);
+        PdhCounter* counter = session.Counter(kSet, i);
         PdhFormattedValue value;
-        if (record == nullptr ||
-            m_services.counters.GetFormattedCounterValue(record->hCounter, PDH_FMT_LARGE_FORMAT, &value) != 0 ||
+        if (counter == nullptr || m_services.counters.GetFormattedCounterValue(counter, PDH_FMT_LARGE_FORMAT, &value) != 0 ||
             value.CStatus != PDH_CSTATUS_VALID_DATA)
             return std::nullopt;
         return value.largeValue;
     }
 
     // The counter's raw reading, for the formats that hand the raw figures on.
-    CounterReading ReadRaw(CCounterQuery& query, int handle, const ProbeCounter& counter, PDH_STATUS addStatus)
+    CounterReading ReadRaw(const ControllerSession& session, std::size_t i)
     {
         CounterReading reading;
-        reading.path = counter.path.ToUtf8();
-        reading.addStatus = addStatus;
-        if (const PDHCounterStruct* record = query.FindCounter(handle))
-            m_services.counters.GetRawCounterValue(record->hCounter, &reading.type, &reading.sample);
+        reading.path = m_counters[i].path.ToUtf8();
+        reading.addStatus = session.AddStatus(kSet, i);
+        if (PdhCounter* counter = session.Counter(kSet, i))
+            m_services.counters.GetRawCounterValue(counter, &reading.type, &reading.sample);
         return reading;
     }
 
@@ -332,27 +332,43 @@ private:
 
     int Monitor()
     {
-        // As the window's Update: the connection first, then the query on the same machine. The
-        // connections go before the query is closed, as when the window ends.
-        CStringArray connections;
-        CCounterQuery query(m_services.counters);
-        const int code = Sample(query, connections);
-        DisconnectAll(m_services.network, connections);
-        query.Close();
-        return code;
+        // The controller's session as the overview's and the exporter's: the connection first,
+        // then the counters on the same machine; when it goes, the connection is cancelled before
+        // the query is closed, as when the window ends.
+        ControllerSession::Settings settings;
+        settings.machine = m_options.machine;
+        settings.userName = m_options.userName;
+        settings.password = m_password;
+        settings.wait = [this](std::uint32_t milliseconds) { return WaitUntil(m_env.MonotonicMs() + milliseconds); };
+        ControllerSession session(m_services.network, m_services.counters, std::move(settings));
+        std::vector<CString> paths;
+        for (const ProbeCounter& counter : m_counters)
+            paths.push_back(counter.path);
+        session.AddSet(std::move(paths));
+        return Sample(session);
     }
 
-    int Sample(CCounterQuery& query, CStringArray& connections)
+    // A failed collection said as the window says it; the text for the plugin's line.
+    std::string Report(const ControllerSession::Collection& collection)
     {
-        if (!ConnectToDC(m_services.network, m_options.machine, m_options.userName, m_password, connections))
-            return Failed(probe_exit::kConnectionFailed, m_feedback.LastText());
-        query.Close();
-        if (!query.Initialize(m_options.machine))
-            return Failed(probe_exit::kInitializeFailed, m_feedback.LastText());
-        std::vector<int> handles;
-        std::vector<PDH_STATUS> added;
-        for (const ProbeCounter& counter : m_counters)
-            handles.push_back(query.AddCounter(counter.path, &added.emplace_back()));
+        if (collection.failed == ControllerSession::Step::Logon && !collection.kept)
+            ShowSystemError(m_services.network, collection.status & 0xFFFF);
+        else if (collection.failed == ControllerSession::Step::Open)
+            AfxMessageBox(u"Could not initialize.\n" + PdhStatusMessage(collection.status), MB_ICONSTOP | MB_OK);
+        else
+            AfxMessageBox(PdhStatusMessage(collection.status), MB_ICONSTOP | MB_OK);
+        return m_feedback.LastText();
+    }
+
+    int Sample(ControllerSession& session)
+    {
+        // A first collection, so that the first sample has a value for the rates too. Failing to
+        // log on or to connect ends the run; a failed collection is reported, and tried again.
+        const ControllerSession::Collection first = session.Collect(kSet);
+        if (first.failed == ControllerSession::Step::Logon)
+            return Failed(probe_exit::kConnectionFailed, Report(first));
+        if (first.failed == ControllerSession::Step::Open)
+            return Failed(probe_exit::kInitializeFailed, Report(first));
         if (m_env.Interrupted())
             return probe_exit::kInterrupted;
 
@@ -361,9 +377,8 @@ private:
         if (!Write(writer->Begin(m_env.Now())))
             return Failure(probe_exit::kOutputFailed, "cannot write the output");
 
-        // A first collection, so that the first sample has a value for the rates too.
-        bool collectFailed = !query.Collect();
-        std::string collectError = collectFailed ? m_feedback.LastText() : std::string();
+        bool collectFailed = first.failed != ControllerSession::Step::None;
+        std::string collectError = collectFailed ? Report(first) : std::string();
         std::int64_t due = m_env.MonotonicMs() + m_options.intervalMs;
         std::vector<CounterValue> values(m_counters.size());
         for (std::uint32_t taken = 0; m_options.samples == 0 || taken < m_options.samples; ++taken) {
@@ -375,18 +390,22 @@ private:
             }
             const LocalTime time = m_env.Now();
             const std::int64_t collecting = m_env.MonotonicMs();
-            const bool collected = query.Collect();
+            const ControllerSession::Collection collection = session.Collect(kSet);
+            const bool collected = collection.failed == ControllerSession::Step::None;
             SampleReadings raw;
             raw.collected = collected;
             raw.seconds = static_cast<double>(m_env.MonotonicMs() - collecting) / 1000;
-            if (!collected && !collectFailed) {
-                collectFailed = true;
-                collectError = m_feedback.LastText();
+            if (!collected) {
+                const std::string text = Report(collection);
+                if (!collectFailed) {
+                    collectFailed = true;
+                    collectError = text;
+                }
             }
-            for (std::size_t i = 0; i < handles.size(); ++i) {
-                values[i] = collected ? ReadValue(query, handles[i]) : CounterValue();
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                values[i] = collected ? ReadValue(session, i) : CounterValue();
                 if (collected)
-                    raw.counters.push_back(ReadRaw(query, handles[i], m_counters[i], added[i]));
+                    raw.counters.push_back(ReadRaw(session, i));
             }
             if (Nagios() && collectFailed)
                 return Failed(probe_exit::kCollectFailed, collectError);
@@ -401,6 +420,8 @@ private:
             return static_cast<int>(static_cast<NagiosPlugin&>(*writer).State());
         return collectFailed ? probe_exit::kCollectFailed : probe_exit::kOk;
     }
+
+    static constexpr std::size_t kSet = 0; // the one set of counters, the command line's
 
     ProbeServices& m_services;
     IProbeEnvironment& m_env;

@@ -1,6 +1,7 @@
 // The sessions over a scripted registry that behaves as the real one does with credentials: a
 // refused logon is not sent again before the backoff ends, a slow target answers its scrape by
-// the deadline and holds no one else beyond the concurrency limit.
+// the deadline and holds no one else beyond the concurrency limit, one session's calls never
+// overlap, and a closing session is waited for at the end.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,6 +28,37 @@ struct ScriptedTargets {
     std::set<std::string> serving; // machines that answer with the data below
     bool withProcess = false;      // whether the data has the Process object
     int dataReads = 0;             // the counters' data asked for, all machines together
+    std::map<std::string, std::chrono::milliseconds> callDelays; // each call to the machine takes this
+    std::map<std::string, int> calling;                          // calls under way, by machine
+    int overlaps = 0;                                            // calls that found another of their machine under way
+    std::map<std::string, std::chrono::milliseconds> closeDelays; // the logoff at the machine takes this
+    int closed = 0;                                               // connections closed, all machines together
+};
+
+// A call to machine under way, for as long as the machine's call delay.
+class MachineCall {
+public:
+    MachineCall(ScriptedTargets& targets, const std::string& machine) : m_targets(targets), m_machine(machine)
+    {
+        std::chrono::milliseconds delay{};
+        {
+            const std::lock_guard lock(m_targets.mutex);
+            if (m_targets.calling[machine]++ > 0)
+                ++m_targets.overlaps;
+            if (m_targets.callDelays.contains(machine))
+                delay = m_targets.callDelays[machine];
+        }
+        std::this_thread::sleep_for(delay);
+    }
+    ~MachineCall()
+    {
+        const std::lock_guard lock(m_targets.mutex);
+        --m_targets.calling[m_machine];
+    }
+
+private:
+    ScriptedTargets& m_targets;
+    std::string m_machine;
 };
 
 constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
@@ -34,10 +66,23 @@ constexpr std::uint32_t kRate = 0x10410400, kRawCount = 0x00010000;
 // Memory\Page Faults/sec, and Process(lsass)\Handle Count when the target has it, as Samba sends them.
 class ServingKey : public IPerformanceKey {
 public:
-    explicit ServingKey(ScriptedTargets& targets) : m_targets(targets) {}
+    ServingKey(ScriptedTargets& targets, std::string machine) : m_targets(targets), m_machine(std::move(machine)) {}
+    ~ServingKey() override
+    {
+        std::chrono::milliseconds delay{};
+        {
+            const std::lock_guard lock(m_targets.mutex);
+            if (m_targets.closeDelays.contains(m_machine))
+                delay = m_targets.closeDelays[m_machine];
+        }
+        std::this_thread::sleep_for(delay);
+        const std::lock_guard lock(m_targets.mutex);
+        ++m_targets.closed;
+    }
     std::uint32_t QueryValue(const std::string& name, std::span<std::uint8_t> buffer, std::uint32_t* length,
                              std::uint32_t* type, std::uint32_t* needed) override
     {
+        const MachineCall call(m_targets, m_machine);
         std::vector<std::uint8_t> value;
         if (name == "Counter 009") {
             value = BuildCounterNames({ { 2, "Memory" }, { 4, "Page Faults/sec" }, { 6, "Process" }, { 8, "Handle Count" } });
@@ -60,6 +105,7 @@ public:
 
 private:
     ScriptedTargets& m_targets;
+    std::string m_machine;
 };
 
 class ScriptedRegistry : public IPerformanceRegistry {
@@ -68,6 +114,7 @@ public:
 
     std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
     {
+        const MachineCall call(m_targets, machine);
         const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
         if (!entry)
             return 5;
@@ -91,7 +138,7 @@ public:
         const std::lock_guard lock(m_targets.mutex);
         if (!m_targets.serving.contains(machine))
             return 53;
-        *key = std::make_unique<ServingKey>(m_targets);
+        *key = std::make_unique<ServingKey>(m_targets, machine);
         return 0;
     }
 
@@ -163,6 +210,8 @@ TEST_F(TargetSessionsTest, ARefusedLogonIsSentOncePerBackoffAndOnlyForItsTargetA
         EXPECT_EQ(outcome.status, PdhStatusFromWin32(1326));
         EXPECT_LT(Clock::now() - start, 100ms);
     }
+    // The name with a final dot is the same target, and its session.
+    EXPECT_EQ(probe("dc1.", "bad").status, PdhStatusFromWin32(1326));
     EXPECT_EQ(Logons("dc1"), 1);
     EXPECT_EQ(sessions->RefusedLogons(), 1u);
     // Another auth of the same target, and another target, are sessions of their own.
@@ -325,4 +374,55 @@ TEST_F(TargetSessionsTest, ATargetLackingEveryCounterOfAModuleIsStillAskedEachTi
         EXPECT_EQ(targets.dataReads, readsBefore + (scrape == 0 ? 2 : 1)) << "scrape " << scrape;
     }
     EXPECT_EQ(Logons("dc1"), 1);
+}
+
+TEST_F(TargetSessionsTest, TwoModulesOfOneControllerTakeTurnsWhenEveryPlaceWasTaken)
+{
+    targets.serving.insert("dc1");
+    targets.delays["silent1"] = targets.delays["silent2"] = 600ms;
+    targets.callDelays["dc1"] = 50ms;
+    auto sessions = Sessions(1h, 2);
+    // Both places held by silent controllers, past their scrapes' deadlines.
+    for (const char* silent : { "silent1", "silent2" })
+        EXPECT_EQ(sessions->Probe(silent, module, Auth("good"), Clock::now() + 50ms).status, PdhStatusFromWin32(121));
+    ASSERT_EQ(sessions->CollectionsInFlight(), 2u);
+
+    // Two modules of one controller wait for a place; once both places are free, one collects
+    // and the other waits for the session.
+    ExporterModule memory;
+    memory.name = "memory";
+    memory.paths = { "\\Memory\\Page Faults/sec" };
+    ProbeOutcome dc, faults;
+    std::thread first([&] { dc = sessions->Probe("dc1", module, Auth("good"), Clock::now() + 5s); });
+    std::thread second([&] { faults = sessions->Probe("dc1", memory, Auth("good"), Clock::now() + 5s); });
+    first.join();
+    second.join();
+    EXPECT_TRUE(dc.success) << dc.statusText;
+    ASSERT_TRUE(faults.success) << faults.statusText;
+    ASSERT_EQ(faults.counters.size(), 1u);
+    EXPECT_EQ(faults.counters[0].sample.first, 1000u);
+    EXPECT_EQ(sessions->SessionCount(), 3u);
+    const std::lock_guard lock(targets.mutex);
+    EXPECT_EQ(targets.overlaps, 0);
+    EXPECT_EQ(targets.logons["dc1"], 1);
+}
+
+TEST_F(TargetSessionsTest, AnIdleSessionIsClosedOnAWorkerThatTheEndWaitsFor)
+{
+    targets.serving = { "dc1", "dc2" };
+    targets.closeDelays["dc1"] = 500ms;
+    auto sessions = Sessions(1h, 4, 100ms);
+    EXPECT_TRUE(sessions->Probe("dc1", module, Auth("good"), Clock::now() + 2s).success);
+    std::this_thread::sleep_for(150ms);
+    // dc1's session is idle: this scrape hands it over to be closed and does not wait for its logoff.
+    EXPECT_TRUE(sessions->Probe("dc2", module, Auth("good"), Clock::now() + 2s).success);
+    EXPECT_EQ(sessions->SessionCount(), 1u);
+    {
+        const std::lock_guard lock(targets.mutex);
+        EXPECT_EQ(targets.closed, 0);
+    }
+    // The end waits for the logoff under way: nothing of the sessions runs past it.
+    sessions.reset();
+    const std::lock_guard lock(targets.mutex);
+    EXPECT_EQ(targets.closed, 2);
 }

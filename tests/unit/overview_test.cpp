@@ -230,7 +230,7 @@ TEST(OverviewCollectorTest, AccessDeniedIsRetriedWithinTheQueryBoundAndNoDataIsS
         CollectorRig rig;
         rig.counters->connectResults = { PDH_ACCESS_DENIED };
         EXPECT_EQ(rig.collector->Collect().status, PDH_ACCESS_DENIED);
-        EXPECT_EQ(rig.counters->connectCalls, 1 + OverviewCollector::kMaxAccessDeniedRetries);
+        EXPECT_EQ(rig.counters->connectCalls, 1 + ControllerSession::kMaxAccessDeniedRetries);
         EXPECT_TRUE(rig.network->attempts.empty()); // no user name: the user's own ticket
     }
     {

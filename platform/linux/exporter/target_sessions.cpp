@@ -1,9 +1,8 @@
 #include "platform/linux/exporter/target_sessions.h"
 
-#include <algorithm>
-#include <thread>
 #include <vector>
 
+#include "app/controller_session.h"
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
 #include "perf/pdh_status.h"
@@ -12,40 +11,83 @@
 
 namespace {
 
-// What adding a counter gives when the target lacks it (its object, counter or instance), as
-// opposed to a failure of the connection, which fails the whole probe.
-bool TargetLacksCounter(PDH_STATUS status)
-{
-    return status == PDH_CSTATUS_NO_OBJECT || status == PDH_CSTATUS_NO_COUNTER || status == PDH_CSTATUS_NO_INSTANCE ||
-           status == PDH_CSTATUS_BAD_COUNTERNAME;
-}
+// A session's logon as the exporter makes it: the auth's credentials recorded for the target in
+// the session's own registry, which the Remote Registry's connection logs on with. It opens no
+// connection of its own, and takes its credentials from the auth rather than from the texts
+// passed (a keytab auth has a ticket, not a password).
+class AuthLogon : public INetworkConnector {
+public:
+    AuthLogon(CredentialRegistry& registry, std::string target, const SmbCredentials& credentials)
+        : m_registry(registry), m_target(std::move(target)), m_credentials(credentials)
+    {
+    }
+    std::uint32_t AddConnection(const CString&, const CString&, const CString&) override
+    {
+        m_id = m_registry.Add(m_target, m_credentials);
+        return 0;
+    }
+    std::uint32_t CancelConnection(const CString&, bool) override
+    {
+        m_registry.Remove(m_id);
+        return 0;
+    }
+    // The exporter says a status with StatusText.
+    std::uint32_t FormatMessage(std::uint32_t, char16_t** buffer) override
+    {
+        *buffer = nullptr;
+        return 0;
+    }
+    void LocalFree(char16_t*) override {}
 
-// What a collection asks of a target that lacks all of a module's counters.
-constexpr char kSentinelPath[] = "\\Memory\\Page Faults/sec";
+private:
+    CredentialRegistry& m_registry;
+    std::string m_target;
+    const SmbCredentials& m_credentials;
+    CredentialRegistry::Id m_id = 0;
+};
+
+// A target's name once for all its spellings: the case, and a final dot (an absolute DNS name),
+// make no other session.
+std::string TargetName(const std::string& target)
+{
+    return target.size() > 1 && target.back() == '.' ? target.substr(0, target.size() - 1) : target;
+}
 
 } // namespace
 
 struct TargetSessions::Session {
-    std::string target;
-    std::string auth;
-    std::condition_variable idle; // under TargetSessions::m_mutex
-    bool busy = false;
+    Session(std::string name, std::string authName, const SmbCredentials& auth, const RegistryFactory& factory,
+            const TargetSessions::Settings& settings)
+        : target(std::move(name)), auth(std::move(authName)), logon(credentials, target, auth),
+          source(factory(credentials), LinuxCounterSource::SleepMilliseconds),
+          controller(logon, source, ControllerSettings(target, auth, settings))
+    {
+    }
+    static ControllerSession::Settings ControllerSettings(const std::string& target, const SmbCredentials& auth,
+                                                          const TargetSessions::Settings& settings)
+    {
+        ControllerSession::Settings controller;
+        controller.machine = CString::FromUtf8(target);
+        // The auth's user name, so that the session logs on; its password is the logon's own.
+        controller.userName = CString::FromUtf8(auth.user);
+        // A collection never waits (access denied for now is tried again by the next scrape).
+        controller.wait = [](std::uint32_t) { return false; };
+        controller.refusalBackoff = settings.refusedLogonBackoff;
+        controller.lackingRetry = settings.lackingRetry;
+        return controller;
+    }
+
+    const std::string target;
+    const std::string auth;
+    bool busy = false;          // under TargetSessions::m_mutex
     Clock::time_point lastUsed; // under TargetSessions::m_mutex
 
-    // Only the collection that holds busy touches what follows.
+    // Only the collection that holds busy touches what follows; the controller goes first.
     CredentialRegistry credentials;
-    CredentialRegistry::Id credentialId = 0;
-    std::unique_ptr<RemoteCounterSource> source;
-    struct ModuleQuery {
-        PdhQuery* query = nullptr;
-        std::vector<PdhCounter*> counters;
-        std::vector<PDH_STATUS> addStatus;
-        Clock::time_point added;
-        bool lacking = false; // some counter could not be added
-    };
-    std::map<std::string, ModuleQuery> queries; // by module
-    std::uint32_t refusal = 0;                  // the Win32 error of the refused logon; 0 while none
-    Clock::time_point refusedUntil;
+    AuthLogon logon;
+    RemoteCounterSource source;
+    ControllerSession controller;
+    std::map<std::string, std::size_t> sets; // the controller's set of each module, by its name
 };
 
 struct TargetSessions::Result {
@@ -111,35 +153,32 @@ void TargetSessions::Work()
 std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::string& target, const std::string& auth)
 {
     // under m_mutex
-    std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(target), auth }];
-    if (!session) {
-        session = std::make_shared<Session>();
-        session->target = target;
-        session->auth = auth;
-        session->credentialId = session->credentials.Add(target, m_credentials.at(auth));
-        session->source = std::make_unique<RemoteCounterSource>(m_factory(session->credentials),
-                                                                LinuxCounterSource::SleepMilliseconds);
-    }
+    const std::string name = TargetName(target);
+    std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(name), auth }];
+    if (!session)
+        session = std::make_shared<Session>(name, auth, m_credentials.at(auth), m_factory, m_settings);
     return session;
 }
 
-std::vector<std::shared_ptr<TargetSessions::Session>> TargetSessions::TakeIdleSessions(Clock::time_point now)
+void TargetSessions::CloseIdleSessions(Clock::time_point now)
 {
     // under m_mutex. A session that keeps a backoff stays until it ends, or a new one would send
-    // the refused credentials again at once. Its refusal is written only while busy, which is
-    // set and cleared under the lock.
-    std::vector<std::shared_ptr<Session>> unused;
+    // the refused credentials again at once. Its refusal changes only while busy, which is set
+    // and cleared under the lock. Closing logs off at the target, which may be slow to answer:
+    // on a worker, neither on the way of this scrape nor under the lock, and waited for when the
+    // exporter ends.
+    std::vector<std::shared_ptr<Session>> idle;
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         const Session& session = *it->second;
-        if (!session.busy && now - session.lastUsed >= m_settings.sessionIdle &&
-            (session.refusal == 0 || now >= session.refusedUntil)) {
-            unused.push_back(std::move(it->second));
+        if (!session.busy && now - session.lastUsed >= m_settings.sessionIdle && !session.controller.IsRefused()) {
+            idle.push_back(std::move(it->second));
             it = m_sessions.erase(it);
         } else {
             ++it;
         }
     }
-    return unused;
+    if (!idle.empty())
+        RunOnWorker({ [closing = std::move(idle)]() mutable { closing.clear(); }, [] {} });
 }
 
 ProbeOutcome TargetSessions::Failure(std::uint32_t status) const
@@ -150,85 +189,41 @@ ProbeOutcome TargetSessions::Failure(std::uint32_t status) const
     return outcome;
 }
 
-void TargetSessions::NoteRefusal(Session& session)
+void TargetSessions::NoteRefusal(const Session& session, std::uint32_t status)
 {
-    const std::optional<CredentialRegistry::Entry> entry = session.credentials.Find(session.target);
-    if (!entry || entry->refusal == 0 || session.refusal != 0)
-        return;
-    session.refusal = entry->refusal;
-    session.refusedUntil = Clock::now() + m_settings.refusedLogonBackoff;
     {
         const std::lock_guard lock(m_mutex);
         ++m_refusedLogons;
     }
-    m_logger("target " + session.target + " refused the logon of auth " + session.auth + " (" +
-             StatusText(PdhStatusFromWin32(session.refusal)) + "); not tried again for " +
+    m_logger("target " + session.target + " refused the logon of auth " + session.auth + " (" + StatusText(status) +
+             "); not tried again for " +
              std::to_string(std::chrono::duration_cast<std::chrono::seconds>(m_settings.refusedLogonBackoff).count()) +
              " s");
 }
 
 ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& module)
 {
-    if (session.refusal != 0) {
-        if (Clock::now() < session.refusedUntil)
-            return Failure(PdhStatusFromWin32(session.refusal)); // nothing is sent
-        // The backoff is over: the credentials once more, as new ones.
-        const CredentialRegistry::Id refused = session.credentialId;
-        session.credentialId = session.credentials.Add(session.target, m_credentials.at(session.auth));
-        session.credentials.Remove(refused);
-        session.refusal = 0;
+    const auto [set, added] = session.sets.try_emplace(module.name);
+    if (added) {
+        std::vector<CString> paths;
+        for (const std::string& path : module.paths)
+            paths.push_back(CString::FromUtf8(path));
+        set->second = session.controller.AddSet(std::move(paths));
     }
-    RemoteCounterSource& source = *session.source;
-    Session::ModuleQuery& query = session.queries[module.name];
-    if (query.query != nullptr && query.lacking && Clock::now() - query.added >= m_settings.lackingRetry) {
-        source.CloseQuery(query.query);
-        query = {};
-    }
-    if (query.query == nullptr) {
-        query.added = Clock::now();
-        if (PDH_STATUS status = source.OpenQuery(0, &query.query); status != 0)
-            return Failure(status);
-        for (const std::string& path : module.paths) {
-            PdhCounter* counter = nullptr;
-            const PDH_STATUS status = source.AddCounter(query.query, CString::FromUtf8("\\\\" + session.target + path), 0, &counter);
-            if (status != 0 && !TargetLacksCounter(status)) {
-                // The connection failed: the counters are added again on the next scrape.
-                source.CloseQuery(query.query);
-                session.queries.erase(module.name);
-                NoteRefusal(session);
-                return Failure(status);
-            }
-            query.counters.push_back(status == 0 ? counter : nullptr);
-            query.addStatus.push_back(status);
-            query.lacking = query.lacking || status != 0;
-        }
-        // A target that lacks every counter of the module (a controller without the directory's
-        // counters) is still asked something in each collection, so that its success says it
-        // answered rather than that nothing was asked: a counter every Windows machine has, not
-        // reported.
-        if (std::none_of(query.counters.begin(), query.counters.end(), [](PdhCounter* c) { return c != nullptr; })) {
-            PdhCounter* sentinel = nullptr;
-            const PDH_STATUS status = source.AddCounter(query.query, CString::FromUtf8("\\\\" + session.target + kSentinelPath), 0, &sentinel);
-            if (status != 0 && !TargetLacksCounter(status)) {
-                source.CloseQuery(query.query);
-                session.queries.erase(module.name);
-                NoteRefusal(session);
-                return Failure(status);
-            }
-        }
-    }
-    if (PDH_STATUS status = source.CollectQueryData(query.query); status != 0) {
-        NoteRefusal(session);
-        return Failure(status);
+    const ControllerSession::Collection collection = session.controller.Collect(set->second);
+    if (collection.failed != ControllerSession::Step::None) {
+        if (collection.refused && !collection.kept)
+            NoteRefusal(session, collection.status);
+        return Failure(collection.status);
     }
     ProbeOutcome outcome;
     outcome.success = true;
     for (std::size_t i = 0; i < module.paths.size(); ++i) {
         CounterReading reading;
         reading.path = module.paths[i];
-        reading.addStatus = query.addStatus[i];
-        if (query.counters[i] != nullptr)
-            source.GetRawCounterValue(query.counters[i], &reading.type, &reading.sample);
+        reading.addStatus = session.controller.AddStatus(set->second, i);
+        if (PdhCounter* counter = session.controller.Counter(set->second, i))
+            session.source.GetRawCounterValue(counter, &reading.type, &reading.sample);
         outcome.counters.push_back(std::move(reading));
     }
     return outcome;
@@ -242,32 +237,18 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         return outcome;
     };
-    const ProbeOutcome timedOut = Failure(PdhStatusFromWin32(win32_error::kSemTimeout));
-
-    std::shared_ptr<Session> session;
     const auto result = std::make_shared<Result>();
-    std::vector<std::shared_ptr<Session>> unused;
-    // Closing a connection logs off at its target, which may be slow to answer: not on the way of
-    // this scrape, nor under the lock.
-    const auto closeUnused = [&] {
-        if (!unused.empty())
-            std::thread([closing = std::move(unused)]() mutable { closing.clear(); }).detach();
-        unused.clear();
-    };
+    std::shared_ptr<Session> session; // a session closed meanwhile goes outside the lock
     {
         std::unique_lock lock(m_mutex);
-        unused = TakeIdleSessions(start);
+        CloseIdleSessions(start);
         session = SessionFor(target, auth.name);
         session->lastUsed = start;
-        // Another scrape of the session first, then a free place among the collections.
-        if (!session->idle.wait_until(lock, deadline, [&] { return !session->busy; })) {
-            closeUnused();
-            return finished(timedOut);
-        }
-        if (!m_changed.wait_until(lock, deadline, [&] { return m_inFlight < m_settings.maxConcurrent; })) {
-            closeUnused();
-            return finished(timedOut);
-        }
+        // One condition: the session free of another scrape (two modules of one controller share
+        // it) and a free place among the collections, both seen at once.
+        if (!m_changed.wait_until(lock, deadline,
+                                  [&] { return !session->busy && m_inFlight < m_settings.maxConcurrent; }))
+            return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
         session->busy = true;
         ++m_inFlight;
         // The collection goes on past the deadline when the target is slow, holding its session
@@ -281,7 +262,6 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
                           session->busy = false;
                           session->lastUsed = Clock::now();
                           --m_inFlight;
-                          session->idle.notify_all();
                           m_changed.notify_all();
                           {
                               const std::lock_guard lock(result->mutex);
@@ -290,11 +270,10 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
                           result->ready.notify_all();
                       } });
     }
-    closeUnused();
 
     std::unique_lock lock(result->mutex);
     if (!result->ready.wait_until(lock, deadline, [&] { return result->done; }))
-        return finished(timedOut);
+        return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
     return finished(std::move(result->outcome));
 }
 

@@ -1,15 +1,16 @@
-// The exporter's connections: one session per target and auth, kept between scrapes, each with
-// its own credentials (a CredentialRegistry of its own, so that two auths of one target never
-// share a logon) and its own counter source over the target's Remote Registry.
+// The exporter's connections: one session per target and auth, kept between scrapes, each a
+// ControllerSession with its own credentials (a CredentialRegistry of its own, so that two auths
+// of one target never share a logon) and its own counter source over the target's Remote
+// Registry. A target is one session however its name is written (case, a final dot).
 //
-// A logon the target refused is marked on the credentials, which the connection then never
-// sends again; the session gives the refusal at once, without a packet, until the backoff ends,
-// and then adds the credentials anew for one more try. A session no scrape has used for the idle
-// time is closed, but not while it keeps a refusal's backoff. Collections run on worker threads,
-// at most maxConcurrent at once; a scrape waits for its result until its deadline and no longer,
-// so that a silent target holds only its own scrapes. Two scrapes of one session take turns. The
-// workers are made as collections need them (never more than maxConcurrent) and kept, so that a
-// scrape in steady state makes no thread.
+// A logon the target refused is kept by the session, which gives the refusal at once, without a
+// packet, until the backoff ends, and then sends the credentials anew for one more try. A session
+// no scrape has used for the idle time is closed on a worker, but not while it keeps a refusal's
+// backoff. Collections run on worker threads, at most maxConcurrent at once; a scrape waits for
+// its result until its deadline and no longer, so that a silent target holds only its own
+// scrapes. Two scrapes of one session (two modules of a controller) take turns. The workers are
+// made as collections need them (never more than maxConcurrent) and kept, so that a scrape in
+// steady state makes no thread.
 #pragma once
 
 #include <chrono>
@@ -48,8 +49,8 @@ public:
     // passwords: each auth's, by the auth's name (wiped when the object goes).
     TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials, RegistryFactory factory,
                    Logger logger);
-    // Waits for the collections still running (each within the engine's own bounds), and ends the
-    // workers.
+    // Waits for the collections and the closings still running (each within the engine's own
+    // bounds), and ends the workers.
     ~TargetSessions();
     TargetSessions(const TargetSessions&) = delete;
     TargetSessions& operator=(const TargetSessions&) = delete;
@@ -67,8 +68,8 @@ private:
     struct Result;
 
     std::shared_ptr<Session> SessionFor(const std::string& target, const std::string& auth);
-    // Takes the sessions to close out of the table.
-    std::vector<std::shared_ptr<Session>> TakeIdleSessions(Clock::time_point now);
+    // Takes the idle sessions out of the table and closes them on a worker.
+    void CloseIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module);
     ProbeOutcome Failure(std::uint32_t status) const;
     // A collection on a worker: collect runs outside m_mutex, then finish under it, with the
@@ -81,7 +82,7 @@ private:
     // Under m_mutex: the job runs on an idle worker, or on a new one when none is idle.
     void RunOnWorker(Job job);
     void Work();
-    void NoteRefusal(Session& session);
+    void NoteRefusal(const Session& session, std::uint32_t status);
 
     Settings m_settings;
     std::map<std::string, SmbCredentials> m_credentials;
@@ -89,8 +90,8 @@ private:
     Logger m_logger;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed; // a collection ended
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by lower-case target, auth
+    std::condition_variable m_changed; // a collection ended: a session and a place are free
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by TargetName in lower case, auth
     unsigned m_inFlight = 0;
     std::condition_variable m_jobQueued;
     std::deque<Job> m_jobs;
