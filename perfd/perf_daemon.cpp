@@ -106,7 +106,7 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     const std::chrono::nanoseconds longestWait(std::llround(static_cast<double>(interval) * kLongestWaitOfInterval));
     long long next = Ns(Now()) + interval;
     std::string lastError;
-    bool passedOverLast = false;
+    long long publishedAt = Ns(Now()); // when the sample published last was taken
     int stoppedBy = 0;
     while (stoppedBy == 0) {
         const timespec wait = FromNs(std::max(0LL, next - Ns(Now())));
@@ -122,10 +122,11 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
         const long long now = Ns(Now());
         next = std::max(next + interval, now + interval / 2);
         BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);
-        // A sample whose wait for the answers under way ran out is passed over, but never two
-        // in a row: the figures are never older than two intervals.
+        // A sample whose wait for the answers under way ran out is passed over, as long as the
+        // figures published are not older than a second or two intervals, the longer.
         const long passedOver = store.Published().passedOver;
-        if (!store.Write(records, &error, longestWait, !passedOverLast)) {
+        const bool mayPassOver = now + interval - publishedAt <= std::max<long long>(2 * interval, kNsPerSecond);
+        if (!store.Write(records, &error, longestWait, mayPassOver)) {
             if (error != lastError)
                 Log(log, error + "; trying again at each update");
             lastError = error;
@@ -133,7 +134,8 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
             Log(log, "writing to " + store.Directory() + " again");
             lastError.clear();
         }
-        passedOverLast = store.Published().passedOver > passedOver;
+        if (store.Published().passedOver == passedOver)
+            publishedAt = now;
     }
     const PerfmonStore::Publishing& published = store.Published();
     Log(log, std::to_string(published.samples) + " samples published, " + std::to_string(published.waited) +
