@@ -484,13 +484,23 @@ class AnswersUnderChurnAtTenHertz(unittest.TestCase):
             out_of_range, renamed, mixed, same_sample, before = [], [], [], 0, None
             start = time.monotonic()
             answers = 0
+            later = None  # when the oldest churner's successor starts
             for answer in range(self.ANSWERS):
                 if time.monotonic() > start + self.SECONDS:
                     break
                 answers += 1
                 if answer % 3 == 0 and fillers:
                     self.end(fillers.pop(0))
-                if answer % 7 == 0:
+                # Now and then the oldest of the name, before those that stay, ends and none
+                # starts for 6 s, longer than its place waits for one; else one ends and
+                # another starts every 7 answers.
+                if answer % 150 == 20:
+                    self.end(churners.pop(0))
+                    later = time.monotonic() + 6
+                elif later is not None and time.monotonic() > later:
+                    churners.append(self.start(STAND_IN, 1, 0.002))
+                    later = None
+                elif later is None and answer % 7 == 0:
                     self.end(churners.pop(rng.randrange(len(churners))))
                     churners.append(self.start(STAND_IN, 1, 0.002))
                 time.sleep(max(0.0, start + answer / 10 - time.monotonic()))
