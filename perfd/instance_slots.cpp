@@ -53,7 +53,9 @@ const std::vector<InstanceSlots::Place>& InstanceSlots::Arrange(const std::vecto
         m_byKey.emplace_back(keys[i], i);
     std::sort(m_byKey.begin(), m_byKey.end());
     m_placed.assign(keys.size(), false);
-    // Those that live on keep their places; those that ended leave ghosts.
+    // Those that live on under their names keep their places; those that ended leave ghosts,
+    // and so do those that took another name (which are placed as new under it: a number
+    // among the processes of one name stays theirs).
     m_lastLiving.clear();
     for (std::size_t slot = 0; slot < m_count; ++slot) {
         Slot& s = m_slots[slot];
@@ -61,7 +63,7 @@ const std::vector<InstanceSlots::Place>& InstanceSlots::Arrange(const std::vecto
         if (s.key == kNobody)
             continue;
         const auto found = std::lower_bound(m_byKey.begin(), m_byKey.end(), std::pair{ s.key, std::size_t{ 0 } });
-        if (found != m_byKey.end() && found->first == s.key) {
+        if (found != m_byKey.end() && found->first == s.key && names[found->second] == s.name) {
             s.entity = found->second;
             m_placed[found->second] = true;
             m_lastLiving[s.name] = slot + 1;

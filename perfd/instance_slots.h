@@ -3,7 +3,8 @@
 // A client tells processes of one name apart by their order in the answer: NAME, NAME#1, ...
 // So a process must keep its number among the processes of its name for its life, whatever
 // other processes start and end:
-// - a process keeps its place (K in "230iKname" and "230iK") for its life;
+// - a process keeps its place (K in "230iKname" and "230iK") for its life, or until it takes
+//   another name (prctl, exec), when it leaves a ghost under the old and is placed anew;
 // - the place of a process that ended keeps its name and last figures (a ghost) until a new
 //   process takes it, for at least `ghostLife` updates, and for as long as a process of its
 //   name lies after it (whose number it holds up);

@@ -513,9 +513,11 @@ class AnswersUnderChurnAtTenHertz(unittest.TestCase):
                     label = name if key not in seen else "%s#%d" % (name, seen[key])
                     seen[key] = seen.get(key, 0) + 1
                     pid = values[784]
-                    if pid not in self.alive:
+                    # (A child that the provider named before its exec shows under its
+                    # parent's name until the provider reads its name again.)
+                    if pid not in self.alive or name != self.alive[pid][1]:
                         continue
-                    if name != self.alive[pid][1] or label_of.setdefault(pid, label) != label:
+                    if label_of.setdefault(pid, label) != label:
                         renamed.append((answer, pid, label_of[pid], label))
                 # With every process published, Process(_Total), read first, holds the sums of
                 # the instances read after it: of one sample.

@@ -124,4 +124,12 @@ TEST(InstanceSlots, OlderProcessesEndingLeaveTwoOfOneNameInTheirOrder)
     EXPECT_EQ(taken[0].entity, 2u);
     EXPECT_EQ(taken[1].entity, 0u);
     EXPECT_EQ(taken[2].entity, 1u);
+    // The first of the two takes the other name: it leaves a ghost under its old name, which
+    // keeps the second's number, and goes after the others as the second of its new name.
+    const std::vector<InstanceSlots::Place>& renamed = slots.Arrange({ 101, 102, 103 }, { 2, 3, 3 });
+    ASSERT_EQ(renamed.size(), 4u);
+    EXPECT_EQ(renamed[0].entity, InstanceSlots::kGhost);
+    EXPECT_EQ(renamed[1].entity, 0u);
+    EXPECT_EQ(renamed[2].entity, 1u);
+    EXPECT_EQ(renamed[3].entity, 2u);
 }
