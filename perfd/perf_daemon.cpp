@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -15,12 +16,12 @@
 namespace {
 
 constexpr long kNsPerSecond = 1'000'000'000;
-// The longest that one answer of Samba's server is taken to last: a Process instance's place
-// that changes hands shows no one's figures for that long (perfd/instance_slots.h).
-constexpr double kLongestAnswerSeconds = 2.0;
 // How long the place of a process that ended waits, with its last name and figures, for a new
-// process to take it before another process is moved there (and shows zeros for a while).
+// process to take it before another process is moved there.
 constexpr double kGhostSeconds = 5.0;
+// The part of the interval that an update may wait for the answers under way to end
+// (perfd/perfmon_store.h).
+constexpr double kLongestWaitOfInterval = 0.25;
 
 sigset_t StopSignals()
 {
@@ -78,10 +79,8 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
 
     PerfmonStore store(stateDirectory);
     store.ReadableBy(options.readersGroup);
-    // The updates an answer of that length may span.
-    const long answerUpdates = std::max(2L, std::lround(std::floor(kLongestAnswerSeconds / options.intervalSeconds)) + 1);
     const long ghostUpdates = std::lround(std::ceil(kGhostSeconds / options.intervalSeconds));
-    PerfmonSampler sampler(options.procRoot, options.lsassStandIn, LsassProgram(options), answerUpdates, ghostUpdates);
+    PerfmonSampler sampler(options.procRoot, options.lsassStandIn, LsassProgram(options), ghostUpdates);
     if (const auto names = PublishedProcessNames(options))
         sampler.PublishOnly(*names);
     PerfmonRecords records;
@@ -104,8 +103,10 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     }
 
     const long long interval = std::llround(options.intervalSeconds * kNsPerSecond);
+    const std::chrono::nanoseconds longestWait(std::llround(static_cast<double>(interval) * kLongestWaitOfInterval));
     long long next = Ns(Now()) + interval;
     std::string lastError;
+    long long publishedAt = Ns(Now()); // when the sample published last was taken
     int stoppedBy = 0;
     while (stoppedBy == 0) {
         const timespec wait = FromNs(std::max(0LL, next - Ns(Now())));
@@ -121,7 +122,11 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
         const long long now = Ns(Now());
         next = std::max(next + interval, now + interval / 2);
         BuildPerfmonRecords(sampler.Sample(), sizeof(long), records);
-        if (!store.Write(records, &error)) {
+        // A sample whose wait for the answers under way ran out is passed over, as long as the
+        // figures published are not older than a second or two intervals, the longer.
+        const long passedOver = store.Published().passedOver;
+        const bool mayPassOver = now + interval - publishedAt <= std::max<long long>(2 * interval, kNsPerSecond);
+        if (!store.Write(records, &error, longestWait, mayPassOver)) {
             if (error != lastError)
                 Log(log, error + "; trying again at each update");
             lastError = error;
@@ -129,7 +134,15 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
             Log(log, "writing to " + store.Directory() + " again");
             lastError.clear();
         }
+        if (store.Published().passedOver == passedOver)
+            publishedAt = now;
     }
+    const PerfmonStore::Publishing& published = store.Published();
+    Log(log, std::to_string(published.samples) + " samples published, " + std::to_string(published.waited) +
+                 " waited for an answer to end (at most " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(published.longestWait).count()) +
+                 " µs), " + std::to_string(published.passedOver) + " passed over, " +
+                 std::to_string(published.duringAnswer) + " published during one");
     if (!store.Clear(&error)) {
         Log(log, std::string("stopped by ") + SignalName(stoppedBy) + "; the databases could not be emptied: " + error);
         return 0;

@@ -271,10 +271,8 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
         if (sample.processTotals.size() == totals.size()) {
             totals = sample.processTotals;
         } else {
-            for (std::size_t k = 0; k < sample.processes.size(); ++k) {
-                const PublishedProcess& process = sample.processes[k];
-                if ((k < sample.zeroed.size() && sample.zeroed[k]) ||
-                    (sample.lsassIsCopy && EqualsIgnoringCase(process.name, "lsass")))
+            for (const PublishedProcess& process : sample.processes) {
+                if (sample.lsassIsCopy && EqualsIgnoringCase(process.name, "lsass"))
                     continue;
                 AddProcessCounters(process, totals);
             }
@@ -294,13 +292,9 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
         std::uint64_t instance = 1;
         for (const PublishedProcess& process : sample.processes) {
             names.Put(Text() << object.index << "i" << instance << "name", process.name);
-            const std::size_t k = instance - 1;
-            const bool zeroed = k < sample.zeroed.size() && sample.zeroed[k];
             fillBlock(
                 object,
-                [&](const PerfCounter& counter) {
-                    return zeroed ? RawCounterSample{} : ProcessSample(counter.figure, process.pid, process.descriptors);
-                },
+                [&](const PerfCounter& counter) { return ProcessSample(counter.figure, process.pid, process.descriptors); },
                 false);
             data.PutBinary(Text() << object.index << "i" << instance, block);
             ++instance;

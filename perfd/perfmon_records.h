@@ -38,9 +38,6 @@ struct PerfmonSample {
     // The Process object's instances in the order published (perfd/instance_slots.h: each
     // keeps its place for its life; at the start, by ascending PID).
     std::vector<PublishedProcess> processes;
-    // Beside each, whether its counter block is published as zeros (a place that changed hands
-    // a moment ago); none when empty.
-    std::vector<bool> zeroed;
     // Process(_Total)'s counters when not every process is published: the sums over every
     // process, by the counter's place in PerfCounters(). Empty: the sums over the instances
     // published.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <sstream>
 #include <string_view>
 
@@ -50,9 +51,9 @@ bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
 }
 
 PerfmonSampler::PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram,
-                               long answerUpdates, long ghostUpdates)
+                               long ghostUpdates)
     : m_procRoot(std::move(procRoot)), m_lsassStandIn(std::move(lsassStandIn)), m_processes(m_procRoot),
-      m_io(m_procRoot), m_slots(answerUpdates, ghostUpdates)
+      m_io(m_procRoot), m_slots(ghostUpdates)
 {
     if (!m_lsassStandIn.empty()) {
         m_processes.KeepCounted(m_lsassStandIn, [program = std::move(lsassProgram)](int procDirectory, int pid) {
@@ -95,20 +96,26 @@ const PerfmonSample& PerfmonSampler::Sample()
     // it is.
     constexpr std::uint64_t kLsassRole = std::uint64_t{ 1 } << 32;
     m_keys.clear();
-    for (const PublishedProcess& p : m_found)
+    m_names.clear();
+    for (const PublishedProcess& p : m_found) {
         m_keys.push_back(p.name == "lsass" && p.pid == standIn ? kLsassRole : static_cast<std::uint32_t>(p.pid));
+        // Clients number the instances of one name with ASCII case ignored.
+        std::string lower = p.name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        });
+        m_names.push_back(std::hash<std::string>{}(lower));
+    }
     // A ghost is the process the last sample published at the place it was.
-    const std::vector<InstanceSlots::Place>& places = m_slots.Arrange(m_keys);
+    const std::vector<InstanceSlots::Place>& places = m_slots.Arrange(m_keys, m_names);
     m_last.swap(m_sample.processes);
     m_sample.processes.resize(places.size());
-    m_sample.zeroed.resize(places.size());
     for (std::size_t k = 0; k < places.size(); ++k) {
         const InstanceSlots::Place& place = places[k];
         if (place.entity != InstanceSlots::kGhost)
             m_sample.processes[k] = std::move(m_found[place.entity]);
         else
             m_sample.processes[k] = std::move(m_last.at(place.was));
-        m_sample.zeroed[k] = place.zeroed;
     }
     return m_sample;
 }

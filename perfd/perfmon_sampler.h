@@ -18,10 +18,9 @@ class PerfmonSampler {
 public:
     // procRoot: where procfs is mounted. lsassStandIn: the process name that also answers as
     // lsass (empty: none); only a process that root runs from lsassProgram may.
-    // answerUpdates: the updates an answer of Samba's server may span; ghostUpdates: how long
-    // an ended process's place waits for a new one (perfd/instance_slots.h).
-    PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram, long answerUpdates,
-                   long ghostUpdates);
+    // ghostUpdates: how long an ended process's place waits for a new one at least
+    // (perfd/instance_slots.h).
+    PerfmonSampler(std::string procRoot, std::string lsassStandIn, std::string lsassProgram, long ghostUpdates);
 
     // Publishes only the processes of these instance names (ASCII case ignored), besides the
     // stand-in for lsass (none: the stand-in alone); Process(_Total) still sums every process.
@@ -46,6 +45,7 @@ private:
     std::vector<PublishedProcess> m_found;
     std::vector<PublishedProcess> m_last; // the last sample's, for its ghosts
     std::vector<std::uint64_t> m_keys;
+    std::vector<std::uint64_t> m_names;
     PerfmonSample m_sample;
     std::string m_buffer;
 };

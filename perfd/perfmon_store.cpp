@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@ namespace {
 constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kDatabaseMode = 0644;
 constexpr mode_t kGroupDatabaseMode = 0640; // with --readers
+constexpr mode_t kOwnerDatabaseMode = 0600; // with --readers, until the group is given
 // Buckets of the hash table: a few thousand records, one per process and per counter.
 constexpr int kHashSize = 4099;
 // Only this program writes a working copy, and the copies are made afresh at the start: no
@@ -67,6 +70,8 @@ PerfmonStore::PerfmonStore(std::string stateDirectory) : m_directory(std::move(s
 
 PerfmonStore::~PerfmonStore()
 {
+    if (m_closes >= 0)
+        close(m_closes);
     for (Database* db : { &m_names, &m_data }) {
         for (Copy& copy : db->copies)
             Close(copy);
@@ -113,7 +118,10 @@ bool PerfmonStore::OpenCopy(Copy& copy, std::string* error)
         return false;
     }
     errno = 0;
-    copy.tdb = tdb_open(copy.path.c_str(), kHashSize, kWorkingFlags, O_RDWR | O_CREAT | O_EXCL, kDatabaseMode);
+    // With readers, made for root alone and opened to the group once it is the group's: no
+    // moment where others can read it.
+    copy.tdb = tdb_open(copy.path.c_str(), kHashSize, kWorkingFlags, O_RDWR | O_CREAT | O_EXCL,
+                        m_readers >= 0 ? kOwnerDatabaseMode : kDatabaseMode);
     if (copy.tdb == nullptr) {
         *error = Reason("cannot make " + copy.path, errno != 0 ? errno : EIO);
         return false;
@@ -191,25 +199,87 @@ bool PerfmonStore::Publish(Database& db, int index, std::string* error)
     return true;
 }
 
-bool PerfmonStore::Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error)
+bool PerfmonStore::Prepare(Database& db, const std::vector<PerfmonRecord>& records, int* index, std::string* error)
 {
     // Fewer instances than the sample before: its records beyond the new ones go on into the
     // new copy, for a reader that took the count before. So the update is unchanged when the
     // published records begin with the new ones.
+    *index = -1;
     const std::vector<PerfmonRecord>& before = db.publishedCopy >= 0 ? db.copies[db.publishedCopy].written : kNoRecords;
     if (PublishedIsOurs(db) && before.size() >= records.size() &&
         std::equal(records.begin(), records.end(), before.begin(), SameRecord))
         return true;
-    const int index = db.publishedCopy == 0 ? 1 : 0;
-    Copy& copy = db.copies[index];
+    const int spare = db.publishedCopy == 0 ? 1 : 0;
+    Copy& copy = db.copies[spare];
     if (!CopyIsOurs(copy) && !OpenCopy(copy, error))
         return false;
-    return WriteAlone(copy, records, before, error) && Publish(db, index, error);
+    if (!WriteAlone(copy, records, before, error))
+        return false;
+    *index = spare;
+    return true;
 }
 
-bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error)
+bool PerfmonStore::Gate(std::chrono::steady_clock::time_point deadline)
 {
-    return Update(m_data, records.data, error) && Update(m_names, records.names, error);
+    if (!PublishedIsOurs(m_names))
+        return false; // nothing published that an answer could hold
+    const Copy& names = m_names.copies[m_names.publishedCopy];
+    const int fd = tdb_fd(names.tdb);
+    if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
+        return true;
+    if (errno != EAGAIN)
+        return false; // no leases here: published at once
+    // An answer holds it: woken when a descriptor of it is closed, to try again at once, before
+    // the next answer opens it.
+    const auto start = std::chrono::steady_clock::now();
+    if (m_closes < 0)
+        m_closes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_closes >= 0)
+        inotify_add_watch(m_closes, names.path.c_str(), IN_CLOSE_NOWRITE | IN_CLOSE_WRITE);
+    ++m_publishing.waited;
+    for (;;) {
+        if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (errno != EAGAIN || now >= deadline) {
+            m_publishing.duringAnswer += errno == EAGAIN;
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        pollfd closed{ m_closes, POLLIN, 0 };
+        if (m_closes < 0 || poll(&closed, 1, static_cast<int>(std::min<long long>(left, 5))) <= 0)
+            continue;
+        char events[4096];
+        while (read(m_closes, events, sizeof events) > 0) {
+        }
+    }
+    m_publishing.longestWait =
+        std::max<std::chrono::nanoseconds>(m_publishing.longestWait, std::chrono::steady_clock::now() - start);
+    return true;
+}
+
+bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error, std::chrono::nanoseconds longestWait,
+                         bool mayPassOver)
+{
+    const auto deadline = std::chrono::steady_clock::now() + longestWait;
+    int data = -1, names = -1;
+    if (!Prepare(m_data, records.data, &data, error) || !Prepare(m_names, records.names, &names, error))
+        return false;
+    if (data < 0 && names < 0)
+        return true;
+    // The names.tdb that answers open is the published one until names is published in turn.
+    const long during = m_publishing.duringAnswer;
+    const int gate = Gate(deadline) ? tdb_fd(m_names.copies[m_names.publishedCopy].tdb) : -1;
+    if (mayPassOver && m_publishing.duringAnswer > during) {
+        --m_publishing.duringAnswer;
+        ++m_publishing.passedOver; // the copies hold it; the next sample is written over it
+        return true;
+    }
+    ++m_publishing.samples;
+    const bool ok = (data < 0 || Publish(m_data, data, error)) && (names < 0 || Publish(m_names, names, error));
+    if (gate >= 0)
+        fcntl(gate, F_SETLEASE, F_UNLCK); // an answer that waited to open it goes on
+    return ok;
 }
 
 bool PerfmonStore::Clear(std::string* error)

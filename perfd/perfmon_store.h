@@ -14,8 +14,17 @@
 // instance's counter block is published before its name and the count that includes it. Records
 // of instances beyond the current count are kept, so a reader that took the count of the sample
 // before still finds each instance it asks for.
+//
+// Samba's server holds names.tdb open for the whole of an answer and opens data.tdb anew for
+// each value within it (the time base first, each counter and instance after). So both are
+// published while no one holds the published names.tdb: the store takes a write lease on it,
+// which is granted only while no other descriptor has it open and, while held, keeps a new
+// answer's open of it waiting; the sample is published and the lease let go. While answers are
+// under way the store waits for them to end, up to the time given, and then publishes anyway
+// or, when asked, passes the sample over.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -37,10 +46,12 @@ public:
     // Makes perfmon/ when missing and the working copies afresh. False with the reason in
     // *error when the folder cannot be made or written in.
     bool Open(std::string* error);
-    // Publishes one sample. A published database that was removed or replaced since is
-    // published again; a working copy that was, is made afresh. False with the reason in
-    // *error; the next write tries again.
-    bool Write(const PerfmonRecords& records, std::string* error);
+    // Publishes one sample, once no answer holds names.tdb or longestWait has passed; with
+    // mayPassOver, a sample whose wait ran out is not published at all. A published database
+    // that was removed or replaced since is published again; a working copy that was, is made
+    // afresh. False with the reason in *error; the next write tries again.
+    bool Write(const PerfmonRecords& records, std::string* error,
+               std::chrono::nanoseconds longestWait = std::chrono::nanoseconds::zero(), bool mayPassOver = false);
     // Publishes both databases empty, so that Samba answers with no counters rather than old
     // ones, and removes the working copies.
     bool Clear(std::string* error);
@@ -48,6 +59,18 @@ public:
     const std::string& Directory() const { return m_directory; }
     // Working copies made afresh because a reader still held them (for the tests).
     int CopiesReplaced() const { return m_copiesReplaced; }
+
+    // How the samples were published: those that changed something, those that waited for an
+    // answer to end, those published while one was under way (the wait ran out), those not
+    // published because it ran out, and the longest wait that ended with an answer's end.
+    struct Publishing {
+        long samples = 0;
+        long waited = 0;
+        long duringAnswer = 0;
+        long passedOver = 0;
+        std::chrono::nanoseconds longestWait{};
+    };
+    const Publishing& Published() const { return m_publishing; }
 
 private:
     struct Copy {
@@ -68,7 +91,12 @@ private:
     // Writes records, and before's records beyond them, into copy.
     bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, const std::vector<PerfmonRecord>& before,
                     std::string* error);
-    bool Update(Database& db, const std::vector<PerfmonRecord>& records, std::string* error);
+    // Writes the records into the copy that is not published: the copy to publish, -1 when
+    // the published one holds them already; false on failure.
+    bool Prepare(Database& db, const std::vector<PerfmonRecord>& records, int* copy, std::string* error);
+    // Takes the write lease on the published names.tdb: false when it is not ours, leases
+    // cannot be had here, or answers held it past the deadline.
+    bool Gate(std::chrono::steady_clock::time_point deadline);
     bool Publish(Database& db, int copy, std::string* error);
     void Close(Copy& copy);
 
@@ -76,4 +104,6 @@ private:
     Database m_names;
     Database m_data;
     int m_copiesReplaced = 0;
+    Publishing m_publishing;
+    int m_closes = -1; // inotify: the closes of the published names.tdb, while an update waits
 };

@@ -5,6 +5,8 @@
 # short-lived process ten times a second, as on a machine that starts processes all the time.
 # With "private" as $4, all of it runs in a PID namespace of its own with its own /proc (needs
 # root), so that the processes the rest of the machine starts and ends are not in the figures.
+# Ends with the provider's own account of its samples: how many waited for an answer of Samba's
+# server to end, were passed over, or were published during one (docs/perfd.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -36,7 +38,7 @@ if [ "$mode" = busy ]; then
     children+=($!)
 fi
 
-"$exe" --state-dir "$state" 2>/dev/null &
+"$exe" --state-dir "$state" 2>"$state/perfd.log" &
 pid=$!
 children+=("$pid")
 sleep 5 # the first listing and the first round of counts
@@ -61,3 +63,6 @@ awk -v c0="$start_cpu" -v c1="$end_cpu" -v t0="$start" -v t1="$end" -v n="$proce
     printf "zeltor-perfd, %s machine of %d processes (%d Process instances published), %.1f s at one update a second:\n", mode, n, i, elapsed
     printf "  CPU %.3f s (user + system): %.3f %% of one core, %.2f ms an update\n", cpu, 100 * cpu / elapsed, 1000 * cpu / elapsed
     printf "  resident %.1f MiB (peak %.1f MiB); files: %s\n", rss / 1024, peak / 1024, sizes }'
+kill -TERM "$pid"
+wait "$pid" 2>/dev/null || true
+sed -n 's/^zeltor-perfd: \(.*samples published.*\)/  \1/p' "$state/perfd.log"

@@ -193,7 +193,6 @@ class PerfdUnderSambasWinreg(unittest.TestCase):
         processes = data.objects[PROCESS].instances
         # Every process once (the stand-in for lsass besides); the children, each with the
         # descriptors /proc shows it holding, in the order they started.
-        # (A place that changed hands a moment ago reads as zeros: no one's.)
         pids = [values[784] for name, values in processes if name != "lsass" and values[784] != 0]
         # _Total first: the handle counts summed over the processes (the stand-in for lsass, a
         # second copy of one, not counted twice), ID Process 0, as Windows has it.
@@ -390,7 +389,7 @@ class NamesKeepTheirFiguresUnderChurn(unittest.TestCase):
                     if not name.startswith(prefix):
                         continue
                     if values[784] == 0:
-                        zeroed += 1  # a place that changed hands a moment ago: no one's figures
+                        zeroed += 1  # ID Process 0: no process's figures
                     elif values[784] != pid_of.get(name):
                         wrong += 1
                 names_wrong += wrong
@@ -407,6 +406,164 @@ class NamesKeepTheirFiguresUnderChurn(unittest.TestCase):
             for child in children.values():
                 end(child)
             log.close()
+
+
+@unittest.skipUnless(KIND == "smbd", "one server is enough: the provider is the same")
+class AnswersUnderChurnAtTenHertz(unittest.TestCase):
+    """A client that reads the server ten times a second, as a PDH client polling a counter
+    would, while the provider updates ten times a second and processes start and end: every
+    rate it works out between two answers is one its counter can have, and every process keeps
+    its instance name (NAME, NAME#1, ... by their order) for as long as it lives, both with
+    --all-processes and with the processes of the stand-in's name alone (the default)."""
+
+    ANSWERS = 500  # for each way of publishing
+    SECONDS = 70  # at most: a busy machine's answers may take longer than a tenth of a second
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zeltor-churn-")
+        # Named by their program, as the provider names processes: a link to Python.
+        self.filler = "zcf%d" % (os.getpid() % 10000)
+        for name in (STAND_IN, self.filler):
+            os.symlink(sys.executable, os.path.join(self.dir.name, name))
+        self.alive = {}  # PID -> (process, name)
+
+    def tearDown(self):
+        for child, _ in self.alive.values():
+            self.end_process(child)
+        self.dir.cleanup()
+
+    def start(self, name, files, busy):
+        """A process named name, holding extra open files and busy for part of its time (a
+        share of 1/busy, none for 0) until its stdin closes."""
+        script = (
+            "import select, sys, time\n"
+            "held = [open('/dev/null') for _ in range(int(sys.argv[1]))]\n"
+            "busy = float(sys.argv[2])\n"
+            "print('ready', flush=True)\n"
+            "while not select.select([sys.stdin], [], [], 0.02)[0]:\n"
+            "    end = time.monotonic() + busy\n"
+            "    while time.monotonic() < end: pass\n"
+        )
+        child = subprocess.Popen([os.path.join(self.dir.name, name), "-c", script, str(files), str(busy)],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.assertEqual(child.stdout.readline().strip(), "ready")
+        self.alive[child.pid] = (child, name)
+        return child.pid
+
+    def end_process(self, child):
+        child.stdin.close()
+        child.wait()
+        child.stdout.close()
+
+    def end(self, pid):
+        child, _ = self.alive.pop(pid)
+        self.end_process(child)
+
+    def run_reader(self, options):
+        state = read_state()
+        import random
+        rng = random.Random(11)
+        # Older processes of another name, which end one by one below the others; processes of
+        # the stand-in's name before and after those that stay, which end and start again.
+        fillers = [self.start(self.filler, k % 4, 0) for k in range(60)]
+        churners = [self.start(STAND_IN, 1, 0.002) for _ in range(3)]
+        stayers = [self.start(STAND_IN, 2 + k, 0.003) for k in range(4)]
+        log = tempfile.NamedTemporaryFile(prefix="zeltor-perfd-", suffix=".log")
+        perfd = subprocess.Popen([os.environ["ZELTOR_PERFD"], "-s", state["smb_conf"], "--interval", "0.1",
+                                  "--lsass", STAND_IN] + options, stderr=log)
+        try:
+            client = PerfDataClient(state["address"], state["user"], state["password"], state["smb_conf"],
+                                    state.get("port"))
+            for _ in range(POLLS):
+                data = PerfData(client.query("Global"))
+                if PROCESS in data.objects and any(values[784] == stayers[-1]
+                                                   for _, values in data.objects[PROCESS].instances):
+                    break
+                time.sleep(0.25)
+            label_of = {}  # PID -> its instance name, from the first answer that showed it
+            out_of_range, renamed, mixed, same_sample, before = [], [], [], 0, None
+            start = time.monotonic()
+            answers = 0
+            later = None  # when the oldest churner's successor starts
+            for answer in range(self.ANSWERS):
+                if time.monotonic() > start + self.SECONDS:
+                    break
+                answers += 1
+                if answer % 3 == 0 and fillers:
+                    self.end(fillers.pop(0))
+                # Now and then the oldest of the name, before those that stay, ends and none
+                # starts for 6 s, longer than its place waits for one; else one ends and
+                # another starts every 7 answers.
+                if answer % 150 == 20:
+                    self.end(churners.pop(0))
+                    later = time.monotonic() + 6
+                elif later is not None and time.monotonic() > later:
+                    churners.append(self.start(STAND_IN, 1, 0.002))
+                    later = None
+                elif later is None and answer % 7 == 0:
+                    self.end(churners.pop(rng.randrange(len(churners))))
+                    churners.append(self.start(STAND_IN, 1, 0.002))
+                time.sleep(max(0.0, start + answer / 10 - time.monotonic()))
+                data = PerfData(client.query("Global"))
+                # Each process's name as a client numbers it, checked for the processes of
+                # this test that lived through the answer.
+                seen = {}
+                for name, values in data.objects[PROCESS].instances:
+                    key = name.lower()
+                    label = name if key not in seen else "%s#%d" % (name, seen[key])
+                    seen[key] = seen.get(key, 0) + 1
+                    pid = values[784]
+                    # (A child that the provider named before its exec shows under its
+                    # parent's name until the provider reads its name again.)
+                    if pid not in self.alive or name != self.alive[pid][1]:
+                        continue
+                    if label_of.setdefault(pid, label) != label:
+                        renamed.append((answer, pid, label_of[pid], label))
+                # With every process published, Process(_Total), read first, holds the sums of
+                # the instances read after it: of one sample.
+                processes = data.objects[PROCESS].instances
+                if "--all-processes" in options and processes[0][1][952] != sum(
+                        values[952] for name, values in processes[1:] if name != "lsass"):
+                    mixed.append(answer)
+                # Processor time and interrupt time between this answer and the one before.
+                processor = data.objects[PROCESSOR].instances[0][1]
+                if before is not None:
+                    elapsed = data.perf_time_100ns - before[0]
+                    if elapsed == 0:
+                        same_sample += 1
+                    else:
+                        busy = 100.0 * (1 - (processor[2000] - before[1]) / elapsed)
+                        interrupts = 100.0 * (processor[698] - before[2]) / elapsed
+                        if not (-0.01 <= busy <= 100.01 and -0.01 <= interrupts <= 100.01):
+                            out_of_range.append((answer, round(busy, 1), round(interrupts, 1)))
+                before = (data.perf_time_100ns, processor[2000], processor[698])
+            client.close()
+        finally:
+            perfd.terminate()
+            perfd.wait(timeout=10)
+            log.seek(0)
+            published = [line for line in log.read().decode().splitlines() if "samples published" in line]
+            log.close()
+        # The provider publishes during an answer only when the answers under way outlast both
+        # its wait and the age its figures may reach (a machine so busy that an answer takes
+        # most of a second); it says how often.
+        during = re.search(r"(\d+) published during one", published[0] if published else "")
+        during = int(during.group(1)) if during else 0
+        print("\n%s: %d answers in %.0f s, %d pairs of one sample; %d rates out of range %s; %d answers of two "
+              "samples %s; %d processes renamed %s; %s"
+              % (" ".join(options) or "default", answers, time.monotonic() - start, same_sample, len(out_of_range),
+                 out_of_range[:5], len(mixed), mixed[:5], len(renamed), renamed[:5], published), file=sys.stderr)
+        self.assertGreaterEqual(answers, 100)
+        self.assertLessEqual(len(out_of_range), during, out_of_range)
+        self.assertLessEqual(len(mixed), during, mixed)
+        self.assertEqual(renamed, [])
+        self.assertGreater(len(label_of), 20)
+
+    def test_every_process(self):
+        self.run_reader(["--all-processes"])
+
+    def test_the_stand_ins_processes(self):
+        self.run_reader([])
 
 
 @unittest.skipUnless(KIND == "smbd", "the standalone server's user has a Unix group of its own")

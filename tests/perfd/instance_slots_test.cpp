@@ -1,6 +1,6 @@
-// The places of the Process instances under churn, checked against what a reader of Samba's
-// server can assemble: the names of one sample with the blocks of any sample up to the
-// quarantine later.
+// The places of the Process instances under churn: every process keeps its number among the
+// processes of its name (NAME, NAME#1, ... as clients count them) for its life, and the places
+// stay dense.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,33 +9,24 @@
 
 #include "perfd/instance_slots.h"
 
-namespace {
-
-constexpr std::uint64_t kZeros = ~std::uint64_t{ 0 };
-
-// What one update publishes: names.tdb's place -> key, and data.tdb's place -> whose figures
-// (kZeros for a block of zeros), its records beyond the count kept from the updates before.
-struct Published {
-    std::vector<std::uint64_t> names;
-    std::vector<std::uint64_t> data;
-};
-
-} // namespace
-
-TEST(InstanceSlots, NoAnswerPairsANameWithAnotherProcesssFigures)
+TEST(InstanceSlots, EachProcessKeepsItsNumberAmongItsNameForItsLife)
 {
-    constexpr long kQuarantine = 3;
     constexpr long kGhostLife = 6;
-    InstanceSlots slots(kQuarantine, kGhostLife);
+    InstanceSlots slots(kGhostLife);
     std::mt19937 random(7);
+    std::map<std::uint64_t, std::uint64_t> nameOf; // every key ever, its name
     std::vector<std::uint64_t> alive;
     std::uint64_t nextKey = 100;
-    for (int i = 0; i < 40; ++i)
+    const auto start = [&] {
+        nameOf[nextKey] = random() % 5; // few names: many processes share one
         alive.push_back(nextKey++);
-    std::vector<Published> history;
-    std::map<std::uint64_t, std::size_t> placeOf;
+    };
+    for (int i = 0; i < 40; ++i)
+        start();
+    std::vector<std::uint64_t> last;           // the last arrangement: place -> key
+    std::map<std::uint64_t, std::size_t> number; // a live key's number among its name
     std::map<std::uint64_t, long> ghostAge;
-    int zeroedPlaces = 0, shownPlaces = 0;
+    std::size_t moves = 0, outlived = 0;
     for (int update = 0; update < 2000; ++update) {
         // Processes end anywhere (the older, lower ones too) and start; now and then many end
         // at once, and the count shrinks and grows again.
@@ -44,84 +35,101 @@ TEST(InstanceSlots, NoAnswerPairsANameWithAnotherProcesssFigures)
             alive.erase(alive.begin() + static_cast<long>(random() % alive.size()));
         const int starts = update % 97 == 60 ? 30 : static_cast<int>(random() % 4);
         for (int s = 0; s < starts; ++s)
-            alive.push_back(nextKey++);
-        std::shuffle(alive.begin(), alive.end(), random); // the order given says nothing
+            start();
+        std::vector<std::uint64_t> names;
+        for (std::uint64_t key : alive)
+            names.push_back(nameOf[key]);
 
-        const std::vector<InstanceSlots::Place>& places = slots.Arrange(alive);
-        Published now;
-        now.data = history.empty() ? std::vector<std::uint64_t>{} : history.back().data;
-        now.data.resize(std::max(now.data.size(), places.size()), kZeros);
-        std::map<std::uint64_t, std::size_t> placed;
-        std::size_t ghosts = 0;
+        const std::vector<InstanceSlots::Place>& places = slots.Arrange(alive, names);
+        std::vector<std::uint64_t> now;
+        std::map<std::uint64_t, std::size_t> seenOfName;
         for (std::size_t k = 0; k < places.size(); ++k) {
             // A ghost is the place's last process, ended, with its last name.
             const bool ghost = places[k].entity == InstanceSlots::kGhost;
-            ASSERT_TRUE(!ghost || places[k].was < history.back().names.size()) << "update " << update;
-            const std::uint64_t key = ghost ? history.back().names[places[k].was] : alive[places[k].entity];
-            ghosts += ghost;
+            ASSERT_TRUE(!ghost || places[k].was < last.size()) << "update " << update;
+            const std::uint64_t key = ghost ? last[places[k].was] : alive[places[k].entity];
+            ASSERT_EQ(std::count(now.begin(), now.end(), key), 0) << "update " << update;
+            now.push_back(key);
+            const std::size_t n = seenOfName[nameOf[key]]++;
             if (ghost) {
                 ASSERT_EQ(std::count(alive.begin(), alive.end(), key), 0) << "update " << update;
-                ASSERT_LT(++ghostAge[key], kGhostLife + 1) << "update " << update;
+                ++ghostAge[key];
+                continue;
             }
-            ASSERT_TRUE(placed.emplace(key, k).second);
-            now.names.push_back(key);
-            now.data[k] = places[k].zeroed ? kZeros : key;
-            zeroedPlaces += places[k].zeroed;
-            ++shownPlaces;
+            // Its number, from its first arrangement for as long as it lives.
+            const auto [held, first] = number.emplace(key, n);
+            ASSERT_EQ(held->second, n) << "update " << update << ": key " << key << " at " << k;
+            if (!first && std::find(last.begin(), last.end(), key) - last.begin() != static_cast<long>(k))
+                ++moves;
         }
-        ASSERT_EQ(places.size(), alive.size() + ghosts); // every process, once
-        // A process that lives on keeps its place unless it fills the place of one that ended
-        // from the end of the list.
-        for (const auto& [key, place] : placed) {
-            const auto before = placeOf.find(key);
-            if (before != placeOf.end() && before->second != place) {
-                EXPECT_LT(place, before->second) << "update " << update;
-                EXPECT_GE(before->second, places.size()) << "update " << update;
-            }
+        ASSERT_EQ(places.size(), alive.size() + static_cast<std::size_t>(std::count_if(
+                                                     places.begin(), places.end(), [](const InstanceSlots::Place& p) {
+                                                         return p.entity == InstanceSlots::kGhost;
+                                                     })));
+        // A ghost past its life holds up the number of a later process of its name.
+        for (std::size_t k = 0; k < now.size(); ++k) {
+            if (places[k].entity != InstanceSlots::kGhost || ghostAge[now[k]] <= kGhostLife)
+                continue;
+            ++outlived;
+            const bool later = std::any_of(now.begin() + static_cast<long>(k) + 1, now.end(), [&](std::uint64_t key) {
+                return nameOf[key] == nameOf[now[k]] && std::count(alive.begin(), alive.end(), key) > 0;
+            });
+            ASSERT_TRUE(later) << "update " << update << ": ghost " << now[k] << " at " << k;
         }
-        placeOf = placed;
-        history.push_back(now);
-
-        // Every reader that took its names at an update within the quarantine before this
-        // one reads, at each of its places, the named process's figures or zeros.
-        for (long back = 0; back <= kQuarantine && back < static_cast<long>(history.size()); ++back) {
-            const Published& names = history[history.size() - 1 - static_cast<std::size_t>(back)];
-            for (std::size_t k = 0; k < names.names.size(); ++k) {
-                const std::uint64_t figures = now.data.at(k);
-                ASSERT_TRUE(figures == kZeros || figures == names.names[k])
-                    << "update " << update << ": place " << k << " named " << names.names[k] << " " << back
-                    << " updates before holds " << figures;
-            }
-        }
+        std::erase_if(number, [&](const auto& entry) {
+            return std::count(alive.begin(), alive.end(), entry.first) == 0;
+        });
+        last = now;
     }
-    // Zeros are the exception: here about 2 places in 40 change hands at each update.
-    EXPECT_LT(zeroedPlaces, shownPlaces / 5) << zeroedPlaces << " of " << shownPlaces;
+    // The churn moved processes into the places of ghosts, and kept some ghosts past their life.
+    EXPECT_GT(moves, 0u);
+    EXPECT_GT(outlived, 0u);
 }
 
-TEST(InstanceSlots, TheFirstLayoutIsTheOrderGivenAndNewcomersShowAtOnce)
+TEST(InstanceSlots, OlderProcessesEndingLeaveTwoOfOneNameInTheirOrder)
 {
-    InstanceSlots slots(2, 0);
-    const std::vector<std::uint64_t> first = { 5, 9, 12 };
-    const auto& places = slots.Arrange(first);
-    ASSERT_EQ(places.size(), 3u);
-    for (std::size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(places[k].entity, k);
-        EXPECT_FALSE(places[k].zeroed);
+    // Sixty processes of one name end below two of another: once their ghosts' life is over
+    // the two fill their places, the second still after the first.
+    InstanceSlots slots(3);
+    std::vector<std::uint64_t> keys, names;
+    for (std::uint64_t key = 1; key <= 60; ++key) {
+        keys.push_back(key);
+        names.push_back(1);
     }
-    // One more after the last place: its figures at once. One that ends in the middle: the
-    // last takes its place, with zeros for the quarantine (the publishes an answer may span
-    // after the last that showed the place in other hands), then its figures.
-    const auto& grown = slots.Arrange({ 5, 9, 12, 20 });
-    ASSERT_EQ(grown.size(), 4u);
-    EXPECT_FALSE(grown[3].zeroed);
-    std::vector<bool> zeroed;
-    for (int update = 0; update < 4; ++update) {
-        const std::vector<std::uint64_t> keys = { 5, 12, 20 };
-        const auto& shrunk = slots.Arrange(keys);
-        ASSERT_EQ(shrunk.size(), 3u);
-        EXPECT_EQ(keys[shrunk[1].entity], 20u);
-        zeroed.push_back(shrunk[1].zeroed);
-        EXPECT_FALSE(shrunk[0].zeroed || shrunk[2].zeroed);
+    keys.insert(keys.end(), { 100, 101 });
+    names.insert(names.end(), { 2, 2 });
+    ASSERT_EQ(slots.Arrange(keys, names).size(), 62u);
+    for (int update = 0; update < 5; ++update) {
+        const std::vector<InstanceSlots::Place>& places = slots.Arrange({ 100, 101 }, { 2, 2 });
+        if (update < 3) {
+            EXPECT_EQ(places.size(), 62u); // the ghosts
+            EXPECT_EQ(places[60].entity, 0u);
+            EXPECT_EQ(places[61].entity, 1u);
+        } else {
+            ASSERT_EQ(places.size(), 2u);
+            EXPECT_EQ(places[0].entity, 0u);
+            EXPECT_EQ(places[1].entity, 1u);
+        }
     }
-    EXPECT_EQ(zeroed, (std::vector<bool>{ true, true, false, false }));
+    // The first of the two ends: its ghost stays while the second lives, and a new process of
+    // the name takes its place and number; one of another name goes after them.
+    for (int update = 0; update < 6; ++update) {
+        const std::vector<InstanceSlots::Place>& places = slots.Arrange({ 101 }, { 2 });
+        ASSERT_EQ(places.size(), 2u);
+        EXPECT_EQ(places[0].entity, InstanceSlots::kGhost);
+        EXPECT_EQ(places[1].entity, 0u);
+    }
+    const std::vector<InstanceSlots::Place>& taken = slots.Arrange({ 101, 102, 103 }, { 2, 3, 2 });
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].entity, 2u);
+    EXPECT_EQ(taken[1].entity, 0u);
+    EXPECT_EQ(taken[2].entity, 1u);
+    // The first of the two takes the other name: it leaves a ghost under its old name, which
+    // keeps the second's number, and goes after the others as the second of its new name.
+    const std::vector<InstanceSlots::Place>& renamed = slots.Arrange({ 101, 102, 103 }, { 2, 3, 3 });
+    ASSERT_EQ(renamed.size(), 4u);
+    EXPECT_EQ(renamed[0].entity, InstanceSlots::kGhost);
+    EXPECT_EQ(renamed[1].entity, 0u);
+    EXPECT_EQ(renamed[2].entity, 1u);
+    EXPECT_EQ(renamed[3].entity, 2u);
 }

@@ -3,19 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/fanotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tdb.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -283,9 +288,18 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
         Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
         ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
         EXPECT_EQ(perfd.Stop(signal), 0);
-        EXPECT_EQ(perfd.Log(), "zeltor-perfd: writing this machine's counters to " + state.path() +
-                                   "/perfmon every 0.1 s\nzeltor-perfd: stopped by " +
-                                   (signal == SIGTERM ? "SIGTERM" : "SIGINT") + "; the databases are emptied\n");
+        // What it published (for the measurements), then that it stopped.
+        const std::string log = perfd.Log();
+        const std::string started = "zeltor-perfd: writing this machine's counters to " + state.path() + "/perfmon every 0.1 s\n";
+        EXPECT_EQ(log.substr(0, started.size()), started);
+        EXPECT_TRUE(std::regex_match(log.substr(std::min(started.size(), log.size())),
+                                     std::regex("zeltor-perfd: [0-9]+ samples published, [0-9]+ waited for an answer "
+                                                "to end \\(at most [0-9]+ µs\\), [0-9]+ passed over, [0-9]+ "
+                                                "published during one\n"
+                                                "zeltor-perfd: stopped by " +
+                                                std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT") +
+                                                "; the databases are emptied\n")))
+            << log;
         // Both published, empty: Samba's server answers with no counters.
         EXPECT_TRUE(std::filesystem::exists(state.path() + "/perfmon/names.tdb"));
         EXPECT_EQ(Dump(state.path() + "/perfmon/names.tdb"), "");
@@ -329,8 +343,46 @@ TEST(PerfdService, WithReadersTheDatabasesAreReadByThatGroupAndRootAlone)
         GTEST_SKIP() << "needs root to run a reader as other users";
     TempDir state;
     std::filesystem::permissions(state.path(), std::filesystem::perms(0755));
+    // Every open in perfmon/ waits for this test's leave, and the test looks at the file then:
+    // the working copies as they are made, before the program can change their mode.
+    const std::string perfmon = state.path() + "/perfmon";
+    ASSERT_EQ(mkdir(perfmon.c_str(), 0755), 0);
+    const int watch = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY);
+    ASSERT_GE(watch, 0) << std::strerror(errno);
+    ASSERT_EQ(fanotify_mark(watch, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, perfmon.c_str()), 0);
+    std::atomic<bool> watching = true;
+    std::vector<mode_t> madeWith; // the modes of the working copies at their first open
+    std::thread watcher([&] {
+        while (watching) {
+            pollfd ready{ watch, POLLIN, 0 };
+            if (poll(&ready, 1, 20) <= 0)
+                continue;
+            alignas(fanotify_event_metadata) char buffer[4096];
+            const ssize_t length = read(watch, buffer, sizeof buffer);
+            auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+            for (ssize_t left = length; left > 0 && FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+                struct stat file {};
+                char path[PATH_MAX] = {};
+                if (readlink(("/proc/self/fd/" + std::to_string(event->fd)).c_str(), path, sizeof path - 1) > 0 &&
+                    std::strstr(path, "/.zeltor-perfd.") != nullptr && fstat(event->fd, &file) == 0 &&
+                    file.st_mode != 0)
+                    madeWith.push_back(file.st_mode & 07777);
+                const fanotify_response allow{ event->fd, FAN_ALLOW };
+                EXPECT_EQ(write(watch, &allow, sizeof allow), static_cast<ssize_t>(sizeof allow));
+                close(event->fd);
+            }
+        }
+    });
     Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1", "--readers", "65534" });
-    ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
+    const bool published = Eventually([&] { return Published(state.path()); });
+    watching = false;
+    watcher.join();
+    close(watch);
+    ASSERT_TRUE(published) << perfd.Log();
+    // Each made for root alone (0600) and given to the group after: never readable by others.
+    EXPECT_GE(madeWith.size(), 4u);
+    for (mode_t mode : madeWith)
+        EXPECT_EQ(mode & 0077, 0u) << std::oct << mode;
     // tdbdump as a user of that group and as one outside it.
     const auto dumpAs = [](const std::string& group, const std::string& path) {
         const std::string command = "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path +

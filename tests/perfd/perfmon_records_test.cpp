@@ -139,19 +139,17 @@ TEST(PerfmonRecords, ValuesAndCounterBlocksInTheServersLayout)
 
 TEST(PerfmonRecords, ProcessTotalCountsWhatIsPublishedOnce)
 {
-    // The stand-in for lsass is a second copy of samba, and a place that changed hands a moment
-    // ago is published as zeros: neither adds to _Total. A stand-in that is itself named lsass
-    // (--lsass=lsass) is no copy, and counts.
+    // The stand-in for lsass is a second copy of samba, and does not add to _Total. A stand-in
+    // that is itself named lsass (--lsass=lsass) is no copy, and counts.
     PerfmonSample sample = Sample(1000, 4000, 77);
     sample.processes = { { "samba", 40, 31 }, { "lsass", 40, 31 }, { "smbd", 300, 12 }, { "kdc[0]", 51, 5 } };
-    sample.zeroed = { false, false, false, true };
     PerfmonRecords records;
     BuildPerfmonRecords(sample, 8, records);
-    EXPECT_EQ(BlockField(ToMap(records.data).at("230i0"), 8, 8), 43u);
-    EXPECT_EQ(BlockField(ToMap(records.data).at("230i4"), 8, 8), 0u); // kdc[0], zeros
+    EXPECT_EQ(BlockField(ToMap(records.data).at("230i0"), 8, 8), 48u);
+    EXPECT_EQ(BlockField(ToMap(records.data).at("230i4"), 8, 8), 5u);
     sample.lsassIsCopy = false;
     BuildPerfmonRecords(sample, 8, records);
-    EXPECT_EQ(BlockField(ToMap(records.data).at("230i0"), 8, 8), 74u);
+    EXPECT_EQ(BlockField(ToMap(records.data).at("230i0"), 8, 8), 79u);
 }
 
 TEST(PerfmonRecords, TwoSamplesGiveTheLocalSourcesProcessorTime)

@@ -104,7 +104,7 @@ TEST(LsassStandIn, OnlyRootRunningSambasProgramStandsIn)
     const std::string otherSamba = Program(dir.path() + "/elsewhere/samba");
     const std::string lsass = Program(dir.path() + "/elsewhere/lsass");
 
-    PerfmonSampler sampler("/proc", "samba", samba, 2, 5);
+    PerfmonSampler sampler("/proc", "samba", samba, 5);
     // Started first: Samba's program run by another user, another program of the name run by
     // root, and a program named lsass run by another user.
     Started asNobody(samba, kNobody), elsewhere(otherSamba, 0), fakeLsass(lsass, kNobody);
@@ -146,7 +146,7 @@ TEST(PublishOnly, NamedProcessesAndTheStandInAloneArePublished)
     const std::string samba = Program(dir.path() + "/sbin/samba");
     const std::string other = Program(dir.path() + "/elsewhere/zother");
     const std::string lsass = Program(dir.path() + "/elsewhere/lsass");
-    PerfmonSampler sampler("/proc", "samba", samba, 2, 5);
+    PerfmonSampler sampler("/proc", "samba", samba, 5);
     sampler.PublishOnly({ "SAMBA" });
     Started byRoot(samba, 0), notNamed(other, 0), fakeLsass(lsass, 0);
     const PerfmonSample& sample = SampleWith(sampler, { byRoot.Pid() });

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 
 #include <tdb.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -155,6 +157,82 @@ TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
     int status = 0;
     ASSERT_EQ(waitpid(reader, &status, 0), reader);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the reader saw a mixed sample: " << status;
+    close(start[0]);
+    close(start[1]);
+}
+
+TEST(PerfmonStore, AnAnswerReadsEveryValueOfOneSample)
+{
+    TempDir state;
+    const std::string names = state.path() + "/perfmon/names.tdb";
+    const std::string data = state.path() + "/perfmon/data.tdb";
+    // A reader in another process answers as Samba's server does: names.tdb held open for the
+    // whole answer, data.tdb opened anew for the time base and for each value after it.
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    const pid_t reader = fork();
+    if (reader == 0) {
+        char go = 0;
+        if (read(start[0], &go, 1) != 1)
+            _exit(3);
+        const auto value = [&](const std::string& key) {
+            tdb_context* tdb = tdb_open(data.c_str(), 0, TDB_DEFAULT, O_RDONLY, 0);
+            if (tdb == nullptr)
+                _exit(2);
+            const TDB_DATA found = tdb_fetch(tdb, TDB_DATA{ reinterpret_cast<unsigned char*>(const_cast<char*>(key.data())), key.size() });
+            std::string text(reinterpret_cast<char*>(found.dptr), found.dsize);
+            free(found.dptr);
+            tdb_close(tdb);
+            return text;
+        };
+        int mixed = 0;
+        for (int answer = 0; answer < 100; ++answer) {
+            tdb_context* held = tdb_open(names.c_str(), 0, TDB_DEFAULT, O_RDONLY, 0);
+            if (held == nullptr)
+                _exit(2);
+            const std::string time = value("0PerfTime");
+            for (int k = 0; k < 5; ++k) {
+                usleep(1000);
+                mixed += value("230i" + std::to_string(k)) != time;
+            }
+            tdb_close(held);
+            usleep(1000);
+        }
+        _exit(mixed == 0 ? 0 : 1);
+    }
+    PerfmonStore store(state.path());
+    std::string error;
+    ASSERT_TRUE(store.Open(&error)) << error;
+    ASSERT_TRUE(store.Write(Records(0, 5), &error)) << error;
+    ASSERT_EQ(write(start[1], "g", 1), 1);
+    // Samples back to back, each waiting for the answer under way (a second at most: this
+    // machine may be busy).
+    int status = 0;
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int sample = 1; waitpid(reader, &status, WNOHANG) == 0; ++sample) {
+        if (std::chrono::steady_clock::now() > bound) {
+            kill(reader, SIGKILL);
+            waitpid(reader, &status, 0);
+            break;
+        }
+        ASSERT_TRUE(store.Write(Records(sample, 5), &error, std::chrono::seconds(1))) << error;
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the reader did not end";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "an answer read values of two samples";
+    EXPECT_GT(store.Published().waited, 0);
+    EXPECT_EQ(store.Published().duringAnswer, 0);
+    EXPECT_GT(store.Published().longestWait, std::chrono::microseconds(4000));
+
+    // An answer that holds names.tdb past the wait: the sample is passed over when that may be,
+    // else published anyway.
+    const int answer = open(names.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(store.Write(Records(9000, 5), &error, std::chrono::milliseconds(5), true)) << error;
+    EXPECT_EQ(store.Published().passedOver, 1);
+    EXPECT_NE(ReadDatabase(data).at("0PerfTime"), "9000");
+    ASSERT_TRUE(store.Write(Records(9001, 5), &error, std::chrono::milliseconds(5))) << error;
+    close(answer);
+    EXPECT_EQ(store.Published().duringAnswer, 1);
+    EXPECT_EQ(ReadDatabase(data).at("0PerfTime"), "9001");
     close(start[0]);
     close(start[1]);
 }
