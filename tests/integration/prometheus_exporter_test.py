@@ -272,8 +272,12 @@ def test(work, peers, processes):
     sandbox = ("mount --make-rprivate / && mount -o remount,bind,ro / && mount -t tmpfs -o mode=1777 tmp /tmp && "
                f"exec setpriv --reuid={SERVICE_UID} --regid={SERVICE_UID} --clear-groups --no-new-privs "
                "--inh-caps=-all --bounding-set=-all -- \"$@\"")
+    # The program as the package lays it out, outside any /tmp: the sandbox's own /tmp hides the
+    # one of the machine, which may hold the build tree.
+    program = os.path.join(work, "zeltor-exporter")
+    shutil.copy(EXPORTER, program)
     exporter_log = open(os.path.join(work, "exporter.log"), "w")
-    exporter = subprocess.Popen(["unshare", "--mount", "--", "sh", "-c", sandbox, "sandbox", EXPORTER, "--config", config],
+    exporter = subprocess.Popen(["unshare", "--mount", "--", "sh", "-c", sandbox, "sandbox", program, "--config", config],
                                 env={"PATH": "/usr/bin:/bin", "CREDENTIALS_DIRECTORY": credentials},
                                 stdout=exporter_log, stderr=subprocess.STDOUT)
     processes.append(exporter)
