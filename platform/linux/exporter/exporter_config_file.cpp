@@ -178,11 +178,13 @@ std::string NoCredentials(const std::string& key, const std::string& name)
 }
 
 // The keytab at path, checked by the rule of a password file or, for a credential, of what the
-// service manager writes.
-bool CheckKeytab(const std::string& path, bool credential, std::string& error)
+// service manager writes; handed on open when descriptor is given, else closed.
+bool CheckKeytab(const std::string& path, bool credential, std::string& error, int* descriptor = nullptr)
 {
     const int fd = LinuxProbeEnvironment::OpenSecretFile(path, "keytab", credential, error);
-    if (fd >= 0)
+    if (fd >= 0 && descriptor != nullptr)
+        *descriptor = fd;
+    else if (fd >= 0)
         ::close(fd);
     return fd >= 0;
 }
@@ -207,16 +209,17 @@ bool CheckKeytabFile(const std::string& path, std::string& error)
     return CheckKeytab(path, false, error);
 }
 
-bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error)
+bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error,
+                    int* descriptor)
 {
     if (auth.keytabCredential.empty()) {
         path = auth.keytab;
-        return CheckKeytab(path, false, error);
+        return CheckKeytab(path, false, error, descriptor);
     }
     if (credentialsDirectory == nullptr || *credentialsDirectory == '\0') {
         error = NoCredentials("keytab_credential", auth.keytabCredential);
         return false;
     }
     path = std::string(credentialsDirectory) + "/" + auth.keytabCredential;
-    return CheckKeytab(path, true, error);
+    return CheckKeytab(path, true, error, descriptor);
 }
