@@ -33,6 +33,7 @@ struct TargetSessions::Session {
     Clock::time_point lastUsed; // under TargetSessions::m_mutex
 
     // Only the collection that holds busy touches what follows.
+    SmbCredentials given; // the auth's when the session was made
     CredentialRegistry credentials;
     CredentialRegistry::Id credentialId = 0;
     std::unique_ptr<RemoteCounterSource> source;
@@ -111,12 +112,16 @@ void TargetSessions::Work()
 std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::string& target, const std::string& auth)
 {
     // under m_mutex
+    const auto given = m_credentials.find(auth);
+    if (given == m_credentials.end())
+        return nullptr; // an auth a reading of the configuration took away while its scrape began
     std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(target), auth }];
     if (!session) {
         session = std::make_shared<Session>();
         session->target = target;
         session->auth = auth;
-        session->credentialId = session->credentials.Add(target, m_credentials.at(auth));
+        session->given = given->second;
+        session->credentialId = session->credentials.Add(target, session->given);
         session->source = std::make_unique<RemoteCounterSource>(m_factory(session->credentials),
                                                                 LinuxCounterSource::SleepMilliseconds);
     }
@@ -174,7 +179,7 @@ ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& mod
             return Failure(PdhStatusFromWin32(session.refusal)); // nothing is sent
         // The backoff is over: the credentials once more, as new ones.
         const CredentialRegistry::Id refused = session.credentialId;
-        session.credentialId = session.credentials.Add(session.target, m_credentials.at(session.auth));
+        session.credentialId = session.credentials.Add(session.target, session.given);
         session.credentials.Remove(refused);
         session.refusal = 0;
     }
@@ -258,6 +263,10 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         std::unique_lock lock(m_mutex);
         unused = TakeIdleSessions(start);
         session = SessionFor(target, auth.name);
+        if (!session) {
+            closeUnused();
+            return finished(Failure(PdhStatusFromWin32(win32_error::kNotConnected)));
+        }
         session->lastUsed = start;
         // Another scrape of the session first, then a free place among the collections.
         if (!session->idle.wait_until(lock, deadline, [&] { return !session->busy; })) {
@@ -296,6 +305,26 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
     if (!result->ready.wait_until(lock, deadline, [&] { return result->done; }))
         return finished(timedOut);
     return finished(std::move(result->outcome));
+}
+
+void TargetSessions::Renew(std::map<std::string, SmbCredentials> credentials, const std::set<std::string>& renewed)
+{
+    std::vector<std::shared_ptr<Session>> closing;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_credentials = std::move(credentials);
+        for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+            if (renewed.contains(it->first.second)) {
+                closing.push_back(std::move(it->second)); // a collection under way keeps it to its end
+                it = m_sessions.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Their logoffs off the caller's way, as for idle sessions.
+    if (!closing.empty())
+        std::thread([closing = std::move(closing)]() mutable { closing.clear(); }).detach();
 }
 
 std::uint64_t TargetSessions::RefusedLogons() const
