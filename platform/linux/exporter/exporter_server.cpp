@@ -398,8 +398,9 @@ std::optional<ExporterServer::Response> ExporterServer::Authorize(const char* us
     if (given)
         m_failures.Failed(address, Clock::now());
     Refused(401, "unauthorized");
-    Say(LogLevel::Warn, "request refused", { { "code", "401" }, { "address", address },
-                                             { "reason", given ? "wrong user or password" : "no basic authentication" } });
+    // A request without credentials is how a browser first asks: not worth a warning.
+    Say(given ? LogLevel::Warn : LogLevel::Debug, "request refused",
+        { { "code", "401" }, { "address", address }, { "reason", given ? "wrong user or password" : "no basic authentication" } });
     return Plain(401, "unauthorized");
 }
 
