@@ -8,7 +8,8 @@ constexpr std::uint32_t kInfoLevel1 = 1;
 } // namespace
 
 CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, const CString& userName,
-                              const CString& password, CStringArray& controllers, std::uint32_t* status)
+                              const CString& password, CStringArray& controllers, std::uint32_t* status,
+                              CStringArray* hostNames)
 {
     std::uint32_t ignored = 0;
     std::uint32_t& result = status != nullptr ? *status : ignored;
@@ -41,6 +42,8 @@ CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, cons
         if (i == 0)
             first = infos[i].NetbiosName;
         controllers.Add(infos[i].NetbiosName);
+        if (hostNames != nullptr)
+            hostNames->Add(infos[i].DnsHostName.IsEmpty() ? infos[i].NetbiosName : infos[i].DnsHostName);
     }
     ds.DsFreeDomainControllerInfo(kInfoLevel1, count, infos);
     ds.DsUnBind(&binding);

@@ -18,8 +18,11 @@ int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& d
 // the first one's; the empty string on any failure or when none is listed. Every handle it
 // acquires is released before it returns. status, when given, receives the Win32 status of the
 // call that failed (a refused logon is the bind's ERROR_LOGON_FAILURE), 0 when none did.
+// hostNames, when given, receives each controller's DNS host name in the same order (its NetBIOS
+// name where the directory gives none): the name other programs reach it by.
 CString EnumDomainControllers(IDirectoryService& service, const CString& domain, const CString& userName,
-                              const CString& password, CStringArray& controllers, std::uint32_t* status = nullptr);
+                              const CString& password, CStringArray& controllers, std::uint32_t* status = nullptr,
+                              CStringArray* hostNames = nullptr);
 
 // What discovery found nothing says, from the string table (IDS_NOT_FOUND): the Domain field's
 // text when the computer is in no domain, which keeps Find from opening the picker, and the

@@ -169,6 +169,8 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
         return "no auths: the exporter would have nothing to log on with";
     if (config.maxConcurrentCollections == 0)
         return "max_concurrent_collections must be at least 1";
+    if (config.maxConnectionsPerAddress == 0)
+        return "max_connections_per_address must be at least 1";
     if (!(config.timeoutMarginSeconds >= 0 && config.timeoutMarginSeconds < 60))
         return "timeout_margin_seconds must be from 0 to under 60";
     if (!(config.refusedLogonBackoffSeconds >= 1))

@@ -39,6 +39,8 @@ struct ExporterAuth {
 struct ExporterConfig {
     std::string listenAddress = "127.0.0.1";
     std::uint16_t listenPort = 9755;
+    // Connections one client address may hold at once (the others are refused as they come).
+    unsigned maxConnectionsPerAddress = 64;
     std::vector<ExporterModule> modules;
     std::vector<ExporterAuth> auths;
     unsigned maxConcurrentCollections = 16;

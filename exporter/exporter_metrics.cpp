@@ -48,10 +48,16 @@ std::string RenderExporterFigures(const ExporterFigures& figures)
         out.Add("zeltor_exporter_probe_seconds_total", "counter", "The time probes took, by module, in seconds.",
                 PrometheusLabel("module", module), PrometheusNumber(seconds));
     }
-    for (const auto& [code, count] : figures.refusedRequests) {
-        out.Add("zeltor_exporter_refused_requests_total", "counter",
-                "Probe requests refused before any collection, by HTTP status (400 malformed, 403 target not allowed).",
-                PrometheusLabel("code", code), std::to_string(count));
+    for (const auto& [refused, count] : figures.refusedRequests) {
+        std::string labels = PrometheusLabel("code", refused.code) + "," + PrometheusLabel("reason", refused.reason);
+        if (!refused.auth.empty())
+            labels += "," + PrometheusLabel("auth", refused.auth);
+        if (!refused.module.empty())
+            labels += "," + PrometheusLabel("module", refused.module);
+        out.Add("zeltor_exporter_requests_refused_total", "counter",
+                "Requests refused, by HTTP status and reason (400 malformed, 401 unauthenticated, 403 target not allowed, "
+                "404, 405, 429 too many failed authentications), with the auth and module a probe named.",
+                labels, std::to_string(count));
     }
     out.Add("zeltor_exporter_refused_logons_total", "counter", "Logons the targets refused.", "",
             std::to_string(figures.refusedLogons));
@@ -59,5 +65,24 @@ std::string RenderExporterFigures(const ExporterFigures& figures)
             std::to_string(figures.sessions));
     out.Add("zeltor_exporter_collections_in_flight", "gauge", "Collections under way.", "",
             std::to_string(figures.collectionsInFlight));
+    out.Add("zeltor_exporter_config_last_reload_successful", "gauge",
+            "Whether the last reading of the configuration was taken (1) or refused (0).", "",
+            figures.configReloadSuccessful ? "1" : "0");
+    out.Add("zeltor_exporter_config_last_reload_success_timestamp_seconds", "gauge",
+            "When the configuration was last read and taken, in seconds since the epoch.", "",
+            PrometheusNumber(figures.configReloadSuccessSeconds));
+    if (const std::optional<ProcessFigures>& process = figures.process) {
+        out.Add("process_cpu_seconds_total", "counter", "Total user and system CPU time spent in seconds.", "",
+                PrometheusNumber(process->cpuSeconds));
+        out.Add("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.", "",
+                PrometheusNumber(process->residentBytes));
+        out.Add("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.", "",
+                PrometheusNumber(process->virtualBytes));
+        out.Add("process_open_fds", "gauge", "Number of open file descriptors.", "", PrometheusNumber(process->openDescriptors));
+        out.Add("process_max_fds", "gauge", "Maximum number of open file descriptors.", "",
+                PrometheusNumber(process->maxDescriptors));
+        out.Add("process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.", "",
+                PrometheusNumber(process->startTimeSeconds));
+    }
     return out.Text();
 }

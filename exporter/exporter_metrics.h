@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <compare>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,16 +26,39 @@ std::string RenderProbe(const ProbeOutcome& outcome);
 // error passed on as a status (a refused logon).
 std::string StatusText(std::uint32_t status);
 
+// A request the exporter refused: its HTTP status, the refusal's kind (ProbeRequest::refusal, or
+// unauthorized, rate_limited, not_found, method_not_allowed) and, when the request named them and
+// the configuration has them, its auth and module.
+struct RefusedRequest {
+    std::string code, reason, auth, module;
+    auto operator<=>(const RefusedRequest&) const = default;
+};
+
+// The process's own figures, as Prometheus' client libraries give them (process_*).
+struct ProcessFigures {
+    double cpuSeconds = 0;
+    double residentBytes = 0;
+    double virtualBytes = 0;
+    double openDescriptors = 0;
+    double maxDescriptors = 0;
+    double startTimeSeconds = 0; // since the epoch
+};
+
 // The exporter's own figures for /metrics.
 struct ExporterFigures {
     std::string version;
     // by module, then outcome ("success", "failure")
     std::map<std::string, std::map<std::string, std::uint64_t>> probes;
     std::map<std::string, double> probeSeconds; // by module: the sum of the probes' durations
-    std::map<std::string, std::uint64_t> refusedRequests; // by HTTP status ("400", "403")
+    std::map<RefusedRequest, std::uint64_t> refusedRequests;
     std::uint64_t refusedLogons = 0;
     std::uint64_t sessions = 0;
     std::uint64_t collectionsInFlight = 0;
+    // Whether the last reading of the configuration was taken, and when one last was (seconds
+    // since the epoch).
+    bool configReloadSuccessful = true;
+    double configReloadSuccessSeconds = 0;
+    std::optional<ProcessFigures> process; // none where they cannot be read
 };
 
 std::string RenderExporterFigures(const ExporterFigures& figures);

@@ -6,10 +6,11 @@
 
 namespace {
 
-ProbeRequest Refuse(int status, std::string reason)
+ProbeRequest Refuse(int status, std::string refusal, std::string reason)
 {
     ProbeRequest request;
     request.httpStatus = status;
+    request.refusal = std::move(refusal);
     request.reason = std::move(reason);
     return request;
 }
@@ -45,19 +46,19 @@ ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArgument
 {
     std::string target, moduleName, authName, reason;
     if (!OneValue(arguments, "target", &target, &reason))
-        return Refuse(400, reason);
+        return Refuse(400, "bad_parameter", reason);
     if (!IsTargetName(target))
-        return Refuse(400, "target " + Quoted(target) + " is not a host name or address");
+        return Refuse(400, "bad_parameter", "target " + Quoted(target) + " is not a host name or address");
     if (!OneValue(arguments, "module", &moduleName, &reason))
-        return Refuse(400, reason);
+        return Refuse(400, "bad_parameter", reason);
     const ExporterModule* module = config.FindModule(moduleName);
     if (module == nullptr)
-        return Refuse(400, "unknown module " + Quoted(moduleName));
+        return Refuse(400, "unknown_module", "unknown module " + Quoted(moduleName));
     if (!OneValue(arguments, "auth", &authName, &reason))
-        return Refuse(400, reason);
+        return Refuse(400, "bad_parameter", reason);
     const ExporterAuth* auth = config.FindAuth(authName);
     if (auth == nullptr)
-        return Refuse(400, "unknown auth " + Quoted(authName));
+        return Refuse(400, "unknown_auth", "unknown auth " + Quoted(authName));
     // Host names ignore case; a trailing dot names the same host.
     const auto bare = [](std::string_view name) { return name.ends_with('.') ? name.substr(0, name.size() - 1) : name; };
     const auto listed = [&](const std::vector<std::string>& names) {
@@ -73,9 +74,16 @@ ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArgument
         if (found.empty())
             unknownDomains += (unknownDomains.empty() ? "" : ", ") + auth->targetDomains[i];
     }
-    if (!allowed)
-        return Refuse(403, "target " + Quoted(target) + " is not one auth " + auth->name + " may be used with" +
-                               (unknownDomains.empty() ? "" : " (no controllers found for " + unknownDomains + ")"));
+    if (!allowed) {
+        // The module and auth go with the refusal: they are the configuration's, and say which job
+        // asked.
+        ProbeRequest refused = Refuse(403, "target_not_allowed", "target " + Quoted(target) + " is not one auth " + auth->name +
+                                                                      " may be used with" +
+                                                                      (unknownDomains.empty() ? "" : " (no controllers found for " + unknownDomains + ")"));
+        refused.module = module;
+        refused.auth = auth;
+        return refused;
+    }
     ProbeRequest request;
     request.target = target;
     request.module = module;

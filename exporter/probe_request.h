@@ -11,8 +11,11 @@
 struct ProbeRequest {
     int httpStatus = 200;  // 200: go ahead; else 400 or 403 with reason
     std::string reason;    // one line
+    // The refusal's kind, a word for a metric's label: bad_parameter, unknown_module, unknown_auth,
+    // target_not_allowed.
+    std::string refusal;
     std::string target;
-    const ExporterModule* module = nullptr;
+    const ExporterModule* module = nullptr; // also on a 403: whose request it was
     const ExporterAuth* auth = nullptr;
 };
 

@@ -207,9 +207,11 @@ private:
         CString domain;
         if (GetJoinedDomain(directory, computer, domain) != NetSetupDomainName)
             return Failure(probe_exit::kNotFound, "this computer (" + computer.ToUtf8() + ") has joined no domain");
-        CStringArray controllers;
+        // Listed by their DNS host names: the names the exporter's discovery gives and its auths
+        // accept, and that any other program can reach.
+        CStringArray netbiosNames, controllers;
         std::uint32_t status = 0;
-        EnumDomainControllers(directory, domain, m_options.userName, m_password, controllers, &status);
+        EnumDomainControllers(directory, domain, m_options.userName, m_password, netbiosNames, &status, &controllers);
         if (!m_options.userName.IsEmpty() && IsRefusedLogon(status)) {
             return Failure(probe_exit::kConnectionFailed, "the logon to " + domain.ToUtf8() + " as " + m_options.userName.ToUtf8() +
                                                               " was refused: " + SystemError(status));

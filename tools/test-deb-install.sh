@@ -180,6 +180,31 @@ exporter_under_systemd() {
         || fail_container "a target outside the auth's list is not refused"
     echo "ok - zeltor-exporter.service under systemd: $(grep '^Uid:' <<<"$status" | awk '{ print "uid " $2 }'), no capabilities, no new privileges, a system-call filter, a read-only /etc, its password from its credentials; it answers, and refuses a foreign target"
 
+    # systemctl reload (the unit's ExecReload=: SIGHUP): a target added to the file is served by
+    # the same process; then a file it cannot use is refused in the journal, and the one before
+    # serves on.
+    local config=$root/etc/zeltor-exporter/zeltor-exporter.yml probe='http://127.0.0.1:9755/probe?target=dc9.example.org&module=dc&auth=monitor'
+    cp "$config" "$work/exporter.yml.good"
+    [ "$(inside curl -s -o /dev/null -w '%{http_code}' "$probe")" = 403 ] || fail_container "dc9 is served before it is in the file"
+    sed -i 's/^    targets: \[dc1.example.org, dc2.example.org\]$/    targets: [dc1.example.org, dc2.example.org, dc9.example.org]/' "$config"
+    grep -q 'dc9.example.org' "$config" || fail_container "the sample configuration's monitor auth lists other targets"
+    inside systemctl reload zeltor-exporter || fail_container "systemctl reload zeltor-exporter fails"
+    [ "$(inside systemctl show -p MainPID --value zeltor-exporter)" = "$pid" ] || fail_container "the reload restarted the exporter"
+    [ "$(inside curl -s -o /dev/null -w '%{http_code}' "$probe")" = 200 ] || fail_container "the target added by the reload is refused"
+    echo 'bogus_key: 1' >>"$config"
+    inside systemctl reload zeltor-exporter || fail_container "systemctl reload zeltor-exporter fails with a broken file"
+    sleep 0.5
+    [ "$(inside systemctl is-active zeltor-exporter)" = active ] && [ "$(inside systemctl show -p MainPID --value zeltor-exporter)" = "$pid" ] \
+        || fail_container "a broken file stopped the exporter"
+    inside journalctl -u zeltor-exporter --no-pager -o cat | grep -q 'msg="the configuration was not reloaded; the last one stays in force" trigger=SIGHUP err=".*unknown key bogus_key' \
+        || fail_container "the journal does not say why the file was refused"
+    inside curl -s http://127.0.0.1:9755/metrics | grep -qx 'zeltor_exporter_config_last_reload_successful 0' \
+        || fail_container "the refused reload is not counted"
+    [ "$(inside curl -s -o /dev/null -w '%{http_code}' "$probe")" = 200 ] || fail_container "the configuration before the broken file does not serve on"
+    cp "$work/exporter.yml.good" "$config"
+    inside systemctl reload zeltor-exporter || fail_container "systemctl reload zeltor-exporter fails"
+    echo "ok - systemctl reload zeltor-exporter: a target added to the file is served by the same process; a broken file is refused in the journal, counted, and the configuration before it serves on"
+
     # The keytab auth: the service started with it, so it found and accepted its credential; a
     # probe gets as far as asking the KDC with the keytab's key, which no KDC answers (not a
     # refused logon, as a keytab it could not read or without the principal's key would be).

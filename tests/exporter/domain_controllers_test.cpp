@@ -55,9 +55,9 @@ TEST(DomainControllersTest, AnAuthGoesToTheControllersDnsNamesForItsDomainAndNow
     const DomainControllerCache::Locate dnsLocate = DomainControllerCache::ThroughDns(DnsResolver(dns.server()));
     std::vector<std::string> logged;
     DomainControllerCache controllers(
-        [&](const std::string& domain, std::vector<std::string>* hosts) {
+        [&](const std::string& domain, std::vector<std::string>* hosts, std::chrono::seconds* ttl) {
             ++lookups;
-            return dnsLocate(domain, hosts);
+            return dnsLocate(domain, hosts, ttl);
         },
         {}, [&](const std::string& line) { logged.push_back(line); });
 
@@ -114,7 +114,7 @@ TEST(DomainControllersTest, AListIsRenewedWithoutHoldingScrapesAndOutlivesAFaile
     settings.refresh = 300ms;
     settings.retry = 100ms;
     DomainControllerCache controllers(
-        [&](const std::string&, std::vector<std::string>* hosts) {
+        [&](const std::string&, std::vector<std::string>* hosts, std::chrono::seconds*) {
             ++lookups;
             std::chrono::milliseconds wait;
             {
@@ -196,4 +196,32 @@ TEST(DomainControllersTest, AConfigurationNamesDomainsNotHostsOrAddresses)
         ASSERT_TRUE(problem) << domain;
         EXPECT_EQ(*problem, "auth a: " + message);
     }
+}
+
+TEST(DomainControllersTest, AListIsRenewedWithinItsRecordsTtl)
+{
+    // Records DNS lets be kept 2 s: the list is looked up again after that, not after the refresh.
+    DnsmasqServer dns({ "--local-ttl=2", std::string(kDcRecord) + "dc-a.zeltor.test,389,0,100" });
+    ASSERT_TRUE(dns.running());
+    const DomainControllerCache::Locate dnsLocate = DomainControllerCache::ThroughDns(DnsResolver(dns.server()));
+    int lookups = 0;
+    std::chrono::seconds given { 0 };
+    DomainControllerCache::Settings settings;
+    settings.retry = 1s;
+    DomainControllerCache controllers(
+        [&](const std::string& domain, std::vector<std::string>* hosts, std::chrono::seconds* ttl) {
+            ++lookups;
+            const std::uint32_t result = dnsLocate(domain, hosts, ttl);
+            given = *ttl;
+            return result;
+        },
+        settings, [](const std::string&) {});
+    const std::vector<std::string> found = { "dc-a.zeltor.test" };
+    EXPECT_EQ(controllers.Controllers("zeltor.test"), found);
+    EXPECT_EQ(given, 2s);
+    EXPECT_EQ(controllers.Controllers("zeltor.test"), found);
+    EXPECT_EQ(lookups, 1);
+    std::this_thread::sleep_for(2200ms);
+    EXPECT_EQ(controllers.Controllers("zeltor.test"), found);
+    EXPECT_EQ(lookups, 2);
 }

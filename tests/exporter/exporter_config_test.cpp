@@ -105,9 +105,9 @@ TEST(ExporterConfigTest, MistakesAreNamedWithTheirLine)
               "line 2: max_concurrent_collections must be a whole number up to 4096, not \"many\"");
     EXPECT_EQ(Problem(auth + "max_concurrent_collections: 0\n"), "max_concurrent_collections must be at least 1");
     EXPECT_EQ(Problem(auth + "timeout_margin_seconds: 1s\n"), "line 2: timeout_margin_seconds must be a number, not \"1s\"");
-    EXPECT_EQ(Problem(auth + "listen: 9100\n"), "line 2: listen must be address:port or [address]:port");
-    EXPECT_EQ(Problem(auth + "listen: '::1:9100'\n"), "line 2: listen must be address:port or [address]:port");
-    EXPECT_EQ(Problem(auth + "listen: 1.2.3.4:70000\n"), "line 2: listen must be address:port or [address]:port");
+    EXPECT_EQ(Problem(auth + "listen: 9100\n"), "line 2: listen must be address:port, [address]:port or :port");
+    EXPECT_EQ(Problem(auth + "listen: '::1:9100'\n"), "line 2: listen must be address:port, [address]:port or :port");
+    EXPECT_EQ(Problem(auth + "listen: 1.2.3.4:70000\n"), "line 2: listen must be address:port, [address]:port or :port");
     EXPECT_EQ(Problem(auth + "modules: {m: {counters: ['Memory\\Pages/sec']}}\n"),
               "module m: \"Memory\\Pages/sec\" is not a counter path (\\object(instance)\\counter)");
     EXPECT_EQ(Problem(auth + "modules: {m: {counters: ['\\\\host\\Memory\\Pages/sec']}}\n"),
@@ -168,7 +168,15 @@ TEST(ProbeRequestTest, ARequestNamesOneTargetAKnownModuleAndAnAuthThatMayGoThere
         const ProbeRequest request = check(r.arguments);
         EXPECT_EQ(request.httpStatus, r.status) << r.reason;
         EXPECT_EQ(request.reason, r.reason);
-        EXPECT_EQ(request.auth, nullptr) << r.reason;
+        // A 403 names whose request it refused (its auth and module, for the refusal's count);
+        // a 400 names none, and nothing refused is given a target.
+        EXPECT_EQ(request.auth != nullptr, r.status == 403) << r.reason;
+        EXPECT_EQ(request.refusal, r.status == 403 ? "target_not_allowed"
+                                   : std::string(r.reason).starts_with("unknown module") ? "unknown_module"
+                                   : std::string(r.reason).starts_with("unknown auth")   ? "unknown_auth"
+                                                                            : "bad_parameter")
+            << r.reason;
+        EXPECT_EQ(request.target, "") << r.reason;
     }
 }
 

@@ -220,3 +220,34 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     credentials.Remove(missingId);
     unsetenv("KRB5_CONFIG");
 }
+
+TEST(ExporterKeytabLogonTest, TheKeytabCheckedIsTheOneReadWhateverItsNameNamesLater)
+{
+    ASSERT_EQ(geteuid(), 0u) << "the owners of the files need root";
+    TempDir scratch;
+    const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
+                                                          "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
+    setenv("KRB5_CONFIG", config.c_str(), 1);
+    const std::string keytab = scratch.path() + "/mon.keytab";
+    ASSERT_TRUE(WriteTestKeytab(keytab, "mon@NOWHERE.TEST"));
+    ASSERT_EQ(chmod(keytab.c_str(), 0600), 0);
+    ExporterAuth auth;
+    auth.keytab = keytab;
+    auth.principal = "mon@NOWHERE.TEST";
+    std::string path, error;
+    int fd = -1;
+    ASSERT_TRUE(FindAuthKeytab(auth, nullptr, path, error, &fd)) << error;
+    ASSERT_GE(fd, 0);
+    KeytabTicket ticket(auth.principal, path, scratch.path() + "/cache", fd);
+
+    // Its name now names a keytab of someone else's key, world-readable: the ticket is still asked
+    // with the key of the file that was checked (the KDC, which listens nowhere, is the only
+    // thing that fails), never with the other.
+    const std::string other = scratch.path() + "/other.keytab";
+    ASSERT_TRUE(WriteTestKeytab(other, "intruder@NOWHERE.TEST"));
+    ASSERT_EQ(chmod(other.c_str(), 0644), 0);
+    ASSERT_EQ(rename(other.c_str(), keytab.c_str()), 0);
+    EXPECT_EQ(ticket.Ensure(&error), win32_error::kNoLogonServers) << error;
+    EXPECT_NE(error.find("the ticket of mon@NOWHERE.TEST from keytab " + keytab + ": "), std::string::npos) << error;
+    unsetenv("KRB5_CONFIG");
+}

@@ -147,7 +147,8 @@ TEST(ExporterMetricsTest, TheExportersOwnFigures)
     figures.probes["dc"]["success"] = 3;
     figures.probes["dc"]["failure"] = 1;
     figures.probeSeconds["dc"] = 0.75;
-    figures.refusedRequests["403"] = 2;
+    figures.refusedRequests[{ "403", "target_not_allowed", "monitor", "dc" }] = 2;
+    figures.refusedRequests[{ "400", "unknown_auth", "", "" }] = 1;
     figures.refusedLogons = 1;
     figures.sessions = 2;
     const std::string text = RenderExporterFigures(figures);
@@ -156,10 +157,16 @@ TEST(ExporterMetricsTest, TheExportersOwnFigures)
                           "zeltor_exporter_probes_total{module=\"dc\",outcome=\"failure\"} 1\n"
                           "zeltor_exporter_probes_total{module=\"dc\",outcome=\"success\"} 3\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_probe_seconds_total{module=\"dc\"} 0.75\n"));
-    EXPECT_TRUE(Has(text, "zeltor_exporter_refused_requests_total{code=\"403\"} 2\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"unknown_auth\"} 1\n"
+                          "zeltor_exporter_requests_refused_total{code=\"403\",reason=\"target_not_allowed\",auth=\"monitor\",module=\"dc\"} 2\n"))
+        << text;
     EXPECT_TRUE(Has(text, "zeltor_exporter_refused_logons_total 1\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_sessions 2\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_collections_in_flight 0\n"));
+    EXPECT_TRUE(Has(text, "zeltor_exporter_config_last_reload_successful 1\n"));
+    EXPECT_FALSE(Has(text, "process_")); // none given: none written
+    figures.process = ProcessFigures { 1.5, 4096, 8192, 7, 1024, 1796817600 };
+    EXPECT_TRUE(Has(RenderExporterFigures(figures), "# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total 1.5\n"));
 }
 
 TEST(ExporterMetricsTest, TheDirectorysCountersAreNamedAsAdministratorsKnowThem)

@@ -3,6 +3,9 @@
 // whose Remote Registry serves this machine's counters.
 #include <gtest/gtest.h>
 
+#include "platform/linux/exporter/domain_controllers.h"
+#include "platform/linux/exporter/exporter_config_file.h"
+#include "platform/linux/exporter/exporter_server.h"
 #include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/directory/linux_directory_service.h"
@@ -71,13 +74,31 @@ TEST(ProbeDomainControllerTest, ListsTheDomainAndConnectsAsTheGivenUser)
 
     // Discovery: the join's domain and the controller DNS locates, bound without and with the
     // user (whose wrong password the directory refuses).
+    // The controller by its DNS host name.
+    const std::string host = "dc1." + Lower(dc["realm"]);
     FakeProbeEnvironment env;
     ASSERT_EQ(services.Run(env, { "--list-dcs" }), probe_exit::kOk) << env.err;
-    EXPECT_EQ(env.out, Lower(dc["realm"]) + "\nDC1\n");
+    EXPECT_EQ(env.out, Lower(dc["realm"]) + "\n" + host + "\n");
     env = {};
     env.inputPassword = CString::FromUtf8(dc["password"]);
     ASSERT_EQ(services.Run(env, { "--list-dcs", "-f", "json", "-u", admin, "--password-stdin" }), probe_exit::kOk) << env.err;
-    EXPECT_EQ(env.out, "{\"domain\":\"" + Lower(dc["realm"]) + "\",\"controllers\":[\"DC1\"]}\n");
+    EXPECT_EQ(env.out, "{\"domain\":\"" + Lower(dc["realm"]) + "\",\"controllers\":[\"" + host + "\"]}\n");
+
+    // The exporter, through the same DNS, names it alike in /sd and lets an auth of the domain go
+    // to it by that name.
+    ExporterConfig config;
+    ASSERT_FALSE(ParseExporterConfig("auths:\n  a: {user: u, password_file: /p, targets_from_domain: " + Lower(dc["realm"]) + "}\n",
+                                     &config));
+    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver(dns)), {}, [](const std::string&) {});
+    EXPECT_EQ(controllers.Controllers(Lower(dc["realm"])), std::vector<std::string> { host });
+    TargetSessions sessions({}, {}, [](CredentialRegistry&) -> std::unique_ptr<IPerformanceRegistry> { return nullptr; },
+                            [](const std::string&) {});
+    ExporterServer server(config, sessions, "test", &controllers);
+    const ExporterServer::Response discovered = server.Handle("/sd", { { "auth", "a" } }, std::nullopt);
+    EXPECT_EQ(discovered.body, "[{\"targets\":[\"" + host + "\"],\"labels\":{\"__meta_zeltor_auth\":\"a\",\"__meta_zeltor_domain\":\"" +
+                                   Lower(dc["realm"]) + "\"}}]\n");
+    EXPECT_EQ(CheckProbeRequest(config, { { "target", host }, { "module", "dc" }, { "auth", "a" } }, &controllers).httpStatus, 200);
+    EXPECT_EQ(CheckProbeRequest(config, { { "target", "DC1" }, { "module", "dc" }, { "auth", "a" } }, &controllers).httpStatus, 403);
     env = {};
     env.inputPassword = u"wrong";
     EXPECT_EQ(services.Run(env, { "--list-dcs", "-u", admin, "--password-stdin" }), probe_exit::kConnectionFailed);

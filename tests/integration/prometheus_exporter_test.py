@@ -16,7 +16,15 @@ and a second auth with a wrong password is scraped against .2. Then:
 - the silent peer's scrapes failed with the timeout's text, and the other peers' durations did
   not grow meanwhile; both disturbed peers are read again at the end;
 - the wrong password reached the peer once per backoff, however often Prometheus scraped, and the
-  refused-logon alert fires.
+  refused-logon alert fires, naming the auth;
+- the exporter listens where --web.listen-address says, not where the file's listen does;
+- a job of the documented discovery (/sd as http_sd_configs) scrapes the auth's targets, and a
+  target added to the file and taken in by SIGHUP is scraped; a file made unreadable afterwards
+  is refused at the next SIGHUP (the log names its line) and the configuration before it serves on;
+- a job naming a target its auth may not go to is refused, and the alert for it fires with the
+  auth and module; the log says why, and tells each peer's outage and recovery once, not each
+  scrape;
+- /-/healthy and /-/ready answer, and /metrics with the process_* series passes promtool.
 
 Environment: ZELTOR_EXPORTER, ZELTOR_PERFD, ZELTOR_PROBE (programs), ZELTOR_SOURCE_DIR. Needs root.
 """
@@ -227,6 +235,29 @@ def documented_scrape_config():
     return yaml.safe_load(block)
 
 
+def exporter_config(user, late_targets):
+    return {
+        # Where no one may listen but root: the exporter listens where --web.listen-address says.
+        "listen": "127.0.0.1:1",
+        "timeout_margin_seconds": 0.2,
+        "refused_logon_backoff_seconds": BACKOFF,
+        "connect_timeout_seconds": 3,
+        "auths": {
+            "peer": {"user": user, "password_credential": "auth_peer", "targets": PEERS},
+            "stale": {"user": user, "password_credential": "auth_stale", "targets": [PEERS[0]]},
+            "late": {"user": user, "password_credential": "auth_peer", "targets": late_targets},
+        },
+    }
+
+
+def replace_file(path, text):
+    """The file's new text, whole at once as an editor's save gives it, readable by the service."""
+    with open(path + ".new", "w") as f:
+        f.write(text)
+    os.chmod(path + ".new", 0o644)
+    os.rename(path + ".new", path)
+
+
 def main():
     if os.geteuid() != 0:
         print("needs root")
@@ -273,23 +304,19 @@ def test(work, peers, processes):
     os.chown(credentials, SERVICE_UID, SERVICE_UID)
     config = os.path.join(work, "exporter.yml")
     with open(config, "w") as f:
-        yaml.safe_dump({
-            "listen": f"127.0.0.1:{EXPORTER_PORT}",
-            "timeout_margin_seconds": 0.2,
-            "refused_logon_backoff_seconds": BACKOFF,
-            "connect_timeout_seconds": 3,
-            "auths": {
-                "peer": {"user": user, "password_credential": "auth_peer", "targets": PEERS},
-                "stale": {"user": user, "password_credential": "auth_stale", "targets": [PEERS[0]]},
-            },
-        }, f)
+        yaml.safe_dump(exporter_config(user, [PEERS[0]]), f)
     # ProtectSystem=strict and PrivateTmp=: the root read-only, a /tmp of its own. DynamicUser=,
     # NoNewPrivileges=, CapabilityBoundingSet=: another user, no capabilities, none to gain.
     sandbox = ("mount --make-rprivate / && mount -o remount,bind,ro / && mount -t tmpfs -o mode=1777 tmp /tmp && "
                f"exec setpriv --reuid={SERVICE_UID} --regid={SERVICE_UID} --clear-groups --no-new-privs "
                "--inh-caps=-all --bounding-set=-all -- \"$@\"")
+    # The program as the package lays it out, outside any /tmp: the sandbox's own /tmp hides the
+    # one of the machine, which may hold the build tree.
+    program = os.path.join(work, "zeltor-exporter")
+    shutil.copy(EXPORTER, program)
     exporter_log = open(os.path.join(work, "exporter.log"), "w")
-    exporter = subprocess.Popen(["unshare", "--mount", "--", "sh", "-c", sandbox, "sandbox", EXPORTER, "--config", config],
+    exporter = subprocess.Popen(["unshare", "--mount", "--", "sh", "-c", sandbox, "sandbox", program, "--config", config,
+                                 f"--web.listen-address=127.0.0.1:{EXPORTER_PORT}"],
                                 env={"PATH": "/usr/bin:/bin", "CREDENTIALS_DIRECTORY": credentials},
                                 stdout=exporter_log, stderr=subprocess.STDOUT)
     processes.append(exporter)
@@ -306,6 +333,16 @@ def test(work, peers, processes):
             relabel["replacement"] = f"127.0.0.1:{EXPORTER_PORT}"
     stale = yaml.safe_load(yaml.safe_dump(dc))
     stale["job_name"], stale["params"]["auth"], stale["static_configs"] = "zeltor_stale", ["stale"], [{"targets": [PEERS[0]]}]
+    # A target no auth may be sent to.
+    refused = yaml.safe_load(yaml.safe_dump(dc))
+    refused["job_name"], refused["static_configs"] = "zeltor_refused", [{"targets": ["127.0.0.9"]}]
+    # The documented discovery of an auth's targets, for the auth late.
+    late = jobs["zeltor_dc_domain"]
+    late["job_name"], late["scrape_interval"], late["scrape_timeout"] = "zeltor_late", "1s", "1s"
+    late["http_sd_configs"] = [{"url": f"http://127.0.0.1:{EXPORTER_PORT}/sd?auth=late", "refresh_interval": "1s"}]
+    for relabel in late["relabel_configs"]:
+        if relabel.get("target_label") == "__address__":
+            relabel["replacement"] = f"127.0.0.1:{EXPORTER_PORT}"
     own = jobs["zeltor_exporter"]
     own["scrape_interval"], own["static_configs"] = "1s", [{"targets": [f"127.0.0.1:{EXPORTER_PORT}"]}]
     prometheus_config = os.path.join(work, "prometheus.yml")
@@ -313,7 +350,7 @@ def test(work, peers, processes):
         yaml.safe_dump({
             "global": {"evaluation_interval": "1s"},
             "rule_files": [RULES + "/zeltor-recording.rules.yml", RULES + "/zeltor-alerts.rules.yml"],
-            "scrape_configs": [dc, stale, own],
+            "scrape_configs": [dc, stale, refused, late, own],
         }, f)
     prometheus = subprocess.Popen(["prometheus", "--config.file", prometheus_config, "--storage.tsdb.path", work + "/tsdb",
                                    "--web.listen-address", f"127.0.0.1:{PROMETHEUS_PORT}"],
@@ -338,7 +375,32 @@ def test(work, peers, processes):
 
     metrics_text = urllib.request.urlopen(f"http://127.0.0.1:{EXPORTER_PORT}/metrics", timeout=5).read().decode()
     checked = subprocess.run(["promtool", "check", "metrics"], input=metrics_text, capture_output=True, text=True)
-    check("promtool check metrics accepts the exporter's own figures", checked.returncode == 0, checked.stderr + metrics_text)
+    process = [name for name in ("process_cpu_seconds_total", "process_resident_memory_bytes", "process_virtual_memory_bytes",
+                                 "process_open_fds", "process_max_fds", "process_start_time_seconds")
+               if re.search("^" + name + " [0-9.e+]+$", metrics_text, re.M)]
+    check("promtool check metrics accepts the exporter's own figures, the six process_* series among them",
+          checked.returncode == 0 and len(process) == 6, checked.stderr + metrics_text)
+    for path in ("/-/healthy", "/-/ready"):
+        answer = urllib.request.urlopen(f"http://127.0.0.1:{EXPORTER_PORT}{path}", timeout=5)
+        check(f"{path} answers 200", answer.status == 200)
+
+    # The discovery job's auth gets a second target, and SIGHUP takes it in; then a file that
+    # cannot be read is refused by the next SIGHUP, and the one before serves on.
+    late_before = []
+    for _ in range(40):
+        late_before = query('up{job="zeltor_late"}')
+        if late_before:
+            break
+        time.sleep(0.5)
+    check("before SIGHUP the discovery job scrapes the auth's one target",
+          sorted(labels["instance"] for labels, _ in late_before) == [PEERS[0]], late_before)
+    replace_file(config, yaml.safe_dump(exporter_config(user, [PEERS[0], PEERS[1]])))
+    before_reload = time.time()
+    exporter.send_signal(signal.SIGHUP)
+    time.sleep(3)
+    replace_file(config, "auths:\n  peer: [unclosed\n")
+    broken = time.time()
+    exporter.send_signal(signal.SIGHUP)
 
     # Disturbances: .3 silent from 10 s to 25 s, .4 stopped from 12 s to 30 s.
     time.sleep(max(0, scraping + 10 - time.time()))
@@ -422,8 +484,8 @@ def test(work, peers, processes):
     text = query(f'zeltor_probe_failure_info{{instance="{PEERS[1]}"}}', middle)
     check("the silent peer's scrape fails with the timeout's text",
           any(labels.get("text") == "The semaphore timeout period has expired." for labels, _ in text), text)
-    check("the silent peer's scrapes end within Prometheus' timeout",
-          (one(f'max_over_time(scrape_duration_seconds{{instance="{PEERS[1]}"}}[10s])', middle) or 9) < 1.0)
+    longest = one(f'max_over_time(scrape_duration_seconds{{instance="{PEERS[1]}",job="zeltor_dc"}}[10s])', middle)
+    check("the silent peer's scrapes end within Prometheus' timeout", (longest or 9) < 1.0, longest)
     during = one(f'max_over_time(zeltor_probe_duration_seconds{{instance="{PEERS[0]}",job="zeltor_dc"}}[10s])', middle)
     before = one(f'max_over_time(zeltor_probe_duration_seconds{{instance="{PEERS[0]}",job="zeltor_dc"}}[5s])', paused - 1)
     print(f"# peer .2's longest probe: {before} s before the silence, {during} s during it", flush=True)
@@ -461,8 +523,45 @@ def test(work, peers, processes):
           abs((exporter_count or 0) - refused) <= 1 and abs(exporter_live - refused) <= 1,
           (exporter_count, exporter_live, refused))
     alerts = query('ALERTS{alertname="ZeltorLogonRefused",alertstate="firing"}')
-    check("the refused-logon alert fires for the stale auth's scrape",
-          [labels.get("job") for labels, _ in alerts] == ["zeltor_stale"], alerts)
+    check("the refused-logon alert fires once, for the stale auth",
+          [labels.get("auth") for labels, _ in alerts] == ["stale"], alerts)
+
+    # The target added by SIGHUP: never scraped before it, read after.
+    check("the target added by SIGHUP was not scraped before it",
+          query(f'up{{job="zeltor_late",instance="{PEERS[1]}"}}', before_reload) == [])
+    for address in (PEERS[0], PEERS[1]):
+        check(f"the discovery job reads {address} at the end, under its auth and module",
+              one(f'max_over_time(zeltor_probe_success{{job="zeltor_late",instance="{address}",auth="late",module="dc"}}[5s])') == 1)
+    check("the broken file is refused and the configuration before it serves on",
+          one("zeltor_exporter_config_last_reload_successful") == 0 and
+          (one(f'count_over_time(zeltor_probe_success{{job="zeltor_late",instance="{PEERS[0]}"}}[{int(time.time() - broken)}s])') or 0)
+          >= (time.time() - broken) / 2)
+
+    # The target no auth may go to: refused, counted, alerted with its auth and module.
+    refused_alerts = query('ALERTS{alertname="ZeltorTargetRefused",alertstate="firing"}')
+    check("the refused-target alert fires with the auth and module",
+          [(labels.get("auth"), labels.get("module")) for labels, _ in refused_alerts] == [("peer", "dc")], refused_alerts)
+    down = query('ALERTS{alertname="ZeltorProbeScrapeFailing"}')
+    check("the refused target's job is seen down (the alert waits its 5 minutes)",
+          [(labels.get("instance"), labels.get("auth"), labels.get("module")) for labels, _ in down] == [("127.0.0.9", "peer", "dc")],
+          down)
+
+    # What the log told: the refusals with their reasons, each peer's outage and recovery once.
+    log_text = open(os.path.join(work, "exporter.log")).read()
+    check("the log says why the target is refused",
+          'level=warn msg="probe refused" code=403 reason="target \\"127.0.0.9\\" is not one auth peer may be used with" '
+          "auth=peer module=dc" in log_text, log_text[-3000:])
+    check("the log names the broken file's line and keeps the configuration",
+          re.search(r'level=error msg="the configuration was not reloaded; the last one stays in force" trigger=SIGHUP '
+                    r'err=".*exporter.yml: .*line \d+', log_text) is not None, log_text[-3000:])
+    for address in (PEERS[1], PEERS[2]):
+        outages = len(re.findall(f'msg="target cannot be read" target={re.escape(address)} module=dc auth=peer ', log_text))
+        recoveries = log_text.count(f'msg="target read again" target={address} module=dc auth=peer')
+        # Once each, or a few times where a scrape just after the return ran out of time again.
+        check(f"the log tells {address}'s outage and recovery, not each failed scrape",
+              1 <= outages == recoveries <= 3, (outages, recoveries))
+    info = [line for line in log_text.splitlines() if "level=info" in line or "level=debug" in line]
+    check("no log line for each successful scrape", len(info) < 20, info)
 
     # Every query of the shipped dashboard, as Grafana sends it with every job and controller.
     for where, expression, count, error in dashboard_queries.evaluate(DASHBOARD, f"http://127.0.0.1:{PROMETHEUS_PORT}"):

@@ -242,8 +242,9 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     EXPECT_EQ(RefusedLogons(peer["dir"]), refusedBefore + 1);
     const HttpAnswer metrics = Get(port, "/metrics");
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_refused_logons_total"), 1) << metrics.body;
-    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_refused_requests_total{code=\"403\"}"), 1);
-    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_refused_requests_total{code=\"400\"}"), 2);
+    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_requests_refused_total{code=\"403\",reason=\"target_not_allowed\",auth=\"peer\",module=\"dc\"}"), 1);
+    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"bad_parameter\"}"), 1);
+    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"unknown_auth\"}"), 1);
     EXPECT_EQ(metrics.body.find(peer["password"]), std::string::npos);
     // The index page names the target's last probe and why it failed, never the password.
     const HttpAnswer index = Get(port, "/");

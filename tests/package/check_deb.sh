@@ -82,6 +82,7 @@ if [ -n "$exporter" ]; then
                    PrivateTmp=yes LoadCredential=auth:/etc/zeltor-exporter/credentials; do
         check "zeltor-exporter's unit sets $setting" grep -Fxq -- "$setting" "$unit"
     done
+    check "zeltor-exporter's unit reloads with SIGHUP" grep -Fxq -- 'ExecReload=/bin/kill -HUP $MAINPID' "$unit"
     check "zeltor-exporter's unit is not enabled by the package (no links, no enable in its scripts)" bash -c \
         "! dpkg-deb -c '$exporter' | grep -q 'wants/' && ! dpkg-deb --ctrl-tarfile '$exporter' | tar -xO ./postinst | grep -v '^ *#' | grep -Eq '(helper|systemctl).* enable'"
     mkdir -p "$work/exporter-root"

@@ -250,17 +250,20 @@ TEST_F(ProbeRunTest, ListsTheJoinedDomainsControllersThroughTheWindowsDiscovery)
 {
     directory.joinStatus = NetSetupDomainName;
     directory.joinName = u"corp.example";
-    for (const char16_t* name : { u"DC1", u"DC2" })
-        directory.controllers.emplace_back().NetbiosName = name;
+    // By their DNS host names, as the exporter's discovery names them (DC2's is not known: its
+    // NetBIOS name stands in).
+    directory.controllers.emplace_back().NetbiosName = u"DC1";
+    directory.controllers.back().DnsHostName = u"dc1.corp.example";
+    directory.controllers.emplace_back().NetbiosName = u"DC2";
     ASSERT_EQ(Run({ "--list-dcs" }), probe_exit::kOk);
-    EXPECT_EQ(env.out, "corp.example\nDC1\nDC2\n");
+    EXPECT_EQ(env.out, "corp.example\ndc1.corp.example\nDC2\n");
     EXPECT_EQ(directory.lastBindDomain, u"corp.example");
     EXPECT_EQ(directory.outstandingBindings + directory.outstandingInfos + directory.outstandingJoinBuffers, 0);
 
     env = {};
     env.filePassword = u"pw";
     ASSERT_EQ(Run({ "--list-dcs", "-u", "CORP\\bob", "--password-file", "/home/bob/.pw", "-f", "json" }), probe_exit::kOk);
-    EXPECT_EQ(env.out, "{\"domain\":\"corp.example\",\"controllers\":[\"DC1\",\"DC2\"]}\n");
+    EXPECT_EQ(env.out, "{\"domain\":\"corp.example\",\"controllers\":[\"dc1.corp.example\",\"DC2\"]}\n");
     EXPECT_EQ(directory.lastCredUser, u"CORP\\bob");
     EXPECT_EQ(directory.lastCredPassword, u"pw");
     EXPECT_EQ(env.passwordFiles, (std::vector<CString>{ u"/home/bob/.pw" }));

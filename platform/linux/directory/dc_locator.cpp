@@ -18,9 +18,11 @@ std::string Upper(std::string s)
 } // namespace
 
 std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string& domain,
-                                      std::vector<DsControllerInfo1>* controllers)
+                                      std::vector<DsControllerInfo1>* controllers, std::uint32_t* ttlSeconds)
 {
     controllers->clear();
+    if (ttlSeconds != nullptr)
+        *ttlSeconds = 0;
     std::string name = domain;
     while (!name.empty() && name.back() == '.')
         name.pop_back();
@@ -39,6 +41,11 @@ std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string&
     std::vector<SrvRecord> pdc;
     dns.QuerySrv("_ldap._tcp.pdc._msdcs." + name, &pdc);
 
+    if (ttlSeconds != nullptr && !records.empty()) {
+        *ttlSeconds = std::min_element(records.begin(), records.end(), [](const SrvRecord& a, const SrvRecord& b) {
+                          return a.ttl < b.ttl;
+                      })->ttl;
+    }
     std::vector<std::string> seen;
     for (const SrvRecord& record : records) {
         const std::string host = AsciiLowercase(record.target);

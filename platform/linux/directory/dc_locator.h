@@ -13,5 +13,7 @@
 // ascending, then weight descending, then host name. Each target host appears once, its first
 // label in upper case as NetbiosName; the controller also found under the PDC record is marked
 // fIsPdc. 0, or ERROR_NO_SUCH_DOMAIN when DNS names no controller or cannot be asked.
+// ttlSeconds, when given, receives how long the answer may be kept: the shortest TTL of the
+// controllers' records.
 std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string& domain,
-                                      std::vector<DsControllerInfo1>* controllers);
+                                      std::vector<DsControllerInfo1>* controllers, std::uint32_t* ttlSeconds = nullptr);

@@ -1,5 +1,7 @@
 #include "platform/linux/exporter/domain_controllers.h"
 
+#include <algorithm>
+
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
 #include "framework/cstring.h"
@@ -12,9 +14,11 @@ DomainControllerCache::DomainControllerCache(Locate locate, Settings settings, L
 
 DomainControllerCache::Locate DomainControllerCache::ThroughDns(DnsResolver resolver)
 {
-    return [resolver](const std::string& domain, std::vector<std::string>* hosts) {
+    return [resolver](const std::string& domain, std::vector<std::string>* hosts, std::chrono::seconds* ttl) {
         std::vector<DsControllerInfo1> controllers;
-        const std::uint32_t result = LocateDomainControllers(resolver, domain, &controllers);
+        std::uint32_t seconds = 0;
+        const std::uint32_t result = LocateDomainControllers(resolver, domain, &controllers, &seconds);
+        *ttl = std::chrono::seconds(seconds);
         hosts->clear();
         for (const DsControllerInfo1& controller : controllers)
             hosts->push_back(controller.DnsHostName.ToUtf8());
@@ -54,7 +58,8 @@ std::vector<std::string> DomainControllerCache::Controllers(const std::string& d
             return entry->hosts;
     }
     std::vector<std::string> hosts;
-    const std::uint32_t result = m_locate(domain, &hosts);
+    std::chrono::seconds ttl { 0 };
+    const std::uint32_t result = m_locate(domain, &hosts, &ttl);
     for (std::string& host : hosts) {
         host = AsciiLowercase(host);
         if (host.ends_with('.'))
@@ -70,7 +75,12 @@ std::vector<std::string> DomainControllerCache::Controllers(const std::string& d
         }
         entry->hosts = std::move(hosts);
         entry->found = true;
-        entry->nextLookup = Clock::now() + m_settings.refresh;
+        // Renewed by the time DNS would give another answer, but not more often than a failed
+        // look-up is tried again.
+        Clock::duration keep = m_settings.refresh;
+        if (ttl.count() > 0)
+            keep = std::max<Clock::duration>(std::min<Clock::duration>(keep, ttl), m_settings.retry);
+        entry->nextLookup = Clock::now() + keep;
     } else {
         std::string reason = CString(Win32ErrorText(result != 0 ? result : win32_error::kNoSuchDomain)).ToUtf8();
         while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))

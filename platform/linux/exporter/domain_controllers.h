@@ -1,5 +1,6 @@
 // The controllers of the auths' domains, found as the program finds a domain's controllers (the
-// DNS SRV records every Active Directory controller registers) and kept for a while, so that a
+// DNS SRV records every Active Directory controller registers) and kept for a while (the refresh,
+// or the records' TTL when it is shorter, but never under the retry), so that a
 // scrape rarely waits for DNS and never for long: a look-up is bounded by the resolver's own
 // timeouts, one at a time per domain, and while a domain's list is being renewed the last one
 // found still answers. A look-up that fails keeps the last list (a DNS outage does not stop the
@@ -21,8 +22,10 @@
 class DomainControllerCache : public IDomainControllers {
 public:
     using Clock = std::chrono::steady_clock;
-    // The host names of a domain's controllers: 0, or the Win32 error of the look-up.
-    using Locate = std::function<std::uint32_t(const std::string& domain, std::vector<std::string>* hosts)>;
+    // The host names of a domain's controllers and how long they may be kept (0: as long as the
+    // refresh): 0, or the Win32 error of the look-up.
+    using Locate =
+        std::function<std::uint32_t(const std::string& domain, std::vector<std::string>* hosts, std::chrono::seconds* ttl)>;
     using Logger = std::function<void(const std::string& line)>;
 
     struct Settings {

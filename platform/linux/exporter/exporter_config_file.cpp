@@ -2,6 +2,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "exporter/exporter_options.h"
 #include "platform/linux/exporter/yaml_config.h"
 
 #include "platform/linux/probe/linux_probe_environment.h"
@@ -57,31 +58,16 @@ std::vector<std::string> List(const YAML::Node& node, const std::string& what)
     return items;
 }
 
-// "address:port" or "[v6address]:port".
+// "address:port", "[v6address]:port" or ":port".
 void ReadListen(const YAML::Node& node, ExporterConfig* config)
 {
     const std::string text = Text(node, "listen");
-    std::string host;
-    std::string port;
-    if (text.starts_with('[')) {
-        const auto close = text.find("]:");
-        if (close == std::string::npos)
-            Fail(node, "listen must be address:port or [address]:port");
-        host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-    } else {
-        const auto colon = text.rfind(':');
-        if (colon == std::string::npos || text.find(':') != colon)
-            Fail(node, "listen must be address:port or [address]:port");
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    unsigned long number = 0;
-    const auto result = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (host.empty() || port.empty() || result.ec != std::errc() || result.ptr != port.data() + port.size() || number > 65535)
-        Fail(node, "listen must be address:port or [address]:port");
-    config->listenAddress = host;
-    config->listenPort = static_cast<std::uint16_t>(number);
+    std::string problem;
+    const std::optional<ListenAddress> address = ParseListenAddress(text, &problem);
+    if (!address)
+        Fail(node, "listen must be address:port, [address]:port or :port");
+    config->listenAddress = address->host;
+    config->listenPort = address->port;
 }
 
 void Read(const YAML::Node& root, ExporterConfig* config)
@@ -89,10 +75,12 @@ void Read(const YAML::Node& root, ExporterConfig* config)
     if (root.IsNull())
         Fail(root, "the configuration is empty");
     yaml_config::OnlyKeys(root, "the configuration",
-             { "listen", "max_concurrent_collections", "timeout_margin_seconds", "refused_logon_backoff_seconds",
+             { "listen", "max_connections_per_address", "max_concurrent_collections", "timeout_margin_seconds", "refused_logon_backoff_seconds",
                "session_idle_seconds", "connect_timeout_seconds", "smb_port", "modules", "auths" });
     if (const YAML::Node node = root["listen"])
         ReadListen(node, config);
+    if (const YAML::Node node = root["max_connections_per_address"])
+        config->maxConnectionsPerAddress = static_cast<unsigned>(Whole(node, "max_connections_per_address", 512));
     if (const YAML::Node node = root["max_concurrent_collections"])
         config->maxConcurrentCollections = static_cast<unsigned>(Whole(node, "max_concurrent_collections", 4096));
     if (const YAML::Node node = root["timeout_margin_seconds"])
@@ -178,11 +166,13 @@ std::string NoCredentials(const std::string& key, const std::string& name)
 }
 
 // The keytab at path, checked by the rule of a password file or, for a credential, of what the
-// service manager writes.
-bool CheckKeytab(const std::string& path, bool credential, std::string& error)
+// service manager writes; handed on open when descriptor is given, else closed.
+bool CheckKeytab(const std::string& path, bool credential, std::string& error, int* descriptor = nullptr)
 {
     const int fd = LinuxProbeEnvironment::OpenSecretFile(path, "keytab", credential, error);
-    if (fd >= 0)
+    if (fd >= 0 && descriptor != nullptr)
+        *descriptor = fd;
+    else if (fd >= 0)
         ::close(fd);
     return fd >= 0;
 }
@@ -207,16 +197,17 @@ bool CheckKeytabFile(const std::string& path, std::string& error)
     return CheckKeytab(path, false, error);
 }
 
-bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error)
+bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error,
+                    int* descriptor)
 {
     if (auth.keytabCredential.empty()) {
         path = auth.keytab;
-        return CheckKeytab(path, false, error);
+        return CheckKeytab(path, false, error, descriptor);
     }
     if (credentialsDirectory == nullptr || *credentialsDirectory == '\0') {
         error = NoCredentials("keytab_credential", auth.keytabCredential);
         return false;
     }
     path = std::string(credentialsDirectory) + "/" + auth.keytabCredential;
-    return CheckKeytab(path, true, error);
+    return CheckKeytab(path, true, error, descriptor);
 }

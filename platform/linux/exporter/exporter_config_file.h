@@ -55,5 +55,8 @@ bool CheckKeytabFile(const std::string& path, std::string& error);
 // keytab_credential in credentialsDirectory (as for ReadAuthPassword), checked as the service
 // manager writes a credential (root's and readable by this service through an ACL, or this
 // service's own; read-only either way, and no one else's to read or change). True with *path the
-// file to read the keytab from; false with the reason otherwise.
-bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error);
+// file's name and, when descriptor is given, *descriptor the file that was checked, open for
+// reading (the caller's to close), so that what is read later is the file checked and not
+// whatever the name may point to by then; false with the reason otherwise.
+bool FindAuthKeytab(const ExporterAuth& auth, const char* credentialsDirectory, std::string& path, std::string& error,
+                    int* descriptor = nullptr);

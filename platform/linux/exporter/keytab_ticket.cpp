@@ -30,14 +30,26 @@ std::uint32_t Win32ErrorFor(krb5_error_code code)
 
 } // namespace
 
-KeytabTicket::KeytabTicket(std::string principal, std::string keytab, std::string cacheFile)
-    : m_principal(std::move(principal)), m_keytab(std::move(keytab)), m_cacheFile(std::move(cacheFile))
+KeytabTicket::KeytabTicket(std::string principal, std::string keytab, std::string cacheFile, int keytabDescriptor)
+    : m_principal(std::move(principal)), m_keytab(std::move(keytab)), m_keytabDescriptor(keytabDescriptor),
+      m_cacheFile(std::move(cacheFile))
 {
 }
 
 KeytabTicket::~KeytabTicket()
 {
     unlink(m_cacheFile.c_str());
+    if (m_keytabDescriptor >= 0)
+        close(m_keytabDescriptor);
+}
+
+std::string KeytabTicket::KeytabName() const
+{
+    // Kerberos reads a keytab by name: the descriptor's own name in procfs opens the very file
+    // that descriptor holds, wherever its path points now.
+    if (m_keytabDescriptor >= 0)
+        return "FILE:/proc/self/fd/" + std::to_string(m_keytabDescriptor);
+    return "FILE:" + m_keytab;
 }
 
 unsigned KeytabTicket::Requests() const
@@ -86,7 +98,7 @@ std::uint32_t KeytabTicket::Ensure(std::string* error)
     krb5_error_code code = krb5_parse_name(context, m_principal.c_str(), &principal);
     if (code != 0) {
         failed(code, "principal " + m_principal, win32_error::kLogonFailure);
-    } else if ((code = krb5_kt_resolve(context, ("FILE:" + m_keytab).c_str(), &keytab)) != 0) {
+    } else if ((code = krb5_kt_resolve(context, KeytabName().c_str(), &keytab)) != 0) {
         failed(code, "keytab " + m_keytab, win32_error::kLogonFailure);
     } else if (krb5_keytab_entry entry {}; (code = krb5_kt_get_entry(context, keytab, principal, 0, 0, &entry)) != 0) {
         // A keytab without the principal's key (or none at all) is no answer of the KDC, but

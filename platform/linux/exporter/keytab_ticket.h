@@ -20,7 +20,10 @@
 class KeytabTicket {
 public:
     // principal: "name@REALM"; keytab: the file's path; cacheFile: where the ticket is kept.
-    KeytabTicket(std::string principal, std::string keytab, std::string cacheFile);
+    // keytabDescriptor: the keytab as it was opened and checked (FindAuthKeytab), taken over and
+    // read at every request instead of the path, which may name another file by then; -1: the
+    // path is read.
+    KeytabTicket(std::string principal, std::string keytab, std::string cacheFile, int keytabDescriptor = -1);
     // Removes the cache file.
     ~KeytabTicket();
     KeytabTicket(const KeytabTicket&) = delete;
@@ -40,8 +43,11 @@ public:
     unsigned Requests() const;
 
 private:
+    std::string KeytabName() const;
+
     std::string m_principal;
     std::string m_keytab;
+    int m_keytabDescriptor;
     std::string m_cacheFile;
     mutable std::mutex m_mutex;
     std::time_t m_endTime = 0; // the ticket's end; 0 while none

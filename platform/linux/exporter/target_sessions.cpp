@@ -58,7 +58,7 @@ std::string TargetName(const std::string& target)
 struct TargetSessions::Session {
     Session(std::string name, std::string authName, const SmbCredentials& auth, const RegistryFactory& factory,
             const TargetSessions::Settings& settings)
-        : target(std::move(name)), auth(std::move(authName)), logon(credentials, target, auth),
+        : target(std::move(name)), auth(std::move(authName)), given(auth), logon(credentials, target, given),
           source(factory(credentials), LinuxCounterSource::SleepMilliseconds),
           controller(logon, source, ControllerSettings(target, auth, settings))
     {
@@ -83,6 +83,7 @@ struct TargetSessions::Session {
     Clock::time_point lastUsed; // under TargetSessions::m_mutex
 
     // Only the collection that holds busy touches what follows; the controller goes first.
+    const SmbCredentials given; // the auth's when the session was made: a reload may change the auth's
     CredentialRegistry credentials;
     AuthLogon logon;
     RemoteCounterSource source;
@@ -153,10 +154,13 @@ void TargetSessions::Work()
 std::shared_ptr<TargetSessions::Session> TargetSessions::SessionFor(const std::string& target, const std::string& auth)
 {
     // under m_mutex
+    const auto given = m_credentials.find(auth);
+    if (given == m_credentials.end())
+        return nullptr; // an auth a reading of the configuration took away while its scrape began
     const std::string name = TargetName(target);
     std::shared_ptr<Session>& session = m_sessions[{ AsciiLowercase(name), auth }];
     if (!session)
-        session = std::make_shared<Session>(name, auth, m_credentials.at(auth), m_factory, m_settings);
+        session = std::make_shared<Session>(name, auth, given->second, m_factory, m_settings);
     return session;
 }
 
@@ -243,6 +247,8 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         std::unique_lock lock(m_mutex);
         CloseIdleSessions(start);
         session = SessionFor(target, auth.name);
+        if (!session)
+            return finished(Failure(PdhStatusFromWin32(win32_error::kNotConnected)));
         session->lastUsed = start;
         // One condition: the session free of another scrape (two modules of one controller share
         // it) and a free place among the collections, both seen at once.
@@ -275,6 +281,24 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
     if (!result->ready.wait_until(lock, deadline, [&] { return result->done; }))
         return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
     return finished(std::move(result->outcome));
+}
+
+void TargetSessions::Renew(std::map<std::string, SmbCredentials> credentials, const std::set<std::string>& renewed)
+{
+    const std::lock_guard lock(m_mutex);
+    m_credentials = std::move(credentials);
+    std::vector<std::shared_ptr<Session>> closing;
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (renewed.contains(it->first.second)) {
+            closing.push_back(std::move(it->second)); // a collection under way keeps it to its end
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // Their logoffs on a worker, as for idle sessions, and waited for when the exporter ends.
+    if (!closing.empty())
+        RunOnWorker({ [closing = std::move(closing)]() mutable { closing.clear(); }, [] {} });
 }
 
 std::uint64_t TargetSessions::RefusedLogons() const

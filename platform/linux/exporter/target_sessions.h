@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +59,11 @@ public:
     // One collection of module's counters on target as auth, answered by deadline.
     ProbeOutcome Probe(const std::string& target, const ExporterModule& module, const ExporterAuth& auth,
                        Clock::time_point deadline);
+
+    // New credentials, from a reading of the configuration again: the sessions of the auths in
+    // renewed (their credentials or targets changed, or they are gone) are closed, the others kept
+    // with their logons.
+    void Renew(std::map<std::string, SmbCredentials> credentials, const std::set<std::string>& renewed);
 
     std::uint64_t RefusedLogons() const;
     std::uint64_t SessionCount() const;

@@ -7,7 +7,9 @@
 
 #include "platform/linux/exporter/yaml_config.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -84,9 +86,11 @@ bool SameText(const std::string& a, const std::string& b)
     return difference == 0;
 }
 
-// A hash of the same cost as htpasswd's default, checked for a user that does not exist, so that
-// the answer's time does not tell which users do.
-constexpr char kNoUserHash[] = "$2b$10$tNS9TzyVBj8dEjqcBqxVV.MVtGrAqWm5mRKhBiT9ceTGOvXzADqnW";
+// The cost of a bcrypt hash ("$2y$12$..." is 12).
+int BcryptCost(const std::string& hash)
+{
+    return (hash[4] - '0') * 10 + (hash[5] - '0');
+}
 
 constexpr std::size_t kRemembered = 256;
 
@@ -151,6 +155,20 @@ BasicAuthCheck::BasicAuthCheck(std::map<std::string, std::string> users) : m_use
 {
     if (gnutls_rnd(GNUTLS_RND_KEY, m_key, sizeof m_key) != 0)
         throw std::runtime_error("no random key for the basic authentication's memory");
+    // A hash no password gives, of the dearest cost among the users': its salt is drawn now, its
+    // digest part is a run of one letter that bcrypt never writes.
+    int cost = 4;
+    for (const auto& [name, hash] : m_users) {
+        if (IsBcryptHash(hash))
+            cost = std::max(cost, BcryptCost(hash));
+    }
+    unsigned char salt[16];
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    if (gnutls_rnd(GNUTLS_RND_NONCE, salt, sizeof salt) != 0 ||
+        crypt_gensalt_rn("$2b$", static_cast<unsigned long>(cost), reinterpret_cast<const char*>(salt), sizeof salt, setting,
+                         sizeof setting) == nullptr)
+        throw std::runtime_error("no salt for the basic authentication's unknown users");
+    m_unknownUserHash = std::string(setting) + std::string(31, 'O');
 }
 
 BasicAuthCheck::~BasicAuthCheck()
@@ -171,6 +189,15 @@ std::string BasicAuthCheck::Digest(const std::string& user, const std::string& p
     return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
+bool BasicAuthCheck::Remembers(const std::string& user, const std::string& password) const
+{
+    if (!m_users.contains(user))
+        return false;
+    const std::string digest = Digest(user, password);
+    const std::lock_guard lock(m_mutex);
+    return !digest.empty() && m_passed.contains(digest);
+}
+
 bool BasicAuthCheck::Allows(const std::string& user, const std::string& password)
 {
     const auto found = m_users.find(user);
@@ -184,7 +211,7 @@ bool BasicAuthCheck::Allows(const std::string& user, const std::string& password
         const std::lock_guard lock(m_mutex);
         ++m_hashChecks;
     }
-    const bool match = BcryptMatches(password, found != m_users.end() ? found->second : std::string(kNoUserHash)) &&
+    const bool match = BcryptMatches(password, found != m_users.end() ? found->second : m_unknownUserHash) &&
                        found != m_users.end();
     if (match && !digest.empty()) {
         const std::lock_guard lock(m_mutex);

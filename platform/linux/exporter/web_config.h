@@ -44,10 +44,12 @@ std::optional<std::string> ParseWebConfig(const std::string& text, const std::st
 // GnuTLS' priority string for the configuration's lowest TLS version.
 std::string TlsPriorities(const WebConfig& config);
 
-// Checks a user and password against the configuration's bcrypt hashes. A check takes the
-// hash's cost of time whether the user exists or not; a pair that passed is remembered (as a
-// keyed digest, never the password) so that a Prometheus scraping every few seconds does not
-// spend a bcrypt on each request.
+// Checks a user and password against the configuration's bcrypt hashes. A check of a user that
+// does not exist is made against a hash of the dearest cost among the users', so that it takes as
+// long as the slowest known user's and the time does not tell which users exist (users of one
+// cost are told from none). A pair that passed is remembered (as a keyed digest, never the
+// password) so that a Prometheus scraping every few seconds does not spend a bcrypt on each
+// request.
 class BasicAuthCheck {
 public:
     explicit BasicAuthCheck(std::map<std::string, std::string> users);
@@ -57,6 +59,10 @@ public:
 
     bool Enabled() const { return !m_users.empty(); }
     bool Allows(const std::string& user, const std::string& password);
+    // Whether the pair passed before (no hash is computed).
+    bool Remembers(const std::string& user, const std::string& password) const;
+    // bcrypt settings of the hash an unknown user is checked against (its cost and salt).
+    const std::string& UnknownUserHash() const { return m_unknownUserHash; }
     // bcrypt checks made so far (those the memory spared are not counted).
     std::uint64_t HashChecks() const;
 
@@ -64,6 +70,7 @@ private:
     std::string Digest(const std::string& user, const std::string& password) const;
 
     std::map<std::string, std::string> m_users;
+    std::string m_unknownUserHash;
     unsigned char m_key[32];
     mutable std::mutex m_mutex;
     std::set<std::string> m_passed;

@@ -91,7 +91,7 @@ DnsStatus ParseSrvAnswer(const std::vector<unsigned char>& answer, std::vector<S
         if (dn_expand(ns_msg_base(msg), ns_msg_end(msg), data + 6, target, sizeof target) < 0)
             return false;
         records->push_back({ static_cast<std::uint16_t>(ns_get16(data)), static_cast<std::uint16_t>(ns_get16(data + 2)),
-                             static_cast<std::uint16_t>(ns_get16(data + 4)), target });
+                             static_cast<std::uint16_t>(ns_get16(data + 4)), target, ns_rr_ttl(rr) });
         return true;
     });
 }
