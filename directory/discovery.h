@@ -11,14 +11,14 @@ inline constexpr std::uint32_t kComputerNameChars = 260;
 
 // The join status of the named computer (3 = member of a domain), with the name that the query
 // reported in domain; 0 and an empty name when the query fails.
-int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& domain);
+int GetJoinedDomain(IDirectoryService& service, const CString& computerName, CString& domain);
 
 // Binds to domain's directory (with the user name and password when a user name is given),
 // appends the NetBIOS name of each controller it lists to controllers, in its order, and returns
 // the first one's; the empty string on any failure or when none is listed. Every handle it
 // acquires is released before it returns. status, when given, receives the Win32 status of the
 // call that failed (a refused logon is the bind's ERROR_LOGON_FAILURE), 0 when none did.
-CString EnumDomainControllers(IDirectoryService& service, const CString& domain, const CString& userName,
+CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, const CString& userName,
                               const CString& password, CStringArray& controllers, std::uint32_t* status = nullptr);
 
 // What discovery found nothing says, from the string table (IDS_NOT_FOUND): the Domain field's

@@ -56,7 +56,7 @@ protected:                                                                      
     return &messageMap;                                                                          \
     }
 
-#define AFX_SELF(w) static_cast<ThisClass*>(w)
+#define AFX_SELF(w) (static_cast<ThisClass*>(w))
 
 #define ON_COMMAND(id, memberFxn)                                                                \
     { WM_COMMAND, 0, (UINT)(id),                                                                 \

@@ -25,7 +25,7 @@ public:
     // Connects to the machine (retrying while access is denied, never after a refused logon) and
     // opens a query; shows "Could not initialize." with the status text and returns FALSE on
     // failure.
-    BOOL Initialize(CString machine);
+    BOOL Initialize(const CString& machine);
     // Adds "\\" + machine + path; the new handle, or -1 (nothing shown, no handle used up).
     int AddCounter(const CString& path);
     // Takes one sample of all counters; shows the status text and returns FALSE on failure.
