@@ -93,17 +93,17 @@ public:
     const OverviewRow& Row(std::size_t row) const { return m_rows.at(row); }
 
     // Takes a collection's result into the row; true when the row's state changed.
-    bool Apply(std::size_t row, const OverviewSample& sample);
+    bool Apply(std::size_t index, const OverviewSample& sample);
     // The user asked for the row again: it reads until the next result.
-    void MarkReading(std::size_t row);
+    void MarkReading(std::size_t index);
 
     // The figure at or past its threshold.
-    bool IsPastThreshold(std::size_t row, int figure) const;
+    bool IsPastThreshold(std::size_t index, int figure) const;
     // A cell as the list shows it at nowMs: a figure past its threshold carries its mark in words
     // ("95 (high)", "4 (low)"), a failed state the engine's text for its status.
-    CString CellText(std::size_t row, int column, std::int64_t nowMs) const;
+    CString CellText(std::size_t index, int column, std::int64_t nowMs) const;
     // The row read out: each column's heading with its text.
-    CString RowDescription(std::size_t row, std::int64_t nowMs) const;
+    CString RowDescription(std::size_t index, std::int64_t nowMs) const;
 
     // Orders the rows by column; rows without a figure go last either way, ties keep the
     // controllers' order by name.

@@ -46,7 +46,7 @@ std::int32_t LinkOpener::ReadKeyDefaultValue(HKEY root, const CString& subKey, C
     if (error != ERROR_SUCCESS)
         return error;
     char16_t data[kValueBufferChars] = {};
-    std::int32_t bytes = static_cast<std::int32_t>(sizeof(data));
+    auto bytes = static_cast<std::int32_t>(sizeof(data));
     error = m_shell.RegQueryDefaultValue(key, data, &bytes);
     if (error == ERROR_SUCCESS) {
         // The value must end inside the buffer; one that does not is unreadable.

@@ -8,7 +8,8 @@ constexpr std::uint32_t kInfoLevel1 = 1;
 } // namespace
 
 CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, const CString& userName,
-                              const CString& password, CStringArray& controllers, std::uint32_t* status,
+                              const CString& password, CStringArray& controllers,
+                              std::uint32_t* status, // NOLINT(readability-non-const-parameter): set through result
                               CStringArray* hostNames)
 {
     std::uint32_t ignored = 0;

@@ -3,7 +3,7 @@
 #include "framework/resources.h"
 #include "res/resource.h"
 
-int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& domain)
+int GetJoinedDomain(IDirectoryService& service, const CString& computerName, CString& domain)
 {
     const char16_t* nameBuffer = nullptr;
     int status = NetSetupUnknownStatus;

@@ -11,7 +11,7 @@ inline constexpr std::uint32_t kComputerNameChars = 260;
 
 // The join status of the named computer (3 = member of a domain), with the name that the query
 // reported in domain; 0 and an empty name when the query fails.
-int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& domain);
+int GetJoinedDomain(IDirectoryService& service, const CString& computerName, CString& domain);
 
 // Binds to domain's directory (with the user name and password when a user name is given),
 // appends the NetBIOS name of each controller it lists to controllers, in its order, and returns
@@ -20,7 +20,7 @@ int GetJoinedDomain(IDirectoryService& service, CString computerName, CString& d
 // call that failed (a refused logon is the bind's ERROR_LOGON_FAILURE), 0 when none did.
 // hostNames, when given, receives each controller's DNS host name in the same order (its NetBIOS
 // name where the directory gives none): the name other programs reach it by.
-CString EnumDomainControllers(IDirectoryService& service, const CString& domain, const CString& userName,
+CString EnumDomainControllers(IDirectoryService& ds, const CString& domain, const CString& userName,
                               const CString& password, CStringArray& controllers, std::uint32_t* status = nullptr,
                               CStringArray* hostNames = nullptr);
 

@@ -32,6 +32,9 @@ struct AFX_MSGMAP {
 // Messages a parent reflects back to the control they are about.
 constexpr UINT WM_REFLECT_BASE = 0xBC00;
 
+// The message-map macros are laid out by hand: an entry's message and ids on its first line, its
+// handler on the next.
+// clang-format off
 #define DECLARE_MESSAGE_MAP()                                                                    \
 protected:                                                                                       \
     static const AFX_MSGMAP* GetThisMessageMap();                                                \
@@ -53,7 +56,7 @@ protected:                                                                      
     return &messageMap;                                                                          \
     }
 
-#define AFX_SELF(w) static_cast<ThisClass*>(w)
+#define AFX_SELF(w) (static_cast<ThisClass*>(w))
 
 #define ON_COMMAND(id, memberFxn)                                                                \
     { WM_COMMAND, 0, (UINT)(id),                                                                 \
@@ -117,6 +120,7 @@ protected:                                                                      
     { WM_HELP, 0, 0,                                                                             \
       [](CWnd* w, WPARAM, LPARAM lp) -> LRESULT {                                                \
           return AFX_SELF(w)->OnHelpInfo(reinterpret_cast<AfxHelpInfo*>(lp)); } },
+// clang-format on
 
 // What WM_HELP carries (HELPINFO); the program looks at none of it.
 struct AfxHelpInfo {

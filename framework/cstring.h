@@ -15,7 +15,7 @@ public:
     CString(std::u16string_view s) : std::u16string(s) {}
 
     // UTF-8 to UTF-16; ill-formed sequences become U+FFFD.
-    static CString FromUtf8(std::string_view utf8);
+    static CString FromUtf8(std::string_view in);
     // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
     std::string ToUtf8() const;
 
@@ -27,8 +27,8 @@ public:
 // The conversions of FromUtf8 and ToUtf8, appending to a string the caller owns: out grows once,
 // to the exact size, so that no shorter copy of the text is left behind in a freed buffer (for a
 // password, into a buffer the caller reserved and wipes).
-void AppendUtf8AsUtf16(std::u16string& out, std::string_view utf8);
-void AppendUtf16AsUtf8(std::string& out, std::u16string_view utf16);
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view in);
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view in);
 
 CString operator+(const CString& a, const CString& b);
 CString operator+(const CString& a, const char16_t* b);

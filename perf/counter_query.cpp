@@ -23,7 +23,7 @@ CCounterQuery::~CCounterQuery()
     Close();
 }
 
-BOOL CCounterQuery::Initialize(CString machine)
+BOOL CCounterQuery::Initialize(const CString& machine)
 {
     PDH_STATUS status = 0;
     {

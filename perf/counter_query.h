@@ -25,7 +25,7 @@ public:
     // Connects to the machine (retrying while access is denied, never after a refused logon) and
     // opens a query; shows "Could not initialize." with the status text and returns FALSE on
     // failure.
-    BOOL Initialize(CString machine);
+    BOOL Initialize(const CString& machine);
     // Adds "\\" + machine + path; the new handle, or -1 (nothing shown, no handle used up).
     // status, when given, receives what the source answered (why the machine lacks the counter).
     int AddCounter(const CString& path, PDH_STATUS* status = nullptr);

@@ -10,7 +10,9 @@
 
 namespace {
 
-// Matched by exact 32-bit equality: no masking of severity or facility bits.
+// Matched by exact 32-bit equality: no masking of severity or facility bits. One status a line, its
+// name beside it, however long the text.
+// clang-format off
 constexpr PdhStatusText kStatusTexts[] = {
     { 0x00000001u, u"data value is valid and different from the last sample." }, // PDH_CSTATUS_NEW_DATA
     { 0x800007D0u, u"Unable to connect to the specified computer, or the computer is offline." }, // PDH_CSTATUS_NO_MACHINE
@@ -98,6 +100,7 @@ constexpr PdhStatusText kStatusTexts[] = {
     { 0xC0000BFDu, u"Cannot alter CounterDetail table layout in SQL database." }, // PDH_SQL_ALTER_DETAIL_FAILED
     { 0xC0000BFEu, u"System is busy. A time-out occurred when collecting counter data.\nPlease retry later or increase the CollectTime registry value." }, // PDH_QUERY_PERF_DATA_TIMEOUT
 };
+// clang-format on
 
 } // namespace
 

@@ -90,10 +90,10 @@ std::string NagiosPlugin::Sample(const LocalTime&, std::span<const CounterValue>
                 state = PluginState::Unknown;
                 problem = path + " unavailable";
             }
-        } else if (limits.critical && Alerts(*limits.critical, *values[i])) {
+        } else if (limits.critical && Alerts(*limits.critical, static_cast<double>(*values[i]))) {
             state = PluginState::Critical;
             problem = path + " = " + std::to_string(*values[i]) + " (critical " + limits.critical->text + ")";
-        } else if (limits.warning && Alerts(*limits.warning, *values[i])) {
+        } else if (limits.warning && Alerts(*limits.warning, static_cast<double>(*values[i]))) {
             state = PluginState::Warning;
             problem = path + " = " + std::to_string(*values[i]) + " (warning " + limits.warning->text + ")";
         }

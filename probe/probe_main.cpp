@@ -102,6 +102,7 @@ private:
         if (paths.empty())
             paths.assign(kCounterSetPaths.begin(), kCounterSetPaths.end());
         std::vector<ProbeCounter> counters;
+        counters.reserve(paths.size());
         for (const CString& path : paths)
             counters.push_back({ path, u"\\\\" + m_options.machine + path });
         return counters;

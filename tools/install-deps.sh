@@ -49,6 +49,8 @@ windows_packages=(
 # The test bench.
 test_packages=(
     git clang libclang-rt-14-dev
+    # the sources' layout and static checks (tools/lint.sh)
+    clang-format clang-tidy
     libgtest-dev libgmock-dev libbenchmark-dev
     # a display, screenshots, DNS and a domain controller on loopback, tracing
     x11-utils imagemagick dnsmasq-base strace xdotool

@@ -82,21 +82,21 @@ std::span<const PerfCounter> PerfCounters()
 
 const PerfObject* FindPerfObject(std::string_view name)
 {
-    const auto found =
+    const auto* const found =
         std::find_if(std::begin(kObjects), std::end(kObjects), [&](const PerfObject& o) { return EqualsIgnoringCase(o.name, name); });
     return found != std::end(kObjects) ? found : nullptr;
 }
 
 const PerfObject* FindPerfObjectByIndex(std::uint32_t index)
 {
-    const auto found =
+    const auto* const found =
         std::find_if(std::begin(kObjects), std::end(kObjects), [&](const PerfObject& o) { return o.index == index; });
     return found != std::end(kObjects) ? found : nullptr;
 }
 
 const PerfCounter* FindPerfCounter(const PerfObject& object, std::string_view name)
 {
-    const auto found = std::find_if(std::begin(kCounters), std::end(kCounters), [&](const PerfCounter& c) {
+    const auto* const found = std::find_if(std::begin(kCounters), std::end(kCounters), [&](const PerfCounter& c) {
         return c.objectIndex == object.index && EqualsIgnoringCase(c.name, name);
     });
     return found != std::end(kCounters) ? found : nullptr;

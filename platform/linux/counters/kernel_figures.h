@@ -59,7 +59,7 @@ KernelFigures ReadKernelFigures(const std::string& procRoot, unsigned files, std
 // timers first is the part of the processors' time and second all of it, in USER_HZ ticks
 // summed over the processors; for a raw fraction the numerator and the denominator; else first
 // alone. A figure the kernel did not give reads PDH_CSTATUS_INVALID_DATA.
-RawCounterSample KernelSample(Figure figure, const KernelFigures& figures);
+RawCounterSample KernelSample(Figure figure, const KernelFigures& k);
 
 // The raw reading of a process's figure, given its PID and its open descriptors (empty when
 // they could not be counted).

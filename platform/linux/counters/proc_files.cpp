@@ -82,7 +82,7 @@ std::optional<std::uint64_t> CountOpenDescriptors(const std::string& fdDirectory
     }
     std::uint64_t count = 0;
     errno = 0;
-    while (const dirent* entry = readdir(dir)) {
+    while (const dirent* entry = readdir(dir)) { // NOLINT(concurrency-mt-unsafe): a stream of this call alone
         if (entry->d_name[0] != '.')
             ++count;
     }

@@ -228,7 +228,7 @@ std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo)
     ForEachLine(mountinfo, [&](std::string_view line) {
         SplitFields(line, fields);
         // The optional fields end at the separator.
-        const auto separator = std::find(fields.begin() + std::min<std::size_t>(fields.size(), 6), fields.end(), "-");
+        const auto separator = std::find(fields.begin() + std::min<std::ptrdiff_t>(std::ssize(fields), 6), fields.end(), "-");
         if (separator == fields.end() || fields.end() - separator < 3)
             return;
         const std::string_view device = fields[2], mountPoint = fields[4];

@@ -141,7 +141,7 @@ void ProcessFinder::Scan(int lastPid)
     DIR* proc = opendir(m_procRoot.c_str());
     if (proc != nullptr) {
         const int procDirectory = dirfd(proc);
-        while (const dirent* entry = readdir(proc)) {
+        while (const dirent* entry = readdir(proc)) { // NOLINT(concurrency-mt-unsafe): a stream of this call alone
             if (!IsPidName(entry->d_name))
                 continue;
             ++m_processesAtScan;

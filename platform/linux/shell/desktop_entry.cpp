@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr size_t kMaxEntryLineBytes = 64 * 1024; // longer lines are not read as keys
+constexpr size_t kMaxEntryLineBytes = size_t{ 64 } * 1024; // longer lines are not read as keys
 constexpr int kMaxEntryLines = 10000;
 
 bool IsBlank(char c)

@@ -146,9 +146,7 @@ int SpawnProgram(const std::vector<std::string>& argv, const ChildEnvironment& e
     posix_spawn_file_actions_destroy(&actions);
     if (options.captureOutput) {
         close(pipeFds[1]);
-        if (error != 0)
-            close(pipeFds[0]);
-        else if (outputFd != nullptr)
+        if (error == 0 && outputFd != nullptr)
             *outputFd = pipeFds[0];
         else
             close(pipeFds[0]);
