@@ -82,7 +82,7 @@ TEST(ProbeLiveTest, TheProbeShowsTheWindowsFiguresOfThisMachine)
             // Values are read from their own gauges; here only whether each counter had one.
             EXPECT_EQ(found[6], "1");
             EXPECT_EQ(found[7], "0");
-            const std::regex lsassGauge(R"(zeltor_process_handles\{machine="localhost",pdh_instance="lsass"\} (\d+))");
+            const std::regex lsassGauge(R"(zeltor_process_handles\{instance="localhost",pdh_instance="lsass"\} (\d+))");
             std::smatch m;
             ASSERT_TRUE(std::regex_search(env.out, m, lsassGauge));
             EXPECT_EQ(m[1], window.lsass);

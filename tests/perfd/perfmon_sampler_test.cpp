@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -68,6 +69,8 @@ std::string Program(const std::string& path)
 }
 
 // The published instances of the given PID, as "NAME PID".
+// The names pid is published under, in alphabetical order: where each stands in the list is the
+// instance slots' business.
 std::vector<std::string> InstancesOf(const PerfmonSample& sample, pid_t pid)
 {
     std::vector<std::string> names;
@@ -75,6 +78,7 @@ std::vector<std::string> InstancesOf(const PerfmonSample& sample, pid_t pid)
         if (p.pid == pid)
             names.push_back(p.name);
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -118,7 +122,7 @@ TEST(LsassStandIn, OnlyRootRunningSambasProgramStandsIn)
     // Samba's program run by root, started last, is the one.
     Started byRoot(samba, 0);
     const PerfmonSample& after = SampleWith(sampler, { byRoot.Pid() });
-    EXPECT_EQ(InstancesOf(after, byRoot.Pid()), (std::vector<std::string>{ "samba", "lsass" }));
+    EXPECT_EQ(InstancesOf(after, byRoot.Pid()), (std::vector<std::string>{ "lsass", "samba" }));
     EXPECT_EQ(InstancesOf(after, asNobody.Pid()), std::vector<std::string>{ "samba" });
     EXPECT_EQ(InstancesOf(after, fakeLsass.Pid()), std::vector<std::string>{ "lsass_" + std::to_string(fakeLsass.Pid()) });
 }
@@ -150,7 +154,7 @@ TEST(PublishOnly, NamedProcessesAndTheStandInAloneArePublished)
     sampler.PublishOnly({ "SAMBA" });
     Started byRoot(samba, 0), notNamed(other, 0), fakeLsass(lsass, 0);
     const PerfmonSample& sample = SampleWith(sampler, { byRoot.Pid() });
-    EXPECT_EQ(InstancesOf(sample, byRoot.Pid()), (std::vector<std::string>{ "samba", "lsass" }));
+    EXPECT_EQ(InstancesOf(sample, byRoot.Pid()), (std::vector<std::string>{ "lsass", "samba" }));
     EXPECT_TRUE(InstancesOf(sample, notNamed.Pid()).empty());
     EXPECT_TRUE(InstancesOf(sample, fakeLsass.Pid()).empty());
     for (const PublishedProcess& p : sample.processes)
