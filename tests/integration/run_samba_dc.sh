@@ -50,6 +50,7 @@ start() {
 
     dir=$(mktemp -d /tmp/zeltor-dc.XXXXXX)
     # The domain's users reach SYSVOL and NETLOGON under it as themselves: they may pass through.
+    # Anonymous logons are refused as a Windows controller refuses them (restrict anonymous).
     chmod o+x "$dir"
     echo "dir=$dir" > "$state"
     mkdir -p "$dir/run" "$dir/log"
@@ -63,6 +64,7 @@ start() {
         --option="log file = $dir/log/log.%m" \
         --option="usershare path = $dir/usershares" \
         --option="server services = s3fs rpc ldap cldap kdc drepl winbindd kcc dns" \
+        --option="restrict anonymous = 2" \
         > "$dir/provision.log" 2>&1 || fail "$state" "provisioning failed"
     # Provisioning copies the machine's resolver as forwarder; the test domain answers alone.
     sed -i '/dns forwarder/d' "$dir/etc/smb.conf"
