@@ -75,10 +75,10 @@ Io ReadIo(std::uint16_t port)
 // The winreg client itself, logged on as the peer's user: what the remote source rides.
 winreg_client* OpenBareClient(std::map<std::string, std::string>& peer)
 {
-    winreg_connect_options options{};
+    samba_connect_options options{};
     options.server = peer["address"].c_str();
     options.target_name = peer["address"].c_str();
-    options.logon = WINREG_LOGON_PASSWORD;
+    options.logon = SAMBA_LOGON_PASSWORD;
     options.user = peer["user"].c_str();
     options.password = peer["password"].c_str();
     options.port = static_cast<unsigned short>(std::stoi(peer["port"]));

@@ -4,7 +4,7 @@
 #include "framework/afxwin.h"
 #include "framework/data_exchange.h"
 
-void ShowSystemError(INetworkConnector& network, std::uint32_t code)
+void ShowSystemError(INetworkConnector& network, std::uint32_t code, const CString& step)
 {
     char16_t* text = nullptr;
     network.FormatMessage(code, &text);
@@ -14,6 +14,11 @@ void ShowSystemError(INetworkConnector& network, std::uint32_t code)
     message += u"\n";
     if (text != nullptr)
         message += text;
+    if (!step.IsEmpty()) {
+        if (!message.IsEmpty() && message.back() != u'\n')
+            message += u"\n";
+        message += step;
+    }
     AfxMessageBox(message, MB_ICONSTOP | MB_OK);
     if (text != nullptr)
         network.LocalFree(text);
@@ -32,7 +37,7 @@ BOOL ConnectToDC(INetworkConnector& network, const CString& machine, const CStri
         result = network.AddConnection(remoteName, password, userName);
     }
     if (result != 0) {
-        ShowSystemError(network, result);
+        ShowSystemError(network, result, network.LastFailureStep());
         return FALSE;
     }
     connections.Add(remoteName);

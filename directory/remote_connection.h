@@ -8,8 +8,9 @@
 #include "framework/afx_types.h"
 #include "framework/cstring.h"
 
-// Shows "Error:<code>\n<the system's text>" in a stop box titled with the application's name.
-void ShowSystemError(INetworkConnector& network, std::uint32_t code);
+// Shows "Error:<code>\n<the system's text>" in a stop box titled with the application's name,
+// followed by step (the connector's LastFailureStep) on a line of its own when there is one.
+void ShowSystemError(INetworkConnector& network, std::uint32_t code, const CString& step = CString());
 
 // With a user name: opens a connection to "\\" + machine with the user name and password as
 // given and appends its remote name to connections; a failure is shown (ShowSystemError) and

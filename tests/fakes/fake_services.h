@@ -53,11 +53,13 @@ public:
     std::vector<Attempt> attempts;
     std::vector<CString> cancelled;
     int outstandingMessages = 0;
+    CString failureStep; // what LastFailureStep says
 
     std::uint32_t AddConnection(const CString& remoteName, const CString& password, const CString& userName) override;
     std::uint32_t CancelConnection(const CString& remoteName, bool force) override;
     std::uint32_t FormatMessage(std::uint32_t code, char16_t** buffer) override;
     void LocalFree(char16_t* buffer) override;
+    CString LastFailureStep() const override { return failureStep; }
 };
 
 // A counter source whose counters read values set by the test.

@@ -271,9 +271,9 @@ TEST_F(RemoteCountersTest, AServerThatFallsSilentHoldsAnUpdateOrATickOnceNotPerC
             getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        winreg_connect_options refused{};
+        samba_connect_options refused{};
         refused.server = "127.0.0.1";
-        refused.logon = WINREG_LOGON_OWN_TICKET;
+        refused.logon = SAMBA_LOGON_OWN_TICKET;
         refused.port = ntohs(address.sin_port);
         refused.connect_timeout_ms = 1000;
         refused.call_timeout_seconds = 1;

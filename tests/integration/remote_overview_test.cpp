@@ -3,6 +3,12 @@
 // Linux program makes them: answering, silent, refusing the password, without performance data.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -80,7 +86,28 @@ protected:
     static constexpr int kReachMs = 1000;
     static inline std::map<std::string, std::string> peer;
     DnsmasqServer names{ { "--host-record=peer1.zeltor.test,127.0.0.1", "--host-record=peer2.zeltor.test,127.0.0.1",
-                           "--host-record=silent.zeltor.test,127.0.0.9" } };
+                           "--host-record=silent.zeltor.test,127.0.0.9", "--host-record=mute.zeltor.test,127.0.0.10" } };
+};
+
+// A server that takes the TCP connection and never says a word: a listener on address:port that
+// never accepts (the kernel completes the connections into its queue).
+class MuteListener {
+public:
+    MuteListener(const char* address, std::uint16_t port)
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(port);
+        inet_pton(AF_INET, address, &where.sin_addr);
+        m_listening = m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 && listen(m_fd, 64) == 0;
+    }
+    ~MuteListener() { close(m_fd); }
+    bool listening() const { return m_listening; }
+
+private:
+    int m_fd = -1;
+    bool m_listening = false;
 };
 
 bool Heard(const OverviewModel& model, std::size_t row)
@@ -162,6 +189,79 @@ TEST_F(RemoteOverviewTest, AnsweringAndSilentSideBySideWithTheProbesFigures)
         compared += probe.has_value() ? 1 : 0;
     }
     EXPECT_GE(compared, 2); // the committed memory and the free space at least
+    source->CloseQuery(query);
+    network.CancelConnection(u"\\\\peer1.zeltor.test", true);
+}
+
+// A controller that takes the connection and never answers holds only its own worker: the others
+// give their figures while it still waits for its logon, and the window's thread, collecting its
+// own controller as Auto Update does, is never held by it. The longest stall of that thread's loop
+// is printed (docs/remote-counters.md has the figures).
+TEST_F(RemoteOverviewTest, AMuteControllerHoldsOnlyItsOwnRow)
+{
+    ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
+    MuteListener mute("127.0.0.10", Port());
+    ASSERT_TRUE(mute.listening());
+
+    // The main window's own connection and counters, on the window's thread (this one).
+    CredentialRegistry credentials;
+    SmbNetworkConnector::Options options;
+    options.dnsServer = names.server();
+    options.smbPort = Port();
+    options.credentials = &credentials;
+    SmbNetworkConnector network(options);
+    ASSERT_EQ(network.AddConnection(u"\\\\peer1.zeltor.test", CString::FromUtf8(peer["password"]),
+                                    CString::FromUtf8(peer["user"])),
+              0u);
+    RemoteCounterOptions remote;
+    remote.dnsServer = names.server();
+    remote.smbPort = Port();
+    const std::unique_ptr<ICounterSource> source = MakeLinuxCounterSource(credentials, remote);
+    PdhQuery* query = nullptr;
+    ASSERT_EQ(source->OpenQuery(0, &query), 0u);
+    PdhCounter* counter = nullptr;
+    ASSERT_EQ(source->AddCounter(query, u"\\\\peer1.zeltor.test\\Memory\\Committed Bytes", 0, &counter), 0u);
+
+    const std::vector<CString> machines{ u"peer1.zeltor.test", u"mute.zeltor.test", u"peer2.zeltor.test" };
+    OverviewModel model(machines);
+    OverviewRefresher::Settings settings;
+    settings.connect = Factory();
+    settings.userName = CString::FromUtf8(peer["user"]);
+    settings.password = CString::FromUtf8(peer["password"]);
+    settings.intervalMs = 200;
+    OverviewRefresher refresher(machines, settings, [] {});
+    // The window's loop: a tick every 50 ms takes the overview's results and collects the window's
+    // controller; its stall is how late a tick's work ends after the tick was due.
+    constexpr auto kTick = std::chrono::milliseconds(50);
+    const auto start = std::chrono::steady_clock::now();
+    auto due = start;
+    std::chrono::steady_clock::duration longestStall{}, othersHeard{};
+    bool muteWaitedMeanwhile = false;
+    int collections = 0, collected = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(8)) {
+        std::this_thread::sleep_until(due);
+        for (const auto& [row, sample] : refresher.TakeResults())
+            model.Apply(row, sample);
+        if (othersHeard == decltype(othersHeard){} && Heard(model, 0) && Heard(model, 2)) {
+            othersHeard = std::chrono::steady_clock::now() - start;
+            muteWaitedMeanwhile = !Heard(model, 1);
+        }
+        ++collections;
+        collected += source->CollectQueryData(query) == 0 ? 1 : 0;
+        longestStall = std::max(longestStall, std::chrono::steady_clock::now() - due);
+        due += kTick;
+    }
+    EXPECT_EQ(model.Row(0).state, ControllerState::Answering) << model.CellText(0, kOverviewState, 0).ToUtf8();
+    EXPECT_EQ(model.Row(2).state, ControllerState::Answering) << model.CellText(2, kOverviewState, 0).ToUtf8();
+    // Its logon is bounded by the connection's 10 s, longer than the others took.
+    EXPECT_TRUE(muteWaitedMeanwhile) << model.CellText(1, kOverviewState, 0).ToUtf8();
+    EXPECT_EQ(model.Row(1).state, ControllerState::Reading) << model.CellText(1, kOverviewState, 0).ToUtf8();
+    EXPECT_EQ(collected, collections);
+    std::printf("beside a mute controller: the others answered after %lld ms; the window's loop stalled at most %lld ms "
+                "over %d ticks of %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(othersHeard).count()),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(longestStall).count()),
+                collections, static_cast<long long>(kTick.count()));
     source->CloseQuery(query);
     network.CancelConnection(u"\\\\peer1.zeltor.test", true);
 }

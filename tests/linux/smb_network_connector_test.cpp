@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "directory/win32_error_text.h"
 #include "platform/linux/directory/smb_network_connector.h"
@@ -40,6 +47,7 @@ public:
     }
     ~SilentListener() { close(m_fd); }
     std::uint16_t port() const { return m_port; }
+    int fd() const { return m_fd; }
 
 private:
     int m_fd = -1;
@@ -102,13 +110,85 @@ TEST(SmbNetworkConnectorTest, AnAbsentServerIsABadNetworkPath)
     EXPECT_EQ(connector.CancelConnection(u"\\\\127.0.0.1", true), win32_error::kNotConnected);
 }
 
-TEST(SmbNetworkConnectorTest, ASilentServerTimesOut)
+TEST(SmbNetworkConnectorTest, ASilentServerTimesOutAndEachStepSaysSo)
 {
     SilentListener listener;
     ASSERT_NE(listener.port(), 0);
     SmbNetworkConnector::Options options = QuickOptions();
     options.smbPort = listener.port();
-    EXPECT_EQ(SmbNetworkConnector(options).AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kSemTimeout);
+    SmbNetworkConnector connector(options);
+    EXPECT_EQ(connector.AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kSemTimeout);
+    EXPECT_EQ(connector.LastFailureStep(), u"The server at 127.0.0.1 took the connection and did not answer the logon.");
+
+    // The port, with a bound on its answer: nothing listens there.
+    options.smbPort = UnusedLoopbackPort();
+    options.reachTimeoutMs = 1000;
+    SmbNetworkConnector reaching(options);
+    EXPECT_EQ(reaching.AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kBadNetPath);
+    EXPECT_EQ(reaching.LastFailureStep(), u"Nothing listens on port " + CString::FromUtf8(std::to_string(options.smbPort)) +
+                                              u" of 127.0.0.1.");
+
+    // The name's look-up, at a given DNS server that never answers (a UDP socket nobody reads).
+    const int dns = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(dns, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(dns, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    options.dnsServer = DnsServer{ "127.0.0.1", ntohs(address.sin_port), {} };
+    SmbNetworkConnector looking(options);
+    EXPECT_EQ(looking.AddConnection(u"\\\\dc1.zeltor.test", u"secret", u"user"), win32_error::kBadNetPath);
+    EXPECT_EQ(looking.LastFailureStep(), u"The look-up of the name dc1.zeltor.test gave no address.");
+    close(dns);
+}
+
+// Logons on several threads leave the environment alone: another thread reading it (the name
+// look-ups, the window) never finds it changing under it.
+TEST(SmbNetworkConnectorTest, LogonsLeaveTheEnvironmentAlone)
+{
+    if (std::getenv("HOME") == nullptr)
+        setenv("HOME", "/nonexistent", 1); // before any thread: what a logon once took away
+    const std::string home = std::getenv("HOME");
+    std::atomic<bool> done{ false };
+    std::atomic<int> missing{ 0 }, reads{ 0 };
+    std::thread reader([&] {
+        while (!done) {
+            const char* value = std::getenv("HOME");
+            if (value == nullptr || home != value)
+                ++missing;
+            ++reads;
+        }
+    });
+    // A server that takes each connection and hangs up at once, so every logon is begun.
+    SilentListener server;
+    std::thread hangingUp([&] {
+        while (!done) {
+            pollfd waiting{ server.fd(), POLLIN, 0 };
+            if (poll(&waiting, 1, 50) == 1)
+                close(accept(server.fd(), nullptr, nullptr));
+        }
+    });
+    std::atomic<int> begun{ 0 };
+    std::vector<std::thread> logons;
+    for (int t = 0; t < 2; ++t) {
+        logons.emplace_back([&] {
+            SmbNetworkConnector::Options options = QuickOptions();
+            options.smbPort = server.port();
+            SmbNetworkConnector connector(options);
+            for (int i = 0; i < 100; ++i) {
+                connector.AddConnection(u"\\\\127.0.0.1", u"secret", u"user");
+                begun += connector.LastFailureStep().find(u"logon") != CString::npos ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& logon : logons)
+        logon.join();
+    done = true;
+    reader.join();
+    hangingUp.join();
+    EXPECT_EQ(begun.load(), 200);
+    EXPECT_EQ(missing.load(), 0) << "of " << reads.load() << " reads";
 }
 
 TEST(SmbNetworkConnectorTest, NamesAreLookedUpInTheGivenDns)

@@ -31,7 +31,7 @@ done
 # Libraries the programs link come from dpkg-shlibdeps, with the versions it reads from their
 # symbols files; the platform plugins, which nothing links, are named by hand.
 has_dependency() { dpkg-deb -f "$1" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//' | grep -Fxq "$2"; }
-for dep in libqt6widgets6 libqt6gui6 libqt6core6 libsmbclient libstdc++6 libc6 qt6-qpa-plugins; do
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 samba-libs libstdc++6 libc6 qt6-qpa-plugins; do
     check "zeltor depends on $dep" has_dependency "$deb" "$dep"
 done
 # The provider of Samba's performance data, in a package of its own once it is built: its
@@ -66,9 +66,9 @@ fi
 # configuration a conffile that the program accepts, Prometheus' rules that promtool accepts.
 exporter=$(ls "$work"/cpack/zeltor-exporter_*_amd64.deb 2>/dev/null || true)
 if [ -n "$exporter" ]; then
-    check "zeltor-exporter depends on libmicrohttpd12, libyaml-cpp and libsmbclient" bash -c \
+    check "zeltor-exporter depends on libmicrohttpd12, libyaml-cpp and samba-libs" bash -c \
         "dpkg-deb -f '$exporter' Depends | grep -q libmicrohttpd12 && dpkg-deb -f '$exporter' Depends | grep -q libyaml-cpp &&
-         dpkg-deb -f '$exporter' Depends | grep -q libsmbclient"
+         dpkg-deb -f '$exporter' Depends | grep -q samba-libs"
     check "zeltor-exporter needs none of the window's libraries" bash -c \
         "! dpkg-deb -f '$exporter' Depends Recommends | grep -Eq 'qt6|libqt|xdg-utils|fonts-'"
     check "zeltor-exporter has its maintainer scripts and its conffile" bash -c \

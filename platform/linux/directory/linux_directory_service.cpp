@@ -8,6 +8,7 @@
 #include "platform/linux/directory/dc_locator.h"
 #include "platform/linux/directory/join_information.h"
 #include "platform/linux/names/local_host_name.h"
+#include "platform/linux/samba/smb_reach.h"
 #include "platform/linux/samba/smb_session.h"
 
 struct DsBinding {
@@ -93,6 +94,9 @@ std::uint32_t LinuxDirectoryService::DsBindWithCred(const CString& domain, DsCre
         std::string server;
         std::unique_ptr<SmbSession> session;
         std::uint32_t result = SmbServerFor(m_dns, controller.DnsHostName.ToUtf8(), m_options.smbTimeoutMs, &server);
+        std::string reached;
+        if (result == 0)
+            result = ReachSmbPort(m_dns, server, m_options.smbPort, m_options.smbTimeoutMs, &reached);
         if (result == 0)
             result = SmbSession::Open(server, m_options.smbPort, {}, credential->smb, m_options.smbTimeoutMs, &session);
         if (result == 0) {

@@ -3,9 +3,11 @@
 #include "platform/linux/samba/smb_reach.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "directory/win32_error_text.h"
 #include "framework/ascii_case.h"
+#include "platform/linux/names/host_lookup.h"
 
 namespace {
 
@@ -52,20 +54,54 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
     if (conflict)
         return win32_error::kSessionCredentialConflict;
 
-    std::string server;
-    if (m_options.reachTimeoutMs > 0) {
-        if (std::uint32_t result = ReachSmbPort(m_dns, machine, m_options.smbPort, m_options.reachTimeoutMs, &server);
-            result != 0)
-            return result;
-    } else if (std::uint32_t result = SmbServerFor(m_dns, machine, m_options.timeoutMs, &server); result != 0) {
-        return result;
-    }
     std::unique_ptr<SmbSession> session;
     const SmbCredentials credentials({}, userName.ToUtf8(), password);
-    if (std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, &session); result != 0)
+    m_lastFailureStep.clear();
+    if (std::uint32_t result = Connect(machine, share, credentials, &session); result != 0)
         return result;
     const CredentialRegistry::Id shared = m_options.credentials != nullptr ? m_options.credentials->Add(machine, credentials) : 0;
     m_connections.push_back({ AsciiLowercase(remoteName.ToUtf8()), key, user, std::move(session), shared });
+    return 0;
+}
+
+std::uint32_t SmbNetworkConnector::Connect(const std::string& machine, const std::string& share,
+                                           const SmbCredentials& credentials, std::unique_ptr<SmbSession>* session)
+{
+    // Each step says what it waited for when it fails, so that a box does not leave the user to
+    // guess which one a time-out was (the same code for the three).
+    const auto failed = [this](std::uint32_t result, const std::string& step) {
+        m_lastFailureStep = CString::FromUtf8(step);
+        return result;
+    };
+    // With a bound on reaching the port, the look-up is within it too; else both within the
+    // connection's bound.
+    const bool reach = m_options.reachTimeoutMs > 0;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(reach ? m_options.reachTimeoutMs : m_options.timeoutMs);
+    std::string server;
+    if (std::uint32_t result = SmbServerFor(m_dns, machine, MillisecondsLeft(deadline), &server); result != 0) {
+        return failed(result, result == win32_error::kSemTimeout ? "The look-up of the name " + machine + " did not answer."
+                                                                 : "The look-up of the name " + machine + " gave no address.");
+    }
+    const std::string port = std::to_string(m_options.smbPort);
+    // Always: Samba's client reports a refused connection as a lack of memory.
+    {
+        std::string reached;
+        if (std::uint32_t result = ReachSmbPort(m_dns, server, m_options.smbPort, MillisecondsLeft(deadline), &reached);
+            result != 0) {
+            return failed(result, result == win32_error::kSemTimeout ? "Port " + port + " of " + server + " did not answer."
+                                                                     : "Nothing listens on port " + port + " of " + server + ".");
+        }
+    }
+    const std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, session);
+    if (result == win32_error::kSemTimeout)
+        return failed(result, "The server at " + server + " took the connection and did not answer the logon.");
+    if (result == win32_error::kBadNetPath)
+        return failed(result, "The server at " + server + " port " + port + " could not be reached for the logon.");
+    if (result == win32_error::kBadNetName)
+        return failed(result, "The server at " + server + " has no share " + share + ".");
+    if (result != 0)
+        return failed(result, "The server at " + server + " refused the logon.");
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// Network connections to a remote machine as authenticated SMB sessions (libsmbclient).
+// Network connections to a remote machine as authenticated SMB sessions (samba/smb_logon.c).
 #pragma once
 
 #include <memory>
@@ -14,7 +14,7 @@
 class SmbNetworkConnector : public INetworkConnector {
 public:
     struct Options {
-        // Machine names are looked up here; without one libsmbclient asks the system resolver.
+        // Machine names are looked up here; without one, through the system resolver.
         std::optional<DnsServer> dnsServer;
         std::uint16_t smbPort = kSmbPort;
         // Bounds each exchange with a server, so a silent one fails in bounded time.
@@ -22,9 +22,8 @@ public:
         // Where the credentials of each open connection are shared with the rest of the
         // program (the counters of that machine); none when not given.
         CredentialRegistry* credentials = nullptr;
-        // When above 0: the machine's SMB port must answer within this before the session is
-        // made, so that a machine that is not there fails without entering Samba's client
-        // library, which one thread at a time may use (a connection of several at once).
+        // When above 0: the machine's SMB port must answer within this before the logon is
+        // tried, so that a machine that is not there fails within it.
         int reachTimeoutMs = 0;
     };
 
@@ -40,6 +39,7 @@ public:
     std::uint32_t CancelConnection(const CString& remoteName, bool force) override;
     std::uint32_t FormatMessage(std::uint32_t code, char16_t** buffer) override;
     void LocalFree(char16_t* buffer) override;
+    CString LastFailureStep() const override { return m_lastFailureStep; }
 
 private:
     struct Connection {
@@ -51,7 +51,12 @@ private:
     };
     void Withdraw(const Connection& connection);
 
+    // The name's look-up, the port, the logon: 0, or the failure with m_lastFailureStep set.
+    std::uint32_t Connect(const std::string& machine, const std::string& share, const SmbCredentials& credentials,
+                          std::unique_ptr<SmbSession>* session);
+
     Options m_options;
     DnsResolver m_dns;
+    CString m_lastFailureStep;
     std::vector<Connection> m_connections;
 };

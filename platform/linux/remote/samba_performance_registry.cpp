@@ -29,7 +29,7 @@ public:
                                                                static_cast<std::uint32_t>(buffer.size()), length, type,
                                                                needed, &werror);
         if (status != 0) {
-            const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
+            const std::uint32_t win32 = samba_ntstatus_to_win32(status);
             return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;
         }
         return werror;
@@ -65,13 +65,13 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
                                             std::min(m_options.reachTimeoutMs, MillisecondsLeft(deadline)), &address);
         result != 0)
         return result;
-    winreg_connect_options options{};
+    samba_connect_options options{};
     options.server = address.c_str();
     options.target_name = machine.c_str();
-    options.logon = entry ? WINREG_LOGON_PASSWORD : WINREG_LOGON_OWN_TICKET;
+    options.logon = entry ? SAMBA_LOGON_PASSWORD : SAMBA_LOGON_OWN_TICKET;
     std::string user;
     if (entry && !entry->credentials.ticketCache.empty()) {
-        options.logon = WINREG_LOGON_TICKET_CACHE;
+        options.logon = SAMBA_LOGON_TICKET_CACHE;
         options.ccache = entry->credentials.ticketCache.c_str();
     } else if (entry) {
         // A workgroup given apart goes in front of the name, as the connection gave it.
@@ -87,7 +87,7 @@ std::uint32_t SambaPerformanceRegistry::Open(const std::string& machine, std::un
     std::uint32_t werror = 0;
     const std::uint32_t status = winreg_client_open(&options, &client, &werror);
     if (status != 0) {
-        const std::uint32_t win32 = winreg_ntstatus_to_win32(status);
+        const std::uint32_t win32 = samba_ntstatus_to_win32(status);
         if (entry && IsRefusedLogon(win32))
             m_credentials.MarkRefused(entry->id, win32);
         return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;

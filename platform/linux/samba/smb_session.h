@@ -1,4 +1,4 @@
-// Authenticated SMB sessions with libsmbclient, reported in Win32 error codes.
+// Authenticated SMB sessions (samba/smb_logon.c), reported in Win32 error codes.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include "framework/cstring.h"
 #include "platform/linux/names/dns_resolver.h"
 
-typedef struct _SMBCCTX SMBCCTX;
+typedef struct smb_logon smb_logon;
 
 // Who a session logs on as. The password lives in a heap buffer of its own (never in the string's
 // inline buffer, which copies and moves would leave behind), written once and wiped whole when
@@ -32,9 +32,12 @@ struct SmbCredentials {
 
 class SmbSession {
 public:
-    // Logs on to server (an address, or a name libsmbclient resolves through the system) at
-    // port with credentials and lists its shares, which needs a logged-on session; then, when
-    // share is not empty, connects that share. timeoutMs bounds each exchange with the server.
+    // Logs on to server (an address) at port with credentials and opens its server service's
+    // pipe, which needs a logged-on session; then, when share is not empty, asks the server for
+    // that share. timeoutMs bounds the whole logon, and each exchange after it. Waits on the
+    // network never hold another thread's calls into Samba's libraries (samba_calls.c). The
+    // port must have answered first (ReachSmbPort): Samba's client reports a connection refused
+    // there as a lack of memory (ERROR_NOT_ENOUGH_MEMORY).
     // 0 and the open *session, or a Win32 error code.
     static std::uint32_t Open(const std::string& server, std::uint16_t port, const std::string& share,
                               const SmbCredentials& credentials, int timeoutMs, std::unique_ptr<SmbSession>* session);
@@ -45,23 +48,20 @@ public:
     SmbSession& operator=(const SmbSession&) = delete;
 
 private:
-    explicit SmbSession(const SmbCredentials& credentials);
-    static void SupplyCredentials(SMBCCTX* context, const char* server, const char* share, char* workgroup,
-                                  int workgroupSize, char* user, int userSize, char* password, int passwordSize);
+    explicit SmbSession(smb_logon* logon) : m_logon(logon) {}
 
-    SmbCredentials m_credentials;
-    SMBCCTX* m_context = nullptr;
+    smb_logon* m_logon;
 };
 
 // Whether code says the server could not be reached at all, as opposed to a refusal from it.
 bool IsUnreachableError(std::uint32_t code);
 
-// Direct-hosted SMB (MS-SMB2 2.1); without a port libsmbclient would try NetBIOS on 139 first.
+// Direct-hosted SMB (MS-SMB2 2.1), never NetBIOS on 139.
 inline constexpr std::uint16_t kSmbPort = 445;
 
-// What libsmbclient is to be given as the server for machine: an IPv4 address as it is; with a
-// DNS server given, the first address that server has for the name (ERROR_BAD_NETPATH when it
-// has none); otherwise the first IPv4 address the system resolver gives within timeoutMs
-// (ERROR_SEM_TIMEOUT when it does not answer in time, ERROR_BAD_NETPATH when the name has no
-// address), or the name itself when it has only IPv6 ones, for libsmbclient to look up.
+// The address to log on to for machine: an IPv4 address as it is; with a DNS server given, the
+// first address that server has for the name (ERROR_BAD_NETPATH when it has none or does not
+// answer); otherwise the
+// first address the system resolver gives within timeoutMs, IPv4 before IPv6 (ERROR_SEM_TIMEOUT
+// when it does not answer in time, ERROR_BAD_NETPATH when the name has no address).
 std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, int timeoutMs, std::string* server);
