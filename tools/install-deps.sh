@@ -16,11 +16,10 @@ set_name=${1:-run}
 run_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev fonts-liberation
-    libsmbclient-dev
     # a controller's health: LDAP with Cyrus SASL's GSSAPI (its plugin for MIT Kerberos)
     libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit
-    # other machines' counters over their Remote Registry: Samba's client libraries, and
-    # Kerberos to find the user's ticket
+    # logons and other machines' counters over their Remote Registry: Samba's client libraries,
+    # and Kerberos to find the user's ticket
     samba-dev libkrb5-dev
     # zeltor-perfd: Samba's performance databases
     libtdb-dev
