@@ -18,7 +18,8 @@ public:
     virtual std::uint32_t FormatMessage(std::uint32_t code, char16_t** buffer) = 0;
     virtual void LocalFree(char16_t* buffer) = 0;
     // What the connector knows of the last AddConnection that failed beyond its code: which step
-    // of the connection failed or did not answer (the name's look-up, the port, the logon), as
-    // one sentence; empty when it knows nothing more (the Windows connector).
+    // of the connection found nothing or did not answer (the name's look-up, the port, the
+    // logon), as one sentence; empty after a refusal, and when it knows nothing more (the Windows
+    // connector).
     virtual CString LastFailureStep() const { return CString(); }
 };

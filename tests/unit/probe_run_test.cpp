@@ -76,6 +76,18 @@ TEST_F(ProbeRunTest, ConnectsAsTheWindowDoesAndCancelsBeforeTheQueryCloses)
     EXPECT_EQ(env.err, "");
 }
 
+TEST_F(ProbeRunTest, AConnectionThatTimedOutSaysWhichStepDidNotAnswer)
+{
+    // The connector's step on a line after the system's text, the Win32 code kept.
+    network.addResults = { 121 };
+    network.failureStep = u"The look-up of the name DC1 did not answer.";
+    env.inputPassword = u"pw";
+    EXPECT_EQ(Run({ "-u", "bob", "--password-stdin", "DC1" }), probe_exit::kConnectionFailed);
+    EXPECT_EQ(env.err, "zeltor-probe: Error:121\nThe semaphore timeout period has expired.\nThe look-up of the name DC1 did "
+                       "not answer.\n");
+    EXPECT_EQ(counters.connectCalls, 0);
+}
+
 TEST_F(ProbeRunTest, FailuresSayTheWindowsTextsWithTheirOwnExitCodes)
 {
     // The connection: "Error:53" and the system's text; no query is set up.
@@ -86,16 +98,6 @@ TEST_F(ProbeRunTest, FailuresSayTheWindowsTextsWithTheirOwnExitCodes)
     EXPECT_EQ(env.out, "");
     EXPECT_EQ(counters.connectCalls, 0);
     EXPECT_EQ(network.outstandingMessages, 0);
-
-    // A time-out: the connector's step that did not answer on a line after the system's text.
-    env = {};
-    env.inputPassword = u"pw";
-    network.addResults = { 121 };
-    network.failureStep = u"The look-up of the name DC1 did not answer.";
-    EXPECT_EQ(Run({ "-u", "bob", "--password-stdin", "DC1" }), probe_exit::kConnectionFailed);
-    EXPECT_EQ(env.err, "zeltor-probe: Error:121\nThe semaphore timeout period has expired.\nThe look-up of the name DC1 did "
-                       "not answer.\n");
-    network.failureStep.clear();
 
     // The counters: the query's "Could not initialize." text; the open connection is cancelled.
     env = {};

@@ -67,8 +67,8 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
 std::uint32_t SmbNetworkConnector::Connect(const std::string& machine, const std::string& share,
                                            const SmbCredentials& credentials, std::unique_ptr<SmbSession>* session)
 {
-    // Each step says what it waited for when it fails, so that a box does not leave the user to
-    // guess which one a time-out was (the same code for the three).
+    // A step that found nothing or did not answer says so, so that a box does not leave the user
+    // to guess which one a time-out was (the same code for the three).
     const auto failed = [this](std::uint32_t result, const std::string& step) {
         m_lastFailureStep = CString::FromUtf8(step);
         return result;
@@ -96,13 +96,10 @@ std::uint32_t SmbNetworkConnector::Connect(const std::string& machine, const std
     const std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, session);
     if (result == win32_error::kSemTimeout)
         return failed(result, "The server at " + server + " took the connection and did not answer the logon.");
-    if (result == win32_error::kBadNetPath)
+    if (IsUnreachableError(result))
         return failed(result, "The server at " + server + " port " + port + " could not be reached for the logon.");
-    if (result == win32_error::kBadNetName)
-        return failed(result, "The server at " + server + " has no share " + share + ".");
-    if (result != 0)
-        return failed(result, "The server at " + server + " refused the logon.");
-    return 0;
+    // A refusal is the server's answer, and its text says what it was.
+    return result;
 }
 
 std::uint32_t SmbNetworkConnector::CancelConnection(const CString& remoteName, bool)
