@@ -53,7 +53,7 @@ bool WriteAll(int fd, std::string_view text)
 // The password is read before anything else is done with it: from then on the process holds it
 // (here, in the libraries' copies, in freed memory), so it makes no core dump and the user's
 // other processes cannot attach to it or read its memory. PR_SET_DUMPABLE rather than marking
-// pages MADV_DONTDUMP: the copies are spread over the heap of libsmbclient, talloc and the
+// pages MADV_DONTDUMP: the copies are spread over the heap of Samba's libraries, talloc and the
 // NTLM code, where no page can be marked. It holds until the process ends.
 void KeepOutOfCoreDumps()
 {

@@ -15,7 +15,7 @@ typedef struct smb_logon smb_logon;
 // inline buffer, which copies and moves would leave behind), written once and wiped whole when
 // it changes or the credentials go.
 struct SmbCredentials {
-    std::string workgroup; // empty: the user name's own domain part, or libsmbclient's default
+    std::string workgroup; // empty: the user name's own domain part, or none
     std::string user;      // "user", "DOMAIN\user" or "user@dns.domain", as typed
     std::string password;  // UTF-8; read it, replace it only through the constructors and assignment
     // Instead of a password: the Kerberos ticket cache ("FILE:/path") to log on with, Kerberos only.

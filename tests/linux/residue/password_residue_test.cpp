@@ -111,7 +111,7 @@ void* RunWork(void* work)
 
 // Runs work with the watch armed, on a thread whose stack is a zeroed buffer searched after the
 // thread has ended. withStack false: the stack is not searched (the libraries' own frames, such
-// as libsmbclient's credential buffers, are not ours to clear).
+// as Samba's NTLMSSP buffers, are not ours to clear).
 Residue Watched(const std::function<void()>& work, bool withStack = true)
 {
     constexpr std::size_t kStackBytes = 1 << 20;
@@ -286,7 +286,7 @@ TEST(PasswordResidueTest, TheProbesConnectionLeavesNoCopyInFreedMemory)
 {
     // The whole probe with its Linux environment and connector: the password read from a file and
     // given to a connection that is refused (nothing listens on the port), then wiped. The stack is
-    // not searched: libsmbclient asks for the credentials into buffers of its own frames.
+    // not searched: Samba's libraries keep the credentials in buffers of their own.
     TempDir dir;
     LinuxProbeEnvironment env("/nonexistent/tty");
     FakeDirectoryService directory;
