@@ -355,7 +355,7 @@ private:
     std::string Report(const ControllerSession::Collection& collection)
     {
         if (collection.failed == ControllerSession::Step::Logon && !collection.kept)
-            ShowSystemError(m_services.network, collection.status & 0xFFFF);
+            ShowSystemError(m_services.network, collection.status & 0xFFFF, m_services.network.LastFailureStep());
         else if (collection.failed == ControllerSession::Step::Open)
             AfxMessageBox(u"Could not initialize.\n" + PdhStatusMessage(collection.status), MB_ICONSTOP | MB_OK);
         else
