@@ -56,7 +56,7 @@ public:
         PDH_STATUS status = 0;
         bool refused = false; // the logon was refused, in this collection or (kept) an earlier one
         bool kept = false;    // the refusal kept from an earlier collection: nothing was sent
-        bool opened = false; // the set's counters were added for this collection (its first sample)
+        bool opened = false;  // the set's counters were added for this collection (its first sample)
     };
 
     ControllerSession(INetworkConnector& network, ICounterSource& counters, Settings settings);

@@ -22,11 +22,16 @@ const std::array<OverviewColumnInfo, kOverviewColumnCount> kOverviewColumns = { 
 const char16_t* ControllerStateName(ControllerState state)
 {
     switch (state) {
-    case ControllerState::Reading: return u"reading";
-    case ControllerState::Answering: return u"answering";
-    case ControllerState::NotAnswering: return u"not answering";
-    case ControllerState::CredentialsRefused: return u"credentials refused";
-    case ControllerState::NoPerformanceData: return u"no performance data";
+    case ControllerState::Reading:
+        return u"reading";
+    case ControllerState::Answering:
+        return u"answering";
+    case ControllerState::NotAnswering:
+        return u"not answering";
+    case ControllerState::CredentialsRefused:
+        return u"credentials refused";
+    case ControllerState::NoPerformanceData:
+        return u"no performance data";
     }
     return u"";
 }
@@ -188,12 +193,14 @@ void OverviewModel::Resort()
     const auto key = [&](std::size_t i) -> std::optional<std::int64_t> {
         const OverviewRow& row = m_rows[i];
         switch (m_sortColumn) {
-        case kOverviewState: return static_cast<std::int64_t>(row.state);
+        case kOverviewState:
+            return static_cast<std::int64_t>(row.state);
         case kOverviewAge:
             if (!row.takenMs)
                 return std::nullopt;
             return -*row.takenMs; // the oldest figures have the largest age
-        default: break;
+        default:
+            break;
         }
         const int figure = m_sortColumn - kOverviewProcessor;
         if (figure >= 0 && figure < kOverviewFigureCount)

@@ -160,7 +160,8 @@ void OverviewRefresher::Run(std::shared_ptr<Shared> shared, std::shared_ptr<Work
     }
     const auto wait = [&shared](std::uint32_t milliseconds) {
         std::unique_lock lock(shared->mutex);
-        return !shared->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return shared->stopped; });
+        return !shared->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                         [&] { return shared->stopped; });
     };
     RunCollections(shared, worker, row, std::move(connection), machine, userName, password, wait);
     std::fill(password.begin(), password.end(), u'\0');

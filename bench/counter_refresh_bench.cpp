@@ -23,12 +23,18 @@
 namespace {
 
 const char16_t* const kThirteenPaths[] = {
-    u"\\\\localhost\\Processor(_Total)\\% Processor Time", u"\\\\localhost\\Memory\\% Committed Bytes In Use",
-    u"\\\\localhost\\LogicalDisk(_Total)\\% Free Space",   u"\\\\localhost\\System\\File Read Operations/sec",
-    u"\\\\localhost\\System\\File Write Operations/sec",   u"\\\\localhost\\Processor(_Total)\\% Interrupt Time",
-    u"\\\\localhost\\Process(lsass)\\Handle Count",        u"\\\\localhost\\Process(ntfrs)\\Handle Count",
-    u"\\\\localhost\\Memory\\Page Faults/sec",             u"\\\\localhost\\Memory\\Pages Input/sec",
-    u"\\\\localhost\\Memory\\Pages Output/sec",            u"\\\\localhost\\Memory\\Page Reads/sec",
+    u"\\\\localhost\\Processor(_Total)\\% Processor Time",
+    u"\\\\localhost\\Memory\\% Committed Bytes In Use",
+    u"\\\\localhost\\LogicalDisk(_Total)\\% Free Space",
+    u"\\\\localhost\\System\\File Read Operations/sec",
+    u"\\\\localhost\\System\\File Write Operations/sec",
+    u"\\\\localhost\\Processor(_Total)\\% Interrupt Time",
+    u"\\\\localhost\\Process(lsass)\\Handle Count",
+    u"\\\\localhost\\Process(ntfrs)\\Handle Count",
+    u"\\\\localhost\\Memory\\Page Faults/sec",
+    u"\\\\localhost\\Memory\\Pages Input/sec",
+    u"\\\\localhost\\Memory\\Pages Output/sec",
+    u"\\\\localhost\\Memory\\Page Reads/sec",
     u"\\\\localhost\\Memory\\Page Writes/sec",
 };
 
@@ -134,8 +140,8 @@ void KernelFilesFloor(benchmark::State& state)
     std::vector<std::string> mountPoints;
     for (const LocalDisk& disk : ParseLocalDisks(buffer))
         mountPoints.insert(mountPoints.end(), disk.mountPoints.begin(), disk.mountPoints.end());
-    const char* const files[] = { "/proc/stat", "/proc/meminfo", "/proc/vmstat", "/proc/diskstats",
-                                  "/proc/self/mountinfo", "/proc/loadavg" };
+    const char* const files[] = { "/proc/stat",      "/proc/meminfo",        "/proc/vmstat",
+                                  "/proc/diskstats", "/proc/self/mountinfo", "/proc/loadavg" };
     for (auto _ : state) {
         for (const char* file : files) {
             ReadWholeFile(file, buffer);

@@ -7,8 +7,8 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <linux/tcp.h> // struct tcp_info with tcpi_bytes_received
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstdio>
@@ -21,10 +21,10 @@
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
 #include "perf/perf_counter_lookup.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/remote/remote_counter_source.h"
 #include "platform/linux/remote/samba_performance_registry.h"
 #include "platform/linux/remote/winreg_client.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "tests/integration/counting_registry.h"
 
 namespace {
@@ -109,10 +109,12 @@ void BM_RemoteRefresh(benchmark::State& state)
         return;
     }
     CredentialRegistry credentials;
-    const CredentialRegistry::Id id = credentials.Add(peer["address"], SmbCredentials({}, peer["user"], peer["password"]));
+    const CredentialRegistry::Id id =
+        credentials.Add(peer["address"], SmbCredentials({}, peer["user"], peer["password"]));
     RemoteCounterOptions options;
     options.smbPort = static_cast<std::uint16_t>(std::stoi(peer["port"]));
-    auto counting = std::make_unique<CountingRegistry>(std::make_unique<SambaPerformanceRegistry>(credentials, options));
+    auto counting =
+        std::make_unique<CountingRegistry>(std::make_unique<SambaPerformanceRegistry>(credentials, options));
     CountingRegistry& registry = *counting;
     RemoteCounterSource source(std::move(counting), [](std::uint32_t) {});
     const CString machine = CString::FromUtf8(peer["address"]);
@@ -169,7 +171,8 @@ void BM_BareQueryValue(benchmark::State& state)
         std::uint32_t length = 0, type = 0, needed = 0, werror = 0;
         ++queries;
         if (winreg_client_query_value(client, objects.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()),
-                                      &length, &type, &needed, &werror) != 0 || werror != 0 || length >= buffer.size()) {
+                                      &length, &type, &needed, &werror) != 0 ||
+            werror != 0 || length >= buffer.size()) {
             state.SkipWithError("query failed or did not fit");
             break;
         }
@@ -196,8 +199,8 @@ void BM_ReadAndFormat(benchmark::State& state)
     const auto query = [&](const std::string& name) {
         std::vector<std::uint8_t> buffer(RemoteCounterSource::kInitialBufferBytes);
         std::uint32_t length = 0, type = 0, needed = 0, werror = 0;
-        winreg_client_query_value(client, name.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()), &length,
-                                  &type, &needed, &werror);
+        winreg_client_query_value(client, name.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                  &length, &type, &needed, &werror);
         buffer.resize(length);
         return buffer;
     };
@@ -210,7 +213,8 @@ void BM_ReadAndFormat(benchmark::State& state)
     std::vector<PerfCounterName> paths;
     for (const char16_t* path : kCounterSetPaths) {
         const std::optional<CounterPath> parsed = ParseCounterPath("\\\\peer" + CString(path).ToUtf8());
-        paths.push_back({ parsed->object, parsed->counter, parsed->hasInstance, parsed->parent, parsed->instance, parsed->index });
+        paths.push_back(
+            { parsed->object, parsed->counter, parsed->hasInstance, parsed->parent, parsed->instance, parsed->index });
     }
     PerfDataBlock block;
     ReadPerfDataBlock(first, &block);
@@ -230,7 +234,8 @@ void BM_ReadAndFormat(benchmark::State& state)
         for (std::size_t i = 0; i < paths.size(); ++i) {
             const RawCounterSample current = SamplePerfCounter(block, locations[i], paths[i], &types[i]);
             PdhFormattedValue value;
-            valid += FormatCounterValue(static_cast<CounterType>(types[i]), previous[i], current, PDH_FMT_LONG_FORMAT, &value) == 0;
+            valid += FormatCounterValue(static_cast<CounterType>(types[i]), previous[i], current, PDH_FMT_LONG_FORMAT,
+                                        &value) == 0;
         }
     }
     state.counters["valid_values"] = static_cast<double>(valid) / static_cast<double>(state.iterations());

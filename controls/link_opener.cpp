@@ -9,7 +9,7 @@ namespace {
 
 constexpr size_t kCommandBufferChars = 520; // twice MAX_PATH, the terminator included
 constexpr size_t kValueBufferChars = 260;   // MAX_PATH, the terminator included
-constexpr int kOutOfMemory = 8;              // SE_ERR_OOM
+constexpr int kOutOfMemory = 8;             // SE_ERR_OOM
 constexpr int kOutOfResources = 0;
 
 } // namespace

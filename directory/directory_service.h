@@ -42,15 +42,16 @@ public:
 
     // DsBindW with no controller name.
     virtual std::uint32_t DsBind(const CString& domain, DsBinding** binding) = 0;
-    virtual std::uint32_t DsMakePasswordCredentials(const CString& user, const CString& domain,
-                                                    const CString& password, DsCredential** credential) = 0;
+    virtual std::uint32_t DsMakePasswordCredentials(const CString& user, const CString& domain, const CString& password,
+                                                    DsCredential** credential) = 0;
     virtual void DsFreePasswordCredentials(DsCredential* credential) = 0;
     // DsBindWithCredW with no controller name.
     virtual std::uint32_t DsBindWithCred(const CString& domain, DsCredential* credential, DsBinding** binding) = 0;
     // DsGetDomainControllerInfoW at information level 1.
     virtual std::uint32_t DsGetDomainControllerInfo(DsBinding* binding, const CString& domain, std::uint32_t level,
                                                     std::uint32_t* count, const DsControllerInfo1** infos) = 0;
-    virtual void DsFreeDomainControllerInfo(std::uint32_t level, std::uint32_t count, const DsControllerInfo1* infos) = 0;
+    virtual void DsFreeDomainControllerInfo(std::uint32_t level, std::uint32_t count,
+                                            const DsControllerInfo1* infos) = 0;
     // DsUnBindW: releases the binding and empties *binding.
     virtual std::uint32_t DsUnBind(DsBinding** binding) = 0;
 };

@@ -26,11 +26,14 @@ using Clock = std::chrono::steady_clock;
 
 // The exchanges that run on threads of their own; the time check is read from the LDAP one.
 constexpr HealthCheckKind kExchanges[] = {
-    HealthCheckKind::Ldap,     HealthCheckKind::GlobalCatalog, HealthCheckKind::LdapBind,   HealthCheckKind::Kerberos,
-    HealthCheckKind::Dns,      HealthCheckKind::Sysvol,        HealthCheckKind::Netlogon,
+    HealthCheckKind::Ldap, HealthCheckKind::GlobalCatalog, HealthCheckKind::LdapBind, HealthCheckKind::Kerberos,
+    HealthCheckKind::Dns,  HealthCheckKind::Sysvol,        HealthCheckKind::Netlogon,
 };
 
-std::size_t Index(HealthCheckKind kind) { return static_cast<std::size_t>(kind); }
+std::size_t Index(HealthCheckKind kind)
+{
+    return static_cast<std::size_t>(kind);
+}
 
 // What the threads share with the waiting caller, kept alive by whichever of them ends last.
 struct Run {
@@ -74,10 +77,19 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d)
 
 } // namespace
 
-std::string_view HealthCheckName(HealthCheckKind kind) { return kNames[Index(kind)]; }
-std::string_view HealthCheckWords(HealthCheckKind kind) { return kWords[Index(kind)]; }
+std::string_view HealthCheckName(HealthCheckKind kind)
+{
+    return kNames[Index(kind)];
+}
+std::string_view HealthCheckWords(HealthCheckKind kind)
+{
+    return kWords[Index(kind)];
+}
 
-HealthTarget::~HealthTarget() { WipeText(password); }
+HealthTarget::~HealthTarget()
+{
+    WipeText(password);
+}
 
 std::string HealthTarget::Domain() const
 {
@@ -143,14 +155,16 @@ DirectoryFacts DirectoryFactsOf(const RootDseReading& reading)
     if (!reading.probe.success)
         return facts;
     if (const auto server = ParseGeneralizedTime(reading.currentTime)) {
-        const double midpoint = (static_cast<double>(reading.sentUnixMs) + static_cast<double>(reading.receivedUnixMs)) / 2000.0;
+        const double midpoint =
+            (static_cast<double>(reading.sentUnixMs) + static_cast<double>(reading.receivedUnixMs)) / 2000.0;
         facts.clockOffsetSeconds = static_cast<double>(*server) + 0.5 - midpoint;
         facts.roundTripSeconds = static_cast<double>(reading.receivedUnixMs - reading.sentUnixMs) / 1000.0;
     }
     facts.synchronized = Boolean(reading.isSynchronized);
     facts.globalCatalogReady = Boolean(reading.isGlobalCatalogReady);
     const std::string& usn = reading.highestCommittedUSN;
-    if (!usn.empty() && usn.size() <= 19 && std::all_of(usn.begin(), usn.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (!usn.empty() && usn.size() <= 19 &&
+        std::all_of(usn.begin(), usn.end(), [](char c) { return c >= '0' && c <= '9'; }))
         facts.highestCommittedUsn = std::stoull(usn);
     facts.dnsHostName = reading.dnsHostName;
     return facts;
@@ -219,15 +233,28 @@ HealthReport RunHealthCheck(const std::shared_ptr<IHealthService>& service, cons
                 switch (kind) {
                 case HealthCheckKind::Ldap:
                 case HealthCheckKind::GlobalCatalog:
-                    reading = service->ReadRootDse(*shared, kind == HealthCheckKind::Ldap ? kLdapPort : kGlobalCatalogPort, bound);
+                    reading =
+                        service->ReadRootDse(*shared, kind == HealthCheckKind::Ldap ? kLdapPort : kGlobalCatalogPort,
+                                             bound);
                     probe = reading.probe;
                     break;
-                case HealthCheckKind::LdapBind: probe = service->BindAndReadDomain(*shared, bound); break;
-                case HealthCheckKind::Kerberos: probe = service->AskKdc(*shared, bound); break;
-                case HealthCheckKind::Dns: probe = service->CheckDnsRecords(*shared, bound); break;
-                case HealthCheckKind::Sysvol: probe = service->ReachShare(*shared, "SYSVOL", bound); break;
-                case HealthCheckKind::Netlogon: probe = service->ReachShare(*shared, "NETLOGON", bound); break;
-                case HealthCheckKind::Time: break;
+                case HealthCheckKind::LdapBind:
+                    probe = service->BindAndReadDomain(*shared, bound);
+                    break;
+                case HealthCheckKind::Kerberos:
+                    probe = service->AskKdc(*shared, bound);
+                    break;
+                case HealthCheckKind::Dns:
+                    probe = service->CheckDnsRecords(*shared, bound);
+                    break;
+                case HealthCheckKind::Sysvol:
+                    probe = service->ReachShare(*shared, "SYSVOL", bound);
+                    break;
+                case HealthCheckKind::Netlogon:
+                    probe = service->ReachShare(*shared, "NETLOGON", bound);
+                    break;
+                case HealthCheckKind::Time:
+                    break;
                 }
             }
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -60,8 +60,8 @@ struct RootDseReading {
     HealthProbe probe;
     std::int64_t sentUnixMs = 0;
     std::int64_t receivedUnixMs = 0;
-    std::string currentTime;         // generalized time, e.g. 20260504120001.0Z
-    std::string isSynchronized;      // TRUE / FALSE
+    std::string currentTime;    // generalized time, e.g. 20260504120001.0Z
+    std::string isSynchronized; // TRUE / FALSE
     std::string isGlobalCatalogReady;
     std::string highestCommittedUSN;
     std::string dnsHostName;

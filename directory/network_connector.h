@@ -11,7 +11,8 @@ public:
     virtual ~INetworkConnector() = default;
     // Opens an authenticated connection to remoteName ("\\machine"): resource type any, no local
     // name, no provider, flags 0. The texts are passed exactly as given. 0, or a Win32 error code.
-    virtual std::uint32_t AddConnection(const CString& remoteName, const CString& password, const CString& userName) = 0;
+    virtual std::uint32_t AddConnection(const CString& remoteName, const CString& password,
+                                        const CString& userName) = 0;
     virtual std::uint32_t CancelConnection(const CString& remoteName, bool force) = 0;
     // FormatMessageW(FROM_SYSTEM | ALLOCATE_BUFFER, code, language 0x0400): the number of
     // characters written to *buffer, 0 when the system has no text (then *buffer is null).

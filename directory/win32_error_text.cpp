@@ -34,7 +34,8 @@ constexpr ErrorText kTexts[] = {
     { win32_error::kAccountRestriction,
       u"Account restrictions are preventing this user from signing in. For example: blank passwords aren't "
       u"allowed, sign-in times are limited, or a policy restriction has been enforced.\r\n" },
-    { win32_error::kInvalidLogonHours, u"Your account has time restrictions that keep you from signing in right now.\r\n" },
+    { win32_error::kInvalidLogonHours,
+      u"Your account has time restrictions that keep you from signing in right now.\r\n" },
     { win32_error::kInvalidWorkstation, u"This user isn't allowed to sign in to this computer.\r\n" },
     { win32_error::kPasswordExpired, u"The password for this account has expired.\r\n" },
     { win32_error::kAccountDisabled, u"This user can't sign in because this account is currently disabled.\r\n" },
@@ -42,7 +43,8 @@ constexpr ErrorText kTexts[] = {
       u"Logon failure: the user has not been granted the requested logon type at this computer.\r\n" },
     { win32_error::kAccountExpired, u"The user's account has expired.\r\n" },
     { win32_error::kPasswordMustChange, u"The user's password must be changed before signing in.\r\n" },
-    { win32_error::kAccountLockedOut, u"The referenced account is currently locked out and may not be logged on to.\r\n" },
+    { win32_error::kAccountLockedOut,
+      u"The referenced account is currently locked out and may not be logged on to.\r\n" },
     { win32_error::kNoSuchDomain, u"The specified domain either does not exist or could not be contacted.\r\n" },
     { win32_error::kNotConnected, u"This network connection does not exist.\r\n" },
 };

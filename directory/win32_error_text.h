@@ -7,32 +7,32 @@
 namespace win32_error {
 
 // Values from winerror.h.
-inline constexpr std::uint32_t kAccessDenied = 5;                // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t kInvalidHandle = 6;               // ERROR_INVALID_HANDLE
-inline constexpr std::uint32_t kNotEnoughMemory = 8;             // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr std::uint32_t kReadFault = 30;                  // ERROR_READ_FAULT
-inline constexpr std::uint32_t kBadNetPath = 53;                 // ERROR_BAD_NETPATH
-inline constexpr std::uint32_t kUnexpectedNetError = 59;         // ERROR_UNEXP_NET_ERR
-inline constexpr std::uint32_t kBadNetName = 67;                 // ERROR_BAD_NET_NAME
-inline constexpr std::uint32_t kInvalidPassword = 86;            // ERROR_INVALID_PASSWORD
-inline constexpr std::uint32_t kInvalidParameter = 87;           // ERROR_INVALID_PARAMETER
-inline constexpr std::uint32_t kSemTimeout = 121;                // ERROR_SEM_TIMEOUT
-inline constexpr std::uint32_t kInvalidLevel = 124;              // ERROR_INVALID_LEVEL
+inline constexpr std::uint32_t kAccessDenied = 5;                 // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t kInvalidHandle = 6;                // ERROR_INVALID_HANDLE
+inline constexpr std::uint32_t kNotEnoughMemory = 8;              // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr std::uint32_t kReadFault = 30;                   // ERROR_READ_FAULT
+inline constexpr std::uint32_t kBadNetPath = 53;                  // ERROR_BAD_NETPATH
+inline constexpr std::uint32_t kUnexpectedNetError = 59;          // ERROR_UNEXP_NET_ERR
+inline constexpr std::uint32_t kBadNetName = 67;                  // ERROR_BAD_NET_NAME
+inline constexpr std::uint32_t kInvalidPassword = 86;             // ERROR_INVALID_PASSWORD
+inline constexpr std::uint32_t kInvalidParameter = 87;            // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t kSemTimeout = 121;                 // ERROR_SEM_TIMEOUT
+inline constexpr std::uint32_t kInvalidLevel = 124;               // ERROR_INVALID_LEVEL
 inline constexpr std::uint32_t kSessionCredentialConflict = 1219; // ERROR_SESSION_CREDENTIAL_CONFLICT
-inline constexpr std::uint32_t kNoNetwork = 1222;                // ERROR_NO_NETWORK
-inline constexpr std::uint32_t kNoLogonServers = 1311;           // ERROR_NO_LOGON_SERVERS
-inline constexpr std::uint32_t kLogonFailure = 1326;             // ERROR_LOGON_FAILURE
-inline constexpr std::uint32_t kAccountRestriction = 1327;       // ERROR_ACCOUNT_RESTRICTION
-inline constexpr std::uint32_t kInvalidLogonHours = 1328;        // ERROR_INVALID_LOGON_HOURS
-inline constexpr std::uint32_t kInvalidWorkstation = 1329;       // ERROR_INVALID_WORKSTATION
-inline constexpr std::uint32_t kPasswordExpired = 1330;          // ERROR_PASSWORD_EXPIRED
-inline constexpr std::uint32_t kAccountDisabled = 1331;          // ERROR_ACCOUNT_DISABLED
-inline constexpr std::uint32_t kNoSuchDomain = 1355;             // ERROR_NO_SUCH_DOMAIN
-inline constexpr std::uint32_t kLogonTypeNotGranted = 1385;      // ERROR_LOGON_TYPE_NOT_GRANTED
-inline constexpr std::uint32_t kAccountExpired = 1793;           // ERROR_ACCOUNT_EXPIRED
-inline constexpr std::uint32_t kPasswordMustChange = 1907;       // ERROR_PASSWORD_MUST_CHANGE
-inline constexpr std::uint32_t kAccountLockedOut = 1909;         // ERROR_ACCOUNT_LOCKED_OUT
-inline constexpr std::uint32_t kNotConnected = 2250;             // ERROR_NOT_CONNECTED
+inline constexpr std::uint32_t kNoNetwork = 1222;                 // ERROR_NO_NETWORK
+inline constexpr std::uint32_t kNoLogonServers = 1311;            // ERROR_NO_LOGON_SERVERS
+inline constexpr std::uint32_t kLogonFailure = 1326;              // ERROR_LOGON_FAILURE
+inline constexpr std::uint32_t kAccountRestriction = 1327;        // ERROR_ACCOUNT_RESTRICTION
+inline constexpr std::uint32_t kInvalidLogonHours = 1328;         // ERROR_INVALID_LOGON_HOURS
+inline constexpr std::uint32_t kInvalidWorkstation = 1329;        // ERROR_INVALID_WORKSTATION
+inline constexpr std::uint32_t kPasswordExpired = 1330;           // ERROR_PASSWORD_EXPIRED
+inline constexpr std::uint32_t kAccountDisabled = 1331;           // ERROR_ACCOUNT_DISABLED
+inline constexpr std::uint32_t kNoSuchDomain = 1355;              // ERROR_NO_SUCH_DOMAIN
+inline constexpr std::uint32_t kLogonTypeNotGranted = 1385;       // ERROR_LOGON_TYPE_NOT_GRANTED
+inline constexpr std::uint32_t kAccountExpired = 1793;            // ERROR_ACCOUNT_EXPIRED
+inline constexpr std::uint32_t kPasswordMustChange = 1907;        // ERROR_PASSWORD_MUST_CHANGE
+inline constexpr std::uint32_t kAccountLockedOut = 1909;          // ERROR_ACCOUNT_LOCKED_OUT
+inline constexpr std::uint32_t kNotConnected = 2250;              // ERROR_NOT_CONNECTED
 
 } // namespace win32_error
 

@@ -23,7 +23,8 @@ bool IsPlainName(std::string_view name)
     if (name.empty() || name.size() > 64)
         return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.';
     });
 }
 
@@ -93,7 +94,8 @@ bool IsTargetName(std::string_view text)
     if (text.empty() || text.size() > 253)
         return false;
     return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == ':';
     });
 }
 
@@ -115,7 +117,8 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "module " + module.name + ": timeout_seconds must be above 0 and at most 300";
         for (const std::string& path : module.paths) {
             if (!path.starts_with('\\') || path.starts_with("\\\\") || !ParseCounterPath("\\\\m" + path))
-                return "module " + module.name + ": \"" + path + "\" is not a counter path (\\object(instance)\\counter)";
+                return "module " + module.name + ": \"" + path +
+                       "\" is not a counter path (\\object(instance)\\counter)";
         }
     }
     for (const ExporterAuth& auth : config.auths) {
@@ -130,11 +133,13 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
                 return "auth " + auth.name + ": keytab_credential and principal go together";
             if (auth.principal.empty() || (auth.keytab.empty() && auth.keytabCredential.empty()))
                 return "auth " + auth.name + ": keytab and principal go together";
-            if (!auth.user.empty() || !auth.workgroup.empty() || !auth.passwordFile.empty() || !auth.passwordCredential.empty())
+            if (!auth.user.empty() || !auth.workgroup.empty() || !auth.passwordFile.empty() ||
+                !auth.passwordCredential.empty())
                 return "auth " + auth.name + ": a keytab auth names no user, workgroup or password";
             // name@REALM, nothing that could end a line of a log or start an option.
             const std::size_t at = auth.principal.rfind('@');
-            if (at == std::string::npos || at == 0 || at + 1 == auth.principal.size() || auth.principal.starts_with('-') ||
+            if (at == std::string::npos || at == 0 || at + 1 == auth.principal.size() ||
+                auth.principal.starts_with('-') ||
                 std::any_of(auth.principal.begin(), auth.principal.end(),
                             [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7f; }))
                 return "auth " + auth.name + ": principal \"" + auth.principal + "\" is not name@REALM";
@@ -143,8 +148,9 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
         } else if (auth.passwordFile.empty() == auth.passwordCredential.empty())
             return "auth " + auth.name + " must name one of password_file and password_credential";
         // A credential is a file of the service's credential directory: a name, never a path.
-        for (const auto& [key, credential] : { std::pair<const char*, const std::string&> { "password_credential", auth.passwordCredential },
-                                               std::pair<const char*, const std::string&> { "keytab_credential", auth.keytabCredential } }) {
+        for (const auto& [key, credential] :
+             { std::pair<const char*, const std::string&>{ "password_credential", auth.passwordCredential },
+               std::pair<const char*, const std::string&>{ "keytab_credential", auth.keytabCredential } }) {
             if (!credential.empty() && (!IsPlainName(credential) || credential == "." || credential == ".."))
                 return "auth " + auth.name + ": " + key + " \"" + credential +
                        "\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')";
@@ -157,7 +163,8 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
         }
         for (const std::string& domain : auth.targetDomains) {
             // A DNS domain: at least two labels, and not an address (no top-level label is all digits).
-            const std::string_view bare = domain.ends_with('.') ? std::string_view(domain).substr(0, domain.size() - 1) : domain;
+            const std::string_view bare =
+                domain.ends_with('.') ? std::string_view(domain).substr(0, domain.size() - 1) : domain;
             const std::string_view last = bare.substr(bare.rfind('.') + 1);
             if (!IsTargetName(domain) || bare.find(':') != std::string::npos || bare.find('.') == std::string::npos ||
                 bare.starts_with('.') || bare.find("..") != std::string::npos ||

@@ -17,9 +17,9 @@ struct ExporterModule {
 
 struct ExporterAuth {
     std::string name;
-    std::string user;         // "user", "DOMAIN\user" or "user@dns.domain"
-    std::string workgroup;    // empty: the user name's own domain part
-    std::string passwordFile; // owner-only, its first line is the password
+    std::string user;                 // "user", "DOMAIN\user" or "user@dns.domain"
+    std::string workgroup;            // empty: the user name's own domain part
+    std::string passwordFile;         // owner-only, its first line is the password
     std::vector<std::string> targets; // the controllers these credentials may be sent to
     // Domains (DNS names) whose controllers, as discovery finds them, these credentials may also
     // be sent to.

@@ -27,7 +27,8 @@ std::string RenderProbe(const ProbeOutcome& outcome)
     AddProbeOutcome(out, outcome.success, outcome.durationSeconds, "");
     if (!outcome.success) {
         out.Add("zeltor_probe_failure_info", "gauge", "Why the probe failed: the status and its text.",
-                PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText), "1");
+                PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText),
+                "1");
         return out.Text();
     }
     AddCounterSeries(out, outcome.counters, "");
@@ -37,11 +38,13 @@ std::string RenderProbe(const ProbeOutcome& outcome)
 std::string RenderExporterFigures(const ExporterFigures& figures)
 {
     PrometheusExposition out;
-    out.Add("zeltor_exporter_build_info", "gauge", "The exporter's version.", PrometheusLabel("version", figures.version), "1");
+    out.Add("zeltor_exporter_build_info", "gauge", "The exporter's version.",
+            PrometheusLabel("version", figures.version), "1");
     for (const auto& [module, outcomes] : figures.probes) {
         for (const auto& [outcome, count] : outcomes) {
             out.Add("zeltor_exporter_probes_total", "counter", "Probes answered, by module and outcome.",
-                    PrometheusLabel("module", module) + "," + PrometheusLabel("outcome", outcome), std::to_string(count));
+                    PrometheusLabel("module", module) + "," + PrometheusLabel("outcome", outcome),
+                    std::to_string(count));
         }
     }
     for (const auto& [module, seconds] : figures.probeSeconds) {
@@ -54,10 +57,11 @@ std::string RenderExporterFigures(const ExporterFigures& figures)
             labels += "," + PrometheusLabel("auth", refused.auth);
         if (!refused.module.empty())
             labels += "," + PrometheusLabel("module", refused.module);
-        out.Add("zeltor_exporter_requests_refused_total", "counter",
-                "Requests refused, by HTTP status and reason (400 malformed, 401 unauthenticated, 403 target not allowed, "
-                "404, 405, 429 too many failed authentications), with the auth and module a probe named.",
-                labels, std::to_string(count));
+        out.Add(
+            "zeltor_exporter_requests_refused_total", "counter",
+            "Requests refused, by HTTP status and reason (400 malformed, 401 unauthenticated, 403 target not allowed, "
+            "404, 405, 429 too many failed authentications), with the auth and module a probe named.",
+            labels, std::to_string(count));
     }
     out.Add("zeltor_exporter_refused_logons_total", "counter", "Logons the targets refused.", "",
             std::to_string(figures.refusedLogons));
@@ -78,7 +82,8 @@ std::string RenderExporterFigures(const ExporterFigures& figures)
                 PrometheusNumber(process->residentBytes));
         out.Add("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.", "",
                 PrometheusNumber(process->virtualBytes));
-        out.Add("process_open_fds", "gauge", "Number of open file descriptors.", "", PrometheusNumber(process->openDescriptors));
+        out.Add("process_open_fds", "gauge", "Number of open file descriptors.", "",
+                PrometheusNumber(process->openDescriptors));
         out.Add("process_max_fds", "gauge", "Maximum number of open file descriptors.", "",
                 PrometheusNumber(process->maxDescriptors));
         out.Add("process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.", "",

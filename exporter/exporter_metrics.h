@@ -3,8 +3,8 @@
 // the exporter's own figures.
 #pragma once
 
-#include <cstdint>
 #include <compare>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,8 +14,8 @@
 
 struct ProbeOutcome {
     bool success = false;
-    std::uint32_t status = 0;   // the failure's PDH status when not a success
-    std::string statusText;     // its text, as the window shows it
+    std::uint32_t status = 0; // the failure's PDH status when not a success
+    std::string statusText;   // its text, as the window shows it
     double durationSeconds = 0;
     std::vector<CounterReading> counters; // when a success
 };

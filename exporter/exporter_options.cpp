@@ -49,7 +49,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
     const auto result = std::from_chars(port.data(), port.data() + port.size(), number);
     if (port.empty() || result.ec != std::errc() || result.ptr != port.data() + port.size() || number > 65535)
         return refuse();
-    return ListenAddress { std::string(host), static_cast<std::uint16_t>(number) };
+    return ListenAddress{ std::string(host), static_cast<std::uint16_t>(number) };
 }
 
 std::string ListenAddressText(const ListenAddress& address)
@@ -84,8 +84,8 @@ std::optional<std::string> ParseExporterOptions(const std::vector<std::string>& 
             return std::nullopt;
         };
         std::optional<std::string> problem;
-        if (name == "--config" || name == "--config.file" || name == "--web.config.file" || name == "--web.listen-address" ||
-            name == "--log.level" || name == "--log.format") {
+        if (name == "--config" || name == "--config.file" || name == "--web.config.file" ||
+            name == "--web.listen-address" || name == "--log.level" || name == "--log.format") {
             const std::optional<std::string> given = takeValue();
             if (!given)
                 return "option " + name + " needs a value";

@@ -27,7 +27,8 @@ bool OneValue(const QueryArguments& arguments, const std::string& name, std::str
     }
     if (count == 1)
         return true;
-    *reason = count == 0 ? "missing parameter " + name : "parameter " + name + " given " + std::to_string(count) + " times";
+    *reason =
+        count == 0 ? "missing parameter " + name : "parameter " + name + " given " + std::to_string(count) + " times";
     return false;
 }
 
@@ -42,7 +43,8 @@ std::string Quoted(std::string_view text)
 
 } // namespace
 
-ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments, IDomainControllers* controllers)
+ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArguments& arguments,
+                               IDomainControllers* controllers)
 {
     std::string target, moduleName, authName, reason;
     if (!OneValue(arguments, "target", &target, &reason))
@@ -60,7 +62,9 @@ ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArgument
     if (auth == nullptr)
         return Refuse(400, "unknown_auth", "unknown auth " + Quoted(authName));
     // Host names ignore case; a trailing dot names the same host.
-    const auto bare = [](std::string_view name) { return name.ends_with('.') ? name.substr(0, name.size() - 1) : name; };
+    const auto bare = [](std::string_view name) {
+        return name.ends_with('.') ? name.substr(0, name.size() - 1) : name;
+    };
     const auto listed = [&](const std::vector<std::string>& names) {
         return std::any_of(names.begin(), names.end(),
                            [&](const std::string& name) { return EqualsIgnoringCase(bare(name), bare(target)); });
@@ -77,9 +81,10 @@ ProbeRequest CheckProbeRequest(const ExporterConfig& config, const QueryArgument
     if (!allowed) {
         // The module and auth go with the refusal: they are the configuration's, and say which job
         // asked.
-        ProbeRequest refused = Refuse(403, "target_not_allowed", "target " + Quoted(target) + " is not one auth " + auth->name +
-                                                                      " may be used with" +
-                                                                      (unknownDomains.empty() ? "" : " (no controllers found for " + unknownDomains + ")"));
+        ProbeRequest refused =
+            Refuse(403, "target_not_allowed",
+                   "target " + Quoted(target) + " is not one auth " + auth->name + " may be used with" +
+                       (unknownDomains.empty() ? "" : " (no controllers found for " + unknownDomains + ")"));
         refused.module = module;
         refused.auth = auth;
         return refused;

@@ -9,8 +9,8 @@
 #include "exporter/exporter_config.h"
 
 struct ProbeRequest {
-    int httpStatus = 200;  // 200: go ahead; else 400 or 403 with reason
-    std::string reason;    // one line
+    int httpStatus = 200; // 200: go ahead; else 400 or 403 with reason
+    std::string reason;   // one line
     // The refusal's kind, a word for a metric's label: bad_parameter, unknown_module, unknown_auth,
     // target_not_allowed.
     std::string refusal;

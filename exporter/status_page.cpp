@@ -12,11 +12,20 @@ std::string Html(std::string_view text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -35,8 +44,10 @@ std::string Joined(const std::vector<std::string>& items)
 LastProbe LastProbeOf(const std::string& target, const std::string& module, const std::string& auth,
                       std::size_t moduleCounters, const ProbeOutcome& outcome, std::chrono::steady_clock::time_point at)
 {
-    LastProbe probe{ target, module, auth, outcome.success, outcome.statusText, 0, moduleCounters, {}, outcome.durationSeconds, at };
-    probe.available = static_cast<std::size_t>(std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
+    LastProbe probe{ target, module,         auth, outcome.success,         outcome.statusText,
+                     0,      moduleCounters, {},   outcome.durationSeconds, at };
+    probe.available =
+        static_cast<std::size_t>(std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
     if (outcome.success && probe.available == 0) {
         for (const ObjectPublished& object : ObjectsOfReadings(outcome.counters)) {
             if (!object.published)
@@ -70,7 +81,8 @@ std::string RenderStatusPage(const std::string& version, const ExporterConfig& c
                        "<style>body{font-family:sans-serif;margin:1.5em}table{border-collapse:collapse}"
                        "th,td{border:1px solid #bbb;padding:.25em .6em;text-align:left}th{background:#eee}"
                        "td.n{text-align:right}.failure{color:#a00}.none{color:#850}</style></head><body>\n"
-                       "<h1>zeltor-exporter " + Html(version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
+                       "<h1>zeltor-exporter " +
+                       Html(version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
     for (const ExporterModule& module : config.modules)
         page += "<li>" + Html(module.name) + " (" + std::to_string(module.paths.size()) + " counters)</li>\n";
     page += "</ul>\n<h2>Auths</h2>\n<ul>\n";
@@ -82,11 +94,12 @@ std::string RenderStatusPage(const std::string& version, const ExporterConfig& c
         const double age = std::chrono::duration<double>(now - last.at).count();
         const std::string state = ProbeState(last);
         const char* style = !last.success ? " class=\"failure\"" : state != "success" ? " class=\"none\"" : "";
-        page += "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) + "</td><td" +
-                style + ">" + Html(state) + "</td><td class=\"n\">" +
-                (last.success ? std::to_string(last.available) + " of " + std::to_string(last.counters) : std::string()) +
-                "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) + "</td><td class=\"n\">" +
-                std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
+        page +=
+            "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
+            "</td><td" + style + ">" + Html(state) + "</td><td class=\"n\">" +
+            (last.success ? std::to_string(last.available) + " of " + std::to_string(last.counters) : std::string()) +
+            "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) +
+            "</td><td class=\"n\">" + std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
     }
     page += "</table>\n<p>Probe: /probe?target=HOST&amp;module=NAME&amp;auth=NAME</p>\n</body></html>\n";
     return page;

@@ -27,7 +27,8 @@ struct LastProbe {
 
 // What the page keeps of a probe.
 LastProbe LastProbeOf(const std::string& target, const std::string& module, const std::string& auth,
-                      std::size_t moduleCounters, const ProbeOutcome& outcome, std::chrono::steady_clock::time_point at);
+                      std::size_t moduleCounters, const ProbeOutcome& outcome,
+                      std::chrono::steady_clock::time_point at);
 
 // The last probes by target (lower case, as targets compare), module and auth.
 class LastProbes {

@@ -12,8 +12,8 @@ constexpr int kUnitGap = 4;
 bool IsLabel(const ControlTemplate& c)
 {
     const std::uint32_t type = c.style & SsTypeMask;
-    return c.cls == ControlClass::Static && c.id == -1 && c.text[0] != u'\0' && type != SsBitmap
-        && type != SsEtchedVert;
+    return c.cls == ControlClass::Static && c.id == -1 && c.text[0] != u'\0' && type != SsBitmap &&
+           type != SsEtchedVert;
 }
 
 bool IsGroupBox(const ControlTemplate& c)
@@ -60,8 +60,8 @@ AccessibleText AfxAccessibleText(const DialogTemplate& tpl, std::size_t index)
     const ControlTemplate& c = tpl.controls[index];
     AccessibleText result;
 
-    const bool field = c.cls == ControlClass::Edit || c.cls == ControlClass::ListView
-        || (c.cls == ControlClass::Static && c.id != -1 && (c.style & SsTypeMask) != SsBitmap);
+    const bool field = c.cls == ControlClass::Edit || c.cls == ControlClass::ListView ||
+                       (c.cls == ControlClass::Static && c.id != -1 && (c.style & SsTypeMask) != SsBitmap);
     if (!field) {
         if (c.cls != ControlClass::Static || IsLabel(c))
             result.name = Spoken(c.text, false);

@@ -38,7 +38,9 @@ typedef unsigned long COLORREF;
 typedef std::uint32_t COLORREF;
 #endif
 #ifndef RGB
-#define RGB(r, g, b) ((COLORREF)(((std::uint8_t)(r)) | (((std::uint32_t)(std::uint8_t)(g)) << 8) | (((std::uint32_t)(std::uint8_t)(b)) << 16)))
+#define RGB(r, g, b)                                                                                                   \
+    ((COLORREF)(((std::uint8_t)(r)) | (((std::uint32_t)(std::uint8_t)(g)) << 8) |                                      \
+                (((std::uint32_t)(std::uint8_t)(b)) << 16)))
 #endif
 
 #ifndef TRUE
@@ -55,7 +57,8 @@ typedef std::uint32_t COLORREF;
 #define HIWORD(l) ((unsigned short)((((std::uintptr_t)(l)) >> 16) & 0xffff))
 #endif
 #ifndef MAKELPARAM
-#define MAKELPARAM(l, h) ((LPARAM)(std::uint32_t)(((std::uint32_t)(unsigned short)(l)) | (((std::uint32_t)(unsigned short)(h)) << 16)))
+#define MAKELPARAM(l, h)                                                                                               \
+    ((LPARAM)(std::uint32_t)(((std::uint32_t)(unsigned short)(l)) | (((std::uint32_t)(unsigned short)(h)) << 16)))
 #endif
 #ifndef GET_X_LPARAM
 #define GET_X_LPARAM(lp) ((int)(short)LOWORD(lp))

@@ -316,8 +316,7 @@ public:
     void SetCheck(int state);
 };
 
-class CStatic : public CWnd {
-};
+class CStatic : public CWnd {};
 
 // A tooltip window for the tools of one owner window.
 class CToolTipCtrl : public CWnd {

@@ -42,7 +42,8 @@ IUserFeedback& AfxGetFeedback()
 
 const DialogTemplate* AfxFindDialogTemplate(UINT id)
 {
-    return g_pApp != nullptr && g_pApp->m_pResources != nullptr ? g_pApp->m_pResources->FindDialogTemplate(id) : nullptr;
+    return g_pApp != nullptr && g_pApp->m_pResources != nullptr ? g_pApp->m_pResources->FindDialogTemplate(id)
+                                                                : nullptr;
 }
 
 const char16_t* AfxFindStringResource(UINT id)

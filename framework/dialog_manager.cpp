@@ -202,7 +202,8 @@ BOOL DialogManager::IsDialogMessage(HWND dialog, AfxMsg* msg)
         return FALSE;
     switch (msg->wParam) {
     case VK_ESCAPE:
-        Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+             reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
         return TRUE;
     case VK_TAB:
         if (HWND next = NextTabStop(dialog, GetFocus(), m_shiftWithKey))
@@ -211,7 +212,7 @@ BOOL DialogManager::IsDialogMessage(HWND dialog, AfxMsg* msg)
     case VK_RETURN: {
         HWND button = nullptr;
         if (Window* f = Find(GetFocus()); f != nullptr && f->parent == dialog && f->cls == ControlClass::Button &&
-                                           (f->style & BsTypeMask) <= BsDefPushButton)
+                                          (f->style & BsTypeMask) <= BsDefPushButton)
             button = f->hwnd;
         for (HWND ch : d->children) {
             Window* w = Find(ch);

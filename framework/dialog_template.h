@@ -9,20 +9,20 @@
 #include "framework/afx_types.h"
 
 enum class ControlClass {
-    Button,   // push button, check box or group box, by its BS_ style
+    Button, // push button, check box or group box, by its BS_ style
     Edit,
     Static,   // text, etched line or picture, by its SS_ style
     ListView, // SysListView32
 };
 
 struct ControlTemplate {
-    int id;               // -1 for controls without an id (IDC_STATIC)
+    int id; // -1 for controls without an id (IDC_STATIC)
     ControlClass cls;
     const char16_t* text; // empty for none
     short x, y, cx, cy;   // dialog units
     std::uint32_t style;  // WS_ and class styles, WS_CHILD | WS_VISIBLE included
     std::uint32_t exStyle;
-    UINT imageId;         // bitmap resource of an SS_BITMAP picture, else 0
+    UINT imageId; // bitmap resource of an SS_BITMAP picture, else 0
 };
 
 struct DialogTemplate {

@@ -1,9 +1,9 @@
 // The reader of a remote machine's performance data: the PERF_DATA_BLOCK and the "Counter 009"
 // name table, as any server may send them, and the look-up and sampling of the program's
 // counters in what was read.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 #include <span>
@@ -22,10 +22,19 @@ std::vector<std::uint8_t> WindowsNames()
             data.insert(data.end(), { static_cast<std::uint8_t>(*s), 0 });
         data.insert(data.end(), { 0, 0 });
     };
-    for (const char* s : { "2", "System", "4", "Memory", "6", "% Processor Time", "10", "File Read Operations/sec", "12",
-                           "File Write Operations/sec", "28", "Page Faults/sec", "230", "Process",
-                           "232", "Thread", "236", "LogicalDisk", "238", "Processor", "410", "% Free Space", "952",
-                           "Handle Count", "1406", "% Committed Bytes In Use" })
+    for (const char* s : { "2",    "System",
+                           "4",    "Memory",
+                           "6",    "% Processor Time",
+                           "10",   "File Read Operations/sec",
+                           "12",   "File Write Operations/sec",
+                           "28",   "Page Faults/sec",
+                           "230",  "Process",
+                           "232",  "Thread",
+                           "236",  "LogicalDisk",
+                           "238",  "Processor",
+                           "410",  "% Free Space",
+                           "952",  "Handle Count",
+                           "1406", "% Committed Bytes In Use" })
         text(s);
     data.insert(data.end(), { 0, 0 });
     return data;
@@ -56,7 +65,8 @@ void CheckFormats(std::uint32_t type, const RawCounterSample& previous, const Ra
     const auto counterType = static_cast<CounterType>(type);
     const PDH_STATUS longStatus = FormatCounterValue(counterType, previous, current, PDH_FMT_LONG_FORMAT, &asLong);
     const PDH_STATUS largeStatus = FormatCounterValue(counterType, previous, current, PDH_FMT_LARGE_FORMAT, &asLarge);
-    const PDH_STATUS doubleStatus = FormatCounterValue(counterType, previous, current, PDH_FMT_DOUBLE_FORMAT, &asDouble);
+    const PDH_STATUS doubleStatus =
+        FormatCounterValue(counterType, previous, current, PDH_FMT_DOUBLE_FORMAT, &asDouble);
     if (longStatus != largeStatus || longStatus != doubleStatus)
         std::abort();
     if (longStatus != 0)
@@ -65,7 +75,8 @@ void CheckFormats(std::uint32_t type, const RawCounterSample& previous, const Ra
         asLong.longValue != std::min<std::int64_t>(asLarge.largeValue, 2147483647))
         std::abort();
     // A percentage stays within 0..100, whatever the data.
-    if ((type & 0x20000000) != 0 && (asLong.longValue > 100 || asLarge.largeValue > 100 || asDouble.doubleValue > 100.0))
+    if ((type & 0x20000000) != 0 &&
+        (asLong.longValue > 100 || asLarge.largeValue > 100 || asDouble.doubleValue > 100.0))
         std::abort();
 }
 
@@ -95,8 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // block's clock before (a 32-bit rate that wrapped, a timer ahead of its base).
         for (const Reading& current : readings) {
             for (const Reading& earlier : readings) {
-                if (current.sample.CStatus != PDH_CSTATUS_VALID_DATA || earlier.sample.CStatus != PDH_CSTATUS_VALID_DATA ||
-                    current.type != earlier.type || !IsKnownCounterType(current.type))
+                if (current.sample.CStatus != PDH_CSTATUS_VALID_DATA ||
+                    earlier.sample.CStatus != PDH_CSTATUS_VALID_DATA || current.type != earlier.type ||
+                    !IsKnownCounterType(current.type))
                     continue;
                 RawCounterSample previous = earlier.sample;
                 previous.perfTime = current.sample.perfTime - current.sample.perfFreq;

@@ -94,12 +94,13 @@ PDH_STATUS FormatCounterValue(CounterType type, const RawCounterSample& previous
             return Invalid(PDH_CSTATUS_INVALID_DATA, value);
         // A 32-bit counter wraps: its growth is the difference modulo 2^32.
         const bool wraps = type == CounterType::PerSecond;
-        const std::uint64_t growth = wraps ? (current.first - previous.first) & 0xFFFFFFFFu : current.first - previous.first;
+        const std::uint64_t growth =
+            wraps ? (current.first - previous.first) & 0xFFFFFFFFu : current.first - previous.first;
         const bool backwards = (!wraps && current.first < previous.first) || current.second < previous.second;
         const auto deltaFirst = static_cast<double>(growth);
         // The interval: elapsed time for a rate, the base's growth for a timer.
-        const double interval = IsRate(type) ? ElapsedSeconds(previous, current)
-                                             : static_cast<double>(current.second - previous.second);
+        const double interval =
+            IsRate(type) ? ElapsedSeconds(previous, current) : static_cast<double>(current.second - previous.second);
         if (backwards)
             result = 0.0;
         else if (!(interval > 0.0))

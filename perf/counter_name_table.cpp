@@ -95,7 +95,8 @@ CounterNameTable CounterNameTable::Parse(std::span<const std::uint8_t> data)
         AppendUtf8(text, table.m_text);
         if (table.m_text.size() > 0xFFFFFFFFu)
             return false;
-        table.m_byIndex.push_back({ index, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(table.m_text.size() - offset) });
+        table.m_byIndex.push_back(
+            { index, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(table.m_text.size() - offset) });
         return table.m_byIndex.size() < kMaxNames;
     });
     table.m_text.shrink_to_fit();
@@ -103,7 +104,8 @@ CounterNameTable CounterNameTable::Parse(std::span<const std::uint8_t> data)
     // A repeated index keeps its first name.
     std::vector<Entry>& entries = table.m_byIndex;
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.index < b.index; });
-    entries.erase(std::unique(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.index == b.index; }),
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const Entry& a, const Entry& b) { return a.index == b.index; }),
                   entries.end());
     entries.shrink_to_fit();
 
@@ -127,9 +129,8 @@ std::string_view CounterNameTable::NameOf(std::uint32_t index) const
 
 std::vector<std::uint32_t> CounterNameTable::IndicesOf(std::string_view name) const
 {
-    const auto [first, last] = std::equal_range(
-        m_byName.begin(), m_byName.end(), name,
-        [&](const auto& a, const auto& b) {
+    const auto [first, last] =
+        std::equal_range(m_byName.begin(), m_byName.end(), name, [&](const auto& a, const auto& b) {
             // One side is the name looked for, the other a position in m_byIndex.
             const auto text = [&](const auto& side) -> std::string_view {
                 if constexpr (std::is_same_v<std::decay_t<decltype(side)>, std::uint32_t>)

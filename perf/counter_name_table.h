@@ -40,7 +40,10 @@ private:
         std::uint32_t offset; // of the name in m_text
         std::uint32_t length;
     };
-    std::string_view Text(const Entry& entry) const { return std::string_view(m_text).substr(entry.offset, entry.length); }
+    std::string_view Text(const Entry& entry) const
+    {
+        return std::string_view(m_text).substr(entry.offset, entry.length);
+    }
 
     std::string m_text;                  // the names in UTF-8, one after another
     std::vector<Entry> m_byIndex;        // by ascending index; a repeated index keeps its first name

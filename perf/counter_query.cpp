@@ -62,7 +62,8 @@ int CCounterQuery::AddCounter(const CString& path, PDH_STATUS* status)
         *status = PDH_MEMORY_ALLOCATION_FAILURE;
     if (!record)
         return -1;
-    const PDH_STATUS added = m_source.AddCounter(m_hQuery, fullPath, reinterpret_cast<std::uintptr_t>(record.get()), &record->hCounter);
+    const PDH_STATUS added =
+        m_source.AddCounter(m_hQuery, fullPath, reinterpret_cast<std::uintptr_t>(record.get()), &record->hCounter);
     if (status != nullptr)
         *status = added;
     if (added != 0)

@@ -25,7 +25,7 @@ struct PdhFormattedValue {
 // passed in first's units; for a raw fraction it is the denominator.
 struct RawCounterSample {
     std::uint32_t CStatus = 0xC0000BBA; // PDH_CSTATUS_INVALID_DATA: no sample taken yet
-    std::int64_t timeNs = 0;                          // monotonic clock when collected
+    std::int64_t timeNs = 0;            // monotonic clock when collected
     std::uint64_t first = 0;
     std::uint64_t second = 0;
     // The time base of the rates when the data came with its own clock (a PERF_DATA_BLOCK's
@@ -47,7 +47,8 @@ public:
     virtual PDH_STATUS AddCounter(PdhQuery* query, const CString& fullPath, std::uintptr_t userData,
                                   PdhCounter** counter) = 0;
     virtual PDH_STATUS CollectQueryData(PdhQuery* query) = 0;
-    virtual PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value) = 0;
+    virtual PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format,
+                                                PdhFormattedValue* value) = 0;
     // The counter's last raw sample and its Windows counter type (winperf.h's PERF_ values).
     virtual PDH_STATUS GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample) = 0;
     virtual PDH_STATUS CloseQuery(PdhQuery* query) = 0;

@@ -9,10 +9,10 @@ namespace {
 
 // Counter type bits of winperf.h.
 constexpr std::uint32_t kCounterSubtypeMask = 0x00070000;
-constexpr std::uint32_t kCounterBase = 0x00030000;   // PERF_COUNTER_BASE
+constexpr std::uint32_t kCounterBase = 0x00030000; // PERF_COUNTER_BASE
 constexpr std::uint32_t kTimerMask = 0x00300000;
-constexpr std::uint32_t kTimer100ns = 0x00100000;    // PERF_TIMER_100NS
-constexpr std::uint32_t kObjectTimer = 0x00200000;   // PERF_OBJECT_TIMER
+constexpr std::uint32_t kTimer100ns = 0x00100000;  // PERF_TIMER_100NS
+constexpr std::uint32_t kObjectTimer = 0x00200000; // PERF_OBJECT_TIMER
 constexpr std::uint64_t kHundredNsPerSecond = 10'000'000;
 
 bool IsBase(const PerfCounterDefinition& definition)

@@ -131,7 +131,8 @@ PerfDataStatus ReadObject(std::span<const std::uint8_t> data, PerfObjectType* ob
     object->perfTime = Le64(data, kObjectPerfTime);
     object->perfFreq = Le64(data, kObjectPerfFreq);
     const std::span<const std::uint8_t> definitions = data.subspan(headerLength, definitionLength - headerLength);
-    if (PerfDataStatus s = ReadDefinitions(definitions, Le32(data, kObjectNumCounters), object); s != PerfDataStatus::Ok)
+    if (PerfDataStatus s = ReadDefinitions(definitions, Le32(data, kObjectNumCounters), object);
+        s != PerfDataStatus::Ok)
         return s;
 
     const std::span<const std::uint8_t> rest = data.subspan(definitionLength);
@@ -154,7 +155,9 @@ const PerfObjectType* PerfDataBlock::FindObject(std::uint32_t nameIndex) const
         return found == objects.end() ? nullptr : &*found;
     }
     const auto found = std::lower_bound(objectsByIndex.begin(), objectsByIndex.end(), nameIndex,
-                                        [&](std::uint32_t position, std::uint32_t wanted) { return objects[position].nameIndex < wanted; });
+                                        [&](std::uint32_t position, std::uint32_t wanted) {
+                                            return objects[position].nameIndex < wanted;
+                                        });
     return found == objectsByIndex.end() || objects[*found].nameIndex != nameIndex ? nullptr : &objects[*found];
 }
 

@@ -25,7 +25,7 @@ struct PerfCounterDefinition {
 struct PerfInstance {
     std::string name; // UTF-8, up to its first NUL
     std::uint32_t parentObjectIndex = 0;
-    std::uint32_t parentInstance = 0; // position among the parent object's instances
+    std::uint32_t parentInstance = 0;       // position among the parent object's instances
     std::span<const std::uint8_t> counters; // its PERF_COUNTER_BLOCK, ByteLength included
 };
 

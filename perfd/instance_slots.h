@@ -65,6 +65,6 @@ private:
     // Each name's last place held by a live process, plus one (absent: none).
     std::unordered_map<std::uint64_t, std::size_t> m_lastLiving;
     std::vector<std::pair<std::uint64_t, std::size_t>> m_byKey; // this arrangement's keys, sorted
-    std::vector<bool> m_placed;                                  // beside each key
+    std::vector<bool> m_placed;                                 // beside each key
     std::vector<Place> m_places;
 };

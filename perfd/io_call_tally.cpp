@@ -33,7 +33,7 @@ bool Field(std::string_view text, std::string_view name, std::uint64_t& value)
 // Each process's file is kept open: as many descriptors as the machine may allow.
 void RaiseDescriptorLimit()
 {
-    rlimit limit {};
+    rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);

@@ -87,12 +87,12 @@ private:
     int m_quietReadsPerUpdate;
     std::vector<Tracked> m_tracked; // by ascending PID
     std::vector<Tracked> m_next;
-    Totals m_ended;                 // of the processes that ended
-    Totals m_reaped;                // of those, what their parents' counts hold
-    std::vector<Ended> m_endedNow;  // at this update
+    Totals m_ended;                                      // of the processes that ended
+    Totals m_reaped;                                     // of those, what their parents' counts hold
+    std::vector<Ended> m_endedNow;                       // at this update
     std::vector<std::pair<int, std::size_t>> m_children; // (parent, place in m_tracked)
     long m_update = 0;
-    int m_nextQuiet = 0;            // the PID the quiet readings go on from
+    int m_nextQuiet = 0; // the PID the quiet readings go on from
     int m_readings = 0;
     std::string m_buffer;
 };

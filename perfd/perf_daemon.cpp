@@ -4,8 +4,8 @@
 #include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -35,7 +35,7 @@ sigset_t StopSignals()
 
 timespec Now()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now;
 }
@@ -96,10 +96,11 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     // Samba lets anonymous sessions read HKEY_PERFORMANCE_DATA unless it refuses them.
     const std::string config = FedConfigFile(options);
     if (const std::optional<int> restrict = config.empty() ? std::nullopt : RestrictAnonymous(config);
-        restrict && *restrict < 2) {
-        Log(log, "warning: " + config + " lets anonymous sessions read these counters, the list of processes "
-                 "included (restrict anonymous = " + std::to_string(*restrict) +
-                 "); \"restrict anonymous = 2\" in its [global] section refuses them");
+        restrict && * restrict < 2) {
+        Log(log, "warning: " + config +
+                     " lets anonymous sessions read these counters, the list of processes "
+                     "included (restrict anonymous = " +
+                     std::to_string(*restrict) + "); \"restrict anonymous = 2\" in its [global] section refuses them");
     }
 
     const long long interval = std::llround(options.intervalSeconds * kNsPerSecond);
@@ -110,7 +111,7 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
     int stoppedBy = 0;
     while (stoppedBy == 0) {
         const timespec wait = FromNs(std::max(0LL, next - Ns(Now())));
-        siginfo_t info {};
+        siginfo_t info{};
         const int signal = sigtimedwait(&stops, &info, &wait);
         if (signal > 0) {
             stoppedBy = signal;

@@ -58,14 +58,18 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
 {
     enum { kStateDir = 1000, kLsass, kLsassProgram, kProcesses, kAllProcesses, kReaders, kProc };
     static const option kOptions[] = {
-        { "configfile", required_argument, nullptr, 's' }, { "state-dir", required_argument, nullptr, kStateDir },
-        { "interval", required_argument, nullptr, 'i' },   { "lsass", required_argument, nullptr, kLsass },
+        { "configfile", required_argument, nullptr, 's' },
+        { "state-dir", required_argument, nullptr, kStateDir },
+        { "interval", required_argument, nullptr, 'i' },
+        { "lsass", required_argument, nullptr, kLsass },
         { "lsass-program", required_argument, nullptr, kLsassProgram },
         { "processes", required_argument, nullptr, kProcesses },
         { "all-processes", no_argument, nullptr, kAllProcesses },
         { "readers", required_argument, nullptr, kReaders },
-        { "proc", required_argument, nullptr, kProc },      { "help", no_argument, nullptr, 'h' },
-        { "version", no_argument, nullptr, 'V' },          { nullptr, 0, nullptr, 0 },
+        { "proc", required_argument, nullptr, kProc },
+        { "help", no_argument, nullptr, 'h' },
+        { "version", no_argument, nullptr, 'V' },
+        { nullptr, 0, nullptr, 0 },
     };
     optind = 0; // getopt's state starts afresh for each parse
     opterr = 0;
@@ -131,7 +135,7 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
                 options->readersGroup = number;
                 break;
             }
-            group entry {};
+            group entry{};
             group* found = nullptr;
             std::vector<char> buffer(16384);
             if (getgrnam_r(optarg, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <string_view>
 
-#include "perf/pdh_status.h"
 #include "framework/ascii_case.h"
+#include "perf/pdh_status.h"
 #include "platform/linux/counters/counter_catalogue.h"
 
 namespace {
@@ -13,7 +13,7 @@ namespace {
 // The longest text Samba's server copies whole (PERFCOUNT_MAX_LEN less the terminating zero).
 constexpr std::size_t kMaxText = 255;
 constexpr std::uint64_t kDwordMax = 0xFFFFFFFF;
-constexpr std::uint32_t kCounterSizeMask = 0x300; // PERF_SIZE_* bits of a counter type (winperf.h)
+constexpr std::uint32_t kCounterSizeMask = 0x300;  // PERF_SIZE_* bits of a counter type (winperf.h)
 constexpr std::uint32_t kLargeCounterSize = 0x100; // PERF_SIZE_LARGE
 
 bool IsLarge(std::uint32_t type)
@@ -294,7 +294,9 @@ void BuildPerfmonRecords(const PerfmonSample& sample, std::size_t dwordSize, Per
             names.Put(Text() << object.index << "i" << instance << "name", process.name);
             fillBlock(
                 object,
-                [&](const PerfCounter& counter) { return ProcessSample(counter.figure, process.pid, process.descriptors); },
+                [&](const PerfCounter& counter) {
+                    return ProcessSample(counter.figure, process.pid, process.descriptors);
+                },
                 false);
             data.PutBinary(Text() << object.index << "i" << instance, block);
             ++instance;

@@ -34,7 +34,8 @@ bool RunsAsRoot(int procDirectory, int pid, const std::string& program)
         return false;
     // The program's file itself, whatever path it has from here: a server in a mount namespace
     // of its own may show its path from another root.
-    struct stat running {}, expected {};
+    struct stat running {
+    }, expected{};
     if (fstatat(procDirectory, (process + "/exe").c_str(), &running, 0) == 0 && stat(program.c_str(), &expected) == 0 &&
         running.st_dev == expected.st_dev && running.st_ino == expected.st_ino)
         return true;
@@ -101,9 +102,8 @@ const PerfmonSample& PerfmonSampler::Sample()
         m_keys.push_back(p.name == "lsass" && p.pid == standIn ? kLsassRole : static_cast<std::uint32_t>(p.pid));
         // Clients number the instances of one name with ASCII case ignored.
         std::string lower = p.name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        });
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
         m_names.push_back(std::hash<std::string>{}(lower));
     }
     // A ghost is the process the last sample published at the place it was.

@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,7 +49,8 @@ bool SameRecord(const PerfmonRecord& a, const PerfmonRecord& b)
 // Whether path is a link to the file that tdb has open.
 bool NamesOpenFile(const std::string& path, tdb_context* tdb)
 {
-    struct stat onDisk {}, open {};
+    struct stat onDisk {
+    }, open{};
     return tdb != nullptr && stat(path.c_str(), &onDisk) == 0 && fstat(tdb_fd(tdb), &open) == 0 &&
            onDisk.st_dev == open.st_dev && onDisk.st_ino == open.st_ino;
 }
@@ -250,8 +251,7 @@ bool PerfmonStore::Gate(std::chrono::steady_clock::time_point deadline)
         if (m_closes < 0 || poll(&closed, 1, static_cast<int>(std::min<long long>(left, 5))) <= 0)
             continue;
         char events[4096];
-        while (read(m_closes, events, sizeof events) > 0) {
-        }
+        while (read(m_closes, events, sizeof events) > 0) {}
     }
     m_publishing.longestWait =
         std::max<std::chrono::nanoseconds>(m_publishing.longestWait, std::chrono::steady_clock::now() - start);

@@ -14,7 +14,8 @@ std::string CsvWriter::Begin(const LocalTime& start)
 {
     // "(PDH-CSV 4.0) (<time zone>)(<bias>)": the bias is UTC minus local time, in minutes, as
     // Windows' TIME_ZONE_INFORMATION gives it.
-    std::string out = CsvCell("(PDH-CSV 4.0) (" + start.zoneName + ")(" + std::to_string(-start.utcOffsetMinutes) + ")");
+    std::string out =
+        CsvCell("(PDH-CSV 4.0) (" + start.zoneName + ")(" + std::to_string(-start.utcOffsetMinutes) + ")");
     for (const ProbeCounter& counter : m_counters)
         out += "," + CsvCell(counter.fullPath.ToUtf8());
     return out += kLineEnd;

@@ -49,13 +49,15 @@ std::string HealthTable(const std::string& controller, const HealthReport& repor
     std::string out = "Health of " + controller + ": " + HealthSummary(report) + "\n";
     for (const HealthCheckResult& check : report.checks) {
         const std::string name(HealthCheckName(check.kind));
-        out += name + std::string(name.size() < 16 ? 16 - name.size() : 1, ' ') + (check.success ? "ok    " : "FAILED") +
-               Number(check.durationSeconds, " %7.3f s  ") + OneLine(check.detail) + "\n";
+        out += name + std::string(name.size() < 16 ? 16 - name.size() : 1, ' ') +
+               (check.success ? "ok    " : "FAILED") + Number(check.durationSeconds, " %7.3f s  ") +
+               OneLine(check.detail) + "\n";
     }
     const DirectoryFacts& facts = report.facts;
     if (facts.clockOffsetSeconds)
         out += "clock offset    " + Number(*facts.clockOffsetSeconds, "%+.3f s") + " (" +
-               ClockOffsetWords(*facts.clockOffsetSeconds) + "), round trip " + Number(*facts.roundTripSeconds, "%.3f s") + "\n";
+               ClockOffsetWords(*facts.clockOffsetSeconds) + "), round trip " +
+               Number(*facts.roundTripSeconds, "%.3f s") + "\n";
     if (facts.synchronized)
         out += std::string("synchronized    ") + (*facts.synchronized ? "yes" : "no") + "\n";
     if (facts.globalCatalogReady)
@@ -76,16 +78,18 @@ std::string HealthJson(const std::string& controller, const LocalTime& time, con
     for (std::size_t i = 0; i < report.checks.size(); ++i) {
         const HealthCheckResult& check = report.checks[i];
         out += std::string(i == 0 ? "" : ",") + "{\"check\":" + JsonString(HealthCheckName(check.kind)) +
-               ",\"success\":" + (check.success ? "true" : "false") + ",\"duration_seconds\":" +
-               Exact(check.durationSeconds) + ",\"detail\":" + JsonString(check.detail) + "}";
+               ",\"success\":" + (check.success ? "true" : "false") +
+               ",\"duration_seconds\":" + Exact(check.durationSeconds) + ",\"detail\":" + JsonString(check.detail) +
+               "}";
     }
     const auto optionalNumber = [](const std::optional<double>& value) { return value ? Exact(*value) : "null"; };
-    const auto optionalBool = [](const std::optional<bool>& value) { return value ? (*value ? "true" : "false") : "null"; };
+    const auto optionalBool = [](const std::optional<bool>& value) {
+        return value ? (*value ? "true" : "false") : "null";
+    };
     out += "],\"clock_offset_seconds\":" + optionalNumber(facts.clockOffsetSeconds) +
            ",\"round_trip_seconds\":" + optionalNumber(facts.roundTripSeconds) +
            ",\"synchronized\":" + optionalBool(facts.synchronized) +
-           ",\"global_catalog_ready\":" + optionalBool(facts.globalCatalogReady) +
-           ",\"highest_committed_usn\":" +
+           ",\"global_catalog_ready\":" + optionalBool(facts.globalCatalogReady) + ",\"highest_committed_usn\":" +
            (facts.highestCommittedUsn ? std::to_string(*facts.highestCommittedUsn) : std::string("null")) +
            ",\"dns_host_name\":" + (facts.dnsHostName.empty() ? "null" : JsonString(facts.dnsHostName)) + "}\n";
     return out;
@@ -108,39 +112,47 @@ std::string HealthPrometheus(const std::string& machine, const HealthReport& rep
                (check.success ? "1" : "0") + "\n";
     family("zeltor_health_check_duration_seconds", "gauge", "How long the check took.");
     for (const HealthCheckResult& check : report.checks)
-        out += "zeltor_health_check_duration_seconds" + labels(PrometheusLabel("check", HealthCheckName(check.kind))) + " " +
-               Exact(check.durationSeconds) + "\n";
+        out += "zeltor_health_check_duration_seconds" + labels(PrometheusLabel("check", HealthCheckName(check.kind))) +
+               " " + Exact(check.durationSeconds) + "\n";
     const DirectoryFacts& facts = report.facts;
     if (facts.clockOffsetSeconds) {
         family("zeltor_directory_clock_offset_seconds", "gauge",
                "The controller's clock (its rootDSE's currentTime) minus this machine's.");
         out += "zeltor_directory_clock_offset_seconds" + labels("") + " " + Exact(*facts.clockOffsetSeconds) + "\n";
-        family("zeltor_directory_clock_round_trip_seconds", "gauge", "The round trip of the search that read currentTime.");
+        family("zeltor_directory_clock_round_trip_seconds", "gauge",
+               "The round trip of the search that read currentTime.");
         out += "zeltor_directory_clock_round_trip_seconds" + labels("") + " " + Exact(*facts.roundTripSeconds) + "\n";
     }
     if (facts.synchronized) {
-        family("zeltor_directory_synchronized", "gauge", "Whether the controller says it has synchronized (isSynchronized).");
+        family("zeltor_directory_synchronized", "gauge",
+               "Whether the controller says it has synchronized (isSynchronized).");
         out += "zeltor_directory_synchronized" + labels("") + " " + (*facts.synchronized ? "1" : "0") + "\n";
     }
     if (facts.globalCatalogReady) {
-        family("zeltor_directory_global_catalog_ready", "gauge", "Whether the controller serves the global catalog (isGlobalCatalogReady).");
-        out += "zeltor_directory_global_catalog_ready" + labels("") + " " + (*facts.globalCatalogReady ? "1" : "0") + "\n";
+        family("zeltor_directory_global_catalog_ready", "gauge",
+               "Whether the controller serves the global catalog (isGlobalCatalogReady).");
+        out +=
+            "zeltor_directory_global_catalog_ready" + labels("") + " " + (*facts.globalCatalogReady ? "1" : "0") + "\n";
     }
     if (facts.highestCommittedUsn) {
         family("zeltor_directory_highest_committed_usn", "counter",
                "The controller's highest committed update sequence number: it grows with every write.");
-        out += "zeltor_directory_highest_committed_usn" + labels("") + " " + std::to_string(*facts.highestCommittedUsn) + "\n";
+        out += "zeltor_directory_highest_committed_usn" + labels("") + " " +
+               std::to_string(*facts.highestCommittedUsn) + "\n";
     }
     return out;
 }
 
 HealthPluginLine HealthNagios(const std::string& controller, const HealthReport& report,
-                              const std::optional<ThresholdRange>& warning, const std::optional<ThresholdRange>& critical)
+                              const std::optional<ThresholdRange>& warning,
+                              const std::optional<ThresholdRange>& critical)
 {
     PluginState state = PluginState::Ok;
     std::string problems;
     const auto raise = [&](PluginState to, const std::string& problem) {
-        const auto severity = [](PluginState s) { return s == PluginState::Critical ? 3 : s == PluginState::Unknown ? 2 : static_cast<int>(s); };
+        const auto severity = [](PluginState s) {
+            return s == PluginState::Critical ? 3 : s == PluginState::Unknown ? 2 : static_cast<int>(s);
+        };
         if (severity(to) > severity(state))
             state = to;
         problems += (problems.empty() ? "" : ", ") + problem;
@@ -164,18 +176,20 @@ HealthPluginLine HealthNagios(const std::string& controller, const HealthReport&
     std::size_t passed = 0;
     for (const HealthCheckResult& check : report.checks)
         passed += check.success ? 1 : 0;
-    const std::string summary = problems.empty() ? std::to_string(passed) + " of " + std::to_string(report.checks.size()) +
-                                                       " checks of " + controller + " passed"
-                                                 : problems;
+    const std::string summary = problems.empty()
+                                    ? std::to_string(passed) + " of " + std::to_string(report.checks.size()) +
+                                          " checks of " + controller + " passed"
+                                    : problems;
     // Performance data: each check's time, and the offset with its ranges.
     std::string perf;
     for (const HealthCheckResult& check : report.checks)
-        perf += (perf.empty() ? "" : " ") + std::string("'") + std::string(HealthCheckName(check.kind)) + "'=" +
-                Number(check.durationSeconds, "%.3f") + "s";
+        perf += (perf.empty() ? "" : " ") + std::string("'") + std::string(HealthCheckName(check.kind)) +
+                "'=" + Number(check.durationSeconds, "%.3f") + "s";
     std::string datum = " 'clock_offset'=" + (offset ? Number(*offset, "%.3f") + "s" : std::string("U")) + ";" +
                         (warning ? warning->text : "") + ";" + (critical ? critical->text : "");
     while (datum.ends_with(';'))
         datum.pop_back();
     perf += datum;
-    return { state, std::string("ZELTOR ") + names[static_cast<int>(state)] + " - " + OneLine(summary) + " | " + perf + "\n" };
+    return { state,
+             std::string("ZELTOR ") + names[static_cast<int>(state)] + " - " + OneLine(summary) + " | " + perf + "\n" };
 }

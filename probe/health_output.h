@@ -33,4 +33,5 @@ struct HealthPluginLine {
     std::string line;
 };
 HealthPluginLine HealthNagios(const std::string& controller, const HealthReport& report,
-                              const std::optional<ThresholdRange>& warning, const std::optional<ThresholdRange>& critical);
+                              const std::optional<ThresholdRange>& warning,
+                              const std::optional<ThresholdRange>& critical);

@@ -8,10 +8,14 @@ constexpr std::string_view kServiceName = "ZELTOR";
 const char* StateName(PluginState state)
 {
     switch (state) {
-    case PluginState::Ok: return "OK";
-    case PluginState::Warning: return "WARNING";
-    case PluginState::Critical: return "CRITICAL";
-    case PluginState::Unknown: break;
+    case PluginState::Ok:
+        return "OK";
+    case PluginState::Warning:
+        return "WARNING";
+    case PluginState::Critical:
+        return "CRITICAL";
+    case PluginState::Unknown:
+        break;
     }
     return "UNKNOWN";
 }
@@ -21,10 +25,14 @@ const char* StateName(PluginState state)
 int Severity(PluginState state)
 {
     switch (state) {
-    case PluginState::Ok: return 0;
-    case PluginState::Warning: return 1;
-    case PluginState::Unknown: return 2;
-    case PluginState::Critical: return 3;
+    case PluginState::Ok:
+        return 0;
+    case PluginState::Warning:
+        return 1;
+    case PluginState::Unknown:
+        return 2;
+    case PluginState::Critical:
+        return 3;
     }
     return 2;
 }
@@ -68,7 +76,8 @@ std::string OutputText(std::string text)
 
 } // namespace
 
-NagiosPlugin::NagiosPlugin(CString machine, std::vector<ProbeCounter> counters, std::vector<CounterThresholds> thresholds)
+NagiosPlugin::NagiosPlugin(CString machine, std::vector<ProbeCounter> counters,
+                           std::vector<CounterThresholds> thresholds)
     : m_machine(std::move(machine)), m_counters(std::move(counters)), m_thresholds(std::move(thresholds))
 {
 }
@@ -105,8 +114,8 @@ std::string NagiosPlugin::Sample(const LocalTime&, std::span<const CounterValue>
         // 'label'=value[UOM];[warn];[crit];[min];[max], with U for a value the plugin has not.
         const bool percent = IsPercentage(m_counters[i].path);
         std::string datum = PerfLabel(m_counters[i].path) + "=" + (values[i] ? std::to_string(*values[i]) : "U") +
-                            (percent && values[i] ? "%" : "") + ";" + (limits.warning ? limits.warning->text : "") + ";" +
-                            (limits.critical ? limits.critical->text : "") + ";" + (percent ? "0;100" : ";");
+                            (percent && values[i] ? "%" : "") + ";" + (limits.warning ? limits.warning->text : "") +
+                            ";" + (limits.critical ? limits.critical->text : "") + ";" + (percent ? "0;100" : ";");
         while (datum.ends_with(';'))
             datum.pop_back();
         perfData += (perfData.empty() ? "" : " ") + datum;

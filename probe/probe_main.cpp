@@ -214,7 +214,8 @@ private:
         std::uint32_t status = 0;
         EnumDomainControllers(directory, domain, m_options.userName, m_password, netbiosNames, &status, &controllers);
         if (!m_options.userName.IsEmpty() && IsRefusedLogon(status)) {
-            return Failure(probe_exit::kConnectionFailed, "the logon to " + domain.ToUtf8() + " as " + m_options.userName.ToUtf8() +
+            return Failure(probe_exit::kConnectionFailed, "the logon to " + domain.ToUtf8() + " as " +
+                                                              m_options.userName.ToUtf8() +
                                                               " was refused: " + SystemError(status));
         }
         if (controllers.IsEmpty()) {
@@ -288,11 +289,16 @@ private:
     std::unique_ptr<ISampleWriter> MakeWriter(OutputFormat format)
     {
         switch (format) {
-        case OutputFormat::Table: return std::make_unique<TableWriter>(m_options.machine, m_counters);
-        case OutputFormat::Csv: return std::make_unique<CsvWriter>(m_counters);
-        case OutputFormat::Json: return std::make_unique<JsonWriter>(m_options.machine, m_counters);
-        case OutputFormat::Prometheus: return std::make_unique<PrometheusWriter>(m_options.machine);
-        case OutputFormat::Nagios: break;
+        case OutputFormat::Table:
+            return std::make_unique<TableWriter>(m_options.machine, m_counters);
+        case OutputFormat::Csv:
+            return std::make_unique<CsvWriter>(m_counters);
+        case OutputFormat::Json:
+            return std::make_unique<JsonWriter>(m_options.machine, m_counters);
+        case OutputFormat::Prometheus:
+            return std::make_unique<PrometheusWriter>(m_options.machine);
+        case OutputFormat::Nagios:
+            break;
         }
         return std::make_unique<NagiosPlugin>(m_options.machine, m_counters, m_thresholds);
     }
@@ -303,7 +309,8 @@ private:
     {
         PdhCounter* counter = session.Counter(kSet, i);
         PdhFormattedValue value;
-        if (counter == nullptr || m_services.counters.GetFormattedCounterValue(counter, PDH_FMT_LARGE_FORMAT, &value) != 0 ||
+        if (counter == nullptr ||
+            m_services.counters.GetFormattedCounterValue(counter, PDH_FMT_LARGE_FORMAT, &value) != 0 ||
             value.CStatus != PDH_CSTATUS_VALID_DATA)
             return std::nullopt;
         return value.largeValue;
@@ -329,7 +336,8 @@ private:
             const std::int64_t now = m_env.MonotonicMs();
             if (now >= due)
                 return true;
-            m_env.Wait(static_cast<std::uint32_t>(std::min<std::int64_t>(due - now, std::numeric_limits<std::uint32_t>::max())));
+            m_env.Wait(static_cast<std::uint32_t>(
+                std::min<std::int64_t>(due - now, std::numeric_limits<std::uint32_t>::max())));
         }
     }
 
@@ -375,7 +383,8 @@ private:
         if (m_env.Interrupted())
             return probe_exit::kInterrupted;
 
-        const OutputFormat format = m_options.format.value_or(m_env.OutputIsTerminal() ? OutputFormat::Table : OutputFormat::Csv);
+        const OutputFormat format =
+            m_options.format.value_or(m_env.OutputIsTerminal() ? OutputFormat::Table : OutputFormat::Csv);
         const std::unique_ptr<ISampleWriter> writer = MakeWriter(format);
         if (!Write(writer->Begin(m_env.Now())))
             return Failure(probe_exit::kOutputFailed, "cannot write the output");

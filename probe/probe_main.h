@@ -32,9 +32,10 @@ inline constexpr int kConnectionFailed = 4;
 inline constexpr int kInitializeFailed = 5;
 inline constexpr int kCollectFailed = 6;
 inline constexpr int kNotFound = 7;
-inline constexpr int kHealthFailed = 8; // --health: a check failed
+inline constexpr int kHealthFailed = 8;  // --health: a check failed
 inline constexpr int kInterrupted = 130; // 128 + SIGINT, as shells report a Ctrl+C
 } // namespace probe_exit
 
 // args: the arguments after the program's name. Returns the exit code.
-int ProbeMain(ProbeServices& services, IProbeEnvironment& env, const CString& exePath, const std::vector<CString>& args);
+int ProbeMain(ProbeServices& services, IProbeEnvironment& env, const CString& exePath,
+              const std::vector<CString>& args);

@@ -25,10 +25,9 @@ struct OptionDefinition {
 };
 
 constexpr OptionDefinition kOptions[] = {
-    { 'h', "help", false },         { 'V', "version", false },       { 0, "list-dcs", false },
-    { 'f', "format", true },        { 'i', "interval", true },       { 'n', "samples", true },
-    { 'u', "user", true },          { 0, "password-stdin", false },  { 0, "password-file", true },
-    { 'w', "warning", true },       { 'c', "critical", true },       { 0, "health", false },
+    { 'h', "help", false },       { 'V', "version", false }, { 0, "list-dcs", false },  { 'f', "format", true },
+    { 'i', "interval", true },    { 'n', "samples", true },  { 'u', "user", true },     { 0, "password-stdin", false },
+    { 0, "password-file", true }, { 'w', "warning", true },  { 'c', "critical", true }, { 0, "health", false },
 };
 
 const OptionDefinition* FindLong(std::string_view name)
@@ -79,7 +78,8 @@ std::optional<OutputFormat> ParseFormat(std::string_view name)
 std::optional<std::uint32_t> ParseInterval(std::string_view text)
 {
     double seconds = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
         seconds <= 0 || seconds > kMaxIntervalSeconds)
         return std::nullopt;
@@ -156,7 +156,8 @@ private:
     // -x, -xVALUE, -x VALUE.
     void ShortOption(std::string_view arg)
     {
-        Option(FindShort(arg[1]), std::string(arg.substr(0, 2)), arg.size() > 2 ? std::optional(arg.substr(2)) : std::nullopt);
+        Option(FindShort(arg[1]), std::string(arg.substr(0, 2)),
+               arg.size() > 2 ? std::optional(arg.substr(2)) : std::nullopt);
     }
 
     // attached: the value written in the same argument as the option's name.
@@ -275,7 +276,8 @@ private:
         for (const auto* list : { &o.warnings, &o.criticals }) {
             for (const ThresholdOption& option : *list) {
                 if (!option.counter.empty() && option.counter != "clock")
-                    Fail("with --health, --warning and --critical take the clock offset's RANGE in seconds, e.g. -w 60 -c 240");
+                    Fail(
+                        "with --health, --warning and --critical take the clock offset's RANGE in seconds, e.g. -w 60 -c 240");
             }
         }
         if (m_result.error.empty())
@@ -330,7 +332,8 @@ private:
             }
         }
         if ((o.format == OutputFormat::Prometheus || nagios) && o.samples != 1)
-            Fail(std::string("--format=") + (nagios ? "nagios" : "prometheus") + " reports one sample: leave out --samples");
+            Fail(std::string("--format=") + (nagios ? "nagios" : "prometheus") +
+                 " reports one sample: leave out --samples");
     }
 
     const std::vector<CString>& m_args;
@@ -373,9 +376,14 @@ ParsedOptions ParseProbeOptions(const std::vector<CString>& args)
 std::string ProbeUsage(std::string_view programName)
 {
     const std::string name(programName);
-    return "Usage: " + name + " [OPTION...] MACHINE [COUNTER-PATH...]\n"
-           "       " + name + " --list-dcs [--user=NAME] [--format=table|csv|json]\n"
-           "       " + name + " --health [--user=NAME] [--format=table|json|prometheus|nagios] DC\n"
+    return "Usage: " + name +
+           " [OPTION...] MACHINE [COUNTER-PATH...]\n"
+           "       " +
+           name +
+           " --list-dcs [--user=NAME] [--format=table|csv|json]\n"
+           "       " +
+           name +
+           " --health [--user=NAME] [--format=table|json|prometheus|nagios] DC\n"
            "\n"
            "Reads the performance counters of MACHINE as the Zeltor window does, for scripts and\n"
            "monitoring systems. Without COUNTER-PATHs it reads the window's thirteen counters, in the\n"

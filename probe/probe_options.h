@@ -25,7 +25,7 @@ struct ProbeOptions {
     bool help = false;
     bool version = false;
     bool listDcs = false;
-    bool health = false; // --health: the health checks of the domain controller MACHINE
+    bool health = false;                // --health: the health checks of the domain controller MACHINE
     std::optional<OutputFormat> format; // none: a table on a terminal, else CSV
     std::uint32_t intervalMs = 1000;
     std::uint32_t samples = 1; // 0: until interrupted

@@ -120,8 +120,9 @@ std::vector<ObjectPublished> ObjectsOfReadings(std::span<const CounterReading> r
             continue;
         const bool lacked = reading.addStatus == PDH_CSTATUS_NO_OBJECT ||
                             (reading.addStatus == 0 && reading.sample.CStatus == PDH_CSTATUS_NO_OBJECT);
-        auto found = std::find_if(objects.begin(), objects.end(),
-                                  [&](const ObjectPublished& o) { return EqualsIgnoringCase(o.object, parsed->object); });
+        auto found = std::find_if(objects.begin(), objects.end(), [&](const ObjectPublished& o) {
+            return EqualsIgnoringCase(o.object, parsed->object);
+        });
         if (found == objects.end())
             found = objects.insert(objects.end(), { parsed->object, false });
         found->published = found->published || !lacked;
@@ -157,7 +158,8 @@ void AddProbeOutcome(PrometheusExposition& out, bool success, double seconds, co
 {
     out.Add("zeltor_probe_success", "gauge", "Whether the target's counters could be collected (1) or not (0).", labels,
             success ? "1" : "0");
-    out.Add("zeltor_probe_duration_seconds", "gauge", "How long the probe took, in seconds.", labels, PrometheusNumber(seconds));
+    out.Add("zeltor_probe_duration_seconds", "gauge", "How long the probe took, in seconds.", labels,
+            PrometheusNumber(seconds));
 }
 
 void AddCounterSeries(PrometheusExposition& out, std::span<const CounterReading> readings, const std::string& labels)
@@ -170,7 +172,8 @@ void AddCounterSeries(PrometheusExposition& out, std::span<const CounterReading>
         if (series.empty())
             continue;
         const std::optional<CounterPath> parsed = ParseCounterPath("\\\\m" + reading.path);
-        const std::string instance = parsed && parsed->hasInstance ? PrometheusLabel("pdh_instance", PrometheusInstance(*parsed)) : "";
+        const std::string instance =
+            parsed && parsed->hasInstance ? PrometheusLabel("pdh_instance", PrometheusInstance(*parsed)) : "";
         const RawCounterSample& sample = reading.sample;
         switch (static_cast<CounterType>(reading.type)) {
         case CounterType::Timer100ns:

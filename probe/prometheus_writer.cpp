@@ -43,7 +43,8 @@ std::string Plural(const std::string& word)
         return word + "es";
     if (endsWith("s"))
         return word;
-    if (word.size() > 1 && word.back() == 'y' && std::string_view("aeiou").find(word[word.size() - 2]) == std::string_view::npos)
+    if (word.size() > 1 && word.back() == 'y' &&
+        std::string_view("aeiou").find(word[word.size() - 2]) == std::string_view::npos)
         return word.substr(0, word.size() - 1) + "ies";
     return word + "s";
 }
@@ -96,7 +97,8 @@ std::string PrometheusMetricName(const CString& path)
     if (counter.starts_with('%')) {
         counter.erase(0, 1);
         unit = "percent";
-    } else if (counter.size() >= 4 && EqualsIgnoringCase(std::string_view(counter).substr(counter.size() - 4), "/sec")) {
+    } else if (counter.size() >= 4 &&
+               EqualsIgnoringCase(std::string_view(counter).substr(counter.size() - 4), "/sec")) {
         counter.erase(counter.size() - 4);
         unit = "per_second";
     }

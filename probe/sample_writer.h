@@ -38,7 +38,8 @@ public:
     // What comes before the first sample (a header line); most formats have none.
     virtual std::string Begin(const LocalTime&) { return {}; }
     // One sample: a value for each counter, in the counters' order, and the same sample raw.
-    virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values, const SampleReadings& raw) = 0;
+    virtual std::string Sample(const LocalTime& time, std::span<const CounterValue> values,
+                               const SampleReadings& raw) = 0;
 };
 
 // Aligned text for a person at a terminal: a block per sample, a line per counter.

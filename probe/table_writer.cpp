@@ -34,7 +34,8 @@ std::string TableWriter::Sample(const LocalTime& t, std::span<const CounterValue
     std::string out = m_first ? "" : "\n";
     m_first = false;
     char when[32];
-    std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
     out += m_machine + "  " + when + "\n";
     for (std::size_t i = 0; i < m_labels.size(); ++i) {
         const std::string value = values[i] ? std::to_string(*values[i]) : std::string(kUnavailable);

@@ -8,7 +8,8 @@ std::unique_ptr<ICounterSource> MakeLinuxCounterSource(CredentialRegistry& crede
                                                        RemoteCounterOptions remoteOptions)
 {
     auto registry = std::make_unique<SambaPerformanceRegistry>(credentials, std::move(remoteOptions));
-    return std::make_unique<RoutingCounterSource>(
-        std::make_unique<LinuxCounterSource>(),
-        std::make_unique<RemoteCounterSource>(std::move(registry), LinuxCounterSource::SleepMilliseconds));
+    return std::make_unique<
+        RoutingCounterSource>(std::make_unique<LinuxCounterSource>(),
+                              std::make_unique<RemoteCounterSource>(std::move(registry),
+                                                                    LinuxCounterSource::SleepMilliseconds));
 }

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "perf/counter_source.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/remote/samba_performance_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 
 std::unique_ptr<ICounterSource> MakeLinuxCounterSource(CredentialRegistry& credentials,
                                                        RemoteCounterOptions remoteOptions = {});

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <optional>
 
-#include "perf/pdh_status.h"
 #include "perf/counter_path.h"
+#include "perf/pdh_status.h"
 
-RoutingCounterSource::RoutingCounterSource(std::unique_ptr<ICounterSource> local, std::unique_ptr<ICounterSource> remote)
+RoutingCounterSource::RoutingCounterSource(std::unique_ptr<ICounterSource> local,
+                                           std::unique_ptr<ICounterSource> remote)
     : m_local(std::move(local)), m_remote(std::move(remote))
 {
 }

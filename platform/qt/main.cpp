@@ -1,10 +1,10 @@
 // The Linux program: the Qt window layer with the Linux services.
 #include "app/zeltor_app.h"
-#include "platform/linux/samba/credential_registry.h"
-#include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/directory/linux_directory_service.h"
-#include "platform/linux/shell/linux_shell.h"
 #include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/linux_counter_sources.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/shell/linux_shell.h"
 #include "platform/qt/qt_window_backend.h"
 
 int main(int argc, char** argv)

@@ -1,7 +1,7 @@
 #include "platform/qt/qt_accessibility.h"
 
-#include <QAccessible>
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAccessibleWidget>
 #include <QGroupBox>
 #include <QLabel>
@@ -82,8 +82,10 @@ public:
         // Queued: the click may open a message box, whose modal loop must not hold up the answer
         // to the screen reader. Dropped if the label goes first.
         QtStaticLabel* label = Label();
-        QMetaObject::invokeMethod(label, [label] { label->Activate(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            label, [label] { label->Activate(); }, Qt::QueuedConnection);
     }
+
 private:
     QtStaticLabel* Label() const { return static_cast<QtStaticLabel*>(widget()); }
 };

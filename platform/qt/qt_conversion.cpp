@@ -54,7 +54,7 @@ AfxRect RectFrom(const QRect& r)
 QFont DialogFont(int pixelSize)
 {
     QFont font(QFontDatabase::families().contains(QStringLiteral("Liberation Sans")) ? QStringLiteral("Liberation Sans")
-                                                                                      : QStringLiteral("Sans Serif"));
+                                                                                     : QStringLiteral("Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setWeight(QFont::Normal);

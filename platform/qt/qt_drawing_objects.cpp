@@ -137,7 +137,8 @@ HDC QtWindowBackend::BeginPaint(HWND hwnd)
 
 void QtWindowBackend::EndPaint(HWND, HDC dc)
 {
-    auto it = std::find_if(m_dcs.begin(), m_dcs.end(), [dc](const auto& d) { return reinterpret_cast<HDC>(d.get()) == dc; });
+    auto it =
+        std::find_if(m_dcs.begin(), m_dcs.end(), [dc](const auto& d) { return reinterpret_cast<HDC>(d.get()) == dc; });
     if (it == m_dcs.end())
         return;
     delete (*it)->painter;
@@ -169,14 +170,16 @@ void QtWindowBackend::PaintStatic(HWND control, QtStaticLabel* label)
     request->text = ColorRefFrom(label->palette().color(QPalette::WindowText));
     QtDeviceContext* dc = request.get();
     m_dcs.push_back(std::move(request));
-    const LRESULT answer = Send(w->parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+    const LRESULT answer =
+        Send(w->parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
     const QtDeviceContext colours = *dc;
     m_dcs.erase(std::find_if(m_dcs.begin(), m_dcs.end(), [dc](const auto& d) { return d.get() == dc; }));
 
     QPainter painter(label);
     // A brush the program made is laid behind the text; the hollow brush and the system's own
     // leave the dialog's background, which is already there.
-    if (QtGdiObject* brush = FindObject(reinterpret_cast<HGDIOBJ>(answer)); brush != nullptr && brush->kind == QtGdiObject::PatternBrush)
+    if (QtGdiObject* brush = FindObject(reinterpret_cast<HGDIOBJ>(answer));
+        brush != nullptr && brush->kind == QtGdiObject::PatternBrush)
         painter.fillRect(label->rect(), QBrush(brush->pixmap));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, ColorFrom(colours.text));

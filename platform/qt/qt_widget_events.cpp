@@ -79,7 +79,8 @@ void QtWindowBackend::StaticMouseMove(QtStaticLabel* label, const QPoint& pos)
         return;
     QPointer<QWidget> previous = m_cursorTarget;
     m_cursorTarget = label;
-    const LRESULT taken = Send(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    const LRESULT taken =
+        Send(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     m_cursorTarget = previous;
     if (taken == 0 && Find(control) != nullptr)
         label->unsetCursor(); // the class cursor, the arrow

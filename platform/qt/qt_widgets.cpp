@@ -148,8 +148,8 @@ QtDialogWidget* CreateDialogWidget(const DialogTemplate& tpl, QWidget* owner, in
                                    const DialogBaseUnits& units, QtWidgetEvents& events)
 {
     // A window of its own (with a task-bar entry) for the main window; a dialog for the others.
-    Qt::WindowFlags flags = ((tpl.exStyle & ExAppWindow) != 0 ? Qt::Window : Qt::Dialog) | Qt::CustomizeWindowHint |
-                            Qt::WindowTitleHint;
+    Qt::WindowFlags flags =
+        ((tpl.exStyle & ExAppWindow) != 0 ? Qt::Window : Qt::Dialog) | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if ((tpl.style & SysMenu) != 0)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     auto* dialog = new QtDialogWidget(events, owner, flags);
@@ -170,9 +170,9 @@ QWidget* NewButton(const ControlTemplate& c, const QString& text, QWidget* dialo
         // As the dialog manager draws a group box: the title on the frame's top line. The style
         // sheet is the group box's alone, so that the other controls keep the plain (and
         // cheaper) style.
-        group->setStyleSheet(QStringLiteral(
-            "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
-            "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
+        group->setStyleSheet(
+            QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
+                           "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
         return group;
     }
     if (type == BsAutoCheckBox)

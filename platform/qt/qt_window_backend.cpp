@@ -24,10 +24,12 @@ QtWindowBackend::QtWindowBackend(int& argc, char** argv)
     if (QApplication::instance() == nullptr)
         m_ownedApp = std::make_unique<QApplication>(argc, argv);
     // 8 points at the screen's logical resolution, rounded as the dialog manager does.
-    const qreal dpi = QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->logicalDotsPerInchY() : 96;
+    const qreal dpi =
+        QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->logicalDotsPerInchY() : 96;
     m_fontPixelSize = AfxMulDiv(8, static_cast<int>(dpi + 0.5), 72);
     const QFontMetrics fm(DialogFont(m_fontPixelSize));
-    m_baseUnits = AfxBaseUnitsFromFont(fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")),
+    m_baseUnits = AfxBaseUnitsFromFont(fm.horizontalAdvance(
+                                           QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")),
                                        fm.height());
     qApp->installEventFilter(this);
     MakeStockObjects();
@@ -128,8 +130,8 @@ void QtWindowBackend::ConnectNotifications(HWND control, QWidget* widget)
 HWND QtWindowBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND parent, IWindowEvents* events)
 {
     Window* owner = Find(parent);
-    QtDialogWidget* dialog = CreateDialogWidget(tpl, owner != nullptr ? owner->widget.data() : nullptr, m_fontPixelSize,
-                                                m_baseUnits, *this);
+    QtDialogWidget* dialog =
+        CreateDialogWidget(tpl, owner != nullptr ? owner->widget.data() : nullptr, m_fontPixelSize, m_baseUnits, *this);
     auto window = std::make_unique<Window>();
     window->parent = parent;
     window->isDialog = true;

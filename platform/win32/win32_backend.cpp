@@ -14,7 +14,6 @@ static_assert(offsetof(NMHDR, idFrom) == offsetof(AfxNotifyHeader, idFrom));
 static_assert(offsetof(NMHDR, code) == offsetof(AfxNotifyHeader, code));
 static_assert(sizeof(NMHDR) == sizeof(AfxNotifyHeader));
 
-
 namespace {
 
 // The window procedures are plain functions; they reach the one backend of the process here.
@@ -197,8 +196,8 @@ HWND Win32WindowBackend::CreateDialogWindow(const DialogTemplate& tpl, HWND pare
 {
     const std::vector<std::uint32_t> data = BuildDialogTemplateEx(tpl);
     CreateContext ctx{ this, &tpl, events };
-    return CreateDialogIndirectParamW(m_instance, reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), parent,
-                                      &DialogProc, reinterpret_cast<LPARAM>(&ctx));
+    return CreateDialogIndirectParamW(m_instance, reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), parent, &DialogProc,
+                                      reinterpret_cast<LPARAM>(&ctx));
 }
 
 bool Win32WindowBackend::PreTranslate(HWND dialog, MSG& msg)

@@ -99,7 +99,7 @@ private:
     // A window whose messages go to the framework.
     struct Routed {
         IWindowEvents* events = nullptr;
-        WNDPROC original = nullptr; // the procedure it had before (the dialog manager's, a control's)
+        WNDPROC original = nullptr;   // the procedure it had before (the dialog manager's, a control's)
         std::vector<HBITMAP> bitmaps; // pictures of a dialog's controls, deleted with it
     };
     struct ModalState {

@@ -32,8 +32,8 @@ PDH_STATUS Win32CounterSource::AddCounter(PdhQuery* query, const CString& fullPa
                                           PdhCounter** counter)
 {
     PDH_HCOUNTER handle = nullptr;
-    const auto status = static_cast<PDH_STATUS>(
-        PdhAddCounterW(reinterpret_cast<PDH_HQUERY>(query), WStr(fullPath), userData, &handle));
+    const auto status =
+        static_cast<PDH_STATUS>(PdhAddCounterW(reinterpret_cast<PDH_HQUERY>(query), WStr(fullPath), userData, &handle));
     if (status == ERROR_SUCCESS)
         *counter = reinterpret_cast<PdhCounter*>(handle);
     return status;
@@ -66,8 +66,8 @@ PDH_STATUS Win32CounterSource::GetRawCounterValue(PdhCounter* counter, std::uint
 {
     PDH_RAW_COUNTER raw{};
     DWORD systemType = 0;
-    const auto status = static_cast<PDH_STATUS>(
-        PdhGetRawCounterValue(reinterpret_cast<PDH_HCOUNTER>(counter), &systemType, &raw));
+    const auto status =
+        static_cast<PDH_STATUS>(PdhGetRawCounterValue(reinterpret_cast<PDH_HCOUNTER>(counter), &systemType, &raw));
     *type = systemType;
     *sample = RawCounterSample{};
     sample->CStatus = raw.CStatus;

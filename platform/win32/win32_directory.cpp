@@ -110,7 +110,8 @@ std::uint32_t Win32DirectoryService::DsGetDomainControllerInfo(DsBinding* bindin
 {
     DWORD systemCount = 0;
     void* systemArray = nullptr;
-    const DWORD result = DsGetDomainControllerInfoW(SystemHandle(binding), WStr(domain), level, &systemCount, &systemArray);
+    const DWORD result =
+        DsGetDomainControllerInfoW(SystemHandle(binding), WStr(domain), level, &systemCount, &systemArray);
     if (result != ERROR_SUCCESS)
         return result;
     if (level != 1) {
@@ -140,7 +141,8 @@ std::uint32_t Win32DirectoryService::DsGetDomainControllerInfo(DsBinding* bindin
     return ERROR_SUCCESS;
 }
 
-void Win32DirectoryService::DsFreeDomainControllerInfo(std::uint32_t level, std::uint32_t, const DsControllerInfo1* infos)
+void Win32DirectoryService::DsFreeDomainControllerInfo(std::uint32_t level, std::uint32_t,
+                                                       const DsControllerInfo1* infos)
 {
     auto it = m_infos.find(infos);
     if (it == m_infos.end())

@@ -60,7 +60,8 @@ int Win32WindowBackend::InsertListColumn(HWND list, int column, const CString& h
     col.cx = widthPixels;
     col.iSubItem = column;
     col.pszText = const_cast<wchar_t*>(WStr(heading));
-    return static_cast<int>(SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col)));
+    return static_cast<int>(
+        SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col)));
 }
 
 BOOL Win32WindowBackend::SetListItemText(HWND list, int index, int subItem, const CString& text)

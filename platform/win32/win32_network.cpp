@@ -39,8 +39,8 @@ std::uint32_t Win32NetworkConnector::CancelConnection(const CString& remoteName,
 std::uint32_t Win32NetworkConnector::FormatMessage(std::uint32_t code, char16_t** buffer)
 {
     LPWSTR text = nullptr;
-    const DWORD length = FormatMessageW(kFormatFlags, nullptr, code, kUserDefaultLanguage,
-                                        reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(kFormatFlags, nullptr, code, kUserDefaultLanguage, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     if (length == 0) {
         if (text != nullptr)
             ::LocalFree(text);

@@ -44,11 +44,11 @@ TEST(DomainControllersTest, AnAuthGoesToTheControllersDnsNamesForItsDomainAndNow
                         std::string(kDcRecord) + "DC-B.zeltor.test,389,10,100" });
     ASSERT_TRUE(dns.running());
     ExporterConfig config;
-    const std::optional<std::string> problem =
-        ParseExporterConfig("auths:\n  domain:\n    user: u\n    password_file: /p\n    targets_from_domain: zeltor.test\n"
-                            "  two:\n    user: u\n    password_file: /p\n    targets: [extra.example.org]\n"
-                            "    targets_from_domain: [nothing.test, zeltor.test.]\n",
-                            &config);
+    const std::optional<std::string> problem = ParseExporterConfig(
+        "auths:\n  domain:\n    user: u\n    password_file: /p\n    targets_from_domain: zeltor.test\n"
+        "  two:\n    user: u\n    password_file: /p\n    targets: [extra.example.org]\n"
+        "    targets_from_domain: [nothing.test, zeltor.test.]\n",
+        &config);
     ASSERT_FALSE(problem) << *problem;
 
     int lookups = 0;
@@ -62,9 +62,9 @@ TEST(DomainControllersTest, AnAuthGoesToTheControllersDnsNamesForItsDomainAndNow
         {}, [&](const std::string& line) { logged.push_back(line); });
 
     std::atomic<int> opens = 0;
-    TargetSessions sessions({}, { { "domain", SmbCredentials({}, "u", "p") }, { "two", SmbCredentials({}, "u", "p") } },
-                            [&](CredentialRegistry&) { return std::make_unique<UnreachableRegistry>(opens); },
-                            [](const std::string&) {});
+    TargetSessions sessions(
+        {}, { { "domain", SmbCredentials({}, "u", "p") }, { "two", SmbCredentials({}, "u", "p") } },
+        [&](CredentialRegistry&) { return std::make_unique<UnreachableRegistry>(opens); }, [](const std::string&) {});
     ExporterServer server(config, sessions, "test", &controllers);
 
     for (const char* target : { "dc-a.zeltor.test", "dc-b.zeltor.test", "DC-B.Zeltor.Test." })
@@ -86,7 +86,9 @@ TEST(DomainControllersTest, AnAuthGoesToTheControllersDnsNamesForItsDomainAndNow
     QueryArguments other = { { "target", "dc-x.zeltor.test" }, { "module", "dc" }, { "auth", "two" } };
     const ProbeRequest refused = CheckProbeRequest(config, other, &controllers);
     EXPECT_EQ(refused.httpStatus, 403);
-    EXPECT_EQ(refused.reason, "target \"dc-x.zeltor.test\" is not one auth two may be used with (no controllers found for nothing.test)");
+    EXPECT_EQ(
+        refused.reason,
+        "target \"dc-x.zeltor.test\" is not one auth two may be used with (no controllers found for nothing.test)");
     other[0].second = "dc-b.zeltor.test";
     EXPECT_EQ(CheckProbeRequest(config, other, &controllers).httpStatus, 200);
     other[0].second = "extra.example.org";
@@ -96,8 +98,9 @@ TEST(DomainControllersTest, AnAuthGoesToTheControllersDnsNamesForItsDomainAndNow
     EXPECT_EQ(lookups, 2);
     ASSERT_EQ(logged.size(), 2u);
     EXPECT_EQ(logged[0], "the controllers of zeltor.test: dc-a.zeltor.test, dc-b.zeltor.test");
-    EXPECT_EQ(logged[1], "cannot find the controllers of nothing.test (The specified domain either does not exist or could not "
-                         "be contacted.)");
+    EXPECT_EQ(logged[1],
+              "cannot find the controllers of nothing.test (The specified domain either does not exist or could not "
+              "be contacted.)");
 
     // Without discovery at all, a domain's auth sends nothing anywhere.
     EXPECT_EQ(CheckProbeRequest(config, Request("dc-a.zeltor.test"), nullptr).httpStatus, 403);
@@ -186,13 +189,15 @@ TEST(DomainControllersTest, AListIsRenewedWithoutHoldingScrapesAndOutlivesAFaile
 TEST(DomainControllersTest, AConfigurationNamesDomainsNotHostsOrAddresses)
 {
     ExporterConfig config;
-    for (const auto& [domain, message] : std::vector<std::pair<std::string, std::string>> {
+    for (const auto& [domain, message] : std::vector<std::pair<std::string, std::string>>{
              { "192.0.2.1", "\"192.0.2.1\" is not a DNS domain name" }, // an address has dots, but not this meaning
              { "corp", "\"corp\" is not a DNS domain name" },
              { "'..example.org'", "\"..example.org\" is not a DNS domain name" },
              { "'\\\\evil\\x.org'", "\"\\\\evil\\x.org\" is not a DNS domain name" } }) {
-        const std::optional<std::string> problem = ParseExporterConfig(
-            "auths:\n  a:\n    user: u\n    password_file: /p\n    targets_from_domain: " + domain + "\n", &config);
+        const std::optional<std::string> problem =
+            ParseExporterConfig("auths:\n  a:\n    user: u\n    password_file: /p\n    targets_from_domain: " + domain +
+                                    "\n",
+                                &config);
         ASSERT_TRUE(problem) << domain;
         EXPECT_EQ(*problem, "auth a: " + message);
     }
@@ -205,7 +210,7 @@ TEST(DomainControllersTest, AListIsRenewedWithinItsRecordsTtl)
     ASSERT_TRUE(dns.running());
     const DomainControllerCache::Locate dnsLocate = DomainControllerCache::ThroughDns(DnsResolver(dns.server()));
     int lookups = 0;
-    std::chrono::seconds given { 0 };
+    std::chrono::seconds given{ 0 };
     DomainControllerCache::Settings settings;
     settings.retry = 1s;
     DomainControllerCache controllers(

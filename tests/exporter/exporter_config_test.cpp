@@ -104,10 +104,12 @@ TEST(ExporterConfigTest, MistakesAreNamedWithTheirLine)
     EXPECT_EQ(Problem(auth + "max_concurrent_collections: many\n"),
               "line 2: max_concurrent_collections must be a whole number up to 4096, not \"many\"");
     EXPECT_EQ(Problem(auth + "max_concurrent_collections: 0\n"), "max_concurrent_collections must be at least 1");
-    EXPECT_EQ(Problem(auth + "timeout_margin_seconds: 1s\n"), "line 2: timeout_margin_seconds must be a number, not \"1s\"");
+    EXPECT_EQ(Problem(auth + "timeout_margin_seconds: 1s\n"),
+              "line 2: timeout_margin_seconds must be a number, not \"1s\"");
     EXPECT_EQ(Problem(auth + "listen: 9100\n"), "line 2: listen must be address:port, [address]:port or :port");
     EXPECT_EQ(Problem(auth + "listen: '::1:9100'\n"), "line 2: listen must be address:port, [address]:port or :port");
-    EXPECT_EQ(Problem(auth + "listen: 1.2.3.4:70000\n"), "line 2: listen must be address:port, [address]:port or :port");
+    EXPECT_EQ(Problem(auth + "listen: 1.2.3.4:70000\n"),
+              "line 2: listen must be address:port, [address]:port or :port");
     EXPECT_EQ(Problem(auth + "modules: {m: {counters: ['Memory\\Pages/sec']}}\n"),
               "module m: \"Memory\\Pages/sec\" is not a counter path (\\object(instance)\\counter)");
     EXPECT_EQ(Problem(auth + "modules: {m: {counters: ['\\\\host\\Memory\\Pages/sec']}}\n"),
@@ -118,12 +120,15 @@ TEST(ExporterConfigTest, MistakesAreNamedWithTheirLine)
     EXPECT_EQ(Problem(auth + "modules: {'a b': {counters: ['\\Memory\\Pages/sec']}}\n"),
               "module \"a b\": a name is 1 to 64 letters, digits, '_', '-' or '.'");
     EXPECT_EQ(Problem("modules: {}\n"), "no auths: the exporter would have nothing to log on with");
-    EXPECT_EQ(Problem("auths: {a: {user: u, password_file: /p}}\n"), "auth a lists no targets: its credentials would go nowhere");
+    EXPECT_EQ(Problem("auths: {a: {user: u, password_file: /p}}\n"),
+              "auth a lists no targets: its credentials would go nowhere");
     EXPECT_EQ(Problem("auths: {a: {user: u, password_file: /p, targets: ['\\\\evil\\share']}}\n"),
               "auth a: \"\\\\evil\\share\" is not a host name or address");
     EXPECT_EQ(Problem("auths: {a: {password_file: /p, targets: [h]}}\n"), "auth a names no user");
-    EXPECT_EQ(Problem("auths: {a: {user: u, password: secret, targets: [h]}}\n"), "line 1: unknown key password in auth a");
-    EXPECT_EQ(Problem("auths: {a: {user: u, password_file: /p, targets: h}}\n"), "line 1: auth a targets must be a list");
+    EXPECT_EQ(Problem("auths: {a: {user: u, password: secret, targets: [h]}}\n"),
+              "line 1: unknown key password in auth a");
+    EXPECT_EQ(Problem("auths: {a: {user: u, password_file: /p, targets: h}}\n"),
+              "line 1: auth a targets must be a list");
     EXPECT_EQ(Problem(""), "the configuration is empty");
     EXPECT_NE(Problem("auths: [unclosed\n").find("line"), std::string::npos) << Problem("auths: [unclosed\n");
 }
@@ -138,7 +143,9 @@ TEST(ProbeRequestTest, ARequestNamesOneTargetAKnownModuleAndAnAuthThatMayGoThere
     EXPECT_EQ(ok.target, "DC1.Example.org.");
     EXPECT_EQ(ok.module, config.FindModule("dc"));
     EXPECT_EQ(ok.auth, config.FindAuth("monitor"));
-    EXPECT_EQ(check({ { "target", "192.0.2.7" }, { "module", "memory" }, { "auth", "monitor" }, { "extra", "1" } }).httpStatus, 200);
+    EXPECT_EQ(check({ { "target", "192.0.2.7" }, { "module", "memory" }, { "auth", "monitor" }, { "extra", "1" } })
+                  .httpStatus,
+              200);
 
     const struct {
         QueryArguments arguments;
@@ -146,22 +153,37 @@ TEST(ProbeRequestTest, ARequestNamesOneTargetAKnownModuleAndAnAuthThatMayGoThere
         const char* reason;
     } refused[] = {
         { { { "module", "dc" }, { "auth", "monitor" } }, 400, "missing parameter target" },
-        { { { "target", "dc1.example.org" }, { "target", "dc2.example.org" }, { "module", "dc" }, { "auth", "monitor" } },
-          400, "parameter target given 2 times" },
-        { { { "target", "" }, { "module", "dc" }, { "auth", "monitor" } }, 400, "target \"\" is not a host name or address" },
-        { { { "target", "\\\\dc1\\ipc$" }, { "module", "dc" }, { "auth", "monitor" } }, 400,
+        { { { "target", "dc1.example.org" },
+            { "target", "dc2.example.org" },
+            { "module", "dc" },
+            { "auth", "monitor" } },
+          400,
+          "parameter target given 2 times" },
+        { { { "target", "" }, { "module", "dc" }, { "auth", "monitor" } },
+          400,
+          "target \"\" is not a host name or address" },
+        { { { "target", "\\\\dc1\\ipc$" }, { "module", "dc" }, { "auth", "monitor" } },
+          400,
           "target \"\\\\dc1\\ipc$\" is not a host name or address" },
-        { { { "target", "dc1\nX: y" }, { "module", "dc" }, { "auth", "monitor" } }, 400,
+        { { { "target", "dc1\nX: y" }, { "module", "dc" }, { "auth", "monitor" } },
+          400,
           "target \"dc1?X: y\" is not a host name or address" },
         { { { "target", "dc1.example.org" }, { "auth", "monitor" } }, 400, "missing parameter module" },
-        { { { "target", "dc1.example.org" }, { "module", "DC" }, { "auth", "monitor" } }, 400, "unknown module \"DC\"" },
+        { { { "target", "dc1.example.org" }, { "module", "DC" }, { "auth", "monitor" } },
+          400,
+          "unknown module \"DC\"" },
         { { { "target", "dc1.example.org" }, { "module", "dc" } }, 400, "missing parameter auth" },
-        { { { "target", "dc1.example.org" }, { "module", "dc" }, { "auth", "nobody" } }, 400, "unknown auth \"nobody\"" },
-        { { { "target", "dc1.example.org" }, { "module", "dc" }, { "auth", "other" } }, 403,
+        { { { "target", "dc1.example.org" }, { "module", "dc" }, { "auth", "nobody" } },
+          400,
+          "unknown auth \"nobody\"" },
+        { { { "target", "dc1.example.org" }, { "module", "dc" }, { "auth", "other" } },
+          403,
           "target \"dc1.example.org\" is not one auth other may be used with" },
-        { { { "target", "attacker.example.net" }, { "module", "dc" }, { "auth", "monitor" } }, 403,
+        { { { "target", "attacker.example.net" }, { "module", "dc" }, { "auth", "monitor" } },
+          403,
           "target \"attacker.example.net\" is not one auth monitor may be used with" },
-        { { { "target", "dc1.example.org.evil" }, { "module", "dc" }, { "auth", "monitor" } }, 403,
+        { { { "target", "dc1.example.org.evil" }, { "module", "dc" }, { "auth", "monitor" } },
+          403,
           "target \"dc1.example.org.evil\" is not one auth monitor may be used with" },
     };
     for (const auto& r : refused) {
@@ -171,10 +193,10 @@ TEST(ProbeRequestTest, ARequestNamesOneTargetAKnownModuleAndAnAuthThatMayGoThere
         // A 403 names whose request it refused (its auth and module, for the refusal's count);
         // a 400 names none, and nothing refused is given a target.
         EXPECT_EQ(request.auth != nullptr, r.status == 403) << r.reason;
-        EXPECT_EQ(request.refusal, r.status == 403 ? "target_not_allowed"
+        EXPECT_EQ(request.refusal, r.status == 403                                       ? "target_not_allowed"
                                    : std::string(r.reason).starts_with("unknown module") ? "unknown_module"
                                    : std::string(r.reason).starts_with("unknown auth")   ? "unknown_auth"
-                                                                            : "bad_parameter")
+                                                                                         : "bad_parameter")
             << r.reason;
         EXPECT_EQ(request.target, "") << r.reason;
     }
@@ -183,10 +205,10 @@ TEST(ProbeRequestTest, ARequestNamesOneTargetAKnownModuleAndAnAuthThatMayGoThere
 TEST(ProbeRequestTest, AScrapeTakesPrometheusTimeoutLessTheMarginWithinTheModules)
 {
     EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("10", 0.5, 30), 9.5);
-    EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("10", 0.5, 4), 4);      // the module's is smaller
+    EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("10", 0.5, 4), 4); // the module's is smaller
     EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds(std::nullopt, 0.5, 4), 4);
-    EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("ten", 0.5, 4), 4);     // not a number: ignored
+    EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("ten", 0.5, 4), 4); // not a number: ignored
     EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("2.5x", 0.5, 4), 4);
-    EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("0.3", 0.5, 4), 0.1);   // never nothing
+    EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("0.3", 0.5, 4), 0.1); // never nothing
     EXPECT_DOUBLE_EQ(ScrapeBudgetSeconds("inf", 0.5, 4), 4);
 }

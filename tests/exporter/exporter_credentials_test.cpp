@@ -74,7 +74,8 @@ TEST(ExporterCredentialConfigTest, AnAuthNamesOnePasswordSourceAndACredentialByN
     ASSERT_FALSE(ParseExporterConfig("auths: {a: {user: u, password_credential: auth_a, targets: [h]}}\n", &config));
     EXPECT_EQ(config.auths[0].passwordCredential, "auth_a");
     EXPECT_EQ(config.auths[0].passwordFile, "");
-    EXPECT_EQ(Problem("auths: {a: {user: u, targets: [h]}}\n"), "auth a must name one of password_file and password_credential");
+    EXPECT_EQ(Problem("auths: {a: {user: u, targets: [h]}}\n"),
+              "auth a must name one of password_file and password_credential");
     EXPECT_EQ(Problem("auths: {a: {user: u, password_file: /p, password_credential: c, targets: [h]}}\n"),
               "auth a must name one of password_file and password_credential");
     for (const char* name : { "../etc/shadow", "..", ".", "/abs", "a b" })
@@ -106,21 +107,24 @@ TEST_F(CredentialsTest, ACredentialIsReadAsTheServiceManagerWritesItAndNoOtherWa
         ASSERT_TRUE(service.ok());
         EXPECT_EQ(Read(Auth("auth_acl"), directory.c_str()), "Cred-Pa55");
         for (const char* name : { "auth_group", "auth_acl_group", "auth_acl_stranger" })
-            EXPECT_EQ(Read(Auth(name), directory.c_str()),
-                      "refused: the credential " + directory + "/" + name + " can be read or changed by others than this service");
+            EXPECT_EQ(Read(Auth(name), directory.c_str()), "refused: the credential " + directory + "/" + name +
+                                                               " can be read or changed by others than this service");
     }
 
     // Anything others may read or change, or another user's file, is not taken.
     Credential("auth_world", 0444);
     EXPECT_EQ(Read(Auth("auth_world"), directory.c_str()),
-              "refused: the credential " + directory + "/auth_world can be read or changed by others than this service");
+              "refused: the credential " + directory +
+                  "/auth_world can be read or changed by others than this service");
     Credential("auth_group_write", 0460);
     EXPECT_EQ(Read(Auth("auth_group_write"), directory.c_str()),
-              "refused: the credential " + directory + "/auth_group_write can be read or changed by others than this service");
+              "refused: the credential " + directory +
+                  "/auth_group_write can be read or changed by others than this service");
     // Nor one that is not read-only, as the service manager's never is.
     Credential("auth_writable", 0600, geteuid());
     EXPECT_EQ(Read(Auth("auth_writable"), directory.c_str()),
-              "refused: the credential " + directory + "/auth_writable is not read-only (mode 0400) as the service manager gives it");
+              "refused: the credential " + directory +
+                  "/auth_writable is not read-only (mode 0400) as the service manager gives it");
     Credential("auth_stranger", 0400, 4243);
     EXPECT_EQ(Read(Auth("auth_stranger"), directory.c_str()),
               "refused: the credential " + directory + "/auth_stranger belongs to another user");
@@ -138,5 +142,6 @@ TEST_F(CredentialsTest, ACredentialIsReadAsTheServiceManagerWritesItAndNoOtherWa
     file.passwordFile = directory + "/auth_acl";
     EXPECT_EQ(Read(file, directory.c_str()),
               "refused: the password file " + file.passwordFile +
-                  " can be read or changed by others than its owner; make it yours alone (chmod 600 " + file.passwordFile + ")");
+                  " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
+                  file.passwordFile + ")");
 }

@@ -44,7 +44,9 @@ private:
 TEST(ExporterKeytabConfigTest, AKeytabAuthNamesItsPrincipalAndNothingOfAPassword)
 {
     ExporterConfig config;
-    ASSERT_FALSE(ParseExporterConfig("auths: {k: {keytab: /etc/k.keytab, principal: mon@EXAMPLE.ORG, targets: [dc1]}}\n", &config));
+    ASSERT_FALSE(
+        ParseExporterConfig("auths: {k: {keytab: /etc/k.keytab, principal: mon@EXAMPLE.ORG, targets: [dc1]}}\n",
+                            &config));
     EXPECT_EQ(config.auths[0].keytab, "/etc/k.keytab");
     EXPECT_EQ(config.auths[0].principal, "mon@EXAMPLE.ORG");
     EXPECT_EQ(config.auths[0].user, "");
@@ -60,7 +62,8 @@ TEST(ExporterKeytabConfigTest, AKeytabAuthNamesItsPrincipalAndNothingOfAPassword
                   std::string("auth k: principal \"") + (std::string(principal) == "mon@R\\n" ? "mon@R\n" : principal) +
                       "\" is not name@REALM");
     // Its credentials go to the listed controllers only, as any auth's.
-    EXPECT_EQ(Problem("auths: {k: {keytab: /k, principal: m@R}}\n"), "auth k lists no targets: its credentials would go nowhere");
+    EXPECT_EQ(Problem("auths: {k: {keytab: /k, principal: m@R}}\n"),
+              "auth k lists no targets: its credentials would go nowhere");
     EXPECT_EQ(Problem("auths: {k: {keytab: /k, principal: m@R, pasword_file: /p, targets: [h]}}\n"),
               "line 1: unknown key pasword_file in auth k");
 }
@@ -76,8 +79,9 @@ TEST(ExporterKeytabConfigTest, AKeytabIsTakenOnlyWhenItIsTheExportersAlone)
 
     ASSERT_EQ(chmod(keytab.c_str(), 0640), 0);
     EXPECT_FALSE(CheckKeytabFile(keytab, error));
-    EXPECT_EQ(error, "the keytab " + keytab + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
-                         keytab + ")");
+    EXPECT_EQ(error, "the keytab " + keytab +
+                         " can be read or changed by others than its owner; make it yours alone (chmod 600 " + keytab +
+                         ")");
     ASSERT_EQ(chmod(keytab.c_str(), 0600), 0);
     ASSERT_EQ(chown(keytab.c_str(), 4243, static_cast<gid_t>(-1)), 0);
     EXPECT_FALSE(CheckKeytabFile(keytab, error));
@@ -91,17 +95,20 @@ TEST(ExporterKeytabConfigTest, AKeytabIsTakenOnlyWhenItIsTheExportersAlone)
 TEST(ExporterKeytabConfigTest, AKeytabFromTheServiceManagersCredentialsIsNamedAndCheckedAsItWritesThem)
 {
     ExporterConfig config;
-    ASSERT_FALSE(ParseExporterConfig("auths: {k: {keytab_credential: auth_k.keytab, principal: mon@EXAMPLE.ORG, targets: [dc1]}}\n",
-                                     &config));
+    ASSERT_FALSE(ParseExporterConfig(
+        "auths: {k: {keytab_credential: auth_k.keytab, principal: mon@EXAMPLE.ORG, targets: [dc1]}}\n", &config));
     EXPECT_EQ(config.auths[0].keytabCredential, "auth_k.keytab");
     EXPECT_EQ(config.auths[0].keytab, "");
     EXPECT_EQ(Problem("auths: {k: {keytab: /k, keytab_credential: auth_k, principal: m@R, targets: [h]}}\n"),
               "auth k must name one of keytab and keytab_credential");
-    EXPECT_EQ(Problem("auths: {k: {keytab_credential: auth_k, targets: [h]}}\n"), "auth k: keytab_credential and principal go together");
-    EXPECT_EQ(Problem("auths: {k: {keytab_credential: auth_k, principal: m@R, password_credential: p, targets: [h]}}\n"),
+    EXPECT_EQ(Problem("auths: {k: {keytab_credential: auth_k, targets: [h]}}\n"),
+              "auth k: keytab_credential and principal go together");
+    EXPECT_EQ(Problem(
+                  "auths: {k: {keytab_credential: auth_k, principal: m@R, password_credential: p, targets: [h]}}\n"),
               "auth k: a keytab auth names no user, workgroup or password");
-    EXPECT_EQ(Problem("auths: {k: {keytab_credential: ../k, principal: m@R, targets: [h]}}\n"),
-              "auth k: keytab_credential \"../k\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')");
+    EXPECT_EQ(
+        Problem("auths: {k: {keytab_credential: ../k, principal: m@R, targets: [h]}}\n"),
+        "auth k: keytab_credential \"../k\" is not a credential's name (1 to 64 letters, digits, '_', '-' or '.')");
 
     ASSERT_EQ(geteuid(), 0u) << "the owners of the files need root";
     TempDir credentials;
@@ -159,7 +166,9 @@ TEST(ExporterKeytabConfigTest, AKeytabFromTheServiceManagersCredentialsIsNamedAn
     EXPECT_EQ(chown(file.c_str(), 0, static_cast<gid_t>(-1)), 0);
     EXPECT_EQ(chmod(file.c_str(), 0440), 0);
     EXPECT_FALSE(FindAuthKeytab(auth, credentials.path().c_str(), path, error));
-    EXPECT_EQ(error, "the keytab " + file + " can be read or changed by others than its owner; make it yours alone (chmod 600 " + file + ")");
+    EXPECT_EQ(error, "the keytab " + file +
+                         " can be read or changed by others than its owner; make it yours alone (chmod 600 " + file +
+                         ")");
     EXPECT_EQ(chmod(file.c_str(), 0600), 0);
     EXPECT_TRUE(FindAuthKeytab(auth, nullptr, path, error)) << error;
     EXPECT_EQ(path, file);
@@ -169,15 +178,17 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
 {
     TempDir scratch;
     // A realm whose KDC listens nowhere (a closed port on loopback, over TCP).
-    const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
-                                                          "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
+    const std::string config =
+        scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
+                                   "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
     setenv("KRB5_CONFIG", config.c_str(), 1);
     const std::string keytab = scratch.path() + "/mon.keytab";
     ASSERT_TRUE(WriteTestKeytab(keytab, "mon@NOWHERE.TEST"));
 
     int opens = 0;
     auto unanswered = std::make_shared<KeytabTicket>("mon@NOWHERE.TEST", keytab, scratch.path() + "/unanswered");
-    auto missing = std::make_shared<KeytabTicket>("mon@NOWHERE.TEST", scratch.path() + "/none.keytab", scratch.path() + "/missing");
+    auto missing = std::make_shared<KeytabTicket>("mon@NOWHERE.TEST", scratch.path() + "/none.keytab",
+                                                  scratch.path() + "/missing");
     CredentialRegistry credentials;
     SmbCredentials kerberos({}, "mon@NOWHERE.TEST", std::string_view());
     kerberos.ticketCache = unanswered->CacheName();
@@ -187,8 +198,8 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     credentials.Add("dc3", SmbCredentials({}, "u", std::string_view("Pa55")));
     std::vector<std::string> log;
     KeytabLogonRegistry registry(std::make_unique<CountingRegistry>(opens),
-                                 { { unanswered->CacheName(), unanswered }, { missing->CacheName(), missing } }, credentials,
-                                 [&](const std::string& line) { log.push_back(line); });
+                                 { { unanswered->CacheName(), unanswered }, { missing->CacheName(), missing } },
+                                 credentials, [&](const std::string& line) { log.push_back(line); });
     std::unique_ptr<IPerformanceKey> key;
 
     // No KDC answers: no logon, nothing marked, and the next connection asks again.
@@ -207,7 +218,8 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     // Each request that failed is logged with its reason, and nothing of the keytab's key.
     ASSERT_EQ(log.size(), 3u);
     EXPECT_NE(log[0].find("the ticket of mon@NOWHERE.TEST from keytab " + keytab + ": "), std::string::npos) << log[0];
-    EXPECT_NE(log[2].find("keytab " + scratch.path() + "/none.keytab for mon@NOWHERE.TEST: "), std::string::npos) << log[2];
+    EXPECT_NE(log[2].find("keytab " + scratch.path() + "/none.keytab for mon@NOWHERE.TEST: "), std::string::npos)
+        << log[2];
     std::ifstream file(keytab, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::string keyBytes = bytes.substr(bytes.size() - 32, 16);
@@ -225,8 +237,9 @@ TEST(ExporterKeytabLogonTest, TheKeytabCheckedIsTheOneReadWhateverItsNameNamesLa
 {
     ASSERT_EQ(geteuid(), 0u) << "the owners of the files need root";
     TempDir scratch;
-    const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
-                                                          "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
+    const std::string config =
+        scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
+                                   "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
     setenv("KRB5_CONFIG", config.c_str(), 1);
     const std::string keytab = scratch.path() + "/mon.keytab";
     ASSERT_TRUE(WriteTestKeytab(keytab, "mon@NOWHERE.TEST"));

@@ -42,8 +42,10 @@ TEST(ExporterMetricsTest, TheThirteenAreNamedAndTypedByTheirCounterType)
     ASSERT_EQ(dc.paths.size(), std::size(kTypes));
     const std::vector<std::vector<std::pair<std::string, std::string>>> expected = {
         { { "zeltor_processor_processor_time_inverse_seconds_total", "counter" } },
-        { { "zeltor_memory_committed_bytes_in_use_numerator", "gauge" }, { "zeltor_memory_committed_bytes_in_use_denominator", "gauge" } },
-        { { "zeltor_logicaldisk_free_space_numerator", "gauge" }, { "zeltor_logicaldisk_free_space_denominator", "gauge" } },
+        { { "zeltor_memory_committed_bytes_in_use_numerator", "gauge" },
+          { "zeltor_memory_committed_bytes_in_use_denominator", "gauge" } },
+        { { "zeltor_logicaldisk_free_space_numerator", "gauge" },
+          { "zeltor_logicaldisk_free_space_denominator", "gauge" } },
         { { "zeltor_system_file_read_operations_total", "counter" } },
         { { "zeltor_system_file_write_operations_total", "counter" } },
         { { "zeltor_processor_interrupt_time_seconds_total", "counter" } },
@@ -72,16 +74,22 @@ TEST(ExporterMetricsTest, TheThirteenAreNamedAndTypedByTheirCounterType)
     // Each HELP names the unit the value is in: seconds for the timers, bytes where the counter
     // counts bytes, the raw unit where it is a multiple of them, and a fraction's parts as raw.
     const auto help = [](const char* path, std::uint32_t type) { return SeriesOfCounter(path, type).back().help; };
-    EXPECT_TRUE(help("\\Processor(_Total)\\% Processor Time", 0x21510500).ends_with("the time it does not count, in seconds "
-                                                                                    "(its percentage is 100 less 100 times this time's rate)."));
-    EXPECT_TRUE(help("\\Processor(_Total)\\% Interrupt Time", 0x20510500).ends_with(": the time it counts, in seconds (its "
-                                                                                   "percentage is 100 times this time's rate)."));
-    EXPECT_TRUE(help("\\Memory\\% Committed Bytes In Use", 0x20020400).ends_with(
-        ": the fraction's denominator, in the counter's raw unit, which providers choose: only the ratio of numerator to "
-        "denominator is meaningful (100 times it is the percentage)."));
+    EXPECT_TRUE(help("\\Processor(_Total)\\% Processor Time", 0x21510500)
+                    .ends_with("the time it does not count, in seconds "
+                               "(its percentage is 100 less 100 times this time's rate)."));
+    EXPECT_TRUE(help("\\Processor(_Total)\\% Interrupt Time", 0x20510500)
+                    .ends_with(": the time it counts, in seconds (its "
+                               "percentage is 100 times this time's rate)."));
+    EXPECT_TRUE(
+        help("\\Memory\\% Committed Bytes In Use", 0x20020400)
+            .ends_with(
+                ": the fraction's denominator, in the counter's raw unit, which providers choose: only the ratio of numerator to "
+                "denominator is meaningful (100 times it is the percentage)."));
     EXPECT_TRUE(help("\\NTDS\\DRA Inbound Bytes Total/sec", 0x10410500).ends_with("a rate per second of, in bytes."));
-    EXPECT_TRUE(help("\\Memory\\Available MBytes", 0x00010000).ends_with(", in megabytes (the counter's raw unit, not bytes)."));
-    EXPECT_TRUE(help("\\Memory\\Available KBytes", 0x00010100).ends_with(", in kilobytes (the counter's raw unit, not bytes)."));
+    EXPECT_TRUE(help("\\Memory\\Available MBytes", 0x00010000)
+                    .ends_with(", in megabytes (the counter's raw unit, not bytes)."));
+    EXPECT_TRUE(help("\\Memory\\Available KBytes", 0x00010100)
+                    .ends_with(", in kilobytes (the counter's raw unit, not bytes)."));
     EXPECT_TRUE(help("\\Process(lsass)\\Handle Count", 0x00010000).ends_with(": its value (a count, no unit)."));
     EXPECT_TRUE(help("\\Memory\\Page Faults/sec", 0x10410400).ends_with("a rate per second of (a count, no unit)."));
 }
@@ -97,7 +105,11 @@ TEST(ExporterMetricsTest, AProbeGivesRawValuesInBaseUnitsAndLeavesOutWhatTheTarg
     add("\\Processor(_Total)\\% Processor Time", 0x21510500, Valid(123456789012, 999));
     add("\\Memory\\% Committed Bytes In Use", 0x20020400, Valid(2048, 8192));
     add("\\Process(lsass)\\Handle Count", 0x00010000, Valid(1234));
-    add("\\Process(ntfrs)\\Handle Count", 0x00010000, [] { RawCounterSample s; s.CStatus = PDH_CSTATUS_NO_INSTANCE; return s; }());
+    add("\\Process(ntfrs)\\Handle Count", 0x00010000, [] {
+        RawCounterSample s;
+        s.CStatus = PDH_CSTATUS_NO_INSTANCE;
+        return s;
+    }());
     add("\\Paging File(_Total)\\% Usage", 0, RawCounterSample{}, PDH_CSTATUS_NO_OBJECT);
     add("\\Memory\\Page Faults/sec", 0x10410400, Valid(0)); // a true zero is reported
     add("\\Process(a\"b\\c)\\Handle Count", 0x00010000, Valid(5));
@@ -105,8 +117,9 @@ TEST(ExporterMetricsTest, AProbeGivesRawValuesInBaseUnitsAndLeavesOutWhatTheTarg
 
     EXPECT_TRUE(Has(text, "# TYPE zeltor_probe_success gauge\nzeltor_probe_success 1\n")) << text;
     EXPECT_TRUE(Has(text, "zeltor_probe_duration_seconds 0.25\n"));
-    EXPECT_TRUE(Has(text, "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
-                          "zeltor_processor_processor_time_inverse_seconds_total{pdh_instance=\"_Total\"} 12345.6789012\n"));
+    EXPECT_TRUE(Has(text,
+                    "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
+                    "zeltor_processor_processor_time_inverse_seconds_total{pdh_instance=\"_Total\"} 12345.6789012\n"));
     EXPECT_TRUE(Has(text, "zeltor_memory_committed_bytes_in_use_numerator 2048\n"));
     EXPECT_TRUE(Has(text, "zeltor_memory_committed_bytes_in_use_denominator 8192\n"));
     // One family for both instances, its HELP and TYPE once; the label escaped.
@@ -133,10 +146,13 @@ TEST(ExporterMetricsTest, AFailedProbeSaysWhyInTheWindowsWords)
     const std::string text = RenderProbe(outcome);
     EXPECT_TRUE(Has(text, "zeltor_probe_success 0\n")) << text;
     EXPECT_TRUE(Has(text, "zeltor_probe_duration_seconds 1.5\n"));
-    EXPECT_TRUE(Has(text, "zeltor_probe_failure_info{status=\"0x8007052E\",text=\"The user name or password is incorrect.\"} 1\n"));
+    EXPECT_TRUE(
+        Has(text,
+            "zeltor_probe_failure_info{status=\"0x8007052E\",text=\"The user name or password is incorrect.\"} 1\n"));
     EXPECT_FALSE(Has(text, "path_available")); // nothing was read: no counter is said to be missing either
 
-    EXPECT_EQ(StatusText(PDH_CSTATUS_NO_MACHINE), "Unable to connect to the specified computer, or the computer is offline.");
+    EXPECT_EQ(StatusText(PDH_CSTATUS_NO_MACHINE),
+              "Unable to connect to the specified computer, or the computer is offline.");
     EXPECT_EQ(StatusText(0xDEADBEEF), "Unknown Error.");
 }
 
@@ -157,16 +173,19 @@ TEST(ExporterMetricsTest, TheExportersOwnFigures)
                           "zeltor_exporter_probes_total{module=\"dc\",outcome=\"failure\"} 1\n"
                           "zeltor_exporter_probes_total{module=\"dc\",outcome=\"success\"} 3\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_probe_seconds_total{module=\"dc\"} 0.75\n"));
-    EXPECT_TRUE(Has(text, "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"unknown_auth\"} 1\n"
-                          "zeltor_exporter_requests_refused_total{code=\"403\",reason=\"target_not_allowed\",auth=\"monitor\",module=\"dc\"} 2\n"))
+    EXPECT_TRUE(Has(
+        text,
+        "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"unknown_auth\"} 1\n"
+        "zeltor_exporter_requests_refused_total{code=\"403\",reason=\"target_not_allowed\",auth=\"monitor\",module=\"dc\"} 2\n"))
         << text;
     EXPECT_TRUE(Has(text, "zeltor_exporter_refused_logons_total 1\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_sessions 2\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_collections_in_flight 0\n"));
     EXPECT_TRUE(Has(text, "zeltor_exporter_config_last_reload_successful 1\n"));
     EXPECT_FALSE(Has(text, "process_")); // none given: none written
-    figures.process = ProcessFigures { 1.5, 4096, 8192, 7, 1024, 1796817600 };
-    EXPECT_TRUE(Has(RenderExporterFigures(figures), "# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total 1.5\n"));
+    figures.process = ProcessFigures{ 1.5, 4096, 8192, 7, 1024, 1796817600 };
+    EXPECT_TRUE(Has(RenderExporterFigures(figures),
+                    "# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total 1.5\n"));
 }
 
 TEST(ExporterMetricsTest, TheDirectorysCountersAreNamedAsAdministratorsKnowThem)
@@ -183,7 +202,8 @@ TEST(ExporterMetricsTest, TheDirectorysCountersAreNamedAsAdministratorsKnowThem)
         { "\\NTDS\\DRA Outbound Bytes Total/sec", kBulk, "zeltor_ntds_dra_outbound_bytes_total" },
         { "\\NTDS\\DRA Inbound Objects/sec", kCount, "zeltor_ntds_dra_inbound_objects_total" },
         { "\\NTDS\\DRA Outbound Objects/sec", kCount, "zeltor_ntds_dra_outbound_objects_total" },
-        { "\\NTDS\\DRA Pending Replication Synchronizations", kRaw, "zeltor_ntds_dra_pending_replication_synchronizations" },
+        { "\\NTDS\\DRA Pending Replication Synchronizations", kRaw,
+          "zeltor_ntds_dra_pending_replication_synchronizations" },
         { "\\NTDS\\DS Directory Reads/sec", kCount, "zeltor_ntds_ds_directory_reads_total" },
         { "\\NTDS\\DS Directory Writes/sec", kCount, "zeltor_ntds_ds_directory_writes_total" },
         { "\\NTDS\\DS Directory Searches/sec", kCount, "zeltor_ntds_ds_directory_searches_total" },
@@ -248,11 +268,15 @@ TEST(ExporterMetricsTest, ThePageKeepsARowPerTargetModuleAndAuthAndSaysWhatATarg
     const std::string page = RenderStatusPage("1.0", config, probes, at + std::chrono::seconds(12));
     EXPECT_TRUE(Has(page, "<li>a&lt;b</li>")) << page;
     EXPECT_TRUE(Has(page, "<tr><td>dc1</td><td>dc</td><td>a&lt;b</td><td>success</td><td class=\"n\">1 of 13</td>"
-                          "<td class=\"n\">0</td><td class=\"n\">7</td></tr>")) << page;
-    EXPECT_TRUE(Has(page, "<tr><td>dc1</td><td>ntds</td><td>a&lt;b</td><td class=\"none\">no counters: the target answers but "
-                          "publishes no NTDS or Security System-Wide Statistics object</td><td class=\"n\">0 of 16</td>")) << page;
+                          "<td class=\"n\">0</td><td class=\"n\">7</td></tr>"))
+        << page;
+    EXPECT_TRUE(
+        Has(page, "<tr><td>dc1</td><td>ntds</td><td>a&lt;b</td><td class=\"none\">no counters: the target answers but "
+                  "publishes no NTDS or Security System-Wide Statistics object</td><td class=\"n\">0 of 16</td>"))
+        << page;
     EXPECT_TRUE(Has(page, "<tr><td>dc1</td><td>dc</td><td>other</td><td class=\"failure\">The user name or password is "
-                          "incorrect.</td><td class=\"n\"></td>")) << page;
+                          "incorrect.</td><td class=\"n\"></td>"))
+        << page;
 
     // The series say the same: the objects the target lacks, each once, beside one it has.
     lacking.counters.push_back({ "\\Memory\\Page Faults/sec", 0, 0x10410400, Valid(3) });
@@ -260,5 +284,6 @@ TEST(ExporterMetricsTest, ThePageKeepsARowPerTargetModuleAndAuthAndSaysWhatATarg
     EXPECT_TRUE(Has(text, "# TYPE zeltor_probe_object_available gauge\n"
                           "zeltor_probe_object_available{object=\"NTDS\"} 0\n"
                           "zeltor_probe_object_available{object=\"Security System-Wide Statistics\"} 0\n"
-                          "zeltor_probe_object_available{object=\"Memory\"} 1\n")) << text;
+                          "zeltor_probe_object_available{object=\"Memory\"} 1\n"))
+        << text;
 }

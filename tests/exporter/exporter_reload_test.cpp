@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -28,7 +28,7 @@ namespace {
 // refused as access denied (not a refused logon: no backoff).
 struct Logons {
     std::mutex mutex;
-    int registries = 0; // one per session made
+    int registries = 0;            // one per session made
     std::vector<std::string> seen; // "machine user password"
 };
 
@@ -39,7 +39,8 @@ public:
     {
         const std::optional<CredentialRegistry::Entry> entry = m_credentials.Find(machine);
         const std::lock_guard lock(m_logons.mutex);
-        m_logons.seen.push_back(machine + " " + (entry ? entry->credentials.user + " " + entry->credentials.password : "-"));
+        m_logons.seen.push_back(machine + " " +
+                                (entry ? entry->credentials.user + " " + entry->credentials.password : "-"));
         return win32_error::kAccessDenied;
     }
 
@@ -75,33 +76,39 @@ TEST(ExporterReloadTest, ANewReadingKeepsTheUnchangedAuthsSessionsAndABadOneChan
     Secret(dir, "b.password", "pb-1");
     const auto configuration = [&](const std::string& extra) {
         return "auths:\n"
-               "  a: {user: ua, password_file: " + dir.path() + "/a.password, targets: [dc1]}\n"
-               "  b: {user: ub, password_file: " + dir.path() + "/b.password, targets: [dc1]}\n" + extra;
+               "  a: {user: ua, password_file: " +
+               dir.path() +
+               "/a.password, targets: [dc1]}\n"
+               "  b: {user: ub, password_file: " +
+               dir.path() + "/b.password, targets: [dc1]}\n" + extra;
     };
     const std::string path = dir.Write("exporter.yml", configuration(""));
     LinuxProbeEnvironment environment;
     Logons logons;
     std::vector<std::string> log;
     std::mutex logMutex;
-    const ExporterServer::Log record = [&](LogLevel level, const std::string& message, const ExporterLog::Fields& fields) {
+    const ExporterServer::Log record = [&](LogLevel level, const std::string& message,
+                                           const ExporterLog::Fields& fields) {
         std::string line = std::to_string(static_cast<int>(level)) + " " + message;
         for (const auto& [key, value] : fields)
             line += " " + key + "=" + value;
         const std::lock_guard lock(logMutex);
         log.push_back(line);
     };
-    ExporterRuntime runtime({ path, "", "", dir.path() }, environment,
-                            [&](CredentialRegistry& credentials, const KeytabLogonRegistry::Tickets&, const RemoteCounterOptions&) {
-                                const std::lock_guard lock(logons.mutex);
-                                ++logons.registries;
-                                return std::make_unique<RecordingRegistry>(logons, credentials);
-                            },
-                            record);
+    ExporterRuntime runtime(
+        { path, "", "", dir.path() }, environment,
+        [&](CredentialRegistry& credentials, const KeytabLogonRegistry::Tickets&, const RemoteCounterOptions&) {
+            const std::lock_guard lock(logons.mutex);
+            ++logons.registries;
+            return std::make_unique<RecordingRegistry>(logons, credentials);
+        },
+        record);
     std::shared_ptr<const ExporterState> state;
     std::string problem;
     ASSERT_TRUE(runtime.Read(&state, &problem)) << problem;
     ExporterServer server(state, "test", nullptr, record, {});
-    server.SetReloader([&](std::shared_ptr<const ExporterState>* read, std::string* why) { return runtime.Read(read, why); });
+    server.SetReloader(
+        [&](std::shared_ptr<const ExporterState>* read, std::string* why) { return runtime.Read(read, why); });
     const auto lastLogon = [&](const std::string& user) {
         const std::lock_guard lock(logons.mutex);
         for (auto it = logons.seen.rbegin(); it != logons.seen.rend(); ++it) {
@@ -121,7 +128,8 @@ TEST(ExporterReloadTest, ANewReadingKeepsTheUnchangedAuthsSessionsAndABadOneChan
     // password, c's targets are served.
     Secret(dir, "b.password", "pb-2");
     Secret(dir, "c.password", "pc-1");
-    dir.Write("exporter.yml", configuration("  c: {user: uc, password_file: " + dir.path() + "/c.password, targets: [dc2]}\n"));
+    dir.Write("exporter.yml",
+              configuration("  c: {user: uc, password_file: " + dir.path() + "/c.password, targets: [dc2]}\n"));
     const ExporterServer::Response reloaded = server.Handle("POST", "/-/reload", {}, std::nullopt);
     EXPECT_EQ(reloaded.status, 200) << reloaded.body;
     EXPECT_EQ(server.Handle("/probe", ProbeOf("dc1", "a"), std::nullopt).status, 200);
@@ -131,7 +139,8 @@ TEST(ExporterReloadTest, ANewReadingKeepsTheUnchangedAuthsSessionsAndABadOneChan
     EXPECT_EQ(lastLogon("ub"), "dc1 ub pb-2");
     EXPECT_EQ(lastLogon("ua"), "dc1 ua pa-1");
     EXPECT_EQ(server.State()->sessions->SessionCount(), 3u);
-    const double taken = Value(server.Handle("/metrics", {}, std::nullopt).body, "zeltor_exporter_config_last_reload_success_timestamp_seconds");
+    const double taken = Value(server.Handle("/metrics", {}, std::nullopt).body,
+                               "zeltor_exporter_config_last_reload_success_timestamp_seconds");
     EXPECT_NEAR(taken, static_cast<double>(std::time(nullptr)), 5);
 
     // A file YAML cannot read, then a password file others may read: each refused with where it
@@ -161,23 +170,26 @@ TEST(ExporterReloadTest, ANewReadingKeepsTheUnchangedAuthsSessionsAndABadOneChan
     EXPECT_FALSE(server.Reload("SIGHUP")); // no problem
     EXPECT_EQ(server.State()->sessions->SessionCount(), 2u);
     EXPECT_EQ(server.Handle("/probe", ProbeOf("dc2", "c"), std::nullopt).status, 400);
-    EXPECT_EQ(Value(server.Handle("/metrics", {}, std::nullopt).body, "zeltor_exporter_config_last_reload_successful"), 1);
+    EXPECT_EQ(Value(server.Handle("/metrics", {}, std::nullopt).body, "zeltor_exporter_config_last_reload_successful"),
+              1);
 }
 
 TEST(ExporterOptionsTest, PrometheusFormsAndAnUnknownOptionIsNamed)
 {
     ExporterOptions options;
-    ASSERT_FALSE(ParseExporterOptions({ "--config", "/c.yml", "--web.listen-address=:9756", "--web.listen-address", "[::1]:9757",
-                                        "--web.listen-address=127.0.0.2:0", "--log.level=debug", "--log.format", "json" },
-                                      &options));
+    ASSERT_FALSE(
+        ParseExporterOptions({ "--config", "/c.yml", "--web.listen-address=:9756", "--web.listen-address", "[::1]:9757",
+                               "--web.listen-address=127.0.0.2:0", "--log.level=debug", "--log.format", "json" },
+                             &options));
     EXPECT_EQ(options.configPath, "/c.yml");
-    EXPECT_EQ(options.listen, (std::vector<ListenAddress> { { "", 9756 }, { "::1", 9757 }, { "127.0.0.2", 0 } }));
+    EXPECT_EQ(options.listen, (std::vector<ListenAddress>{ { "", 9756 }, { "::1", 9757 }, { "127.0.0.2", 0 } }));
     EXPECT_EQ(options.logLevel, "debug");
     EXPECT_EQ(options.logFormat, "json");
-    for (const auto& [arguments, problem] : std::vector<std::pair<std::vector<std::string>, std::string>> {
+    for (const auto& [arguments, problem] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              { { "--web.listen-adress=:9756" }, "unknown option --web.listen-adress" },
              { { "--config" }, "option --config needs a value" },
-             { { "--web.listen-address", "9756" }, "option --web.listen-address: \"9756\" is not address:port, [v6address]:port or :port" },
+             { { "--web.listen-address", "9756" },
+               "option --web.listen-address: \"9756\" is not address:port, [v6address]:port or :port" },
              { { "--log.level=verbose" }, "option --log.level: \"verbose\" is not debug, info, warn or error" },
              { { "--check-config=yes" }, "option --check-config takes no value" },
              { { "extra" }, "unexpected argument \"extra\"" } }) {
@@ -188,12 +200,16 @@ TEST(ExporterOptionsTest, PrometheusFormsAndAnUnknownOptionIsNamed)
 TEST(ExporterLogTest, LogfmtAndJsonLinesAsPrometheusExportersWriteThem)
 {
     std::vector<std::string> lines;
-    const ExporterLog logfmt(LogLevel::Info, ExporterLog::Format::Logfmt, [&](const std::string& line) { lines.push_back(line); });
-    EXPECT_EQ(logfmt.Line(1796817600.25, LogLevel::Warn, "probe refused", { { "reason", "target \"x\" is not\nallowed" }, { "code", "403" } }),
-              "ts=2026-12-09T12:00:00.250Z level=warn msg=\"probe refused\" reason=\"target \\\"x\\\" is not\\nallowed\" code=403\n");
+    const ExporterLog logfmt(LogLevel::Info, ExporterLog::Format::Logfmt,
+                             [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(
+        logfmt.Line(1796817600.25, LogLevel::Warn, "probe refused",
+                    { { "reason", "target \"x\" is not\nallowed" }, { "code", "403" } }),
+        "ts=2026-12-09T12:00:00.250Z level=warn msg=\"probe refused\" reason=\"target \\\"x\\\" is not\\nallowed\" code=403\n");
     const ExporterLog json(LogLevel::Info, ExporterLog::Format::Json);
-    EXPECT_EQ(json.Line(1796817600, LogLevel::Info, "listening", { { "address", "[::]:9755" } }),
-              "{\"ts\":\"2026-12-09T12:00:00.000Z\",\"level\":\"info\",\"msg\":\"listening\",\"address\":\"[::]:9755\"}\n");
+    EXPECT_EQ(
+        json.Line(1796817600, LogLevel::Info, "listening", { { "address", "[::]:9755" } }),
+        "{\"ts\":\"2026-12-09T12:00:00.000Z\",\"level\":\"info\",\"msg\":\"listening\",\"address\":\"[::]:9755\"}\n");
     logfmt(LogLevel::Debug, "left out");
     logfmt(LogLevel::Error, "kept");
     ASSERT_EQ(lines.size(), 1u);
@@ -215,8 +231,7 @@ TEST(ProcessFiguresTest, AProcessFiguresAreReadFromItsProcfs)
         for (int fd = 3; fd <= 5; ++fd)
             open("/dev/null", O_RDONLY);
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::clock() < CLOCKS_PER_SEC * 3 / 10 && std::chrono::steady_clock::now() < until) {
-        }
+        while (std::clock() < CLOCKS_PER_SEC * 3 / 10 && std::chrono::steady_clock::now() < until) {}
         dup2(done, 6); // the seventh
         close(done);
         if (write(6, "x", 1) != 1)

@@ -25,12 +25,12 @@ struct ScriptedTargets {
     std::mutex mutex;
     std::map<std::string, int> logons;
     std::map<std::string, std::chrono::milliseconds> delays;
-    std::set<std::string> serving; // machines that answer with the data below
-    bool withProcess = false;      // whether the data has the Process object
-    int dataReads = 0;             // the counters' data asked for, all machines together
-    std::map<std::string, std::chrono::milliseconds> callDelays; // each call to the machine takes this
-    std::map<std::string, int> calling;                          // calls under way, by machine
-    int overlaps = 0;                                            // calls that found another of their machine under way
+    std::set<std::string> serving;                                // machines that answer with the data below
+    bool withProcess = false;                                     // whether the data has the Process object
+    int dataReads = 0;                                            // the counters' data asked for, all machines together
+    std::map<std::string, std::chrono::milliseconds> callDelays;  // each call to the machine takes this
+    std::map<std::string, int> calling;                           // calls under way, by machine
+    int overlaps = 0;                                             // calls that found another of their machine under way
     std::map<std::string, std::chrono::milliseconds> closeDelays; // the logoff at the machine takes this
     int closed = 0;                                               // connections closed, all machines together
 };
@@ -85,7 +85,8 @@ public:
         const MachineCall call(m_targets, m_machine);
         std::vector<std::uint8_t> value;
         if (name == "Counter 009") {
-            value = BuildCounterNames({ { 2, "Memory" }, { 4, "Page Faults/sec" }, { 6, "Process" }, { 8, "Handle Count" } });
+            value = BuildCounterNames(
+                { { 2, "Memory" }, { 4, "Page Faults/sec" }, { 6, "Process" }, { 8, "Handle Count" } });
         } else {
             TestBlock block;
             block.objects.push_back(TestObject{ 2, { { 4, kRate } }, { 1000 }, false, {} });
@@ -110,7 +111,10 @@ private:
 
 class ScriptedRegistry : public IPerformanceRegistry {
 public:
-    ScriptedRegistry(CredentialRegistry& credentials, ScriptedTargets& targets) : m_credentials(credentials), m_targets(targets) {}
+    ScriptedRegistry(CredentialRegistry& credentials, ScriptedTargets& targets)
+        : m_credentials(credentials), m_targets(targets)
+    {
+    }
 
     std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
     {
@@ -120,7 +124,7 @@ public:
             return 5;
         if (entry->refusal != 0)
             return entry->refusal;
-        std::chrono::milliseconds delay {};
+        std::chrono::milliseconds delay{};
         {
             const std::lock_guard lock(m_targets.mutex);
             ++m_targets.logons[machine];

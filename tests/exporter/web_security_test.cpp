@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <crypt.h>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 #include <netinet/in.h>
-#include <crypt.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -41,7 +41,8 @@ void MakeCertificate(std::string* certPem, std::string* keyPem)
 {
     gnutls_x509_privkey_t key;
     ASSERT_EQ(gnutls_x509_privkey_init(&key), 0);
-    ASSERT_EQ(gnutls_x509_privkey_generate(key, GNUTLS_PK_ECDSA, GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_SECP256R1), 0), 0);
+    ASSERT_EQ(gnutls_x509_privkey_generate(key, GNUTLS_PK_ECDSA, GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_SECP256R1), 0),
+              0);
     gnutls_x509_crt_t crt;
     ASSERT_EQ(gnutls_x509_crt_init(&crt), 0);
     const unsigned char serial[] = { 1 };
@@ -68,10 +69,10 @@ void MakeCertificate(std::string* certPem, std::string* keyPem)
 int Connect(std::uint16_t port, const char* from = nullptr)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval timeout { 5, 0 };
+    timeval timeout{ 5, 0 };
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     if (from != nullptr) {
-        sockaddr_in source {};
+        sockaddr_in source{};
         source.sin_family = AF_INET;
         inet_pton(AF_INET, from, &source.sin_addr);
         if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
@@ -79,7 +80,7 @@ int Connect(std::uint16_t port, const char* from = nullptr)
             return -1;
         }
     }
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -96,7 +97,8 @@ std::string Request(const std::string& path, const std::string& headers)
 }
 
 // The whole reply to one request in plain HTTP.
-std::string PlainGet(std::uint16_t port, const std::string& path, const std::string& headers = {}, const char* from = nullptr)
+std::string PlainGet(std::uint16_t port, const std::string& path, const std::string& headers = {},
+                     const char* from = nullptr)
 {
     const int fd = Connect(port, from);
     if (fd < 0)
@@ -114,15 +116,16 @@ std::string PlainGet(std::uint16_t port, const std::string& path, const std::str
 
 // The whole reply over TLS, the server's certificate checked against trustedPem for "localhost";
 // empty when the handshake or the check fails.
-std::string TlsGet(std::uint16_t port, const std::string& trustedPem, const std::string& path, const std::string& headers = {})
+std::string TlsGet(std::uint16_t port, const std::string& trustedPem, const std::string& path,
+                   const std::string& headers = {})
 {
     const int fd = Connect(port);
     if (fd < 0)
         return {};
     gnutls_certificate_credentials_t credentials;
     gnutls_certificate_allocate_credentials(&credentials);
-    gnutls_datum_t trusted { reinterpret_cast<unsigned char*>(const_cast<char*>(trustedPem.data())),
-                             static_cast<unsigned>(trustedPem.size()) };
+    gnutls_datum_t trusted{ reinterpret_cast<unsigned char*>(const_cast<char*>(trustedPem.data())),
+                            static_cast<unsigned>(trustedPem.size()) };
     gnutls_certificate_set_x509_trust_mem(credentials, &trusted, GNUTLS_X509_FMT_PEM);
     gnutls_session_t session;
     gnutls_init(&session, GNUTLS_CLIENT);
@@ -196,7 +199,7 @@ protected:
         config.auths.push_back({ "a", "user", "", "/unused", { "dc1.example.org" }, {}, {}, {}, {}, {} });
         ASSERT_FALSE(CompleteExporterConfig(config));
         sessions = std::make_unique<TargetSessions>(
-            TargetSessions::Settings {}, std::map<std::string, SmbCredentials> {},
+            TargetSessions::Settings{}, std::map<std::string, SmbCredentials>{},
             [](CredentialRegistry&) -> std::unique_ptr<IPerformanceRegistry> { return nullptr; },
             [](const std::string&) {});
         server = std::make_unique<ExporterServer>(config, *sessions, "test");
@@ -205,10 +208,12 @@ protected:
     // The server again, with other limits.
     void Restart(const ExporterServer::Limits& limits)
     {
-        server = std::make_unique<ExporterServer>(
-            std::make_shared<const ExporterState>(
-                ExporterState { config, std::shared_ptr<TargetSessions>(sessions.get(), [](TargetSessions*) {}), nullptr }),
-            "test", nullptr, ExporterServer::Log {}, limits);
+        server = std::make_unique<ExporterServer>(std::make_shared<const ExporterState>(ExporterState{
+                                                      config,
+                                                      std::shared_ptr<TargetSessions>(sessions.get(),
+                                                                                      [](TargetSessions*) {}),
+                                                      nullptr }),
+                                                  "test", nullptr, ExporterServer::Log{}, limits);
     }
 
     void Start(const std::string& webConfig)
@@ -234,14 +239,16 @@ protected:
 TEST(WebConfigTest, RefusesWhatItCannotHonourAndReadsPathsFromItsFolder)
 {
     WebConfig config;
-    for (const auto& [text, problem] : std::vector<std::pair<std::string, std::string>> {
+    for (const auto& [text, problem] : std::vector<std::pair<std::string, std::string>>{
              { "tls_server_config:\n  cert_file: a.crt\n  key_file: a.key\n  client_ca_file: ca.crt\n",
                "line 4: unknown key client_ca_file in tls_server_config" },
-             { "tls_server_config:\n  cert_file: a.crt\n", "line 2: tls_server_config needs both cert_file and key_file" },
+             { "tls_server_config:\n  cert_file: a.crt\n",
+               "line 2: tls_server_config needs both cert_file and key_file" },
              { "tls_server_config:\n  cert_file: a.crt\n  key_file: a.key\n  min_version: TLS10\n",
                "line 4: min_version must be TLS12 or TLS13" },
              { "basic_auth_users:\n  prometheus: s3cret\n", "line 2: the hash of prometheus is not a bcrypt hash" },
-             { "basic_auth_users:\n  prometheus: $1$abc$0123456789012345678901\n", "line 2: the hash of prometheus is not a bcrypt hash" },
+             { "basic_auth_users:\n  prometheus: $1$abc$0123456789012345678901\n",
+               "line 2: the hash of prometheus is not a bcrypt hash" },
              { "http_server_config:\n  http2: false\n", "line 1: unknown key http_server_config" },
          }) {
         const std::optional<std::string> found = ParseWebConfig(text, "/etc/x", &config);
@@ -250,7 +257,8 @@ TEST(WebConfigTest, RefusesWhatItCannotHonourAndReadsPathsFromItsFolder)
     }
 
     ASSERT_FALSE(ParseWebConfig("tls_server_config:\n  cert_file: a.crt\n  key_file: /k/a.key\n  min_version: TLS13\n"
-                                "basic_auth_users:\n  prometheus: " + std::string(kHash) + "\n",
+                                "basic_auth_users:\n  prometheus: " +
+                                    std::string(kHash) + "\n",
                                 "/etc/x", &config));
     EXPECT_EQ(config.certFile, "/etc/x/a.crt");
     EXPECT_EQ(config.keyFile, "/k/a.key");
@@ -268,7 +276,7 @@ TEST(WebConfigTest, BasicAuthChecksBcryptAndRemembersOnlyWhatPassed)
     EXPECT_FALSE(BcryptMatches("s3cret", kHash));
     EXPECT_FALSE(BcryptMatches(kPassword, "$2y$05$invalid"));
 
-    BasicAuthCheck check(std::map<std::string, std::string> { { "prometheus", kHash } });
+    BasicAuthCheck check(std::map<std::string, std::string>{ { "prometheus", kHash } });
     EXPECT_FALSE(check.Allows("prometheus", "wrong"));
     EXPECT_FALSE(check.Allows("nobody", kPassword));
     EXPECT_FALSE(check.Allows("Prometheus", kPassword));
@@ -289,7 +297,8 @@ TEST_F(WebServerTest, TlsWithBasicAuthRefusesPlainHttpAndWrongCredentials)
     dir.Write("tls.crt", certPem);
     dir.Write("tls.key", keyPem);
     ASSERT_NO_FATAL_FAILURE(Start("tls_server_config:\n  cert_file: tls.crt\n  key_file: tls.key\n"
-                                  "basic_auth_users:\n  prometheus: " + std::string(kHash) + "\n"));
+                                  "basic_auth_users:\n  prometheus: " +
+                                  std::string(kHash) + "\n"));
 
     // Plain HTTP to the TLS listener gets no HTTP answer, with or without credentials.
     const std::string plain = PlainGet(port, "/metrics", BasicHeader("prometheus", kPassword));
@@ -307,7 +316,8 @@ TEST_F(WebServerTest, TlsWithBasicAuthRefusesPlainHttpAndWrongCredentials)
 
     const std::string served = TlsGet(port, certPem, "/metrics", BasicHeader("prometheus", kPassword));
     EXPECT_EQ(StatusOf(served), 200) << served;
-    EXPECT_EQ(Value(served, "zeltor_exporter_requests_refused_total{code=\"401\",reason=\"unauthorized\"}"), 6) << served;
+    EXPECT_EQ(Value(served, "zeltor_exporter_requests_refused_total{code=\"401\",reason=\"unauthorized\"}"), 6)
+        << served;
     EXPECT_EQ(served.find(kPassword), std::string::npos);
     // A client that does not trust this certificate does not get through the handshake.
     std::string otherCert, otherKey;
@@ -339,7 +349,8 @@ TEST_F(WebServerTest, AConnectionIsKeptForTheNextRequestAsPrometheusKeepsIt)
     ASSERT_GE(fd, 0);
     const std::string requests = "GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n"
                                  "POST /metrics HTTP/1.1\r\nHost: localhost\r\nContent-Length: 5\r\n" +
-                                 BasicHeader("prometheus", kPassword) + "\r\nhello"
+                                 BasicHeader("prometheus", kPassword) +
+                                 "\r\nhello"
                                  "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
                                  BasicHeader("prometheus", kPassword) + "\r\n";
     ASSERT_EQ(write(fd, requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
@@ -351,18 +362,17 @@ TEST_F(WebServerTest, AConnectionIsKeptForTheNextRequestAsPrometheusKeepsIt)
     std::vector<int> statuses;
     for (std::size_t at = replies.find("HTTP/1.1 "); at != std::string::npos; at = replies.find("HTTP/1.1 ", at + 1))
         statuses.push_back(std::stoi(replies.substr(at + 9, 3)));
-    EXPECT_EQ(statuses, (std::vector<int> { 401, 405, 200 })) << replies;
+    EXPECT_EQ(statuses, (std::vector<int>{ 401, 405, 200 })) << replies;
 }
-
 
 TEST(WebConfigTest, AnUnknownUserIsCheckedAtTheDearestUsersCost)
 {
     // A user of cost 5 and one of cost 7: a name no one has costs what the dearest known one does.
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     ASSERT_NE(crypt_gensalt_rn("$2y$", 7, nullptr, 0, setting, sizeof setting), nullptr);
-    crypt_data data {};
+    crypt_data data{};
     const std::string dear = crypt_rn("other", setting, &data, sizeof data);
-    BasicAuthCheck check(std::map<std::string, std::string> { { "prometheus", kHash }, { "grafana", dear } });
+    BasicAuthCheck check(std::map<std::string, std::string>{ { "prometheus", kHash }, { "grafana", dear } });
     const std::string unknown = check.UnknownUserHash();
     EXPECT_EQ(unknown.substr(0, 7), "$2b$07$") << unknown;
     // libxcrypt takes it and computes a whole hash under its salt: the check is made, not refused at once.
@@ -372,7 +382,7 @@ TEST(WebConfigTest, AnUnknownUserIsCheckedAtTheDearestUsersCost)
     EXPECT_EQ(std::strlen(computed), 60u);
     EXPECT_FALSE(check.Allows("nobody", "a guess"));
     // Its salt is drawn for each check object, never a constant of the program.
-    EXPECT_NE(BasicAuthCheck(std::map<std::string, std::string> { { "grafana", dear } }).UnknownUserHash().substr(7, 22),
+    EXPECT_NE(BasicAuthCheck(std::map<std::string, std::string>{ { "grafana", dear } }).UnknownUserHash().substr(7, 22),
               unknown.substr(7, 22));
 }
 
@@ -386,7 +396,9 @@ TEST_F(WebServerTest, FailedAuthenticationsAreLimitedPerAddressBeforeAnyHash)
     const BasicAuthCheck& check = *server->State()->basicAuth;
 
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(StatusOf(PlainGet(port, "/metrics", BasicHeader("prometheus", "guess" + std::to_string(i)), "127.0.0.3")), 401);
+        EXPECT_EQ(StatusOf(
+                      PlainGet(port, "/metrics", BasicHeader("prometheus", "guess" + std::to_string(i)), "127.0.0.3")),
+                  401);
     EXPECT_EQ(check.HashChecks(), 3u);
     // The burst spent: answered at once with when to come back, and no hash is computed.
     const std::string limited = PlainGet(port, "/metrics", BasicHeader("prometheus", "guess3"), "127.0.0.3");
@@ -437,7 +449,7 @@ bool Closed(int fd)
 TEST_F(WebServerTest, IdleAndSlowConnectionsOfOneAddressLeaveOtherClientsServed)
 {
     // 2,000 connections of the client and the server's own: more descriptors than the usual 1,024.
-    rlimit files {};
+    rlimit files{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 8192));
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
@@ -463,7 +475,8 @@ TEST_F(WebServerTest, IdleAndSlowConnectionsOfOneAddressLeaveOtherClientsServed)
             (void)send(fd, &head[second], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         // Meanwhile Prometheus, from 127.0.0.2, scrapes.
         for (int i = 0; i < 4; ++i)
-            served += StatusOf(PlainGet(port, "/metrics", BasicHeader("prometheus", kPassword), "127.0.0.2")) == 200 ? 1 : 0;
+            served +=
+                StatusOf(PlainGet(port, "/metrics", BasicHeader("prometheus", kPassword), "127.0.0.2")) == 200 ? 1 : 0;
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
     EXPECT_EQ(served, 20);

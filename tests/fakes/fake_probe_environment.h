@@ -26,7 +26,7 @@ public:
     std::int64_t clockMs = 0;
     int utcOffsetMinutes = 120;
     std::vector<std::uint32_t> waits;
-    int interruptAtWait = -1; // the wait (from 0) at which the user interrupts; -1: never
+    int interruptAtWait = -1;                     // the wait (from 0) at which the user interrupts; -1: never
     std::function<void(std::size_t wait)> onWait; // what happens in the world during each wait
 
     bool WriteOut(std::string_view text) override;

@@ -27,7 +27,8 @@ CString FakeDirectoryService::GetComputerName(std::uint32_t bufferChars)
     return computerName;
 }
 
-std::uint32_t FakeDirectoryService::NetGetJoinInformation(const CString& server, const char16_t** nameBuffer, int* status)
+std::uint32_t FakeDirectoryService::NetGetJoinInformation(const CString& server, const char16_t** nameBuffer,
+                                                          int* status)
 {
     calls.push_back(u"NetGetJoinInformation");
     lastJoinServer = server;
@@ -209,7 +210,8 @@ PDH_STATUS FakeCounterSource::CollectQueryData(PdhQuery* query)
     return r;
 }
 
-PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value)
+PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format,
+                                                       PdhFormattedValue* value)
 {
     const auto* c = reinterpret_cast<const Counter*>(counter);
     const bool known = std::any_of(m_counters.begin(), m_counters.end(), [&](const auto& p) { return p.get() == c; });
@@ -231,8 +233,9 @@ PDH_STATUS FakeCounterSource::GetFormattedCounterValue(PdhCounter* counter, std:
     else if (format == PDH_FMT_DOUBLE_FORMAT)
         value->doubleValue = static_cast<double>(found);
     else
-        value->longValue = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-            found, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+        value->longValue =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(found, std::numeric_limits<std::int32_t>::min(),
+                                                               std::numeric_limits<std::int32_t>::max()));
     return 0;
 }
 
@@ -260,7 +263,8 @@ PDH_STATUS FakeCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint3
 PDH_STATUS FakeCounterSource::CloseQuery(PdhQuery* query)
 {
     --openQueries;
-    m_counters.erase(std::remove_if(m_counters.begin(), m_counters.end(), [&](const auto& c) { return c->query == query; }),
+    m_counters.erase(std::remove_if(m_counters.begin(), m_counters.end(),
+                                    [&](const auto& c) { return c->query == query; }),
                      m_counters.end());
     return 0;
 }

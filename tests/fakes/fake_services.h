@@ -87,7 +87,8 @@ public:
 
     PDH_STATUS ConnectMachine(const CString& machine) override;
     PDH_STATUS OpenQuery(std::uintptr_t userData, PdhQuery** query) override;
-    PDH_STATUS AddCounter(PdhQuery* query, const CString& fullPath, std::uintptr_t userData, PdhCounter** counter) override;
+    PDH_STATUS AddCounter(PdhQuery* query, const CString& fullPath, std::uintptr_t userData,
+                          PdhCounter** counter) override;
     PDH_STATUS CollectQueryData(PdhQuery* query) override;
     PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value) override;
     // A raw count (PERF_COUNTER_LARGE_RAWCOUNT) of the value, or the type given in rawTypes.

@@ -18,7 +18,7 @@ struct TestInstance {
 struct TestObject {
     std::uint32_t index = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> counters; // name index, counter type
-    std::vector<std::uint64_t> values;                              // without instances
+    std::vector<std::uint64_t> values;                             // without instances
     bool hasInstances = false;
     std::vector<TestInstance> instances;
     std::uint64_t perfTime = 0, perfFreq = 0;

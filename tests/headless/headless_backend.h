@@ -5,9 +5,9 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -262,9 +262,9 @@ private:
     std::deque<AfxMsg> m_postedMessages;
     HWND m_focus = nullptr;
     size_t m_nextScript = 0;
-    std::map<HGDIOBJ, GdiObject> m_objects; // what the program made and has not deleted
-    std::map<int, HGDIOBJ> m_stock;                // GetStockObject by index
-    std::map<HGDIOBJ, GdiObject> m_systemObjects;   // stock objects and the dialog font
+    std::map<HGDIOBJ, GdiObject> m_objects;       // what the program made and has not deleted
+    std::map<int, HGDIOBJ> m_stock;               // GetStockObject by index
+    std::map<HGDIOBJ, GdiObject> m_systemObjects; // stock objects and the dialog font
     std::map<HDC, DcState> m_dcs;
     std::uintptr_t m_nextObject = 0x7000;
     HFONT m_dialogFont = nullptr;

@@ -3,13 +3,13 @@
 // whose Remote Registry serves this machine's counters.
 #include <gtest/gtest.h>
 
+#include "platform/linux/directory/linux_directory_service.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "platform/linux/exporter/domain_controllers.h"
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/exporter/exporter_server.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/linux_counter_sources.h"
-#include "platform/linux/directory/linux_directory_service.h"
-#include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "probe/probe_main.h"
 #include "tests/fakes/fake_probe_environment.h"
 #include "tests/integration/remote_peer.h"
@@ -81,24 +81,33 @@ TEST(ProbeDomainControllerTest, ListsTheDomainAndConnectsAsTheGivenUser)
     EXPECT_EQ(env.out, Lower(dc["realm"]) + "\n" + host + "\n");
     env = {};
     env.inputPassword = CString::FromUtf8(dc["password"]);
-    ASSERT_EQ(services.Run(env, { "--list-dcs", "-f", "json", "-u", admin, "--password-stdin" }), probe_exit::kOk) << env.err;
+    ASSERT_EQ(services.Run(env, { "--list-dcs", "-f", "json", "-u", admin, "--password-stdin" }), probe_exit::kOk)
+        << env.err;
     EXPECT_EQ(env.out, "{\"domain\":\"" + Lower(dc["realm"]) + "\",\"controllers\":[\"" + host + "\"]}\n");
 
     // The exporter, through the same DNS, names it alike in /sd and lets an auth of the domain go
     // to it by that name.
     ExporterConfig config;
-    ASSERT_FALSE(ParseExporterConfig("auths:\n  a: {user: u, password_file: /p, targets_from_domain: " + Lower(dc["realm"]) + "}\n",
+    ASSERT_FALSE(ParseExporterConfig("auths:\n  a: {user: u, password_file: /p, targets_from_domain: " +
+                                         Lower(dc["realm"]) + "}\n",
                                      &config));
-    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver(dns)), {}, [](const std::string&) {});
-    EXPECT_EQ(controllers.Controllers(Lower(dc["realm"])), std::vector<std::string> { host });
-    TargetSessions sessions({}, {}, [](CredentialRegistry&) -> std::unique_ptr<IPerformanceRegistry> { return nullptr; },
-                            [](const std::string&) {});
+    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver(dns)), {},
+                                      [](const std::string&) {});
+    EXPECT_EQ(controllers.Controllers(Lower(dc["realm"])), std::vector<std::string>{ host });
+    TargetSessions sessions(
+        {}, {}, [](CredentialRegistry&) -> std::unique_ptr<IPerformanceRegistry> { return nullptr; },
+        [](const std::string&) {});
     ExporterServer server(config, sessions, "test", &controllers);
     const ExporterServer::Response discovered = server.Handle("/sd", { { "auth", "a" } }, std::nullopt);
-    EXPECT_EQ(discovered.body, "[{\"targets\":[\"" + host + "\"],\"labels\":{\"__meta_zeltor_auth\":\"a\",\"__meta_zeltor_domain\":\"" +
+    EXPECT_EQ(discovered.body, "[{\"targets\":[\"" + host +
+                                   "\"],\"labels\":{\"__meta_zeltor_auth\":\"a\",\"__meta_zeltor_domain\":\"" +
                                    Lower(dc["realm"]) + "\"}}]\n");
-    EXPECT_EQ(CheckProbeRequest(config, { { "target", host }, { "module", "dc" }, { "auth", "a" } }, &controllers).httpStatus, 200);
-    EXPECT_EQ(CheckProbeRequest(config, { { "target", "DC1" }, { "module", "dc" }, { "auth", "a" } }, &controllers).httpStatus, 403);
+    EXPECT_EQ(CheckProbeRequest(config, { { "target", host }, { "module", "dc" }, { "auth", "a" } }, &controllers)
+                  .httpStatus,
+              200);
+    EXPECT_EQ(CheckProbeRequest(config, { { "target", "DC1" }, { "module", "dc" }, { "auth", "a" } }, &controllers)
+                  .httpStatus,
+              403);
     env = {};
     env.inputPassword = u"wrong";
     EXPECT_EQ(services.Run(env, { "--list-dcs", "-u", admin, "--password-stdin" }), probe_exit::kConnectionFailed);
@@ -113,7 +122,8 @@ TEST(ProbeDomainControllerTest, ListsTheDomainAndConnectsAsTheGivenUser)
     EXPECT_EQ(env.err, "zeltor-probe: Error:1326\nThe user name or password is incorrect.\n");
     env = {};
     env.inputPassword = CString::FromUtf8(dc["password"]);
-    EXPECT_EQ(services.Run(env, { "-u", admin, "--password-stdin", "-f", "csv", "127.0.0.1" }), probe_exit::kOk) << env.err;
+    EXPECT_EQ(services.Run(env, { "-u", admin, "--password-stdin", "-f", "csv", "127.0.0.1" }), probe_exit::kOk)
+        << env.err;
     EXPECT_EQ(env.OutLines().size(), 2u);
     EXPECT_FALSE(services.credentials.Find("127.0.0.1"));
 }
@@ -136,13 +146,16 @@ TEST(ProbeRemoteCountersTest, ReadsAnotherMachinesCountersAsTheConnectionsUser)
 
     FakeProbeEnvironment env;
     env.inputPassword = CString::FromUtf8(peer["password"]);
-    ASSERT_EQ(services.Run(env, { "-u", peer["user"], "--password-stdin", "-f", "json", "peer.zeltor.test" }), probe_exit::kOk)
+    ASSERT_EQ(services.Run(env, { "-u", peer["user"], "--password-stdin", "-f", "json", "peer.zeltor.test" }),
+              probe_exit::kOk)
         << env.err;
     const std::string& out = env.out;
     EXPECT_NE(out.find("{\"path\":\"\\\\\\\\peer.zeltor.test\\\\Process(lsass)\\\\Handle Count\",\"value\":7}"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("{\"path\":\"\\\\\\\\peer.zeltor.test\\\\Process(ntfrs)\\\\Handle Count\",\"value\":null}"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     const std::string committed = "Memory\\\\% Committed Bytes In Use\",\"value\":";
     ASSERT_NE(out.find(committed), std::string::npos) << out;
     const int committedPercent = std::stoi(out.substr(out.find(committed) + committed.size()));

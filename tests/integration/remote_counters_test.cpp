@@ -18,11 +18,11 @@
 
 #include "app/counter_set.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "platform/linux/remote/remote_counter_source.h"
 #include "platform/linux/remote/samba_performance_registry.h"
-#include "platform/linux/directory/smb_network_connector.h"
 #include "platform/linux/remote/winreg_client.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "tests/integration/counting_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
@@ -45,7 +45,8 @@ protected:
     // A source over the real registry, with its queries counted.
     std::unique_ptr<RemoteCounterSource> Source(CountingRegistry** counting = nullptr)
     {
-        auto registry = std::make_unique<CountingRegistry>(std::make_unique<SambaPerformanceRegistry>(credentials, Options()));
+        auto registry =
+            std::make_unique<CountingRegistry>(std::make_unique<SambaPerformanceRegistry>(credentials, Options()));
         if (counting != nullptr)
             *counting = registry.get();
         return std::make_unique<RemoteCounterSource>(std::move(registry), [](std::uint32_t) {});
@@ -99,8 +100,10 @@ TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsO
         counters.push_back(counter);
     }
     PdhCounter* unknown = nullptr;
-    EXPECT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Paging File\\% Usage", 0, &unknown), PDH_CSTATUS_NO_OBJECT);
-    EXPECT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Memory\\Available Bytes", 0, &unknown), PDH_CSTATUS_NO_COUNTER);
+    EXPECT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Paging File\\% Usage", 0, &unknown),
+              PDH_CSTATUS_NO_OBJECT);
+    EXPECT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Memory\\Available Bytes", 0, &unknown),
+              PDH_CSTATUS_NO_COUNTER);
 
     const std::map<std::string, int> afterSetup = counting->queries;
     ASSERT_EQ(source->CollectQueryData(query), 0u);
@@ -151,8 +154,9 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
     options.dnsServer = dns.server();
     options.reachTimeoutMs = 1000;
     for (const char* machine : { "127.0.0.2", "nosuch.zeltor.test", "127.0.0.9" }) {
-        auto source = std::make_unique<RemoteCounterSource>(std::make_unique<SambaPerformanceRegistry>(credentials, options),
-                                                            [](std::uint32_t) {});
+        auto source =
+            std::make_unique<RemoteCounterSource>(std::make_unique<SambaPerformanceRegistry>(credentials, options),
+                                                  [](std::uint32_t) {});
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(source->ConnectMachine(CString::FromUtf8(machine)), PDH_CSTATUS_NO_MACHINE) << machine;
         // Bounded by the wait for the port, not by the library's own minute.
@@ -171,7 +175,8 @@ TEST_F(RemoteCountersTest, MachinesThatCannotBeReadGiveTheStatusesOfTheCounterLi
     options.smbPort = ntohs(address.sin_port);
     options.connectTimeoutMs = 2000;
     {
-        RemoteCounterSource source(std::make_unique<SambaPerformanceRegistry>(credentials, options), [](std::uint32_t) {});
+        RemoteCounterSource source(std::make_unique<SambaPerformanceRegistry>(credentials, options),
+                                   [](std::uint32_t) {});
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(source.ConnectMachine(u"127.0.0.1"), PDH_CSTATUS_NO_MACHINE);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -329,7 +334,8 @@ TEST_F(RemoteCountersTest, AServerThatFallsSilentHoldsAnUpdateOrATickOnceNotPerC
         close(fd);
     ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "resume", state }));
     EXPECT_EQ(connected, PDH_CSTATUS_NO_MACHINE);
-    std::printf("silent server: tick %.1f s, reconnecting tick %.1f s, Update %.1f s\n", tick, reconnectingTick, anUpdate);
+    std::printf("silent server: tick %.1f s, reconnecting tick %.1f s, Update %.1f s\n", tick, reconnectingTick,
+                anUpdate);
     // Loose bounds, far below what a wait per counter or Samba's own minute would take.
     EXPECT_LT(tick, 2 * 2.0);
     EXPECT_LT(reconnectingTick, 2 * 3.0);

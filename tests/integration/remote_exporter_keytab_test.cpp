@@ -8,9 +8,9 @@
 
 #include <atomic>
 #include <cctype>
-#include <thread>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "directory/win32_error_text.h"
@@ -27,7 +27,10 @@ namespace {
 // Counts the connections that reach the real registry.
 class OpenCounter : public IPerformanceRegistry {
 public:
-    OpenCounter(std::unique_ptr<IPerformanceRegistry> real, std::atomic<int>& opens) : m_real(std::move(real)), m_opens(opens) {}
+    OpenCounter(std::unique_ptr<IPerformanceRegistry> real, std::atomic<int>& opens)
+        : m_real(std::move(real)), m_opens(opens)
+    {
+    }
     std::uint32_t Open(const std::string& machine, std::unique_ptr<IPerformanceKey>* key) override
     {
         ++m_opens;
@@ -65,7 +68,8 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     ASSERT_TRUE(WriteTestKeytab(strangerKeytab, strangerPrincipal));
 
     auto ticket = std::make_shared<KeytabTicket>(principal, keytab, scratch.path() + "/monitor.ccache");
-    auto stranger = std::make_shared<KeytabTicket>(strangerPrincipal, strangerKeytab, scratch.path() + "/stranger.ccache");
+    auto stranger =
+        std::make_shared<KeytabTicket>(strangerPrincipal, strangerKeytab, scratch.path() + "/stranger.ccache");
     std::map<std::string, SmbCredentials> credentials;
     SmbCredentials kerberos({}, principal, std::string_view());
     kerberos.ticketCache = ticket->CacheName();
@@ -88,12 +92,14 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     TargetSessions sessions(
         settings, std::move(credentials),
         [&](CredentialRegistry& registry) {
-            return std::make_unique<KeytabLogonRegistry>(
-                std::make_unique<OpenCounter>(std::make_unique<SambaPerformanceRegistry>(registry, remote), opens), tickets,
-                registry, [&](const std::string& line) {
-                    const std::lock_guard lock(logMutex);
-                    kerberosLog.push_back(line);
-                });
+            return std::make_unique<
+                KeytabLogonRegistry>(std::make_unique<OpenCounter>(std::make_unique<SambaPerformanceRegistry>(registry,
+                                                                                                              remote),
+                                                                   opens),
+                                     tickets, registry, [&](const std::string& line) {
+                                         const std::lock_guard lock(logMutex);
+                                         kerberosLog.push_back(line);
+                                     });
         },
         [](const std::string& line) { std::fprintf(stderr, "exporter: %s\n", line.c_str()); });
 
@@ -145,7 +151,8 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     // The KDC's reason, once per request.
     ASSERT_EQ(kerberosLog.size(), 2u);
     for (const std::string& line : kerberosLog)
-        EXPECT_NE(line.find("the ticket of " + strangerPrincipal + " from keytab " + strangerKeytab + ": Client"), std::string::npos)
+        EXPECT_NE(line.find("the ticket of " + strangerPrincipal + " from keytab " + strangerKeytab + ": Client"),
+                  std::string::npos)
             << line;
     unsetenv("KRB5_CONFIG");
     unsetenv("KRB5CCNAME");
@@ -158,9 +165,11 @@ TEST(ExporterKeytabControllerTest, ATicketNearItsEndIsRenewedBeforeTheNextConnec
     TempDir scratch;
     const std::string realm = dc["realm"];
     // Tickets of ten seconds: renewed with two left.
-    const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = " + realm +
-                                                              "\n dns_lookup_kdc = false\n rdns = false\n ticket_lifetime = 10s\n"
-                                                              "[realms]\n " + realm + " = {\n  kdc = " + dc["address"] + "\n }\n");
+    const std::string config =
+        scratch.Write("krb5.conf", "[libdefaults]\n default_realm = " + realm +
+                                       "\n dns_lookup_kdc = false\n rdns = false\n ticket_lifetime = 10s\n"
+                                       "[realms]\n " +
+                                       realm + " = {\n  kdc = " + dc["address"] + "\n }\n");
     setenv("KRB5_CONFIG", config.c_str(), 1);
     const std::string principal = dc["user"] + "@" + realm;
     const std::string keytab = scratch.path() + "/monitor.keytab";

@@ -52,7 +52,7 @@ HttpAnswer Get(std::uint16_t port, const std::string& target, const std::string&
 {
     HttpAnswer answer;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -102,7 +102,8 @@ protected:
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
         config.smbPort = static_cast<std::uint16_t>(std::stoi(peer["port"]));
-        config.auths.push_back({ "peer", peer["user"], "", "/unused", { peer["address"], kSilent }, {}, {}, {}, {}, {} });
+        config.auths.push_back(
+            { "peer", peer["user"], "", "/unused", { peer["address"], kSilent }, {}, {}, {}, {}, {} });
         config.auths.push_back({ "stale", peer["user"], "", "/unused", { peer["address"] }, {}, {}, {}, {}, {} });
         ASSERT_FALSE(CompleteExporterConfig(config));
 
@@ -116,7 +117,8 @@ protected:
         sessions = std::make_unique<TargetSessions>(
             settings, std::move(credentials),
             [this, remote](CredentialRegistry& registry) {
-                return std::make_unique<LogonCounter>(std::make_unique<SambaPerformanceRegistry>(registry, remote), opens);
+                return std::make_unique<LogonCounter>(std::make_unique<SambaPerformanceRegistry>(registry, remote),
+                                                      opens);
             },
             [](const std::string& line) { std::fprintf(stderr, "exporter: %s\n", line.c_str()); });
         server = std::make_unique<ExporterServer>(config, *sessions, "test");
@@ -140,7 +142,10 @@ protected:
         return answer.body;
     }
 
-    static bool PromtoolAccepts(const std::string& text) { return RunScript("/usr/bin/promtool", { "check", "metrics" }, text); }
+    static bool PromtoolAccepts(const std::string& text)
+    {
+        return RunScript("/usr/bin/promtool", { "check", "metrics" }, text);
+    }
 
     static inline std::map<std::string, std::string> peer;
     ExporterConfig config;
@@ -175,14 +180,14 @@ TEST_F(ExporterPeerTest, TheThirteenAreScrapedAsTypedSeriesOverOneKeptLogon)
     // The peer has no ntfrs: said so, with no value.
     EXPECT_EQ(Value(first, "zeltor_probe_path_available{path=\"\\\\Process(ntfrs)\\\\Handle Count\"}"), 0);
     EXPECT_EQ(first.find("pdh_instance=\"ntfrs\""), std::string::npos);
-    for (const char* series : { "zeltor_processor_processor_time_inverse_seconds_total{pdh_instance=\"_Total\"}",
-                                "zeltor_processor_interrupt_time_seconds_total{pdh_instance=\"_Total\"}",
-                                "zeltor_logicaldisk_free_space_numerator{pdh_instance=\"_Total\"}",
-                                "zeltor_logicaldisk_free_space_denominator{pdh_instance=\"_Total\"}",
-                                "zeltor_system_file_read_operations_total", "zeltor_system_file_write_operations_total",
-                                "zeltor_memory_page_faults_total", "zeltor_memory_pages_input_total",
-                                "zeltor_memory_pages_output_total", "zeltor_memory_page_reads_total",
-                                "zeltor_memory_page_writes_total" })
+    for (const char* series :
+         { "zeltor_processor_processor_time_inverse_seconds_total{pdh_instance=\"_Total\"}",
+           "zeltor_processor_interrupt_time_seconds_total{pdh_instance=\"_Total\"}",
+           "zeltor_logicaldisk_free_space_numerator{pdh_instance=\"_Total\"}",
+           "zeltor_logicaldisk_free_space_denominator{pdh_instance=\"_Total\"}",
+           "zeltor_system_file_read_operations_total", "zeltor_system_file_write_operations_total",
+           "zeltor_memory_page_faults_total", "zeltor_memory_pages_input_total", "zeltor_memory_pages_output_total",
+           "zeltor_memory_page_reads_total", "zeltor_memory_page_writes_total" })
         EXPECT_GE(Value(first, series), 0) << series;
     EXPECT_GT(Value(first, "zeltor_processor_processor_time_inverse_seconds_total{pdh_instance=\"_Total\"}"), 0);
     // The fraction's two parts give the window's figure: this kernel's commit charge of the same
@@ -201,7 +206,8 @@ TEST_F(ExporterPeerTest, TheThirteenAreScrapedAsTypedSeriesOverOneKeptLogon)
 
     const HttpAnswer metrics = Get(port, "/metrics");
     EXPECT_EQ(metrics.status, 200);
-    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_probes_total{module=\"dc\",outcome=\"success\"}"), 2) << metrics.body;
+    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_probes_total{module=\"dc\",outcome=\"success\"}"), 2)
+        << metrics.body;
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_sessions"), 1);
     EXPECT_TRUE(PromtoolAccepts(metrics.body)) << metrics.body;
 }
@@ -211,7 +217,7 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
     // Something listens where a forbidden target's SMB port would be: it must see no connection.
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(config.smbPort);
     inet_pton(AF_INET, "127.0.0.5", &address.sin_addr);
@@ -235,22 +241,32 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     for (int i = 0; i < 3; ++i) {
         const std::string text = Probe("stale");
         EXPECT_EQ(Value(text, "zeltor_probe_success"), 0) << text;
-        EXPECT_NE(text.find("zeltor_probe_failure_info{status=\"0x8007052E\",text=\"The user name or password is incorrect.\"} 1"),
-                  std::string::npos) << text;
+        EXPECT_NE(
+            text.find(
+                "zeltor_probe_failure_info{status=\"0x8007052E\",text=\"The user name or password is incorrect.\"} 1"),
+            std::string::npos)
+            << text;
         EXPECT_EQ(text.find(peer["password"]), std::string::npos);
     }
     EXPECT_EQ(RefusedLogons(peer["dir"]), refusedBefore + 1);
     const HttpAnswer metrics = Get(port, "/metrics");
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_refused_logons_total"), 1) << metrics.body;
-    EXPECT_EQ(Value(metrics.body, "zeltor_exporter_requests_refused_total{code=\"403\",reason=\"target_not_allowed\",auth=\"peer\",module=\"dc\"}"), 1);
+    EXPECT_EQ(
+        Value(
+            metrics.body,
+            "zeltor_exporter_requests_refused_total{code=\"403\",reason=\"target_not_allowed\",auth=\"peer\",module=\"dc\"}"),
+        1);
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"bad_parameter\"}"), 1);
     EXPECT_EQ(Value(metrics.body, "zeltor_exporter_requests_refused_total{code=\"400\",reason=\"unknown_auth\"}"), 1);
     EXPECT_EQ(metrics.body.find(peer["password"]), std::string::npos);
     // The index page names the target's last probe and why it failed, never the password.
     const HttpAnswer index = Get(port, "/");
     EXPECT_EQ(index.status, 200);
-    EXPECT_NE(index.body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>stale</td><td class=\"failure\">The user name or password is incorrect.</td>"),
-              std::string::npos) << index.body;
+    EXPECT_NE(index.body.find(
+                  "<tr><td>" + peer["address"] +
+                  "</td><td>dc</td><td>stale</td><td class=\"failure\">The user name or password is incorrect.</td>"),
+              std::string::npos)
+        << index.body;
     EXPECT_EQ(index.body.find(peer["password"]), std::string::npos);
     EXPECT_EQ(index.body.find("127.0.0.5"), std::string::npos); // refused requests are not probes
     // The right credentials of the same target are a session of their own, not held by the refusal;
@@ -261,9 +277,11 @@ TEST_F(ExporterPeerTest, ARefusedPasswordIsSentOnceAndAForeignTargetGetsNoPacket
     for (std::size_t at = 0; (at = served.find("\nzeltor_probe_path_available{", at)) != std::string::npos; ++at)
         available += served.compare(served.find("} ", at), 4, "} 1\n") == 0 ? 1 : 0;
     EXPECT_GE(available, 10);
-    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td><td class=\"n\">" +
+    EXPECT_NE(Get(port, "/").body.find("<tr><td>" + peer["address"] +
+                                       "</td><td>dc</td><td>peer</td><td>success</td><td class=\"n\">" +
                                        std::to_string(available) + " of 13</td>"),
-              std::string::npos) << Get(port, "/").body;
+              std::string::npos)
+        << Get(port, "/").body;
 }
 
 TEST_F(ExporterPeerTest, ASilentTargetEndsItsScrapeInTimeAndHoldsNoOther)
@@ -316,8 +334,10 @@ TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
     EXPECT_EQ(Value(text, "zeltor_probe_object_available{object=\"NTDS\"}"), 0) << text;
     EXPECT_EQ(Value(text, "zeltor_probe_object_available{object=\"Security System-Wide Statistics\"}"), 0) << text;
     EXPECT_TRUE(PromtoolAccepts(text)) << text;
-    const std::string ntdsRow = "<tr><td>" + peer["address"] + "</td><td>ntds</td><td>peer</td><td class=\"none\">no counters: the "
-                                "target answers but publishes no NTDS or Security System-Wide Statistics object</td><td class=\"n\">0 of 16</td>";
+    const std::string ntdsRow =
+        "<tr><td>" + peer["address"] +
+        "</td><td>ntds</td><td>peer</td><td class=\"none\">no counters: the "
+        "target answers but publishes no NTDS or Security System-Wide Statistics object</td><td class=\"n\">0 of 16</td>";
     EXPECT_NE(Get(port, "/").body.find(ntdsRow), std::string::npos) << Get(port, "/").body;
     // The same session serves the window's counters next, on the same logon; the page keeps a row
     // for each module of the target.
@@ -327,7 +347,9 @@ TEST_F(ExporterPeerTest, ThePeerLacksTheDirectorysCountersAndSaysSoWithoutAZero)
     EXPECT_EQ(opens[peer["address"]].load(), 1);
     const std::string page = Get(port, "/").body;
     EXPECT_NE(page.find(ntdsRow), std::string::npos) << page;
-    EXPECT_NE(page.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<tr><td>" + peer["address"] + "</td><td>dc</td><td>peer</td><td>success</td>"),
+              std::string::npos)
+        << page;
 }
 
 TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)
@@ -357,8 +379,10 @@ TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)
     // The peer's RPC server starts on its first pipe (samba-dcerpcd on demand); a burst of first
     // binds races that start and loses some. One session first, as the exporter's first scrape
     // of a controller would be.
-    ASSERT_TRUE(concurrent.Probe(peer["address"], *many.FindModule("dc"), many.auths[0],
-                                 TargetSessions::Clock::now() + std::chrono::seconds(20)).success);
+    ASSERT_TRUE(concurrent
+                    .Probe(peer["address"], *many.FindModule("dc"), many.auths[0],
+                           TargetSessions::Clock::now() + std::chrono::seconds(20))
+                    .success);
     std::atomic<int> succeeded = 0;
     std::vector<std::thread> scrapers;
     for (int i = 0; i < kSessions; ++i) {

@@ -61,8 +61,8 @@ protected:
         // the tests see it as it runs.
         HealthCheckTest warm;
         warm.SetUp();
-        for (int i = 0; i < 3 && !RunHealthCheck(warm.service, warm.target).Find(HealthCheckKind::Sysvol)->success; ++i) {
-        }
+        for (int i = 0; i < 3 && !RunHealthCheck(warm.service, warm.target).Find(HealthCheckKind::Sysvol)->success;
+             ++i) {}
         warm.TearDown();
     }
     void TestBody() override {}
@@ -96,8 +96,9 @@ protected:
 
     static int BadPasswordCount()
     {
-        return std::stoi("0" + Attribute("\n" + SambaToolOf(std::string("user show ") + kUser + " --attributes=badPwdCount"),
-                                         "badPwdCount"));
+        return std::stoi("0" +
+                         Attribute("\n" + SambaToolOf(std::string("user show ") + kUser + " --attributes=badPwdCount"),
+                                   "badPwdCount"));
     }
 
     // The process group of samba's own services (not smbd, which has a session of its own).
@@ -156,10 +157,11 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
     EXPECT_NE(report.Find(HealthCheckKind::Dns)->detail.find(dc["host"] + " A " + dc["address"]), std::string::npos);
 
     // kinit logs on with the same credentials at the same KDC.
-    const std::string kdc = scratch.Write("kdc.conf", "[libdefaults]\n dns_lookup_kdc = false\n[realms]\n " + dc["realm"] +
-                                                          " = {\n  kdc = " + dc["address"] + "\n }\n");
+    const std::string kdc = scratch.Write("kdc.conf", "[libdefaults]\n dns_lookup_kdc = false\n[realms]\n " +
+                                                          dc["realm"] + " = {\n  kdc = " + dc["address"] + "\n }\n");
     const std::string principal = std::string(kUser) + "@" + dc["realm"];
-    EXPECT_TRUE(RunScript("/usr/bin/env", { "KRB5_CONFIG=" + kdc, "KRB5CCNAME=MEMORY:", "kinit", principal }, std::string(kPassword) + "\n"));
+    EXPECT_TRUE(RunScript("/usr/bin/env", { "KRB5_CONFIG=" + kdc, "KRB5CCNAME=MEMORY:", "kinit", principal },
+                          std::string(kPassword) + "\n"));
     EXPECT_NE(report.Find(HealthCheckKind::LdapBind)->detail.find(principal), std::string::npos)
         << report.Find(HealthCheckKind::LdapBind)->detail;
     EXPECT_NE(report.Find(HealthCheckKind::Kerberos)->detail.find("pre-authentication required"), std::string::npos);
@@ -182,11 +184,14 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
     FakeProbeEnvironment table, nagios, prometheus;
     EXPECT_EQ(run({ "--health", user, "--password-stdin", "-f", "table" }, table), probe_exit::kOk) << table.err;
     EXPECT_NE(table.out.find("Health of " + dc["host"] + ": ok"), std::string::npos) << table.out;
-    EXPECT_EQ(run({ "--health", user, "--password-stdin", "-f", "nagios", "-w", "60", "-c", "240" }, nagios), 0) << nagios.out;
-    EXPECT_TRUE(nagios.out.starts_with("ZELTOR OK - 8 of 8 checks of " + dc["host"] + " passed | 'ldap'=")) << nagios.out;
+    EXPECT_EQ(run({ "--health", user, "--password-stdin", "-f", "nagios", "-w", "60", "-c", "240" }, nagios), 0)
+        << nagios.out;
+    EXPECT_TRUE(nagios.out.starts_with("ZELTOR OK - 8 of 8 checks of " + dc["host"] + " passed | 'ldap'="))
+        << nagios.out;
     EXPECT_EQ(run({ "--health", user, "--password-stdin", "-f", "prometheus" }, prometheus), probe_exit::kOk);
     const std::string metrics = scratch.Write("health.prom", prometheus.out);
-    EXPECT_TRUE(RunScript("/bin/sh", { "-c", "promtool check metrics < " + metrics + " 2>&1 | grep -v _usn | grep -q . && exit 1; exit 0" }))
+    EXPECT_TRUE(RunScript("/bin/sh", { "-c", "promtool check metrics < " + metrics +
+                                                 " 2>&1 | grep -v _usn | grep -q . && exit 1; exit 0" }))
         << prometheus.out;
     EXPECT_NE(prometheus.out.find("zeltor_health_check_success{machine=\"" + dc["host"] + "\",check=\"kerberos\"} 1"),
               std::string::npos);

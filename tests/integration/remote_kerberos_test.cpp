@@ -43,7 +43,8 @@ TEST(RemoteKerberosTest, WithoutAUserNameTheTicketIsUsedAndAnonymousIsRefused)
         PdhQuery* query = nullptr;
         PdhCounter* committed = nullptr;
         ASSERT_EQ(source->OpenQuery(1, &query), 0u);
-        ASSERT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Memory\\% Committed Bytes In Use", 0, &committed), 0u);
+        ASSERT_EQ(source->AddCounter(query, u"\\\\" + machine + u"\\Memory\\% Committed Bytes In Use", 0, &committed),
+                  0u);
         ASSERT_EQ(source->CollectQueryData(query), 0u);
         PdhFormattedValue value;
         EXPECT_EQ(source->GetFormattedCounterValue(committed, PDH_FMT_LONG_FORMAT, &value), 0u);

@@ -3,8 +3,8 @@
 // Linux program makes them: answering, silent, refusing the password, without performance data.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,12 +15,12 @@
 #include "app/overview.h"
 #include "app/overview_refresher.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/samba/credential_registry.h"
-#include "platform/linux/samba/samba_calls.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/remote/remote_counter_source.h"
 #include "platform/linux/remote/samba_performance_registry.h"
-#include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/samba/credential_registry.h"
+#include "platform/linux/samba/samba_calls.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/test_support.h"
 
@@ -87,7 +87,8 @@ protected:
     static constexpr int kReachMs = 1000;
     static inline std::map<std::string, std::string> peer;
     DnsmasqServer names{ { "--host-record=peer1.zeltor.test,127.0.0.1", "--host-record=peer2.zeltor.test,127.0.0.1",
-                           "--host-record=silent.zeltor.test,127.0.0.9", "--host-record=mute.zeltor.test,127.0.0.10" } };
+                           "--host-record=silent.zeltor.test,127.0.0.9",
+                           "--host-record=mute.zeltor.test,127.0.0.10" } };
 };
 
 // A server that takes the TCP connection and never says a word: a listener on address:port that
@@ -101,7 +102,8 @@ public:
         where.sin_family = AF_INET;
         where.sin_port = htons(port);
         inet_pton(AF_INET, address, &where.sin_addr);
-        m_listening = m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 && listen(m_fd, 64) == 0;
+        m_listening =
+            m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 && listen(m_fd, 64) == 0;
     }
     ~MuteListener() { close(m_fd); }
     bool listening() const { return m_listening; }
@@ -122,7 +124,8 @@ TEST_F(RemoteOverviewTest, AnsweringAndSilentSideBySideWithTheProbesFigures)
 {
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
     // How long the answering peer takes to give its first figures alone, and beside a silent one.
-    const auto firstFigures = [&](const std::vector<CString>& machines, std::chrono::steady_clock::duration* silentSaid) {
+    const auto firstFigures = [&](const std::vector<CString>& machines,
+                                  std::chrono::steady_clock::duration* silentSaid) {
         const auto start = std::chrono::steady_clock::now();
         std::chrono::steady_clock::duration answered{};
         OverviewModel model = Watch(machines, peer["password"], [&](const OverviewModel& m) {
@@ -186,7 +189,8 @@ TEST_F(RemoteOverviewTest, AnsweringAndSilentSideBySideWithTheProbesFigures)
             source->GetFormattedCounterValue(counters[i], PDH_FMT_LARGE_FORMAT, &value) == 0 &&
             value.CStatus == PDH_CSTATUS_VALID_DATA)
             probe = value.largeValue;
-        EXPECT_EQ(model.Row(0).figures[static_cast<std::size_t>(i)], probe) << CString(kOverviewCounterPaths[i]).ToUtf8();
+        EXPECT_EQ(model.Row(0).figures[static_cast<std::size_t>(i)], probe)
+            << CString(kOverviewCounterPaths[i]).ToUtf8();
         compared += probe.has_value() ? 1 : 0;
     }
     EXPECT_GE(compared, 2); // the committed memory and the free space at least
@@ -278,9 +282,10 @@ TEST_F(RemoteOverviewTest, AMuteControllerHoldsOnlyItsOwnRow)
     const auto ms = [](std::chrono::steady_clock::duration d) {
         return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
     };
-    std::printf("beside a mute controller: the others answered after %lld ms; the window's loop stalled at most %lld ms "
-                "over %d ticks of %lld ms; its longest collection took %lld ms\n",
-                ms(othersHeard), ms(longestStall), ticks, static_cast<long long>(kTick.count()), ms(longestCollection));
+    std::
+        printf("beside a mute controller: the others answered after %lld ms; the window's loop stalled at most %lld ms "
+               "over %d ticks of %lld ms; its longest collection took %lld ms\n",
+               ms(othersHeard), ms(longestStall), ticks, static_cast<long long>(kTick.count()), ms(longestCollection));
     source->CloseQuery(query);
     network.CancelConnection(u"\\\\peer1.zeltor.test", true);
 }
@@ -290,8 +295,8 @@ TEST_F(RemoteOverviewTest, ARefusedPasswordIsSentOnceAndAPeerWithoutDataSaysSo)
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
     const int refusedBefore = RefusedLogons(peer["dir"]);
     // Many intervals of 200 ms: the refusal is final.
-    OverviewModel model = Watch({ u"peer1.zeltor.test" }, "not-the-password", [](const OverviewModel&) { return false; },
-                                3000);
+    OverviewModel model = Watch(
+        { u"peer1.zeltor.test" }, "not-the-password", [](const OverviewModel&) { return false; }, 3000);
     EXPECT_EQ(model.Row(0).state, ControllerState::CredentialsRefused) << model.CellText(0, kOverviewState, 0).ToUtf8();
     EXPECT_EQ(RefusedLogons(peer["dir"]), refusedBefore + 1);
 
@@ -300,4 +305,3 @@ TEST_F(RemoteOverviewTest, ARefusedPasswordIsSentOnceAndAPeerWithoutDataSaysSo)
     EXPECT_EQ(model.Row(0).state, ControllerState::NoPerformanceData) << model.CellText(0, kOverviewState, 0).ToUtf8();
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
 }
-

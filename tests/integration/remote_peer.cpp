@@ -181,7 +181,8 @@ PerfdRunner::PerfdRunner(const std::string& stateDirectory, const std::string& l
     }
     m_pid = m_procView.empty() && !lsass.empty() ? -1 : Spawn(ZELTOR_PERFD, arguments);
     const auto published = [&] {
-        return access((perfmon + "/data.tdb").c_str(), F_OK) == 0 && access((perfmon + "/names.tdb").c_str(), F_OK) == 0;
+        return access((perfmon + "/data.tdb").c_str(), F_OK) == 0 &&
+               access((perfmon + "/names.tdb").c_str(), F_OK) == 0;
     };
     for (int i = 0; i < 100 && m_pid > 0 && !published(); ++i)
         usleep(50'000);

@@ -12,19 +12,19 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "app/counter_set.h"
 #include "perf/pdh_status.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/counters/linux_counter_source.h"
+#include "platform/linux/directory/smb_network_connector.h"
 #include "platform/linux/remote/remote_counter_source.h"
 #include "platform/linux/remote/samba_performance_registry.h"
-#include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 
@@ -47,7 +47,9 @@ public:
     PdhCounter* Add(const std::u16string& path)
     {
         PdhCounter* counter = nullptr;
-        EXPECT_EQ(m_source.AddCounter(m_query, CString::FromUtf8("\\\\" + m_machine) + CString(path.c_str()), 0, &counter), 0u)
+        EXPECT_EQ(m_source.AddCounter(m_query, CString::FromUtf8("\\\\" + m_machine) + CString(path.c_str()), 0,
+                                      &counter),
+                  0u)
             << CString(path.c_str()).ToUtf8();
         return counter;
     }
@@ -75,8 +77,7 @@ int OldestProcessNamed(const std::string& name)
             continue;
         std::istringstream fields(statLine.substr(statLine.rfind(')') + 2));
         std::string field;
-        for (int i = 3; i <= 22 && fields >> field; ++i) {
-        }
+        for (int i = 3; i <= 22 && fields >> field; ++i) {}
         const unsigned long long started = std::stoull(field);
         if (oldest == 0 || started < oldestStart) {
             oldest = std::stoi(pid);
@@ -89,7 +90,8 @@ int OldestProcessNamed(const std::string& name)
 int OpenDescriptors(int pid)
 {
     const std::filesystem::path fd = "/proc/" + std::to_string(pid) + "/fd";
-    return static_cast<int>(std::distance(std::filesystem::directory_iterator(fd), std::filesystem::directory_iterator()));
+    return static_cast<int>(
+        std::distance(std::filesystem::directory_iterator(fd), std::filesystem::directory_iterator()));
 }
 
 } // namespace
@@ -104,7 +106,8 @@ TEST(PerfdThroughTheRemoteSource, TheMainWindowsCountersAndProcessesOfOneName)
 
     // The provider on the server's smb.conf, its smbd standing in for lsass.
     const std::string perfd = ZELTOR_PERFD, config = peer["smb_conf"];
-    const char* argv[] = { perfd.c_str(), "-s", config.c_str(), "--interval", "0.5", "--lsass", "smbd", "--all-processes", nullptr };
+    const char* argv[] = { perfd.c_str(), "-s",   config.c_str(),    "--interval", "0.5",
+                           "--lsass",     "smbd", "--all-processes", nullptr };
     pid_t provider = -1;
     ASSERT_EQ(posix_spawn(&provider, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
 

@@ -10,10 +10,10 @@
 
 #include <set>
 
-#include "platform/linux/samba/credential_registry.h"
-#include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/directory/linux_directory_service.h"
 #include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/linux_counter_sources.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 #include "tests/linux/test_support.h"
@@ -55,11 +55,12 @@ protected:
     struct LiveServices {
         LiveServices(const DnsServer& dns, std::uint16_t smbPort, LinuxDirectoryService::Options directoryOptions)
             : directory(std::move(directoryOptions)), network(NetworkOptions(dns, smbPort, credentials)),
-              counters(MakeLinuxCounterSource(credentials, RemoteOptions(dns, smbPort))),
-              services{ directory, network, *counters, shell }
+              counters(MakeLinuxCounterSource(credentials, RemoteOptions(dns, smbPort))), services{ directory, network,
+                                                                                                    *counters, shell }
         {
         }
-        static SmbNetworkConnector::Options NetworkOptions(const DnsServer& dns, std::uint16_t port, CredentialRegistry& shared)
+        static SmbNetworkConnector::Options NetworkOptions(const DnsServer& dns, std::uint16_t port,
+                                                           CredentialRegistry& shared)
         {
             SmbNetworkConnector::Options options;
             options.dnsServer = dns;
@@ -151,7 +152,8 @@ TEST_F(RemoteWindowTest, TheControllersThirteenValuesAppearAndRefreshEverySecond
     LinuxDirectoryService::Options options;
     options.smbConfPath = dc["smb_conf"];
     options.sssdConfPath = dc["dir"] + "/no-sssd.conf";
-    const DnsServer controllerDns{ dc["address"], static_cast<std::uint16_t>(std::stoi(dc["dns_port"])), Lower(dc["realm"]) };
+    const DnsServer controllerDns{ dc["address"], static_cast<std::uint16_t>(std::stoi(dc["dns_port"])),
+                                   Lower(dc["realm"]) };
     options.dnsServer = controllerDns;
     LiveServices live(controllerDns, 445, options);
 
@@ -159,7 +161,8 @@ TEST_F(RemoteWindowTest, TheControllersThirteenValuesAppearAndRefreshEverySecond
         // Discovery picked the controller; Auto Update is ticked from the start.
         ASSERT_EQ(Control<QLineEdit>(h, IDC_DC)->text(), QStringLiteral("DC1"));
         ASSERT_TRUE(Control<QCheckBox>(h, IDC_AUTOUPDATE)->isChecked());
-        Update(h, Control<QLineEdit>(h, IDC_DC)->text().toStdString(), dc["domain"] + "\\" + dc["user"], dc["password"]);
+        Update(h, Control<QLineEdit>(h, IDC_DC)->text().toStdString(), dc["domain"] + "\\" + dc["user"],
+               dc["password"]);
         EXPECT_TRUE(WaitFor([&] { return Value(h, IDC_LSASSHANDLES) == 7; }, 8000));
         // The controller runs on this kernel: its figures are this machine's.
         const int committedPercent = Value(h, IDC_MEMORYUSAGE);
@@ -170,10 +173,12 @@ TEST_F(RemoteWindowTest, TheControllersThirteenValuesAppearAndRefreshEverySecond
         EXPECT_EQ(Value(h, IDC_NTFRSHANDLES), 0); // no such process
         // The rates come from the second tick on, and change as the seconds go.
         std::set<int> faults;
-        WaitFor([&] {
-            faults.insert(Value(h, IDC_PAGEFAULTS));
-            return faults.size() >= 3;
-        }, 8000);
+        WaitFor(
+            [&] {
+                faults.insert(Value(h, IDC_PAGEFAULTS));
+                return faults.size() >= 3;
+            },
+            8000);
         EXPECT_GE(faults.size(), 3u);
         const int cpu = Value(h, IDC_CPUUSAGE);
         EXPECT_GE(cpu, 0);
@@ -208,7 +213,8 @@ TEST_F(RemoteWindowTest, EachFailureGivesTheBoxOfTheCycleAndNothingHangs)
         ASSERT_TRUE(EmptyPerfmon(smbd["perfmon"]));
         Update(h, "peer1.zeltor.test", smbd["user"], smbd["password"]);
         ASSERT_TRUE(WaitFor([&] { return boxes.size() == 2; }));
-        EXPECT_EQ(boxes[1], u"Could not initialize.\nUnable to read the counter and/or help text from the specified computer.");
+        EXPECT_EQ(boxes[1],
+                  u"Could not initialize.\nUnable to read the counter and/or help text from the specified computer.");
     });
     ASSERT_TRUE(FillPerfmon(smbd["perfmon"]));
 }

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <memory>
+#include <sstream>
 
 #include "app/zeltor_dlg.h"
 #include "directory/win32_error_text.h"
@@ -173,7 +173,8 @@ TEST_F(SambaDcTest, BindWithCredentialsLogsOnToTheController)
         EXPECT_EQ(Sessions(), before);
     }
 
-    for (const auto& [name, password] : { std::pair{ Admin(), CString(u"wrong") }, std::pair{ CString(u"nobody"), Password() } }) {
+    for (const auto& [name, password] :
+         { std::pair{ Admin(), CString(u"wrong") }, std::pair{ CString(u"nobody"), Password() } }) {
         SCOPED_TRACE(name.ToUtf8());
         DsCredential* credential = nullptr;
         ASSERT_EQ(service.DsMakePasswordCredentials(name, domain, password, &credential), 0u);

@@ -14,12 +14,18 @@
 namespace {
 
 const char* const kProgramCounterSet[] = {
-    "\\Processor(_Total)\\% Processor Time", "\\Memory\\% Committed Bytes In Use",
-    "\\LogicalDisk(_Total)\\% Free Space",   "\\System\\File Read Operations/sec",
-    "\\System\\File Write Operations/sec",   "\\Processor(_Total)\\% Interrupt Time",
-    "\\Process(lsass)\\Handle Count",        "\\Process(ntfrs)\\Handle Count",
-    "\\Memory\\Page Faults/sec",             "\\Memory\\Pages Input/sec",
-    "\\Memory\\Pages Output/sec",            "\\Memory\\Page Reads/sec",
+    "\\Processor(_Total)\\% Processor Time",
+    "\\Memory\\% Committed Bytes In Use",
+    "\\LogicalDisk(_Total)\\% Free Space",
+    "\\System\\File Read Operations/sec",
+    "\\System\\File Write Operations/sec",
+    "\\Processor(_Total)\\% Interrupt Time",
+    "\\Process(lsass)\\Handle Count",
+    "\\Process(ntfrs)\\Handle Count",
+    "\\Memory\\Page Faults/sec",
+    "\\Memory\\Pages Input/sec",
+    "\\Memory\\Pages Output/sec",
+    "\\Memory\\Page Reads/sec",
     "\\Memory\\Page Writes/sec",
 };
 

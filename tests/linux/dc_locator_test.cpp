@@ -89,8 +89,8 @@ TEST_F(DcLocatorTest, ListsControllersByPriorityThenWeightThenName)
 
 TEST_F(DcLocatorTest, ADomainWithoutControllersIsNoSuchDomain)
 {
-    ASSERT_NO_FATAL_FAILURE(Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100",
-            "--srv-host=_ldap._tcp.dc._msdcs.gone.test,.,389" }));
+    ASSERT_NO_FATAL_FAILURE(Serve(
+        { std::string(kDcRecord) + "dc1.zeltor.test,389,0,100", "--srv-host=_ldap._tcp.dc._msdcs.gone.test,.,389" }));
     std::vector<Controller> controllers;
     EXPECT_EQ(List(u"other.test", &controllers), win32_error::kNoSuchDomain);
     // A target of "." says the service is not offered there.
@@ -102,8 +102,10 @@ TEST_F(DcLocatorTest, ADomainWithoutControllersIsNoSuchDomain)
     ASSERT_EQ(service->DsBind(u"zeltor.test", &binding), 0u);
     std::uint32_t count = 0;
     const DsControllerInfo1* infos = nullptr;
-    EXPECT_EQ(service->DsGetDomainControllerInfo(binding, u"other.test", 1, &count, &infos), win32_error::kNoSuchDomain);
-    EXPECT_EQ(service->DsGetDomainControllerInfo(binding, u"zeltor.test", 2, &count, &infos), win32_error::kInvalidLevel);
+    EXPECT_EQ(service->DsGetDomainControllerInfo(binding, u"other.test", 1, &count, &infos),
+              win32_error::kNoSuchDomain);
+    EXPECT_EQ(service->DsGetDomainControllerInfo(binding, u"zeltor.test", 2, &count, &infos),
+              win32_error::kInvalidLevel);
     EXPECT_EQ(service->DsGetDomainControllerInfo(nullptr, u"zeltor.test", 1, &count, &infos),
               win32_error::kInvalidHandle);
     EXPECT_EQ(service->DsUnBind(&binding), 0u);
@@ -113,11 +115,11 @@ TEST_F(DcLocatorTest, ADomainWithoutControllersIsNoSuchDomain)
 TEST_F(DcLocatorTest, NoAnsweringDnsServerIsNoSuchDomain)
 {
     LinuxDirectoryService::Options options;
-    options.dnsServer = DnsServer { "127.0.0.1", UnusedLoopbackPort(), {} };
+    options.dnsServer = DnsServer{ "127.0.0.1", UnusedLoopbackPort(), {} };
     LinuxDirectoryService silent(options);
     DsBinding* binding = nullptr;
     EXPECT_EQ(silent.DsBind(u"zeltor.test", &binding), win32_error::kNoSuchDomain);
-    options.dnsServer = DnsServer { "not-an-address", 53, {} };
+    options.dnsServer = DnsServer{ "not-an-address", 53, {} };
     EXPECT_EQ(LinuxDirectoryService(options).DsBind(u"zeltor.test", &binding), win32_error::kNoSuchDomain);
     EXPECT_EQ(binding, nullptr);
 }
@@ -125,8 +127,9 @@ TEST_F(DcLocatorTest, NoAnsweringDnsServerIsNoSuchDomain)
 TEST_F(DcLocatorTest, BindWithCredentialsNeedsAControllerThatAnswers)
 {
     // One controller without an address, one at an address where no SMB server listens.
-    ASSERT_NO_FATAL_FAILURE(Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100", std::string(kDcRecord) + "dc2.zeltor.test,389,0,50",
-            "--host-record=dc2.zeltor.test,127.0.0.1" }));
+    ASSERT_NO_FATAL_FAILURE(
+        Serve({ std::string(kDcRecord) + "dc1.zeltor.test,389,0,100",
+                std::string(kDcRecord) + "dc2.zeltor.test,389,0,50", "--host-record=dc2.zeltor.test,127.0.0.1" }));
     DsCredential* credential = nullptr;
     ASSERT_EQ(service->DsMakePasswordCredentials(u"ZELTOR\\Administrator", u"zeltor.test", u"secret", &credential), 0u);
     DsBinding* binding = nullptr;

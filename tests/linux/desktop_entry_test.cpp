@@ -115,6 +115,6 @@ TEST(DesktopEntries, DefaultDirectoriesWhenTheVariablesAreUnset)
 {
     ChildEnvironment env;
     env.Set("HOME", "/home/u");
-    EXPECT_EQ(ApplicationDirectories(env),
-              (Args{ "/home/u/.local/share/applications", "/usr/local/share/applications", "/usr/share/applications" }));
+    EXPECT_EQ(ApplicationDirectories(env), (Args{ "/home/u/.local/share/applications", "/usr/local/share/applications",
+                                                  "/usr/share/applications" }));
 }

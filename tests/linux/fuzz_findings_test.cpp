@@ -5,8 +5,8 @@
 
 #include "directory/directory_service.h"
 #include "platform/linux/config/ini_file.h"
-#include "platform/linux/directory/join_information.h"
 #include "platform/linux/counters/proc_parsers.h"
+#include "platform/linux/directory/join_information.h"
 #include "tests/linux/test_support.h"
 
 TEST(FuzzFindings, ConfigurationLineStartingWithNulIsSkippedSafely)

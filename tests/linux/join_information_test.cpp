@@ -29,7 +29,7 @@ protected:
         const char16_t* name = nullptr;
         int status = -1;
         const std::uint32_t result = service.NetGetJoinInformation(server, &name, &status);
-        Join join { result, status, name != nullptr ? CString(name).ToUtf8() : std::string() };
+        Join join{ result, status, name != nullptr ? CString(name).ToUtf8() : std::string() };
         if (result == 0) {
             EXPECT_NE(name, nullptr);
             service.NetApiBufferFree(name);
@@ -51,7 +51,8 @@ TEST_F(JoinInformationTest, SambaMemberships)
     };
     const Case cases[] = {
         // An ADS member is named by its realm, the DNS name the controllers are found under.
-        { "[global]\n  workgroup = ZELTOR\n  security = ads\n  realm = ZELTOR.TEST\n", NetSetupDomainName, "zeltor.test" },
+        { "[global]\n  workgroup = ZELTOR\n  security = ads\n  realm = ZELTOR.TEST\n", NetSetupDomainName,
+          "zeltor.test" },
         // Parameter names ignore case and blanks; values are trimmed; comments are skipped.
         { "# member\n[Global]\n\tSecurity=ADS\n  RE ALM   =   Corp.Example  \n; realm = WRONG.TEST\n#realm = WRONG.TEST\n",
           NetSetupDomainName, "corp.example" },
@@ -87,7 +88,8 @@ TEST_F(JoinInformationTest, SssdMemberships)
         const char* name;
     };
     const Case cases[] = {
-        { "[sssd]\ndomains = zeltor.test\n[domain/zeltor.test]\nid_provider = ad\n", NetSetupDomainName, "zeltor.test" },
+        { "[sssd]\ndomains = zeltor.test\n[domain/zeltor.test]\nid_provider = ad\n", NetSetupDomainName,
+          "zeltor.test" },
         { "[domain/CORP]\nid_provider = ldap\nad_domain = Corp.Example\n", NetSetupDomainName, "corp.example" },
         // The "domains" list decides which sections are active, and in which order.
         { "[sssd]\ndomains = second.test, first.test\n[domain/first.test]\nid_provider = ad\n"

@@ -11,9 +11,9 @@ TEST(FreeSpace, APoolCountsItsFreeSpaceOnceAndTheSpaceEachDatasetUses)
     // statvfs of a ZFS dataset: f_bfree the pool's free space (less under a quota), f_blocks
     // that plus what the dataset itself refers to.
     const std::map<std::string, SpaceTotals> measured = {
-        { "/", { 190 * GB, 200 * GB } },        // rpool/ROOT/debian uses 10 GB
-        { "/home", { 190 * GB, 990 * GB } },    // rpool/home uses 800 GB
-        { "/srv/q", { 5 * GB, 20 * GB } },      // rpool/q: a quota of 20 GB, 15 used
+        { "/", { 190 * GB, 200 * GB } },     // rpool/ROOT/debian uses 10 GB
+        { "/home", { 190 * GB, 990 * GB } }, // rpool/home uses 800 GB
+        { "/srv/q", { 5 * GB, 20 * GB } },   // rpool/q: a quota of 20 GB, 15 used
         { "/boot/efi", { 400'000'000, 500'000'000 } },
     };
     const SpaceMeter meter = [&](const std::string& mountPoint) -> std::optional<SpaceTotals> {

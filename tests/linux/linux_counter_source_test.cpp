@@ -22,12 +22,18 @@
 namespace {
 
 const char* const kThirteenPaths[] = {
-    "\\Processor(_Total)\\% Processor Time", "\\Memory\\% Committed Bytes In Use",
-    "\\LogicalDisk(_Total)\\% Free Space",   "\\System\\File Read Operations/sec",
-    "\\System\\File Write Operations/sec",   "\\Processor(_Total)\\% Interrupt Time",
-    "\\Process(lsass)\\Handle Count",        "\\Process(ntfrs)\\Handle Count",
-    "\\Memory\\Page Faults/sec",             "\\Memory\\Pages Input/sec",
-    "\\Memory\\Pages Output/sec",            "\\Memory\\Page Reads/sec",
+    "\\Processor(_Total)\\% Processor Time",
+    "\\Memory\\% Committed Bytes In Use",
+    "\\LogicalDisk(_Total)\\% Free Space",
+    "\\System\\File Read Operations/sec",
+    "\\System\\File Write Operations/sec",
+    "\\Processor(_Total)\\% Interrupt Time",
+    "\\Process(lsass)\\Handle Count",
+    "\\Process(ntfrs)\\Handle Count",
+    "\\Memory\\Page Faults/sec",
+    "\\Memory\\Pages Input/sec",
+    "\\Memory\\Pages Output/sec",
+    "\\Memory\\Page Reads/sec",
     "\\Memory\\Page Writes/sec",
 };
 
@@ -99,9 +105,9 @@ void WriteMoment(FakeProcRoot& proc, const std::string& cpu, std::uint64_t pgfau
 {
     proc.Write("stat", "cpu  " + cpu + "\ncpu0 " + cpu + "\nintr 5 0 0\n");
     proc.Write("meminfo", "MemTotal: 4000000 kB\nCommitLimit: 1000000 kB\nCommitted_AS: 300000 kB\n");
-    proc.Write("vmstat", "nr_free_pages 100\npswpin " + std::to_string(pswpin) + "\npswpout " + std::to_string(pswpout) +
-                             "\npgfault " + std::to_string(pgfault) + "\npgmajfault " + std::to_string(pgmajfault) +
-                             "\nswap_ra " + std::to_string(swapReadahead));
+    proc.Write("vmstat", "nr_free_pages 100\npswpin " + std::to_string(pswpin) + "\npswpout " +
+                             std::to_string(pswpout) + "\npgfault " + std::to_string(pgfault) + "\npgmajfault " +
+                             std::to_string(pgmajfault) + "\nswap_ra " + std::to_string(swapReadahead));
     proc.Write("diskstats", "   8 0 sda " + std::to_string(reads) + " 0 0 0 " + std::to_string(writes) +
                                 " 0 0 0 0 0 0\n   8 1 sda1 900000 0 0 0 900000 0 0 0 0 0 0\n");
     proc.Write("self/mountinfo", "29 1 8:1 / " + proc.Path() + " rw - ext4 /dev/sda1 rw\n");
@@ -130,12 +136,11 @@ TEST_F(SourceTest, AddingReportsEachKindOfBadPath)
 {
     Open("/proc");
     PdhCounter* counter = nullptr;
-    for (const char* path : { "", "Memory\\Page Faults/sec", "\\Memory\\Page Faults/sec", "\\\\dc1",
-                              "\\\\dc1\\Memory", "\\\\dc1\\Memory\\", "\\\\\\Memory\\Page Faults/sec",
-                              "\\\\dc1\\\\Page Faults/sec", "\\\\dc1\\(lsass)\\Handle Count",
-                              "\\\\dc1\\Process(lsass\\Handle Count", "\\\\dc1\\Process()\\Handle Count",
-                              "\\\\dc1\\Processlsass)\\Handle Count", "\\\\dc1\\Process(lsass#x)\\Handle Count",
-                              "\\\\dc1\\Process(lsass#)\\Handle Count" })
+    for (const char* path : { "", "Memory\\Page Faults/sec", "\\Memory\\Page Faults/sec", "\\\\dc1", "\\\\dc1\\Memory",
+                              "\\\\dc1\\Memory\\", "\\\\\\Memory\\Page Faults/sec", "\\\\dc1\\\\Page Faults/sec",
+                              "\\\\dc1\\(lsass)\\Handle Count", "\\\\dc1\\Process(lsass\\Handle Count",
+                              "\\\\dc1\\Process()\\Handle Count", "\\\\dc1\\Processlsass)\\Handle Count",
+                              "\\\\dc1\\Process(lsass#x)\\Handle Count", "\\\\dc1\\Process(lsass#)\\Handle Count" })
         EXPECT_EQ(Add(path, &counter), PDH_CSTATUS_BAD_COUNTERNAME) << path;
     EXPECT_EQ(Add("\\\\dc2\\Memory\\Page Faults/sec", &counter), PDH_CSTATUS_NO_MACHINE);
     EXPECT_EQ(Add("\\\\dc1\\Paging File(_Total)\\% Usage", &counter), PDH_CSTATUS_NO_OBJECT);
@@ -318,9 +323,10 @@ TEST_F(SourceTest, FreeSpaceOfAMachineWhoseDisksAreZfsDatasets)
     // network share and a memory file system that do not count.
     FakeProcRoot proc;
     WriteMoment(proc, "1 0 1 10 0 0 0 0", 1, 1, 1, 1, 1, 1);
-    proc.Write("self/mountinfo", "21 1 0:20 / " + proc.Path() + " rw - zfs tank/data rw,xattr\n"
-                                 "50 21 0:45 / /proc rw - nfs4 fs1:/export rw\n"
-                                 "52 21 0:47 / /tmp rw - tmpfs tmpfs rw\n");
+    proc.Write("self/mountinfo", "21 1 0:20 / " + proc.Path() +
+                                     " rw - zfs tank/data rw,xattr\n"
+                                     "50 21 0:45 / /proc rw - nfs4 fs1:/export rw\n"
+                                     "52 21 0:47 / /tmp rw - tmpfs tmpfs rw\n");
     Open(proc.Path());
     PdhCounter* space = AddLocal("\\LogicalDisk(_Total)\\% Free Space");
     ASSERT_EQ(source->CollectQueryData(query), 0u);

@@ -84,14 +84,16 @@ protected:
     void RecordingProgram(const std::string& name, int exitCode = 0)
     {
         // Shell built-ins only: the child's PATH may hold nothing else.
-        bin.Write(name, "#!/bin/sh\n{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo END; } > \"$ZELTOR_OUT\"\nexit " +
-                            std::to_string(exitCode) + "\n",
+        bin.Write(name,
+                  "#!/bin/sh\n{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo END; } > \"$ZELTOR_OUT\"\nexit " +
+                      std::to_string(exitCode) + "\n",
                   true);
     }
     void XdgMimeAnswers(const std::string& text, int exitCode = 0)
     {
-        bin.Write("xdg-mime", "#!/bin/sh\n[ \"$*\" = 'query default text/html' ] || exit 9\nprintf '" + text +
-                                  "'\nexit " + std::to_string(exitCode) + "\n",
+        bin.Write("xdg-mime",
+                  "#!/bin/sh\n[ \"$*\" = 'query default text/html' ] || exit 9\nprintf '" + text + "'\nexit " +
+                      std::to_string(exitCode) + "\n",
                   true);
     }
     CString ReadKey(const CString& subKey, std::int32_t* error)
@@ -127,7 +129,9 @@ TEST_F(LinuxShellTest, XdgOpenGetsTheTargetAsOneArgumentAndItsExitStatusMapsToTh
     EXPECT_EQ(Shell().ShellOpen(target, SW_SHOW), 42);
     EXPECT_EQ(WaitForFile(out.File("args")), target.ToUtf8() + "\nEND\n");
 
-    const std::pair<int, std::intptr_t> statuses[] = { { 1, 27 }, { 2, 2 }, { 3, 31 }, { 4, 31 }, { 5, 27 }, { 0, 42 } };
+    const std::pair<int, std::intptr_t> statuses[] = {
+        { 1, 27 }, { 2, 2 }, { 3, 31 }, { 4, 31 }, { 5, 27 }, { 0, 42 }
+    };
     for (auto [status, code] : statuses) {
         bin.Write("xdg-open", "#!/bin/sh\nexit " + std::to_string(status) + "\n", true);
         EXPECT_EQ(Shell().ShellOpen(u"mailto:support@zeltor.example", SW_SHOW), code) << status;

@@ -70,8 +70,9 @@ TEST(LinuxProbeEnvironmentTest, APasswordFileMustBeTheUsersAlone)
     }
     const std::string fifo = dir.path() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const auto& [path, why] : { std::pair{ dir.path(), "is not a regular file" }, std::pair{ fifo, "is not a regular file" },
-                                     std::pair{ dir.path() + "/none", "cannot open the password file" } }) {
+    for (const auto& [path, why] :
+         { std::pair{ dir.path(), "is not a regular file" }, std::pair{ fifo, "is not a regular file" },
+           std::pair{ dir.path() + "/none", "cannot open the password file" } }) {
         EXPECT_FALSE(env.ReadPasswordFile(CString::FromUtf8(path), password, error));
         EXPECT_NE(error.find(why), std::string::npos) << error;
     }
@@ -142,7 +143,7 @@ TEST(LinuxProbeEnvironmentTest, ThePromptReadsWithoutEchoAndPutsTheTerminalBack)
     int slave = -1;
     char name[256];
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    termios before {};
+    termios before{};
     ASSERT_EQ(tcgetattr(slave, &before), 0);
     ASSERT_NE(before.c_lflag & ECHO, 0u);
 
@@ -159,7 +160,7 @@ TEST(LinuxProbeEnvironmentTest, ThePromptReadsWithoutEchoAndPutsTheTerminalBack)
         ASSERT_GT(n, 0);
         seen.append(buffer, static_cast<std::size_t>(n));
     }
-    termios during {};
+    termios during{};
     ASSERT_EQ(tcgetattr(slave, &during), 0);
     EXPECT_EQ(during.c_lflag & ECHO, 0u);
     const std::string typed = "Pa55 wörd\n";
@@ -174,7 +175,7 @@ TEST(LinuxProbeEnvironmentTest, ThePromptReadsWithoutEchoAndPutsTheTerminalBack)
         seen.append(buffer, static_cast<std::size_t>(n));
     EXPECT_EQ(seen.find("Pa55"), std::string::npos) << seen;
     EXPECT_NE(seen.find("Password for bob on \\\\DC1: \r\n"), std::string::npos) << seen;
-    termios after {};
+    termios after{};
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_NE(after.c_lflag & ECHO, 0u);
     close(master);

@@ -51,7 +51,8 @@ TEST(ProbeLiveTest, TheProbeShowsTheWindowsFiguresOfThisMachine)
         ui.Type(ui.Item(dlg.m_hWnd, IDC_DC), u"localhost");
         ui.Click(ui.Item(dlg.m_hWnd, IDC_UPDATE));
         ASSERT_TRUE(ui.Tick(dlg.m_hWnd, CZeltorDlg::kRefreshTimerId));
-        window = { std::stoi(text(IDC_MEMORYUSAGE)), std::stoi(text(IDC_DISKUSAGE)), text(IDC_LSASSHANDLES), text(IDC_NTFRSHANDLES) };
+        window = { std::stoi(text(IDC_MEMORYUSAGE)), std::stoi(text(IDC_DISKUSAGE)), text(IDC_LSASSHANDLES),
+                   text(IDC_NTFRSHANDLES) };
         EXPECT_TRUE(ui.messageBoxes.empty());
         dlg.DestroyWindow();
         app.m_pMainWnd = nullptr;
@@ -72,7 +73,9 @@ TEST(ProbeLiveTest, TheProbeShowsTheWindowsFiguresOfThisMachine)
         SCOPED_TRACE(format);
         FakeProbeEnvironment env;
         // Short: only the rates depend on it, and they are not compared.
-        ASSERT_EQ(ProbeMain(services, env, u"zeltor-probe", { u"-f", CString::FromUtf8(format), u"-i", u"0.1", u"localhost" }), 0)
+        ASSERT_EQ(ProbeMain(services, env, u"zeltor-probe",
+                            { u"-f", CString::FromUtf8(format), u"-i", u"0.1", u"localhost" }),
+                  0)
             << env.err;
         std::vector<std::string> found;
         for (std::sregex_iterator it(env.out.begin(), env.out.end(), value), end; it != end; ++it)

@@ -127,12 +127,13 @@ TEST(DiskOperationsParser, SumsWholeDisksOfEveryFieldLayout)
 
 TEST(DiskOperationsParser, TellsPartitionsFromDisksByTheKernelsNaming)
 {
-    const std::vector<std::string_view> names = { "sda",     "sda1",   "sda12",   "sdp",      "sdp1", "nvme0n1",
-                                                  "nvme0n1p3", "loop1", "loop10", "mmcblk0", "mmcblk0p1",
-                                                  "mmcblk0boot0", "md127", "dm-0" };
+    const std::vector<std::string_view> names = { "sda",       "sda1",         "sda12", "sdp",    "sdp1",
+                                                  "nvme0n1",   "nvme0n1p3",    "loop1", "loop10", "mmcblk0",
+                                                  "mmcblk0p1", "mmcblk0boot0", "md127", "dm-0" };
     for (std::string_view partition : { "sda1", "sda12", "sdp1", "nvme0n1p3", "mmcblk0p1" })
         EXPECT_TRUE(IsPartitionName(partition, names)) << partition;
-    for (std::string_view disk : { "sda", "sdp", "nvme0n1", "loop1", "loop10", "mmcblk0", "mmcblk0boot0", "md127", "dm-0" })
+    for (std::string_view disk :
+         { "sda", "sdp", "nvme0n1", "loop1", "loop10", "mmcblk0", "mmcblk0boot0", "md127", "dm-0" })
         EXPECT_FALSE(IsPartitionName(disk, names)) << disk;
     // A partition whose disk is not listed is counted as a disk.
     EXPECT_FALSE(IsPartitionName("sdb1", names));
@@ -175,9 +176,8 @@ TEST(LocalDisksParser, EachZfsPoolOnceWithItsDatasets)
     // file systems, an overlay and a FUSE mount: pools by name in the order first mounted, each
     // dataset once (tank/share is also bind-mounted), no snapshot.
     EXPECT_EQ(Describe(ParseLocalDisks(Fixture("mounts/mountinfo-zfs"))),
-              (std::vector<std::string>{ "pool rpool: / /home /root /var/lib/samba /var/log",
-                                         "pool bpool: /boot", "/dev/nvme0n1p1: /boot/efi",
-                                         "pool tank: /srv/tank /srv/tank/Public Share" }));
+              (std::vector<std::string>{ "pool rpool: / /home /root /var/lib/samba /var/log", "pool bpool: /boot",
+                                         "/dev/nvme0n1p1: /boot/efi", "pool tank: /srv/tank /srv/tank/Public Share" }));
     // Sources that name no pool.
     EXPECT_TRUE(ParseLocalDisks("30 1 0:40 / /x rw - zfs /a rw\n31 1 0:41 / /y rw - zfs @s rw\n").empty());
 }

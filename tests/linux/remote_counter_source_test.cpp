@@ -42,7 +42,9 @@ struct ScriptedServer {
     {
         if (!namesOverride.empty())
             return namesOverride;
-        return BuildCounterNames({ { memory(), "Memory" }, { pageFaults(), "Page Faults/sec" }, { process(), "Process" },
+        return BuildCounterNames({ { memory(), "Memory" },
+                                   { pageFaults(), "Page Faults/sec" },
+                                   { process(), "Process" },
                                    { handles(), "Handle Count" } });
     }
 
@@ -55,7 +57,8 @@ struct ScriptedServer {
         block.perfFreq = 10'000'000;
         TestObject processObject{ process(), { { handles(), kRawCount } }, {}, true, {} };
         for (int i = 0; i < processes; ++i)
-            processObject.instances.push_back({ i == 1 ? u"lsass" : u"svchost", { static_cast<std::uint64_t>(100 + i) } });
+            processObject.instances.push_back(
+                { i == 1 ? u"lsass" : u"svchost", { static_cast<std::uint64_t>(100 + i) } });
         block.objects = { TestObject{ memory(), { { pageFaults(), kRate } }, { faults }, false, {} }, processObject };
         return BuildPerfData(block, layout);
     }
@@ -145,7 +148,8 @@ protected:
 
     std::size_t DataQueries() const
     {
-        return std::count_if(server.queries.begin(), server.queries.end(), [](const std::string& q) { return q != "Counter 009"; });
+        return std::count_if(server.queries.begin(), server.queries.end(),
+                             [](const std::string& q) { return q != "Counter 009"; });
     }
 };
 
@@ -340,7 +344,8 @@ TEST(PerfDataSeeds, BothServersAnswersReadWithTheProgramsCounters)
 {
     for (const char* server : { "samba", "windows" }) {
         SCOPED_TRACE(server);
-        const std::vector<std::uint8_t> names = Seed(std::string("names-") + server), data = Seed(std::string(server) + "-block");
+        const std::vector<std::uint8_t> names = Seed(std::string("names-") + server),
+                                        data = Seed(std::string(server) + "-block");
         const CounterNameTable table = CounterNameTable::Parse(names);
         PerfDataBlock block;
         ASSERT_EQ(ReadPerfDataBlock(data, &block), PerfDataStatus::Ok);

@@ -37,12 +37,12 @@ public:
     SilentListener()
     {
         m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
+        sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(m_fd, 4) == 0
-            && getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(m_fd, 4) == 0 &&
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
             m_port = ntohs(address.sin_port);
     }
     ~SilentListener() { close(m_fd); }
@@ -74,8 +74,8 @@ TEST(SmbNetworkConnectorTest, FormatsTheWindowsTextsOfItsCodes)
     EXPECT_EQ(Text(connector, 1311, &length).substr(0, 40), u"We can't sign you in with this credentia");
 
     // Every code the Linux services report has a one-paragraph text, ended as Windows ends it.
-    for (std::uint32_t code : { 5u, 6u, 8u, 30u, 53u, 59u, 67u, 86u, 87u, 121u, 124u, 1219u, 1222u, 1311u, 1326u,
-                                1355u, 2250u }) {
+    for (std::uint32_t code :
+         { 5u, 6u, 8u, 30u, 53u, 59u, 67u, 86u, 87u, 121u, 124u, 1219u, 1222u, 1311u, 1326u, 1355u, 2250u }) {
         SCOPED_TRACE(code);
         const CString text = Text(connector, code, &length);
         EXPECT_EQ(length, text.size());
@@ -118,15 +118,16 @@ TEST(SmbNetworkConnectorTest, ASilentServerTimesOutAndEachStepSaysSo)
     options.smbPort = listener.port();
     SmbNetworkConnector connector(options);
     EXPECT_EQ(connector.AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kSemTimeout);
-    EXPECT_EQ(connector.LastFailureStep(), u"The server at 127.0.0.1 took the connection and did not answer the logon.");
+    EXPECT_EQ(connector.LastFailureStep(),
+              u"The server at 127.0.0.1 took the connection and did not answer the logon.");
 
     // The port, with a bound on its answer: nothing listens there.
     options.smbPort = UnusedLoopbackPort();
     options.reachTimeoutMs = 1000;
     SmbNetworkConnector reaching(options);
     EXPECT_EQ(reaching.AddConnection(u"\\\\127.0.0.1", u"secret", u"user"), win32_error::kBadNetPath);
-    EXPECT_EQ(reaching.LastFailureStep(), u"Nothing listens on port " + CString::FromUtf8(std::to_string(options.smbPort)) +
-                                              u" of 127.0.0.1.");
+    EXPECT_EQ(reaching.LastFailureStep(),
+              u"Nothing listens on port " + CString::FromUtf8(std::to_string(options.smbPort)) + u" of 127.0.0.1.");
 
     // The name's look-up, at a given DNS server that never answers (a UDP socket nobody reads).
     const int dns = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -11,7 +11,7 @@ inline bool WriteTestKeytab(const std::string& path, const std::string& principa
     if (krb5_init_context(&context) != 0)
         return false;
     krb5_keytab keytab = nullptr;
-    krb5_keytab_entry entry {};
+    krb5_keytab_entry entry{};
     unsigned char key[32];
     for (unsigned i = 0; i < sizeof key; ++i)
         key[i] = static_cast<unsigned char>(0x5a ^ (i * 7));

@@ -27,7 +27,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(100);
 
 sockaddr_in Loopback(std::uint16_t port)
 {
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -80,8 +80,8 @@ std::uint16_t UnusedLoopbackPort()
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
     std::uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         port = ntohs(address.sin_port);
     close(fd);
     return port;

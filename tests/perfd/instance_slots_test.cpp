@@ -23,7 +23,7 @@ TEST(InstanceSlots, EachProcessKeepsItsNumberAmongItsNameForItsLife)
     };
     for (int i = 0; i < 40; ++i)
         start();
-    std::vector<std::uint64_t> last;           // the last arrangement: place -> key
+    std::vector<std::uint64_t> last;             // the last arrangement: place -> key
     std::map<std::uint64_t, std::size_t> number; // a live key's number among its name
     std::map<std::uint64_t, long> ghostAge;
     std::size_t moves = 0, outlived = 0;
@@ -62,10 +62,11 @@ TEST(InstanceSlots, EachProcessKeepsItsNumberAmongItsNameForItsLife)
             if (!first && std::find(last.begin(), last.end(), key) - last.begin() != static_cast<long>(k))
                 ++moves;
         }
-        ASSERT_EQ(places.size(), alive.size() + static_cast<std::size_t>(std::count_if(
-                                                     places.begin(), places.end(), [](const InstanceSlots::Place& p) {
-                                                         return p.entity == InstanceSlots::kGhost;
-                                                     })));
+        ASSERT_EQ(places.size(),
+                  alive.size() + static_cast<std::size_t>(
+                                     std::count_if(places.begin(), places.end(), [](const InstanceSlots::Place& p) {
+                                         return p.entity == InstanceSlots::kGhost;
+                                     })));
         // A ghost past its life holds up the number of a later process of its name.
         for (std::size_t k = 0; k < now.size(); ++k) {
             if (places[k].entity != InstanceSlots::kGhost || ghostAge[now[k]] <= kGhostLife)
@@ -76,9 +77,8 @@ TEST(InstanceSlots, EachProcessKeepsItsNumberAmongItsNameForItsLife)
             });
             ASSERT_TRUE(later) << "update " << update << ": ghost " << now[k] << " at " << k;
         }
-        std::erase_if(number, [&](const auto& entry) {
-            return std::count(alive.begin(), alive.end(), entry.first) == 0;
-        });
+        std::erase_if(number,
+                      [&](const auto& entry) { return std::count(alive.begin(), alive.end(), entry.first) == 0; });
         last = now;
     }
     // The churn moved processes into the places of ghosts, and kept some ghosts past their life.

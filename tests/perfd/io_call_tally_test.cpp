@@ -77,7 +77,8 @@ TEST(IoCallTally, CountsEveryCallAndKeepsTheCallsOfProcessesThatEnded)
     const std::string file = dir.Write("data", "cached");
     IoCallTally tally("/proc", 1);
     Reader first(file), second(file), quiet(file);
-    const std::vector<ProcessTable::Process> all{ { "r", first.Pid(), {} }, { "r", second.Pid(), {} },
+    const std::vector<ProcessTable::Process> all{ { "r", first.Pid(), {} },
+                                                  { "r", second.Pid(), {} },
                                                   { "r", quiet.Pid(), {} } };
     const IoCallTally::Totals start = tally.Update(all);
     EXPECT_EQ(tally.ReadingsAtLastUpdate(), 3);

@@ -146,7 +146,8 @@ std::map<std::string, std::string> Records(const std::string& path)
     tdb_traverse_read(
         tdb,
         [](tdb_context*, TDB_DATA key, TDB_DATA value, void* all) {
-            (*static_cast<std::map<std::string, std::string>*>(all))[std::string(reinterpret_cast<char*>(key.dptr), key.dsize)] =
+            (*static_cast<std::map<std::string, std::string>*>(
+                all))[std::string(reinterpret_cast<char*>(key.dptr), key.dsize)] =
                 std::string(reinterpret_cast<char*>(value.dptr), value.dsize);
             return 0;
         },
@@ -198,7 +199,8 @@ TEST(PerfdService, PublishesTheStandInsProcessesAloneUnlessAskedForEveryProcess)
     {
         Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1", "--lsass", "sleep" });
         std::vector<ProcessInstance> instances;
-        EXPECT_TRUE(Eventually([&] { return has(instances = ProcessInstances(state.path()), sleeper); })) << perfd.Log();
+        EXPECT_TRUE(Eventually([&] { return has(instances = ProcessInstances(state.path()), sleeper); }))
+            << perfd.Log();
         ASSERT_FALSE(instances.empty());
         EXPECT_EQ(instances[0].name, "_Total");
         unsigned long published = 0;
@@ -213,8 +215,9 @@ TEST(PerfdService, PublishesTheStandInsProcessesAloneUnlessAskedForEveryProcess)
     }
     {
         Perfd perfd({ "--state-dir", state.path(), "--interval", "0.1", "--lsass", "sleep", "--all-processes" });
-        EXPECT_TRUE(Eventually([&] { return has(ProcessInstances(state.path()), static_cast<unsigned long>(getpid())); }))
-            << perfd.Log();
+        EXPECT_TRUE(Eventually([&] {
+            return has(ProcessInstances(state.path()), static_cast<unsigned long>(getpid()));
+        })) << perfd.Log();
         EXPECT_EQ(perfd.Stop(SIGTERM), 0);
     }
     kill(sleeper, SIGKILL);
@@ -224,11 +227,13 @@ TEST(PerfdService, PublishesTheStandInsProcessesAloneUnlessAskedForEveryProcess)
 TEST(PerfdService, CommandLinesItCannotRunWithSayWhy)
 {
     for (const auto& [arguments, message] :
-         { std::pair<std::vector<std::string>, std::string>{ { "--interval", "0" }, "the interval must be a number of seconds from 0.1 to 3600: 0" },
+         { std::pair<std::vector<std::string>, std::string>{
+               { "--interval", "0" }, "the interval must be a number of seconds from 0.1 to 3600: 0" },
            { { "-i", "1s" }, "the interval must be a number of seconds from 0.1 to 3600: 1s" },
            { { "--colour" }, "unknown option --colour" },
            { { "--lsass" }, "option --lsass needs a value" },
-           { { "--lsass-program", "sbin/samba" }, "the program of the lsass stand-in must be an absolute path: sbin/samba" },
+           { { "--lsass-program", "sbin/samba" },
+             "the program of the lsass stand-in must be an absolute path: sbin/samba" },
            { { "--processes", "," }, "--processes needs at least one process name: ," },
            { { "--processes", "samba", "--all-processes" }, "--processes and --all-processes exclude each other" },
            { { "--readers", "zeltor-no-such-group" }, "no such group: zeltor-no-such-group" },
@@ -272,7 +277,8 @@ TEST(PerfdService, AStateDirectoryItCannotWriteEndsItWithAReason)
     if (getuid() != 0)
         GTEST_SKIP() << "needs root to run the program as another user";
     std::filesystem::permissions(state.path(), std::filesystem::perms(0755));
-    Perfd perfd({ "--state-dir", state.path() }, { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--" });
+    Perfd perfd({ "--state-dir", state.path() },
+                { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--" });
     EXPECT_EQ(perfd.Wait(), 1);
     EXPECT_EQ(perfd.Log(), "zeltor-perfd: cannot write the performance databases: cannot make " + state.path() +
                                "/perfmon: Permission denied\n");
@@ -283,14 +289,15 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
     for (const int signal : { SIGTERM, SIGINT }) {
         TempDir state;
         // The state directory as smb.conf names it.
-        std::ofstream(state.path() + "/smb.conf") << "[global]\n\tstate directory = " << state.path()
-                                                  << "\n\trestrict anonymous = 2\n";
+        std::ofstream(state.path() + "/smb.conf")
+            << "[global]\n\tstate directory = " << state.path() << "\n\trestrict anonymous = 2\n";
         Perfd perfd({ "-s", state.path() + "/smb.conf", "--interval", "0.1" });
         ASSERT_TRUE(Eventually([&] { return Published(state.path()); })) << perfd.Log();
         EXPECT_EQ(perfd.Stop(signal), 0);
         // What it published (for the measurements), then that it stopped.
         const std::string log = perfd.Log();
-        const std::string started = "zeltor-perfd: writing this machine's counters to " + state.path() + "/perfmon every 0.1 s\n";
+        const std::string started =
+            "zeltor-perfd: writing this machine's counters to " + state.path() + "/perfmon every 0.1 s\n";
         EXPECT_EQ(log.substr(0, started.size()), started);
         EXPECT_TRUE(std::regex_match(log.substr(std::min(started.size(), log.size())),
                                      std::regex("zeltor-perfd: [0-9]+ samples published, [0-9]+ waited for an answer "
@@ -330,7 +337,8 @@ TEST(PerfdService, WarnsAtStartWhenTheSambaItFeedsLetsAnonymousSessionsRead)
         EXPECT_EQ(perfd.Stop(SIGTERM), 0);
         const std::string warning = "zeltor-perfd: warning: " + state.path() +
                                     "/smb.conf lets anonymous sessions read these counters, the list of processes "
-                                    "included (restrict anonymous = " + (warned ? warned : "") +
+                                    "included (restrict anonymous = " +
+                                    (warned ? warned : "") +
                                     "); \"restrict anonymous = 2\" in its [global] section refuses them\n";
         EXPECT_EQ(perfd.Log().find(warning) != std::string::npos, warned != nullptr) << lines << perfd.Log();
         EXPECT_EQ(perfd.Log().find("warning") != std::string::npos, warned != nullptr) << lines << perfd.Log();
@@ -385,8 +393,8 @@ TEST(PerfdService, WithReadersTheDatabasesAreReadByThatGroupAndRootAlone)
         EXPECT_EQ(mode & 0077, 0u) << std::oct << mode;
     // tdbdump as a user of that group and as one outside it.
     const auto dumpAs = [](const std::string& group, const std::string& path) {
-        const std::string command = "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path +
-                                    "' 2>/dev/null";
+        const std::string command =
+            "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path + "' 2>/dev/null";
         FILE* dump = popen(command.c_str(), "r");
         std::string text;
         char buffer[4096];
@@ -425,7 +433,8 @@ TEST(PerfdService, DatabasesRemovedOrReplacedWhileItRunsArePublishedAgain)
     // once it is gone.
     std::filesystem::remove(folder + "/data.tdb");
     std::filesystem::create_directory(folder + "/data.tdb");
-    const std::string failure = "zeltor-perfd: cannot write " + folder + "/data.tdb: Is a directory; trying again at each update\n";
+    const std::string failure =
+        "zeltor-perfd: cannot write " + folder + "/data.tdb: Is a directory; trying again at each update\n";
     EXPECT_TRUE(Eventually([&] { return perfd.Log().find(failure) != std::string::npos; })) << perfd.Log();
     Pause();
     std::filesystem::remove(folder + "/data.tdb");

@@ -173,14 +173,16 @@ TEST(PerfmonRecords, TwoSamplesGiveTheLocalSourcesProcessorTime)
         s.second = total;
         return s;
     };
-    for (const auto& [idle0, total0, idle1, total1] : { std::array<std::uint64_t, 4>{ 1000, 4000, 1300, 4400 },
-                                                        std::array<std::uint64_t, 4>{ 7, 8, 7, 408 },
-                                                        std::array<std::uint64_t, 4>{ 123456789, 987654321, 123456889, 987654721 } }) {
+    for (const auto& [idle0, total0, idle1, total1] :
+         { std::array<std::uint64_t, 4>{ 1000, 4000, 1300, 4400 }, std::array<std::uint64_t, 4>{ 7, 8, 7, 408 },
+           std::array<std::uint64_t, 4>{ 123456789, 987654321, 123456889, 987654721 } }) {
         PdhFormattedValue remote, local;
         ASSERT_EQ(FormatCounterValue(CounterType::Timer100nsInverse, published(idle0, total0), published(idle1, total1),
-                                     PDH_FMT_LONG_FORMAT, &remote), 0u);
+                                     PDH_FMT_LONG_FORMAT, &remote),
+                  0u);
         ASSERT_EQ(FormatCounterValue(CounterType::Timer100nsInverse, ticks(idle0, total0), ticks(idle1, total1),
-                                     PDH_FMT_LONG_FORMAT, &local), 0u);
+                                     PDH_FMT_LONG_FORMAT, &local),
+                  0u);
         EXPECT_EQ(remote.longValue, local.longValue) << idle0;
     }
 }

@@ -29,8 +29,8 @@ public:
     {
         m_pid = fork();
         if (m_pid == 0) {
-            if (user != 0 && (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 ||
-                              setresuid(user, user, user) != 0))
+            if (user != 0 &&
+                (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0))
                 _exit(126);
             execl(program.c_str(), program.c_str(), "1000", static_cast<char*>(nullptr));
             _exit(127);
@@ -115,7 +115,8 @@ TEST(LsassStandIn, OnlyRootRunningSambasProgramStandsIn)
     const PerfmonSample& before = SampleWith(sampler, { asNobody.Pid(), elsewhere.Pid(), fakeLsass.Pid() });
     EXPECT_EQ(InstancesOf(before, asNobody.Pid()), std::vector<std::string>{ "samba" });
     EXPECT_EQ(InstancesOf(before, elsewhere.Pid()), std::vector<std::string>{ "samba" });
-    EXPECT_EQ(InstancesOf(before, fakeLsass.Pid()), std::vector<std::string>{ "lsass_" + std::to_string(fakeLsass.Pid()) });
+    EXPECT_EQ(InstancesOf(before, fakeLsass.Pid()),
+              std::vector<std::string>{ "lsass_" + std::to_string(fakeLsass.Pid()) });
     for (const PublishedProcess& p : before.processes)
         EXPECT_NE(p.name, "lsass") << p.pid;
 
@@ -124,7 +125,8 @@ TEST(LsassStandIn, OnlyRootRunningSambasProgramStandsIn)
     const PerfmonSample& after = SampleWith(sampler, { byRoot.Pid() });
     EXPECT_EQ(InstancesOf(after, byRoot.Pid()), (std::vector<std::string>{ "lsass", "samba" }));
     EXPECT_EQ(InstancesOf(after, asNobody.Pid()), std::vector<std::string>{ "samba" });
-    EXPECT_EQ(InstancesOf(after, fakeLsass.Pid()), std::vector<std::string>{ "lsass_" + std::to_string(fakeLsass.Pid()) });
+    EXPECT_EQ(InstancesOf(after, fakeLsass.Pid()),
+              std::vector<std::string>{ "lsass_" + std::to_string(fakeLsass.Pid()) });
 }
 
 TEST(LsassStandIn, AProgramReplacedSinceItStartedIsStillSambas)

@@ -89,8 +89,7 @@ TEST(PerfmonStore, ReadersFindEachSampleAndTheInstancesOfTheOneBefore)
     const std::string data = state.path() + "/perfmon/data.tdb";
     EXPECT_EQ(ReadDatabase(names).at("230i2name"), "p2");
     EXPECT_EQ(ReadDatabase(data).at("230i2"), "1");
-    EXPECT_EQ(std::filesystem::status(state.path() + "/perfmon").permissions(),
-              std::filesystem::perms(0755));
+    EXPECT_EQ(std::filesystem::status(state.path() + "/perfmon").permissions(), std::filesystem::perms(0755));
 
     // Fewer instances: the count goes down, the records beyond it stay for a reader that took
     // the count before.
@@ -135,8 +134,9 @@ TEST(PerfmonStore, AReaderWithoutLocksNeverSeesHalfASample)
             tdb_traverse_read(
                 tdb,
                 [](tdb_context*, TDB_DATA key, TDB_DATA value, void* into) {
-                    (*static_cast<std::map<std::string, std::string>*>(into))[std::string(
-                        reinterpret_cast<char*>(key.dptr), key.dsize)] = std::string(reinterpret_cast<char*>(value.dptr), value.dsize);
+                    (*static_cast<std::map<std::string, std::string>*>(
+                        into))[std::string(reinterpret_cast<char*>(key.dptr), key.dsize)] =
+                        std::string(reinterpret_cast<char*>(value.dptr), value.dsize);
                     return 0;
                 },
                 &seen);
@@ -179,7 +179,8 @@ TEST(PerfmonStore, AnAnswerReadsEveryValueOfOneSample)
             tdb_context* tdb = tdb_open(data.c_str(), 0, TDB_DEFAULT, O_RDONLY, 0);
             if (tdb == nullptr)
                 _exit(2);
-            const TDB_DATA found = tdb_fetch(tdb, TDB_DATA{ reinterpret_cast<unsigned char*>(const_cast<char*>(key.data())), key.size() });
+            const TDB_DATA found =
+                tdb_fetch(tdb, TDB_DATA{ reinterpret_cast<unsigned char*>(const_cast<char*>(key.data())), key.size() });
             std::string text(reinterpret_cast<char*>(found.dptr), found.dsize);
             free(found.dptr);
             tdb_close(tdb);

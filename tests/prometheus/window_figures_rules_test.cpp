@@ -25,18 +25,18 @@
 
 namespace {
 
-constexpr int kSamples = 6;            // 0 s to 75 s: the last 1m window is full
+constexpr int kSamples = 6; // 0 s to 75 s: the last 1m window is full
 constexpr std::uint64_t kStepSeconds = 15;
 constexpr std::uint64_t kPerfFreq = 10'000'000;
 
 struct Figure {
     const char* path;
     CounterType type;
-    std::uint64_t first;      // at the first sample
-    std::uint64_t growth;     // of first per sample (a timer: in 100 ns units)
-    std::uint64_t second;     // a fraction's denominator
-    const char* expression;   // what gives the window's figure in Prometheus
-    const char* labels;       // of its result
+    std::uint64_t first;    // at the first sample
+    std::uint64_t growth;   // of first per sample (a timer: in 100 ns units)
+    std::uint64_t second;   // a fraction's denominator
+    const char* expression; // what gives the window's figure in Prometheus
+    const char* labels;     // of its result
 };
 
 // Distinct rates, so that two rules swapped show.
@@ -57,7 +57,8 @@ const Figure kFigures[] = {
       "{pdh_instance=\"lsass\"}" },
     { "\\Process(ntfrs)\\Handle Count", CounterType::RawCount, 678, 0, 0, "zeltor_process_handles",
       "{pdh_instance=\"ntfrs\"}" },
-    { "\\Memory\\Page Faults/sec", CounterType::PerSecond, 4'000'000'000, 600, 0, "zeltor:memory_page_faults:rate1m", "{}" },
+    { "\\Memory\\Page Faults/sec", CounterType::PerSecond, 4'000'000'000, 600, 0, "zeltor:memory_page_faults:rate1m",
+      "{}" },
     { "\\Memory\\Pages Input/sec", CounterType::PerSecond, 900, 30, 0, "zeltor:memory_pages_input:rate1m", "{}" },
     { "\\Memory\\Pages Output/sec", CounterType::PerSecond, 800, 15, 0, "zeltor:memory_pages_output:rate1m", "{}" },
     { "\\Memory\\Page Reads/sec", CounterType::PerSecond, 700, 24, 0, "zeltor:memory_page_reads:rate1m", "{}" },
@@ -141,10 +142,11 @@ TEST(WindowFiguresRules, TheRecordingRulesGiveTheWindowsThirteenFromTheExporters
     test << "    promql_expr_test:\n";
     for (const Figure& figure : kFigures) {
         // The window's figure from the last two samples, by its calculator.
-        PdhFormattedValue shown {};
+        PdhFormattedValue shown{};
         ASSERT_EQ(FormatCounterValue(figure.type, SampleOf(figure, kSamples - 2), SampleOf(figure, kSamples - 1),
                                      PDH_FMT_DOUBLE_FORMAT, &shown),
-                  0u) << figure.path;
+                  0u)
+            << figure.path;
         test << "      - expr: 'round(" << figure.expression << figure.labels << ", 1/1024)'\n"
              << "        eval_time: " << kStepSeconds * (kSamples - 1) << "s\n"
              << "        exp_samples:\n          - labels: '" << figure.labels << "'\n"

@@ -125,11 +125,13 @@ TEST_F(QtAboutBoxTest, SystemMenuOpensTheBoxWithVersionPictureAndUnderlinedLinks
                 QWidget* box = ui.Widget(about);
                 EXPECT_EQ(box->windowTitle(), QStringLiteral("About Zeltor"));
                 EXPECT_EQ(Control<QLabel>(about, IDC_VERSION)->text(),
-                          QStringLiteral("Zeltor\nversion 9.09.01\nCopyright (C) 2026 Zeltor Software.\nAll rights reserved."));
+                          QStringLiteral(
+                              "Zeltor\nversion 9.09.01\nCopyright (C) 2026 Zeltor Software.\nAll rights reserved."));
                 auto* support = Control<QLabel>(about, IDC_LINK_SUPPORT);
                 EXPECT_EQ(support->text(), QStringLiteral("support@zeltor.example"));
                 EXPECT_EQ(support->toolTip(), QStringLiteral("mailto:support@zeltor.example"));
-                EXPECT_EQ(Control<QLabel>(about, IDC_LINK_WEB)->toolTip(), QStringLiteral("https://www.zeltor.example/"));
+                EXPECT_EQ(Control<QLabel>(about, IDC_LINK_WEB)->toolTip(),
+                          QStringLiteral("https://www.zeltor.example/"));
                 for (int id : { IDC_LINK_WEB, IDC_LINK_SUPPORT, IDC_LINK_SALES }) {
                     auto* label = Control<QLabel>(about, id);
                     EXPECT_TRUE(label->font().underline()) << id;

@@ -43,8 +43,10 @@ TEST_F(QtDialogTest, PickerListAndAboutLinksAreNamedByTheirTexts)
         QTimer::singleShot(0, [&] {
             HWND about = nullptr;
             ASSERT_TRUE(WaitFor([&] { return (about = ui.FindDialog(u"About Zeltor")) != nullptr; }));
-            EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_WEB)), QStringLiteral("https://www.zeltor.example/"));
-            EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_SUPPORT)), QStringLiteral("support@zeltor.example"));
+            EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_WEB)),
+                      QStringLiteral("https://www.zeltor.example/"));
+            EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_SUPPORT)),
+                      QStringLiteral("support@zeltor.example"));
             EXPECT_EQ(AccessibleName(Control<QLabel>(about, IDC_LINK_SALES)), QStringLiteral("sales@zeltor.example"));
             QTest::mouseClick(Control<QPushButton>(about, IDOK), Qt::LeftButton);
         });
@@ -74,13 +76,16 @@ TEST_F(QtDialogTest, AboutLinksAreLinksWhosePressActionClicksThem)
                 EXPECT_FALSE(a->state().focusable) << id;
                 EXPECT_EQ(label->focusPolicy(), Qt::NoFocus) << id;
                 ASSERT_NE(a->actionInterface(), nullptr) << id;
-                EXPECT_EQ(a->actionInterface()->actionNames(), QStringList(QAccessibleActionInterface::pressAction())) << id;
+                EXPECT_EQ(a->actionInterface()->actionNames(), QStringList(QAccessibleActionInterface::pressAction()))
+                    << id;
             }
             auto press = [&](int id) {
-                QAccessible::queryAccessibleInterface(Control<QLabel>(about, id))->actionInterface()->doAction(
-                    QAccessibleActionInterface::pressAction());
+                QAccessible::queryAccessibleInterface(Control<QLabel>(about, id))
+                    ->actionInterface()
+                    ->doAction(QAccessibleActionInterface::pressAction());
             };
-            auto* support = dynamic_cast<CHyperLink*>(CWnd::FromHandlePermanent(ui.GetDlgItem(about, IDC_LINK_SUPPORT)));
+            auto* support =
+                dynamic_cast<CHyperLink*>(CWnd::FromHandlePermanent(ui.GetDlgItem(about, IDC_LINK_SUPPORT)));
             ASSERT_NE(support, nullptr);
             press(IDC_LINK_SUPPORT);
             EXPECT_TRUE(shell.calls.empty()); // queued, not run inside the bus's call
@@ -141,7 +146,8 @@ TEST_F(QtDialogTest, PickerRowsAreSelectedThroughTheAccessibleTable)
         QTimer::singleShot(0, [&] {
             HWND picker = ui.FindDialog(u"Select Domain Controller");
             ASSERT_NE(picker, nullptr);
-            QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Control<QListWidget>(picker, IDC_DCLIST));
+            QAccessibleInterface* list =
+                QAccessible::queryAccessibleInterface(Control<QListWidget>(picker, IDC_DCLIST));
             ASSERT_NE(list->tableInterface(), nullptr);
             EXPECT_EQ(list->tableInterface()->rowCount(), 2);
             EXPECT_TRUE(list->tableInterface()->selectRow(1));

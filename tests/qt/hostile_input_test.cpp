@@ -29,19 +29,19 @@ protected:
         });
         RunMainDialog(
             [&](HWND h) {
-            auto* dc = Control<QLineEdit>(h, IDC_DC);
-            dc->setText(name);
-            Control<QLineEdit>(h, IDC_USERNAME)->setText(user);
-            Control<QLineEdit>(h, IDC_PASSWORD)->setText(QStringLiteral("pw"));
-            poll.start();
-            QTest::mouseClick(Control<QPushButton>(h, IDC_UPDATE), Qt::LeftButton);
-            WaitFor([&] { return !boxText.isEmpty(); }, 20000);
-            poll.stop();
-            if (autoUpdate != nullptr)
-                *autoUpdate = Control<QCheckBox>(h, IDC_AUTOUPDATE)->isEnabled();
-            // The field holds what was typed, up to an edit field's 32,767 characters.
-            EXPECT_EQ(dc->text(), name.left(32767));
-            ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
+                auto* dc = Control<QLineEdit>(h, IDC_DC);
+                dc->setText(name);
+                Control<QLineEdit>(h, IDC_USERNAME)->setText(user);
+                Control<QLineEdit>(h, IDC_PASSWORD)->setText(QStringLiteral("pw"));
+                poll.start();
+                QTest::mouseClick(Control<QPushButton>(h, IDC_UPDATE), Qt::LeftButton);
+                WaitFor([&] { return !boxText.isEmpty(); }, 20000);
+                poll.stop();
+                if (autoUpdate != nullptr)
+                    *autoUpdate = Control<QCheckBox>(h, IDC_AUTOUPDATE)->isEnabled();
+                // The field holds what was typed, up to an edit field's 32,767 characters.
+                EXPECT_EQ(dc->text(), name.left(32767));
+                ui.SendMessage(h, WM_COMMAND, IDCANCEL, 0);
             },
             &with);
         return boxText;
@@ -55,8 +55,8 @@ protected:
             QString(255, QLatin1Char('a')),
             QString(65536, QLatin1Char('b')),
             QStringLiteral("\u05e9\u05dc\u05d5\u05dd-\u0627\u0644\u062e\u0627\u062f\u0645"), // right-to-left
-            QStringLiteral("e\u0301\u0308\u20dd"),                                            // combining marks
-            QStringLiteral("\U0001F600\U0001F4BB"),                                           // emoji
+            QStringLiteral("e\u0301\u0308\u20dd"),                                           // combining marks
+            QStringLiteral("\U0001F600\U0001F4BB"),                                          // emoji
             QString(QChar(0)) + QStringLiteral("dc1"),
             QStringLiteral("dc\x01\x1b[2J\t\r\n"),
             QStringLiteral("dc1; touch /tmp/zeltor-pwned | $(touch /tmp/zeltor-pwned) `id` 'q' \"qq\""),
@@ -99,7 +99,8 @@ TEST_F(QtHostileInputTest, ConnectionRefusesEveryHostileNameWithASystemError)
         bool autoUpdate = true;
         const QString text = UpdateWith(real, name, QStringLiteral("admin"), &autoUpdate);
         EXPECT_FALSE(autoUpdate);
-        EXPECT_TRUE(text.startsWith(QStringLiteral("Error:"))) << name.left(40).toStdString() << ": " << text.toStdString();
+        EXPECT_TRUE(text.startsWith(QStringLiteral("Error:")))
+            << name.left(40).toStdString() << ": " << text.toStdString();
         // "Error:<code>\n<text>": a code the system has a text for.
         const qsizetype lf = text.indexOf(QLatin1Char('\n'));
         ASSERT_GT(lf, 6);

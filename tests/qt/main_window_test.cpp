@@ -121,13 +121,15 @@ TEST_F(QtMainWindowTest, EscapeEnterAndF1LeaveTheWindowOpenAndPressNothing)
 
 TEST_F(QtMainWindowTest, CloseButtonEndsTheDialog)
 {
-    EXPECT_EQ(RunMainDialog([&](HWND h) { QTest::mouseClick(Control<QPushButton>(h, IDCANCEL), Qt::LeftButton); }), IDCANCEL);
+    EXPECT_EQ(RunMainDialog([&](HWND h) { QTest::mouseClick(Control<QPushButton>(h, IDCANCEL), Qt::LeftButton); }),
+              IDCANCEL);
 }
 
 TEST_F(QtMainWindowTest, TitleBarCloseAndAltF4EndTheDialog)
 {
     EXPECT_EQ(RunMainDialog([&](HWND h) { ui.Widget(h)->close(); }), IDCANCEL);
-    EXPECT_EQ(RunMainDialog([&](HWND h) { QTest::keyClick(Control<QLineEdit>(h, IDC_DC), Qt::Key_F4, Qt::AltModifier); }),
+    EXPECT_EQ(RunMainDialog(
+                  [&](HWND h) { QTest::keyClick(Control<QLineEdit>(h, IDC_DC), Qt::Key_F4, Qt::AltModifier); }),
               IDCANCEL);
 }
 

@@ -66,8 +66,8 @@ TEST_F(QtPickerTest, ClearingTheSelectionKeepsOkEnabledAndConfirmsAnEmptyName)
         const QString chosen = Pick(h, [&](HWND, QListWidget* list, QPushButton* ok) {
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, ItemCentre(list, 0));
             // A click below the last name, on the empty part of the list.
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(list->viewport()->width() - 3,
-                                                                           list->viewport()->height() - 3));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              QPoint(list->viewport()->width() - 3, list->viewport()->height() - 3));
             EXPECT_TRUE(list->selectedItems().isEmpty());
             EXPECT_TRUE(ok->isEnabled());
             QTest::mouseClick(ok, Qt::LeftButton);

@@ -56,9 +56,10 @@ TEST_F(AboutBoxTest, LinksShowTheAddressesOpenTheirTargetsAndStayUnderlined)
             const char16_t* text;
             const char16_t* url;
         };
-        for (const Expected& e : { Expected{ IDC_LINK_WEB, u"https://www.zeltor.example/", u"https://www.zeltor.example/" },
-                                   Expected{ IDC_LINK_SUPPORT, u"support@zeltor.example", u"mailto:support@zeltor.example" },
-                                   Expected{ IDC_LINK_SALES, u"sales@zeltor.example", u"mailto:sales@zeltor.example" } }) {
+        for (const Expected& e :
+             { Expected{ IDC_LINK_WEB, u"https://www.zeltor.example/", u"https://www.zeltor.example/" },
+               Expected{ IDC_LINK_SUPPORT, u"support@zeltor.example", u"mailto:support@zeltor.example" },
+               Expected{ IDC_LINK_SALES, u"sales@zeltor.example", u"mailto:sales@zeltor.example" } }) {
             CHyperLink* link = Link(about, e.id);
             ASSERT_NE(link, nullptr) << e.id;
             HWND h = ui.Item(about, e.id);
@@ -134,8 +135,9 @@ TEST_F(AboutBoxTest, SecondOpeningStartsUnvisitedAndAFailedLinkKeepsTheBoxOpen)
         EXPECT_EQ(ui.RequestCtlColor(ui.Item(about, IDC_LINK_WEB)).textColor, RGB(0, 0, 238));
         ui.Click(ui.Item(about, IDC_LINK_SALES));
         ASSERT_EQ(ui.messageBoxes.size(), 1u);
-        EXPECT_EQ(ui.messageBoxes[0].text,
-                  u"Unable to open hyperlink:\n\nThere is no application associated\nwith the given filename extension.");
+        EXPECT_EQ(
+            ui.messageBoxes[0].text,
+            u"Unable to open hyperlink:\n\nThere is no application associated\nwith the given filename extension.");
         EXPECT_FALSE(ui.Find(about)->ended);
     });
     EXPECT_EQ(opened.size(), 2u);

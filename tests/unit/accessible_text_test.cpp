@@ -26,9 +26,14 @@ TEST(AccessibleTextTest, MainWindowFieldsAreNamedByTheLabelsThatFollowThemInTheT
 {
     auto t = ById(IDD_ZELTOR_DIALOG);
     const std::map<int, const char16_t*> fields = {
-        { IDC_DOMAIN, u"Domain" }, { IDC_DC, u"Domain Controller" }, { IDC_USERNAME, u"User name" },
-        { IDC_PASSWORD, u"Password" }, { IDC_FIND, u"Find" }, { IDC_UPDATE, u"Update" },
-        { IDC_AUTOUPDATE, u"Auto Update" }, { IDCANCEL, u"Close" },
+        { IDC_DOMAIN, u"Domain" },
+        { IDC_DC, u"Domain Controller" },
+        { IDC_USERNAME, u"User name" },
+        { IDC_PASSWORD, u"Password" },
+        { IDC_FIND, u"Find" },
+        { IDC_UPDATE, u"Update" },
+        { IDC_AUTOUPDATE, u"Auto Update" },
+        { IDCANCEL, u"Close" },
     };
     for (const auto& [id, name] : fields) {
         EXPECT_EQ(t[id].name, CString(name)) << id;
@@ -45,12 +50,12 @@ TEST(AccessibleTextTest, ValueFieldsAreNamedByTheirRowWithTheUnitAfterThem)
     // Each row's nearest label on the left, also where two columns share a row, and the "%" just
     // right of the three usage values; a label further right (Password:) is no unit.
     const std::map<int, const char16_t*> values = {
-        { IDC_CPUUSAGE, u"CPU Usage (%)" },         { IDC_MEMORYUSAGE, u"Memory Usage (%)" },
-        { IDC_DISKUSAGE, u"Disk Usage (%)" },       { IDC_PAGEREADS, u"Page Reads/sec" },
-        { IDC_PAGEWRITES, u"Page Writes/sec" },     { IDC_NTFRSHANDLES, u"NTFRS Handles" },
-        { IDC_FILEREADS, u"File Reads/sec" },       { IDC_FILEWRITES, u"File Writes/sec" },
+        { IDC_CPUUSAGE, u"CPU Usage (%)" },          { IDC_MEMORYUSAGE, u"Memory Usage (%)" },
+        { IDC_DISKUSAGE, u"Disk Usage (%)" },        { IDC_PAGEREADS, u"Page Reads/sec" },
+        { IDC_PAGEWRITES, u"Page Writes/sec" },      { IDC_NTFRSHANDLES, u"NTFRS Handles" },
+        { IDC_FILEREADS, u"File Reads/sec" },        { IDC_FILEWRITES, u"File Writes/sec" },
         { IDC_INTERRUPTTIME, u"Interrupt time(%)" }, { IDC_LSASSHANDLES, u"LSASS Handles" },
-        { IDC_PAGEFAULTS, u"Page Faults/sec" },     { IDC_PAGESINPUT, u"Pages Input/sec" },
+        { IDC_PAGEFAULTS, u"Page Faults/sec" },      { IDC_PAGESINPUT, u"Pages Input/sec" },
         { IDC_PAGESOUTPUT, u"Pages Output/sec" },
     };
     for (const auto& [id, name] : values) {

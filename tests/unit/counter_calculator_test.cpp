@@ -135,7 +135,9 @@ TEST(CounterCalculator, RatesUseTheDataBlocksOwnClockWhenItHasOne)
     };
     // 500 events over 2.5 s of a 10 MHz clock, for both widths of the rate counter.
     for (CounterType type : { CounterType::PerSecond, CounterType::BulkCount })
-        ExpectValue(Format(type, withClock(1000, 4'000'000'000, 10'000'000), withClock(1500, 4'025'000'000, 10'000'000)), 200);
+        ExpectValue(Format(type, withClock(1000, 4'000'000'000, 10'000'000),
+                           withClock(1500, 4'025'000'000, 10'000'000)),
+                    200);
     // A clock that went back or changed its frequency gives no value; so does one that stood still.
     ExpectInvalid(Format(CounterType::PerSecond, withClock(1, 50, 10), withClock(2, 40, 10)), PDH_CSTATUS_INVALID_DATA);
     ExpectInvalid(Format(CounterType::PerSecond, withClock(1, 50, 10), withClock(2, 60, 20)), PDH_CSTATUS_INVALID_DATA);
@@ -167,7 +169,8 @@ TEST(CounterCalculator, ATimerAheadOfItsBaseGivesNoFigure)
     for (const std::uint32_t format : { PDH_FMT_LONG_FORMAT, PDH_FMT_LARGE_FORMAT, PDH_FMT_DOUBLE_FORMAT }) {
         ExpectInvalid(Format(CounterType::Timer100ns, At(0, 0, 0), At(kSecondNs, 150, 100), format),
                       PDH_CSTATUS_INVALID_DATA);
-        ExpectInvalid(Format(CounterType::Timer100nsInverse, At(0, 1000, 5000), At(kSecondNs, 16'000'000, 10'005'000), format),
+        ExpectInvalid(Format(CounterType::Timer100nsInverse, At(0, 1000, 5000), At(kSecondNs, 16'000'000, 10'005'000),
+                             format),
                       PDH_CSTATUS_INVALID_DATA);
     }
     // The next sample, whole again, is a figure.

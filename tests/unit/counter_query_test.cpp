@@ -20,12 +20,18 @@ const CString kAccessDeniedText =
     u"session against those on the computer or service being monitored.";
 
 const char16_t* const kThirteenPaths[] = {
-    u"\\Processor(_Total)\\% Processor Time", u"\\Memory\\% Committed Bytes In Use",
-    u"\\LogicalDisk(_Total)\\% Free Space",   u"\\System\\File Read Operations/sec",
-    u"\\System\\File Write Operations/sec",   u"\\Processor(_Total)\\% Interrupt Time",
-    u"\\Process(lsass)\\Handle Count",        u"\\Process(ntfrs)\\Handle Count",
-    u"\\Memory\\Page Faults/sec",             u"\\Memory\\Pages Input/sec",
-    u"\\Memory\\Pages Output/sec",            u"\\Memory\\Page Reads/sec",
+    u"\\Processor(_Total)\\% Processor Time",
+    u"\\Memory\\% Committed Bytes In Use",
+    u"\\LogicalDisk(_Total)\\% Free Space",
+    u"\\System\\File Read Operations/sec",
+    u"\\System\\File Write Operations/sec",
+    u"\\Processor(_Total)\\% Interrupt Time",
+    u"\\Process(lsass)\\Handle Count",
+    u"\\Process(ntfrs)\\Handle Count",
+    u"\\Memory\\Page Faults/sec",
+    u"\\Memory\\Pages Input/sec",
+    u"\\Memory\\Pages Output/sec",
+    u"\\Memory\\Page Reads/sec",
     u"\\Memory\\Page Writes/sec",
 };
 
@@ -112,7 +118,8 @@ TEST_F(CounterQueryTest, NewDataStatusCountsAsNotValid)
 {
     // A source that gives the right number, but with CStatus new data.
     struct NewDataSource : FakeCounterSource {
-        PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format, PdhFormattedValue* value) override
+        PDH_STATUS GetFormattedCounterValue(PdhCounter* counter, std::uint32_t format,
+                                            PdhFormattedValue* value) override
         {
             const PDH_STATUS status = FakeCounterSource::GetFormattedCounterValue(counter, format, value);
             value->CStatus = newData ? PDH_CSTATUS_NEW_DATA : value->CStatus;
@@ -197,17 +204,20 @@ TEST_F(CounterQueryTest, OtherConnectFailuresAndOpenFailuresAreFinal)
     EXPECT_FALSE(query.Initialize(u"DC1"));
     EXPECT_EQ(source.connectCalls, 1);
     EXPECT_EQ(source.sleeps, 1);
-    EXPECT_EQ(BoxTexts(), (std::vector<CString>{
-                              u"Could not initialize.\nUnable to connect to the specified computer, or the computer is offline." }));
+    EXPECT_EQ(
+        BoxTexts(),
+        (std::vector<CString>{
+            u"Could not initialize.\nUnable to connect to the specified computer, or the computer is offline." }));
     EXPECT_TRUE(source.queryUserData.empty());
 
     ui.messageBoxes.clear();
     source.connectResults.clear();
     source.openResult = PDH_MEMORY_ALLOCATION_FAILURE;
     EXPECT_FALSE(query.Initialize(u"DC1"));
-    EXPECT_EQ(BoxTexts(), (std::vector<CString>{ u"Could not initialize.\n"
-                                                 u"A PDH function could not allocate enough temporary memory to complete the operation.\n"
-                                                 u"Close some applications or extend the page file and retry the function." }));
+    EXPECT_EQ(BoxTexts(), (std::vector<CString>{
+                              u"Could not initialize.\n"
+                              u"A PDH function could not allocate enough temporary memory to complete the operation.\n"
+                              u"Close some applications or extend the page file and retry the function." }));
     EXPECT_FALSE(query.IsOpen());
     // Nothing can be added to a query that did not open.
     EXPECT_EQ(query.AddCounter(u"\\Memory\\Page Faults/sec"), -1);
@@ -230,10 +240,11 @@ TEST_F(CounterQueryTest, ARefusedLogonIsFinalAtOnceWithTheSystemsText)
     EXPECT_FALSE(query.Collect());
     // A Win32 error without a text of its own reads as any unknown status.
     EXPECT_FALSE(query.Collect());
-    EXPECT_EQ(BoxTexts(), (std::vector<CString>{
-                              u"Could not initialize.\nThe user name or password is incorrect.",
-                              u"Could not initialize.\nThe referenced account is currently locked out and may not be logged on to.",
-                              u"The password for this account has expired.", u"Unknown Error." }));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<CString>{
+                  u"Could not initialize.\nThe user name or password is incorrect.",
+                  u"Could not initialize.\nThe referenced account is currently locked out and may not be logged on to.",
+                  u"The password for this account has expired.", u"Unknown Error." }));
     // The status table itself is unchanged.
     EXPECT_EQ(query.GetErrorText(PdhStatusFromWin32(1326)), u"Unknown Error.");
 }
@@ -250,9 +261,8 @@ TEST(StatusText, SampleCodesGiveTheirExactTexts)
     EXPECT_EQ(query.GetErrorText(0xC0000BBA), u"The returned data is not valid.");
     EXPECT_EQ(query.GetErrorText(0xC0000BC6), u"The data is not valid.");
     EXPECT_EQ(query.GetErrorText(0xC0000BF1), u"The \"Performance Logs & Alerts\" service did not respond.");
-    EXPECT_EQ(query.GetErrorText(0xC0000BFE),
-              u"System is busy. A time-out occurred when collecting counter data.\n"
-              u"Please retry later or increase the CollectTime registry value.");
+    EXPECT_EQ(query.GetErrorText(0xC0000BFE), u"System is busy. A time-out occurred when collecting counter data.\n"
+                                              u"Please retry later or increase the CollectTime registry value.");
     // The error and the warning of one validation share a text.
     EXPECT_EQ(query.GetErrorText(0xC0000BF2), u"The information passed is not valid.");
     EXPECT_EQ(query.GetErrorText(0x80000BF3), u"The information passed is not valid.");

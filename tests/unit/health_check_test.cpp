@@ -52,7 +52,8 @@ public:
     }
     HealthProbe AskKdc(const HealthTarget&, int timeoutMs) override
     {
-        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(kdcDelay, std::chrono::milliseconds(timeoutMs) + 3s));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::milliseconds>(kdcDelay, std::chrono::milliseconds(timeoutMs) + 3s));
         return { true, "answers" };
     }
     HealthProbe CheckDnsRecords(const HealthTarget&, int) override { return { true, "listed" }; }
@@ -65,7 +66,9 @@ public:
 private:
     static std::int64_t Now()
     {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
     }
 };
 
@@ -140,7 +143,8 @@ TEST(HealthCheckTest, ARefusedBindKeepsTheSharesLogonsAndWithheldCredentialsSend
     HealthReport report = RunHealthCheck(service, Target());
     EXPECT_TRUE(report.refusedLogon);
     EXPECT_EQ(service->shareCalls, 0);
-    EXPECT_TRUE(report.Find(HealthCheckKind::Sysvol)->detail.starts_with("not tried")) << report.Find(HealthCheckKind::Sysvol)->detail;
+    EXPECT_TRUE(report.Find(HealthCheckKind::Sysvol)->detail.starts_with("not tried"))
+        << report.Find(HealthCheckKind::Sysvol)->detail;
     EXPECT_EQ(HealthSummary(report), "LDAP bind, SYSVOL, NETLOGON failing");
     // Only the bind and the shares fail: a warning.
     EXPECT_EQ(HealthNagios("dc1", report, {}, {}).state, PluginState::Warning);

@@ -36,10 +36,10 @@ TEST_F(OpenUrlTest, FailedShellFallsBackToTheHtmHandlersComposedCommand)
     Register(u"WebDoc", u"\"C:\\Web\\web.exe\" -osint -url \"%1\"");
     EXPECT_EQ(Open(u"mailto:sales@zeltor.example"), 35);
     EXPECT_EQ(shell.FallbackCalls(),
-              (std::vector<CString>{ u"RegOpenKey .htm", u"RegQuery .htm", u"RegCloseKey .htm",
-                                     u"RegOpenKey WebDoc\\shell\\open\\command", u"RegQuery WebDoc\\shell\\open\\command",
-                                     u"RegCloseKey WebDoc\\shell\\open\\command",
-                                     u"WinExec \"C:\\Web\\web.exe\" -osint -url  mailto:sales@zeltor.example" }));
+              (std::vector<CString>{
+                  u"RegOpenKey .htm", u"RegQuery .htm", u"RegCloseKey .htm", u"RegOpenKey WebDoc\\shell\\open\\command",
+                  u"RegQuery WebDoc\\shell\\open\\command", u"RegCloseKey WebDoc\\shell\\open\\command",
+                  u"WinExec \"C:\\Web\\web.exe\" -osint -url  mailto:sales@zeltor.example" }));
     EXPECT_EQ(shell.roots, (std::vector<HKEY>{ HKEY_CLASSES_ROOT, HKEY_CLASSES_ROOT }));
     EXPECT_EQ(shell.showCommands, (std::vector<int>{ SW_SHOW, SW_SHOW }));
     EXPECT_EQ(shell.openKeys, 0);

@@ -4,9 +4,9 @@
 
 namespace {
 
-const int kValueIds[] = { IDC_CPUUSAGE, IDC_MEMORYUSAGE, IDC_DISKUSAGE, IDC_PAGEREADS, IDC_PAGEWRITES,
-                          IDC_NTFRSHANDLES, IDC_FILEREADS, IDC_FILEWRITES, IDC_INTERRUPTTIME, IDC_LSASSHANDLES,
-                          IDC_PAGEFAULTS, IDC_PAGESINPUT, IDC_PAGESOUTPUT };
+const int kValueIds[] = { IDC_CPUUSAGE,     IDC_MEMORYUSAGE, IDC_DISKUSAGE,  IDC_PAGEREADS,     IDC_PAGEWRITES,
+                          IDC_NTFRSHANDLES, IDC_FILEREADS,   IDC_FILEWRITES, IDC_INTERRUPTTIME, IDC_LSASSHANDLES,
+                          IDC_PAGEFAULTS,   IDC_PAGESINPUT,  IDC_PAGESOUTPUT };
 
 DsControllerInfo1 Controller(const char16_t* name)
 {
@@ -31,7 +31,8 @@ TEST_F(MainDialogTest, WorkgroupComputerShowsNotFoundAndItsOwnName)
         EXPECT_EQ(directory.lastJoinServer, u"WORKSTATION1");
         EXPECT_EQ(directory.lastComputerNameChars, 260u);
         // The directory service is never asked.
-        EXPECT_EQ(directory.calls, (std::vector<CString>{ u"GetComputerName", u"NetGetJoinInformation", u"NetApiBufferFree" }));
+        EXPECT_EQ(directory.calls,
+                  (std::vector<CString>{ u"GetComputerName", u"NetGetJoinInformation", u"NetApiBufferFree" }));
         EXPECT_TRUE(dlg->GetDCs().IsEmpty());
         dlg->DestroyWindow();
     }

@@ -28,10 +28,14 @@ protected:
     // The counters that need two samples read as not valid after one.
     void RatesNeedTwoSamples()
     {
-        counters.invalidPaths = { u"\\Processor(_Total)\\% Processor Time", u"\\System\\File Read Operations/sec",
-                                  u"\\System\\File Write Operations/sec", u"\\Processor(_Total)\\% Interrupt Time",
-                                  u"\\Memory\\Page Faults/sec", u"\\Memory\\Pages Input/sec",
-                                  u"\\Memory\\Pages Output/sec", u"\\Memory\\Page Reads/sec",
+        counters.invalidPaths = { u"\\Processor(_Total)\\% Processor Time",
+                                  u"\\System\\File Read Operations/sec",
+                                  u"\\System\\File Write Operations/sec",
+                                  u"\\Processor(_Total)\\% Interrupt Time",
+                                  u"\\Memory\\Page Faults/sec",
+                                  u"\\Memory\\Pages Input/sec",
+                                  u"\\Memory\\Pages Output/sec",
+                                  u"\\Memory\\Page Reads/sec",
                                   u"\\Memory\\Page Writes/sec" };
     }
     void ExpectAllValues()

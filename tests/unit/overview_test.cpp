@@ -192,7 +192,6 @@ TEST(OverviewCollectorTest, ReadsTheFiguresAsTheProbeDoesOverItsOwnConnection)
     EXPECT_EQ(rig.counters->openQueries, 0);
     EXPECT_EQ(rig.collector->Collect().status, 0u);
     EXPECT_EQ(rig.counters->connectCalls, 2);
-
 }
 
 TEST(OverviewCollectorTest, RefusedCredentialsAreNotSentAgainUntilTheUserAsks)

@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr std::uint32_t kTimerInv = 0x21510500, kRawFraction = 0x20020400, kRawBase = 0x40030403,
-                        kRate = 0x10410400, kRawCount = 0x00010000;
+constexpr std::uint32_t kTimerInv = 0x21510500, kRawFraction = 0x20020400, kRawBase = 0x40030403, kRate = 0x10410400,
+                        kRawCount = 0x00010000;
 
 // The same objects under two numberings: Windows' indices, and those of a Samba server whose
 // provider numbered its names from 2 in its own order.
@@ -25,10 +25,16 @@ constexpr Numbering kSamba{ 20, 40, 2, 10, 12, 14, 30, 32, 50, 52 };
 
 std::vector<std::uint8_t> Names(const Numbering& n)
 {
-    return BuildCounterNames({ { 1, "1847" }, { n.processor, "Processor" }, { n.cpuTime, "% Processor Time" },
-                               { n.memory, "Memory" }, { n.committed, "% Committed Bytes In Use" },
-                               { n.committedBase, "% Committed Bytes In Use" }, { n.faults, "Page Faults/sec" },
-                               { n.process, "Process" }, { n.handles, "Handle Count" }, { n.thread, "Thread" },
+    return BuildCounterNames({ { 1, "1847" },
+                               { n.processor, "Processor" },
+                               { n.cpuTime, "% Processor Time" },
+                               { n.memory, "Memory" },
+                               { n.committed, "% Committed Bytes In Use" },
+                               { n.committedBase, "% Committed Bytes In Use" },
+                               { n.faults, "Page Faults/sec" },
+                               { n.process, "Process" },
+                               { n.handles, "Handle Count" },
+                               { n.thread, "Thread" },
                                { n.threadId, "ID Thread" } });
 }
 
@@ -42,10 +48,14 @@ TestBlock Sample(const Numbering& n, std::uint64_t tick, std::uint64_t faults)
     // Idle time grows by 0.75 s a second: 25 % busy.
     for (const char16_t* cpu : { u"0", u"1", u"_Total" })
         processor.instances.push_back({ cpu, { 4'000'000'000 + tick * 7'500'000 } });
-    TestObject memory{ n.memory, { { n.committed, kRawFraction }, { n.committedBase, kRawBase }, { n.faults, kRate } },
-                       { 3, 8, faults }, false, {} };
+    TestObject memory{ n.memory,
+                       { { n.committed, kRawFraction }, { n.committedBase, kRawBase }, { n.faults, kRate } },
+                       { 3, 8, faults },
+                       false,
+                       {} };
     TestObject process{ n.process, { { n.handles, kRawCount } }, {}, true, {} };
-    for (const auto& [name, handles] : { std::pair{ u"svchost", 10 }, { u"lsass", 800 }, { u"svchost", 11 }, { u"svchost", 12 } })
+    for (const auto& [name, handles] :
+         { std::pair{ u"svchost", 10 }, { u"lsass", 800 }, { u"svchost", 11 }, { u"svchost", 12 } })
         process.instances.push_back({ name, { static_cast<std::uint64_t>(handles) } });
     // A thread of each process but the first, named by its process: lsass/0, svchost/0, ...
     TestObject thread{ n.thread, { { n.threadId, kRawCount } }, {}, true, {} };
@@ -107,8 +117,11 @@ TEST_P(PerfDataLayouts, CountersAreFoundByNameAndFormattedByTheBlocksClock)
     EXPECT_EQ(Formatted(CounterType::Timer100nsInverse, a.sample, b.sample), 25);
     // 600 faults over the two seconds; the fraction takes the base that follows it.
     const PerfCounterName faults = Path("Memory", "Page Faults/sec");
-    EXPECT_EQ(Formatted(CounterType::PerSecond, Read(first, table, faults).sample, Read(second, table, faults).sample), 300);
-    EXPECT_EQ(Formatted(CounterType::RawFraction, {}, Read(second, table, Path("Memory", "% Committed Bytes In Use")).sample), 37);
+    EXPECT_EQ(Formatted(CounterType::PerSecond, Read(first, table, faults).sample, Read(second, table, faults).sample),
+              300);
+    EXPECT_EQ(Formatted(CounterType::RawFraction, {},
+                        Read(second, table, Path("Memory", "% Committed Bytes In Use")).sample),
+              37);
 
     // Duplicates by order in the block, then a parent instance by its name.
     const auto handles = [&](std::string instance, int index = 0) {
@@ -150,8 +163,9 @@ TEST_P(PerfDataLayouts, EveryCutAndEveryLyingLengthGivesAStatus)
             PerfDataBlock block;
             if (ReadPerfDataBlock(data, &block) != PerfDataStatus::Ok)
                 continue;
-            for (const PerfCounterName& path : { Path("Processor", "% Processor Time", "_Total"), Path("Memory", "% Committed Bytes In Use"),
-                                                 Path("Thread", "ID Thread", "0", 0, "lsass") }) {
+            for (const PerfCounterName& path :
+                 { Path("Processor", "% Processor Time", "_Total"), Path("Memory", "% Committed Bytes In Use"),
+                   Path("Thread", "ID Thread", "0", 0, "lsass") }) {
                 PerfCounterLocation location;
                 std::uint32_t type = 0;
                 if (LocatePerfCounter(block, table, path, &location) == PerfLookupStatus::Ok)
@@ -181,11 +195,14 @@ TEST(PerfData, CounterValuesAreCheckedAgainstTheirBlockAndType)
 
 TEST(PerfData, NameTablesOfBothKindsAndTheirFlaws)
 {
-    std::vector<std::uint8_t> data = BuildCounterNames({ { 2, "System" }, { 4, "Memory" }, { 6, "% Processor Time" },
-                                                         { 238, "Processor" }, { 1000, "% processor time" } });
+    std::vector<std::uint8_t> data = BuildCounterNames({ { 2, "System" },
+                                                         { 4, "Memory" },
+                                                         { 6, "% Processor Time" },
+                                                         { 238, "Processor" },
+                                                         { 1000, "% processor time" } });
     // A pair with no number, and a last name with no terminator.
     for (const char16_t* s : { u"x", u"Ghost", u"7" })
-        for (const char16_t* c = s; ; ++c) {
+        for (const char16_t* c = s;; ++c) {
             data.insert(data.end() - 2, { static_cast<std::uint8_t>(*c), 0 });
             if (*c == 0)
                 break;
@@ -202,7 +219,8 @@ TEST(PerfData, NameTablesOfBothKindsAndTheirFlaws)
     EXPECT_TRUE(CounterNameTable::Parse(std::vector<std::uint8_t>{ 0, 0, '1', 0 }).IsEmpty());
     // Instance names in UTF-16: a surrogate pair, and a lone surrogate replaced.
     const std::vector<std::uint8_t> utf16 = { 'a', 0, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xD8, 'b', 0, 0, 0, 'c', 0 };
-    EXPECT_EQ(Utf16LeToUtf8(utf16), "a\xF0\x9F\x98\x80\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf16LeToUtf8(utf16), "a\xF0\x9F\x98\x80\xEF\xBF\xBD"
+                                    "b");
 }
 
 namespace {
@@ -266,7 +284,8 @@ TEST(PerfData, ParentInstancesAreFoundWithoutASearchPerInstance)
     b.objects.push_back(thread);
     b.objects.push_back(process);
     const std::vector<std::uint8_t> data = BuildPerfData(b, TestLayout::Windows);
-    const CounterNameTable names = CounterNameTable::Parse(BuildCounterNames({ { 230, "Process" }, { 232, "Thread" }, { 804, "ID Thread" } }));
+    const CounterNameTable names =
+        CounterNameTable::Parse(BuildCounterNames({ { 230, "Process" }, { 232, "Thread" }, { 804, "ID Thread" } }));
     PerfDataBlock block;
     ASSERT_EQ(ReadPerfDataBlock(data, &block), PerfDataStatus::Ok);
 

@@ -51,38 +51,47 @@ TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
         r.sample.second = second;
         return r;
     };
-    SampleReadings raw{ true, 0.125, { reading("\\Process(a\"b)\\Handle Count", 0x00010000, 5),
-                                       reading("\\Memory\\Page Faults/sec", 0x10410400, 7),
-                                       reading("\\Processor(_Total)\\% Processor Time", 0x21510500, 25'000'000),
-                                       reading("\\Memory\\% Committed Bytes In Use", 0x20020400, 3, 8),
-                                       reading("\\Process(svchost#2)\\Handle Count", 0x00010000, 9),
-                                       reading("\\memory\\page faults/sec", 0x10410400, 8),
-                                       { "\\NTDS\\LDAP Searches/sec", 0xC0000BB8, 0, {} } } };
+    SampleReadings raw{ true,
+                        0.125,
+                        { reading("\\Process(a\"b)\\Handle Count", 0x00010000, 5),
+                          reading("\\Memory\\Page Faults/sec", 0x10410400, 7),
+                          reading("\\Processor(_Total)\\% Processor Time", 0x21510500, 25'000'000),
+                          reading("\\Memory\\% Committed Bytes In Use", 0x20020400, 3, 8),
+                          reading("\\Process(svchost#2)\\Handle Count", 0x00010000, 9),
+                          reading("\\memory\\page faults/sec", 0x10410400, 8),
+                          { "\\NTDS\\LDAP Searches/sec", 0xC0000BB8, 0, {} } } };
     const std::string text = writer.Sample({}, {}, raw);
     const std::string instance = "instance=\"dc\\\"1\\\\x\"";
-    for (const std::string& part : {
-             "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 1\n",
-             "zeltor_probe_duration_seconds{" + instance + "} 0.125\n",
-             "# TYPE zeltor_process_handles gauge\nzeltor_process_handles{" + instance + ",pdh_instance=\"a\\\"b\"} 5\n"
-             "zeltor_process_handles{" + instance + ",pdh_instance=\"svchost#2\"} 9\n",
-             "# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{" + instance + "} 7\n# HELP",
-             "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
-             "zeltor_processor_processor_time_inverse_seconds_total{" + instance + ",pdh_instance=\"_Total\"} 2.5\n",
-             "zeltor_memory_committed_bytes_in_use_numerator{" + instance + "} 3\n",
-             "zeltor_memory_committed_bytes_in_use_denominator{" + instance + "} 8\n",
-             "zeltor_probe_path_available{" + instance + ",path=\"\\\\memory\\\\page faults/sec\"} 1\n",
-             "zeltor_probe_path_available{" + instance + ",path=\"\\\\NTDS\\\\LDAP Searches/sec\"} 0\n",
-             "zeltor_probe_object_available{" + instance + ",object=\"Memory\"} 1\n",
-             "zeltor_probe_object_available{" + instance + ",object=\"NTDS\"} 0\n" })
+    for (const std::string& part :
+         { "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 1\n",
+           "zeltor_probe_duration_seconds{" + instance + "} 0.125\n",
+           "# TYPE zeltor_process_handles gauge\nzeltor_process_handles{" + instance +
+               ",pdh_instance=\"a\\\"b\"} 5\n"
+               "zeltor_process_handles{" +
+               instance + ",pdh_instance=\"svchost#2\"} 9\n",
+           "# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{" + instance +
+               "} 7\n# HELP",
+           "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
+           "zeltor_processor_processor_time_inverse_seconds_total{" +
+               instance + ",pdh_instance=\"_Total\"} 2.5\n",
+           "zeltor_memory_committed_bytes_in_use_numerator{" + instance + "} 3\n",
+           "zeltor_memory_committed_bytes_in_use_denominator{" + instance + "} 8\n",
+           "zeltor_probe_path_available{" + instance + ",path=\"\\\\memory\\\\page faults/sec\"} 1\n",
+           "zeltor_probe_path_available{" + instance + ",path=\"\\\\NTDS\\\\LDAP Searches/sec\"} 0\n",
+           "zeltor_probe_object_available{" + instance + ",object=\"Memory\"} 1\n",
+           "zeltor_probe_object_available{" + instance + ",object=\"NTDS\"} 0\n" })
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
     EXPECT_EQ(text.find("ntds_ldap"), std::string::npos) << text;
 
     // A collection that failed: that, and nothing of the counters.
     EXPECT_EQ(writer.Sample({}, {}, SampleReadings{ false, 2, {} }),
               "# HELP zeltor_probe_success Whether the target's counters could be collected (1) or not (0).\n"
-              "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 0\n"
-              "# HELP zeltor_probe_duration_seconds How long the probe took, in seconds.\n"
-              "# TYPE zeltor_probe_duration_seconds gauge\nzeltor_probe_duration_seconds{" + instance + "} 2\n");
+              "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" +
+                  instance +
+                  "} 0\n"
+                  "# HELP zeltor_probe_duration_seconds How long the probe took, in seconds.\n"
+                  "# TYPE zeltor_probe_duration_seconds gauge\nzeltor_probe_duration_seconds{" +
+                  instance + "} 2\n");
 }
 
 TEST(ProbeFormatsTest, JsonAndCsvTextsAreEscaped)
@@ -116,18 +125,23 @@ TEST(ProbeFormatsTest, PluginAnswerStaysOneLineWhateverThePathsAndMachineHold)
     // Line ends, other control characters and '|' in the machine's name and in the paths (an
     // instance name may hold anything): one line, one separator, every counter in its data.
     const CString machine = u"dc\n1|x";
-    NagiosPlugin plugin(machine, Counters(machine, { u"\\Process(a\nb|c\r)\\Handle Count", u"\\Process(d\te\x1b)\\ID Process" }),
+    NagiosPlugin plugin(machine,
+                        Counters(machine, { u"\\Process(a\nb|c\r)\\Handle Count", u"\\Process(d\te\x1b)\\ID Process" }),
                         { { ParseThresholdRange("5"), std::nullopt }, { std::nullopt, std::nullopt } });
     const std::string alert = plugin.Sample({}, std::vector<CounterValue>{ 9, 1 }, {});
     EXPECT_EQ(alert, "ZELTOR WARNING - \\Process(a b/c )\\Handle Count = 9 (warning 5) | "
                      "'\\Process(a_b_c_)\\Handle Count'=9;5 '\\Process(d_e_)\\ID Process'=1\n");
     const std::string fine = plugin.Sample({}, std::vector<CounterValue>{ 1, 1 }, {});
     EXPECT_EQ(fine.substr(0, fine.find(" | ")), "ZELTOR OK - 2 of 2 counters of dc 1/x read");
-    for (const std::string& line : { alert, fine, NagiosPlugin::UnknownLine("a\x01" "b|\vc\n") }) {
+    for (const std::string& line : { alert, fine,
+                                     NagiosPlugin::UnknownLine("a\x01"
+                                                               "b|\vc\n") }) {
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
         EXPECT_EQ(line.back(), '\n');
         EXPECT_LE(std::count(line.begin(), line.end(), '|'), 1) << line;
-        EXPECT_EQ(std::count_if(line.begin(), line.end(), [](char c) { return c != '\n' && static_cast<unsigned char>(c) < 0x20; }), 0)
+        EXPECT_EQ(std::count_if(line.begin(), line.end(),
+                                [](char c) { return c != '\n' && static_cast<unsigned char>(c) < 0x20; }),
+                  0)
             << line;
     }
 }

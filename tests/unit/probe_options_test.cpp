@@ -17,9 +17,10 @@ ParsedOptions Parse(const std::vector<const char*>& args)
 
 TEST(ProbeOptionsTest, APasswordOnTheCommandLineIsRefusedWithTheWaysToGiveIt)
 {
-    for (auto args : { Parse({ "-p", "Hunter2x", "DC1" }), Parse({ "-pHunter2x", "DC1" }), Parse({ "--password=Hunter2x", "DC1" }),
-                       Parse({ "DC1", "--password", "Hunter2x" }), Parse({ "--pass=Hunter2x", "DC1" }),
-                       Parse({ "--passwd", "DC1" }), Parse({ "--pwd=Hunter2x", "-u", "bob", "DC1" }) }) {
+    for (auto args :
+         { Parse({ "-p", "Hunter2x", "DC1" }), Parse({ "-pHunter2x", "DC1" }), Parse({ "--password=Hunter2x", "DC1" }),
+           Parse({ "DC1", "--password", "Hunter2x" }), Parse({ "--pass=Hunter2x", "DC1" }),
+           Parse({ "--passwd", "DC1" }), Parse({ "--pwd=Hunter2x", "-u", "bob", "DC1" }) }) {
         SCOPED_TRACE(args.error);
         EXPECT_NE(args.error.find("not taken from the command line"), std::string::npos);
         EXPECT_NE(args.error.find("--password-stdin"), std::string::npos);
@@ -41,8 +42,8 @@ TEST(ProbeOptionsTest, GoodCommandLines)
     EXPECT_FALSE(defaults.format.has_value());
     EXPECT_EQ(defaults.passwordSource, PasswordSource::Terminal);
 
-    const ParsedOptions all = Parse({ "-i", "0.25", "--samples=0", "-fjson", "--user=CORP\\bob", "--password-stdin", "dc1.corp",
-                                      "\\Memory\\Page Faults/sec", "\\Process(svchost#2)\\Handle Count" });
+    const ParsedOptions all = Parse({ "-i", "0.25", "--samples=0", "-fjson", "--user=CORP\\bob", "--password-stdin",
+                                      "dc1.corp", "\\Memory\\Page Faults/sec", "\\Process(svchost#2)\\Handle Count" });
     ASSERT_EQ(all.error, "");
     EXPECT_EQ(all.options.intervalMs, 250u);
     EXPECT_EQ(all.options.samples, 0u);
@@ -53,7 +54,8 @@ TEST(ProbeOptionsTest, GoodCommandLines)
 
     // "--" ends the options: a machine may start with '-'.
     EXPECT_EQ(Parse({ "-f", "csv", "--", "-odd-" }).options.machine, u"-odd-");
-    const ParsedOptions plugin = Parse({ "-f", "nagios", "-w", "1=80", "--critical=\\Memory\\% Committed Bytes In Use=@90:", "DC1" });
+    const ParsedOptions plugin =
+        Parse({ "-f", "nagios", "-w", "1=80", "--critical=\\Memory\\% Committed Bytes In Use=@90:", "DC1" });
     ASSERT_EQ(plugin.error, "");
     ASSERT_EQ(plugin.options.criticals.size(), 1u);
     EXPECT_EQ(plugin.options.criticals[0].counter, "\\Memory\\% Committed Bytes In Use");
@@ -103,10 +105,10 @@ TEST(ThresholdRangeTest, RangesAlertAsMonitoringPluginsDo)
         bool alerts;
     };
     const Case cases[] = {
-        { "10", -1, true },    { "10", 0, false },    { "10", 10, false },  { "10", 10.5, true },
-        { "10:", 9.9, true },  { "10:", 1e9, false }, { "~:10", -1e9, false }, { "~:10", 11, true },
-        { "10:20", 9, true },  { "10:20", 15, false }, { "10:20", 21, true },  { "@10:20", 10, true },
-        { "@10:20", 20, true }, { "@10:20", 21, false }, { "-5:-1", -3, false }, { ":5", -1, true },
+        { "10", -1, true },      { "10", 0, false },      { "10", 10, false },     { "10", 10.5, true },
+        { "10:", 9.9, true },    { "10:", 1e9, false },   { "~:10", -1e9, false }, { "~:10", 11, true },
+        { "10:20", 9, true },    { "10:20", 15, false },  { "10:20", 21, true },   { "@10:20", 10, true },
+        { "@10:20", 20, true },  { "@10:20", 21, false }, { "-5:-1", -3, false },  { ":5", -1, true },
         { "0.5:1.5", 1, false },
     };
     for (const Case& c : cases) {

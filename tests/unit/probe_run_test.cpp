@@ -83,8 +83,9 @@ TEST_F(ProbeRunTest, AConnectionThatTimedOutSaysWhichStepDidNotAnswer)
     network.failureStep = u"The look-up of the name DC1 did not answer.";
     env.inputPassword = u"pw";
     EXPECT_EQ(Run({ "-u", "bob", "--password-stdin", "DC1" }), probe_exit::kConnectionFailed);
-    EXPECT_EQ(env.err, "zeltor-probe: Error:121\nThe semaphore timeout period has expired.\nThe look-up of the name DC1 did "
-                       "not answer.\n");
+    EXPECT_EQ(env.err,
+              "zeltor-probe: Error:121\nThe semaphore timeout period has expired.\nThe look-up of the name DC1 did "
+              "not answer.\n");
     EXPECT_EQ(counters.connectCalls, 0);
 }
 
@@ -104,19 +105,24 @@ TEST_F(ProbeRunTest, FailuresSayTheWindowsTextsWithTheirOwnExitCodes)
     env.inputPassword = u"pw";
     counters.connectResults = { PDH_CSTATUS_NO_MACHINE };
     EXPECT_EQ(Run({ "-u", "bob", "--password-stdin", "DC1" }), probe_exit::kInitializeFailed);
-    EXPECT_EQ(env.err, "zeltor-probe: Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.\n");
+    EXPECT_EQ(
+        env.err,
+        "zeltor-probe: Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.\n");
     EXPECT_EQ(network.cancelled, (std::vector<CString>{ u"\\\\DC1" }));
 
     // The plugin gets the same text on its one line, as UNKNOWN.
     env = {};
     EXPECT_EQ(Run({ "-f", "nagios", "DC1" }), 3);
-    EXPECT_EQ(env.out, "ZELTOR UNKNOWN - Could not initialize. Unable to connect to the specified computer, or the computer is offline.\n");
+    EXPECT_EQ(
+        env.out,
+        "ZELTOR UNKNOWN - Could not initialize. Unable to connect to the specified computer, or the computer is offline.\n");
 
     // No password: nothing is connected.
     env = {};
     counters.connectResults.clear();
     EXPECT_EQ(Run({ "-u", "bob", "DC1" }), probe_exit::kNoPassword);
-    EXPECT_NE(env.err.find("no password here; give the password on standard input with --password-stdin"), std::string::npos);
+    EXPECT_NE(env.err.find("no password here; give the password on standard input with --password-stdin"),
+              std::string::npos);
     EXPECT_EQ(network.attempts.size(), 2u);
 
     // The command line: the usage hint; a plugin's UNKNOWN.
@@ -152,18 +158,26 @@ TEST_F(ProbeRunTest, CountersThatCannotBeAddedOrReadAreUnavailableNotZero)
     ASSERT_EQ(Run({ "-f", "csv", "DC1" }), probe_exit::kOk);
     const auto lines = env.OutLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].rfind("\"(PDH-CSV 4.0) (CEST)(-120)\",\"\\\\DC1\\Processor(_Total)\\% Processor Time\",", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1], "\"05/04/2026 12:00:01.000\",\"3\",\"13\",\"23\",\"33\",\"43\",\"53\",\"0\",\" \",\"83\",\" \",\"103\",\"113\",\"123\"");
+    EXPECT_EQ(lines[0].rfind("\"(PDH-CSV 4.0) (CEST)(-120)\",\"\\\\DC1\\Processor(_Total)\\% Processor Time\",", 0), 0u)
+        << lines[0];
+    EXPECT_EQ(
+        lines[1],
+        "\"05/04/2026 12:00:01.000\",\"3\",\"13\",\"23\",\"33\",\"43\",\"53\",\"0\",\" \",\"83\",\" \",\"103\",\"113\",\"123\"");
 
     env = {};
     counters.rawTypes = { { u"\\Memory\\Page Faults/sec", 0x10410400 }, { u"\\Memory\\Pages Input/sec", 0x10410400 } };
     ASSERT_EQ(Run({ "-f", "prometheus", "DC1" }), probe_exit::kOk);
-    EXPECT_NE(env.out.find("zeltor_process_handles{instance=\"DC1\",pdh_instance=\"lsass\"} 0\n"), std::string::npos) << env.out;
-    EXPECT_NE(env.out.find("# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{instance=\"DC1\"} 83\n"),
-              std::string::npos) << env.out;
+    EXPECT_NE(env.out.find("zeltor_process_handles{instance=\"DC1\",pdh_instance=\"lsass\"} 0\n"), std::string::npos)
+        << env.out;
+    EXPECT_NE(
+        env.out.find(
+            "# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{instance=\"DC1\"} 83\n"),
+        std::string::npos)
+        << env.out;
     EXPECT_EQ(env.out.find("pdh_instance=\"ntfrs\""), std::string::npos);
     EXPECT_EQ(env.out.find("zeltor_memory_pages_input_total{"), std::string::npos);
-    EXPECT_NE(env.out.find("zeltor_probe_path_available{instance=\"DC1\",path=\"\\\\Process(ntfrs)\\\\Handle Count\"} 0\n"),
+    EXPECT_NE(env.out.find(
+                  "zeltor_probe_path_available{instance=\"DC1\",path=\"\\\\Process(ntfrs)\\\\Handle Count\"} 0\n"),
               std::string::npos);
     EXPECT_NE(env.out.find("zeltor_probe_success{instance=\"DC1\"} 1\n"), std::string::npos);
 }
@@ -227,7 +241,8 @@ TEST_F(ProbeRunTest, SamplesComeOneIntervalApartAfterAFirstCollection)
 TEST_F(ProbeRunTest, PluginStatesFollowTheThresholds)
 {
     // Values: processor 3, committed 13, free space 23, ...; lsass handles 63.
-    const std::regex line(R"(ZELTOR (OK|WARNING|CRITICAL|UNKNOWN) - [^|]+ \| ('[^'=]+'=(-?\d+%?|U)(;[^; ]*){0,4} ?)+\n)");
+    const std::regex line(
+        R"(ZELTOR (OK|WARNING|CRITICAL|UNKNOWN) - [^|]+ \| ('[^'=]+'=(-?\d+%?|U)(;[^; ]*){0,4} ?)+\n)");
     const std::pair<std::vector<std::string>, int> cases[] = {
         { {}, 0 },
         { { "-w", "1=2" }, 1 },
@@ -274,7 +289,8 @@ TEST_F(ProbeRunTest, ListsTheJoinedDomainsControllersThroughTheWindowsDiscovery)
 
     env = {};
     env.filePassword = u"pw";
-    ASSERT_EQ(Run({ "--list-dcs", "-u", "CORP\\bob", "--password-file", "/home/bob/.pw", "-f", "json" }), probe_exit::kOk);
+    ASSERT_EQ(Run({ "--list-dcs", "-u", "CORP\\bob", "--password-file", "/home/bob/.pw", "-f", "json" }),
+              probe_exit::kOk);
     EXPECT_EQ(env.out, "{\"domain\":\"corp.example\",\"controllers\":[\"dc1.corp.example\",\"DC2\"]}\n");
     EXPECT_EQ(directory.lastCredUser, u"CORP\\bob");
     EXPECT_EQ(directory.lastCredPassword, u"pw");
@@ -299,7 +315,8 @@ TEST_F(ProbeRunTest, ListsTheJoinedDomainsControllersThroughTheWindowsDiscovery)
     env.inputPassword = u"pw";
     directory.bindResult = 1311;
     EXPECT_EQ(Run({ "--list-dcs", "-u", "CORP\\bob", "--password-stdin", "-f", "json" }), probe_exit::kNotFound);
-    EXPECT_TRUE(env.err.starts_with("zeltor-probe: no domain controller of corp.example could be listed: Error:1311 We "))
+    EXPECT_TRUE(
+        env.err.starts_with("zeltor-probe: no domain controller of corp.example could be listed: Error:1311 We "))
         << env.err;
     EXPECT_EQ(env.out, "");
     directory.bindResult = 0;

@@ -62,8 +62,9 @@ bool WriteSecretFile(const std::wstring& path, const std::string& text, bool own
         wchar_t* sid = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
             return false;
-        const bool gotUser = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &length) &&
-                             ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+        const bool gotUser =
+            GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &length) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
         CloseHandle(token);
         if (!gotUser)
             return false;
@@ -79,7 +80,8 @@ bool WriteSecretFile(const std::wstring& path, const std::string& text, bool own
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+    const bool ok =
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
     CloseHandle(file);
     return ok;
 }
@@ -93,7 +95,8 @@ void ProbeShowsTheWindowsFigures(const Paths& paths, Check& check)
         Program p(paths, "probe-window", CounterScenario());
         check.Require(p.Started(), "the program shows its window \"Zeltor\"");
         Click(p.Item(IDC_UPDATE));
-        check.Require(WaitUntil([&] { return TextOf(p.Item(IDC_PAGEWRITES)) != L"0"; }, 20000), "a tick shows the values");
+        check.Require(WaitUntil([&] { return TextOf(p.Item(IDC_PAGEWRITES)) != L"0"; }, 20000),
+                      "a tick shows the values");
         for (const ScriptedCounter& c : kCounters)
             shown.push_back(Utf8(TextOf(p.Item(c.field))));
     }
@@ -105,11 +108,14 @@ void ProbeShowsTheWindowsFigures(const Paths& paths, Check& check)
         { "prometheus", R"(\n(?!zeltor_probe_)zeltor_\w+\{[^}]*\} (-?\d+))" },
     };
     for (const auto& [format, pattern] : formats) {
-        const ConsoleRun run = RunConsole(paths, std::string("probe-") + format, CounterScenario(), L"-f " + Widen(format) + L" DC1");
+        const ConsoleRun run =
+            RunConsole(paths, std::string("probe-") + format, CounterScenario(), L"-f " + Widen(format) + L" DC1");
         check.Eq(run.exitCode, 0, std::string(format) + ": exit code");
         const std::vector<std::string> figures = Figures(run.out, pattern);
-        check.That(figures == shown, std::string(format) + ": the window's" + Listed(shown) + ", the probe's" + Listed(figures));
-        check.Eq(static_cast<long long>(IndexOf(run.log, L"PdhCollectQueryData|open")), 15, std::string(format) + ": the first collection comes right after the 13 counters");
+        check.That(figures == shown,
+                   std::string(format) + ": the window's" + Listed(shown) + ", the probe's" + Listed(figures));
+        check.Eq(static_cast<long long>(IndexOf(run.log, L"PdhCollectQueryData|open")), 15,
+                 std::string(format) + ": the first collection comes right after the 13 counters");
     }
 }
 
@@ -120,8 +126,9 @@ void ProbeFailuresSayTheWindowsTexts(const Paths& paths, Check& check)
                                 L"-u admin --password-stdin DC1", "pa55\r\n");
     check.Eq(run.exitCode, 4, "a refused connection's exit code");
     check.Eq(Widen(run.err), Widen("zeltor-probe: Error:53\n" + Lines(SystemText(53)) + "\n"), "its text");
-    check.That(HasCall(run.log, L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\"|provider=(null)|password=\"pa55\"|"
-                                L"user=\"admin\"|flags=0"),
+    check.That(HasCall(run.log,
+                       L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\"|provider=(null)|password=\"pa55\"|"
+                       L"user=\"admin\"|flags=0"),
                "the connection is asked for with the password from standard input:" + Joined(run.log));
     check.Eq(IndexOf(run.log, L"PdhConnectMachineW"), -1, "counters after the failure");
 
@@ -129,25 +136,32 @@ void ProbeFailuresSayTheWindowsTexts(const Paths& paths, Check& check)
     const std::wstring offline = CounterScenario() + L"pdh.connect.result=0x800007D0\n";
     run = RunConsole(paths, "probe-offline", offline, L"DC1");
     check.Eq(run.exitCode, 5, "a machine that cannot be connected: exit code");
-    check.Eq(Widen(run.err), L"zeltor-probe: Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.\n",
-             "its text");
+    check.Eq(
+        Widen(run.err),
+        L"zeltor-probe: Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.\n",
+        "its text");
     run = RunConsole(paths, "probe-offline-plugin", offline, L"-f nagios DC1");
     check.Eq(run.exitCode, 3, "the plugin's exit code");
-    check.Eq(Widen(run.out), L"ZELTOR UNKNOWN - Could not initialize. Unable to connect to the specified computer, or the computer is offline.\n",
-             "the plugin's line");
+    check.Eq(
+        Widen(run.out),
+        L"ZELTOR UNKNOWN - Could not initialize. Unable to connect to the specified computer, or the computer is offline.\n",
+        "the plugin's line");
 
     // A password on the command line is refused before anything is asked of the system.
     run = RunConsole(paths, "probe-password-argument", CounterScenario(), L"-u admin --password Hunter2x DC1");
     check.Eq(run.exitCode, 2, "a password on the command line: exit code");
-    check.That(run.err.find("--password-stdin") != std::string::npos && run.err.find("--password-file") != std::string::npos &&
+    check.That(run.err.find("--password-stdin") != std::string::npos &&
+                   run.err.find("--password-file") != std::string::npos &&
                    run.err.find("Hunter2x") == std::string::npos,
                "it says how to give the password, not the password: " + run.err);
     check.That(run.log.empty(), "no system call:" + Joined(run.log));
 
     // A counter the machine does not publish is unavailable, not 0.
-    run = RunConsole(paths, "probe-missing", CounterScenario() + L"pdh.missing=\\Process(ntfrs)\\Handle Count\n", L"-f csv DC1");
+    run = RunConsole(paths, "probe-missing", CounterScenario() + L"pdh.missing=\\Process(ntfrs)\\Handle Count\n",
+                     L"-f csv DC1");
     check.Eq(run.exitCode, 0, "an unpublished counter: exit code");
-    check.That(run.out.find("\"77\",\" \",\"99\"") != std::string::npos, "the cell between 77 and 99 is blank: " + run.out);
+    check.That(run.out.find("\"77\",\" \",\"99\"") != std::string::npos,
+               "the cell between 77 and 99 is blank: " + run.out);
 }
 
 void ProbePasswordFileAndConnection(const Paths& paths, Check& check)
@@ -161,16 +175,20 @@ void ProbePasswordFileAndConnection(const Paths& paths, Check& check)
     ConsoleRun run = RunConsole(paths, "probe-password-mine", CounterScenario(),
                                 L"-u CORP\\admin --password-file \"" + mine + L"\" -f json DC1");
     check.Eq(run.exitCode, 0, "a file only its owner can read: exit code");
-    check.That(HasCall(run.log, L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\"|provider=(null)|password=\"s3cret\"|"
-                                L"user=\"CORP\\admin\"|flags=0"),
-               "the connection is opened with the file's first line:" + Joined(run.log));
+    check
+        .That(HasCall(run.log,
+                      L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\"|provider=(null)|password=\"s3cret\"|"
+                      L"user=\"CORP\\admin\"|flags=0"),
+              "the connection is opened with the file's first line:" + Joined(run.log));
     const long long cancel = IndexOf(run.log, L"WNetCancelConnectionW|\"\\\\DC1\"|1");
     const long long close = IndexOf(run.log, L"PdhCloseQuery|released");
-    check.That(cancel >= 0 && close > cancel, "the connection is cancelled, forced, before the query closes:" + Joined(run.log));
+    check.That(cancel >= 0 && close > cancel,
+               "the connection is cancelled, forced, before the query closes:" + Joined(run.log));
 
     run = RunConsole(paths, "probe-password-shared", CounterScenario(),
                      L"-u CORP\\admin --password-file \"" + shared + L"\" -f json DC1");
     check.Eq(run.exitCode, 3, "a file others can read: exit code");
-    check.That(run.err.find("can be read or changed by") != std::string::npos, "it says who else can read it: " + run.err);
+    check.That(run.err.find("can be read or changed by") != std::string::npos,
+               "it says who else can read it: " + run.err);
     check.That(run.log.empty(), "nothing is connected:" + Joined(run.log));
 }

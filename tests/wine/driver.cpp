@@ -29,9 +29,9 @@
 
 namespace {
 
-const int kValueIds[] = { IDC_CPUUSAGE, IDC_MEMORYUSAGE, IDC_DISKUSAGE, IDC_PAGEREADS, IDC_PAGEWRITES,
-                          IDC_NTFRSHANDLES, IDC_FILEREADS, IDC_FILEWRITES, IDC_INTERRUPTTIME, IDC_LSASSHANDLES,
-                          IDC_PAGEFAULTS, IDC_PAGESINPUT, IDC_PAGESOUTPUT };
+const int kValueIds[] = { IDC_CPUUSAGE,     IDC_MEMORYUSAGE, IDC_DISKUSAGE,  IDC_PAGEREADS,     IDC_PAGEWRITES,
+                          IDC_NTFRSHANDLES, IDC_FILEREADS,   IDC_FILEWRITES, IDC_INTERRUPTTIME, IDC_LSASSHANDLES,
+                          IDC_PAGEFAULTS,   IDC_PAGESINPUT,  IDC_PAGESOUTPUT };
 
 std::wstring ComputerName()
 {
@@ -59,7 +59,12 @@ bool TabAndSettle(const Program& p)
 {
     const HWND before = FocusOf(p.Tid());
     Press(VK_TAB);
-    return WaitUntil([&] { HWND now = FocusOf(p.Tid()); return now != nullptr && now != before; }, 5000);
+    return WaitUntil(
+        [&] {
+            HWND now = FocusOf(p.Tid());
+            return now != nullptr && now != before;
+        },
+        5000);
 }
 
 // Moves the focus with Tab until it is on the control.
@@ -242,22 +247,28 @@ void SystemMenuAboutAndClose(const Paths& paths, Check& check)
         POINT was{};
         GetCursorPos(&was);
         Press(key);
-        check.That(WaitUntil([&] {
-            POINT now{};
-            GetCursorPos(&now);
-            return now.x != was.x || now.y != was.y;
-        }, 5000), "an arrow key puts the pointer on");
+        check.That(WaitUntil(
+                       [&] {
+                           POINT now{};
+                           GetCursorPos(&now);
+                           return now.x != was.x || now.y != was.y;
+                       },
+                       5000),
+                   "an arrow key puts the pointer on");
         NudgeMouse();
     }
     Press(VK_RETURN);
     RECT after{};
-    const bool moved = WaitUntil([&] {
-        GetWindowRect(p.Main(), &after);
-        return after.left != before.left && after.top != before.top;
-    }, 10000);
+    const bool moved = WaitUntil(
+        [&] {
+            GetWindowRect(p.Main(), &after);
+            return after.left != before.left && after.top != before.top;
+        },
+        10000);
     check.That(moved, "SC_MOVE and the arrow keys move the window: from " + std::to_string(before.left) + "," +
                           std::to_string(before.top) + " to " + std::to_string(after.left) + "," +
-                          std::to_string(after.top) + (InMoveOrSize(p.Tid()) ? ", still moving" : ", the move loop ended"));
+                          std::to_string(after.top) +
+                          (InMoveOrSize(p.Tid()) ? ", still moving" : ", the move loop ended"));
     check.Eq(after.left - before.left, 24, "moved right");
     check.Eq(after.top - before.top, 8, "moved down");
     check.Eq(after.right - after.left, before.right - before.left, "width after the move");
@@ -350,14 +361,17 @@ void LinkThatCannotOpenSaysWhy(const Paths& paths, Check& check)
     for (const AboutLink& l : { kAboutLinks[0], kAboutLinks[1] }) {
         const std::string what = "link " + Utf8(l.text);
         // The test prefix has no handler for the link: the shell's own answer for its target.
-        const auto code = reinterpret_cast<std::intptr_t>(ShellExecuteW(nullptr, L"open", l.target, nullptr, nullptr, SW_SHOW));
+        const auto code =
+            reinterpret_cast<std::intptr_t>(ShellExecuteW(nullptr, L"open", l.target, nullptr, nullptr, SW_SHOW));
         std::fprintf(stderr, "%s: ShellExecuteW gives %lld\n", what.c_str(), static_cast<long long>(code));
-        check.Require(code <= 32, what + ": the shell of the test prefix cannot open it (got " + std::to_string(code) + ")");
+        check.Require(code <= 32,
+                      what + ": the shell of the test prefix cannot open it (got " + std::to_string(code) + ")");
 
         ClickWithMouse(GetDlgItem(about, l.id));
         const HWND box = p.WaitForMessageBox(20000);
         check.Require(box != nullptr, what + ": a message box titled \"zeltor\" shows");
-        check.Eq(MessageBoxText(box), OpenFailureText(code), what + " message (shell code " + std::to_string(code) + ")");
+        check.Eq(MessageBoxText(box), OpenFailureText(code),
+                 what + " message (shell code " + std::to_string(code) + ")");
         check.That(GetWindow(box, GW_OWNER) == about, what + ": the box belongs to the About box");
         const Beeps beeps = ReadBeeps(paths, about, p.Tid());
         check.Eq(beeps.count - beepsBefore, 1, what + ": beeps before the box");
@@ -382,7 +396,8 @@ void UpdateShowsTheCountersAfterOneTick(const Paths& paths, Check& check)
     check.Require(p.WaitForCalls(L"PdhAddCounterW", 13, 20000), "the thirteen counters are added");
     check.That(WaitUntil([&] { return TextOf(p.Item(IDC_PAGEWRITES)) != L"0"; }, 15000), "a tick shows the values");
     for (const ScriptedCounter& c : kCounters)
-        check.Eq(TextOf(p.Item(c.field)), std::to_wstring(c.value), "field " + std::to_string(c.field) + " for " + Utf8(c.path));
+        check.Eq(TextOf(p.Item(c.field)), std::to_wstring(c.value),
+                 "field " + std::to_string(c.field) + " for " + Utf8(c.path));
     check.That(IsChecked(p.Item(IDC_AUTOUPDATE)), "Auto Update stays ticked");
     check.That(IsWindowEnabled(p.Item(IDC_AUTOUPDATE)), "Auto Update is enabled");
     check.That(!IsWindowEnabled(p.Item(IDC_DC)), "the Domain Controller field is locked while monitoring");
@@ -392,7 +407,8 @@ void UpdateShowsTheCountersAfterOneTick(const Paths& paths, Check& check)
     check.That(HasCall(log, L"PdhOpenQueryW|(null)|1"), "a real-time query is opened:" + Joined(log));
     const long long firstAdd = IndexOf(log, L"PdhAddCounterW");
     for (size_t i = 0; i < std::size(kCounters); ++i) {
-        const std::wstring expected = L"PdhAddCounterW|open|\"\\\\DC1" + std::wstring(kCounters[i].path) + L"\"|userdata";
+        const std::wstring expected =
+            L"PdhAddCounterW|open|\"\\\\DC1" + std::wstring(kCounters[i].path) + L"\"|userdata";
         const size_t at = static_cast<size_t>(firstAdd) + i;
         check.Eq(at < log.size() ? log[at] : L"", expected, "counter " + std::to_string(i));
     }
@@ -493,7 +509,8 @@ std::vector<HostileText> HostileTexts()
         { "255 characters", std::wstring(255, L'D') },
         { "65,536 characters", std::wstring(65536, L'E') },
         { "right-to-left", L"\x05D3\x05D5\x05DE\x05D9\x05D9\x05DF-\x0645\x062B\x0627\x0644" },
-        { "combining marks", L"D\x0301\x0308\x0323" L"C\x20DD" },
+        { "combining marks", L"D\x0301\x0308\x0323"
+                             L"C\x20DD" },
         { "emoji", L"DC\xD83D\xDE00\xD83D\xDCA9" },
         { "control characters", L"DC\x01\x07\t\x1B\x7F\r\nX" },
         { "shell metacharacters", L"DC1; del x | echo $(id) `id` \"q\" 'q' & > <" },
@@ -526,10 +543,12 @@ HostileOutcome RunHostile(const Paths& paths, Check& check, const std::string& c
     // A box, or the end of Update without one (Auto Update enabled again); then the boxes that
     // follow, as a refresh that fails shows one.
     HWND box = nullptr;
-    const bool settled = WaitUntil([&] {
-        box = FindTopWindow(p.Pid(), L"zeltor");
-        return box != nullptr || !p.Running() || IsWindowEnabled(p.Item(IDC_AUTOUPDATE));
-    }, 30000);
+    const bool settled = WaitUntil(
+        [&] {
+            box = FindTopWindow(p.Pid(), L"zeltor");
+            return box != nullptr || !p.Running() || IsWindowEnabled(p.Item(IDC_AUTOUPDATE));
+        },
+        30000);
     check.That(settled, what + "Update ends or shows a box");
     if (box == nullptr && settled && p.Running())
         box = p.WaitForMessageBox(5000);
@@ -547,8 +566,8 @@ HostileOutcome RunHostile(const Paths& paths, Check& check, const std::string& c
     check.Eq(p.WaitForExit(15000), 0, what + "exit code after Close");
     for (const std::wstring& line : p.Log())
         out.record += line + L"\n";
-    std::fprintf(stderr, "%s %s: field holds %zu characters%s; boxes %zu\n", caseName.c_str(), h.name,
-                 out.held.size(), out.held == h.text ? " (all)" : "", out.boxes.size());
+    std::fprintf(stderr, "%s %s: field holds %zu characters%s; boxes %zu\n", caseName.c_str(), h.name, out.held.size(),
+                 out.held == h.text ? " (all)" : "", out.boxes.size());
     for (const std::wstring& b : out.boxes)
         std::fprintf(stderr, "    box \"%s\"\n", Shown(b).c_str());
     return out;
@@ -559,7 +578,8 @@ HostileOutcome RunHostile(const Paths& paths, Check& check, const std::string& c
 // stand-in, which refuses the machine as an unreachable one would (PDH_CSTATUS_NO_MACHINE).
 void HostileControllerNamesWithoutCredentials(const Paths& paths, Check& check)
 {
-    const std::wstring expected = L"Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.";
+    const std::wstring expected =
+        L"Could not initialize.\nUnable to connect to the specified computer, or the computer is offline.";
     for (const HostileText& h : HostileTexts()) {
         try {
             const HostileOutcome out =
@@ -591,7 +611,10 @@ void HostileControllerNamesWithAUserName(const Paths& paths, Check& check)
 {
     using AddConnection = DWORD(WINAPI*)(LPNETRESOURCEW, LPCWSTR, LPCWSTR, DWORD);
     HMODULE mpr = LoadLibraryW(L"mpr.dll");
-    const auto add = mpr != nullptr ? reinterpret_cast<AddConnection>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetAddConnection2W"))) : nullptr;
+    const auto add =
+        mpr != nullptr
+            ? reinterpret_cast<AddConnection>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetAddConnection2W")))
+            : nullptr;
     check.Require(add != nullptr, "the system's mpr.dll has WNetAddConnection2W");
     Paths system = paths;
     system.exe = paths.dir + L"\\app-system\\zeltor.exe";
@@ -607,7 +630,8 @@ void HostileControllerNamesWithAUserName(const Paths& paths, Check& check)
             wchar_t* text = nullptr;
             FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
                            MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-            const std::wstring expected = L"Error:" + std::to_wstring(static_cast<int>(code)) + L"\n" + (text != nullptr ? text : L"");
+            const std::wstring expected =
+                L"Error:" + std::to_wstring(static_cast<int>(code)) + L"\n" + (text != nullptr ? text : L"");
             LocalFree(text);
 
             const HostileOutcome out = RunHostile(system, check, "hostile_connection", h, L"admin", L"");
@@ -666,7 +690,6 @@ void FindPicksAControllerAndCancelChangesNothing(const Paths& paths, Check& chec
     check.Eq(TextOf(p.Item(IDC_DC)), L"DC2", "Domain Controller after Escape");
 }
 
-
 // What a screen reader reads of the main window through Active Accessibility (oleacc, from this
 // process as a reader does): each field's name, and a value field's value once Update showed it.
 std::wstring AccessibleProperty(HWND control, bool value)
@@ -722,7 +745,10 @@ void AccessibleNamesThroughOleacc(const Paths& paths, Check& check)
     Started(check, p);
     // Named by their own texts by every oleacc.
     const std::pair<int, const wchar_t*> ownTexts[] = {
-        { IDC_FIND, L"Find" }, { IDC_UPDATE, L"Update" }, { IDC_AUTOUPDATE, L"Auto Update" }, { IDCANCEL, L"Close" },
+        { IDC_FIND, L"Find" },
+        { IDC_UPDATE, L"Update" },
+        { IDC_AUTOUPDATE, L"Auto Update" },
+        { IDCANCEL, L"Close" },
     };
     for (const auto& [id, name] : ownTexts)
         check.Eq(AccessibleProperty(p.Item(id), false), name, "accessible name of control " + std::to_string(id));
@@ -737,9 +763,14 @@ void AccessibleNamesThroughOleacc(const Paths& paths, Check& check)
     }
     // Named by the program through the property service.
     const std::pair<int, const wchar_t*> names[] = {
-        { IDC_DOMAIN, L"Domain" }, { IDC_DC, L"Domain Controller" }, { IDC_USERNAME, L"User name" },
-        { IDC_PASSWORD, L"Password" }, { IDC_CPUUSAGE, L"CPU Usage (%)" }, { IDC_MEMORYUSAGE, L"Memory Usage (%)" },
-        { IDC_PAGEREADS, L"Page Reads/sec" }, { IDC_INTERRUPTTIME, L"Interrupt time(%)" },
+        { IDC_DOMAIN, L"Domain" },
+        { IDC_DC, L"Domain Controller" },
+        { IDC_USERNAME, L"User name" },
+        { IDC_PASSWORD, L"Password" },
+        { IDC_CPUUSAGE, L"CPU Usage (%)" },
+        { IDC_MEMORYUSAGE, L"Memory Usage (%)" },
+        { IDC_PAGEREADS, L"Page Reads/sec" },
+        { IDC_INTERRUPTTIME, L"Interrupt time(%)" },
         { IDC_PAGESOUTPUT, L"Pages Output/sec" },
     };
     for (const auto& [id, name] : names)
@@ -748,7 +779,6 @@ void AccessibleNamesThroughOleacc(const Paths& paths, Check& check)
     CoUninitialize();
 }
 
-
 // The property service replaced, for the program's run, by the stand-in that records what it is
 // given (stubs/accprop.cpp): the registration under CLSID_AccPropServices is set to the stand-in
 // and put back afterwards.
@@ -756,8 +786,8 @@ class RecordedPropertyService {
 public:
     explicit RecordedPropertyService(const Paths& paths)
     {
-        m_ok = RegCreateKeyExW(HKEY_CLASSES_ROOT, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &m_key, nullptr)
-            == ERROR_SUCCESS;
+        m_ok = RegCreateKeyExW(HKEY_CLASSES_ROOT, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &m_key,
+                               nullptr) == ERROR_SUCCESS;
         if (!m_ok)
             return;
         m_saved = Read(nullptr, m_hadPath);
@@ -814,10 +844,16 @@ void AccessibleNamesGivenToThePropertyService(const Paths& paths, Check& check)
     Program p(paths, "accessible_annotations", CounterScenario());
     Started(check, p);
     const std::pair<int, const wchar_t*> names[] = {
-        { IDC_DOMAIN, L"Domain" }, { IDC_DC, L"Domain Controller" }, { IDC_USERNAME, L"User name" },
-        { IDC_PASSWORD, L"Password" }, { IDC_CPUUSAGE, L"CPU Usage (%)" }, { IDC_MEMORYUSAGE, L"Memory Usage (%)" },
-        { IDC_DISKUSAGE, L"Disk Usage (%)" }, { IDC_PAGEREADS, L"Page Reads/sec" },
-        { IDC_NTFRSHANDLES, L"NTFRS Handles" }, { IDC_INTERRUPTTIME, L"Interrupt time(%)" },
+        { IDC_DOMAIN, L"Domain" },
+        { IDC_DC, L"Domain Controller" },
+        { IDC_USERNAME, L"User name" },
+        { IDC_PASSWORD, L"Password" },
+        { IDC_CPUUSAGE, L"CPU Usage (%)" },
+        { IDC_MEMORYUSAGE, L"Memory Usage (%)" },
+        { IDC_DISKUSAGE, L"Disk Usage (%)" },
+        { IDC_PAGEREADS, L"Page Reads/sec" },
+        { IDC_NTFRSHANDLES, L"NTFRS Handles" },
+        { IDC_INTERRUPTTIME, L"Interrupt time(%)" },
         { IDC_PAGESOUTPUT, L"Pages Output/sec" },
     };
     for (const auto& [id, name] : names) {
@@ -835,8 +871,8 @@ void AccessibleNamesGivenToThePropertyService(const Paths& paths, Check& check)
     const HWND about = p.WaitForWindow(L"About Zeltor");
     check.Require(about != nullptr, "the About box opens");
     for (int id : { IDC_LINK_WEB, IDC_LINK_SUPPORT, IDC_LINK_SALES })
-        check.That(p.Count(L"SetHwndProp|" + std::to_wstring(id) + L"|role|30") == 1
-                       && p.Count(L"SetHwndPropStr|" + std::to_wstring(id) + L"|") == 0,
+        check.That(p.Count(L"SetHwndProp|" + std::to_wstring(id) + L"|role|30") == 1 &&
+                       p.Count(L"SetHwndPropStr|" + std::to_wstring(id) + L"|") == 0,
                    "link " + std::to_string(id) + " has the role of a link and its text as its name");
     Click(GetDlgItem(about, IDOK));
     check.That(p.WaitForCalls(L"ClearHwndProps|1025|4", 1, 10000), "the links' annotations go with the box");
@@ -904,7 +940,8 @@ void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
     check.Eq(rows.headings.size(), static_cast<size_t>(8), "eight columns");
     check.Eq(rows.headings[2], std::wstring(L"Processor %"), "the processor's heading");
     check.Eq(rows.sorts[0], std::wstring(L"up"), "sorted by controller, the arrow on its heading");
-    check.Eq(rows.rows[0][0] + L" " + rows.rows[0][1] + L" " + rows.rows[0][2], std::wstring(L"DC1 answering 12"), "DC1");
+    check.Eq(rows.rows[0][0] + L" " + rows.rows[0][1] + L" " + rows.rows[0][2], std::wstring(L"DC1 answering 12"),
+             "DC1");
     check.That(rows.rows[1][1].rfind(L"credentials refused: ", 0) == 0, "DC2 refused the logon");
     check.Eq(rows.rows[2][2], std::wstring(L"97 (high)"), "DC3's processor time is marked");
     check.That(rows.rows[3][1].rfind(L"not answering: ", 0) == 0, "DC4 does not answer");

@@ -41,7 +41,8 @@ std::string Utf8(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -270,7 +271,8 @@ Paths FindPaths()
     GetModuleFileNameW(nullptr, module, MAX_PATH);
     std::wstring dir = module;
     dir.resize(dir.find_last_of(L'\\'));
-    return { dir, dir + L"\\app\\zeltor.exe", dir + L"\\cases", dir + L"\\probe.dll", dir + L"\\app\\zeltor-probe.exe" };
+    return { dir, dir + L"\\app\\zeltor.exe", dir + L"\\cases", dir + L"\\probe.dll",
+             dir + L"\\app\\zeltor-probe.exe" };
 }
 
 namespace {
@@ -287,8 +289,8 @@ void WriteFileText(const std::wstring& path, const std::string& bytes)
 
 std::string ReadFileText(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};
     std::string bytes;
@@ -509,7 +511,8 @@ namespace {
 std::vector<std::wstring> AskProbe(const Paths& paths, HWND window, DWORD threadId, unsigned request)
 {
     std::vector<std::wstring> lines;
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kProbeMemoryBytes, kProbeMemory);
+    HANDLE mapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kProbeMemoryBytes, kProbeMemory);
     if (mapping == nullptr)
         return lines;
     auto* view = static_cast<wchar_t*>(MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
@@ -759,7 +762,8 @@ struct DialogFont {
         dc = GetDC(nullptr);
         const int pixels = MulDiv(t.pointSize, GetDeviceCaps(dc, LOGPIXELSY), 72);
         font = CreateFontW(-pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_DONTCARE, reinterpret_cast<const wchar_t*>(t.fontFace));
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_DONTCARE,
+                           reinterpret_cast<const wchar_t*>(t.fontFace));
         previous = SelectObject(dc, font);
         TEXTMETRICW tm{};
         GetTextMetricsW(dc, &tm);
@@ -804,7 +808,8 @@ std::vector<std::wstring> Lines(const std::wstring& text)
 
 // Whether the control's template text shows whole: every line within the width the control
 // leaves for text, and all lines within its height.
-void CheckTextFits(Check& check, const DialogFont& font, const ControlTemplate& c, const RECT& r, const std::string& what)
+void CheckTextFits(Check& check, const DialogFont& font, const ControlTemplate& c, const RECT& r,
+                   const std::string& what)
 {
     using namespace tpl_style;
     const std::wstring text = reinterpret_cast<const wchar_t*>(c.text);
@@ -879,7 +884,8 @@ void CheckLayout(Check& check, HWND dialog, unsigned templateId)
             // A push button takes the default look while it has the focus.
             const std::uint32_t expected = c.style & BsTypeMask;
             const std::uint32_t actual = style & BsTypeMask;
-            check.That(expected <= BsDefPushButton ? actual <= BsDefPushButton : actual == expected, what + " button kind");
+            check.That(expected <= BsDefPushButton ? actual <= BsDefPushButton : actual == expected,
+                       what + " button kind");
         }
 
         const RECT r = RectInParent(h);

@@ -38,18 +38,18 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
 // -- Windows of another process ----------------------------------------------------------------
 
-std::wstring TextOf(HWND hwnd);    // WM_GETTEXT (GetWindowTextW does not ask another process)
+std::wstring TextOf(HWND hwnd); // WM_GETTEXT (GetWindowTextW does not ask another process)
 std::wstring ClassOf(HWND hwnd);
 void SetTextOf(HWND hwnd, const std::wstring& text);
-bool IsChecked(HWND button);       // BM_GETCHECK
-void Click(HWND button);           // BM_CLICK, posted: the click may open a modal window
+bool IsChecked(HWND button); // BM_GETCHECK
+void Click(HWND button);     // BM_CLICK, posted: the click may open a modal window
 void SystemCommand(HWND window, UINT command);
 // A left click with the real mouse (SendInput) in the middle of the window.
 void ClickWithMouse(HWND window);
 // A mouse move of no distance (SendInput): the pointer's window gets WM_MOUSEMOVE where it is.
 void NudgeMouse();
 std::vector<HWND> ChildrenOf(HWND dialog); // in creation (template) order
-RECT RectInParent(HWND control);  // the window's rectangle in its parent's client coordinates
+RECT RectInParent(HWND control);           // the window's rectangle in its parent's client coordinates
 // The visible top-level windows of the process.
 std::vector<HWND> TopWindowsOf(DWORD pid);
 HWND FindTopWindow(DWORD pid, const std::wstring& title, const std::wstring& cls = L"#32770");
@@ -65,10 +65,10 @@ HWND FocusOf(DWORD threadId); // the focused window of a thread (GetGUIThreadInf
 // -- The program under test ----------------------------------------------------------------
 
 struct Paths {
-    std::wstring dir;   // the driver's folder
-    std::wstring exe;   // app\zeltor.exe, beside the stand-ins
-    std::wstring cases; // scratch space for each case's scenario and log
-    std::wstring probe; // probe.dll
+    std::wstring dir;     // the driver's folder
+    std::wstring exe;     // app\zeltor.exe, beside the stand-ins
+    std::wstring cases;   // scratch space for each case's scenario and log
+    std::wstring probe;   // probe.dll
     std::wstring console; // app\zeltor-probe.exe, the console program
 };
 Paths FindPaths();

@@ -58,16 +58,17 @@ VersionResource VersionOf(const std::wstring& file)
     struct Translation {
         WORD language, codePage;
     }* translations = nullptr;
-    if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length)
-        || length < sizeof *translations)
+    if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length) ||
+        length < sizeof *translations)
         return result;
     auto text = [&](const wchar_t* name) {
         wchar_t key[64];
-        std::swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translations->language, translations->codePage, name);
+        std::swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translations->language, translations->codePage,
+                      name);
         wchar_t* value = nullptr;
         return VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&value), &length) && value != nullptr
-            ? std::wstring(value)
-            : std::wstring();
+                   ? std::wstring(value)
+                   : std::wstring();
     };
     result.productVersion = text(L"ProductVersion");
     result.fileVersion = text(L"FileVersion");
@@ -106,16 +107,17 @@ int CheckInstalledProgram(const std::wstring& shortcut, const std::wstring& inst
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     const std::wstring target = ShortcutTarget(shortcut);
-    report(target.size() > 11 && SamePath(target.substr(target.size() - 11), L"\\zeltor.exe")
-               && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES,
+    report(target.size() > 11 && SamePath(target.substr(target.size() - 11), L"\\zeltor.exe") &&
+               GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES,
            "the Start-menu shortcut leads to the installed zeltor.exe (" + Utf8(target) + ")");
 
     // 9.09.01 reads 9.9.1.0 in the fixed part, which holds numbers.
     const VersionResource program = VersionOf(target);
     report(program.productVersion == version && program.fileVersion == version,
-           "the program's version resource says " + Utf8(version) + " (product " + Utf8(program.productVersion)
-               + ", file " + Utf8(program.fileVersion) + ")");
-    report(program.fixedMS == MAKELONG(9, 9) && program.fixedLS == MAKELONG(0, 1), "the program's file version is 9.9.1.0");
+           "the program's version resource says " + Utf8(version) + " (product " + Utf8(program.productVersion) +
+               ", file " + Utf8(program.fileVersion) + ")");
+    report(program.fixedMS == MAKELONG(9, 9) && program.fixedLS == MAKELONG(0, 1),
+           "the program's file version is 9.9.1.0");
     const VersionResource setup = VersionOf(installer);
     report(setup.productVersion == version && setup.fixedMS == MAKELONG(9, 9) && setup.fixedLS == MAKELONG(0, 1),
            "the installer's version resource says " + Utf8(version) + " (" + Utf8(setup.productVersion) + ")");
@@ -145,7 +147,8 @@ int CheckInstalledProgram(const std::wstring& shortcut, const std::wstring& inst
     WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
 
     Click(GetDlgItem(main, 2));
-    report(process != nullptr && WaitForSingleObject(process, 15000) == WAIT_OBJECT_0, "Close ends the installed program");
+    report(process != nullptr && WaitForSingleObject(process, 15000) == WAIT_OBJECT_0,
+           "Close ends the installed program");
     if (process != nullptr)
         CloseHandle(process);
     CoUninitialize();

@@ -115,7 +115,8 @@ void WatchBeeps()
     for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name != 0; ++imp) {
         if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), "user32.dll") != 0)
             continue;
-        for (auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk); thunk->u1.Function != 0; ++thunk) {
+        for (auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk); thunk->u1.Function != 0;
+             ++thunk) {
             if (reinterpret_cast<MessageBeepFn>(thunk->u1.Function) != system)
                 continue;
             DWORD old = 0;
@@ -156,7 +157,10 @@ std::wstring ListRows(HWND list)
         SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
         heads += L"|" + std::wstring(text);
         sorts += L"sort|" + std::to_wstring(i) + L"|" +
-                 ((item.fmt & HDF_SORTUP) != 0 ? L"up" : (item.fmt & HDF_SORTDOWN) != 0 ? L"down" : L"none") + L"\n";
+                 ((item.fmt & HDF_SORTUP) != 0     ? L"up"
+                  : (item.fmt & HDF_SORTDOWN) != 0 ? L"down"
+                                                   : L"none") +
+                 L"\n";
     }
     std::wstring out = heads + L"\n" + sorts;
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
@@ -193,8 +197,8 @@ extern "C" LRESULT CALLBACK ProbeCallWndProc(int code, WPARAM wParam, LPARAM lPa
             Answer(ListRows(call->hwnd));
         else if (call->wParam == kProbeBeeps) {
             WatchBeeps();
-            Answer(std::wstring(g_systemBeep != nullptr ? L"beeps|" : L"unwatched|") + std::to_wstring(g_beeps) +
-                   L"|" + std::to_wstring(g_lastBeep) + L"\n");
+            Answer(std::wstring(g_systemBeep != nullptr ? L"beeps|" : L"unwatched|") + std::to_wstring(g_beeps) + L"|" +
+                   std::to_wstring(g_lastBeep) + L"\n");
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

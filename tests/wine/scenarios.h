@@ -29,7 +29,8 @@ inline const ScriptedCounter kCounters[] = {
     { L"\\Memory\\Page Writes/sec", 144, IDC_PAGEWRITES },
 };
 
-inline const wchar_t* const kDomainWithThreeControllers = L"join.status=3\njoin.name=CORP\nds.dc=DC1\nds.dc=DC2\nds.dc=DC3\n";
+inline const wchar_t* const kDomainWithThreeControllers =
+    L"join.status=3\njoin.name=CORP\nds.dc=DC1\nds.dc=DC2\nds.dc=DC3\n";
 
 inline std::wstring CounterScenario()
 {

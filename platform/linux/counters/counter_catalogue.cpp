@@ -27,8 +27,7 @@ constexpr PerfObject kObjects[] = {
     { "Process", kProcess, Instances::Process,
       "Counters of each running process, named by its process name; processes of one name as "
       "NAME, NAME#1, ... by ascending process ID." },
-    { "LogicalDisk", kLogicalDisk, Instances::Total,
-      "Counters of the local disk file systems together (_Total)." },
+    { "LogicalDisk", kLogicalDisk, Instances::Total, "Counters of the local disk file systems together (_Total)." },
     { "Processor", kProcessor, Instances::Total,
       "Counters of the processors together (_Total), as the kernel accounts their time in /proc/stat." },
 };
@@ -53,8 +52,7 @@ constexpr PerfCounter kCounters[] = {
     { kMemory, "% Committed Bytes In Use", 1406, 1406, CounterType::RawFraction, Figure::CommittedBytes,
       kOwnCommittedBytesBase, "Committed_AS as a share of CommitLimit (/proc/meminfo)." },
 
-    { kProcess, "ID Process", 784, 784, CounterType::RawCount, Figure::ProcessId, 0,
-      "The process ID of the process." },
+    { kProcess, "ID Process", 784, 784, CounterType::RawCount, Figure::ProcessId, 0, "The process ID of the process." },
     { kProcess, "Handle Count", 952, 952, CounterType::RawCount, Figure::HandleCount, 0,
       "The file descriptors the process holds open (/proc/PID/fd)." },
 
@@ -64,8 +62,8 @@ constexpr PerfCounter kCounters[] = {
 
     { kProcessor, "% Interrupt Time", 698, 698, CounterType::Timer100ns, Figure::InterruptTime, 0,
       "Share of the processors' time spent serving hardware interrupts (/proc/stat irq)." },
-    { kProcessor, "% Processor Time", 6, kOwnProcessorTime, CounterType::Timer100nsInverse, Figure::ProcessorTime,
-      0, "Share of the processors' time not spent idle (/proc/stat: all but idle and iowait)." },
+    { kProcessor, "% Processor Time", 6, kOwnProcessorTime, CounterType::Timer100nsInverse, Figure::ProcessorTime, 0,
+      "Share of the processors' time not spent idle (/proc/stat: all but idle and iowait)." },
 };
 
 } // namespace
@@ -82,8 +80,8 @@ std::span<const PerfCounter> PerfCounters()
 
 const PerfObject* FindPerfObject(std::string_view name)
 {
-    const auto* const found =
-        std::find_if(std::begin(kObjects), std::end(kObjects), [&](const PerfObject& o) { return EqualsIgnoringCase(o.name, name); });
+    const auto* const found = std::find_if(std::begin(kObjects), std::end(kObjects),
+                                           [&](const PerfObject& o) { return EqualsIgnoringCase(o.name, name); });
     return found != std::end(kObjects) ? found : nullptr;
 }
 

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "framework/ascii_case.h"
 #include "perf/counter_calculator.h"
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
-#include "framework/ascii_case.h"
 #include "platform/linux/counters/counter_catalogue.h"
 #include "platform/linux/counters/kernel_figures.h"
 #include "platform/linux/counters/proc_files.h"
@@ -65,11 +65,8 @@ void LinuxCounterSource::SleepMilliseconds(std::uint32_t milliseconds)
 
 LinuxCounterSource::LinuxCounterSource(std::string procRoot, std::string computerName, MonotonicClock clock,
                                        Sleeper sleeper)
-    : m_procRoot(std::move(procRoot)),
-      m_computerName(std::move(computerName)),
-      m_clock(std::move(clock)),
-      m_sleeper(std::move(sleeper)),
-      m_fdDirectorySizeIsCount(FdDirectorySizeIsCount(m_procRoot))
+    : m_procRoot(std::move(procRoot)), m_computerName(std::move(computerName)), m_clock(std::move(clock)),
+      m_sleeper(std::move(sleeper)), m_fdDirectorySizeIsCount(FdDirectorySizeIsCount(m_procRoot))
 {
 }
 
@@ -152,7 +149,8 @@ PDH_STATUS LinuxCounterSource::CollectQueryData(PdhQuery* query)
     };
     std::vector<Descriptors> descriptors;
     const auto descriptorsOf = [&](int pid) -> const Descriptors& {
-        const auto counted = std::find_if(descriptors.begin(), descriptors.end(), [&](const auto& d) { return d.pid == pid; });
+        const auto counted =
+            std::find_if(descriptors.begin(), descriptors.end(), [&](const auto& d) { return d.pid == pid; });
         if (counted != descriptors.end())
             return *counted;
         int error = 0;

@@ -73,11 +73,12 @@ std::string UnescapeMountPath(std::string_view escaped)
     std::string path;
     path.reserve(escaped.size());
     for (std::size_t i = 0; i < escaped.size(); ++i) {
-        const bool octal = escaped[i] == '\\' && i + 3 < escaped.size() &&
-                           std::all_of(escaped.begin() + i + 1, escaped.begin() + i + 4,
-                                       [](char c) { return c >= '0' && c <= '7'; });
+        const bool octal =
+            escaped[i] == '\\' && i + 3 < escaped.size() &&
+            std::all_of(escaped.begin() + i + 1, escaped.begin() + i + 4, [](char c) { return c >= '0' && c <= '7'; });
         if (octal) {
-            path += static_cast<char>((escaped[i + 1] - '0') * 64 + (escaped[i + 2] - '0') * 8 + (escaped[i + 3] - '0'));
+            path +=
+                static_cast<char>((escaped[i + 1] - '0') * 64 + (escaped[i + 2] - '0') * 8 + (escaped[i + 3] - '0'));
             i += 3;
         } else {
             path += escaped[i];
@@ -100,8 +101,8 @@ std::optional<CpuTimes> ParseCpuTimes(std::string_view procStat)
     if (fields.Next() != std::string_view("cpu"))
         return std::nullopt;
     CpuTimes times;
-    std::uint64_t* const columns[] = { &times.user, &times.nice,    &times.system, &times.idle,
-                                       &times.iowait, &times.irq, &times.softirq, &times.steal };
+    std::uint64_t* const columns[] = { &times.user,   &times.nice, &times.system,  &times.idle,
+                                       &times.iowait, &times.irq,  &times.softirq, &times.steal };
     std::size_t read = 0;
     for (std::uint64_t* column : columns) {
         const auto field = fields.Next();
@@ -141,11 +142,8 @@ VmCounters ParseVmCounters(std::string_view vmstat)
 {
     VmCounters counters;
     const std::pair<std::string_view, std::optional<std::uint64_t>*> wanted[] = {
-        { "pgfault", &counters.pgfault },
-        { "pgmajfault", &counters.pgmajfault },
-        { "pswpin", &counters.pswpin },
-        { "pswpout", &counters.pswpout },
-        { "swap_ra", &counters.swapReadahead },
+        { "pgfault", &counters.pgfault }, { "pgmajfault", &counters.pgmajfault }, { "pswpin", &counters.pswpin },
+        { "pswpout", &counters.pswpout }, { "swap_ra", &counters.swapReadahead },
     };
     ForEachLine(vmstat, [&](std::string_view line) {
         Fields fields(line);
@@ -228,7 +226,8 @@ std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo)
     ForEachLine(mountinfo, [&](std::string_view line) {
         SplitFields(line, fields);
         // The optional fields end at the separator.
-        const auto separator = std::find(fields.begin() + std::min<std::ptrdiff_t>(std::ssize(fields), 6), fields.end(), "-");
+        const auto separator =
+            std::find(fields.begin() + std::min<std::ptrdiff_t>(std::ssize(fields), 6), fields.end(), "-");
         if (separator == fields.end() || fields.end() - separator < 3)
             return;
         const std::string_view device = fields[2], mountPoint = fields[4];
@@ -247,7 +246,8 @@ std::vector<LocalDisk> ParseLocalDisks(std::string_view mountinfo)
             if (pool.empty() || source.find('@') != std::string_view::npos)
                 return;
             seenSources.push_back(source);
-            auto found = std::find_if(disks.begin(), disks.end(), [&](const LocalDisk& d) { return d.pool && d.name == pool; });
+            auto found =
+                std::find_if(disks.begin(), disks.end(), [&](const LocalDisk& d) { return d.pool && d.name == pool; });
             if (found == disks.end())
                 found = disks.insert(disks.end(), LocalDisk{ std::string(pool), true, {} });
             found->mountPoints.push_back(UnescapeMountPath(mountPoint));

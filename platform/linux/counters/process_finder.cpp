@@ -63,7 +63,8 @@ void ProcessFinder::Refresh()
         return;
     ++m_refreshesSinceScan;
     bool scan = !m_everScanned || AnyFoundProcessChanged();
-    const bool anyMissing = std::any_of(m_watched.begin(), m_watched.end(), [](const Watched& w) { return w.pid == 0; });
+    const bool anyMissing =
+        std::any_of(m_watched.begin(), m_watched.end(), [](const Watched& w) { return w.pid == 0; });
     // loadavg is read at most once a refresh, and only while an instance is missing.
     std::optional<int> lastPid;
     if (!scan && anyMissing) {

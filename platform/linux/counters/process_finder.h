@@ -2,8 +2,8 @@
 // enough to run at every refresh.
 //
 // A process's instance name follows platform/linux/counters/process_names.h: its comm, or the name
-// comm was cut from. Names are compared without regard to ASCII case. Processes of one name are NAME, NAME#1, NAME#2, ...
-// by ascending PID as of the last scan of /proc.
+// comm was cut from. Names are compared without regard to ASCII case. Processes of one name are NAME, NAME#1, NAME#2,
+// ... by ascending PID as of the last scan of /proc.
 //
 // At each refresh a found process is checked by reading its comm; if it has ended or been
 // renamed, /proc is scanned at once. While an instance is missing, the processes created since

@@ -22,10 +22,8 @@ constexpr long kUnknownPosition = -1;
 } // namespace
 
 ProcessTable::ProcessTable(std::string procRoot, int countsPerRefresh)
-    : m_procRoot(std::move(procRoot)),
-      m_countsPerRefresh(std::max(1, countsPerRefresh)),
-      m_fdDirectorySizeIsCount(FdDirectorySizeIsCount(m_procRoot)),
-      m_procfs(IsProcfs(m_procRoot))
+    : m_procRoot(std::move(procRoot)), m_countsPerRefresh(std::max(1, countsPerRefresh)),
+      m_fdDirectorySizeIsCount(FdDirectorySizeIsCount(m_procRoot)), m_procfs(IsProcfs(m_procRoot))
 {
 }
 

@@ -33,8 +33,8 @@ std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string&
     if (dns.QuerySrv("_ldap._tcp.dc._msdcs." + name, &records) != DnsStatus::Ok)
         return win32_error::kNoSuchDomain;
     std::sort(records.begin(), records.end(), [](const SrvRecord& a, const SrvRecord& b) {
-        return std::make_tuple(a.priority, -static_cast<int>(a.weight), AsciiLowercase(a.target))
-            < std::make_tuple(b.priority, -static_cast<int>(b.weight), AsciiLowercase(b.target));
+        return std::make_tuple(a.priority, -static_cast<int>(a.weight), AsciiLowercase(a.target)) <
+               std::make_tuple(b.priority, -static_cast<int>(b.weight), AsciiLowercase(b.target));
     });
 
     // The PDC record is a refinement: without it the list stands, with no controller marked.
@@ -56,7 +56,8 @@ std::uint32_t LocateDomainControllers(const DnsResolver& dns, const std::string&
         DsControllerInfo1 info;
         info.NetbiosName = CString::FromUtf8(Upper(record.target.substr(0, record.target.find('.'))));
         info.DnsHostName = CString::FromUtf8(record.target);
-        info.fIsPdc = std::any_of(pdc.begin(), pdc.end(), [&](const SrvRecord& p) { return AsciiLowercase(p.target) == host; });
+        info.fIsPdc =
+            std::any_of(pdc.begin(), pdc.end(), [&](const SrvRecord& p) { return AsciiLowercase(p.target) == host; });
         info.fDsEnabled = true;
         controllers->push_back(std::move(info));
     }

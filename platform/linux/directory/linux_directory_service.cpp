@@ -31,7 +31,8 @@ char16_t* CopyOut(const CString& text)
 
 } // namespace
 
-LinuxDirectoryService::LinuxDirectoryService(Options options) : m_options(std::move(options)), m_dns(m_options.dnsServer)
+LinuxDirectoryService::LinuxDirectoryService(Options options)
+    : m_options(std::move(options)), m_dns(m_options.dnsServer)
 {
 }
 

@@ -59,7 +59,8 @@ std::uint32_t SmbNetworkConnector::AddConnection(const CString& remoteName, cons
     m_lastFailureStep.clear();
     if (std::uint32_t result = Connect(machine, share, credentials, &session); result != 0)
         return result;
-    const CredentialRegistry::Id shared = m_options.credentials != nullptr ? m_options.credentials->Add(machine, credentials) : 0;
+    const CredentialRegistry::Id shared =
+        m_options.credentials != nullptr ? m_options.credentials->Add(machine, credentials) : 0;
     m_connections.push_back({ AsciiLowercase(remoteName.ToUtf8()), key, user, std::move(session), shared });
     return 0;
 }
@@ -80,8 +81,9 @@ std::uint32_t SmbNetworkConnector::Connect(const std::string& machine, const std
                           std::chrono::milliseconds(reach ? m_options.reachTimeoutMs : m_options.timeoutMs);
     std::string server;
     if (std::uint32_t result = SmbServerFor(m_dns, machine, MillisecondsLeft(deadline), &server); result != 0) {
-        return failed(result, result == win32_error::kSemTimeout ? "The look-up of the name " + machine + " did not answer."
-                                                                 : "The look-up of the name " + machine + " gave no address.");
+        return failed(result, result == win32_error::kSemTimeout
+                                  ? "The look-up of the name " + machine + " did not answer."
+                                  : "The look-up of the name " + machine + " gave no address.");
     }
     const std::string port = std::to_string(m_options.smbPort);
     // Always: Samba's client reports a refused connection as a lack of memory.
@@ -89,11 +91,13 @@ std::uint32_t SmbNetworkConnector::Connect(const std::string& machine, const std
         std::string reached;
         if (std::uint32_t result = ReachSmbPort(m_dns, server, m_options.smbPort, MillisecondsLeft(deadline), &reached);
             result != 0) {
-            return failed(result, result == win32_error::kSemTimeout ? "Port " + port + " of " + server + " did not answer."
-                                                                     : "Nothing listens on port " + port + " of " + server + ".");
+            return failed(result, result == win32_error::kSemTimeout
+                                      ? "Port " + port + " of " + server + " did not answer."
+                                      : "Nothing listens on port " + port + " of " + server + ".");
         }
     }
-    const std::uint32_t result = SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, session);
+    const std::uint32_t result =
+        SmbSession::Open(server, m_options.smbPort, share, credentials, m_options.timeoutMs, session);
     if (result == win32_error::kSemTimeout)
         return failed(result, "The server at " + server + " took the connection and did not answer the logon.");
     if (IsUnreachableError(result))

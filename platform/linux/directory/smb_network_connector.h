@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "directory/network_connector.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/names/dns_resolver.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/samba/smb_session.h"
 
 class SmbNetworkConnector : public INetworkConnector {

@@ -58,7 +58,7 @@ std::vector<std::string> DomainControllerCache::Controllers(const std::string& d
             return entry->hosts;
     }
     std::vector<std::string> hosts;
-    std::chrono::seconds ttl { 0 };
+    std::chrono::seconds ttl{ 0 };
     const std::uint32_t result = m_locate(domain, &hosts, &ttl);
     for (std::string& host : hosts) {
         host = AsciiLowercase(host);

@@ -24,13 +24,13 @@ public:
     using Clock = std::chrono::steady_clock;
     // The host names of a domain's controllers and how long they may be kept (0: as long as the
     // refresh): 0, or the Win32 error of the look-up.
-    using Locate =
-        std::function<std::uint32_t(const std::string& domain, std::vector<std::string>* hosts, std::chrono::seconds* ttl)>;
+    using Locate = std::function<std::uint32_t(const std::string& domain, std::vector<std::string>* hosts,
+                                               std::chrono::seconds* ttl)>;
     using Logger = std::function<void(const std::string& line)>;
 
     struct Settings {
-        Clock::duration refresh = std::chrono::minutes(5);    // a list found is used this long
-        Clock::duration retry = std::chrono::seconds(30);     // after a failed look-up
+        Clock::duration refresh = std::chrono::minutes(5); // a list found is used this long
+        Clock::duration retry = std::chrono::seconds(30);  // after a failed look-up
     };
 
     DomainControllerCache(Locate locate, Settings settings, Logger logger);
@@ -51,6 +51,6 @@ private:
     Locate m_locate;
     Settings m_settings;
     Logger m_logger;
-    std::mutex m_mutex; // the table and each entry's hosts, nextLookup and found
+    std::mutex m_mutex;                                      // the table and each entry's hosts, nextLookup and found
     std::map<std::string, std::shared_ptr<Entry>> m_entries; // by lower-case domain
 };

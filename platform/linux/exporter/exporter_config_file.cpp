@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <utility>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -75,8 +75,9 @@ void Read(const YAML::Node& root, ExporterConfig* config)
     if (root.IsNull())
         Fail(root, "the configuration is empty");
     yaml_config::OnlyKeys(root, "the configuration",
-             { "listen", "max_connections_per_address", "max_concurrent_collections", "timeout_margin_seconds", "refused_logon_backoff_seconds",
-               "session_idle_seconds", "connect_timeout_seconds", "smb_port", "modules", "auths" });
+                          { "listen", "max_connections_per_address", "max_concurrent_collections",
+                            "timeout_margin_seconds", "refused_logon_backoff_seconds", "session_idle_seconds",
+                            "connect_timeout_seconds", "smb_port", "modules", "auths" });
     if (const YAML::Node node = root["listen"])
         ReadListen(node, config);
     if (const YAML::Node node = root["max_connections_per_address"])
@@ -120,23 +121,26 @@ void Read(const YAML::Node& root, ExporterConfig* config)
             auth.name = entry.first.as<std::string>();
             const std::string what = "auth " + auth.name;
             const YAML::Node body = entry.second;
-            yaml_config::OnlyKeys(body, what, { "user", "workgroup", "password_file", "password_credential", "keytab", "keytab_credential",
-                                  "principal", "targets", "targets_from_domain" });
+            yaml_config::OnlyKeys(body, what,
+                                  { "user", "workgroup", "password_file", "password_credential", "keytab",
+                                    "keytab_credential", "principal", "targets", "targets_from_domain" });
             using TextKey = std::pair<const char*, std::string ExporterAuth::*>;
-            for (const auto& [key, field] : { TextKey { "user", &ExporterAuth::user }, TextKey { "workgroup", &ExporterAuth::workgroup },
-                                              TextKey { "password_file", &ExporterAuth::passwordFile },
-                                              TextKey { "password_credential", &ExporterAuth::passwordCredential },
-                                              TextKey { "keytab", &ExporterAuth::keytab },
-                                              TextKey { "keytab_credential", &ExporterAuth::keytabCredential },
-                                              TextKey { "principal", &ExporterAuth::principal } }) {
+            for (const auto& [key, field] :
+                 { TextKey{ "user", &ExporterAuth::user }, TextKey{ "workgroup", &ExporterAuth::workgroup },
+                   TextKey{ "password_file", &ExporterAuth::passwordFile },
+                   TextKey{ "password_credential", &ExporterAuth::passwordCredential },
+                   TextKey{ "keytab", &ExporterAuth::keytab },
+                   TextKey{ "keytab_credential", &ExporterAuth::keytabCredential },
+                   TextKey{ "principal", &ExporterAuth::principal } }) {
                 if (const YAML::Node node = body[key])
                     auth.*field = Text(node, what + " " + key);
             }
             if (const YAML::Node node = body["targets"])
                 auth.targets = List(node, what + " targets");
             if (const YAML::Node node = body["targets_from_domain"])
-                auth.targetDomains = node.IsSequence() ? List(node, what + " targets_from_domain")
-                                                       : std::vector<std::string> { Text(node, what + " targets_from_domain") };
+                auth.targetDomains = node.IsSequence()
+                                         ? List(node, what + " targets_from_domain")
+                                         : std::vector<std::string>{ Text(node, what + " targets_from_domain") };
             config->auths.push_back(std::move(auth));
         }
     }
@@ -147,7 +151,8 @@ void Read(const YAML::Node& root, ExporterConfig* config)
 std::optional<std::string> ParseExporterConfig(const std::string& text, ExporterConfig* config)
 {
     ExporterConfig read;
-    if (std::optional<std::string> problem = yaml_config::Parse(text, [&](const YAML::Node& root) { Read(root, &read); }))
+    if (std::optional<std::string> problem =
+            yaml_config::Parse(text, [&](const YAML::Node& root) { Read(root, &read); }))
         return problem;
     if (std::optional<std::string> problem = CompleteExporterConfig(read))
         return problem;
@@ -188,7 +193,8 @@ bool ReadAuthPassword(LinuxProbeEnvironment& environment, const ExporterAuth& au
         error = NoCredentials("password_credential", auth.passwordCredential);
         return false;
     }
-    return environment.ReadCredentialFile(CString::FromUtf8(std::string(credentialsDirectory) + "/" + auth.passwordCredential),
+    return environment.ReadCredentialFile(CString::FromUtf8(std::string(credentialsDirectory) + "/" +
+                                                            auth.passwordCredential),
                                           password, error);
 }
 

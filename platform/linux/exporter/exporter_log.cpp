@@ -10,10 +10,14 @@ namespace {
 const char* LevelName(LogLevel level)
 {
     switch (level) {
-    case LogLevel::Debug: return "debug";
-    case LogLevel::Info: return "info";
-    case LogLevel::Warn: return "warn";
-    case LogLevel::Error: return "error";
+    case LogLevel::Debug:
+        return "debug";
+    case LogLevel::Info:
+        return "info";
+    case LogLevel::Warn:
+        return "warn";
+    case LogLevel::Error:
+        return "error";
     }
     return "info";
 }
@@ -24,11 +28,11 @@ std::string Timestamp(double time)
     const double whole = std::floor(time);
     const std::time_t seconds = static_cast<std::time_t>(whole);
     const int milliseconds = std::min(999, static_cast<int>((time - whole) * 1000));
-    std::tm utc {};
+    std::tm utc{};
     gmtime_r(&seconds, &utc);
     char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
     return text;
 }
 
@@ -36,9 +40,15 @@ std::string Timestamp(double time)
 void Escape(char c, std::string& out)
 {
     switch (c) {
-    case '\n': out += "\\n"; break;
-    case '\r': out += "\\r"; break;
-    case '\t': out += "\\t"; break;
+    case '\n':
+        out += "\\n";
+        break;
+    case '\r':
+        out += "\\r";
+        break;
+    case '\t':
+        out += "\\t";
+        break;
     default: {
         char code[8];
         std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
@@ -52,7 +62,7 @@ std::string JsonString(std::string_view text)
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\')
-            out += {'\\', c};
+            out += { '\\', c };
         else if (static_cast<unsigned char>(c) < 0x20)
             Escape(c, out);
         else
@@ -72,7 +82,7 @@ std::string LogfmtValue(std::string_view text)
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\')
-            out += {'\\', c};
+            out += { '\\', c };
         else if (static_cast<unsigned char>(c) < 0x20)
             Escape(c, out);
         else
@@ -101,13 +111,14 @@ std::optional<ExporterLog::Format> ExporterLog::FormatNamed(std::string_view nam
     return std::nullopt;
 }
 
-ExporterLog::ExporterLog(LogLevel least, Format format, Sink sink) : m_least(least), m_format(format), m_sink(std::move(sink))
+ExporterLog::ExporterLog(LogLevel least, Format format, Sink sink)
+    : m_least(least), m_format(format), m_sink(std::move(sink))
 {
 }
 
 std::string ExporterLog::Line(double time, LogLevel level, const std::string& message, const Fields& fields) const
 {
-    Fields all { { "ts", Timestamp(time) }, { "level", LevelName(level) }, { "msg", message } };
+    Fields all{ { "ts", Timestamp(time) }, { "level", LevelName(level) }, { "msg", message } };
     all.insert(all.end(), fields.begin(), fields.end());
     std::string line;
     if (m_format == Format::Json) {

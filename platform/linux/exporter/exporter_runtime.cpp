@@ -46,14 +46,16 @@ bool SameCredentials(const SmbCredentials& a, const SmbCredentials& b)
 // What the sessions are made with: a change makes new sessions for every auth.
 bool SameBounds(const ExporterConfig& a, const ExporterConfig& b)
 {
-    return a.maxConcurrentCollections == b.maxConcurrentCollections && a.refusedLogonBackoffSeconds == b.refusedLogonBackoffSeconds &&
+    return a.maxConcurrentCollections == b.maxConcurrentCollections &&
+           a.refusedLogonBackoffSeconds == b.refusedLogonBackoffSeconds &&
            a.sessionIdleSeconds == b.sessionIdleSeconds && a.connectTimeoutSeconds == b.connectTimeoutSeconds &&
            a.smbPort == b.smbPort;
 }
 
 } // namespace
 
-ExporterRuntime::ExporterRuntime(Files files, LinuxProbeEnvironment& environment, RegistryFactory factory, ExporterServer::Log log)
+ExporterRuntime::ExporterRuntime(Files files, LinuxProbeEnvironment& environment, RegistryFactory factory,
+                                 ExporterServer::Log log)
     : m_files(std::move(files)), m_environment(environment), m_factory(std::move(factory)), m_log(std::move(log)),
       m_board(std::make_shared<Board>())
 {
@@ -93,7 +95,8 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
             return false;
         }
     }
-    const char* credentialsDirectory = m_files.credentialsDirectory.empty() ? nullptr : m_files.credentialsDirectory.c_str();
+    const char* credentialsDirectory =
+        m_files.credentialsDirectory.empty() ? nullptr : m_files.credentialsDirectory.c_str();
 
     // The keytabs, each opened and checked once; a keytab the same as the last reading's (its
     // principal, name and bytes) keeps its ticket.
@@ -102,7 +105,7 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
     for (const ExporterAuth& auth : config.auths) {
         if (auth.principal.empty())
             continue;
-        Keytab keytab { auth.principal, {}, {}, nullptr };
+        Keytab keytab{ auth.principal, {}, {}, nullptr };
         std::string error;
         int fd = -1;
         if (!FindAuthKeytab(auth, credentialsDirectory, keytab.path, error, &fd)) {
@@ -113,7 +116,8 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
         if (!read || checkOnly) {
             close(fd);
             if (!read) {
-                *problem = "auth " + auth.name + ": cannot read the keytab " + keytab.path + ": " + std::strerror(errno);
+                *problem =
+                    "auth " + auth.name + ": cannot read the keytab " + keytab.path + ": " + std::strerror(errno);
                 return false;
             }
             continue;
@@ -129,13 +133,16 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
                 std::string pattern = m_files.ticketParent + "/zeltor-exporter.XXXXXX";
                 if (mkdtemp(pattern.data()) == nullptr) {
                     close(fd);
-                    *problem = "cannot make a directory for the keytab auths' tickets: " + std::string(std::strerror(errno));
+                    *problem =
+                        "cannot make a directory for the keytab auths' tickets: " + std::string(std::strerror(errno));
                     return false;
                 }
                 m_ticketDirectory = pattern;
             }
             keytab.ticket = std::make_shared<KeytabTicket>(auth.principal, keytab.path,
-                                                           m_ticketDirectory + "/" + auth.name + "." + std::to_string(++m_ticketsMade), fd);
+                                                           m_ticketDirectory + "/" + auth.name + "." +
+                                                               std::to_string(++m_ticketsMade),
+                                                           fd);
         }
         SmbCredentials kerberos(std::string(), auth.principal, std::string_view());
         kerberos.ticketCache = keytab.ticket->CacheName();
@@ -218,10 +225,13 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
         made->basicAuth = m_state->basicAuth; // what passed stays remembered
     else if (!web.basicAuthUsers.empty())
         made->basicAuth = std::make_shared<BasicAuthCheck>(web.basicAuthUsers);
-    if (m_state && (web.certPem != m_web.certPem || web.keyPem != m_web.keyPem || web.tlsPriorities != m_web.tlsPriorities))
-        m_log(LogLevel::Warn, "the web configuration's TLS is taken when the exporter restarts; its users are taken now", {});
-    if (m_state && (config.listenAddress != m_state->config.listenAddress || config.listenPort != m_state->config.listenPort ||
-                    config.maxConnectionsPerAddress != m_state->config.maxConnectionsPerAddress))
+    if (m_state &&
+        (web.certPem != m_web.certPem || web.keyPem != m_web.keyPem || web.tlsPriorities != m_web.tlsPriorities))
+        m_log(LogLevel::Warn,
+              "the web configuration's TLS is taken when the exporter restarts; its users are taken now", {});
+    if (m_state &&
+        (config.listenAddress != m_state->config.listenAddress || config.listenPort != m_state->config.listenPort ||
+         config.maxConnectionsPerAddress != m_state->config.maxConnectionsPerAddress))
         m_log(LogLevel::Warn, "listen and max_connections_per_address are taken when the exporter restarts", {});
     made->config = std::move(config);
     // TLS is the first reading's until a restart.

@@ -25,15 +25,17 @@ class ExporterRuntime {
 public:
     struct Files {
         std::string configPath;
-        std::string webConfigPath;        // empty: none
-        std::string credentialsDirectory; // the service manager's $CREDENTIALS_DIRECTORY; empty: none
+        std::string webConfigPath;         // empty: none
+        std::string credentialsDirectory;  // the service manager's $CREDENTIALS_DIRECTORY; empty: none
         std::string ticketParent = "/tmp"; // where the keytab auths' tickets get a directory of their own
     };
     // Makes a session's registry over its credentials, with the keytab auths' tickets in force and
     // the configuration's bounds of a connection (the program gives Samba's registry; the tests a
     // fake).
-    using RegistryFactory = std::function<std::unique_ptr<IPerformanceRegistry>(
-        CredentialRegistry& credentials, const KeytabLogonRegistry::Tickets& tickets, const RemoteCounterOptions& remote)>;
+    using RegistryFactory =
+        std::function<std::unique_ptr<IPerformanceRegistry>(CredentialRegistry& credentials,
+                                                            const KeytabLogonRegistry::Tickets& tickets,
+                                                            const RemoteCounterOptions& remote)>;
 
     ExporterRuntime(Files files, LinuxProbeEnvironment& environment, RegistryFactory factory, ExporterServer::Log log);
     // Removes the tickets and their directory.

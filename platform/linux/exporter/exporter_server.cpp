@@ -4,12 +4,12 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
-#include <strings.h>
 
 #include "framework/ascii_case.h"
 #include "platform/linux/exporter/process_figures.h"
@@ -106,7 +106,8 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
     const auto authorise = [&]() -> std::optional<MHD_Result> {
         char* password = nullptr;
         char* user = MHD_basic_auth_get_username_password(connection, &password);
-        const std::optional<ExporterServer::Response> refusal = server->Authorize(user, password, ClientAddress(connection));
+        const std::optional<ExporterServer::Response> refusal =
+            server->Authorize(user, password, ClientAddress(connection));
         if (password != nullptr) {
             explicit_bzero(password, std::strlen(password));
             MHD_free(password);
@@ -144,7 +145,8 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
     QueryArguments arguments;
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, CollectArgument, &arguments);
     std::optional<std::string> timeout;
-    if (const char* header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Prometheus-Scrape-Timeout-Seconds"))
+    if (const char* header =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Prometheus-Scrape-Timeout-Seconds"))
         timeout = header;
     return Send(connection, server->Handle(method, url, arguments, timeout), false);
 }
@@ -163,8 +165,8 @@ double ScrapeBudgetSeconds(const std::optional<std::string>& header, double marg
     return std::max(budget, 0.1);
 }
 
-ExporterServer::ExporterServer(std::shared_ptr<const ExporterState> state, std::string version, IDomainControllers* controllers,
-                               Log log, Limits limits)
+ExporterServer::ExporterServer(std::shared_ptr<const ExporterState> state, std::string version,
+                               IDomainControllers* controllers, Log log, Limits limits)
     : m_state(std::move(state)), m_version(std::move(version)), m_controllers(controllers), m_log(std::move(log)),
       m_limits(limits), m_failures(limits.failureBurst, limits.failureInterval)
 {
@@ -174,9 +176,9 @@ ExporterServer::ExporterServer(std::shared_ptr<const ExporterState> state, std::
 
 ExporterServer::ExporterServer(const ExporterConfig& config, TargetSessions& sessions, std::string version,
                                IDomainControllers* controllers)
-    : ExporterServer(std::make_shared<const ExporterState>(ExporterState {
+    : ExporterServer(std::make_shared<const ExporterState>(ExporterState{
                          config, std::shared_ptr<TargetSessions>(&sessions, [](TargetSessions*) {}), nullptr }),
-                     std::move(version), controllers, {}, Limits {})
+                     std::move(version), controllers, {}, Limits{})
 {
 }
 
@@ -214,7 +216,7 @@ std::optional<std::string> ExporterServer::Start(const WebSecurity& web, const s
         unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
         if (tls)
             flags |= MHD_USE_TLS;
-        sockaddr_storage address {};
+        sockaddr_storage address{};
         auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
         auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
         if (wanted.host.empty()) {
@@ -237,11 +239,12 @@ std::optional<std::string> ExporterServer::Start(const WebSecurity& web, const s
         const auto start = [&](unsigned startFlags) {
             // The TLS options come last, so that without TLS the list ends before them.
             return MHD_start_daemon(startFlags, wanted.port, nullptr, nullptr, &Answer, this, MHD_OPTION_SOCK_ADDR,
-                                    reinterpret_cast<sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT, m_limits.maxConnections,
-                                    MHD_OPTION_PER_IP_CONNECTION_LIMIT, state->config.maxConnectionsPerAddress,
-                                    MHD_OPTION_CONNECTION_TIMEOUT, m_limits.idleSeconds,
-                                    tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, m_certPem.c_str(), MHD_OPTION_HTTPS_MEM_KEY,
-                                    m_keyPem.c_str(), MHD_OPTION_HTTPS_PRIORITIES, m_tlsPriorities.c_str(), MHD_OPTION_END);
+                                    reinterpret_cast<sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT,
+                                    m_limits.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                    state->config.maxConnectionsPerAddress, MHD_OPTION_CONNECTION_TIMEOUT,
+                                    m_limits.idleSeconds, tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END,
+                                    m_certPem.c_str(), MHD_OPTION_HTTPS_MEM_KEY, m_keyPem.c_str(),
+                                    MHD_OPTION_HTTPS_PRIORITIES, m_tlsPriorities.c_str(), MHD_OPTION_END);
         };
         MHD_Daemon* daemon = start(flags);
         if (daemon == nullptr && wanted.host.empty()) {
@@ -268,7 +271,7 @@ std::vector<ListenAddress> ExporterServer::Listening() const
     for (MHD_Daemon* daemon : m_daemons) {
         ListenAddress address;
         const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_LISTEN_FD);
-        sockaddr_storage bound {};
+        sockaddr_storage bound{};
         socklen_t size = sizeof bound;
         if (info != nullptr && getsockname(info->listen_fd, reinterpret_cast<sockaddr*>(&bound), &size) == 0) {
             char text[INET6_ADDRSTRLEN] = {};
@@ -330,7 +333,8 @@ std::optional<std::string> ExporterServer::Reload(const std::string& trigger)
             m_figures.configReloadSuccessSeconds = EpochSeconds();
     }
     if (!taken) {
-        Say(LogLevel::Error, "the configuration was not reloaded; the last one stays in force", { { "trigger", trigger }, { "err", problem } });
+        Say(LogLevel::Error, "the configuration was not reloaded; the last one stays in force",
+            { { "trigger", trigger }, { "err", problem } });
         return problem;
     }
     Say(LogLevel::Info, "configuration reloaded", { { "trigger", trigger } });
@@ -357,7 +361,8 @@ void ExporterServer::Refused(int status, const std::string& reason, const std::s
     ++m_figures.refusedRequests[{ std::to_string(status), reason, auth, module }];
 }
 
-std::optional<ExporterServer::Response> ExporterServer::Authorize(const char* user, const char* password, const std::string& address)
+std::optional<ExporterServer::Response> ExporterServer::Authorize(const char* user, const char* password,
+                                                                  const std::string& address)
 {
     const std::shared_ptr<const ExporterState> state = State();
     BasicAuthCheck* check = state->basicAuth.get();
@@ -367,7 +372,7 @@ std::optional<ExporterServer::Response> ExporterServer::Authorize(const char* us
     // A user and password that passed before are known without a hash, and never held back.
     if (given && check->Remembers(user, password))
         return std::nullopt;
-    Clock::duration wait {};
+    Clock::duration wait{};
     if (!m_failures.Allows(address, Clock::now(), &wait)) {
         Refused(429, "rate_limited");
         const auto seconds = std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(wait).count());
@@ -385,7 +390,9 @@ std::optional<ExporterServer::Response> ExporterServer::Authorize(const char* us
     Refused(401, "unauthorized");
     // A request without credentials is how a browser first asks: not worth a warning.
     Say(given ? LogLevel::Warn : LogLevel::Debug, "request refused",
-        { { "code", "401" }, { "address", address }, { "reason", given ? "wrong user or password" : "no basic authentication" } });
+        { { "code", "401" },
+          { "address", address },
+          { "reason", given ? "wrong user or password" : "no basic authentication" } });
     return Plain(401, "unauthorized");
 }
 
@@ -395,7 +402,8 @@ ExporterServer::Response ExporterServer::Handle(const std::string& path, const Q
     return Handle(MHD_HTTP_METHOD_GET, path, arguments, scrapeTimeout);
 }
 
-ExporterServer::Response ExporterServer::Handle(const std::string& method, const std::string& path, const QueryArguments& arguments,
+ExporterServer::Response ExporterServer::Handle(const std::string& method, const std::string& path,
+                                                const QueryArguments& arguments,
                                                 const std::optional<std::string>& scrapeTimeout)
 {
     const bool get = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
@@ -434,7 +442,8 @@ ExporterServer::Response ExporterServer::Handle(const std::string& method, const
     return Plain(404, "not found: the exporter serves /probe, /metrics, /sd, /-/healthy, /-/ready, /-/reload and /");
 }
 
-ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout)
+ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments,
+                                               const std::optional<std::string>& scrapeTimeout)
 {
     // The configuration of this scrape, held to its end whatever a reload does meanwhile.
     const std::shared_ptr<const ExporterState> state = State();
@@ -443,7 +452,7 @@ ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, 
         const std::string auth = request.auth != nullptr ? request.auth->name : "";
         const std::string module = request.module != nullptr ? request.module->name : "";
         Refused(request.httpStatus, request.refusal, auth, module);
-        ExporterLog::Fields fields { { "code", std::to_string(request.httpStatus) }, { "reason", request.reason } };
+        ExporterLog::Fields fields{ { "code", std::to_string(request.httpStatus) }, { "reason", request.reason } };
         if (!auth.empty())
             fields.emplace_back("auth", auth);
         if (!module.empty())
@@ -451,24 +460,28 @@ ExporterServer::Response ExporterServer::Probe(const QueryArguments& arguments, 
         Say(LogLevel::Warn, "probe refused", fields);
         return Plain(request.httpStatus, request.reason);
     }
-    const double budget = ScrapeBudgetSeconds(scrapeTimeout, state->config.timeoutMarginSeconds, request.module->timeoutSeconds);
-    const auto deadline = TargetSessions::Clock::now() +
-                          std::chrono::duration_cast<TargetSessions::Clock::duration>(std::chrono::duration<double>(budget));
+    const double budget =
+        ScrapeBudgetSeconds(scrapeTimeout, state->config.timeoutMarginSeconds, request.module->timeoutSeconds);
+    const auto deadline = TargetSessions::Clock::now() + std::chrono::duration_cast<TargetSessions::Clock::duration>(
+                                                             std::chrono::duration<double>(budget));
     const ProbeOutcome outcome = state->sessions->Probe(request.target, *request.module, *request.auth, deadline);
     std::optional<bool> wasAnswering;
     {
         const std::lock_guard lock(m_mutex);
         ++m_figures.probes[request.module->name][outcome.success ? "success" : "failure"];
         m_figures.probeSeconds[request.module->name] += outcome.durationSeconds;
-        m_lastProbes.Note(LastProbeOf(request.target, request.module->name, request.auth->name, request.module->paths.size(),
-                                      outcome, std::chrono::steady_clock::now()));
-        auto [entry, added] = m_answering.try_emplace({ AsciiLowercase(request.target), request.module->name, request.auth->name },
-                                                       outcome.success);
+        m_lastProbes.Note(LastProbeOf(request.target, request.module->name, request.auth->name,
+                                      request.module->paths.size(), outcome, std::chrono::steady_clock::now()));
+        auto [entry, added] =
+            m_answering.try_emplace({ AsciiLowercase(request.target), request.module->name, request.auth->name },
+                                    outcome.success);
         if (!added)
             wasAnswering = entry->second;
         entry->second = outcome.success;
     }
-    const ExporterLog::Fields fields { { "target", request.target }, { "module", request.module->name }, { "auth", request.auth->name } };
+    const ExporterLog::Fields fields{ { "target", request.target },
+                                      { "module", request.module->name },
+                                      { "auth", request.auth->name } };
     if (!outcome.success && wasAnswering.value_or(true)) {
         ExporterLog::Fields failed = fields;
         failed.emplace_back("err", outcome.statusText);
@@ -492,7 +505,7 @@ ExporterServer::Response ExporterServer::Discovery(const QueryArguments& argumen
     }
     const ExporterAuth* auth = given == 1 ? state->config.FindAuth(name) : nullptr;
     if (auth == nullptr) {
-        const std::string reason = given == 0 ? "missing parameter auth"
+        const std::string reason = given == 0  ? "missing parameter auth"
                                    : given > 1 ? "parameter auth given " + std::to_string(given) + " times"
                                                : "unknown auth";
         Refused(400, given == 1 ? "unknown_auth" : "bad_parameter");
@@ -513,7 +526,8 @@ ExporterServer::Response ExporterServer::Discovery(const QueryArguments& argumen
     if (!auth->targets.empty())
         groups.push_back(group(auth->targets, ""));
     for (const std::string& domain : auth->targetDomains) {
-        const std::vector<std::string> found = m_controllers != nullptr ? m_controllers->Controllers(domain) : std::vector<std::string>();
+        const std::vector<std::string> found =
+            m_controllers != nullptr ? m_controllers->Controllers(domain) : std::vector<std::string>();
         if (!found.empty())
             groups.push_back(group(found, domain));
     }
@@ -542,6 +556,8 @@ ExporterServer::Response ExporterServer::Index()
 {
     const std::shared_ptr<const ExporterState> state = State();
     const std::lock_guard lock(m_mutex);
-    return { 200, "text/html; charset=utf-8",
-             RenderStatusPage(m_version, state->config, m_lastProbes, std::chrono::steady_clock::now()), {} };
+    return { 200,
+             "text/html; charset=utf-8",
+             RenderStatusPage(m_version, state->config, m_lastProbes, std::chrono::steady_clock::now()),
+             {} };
 }

@@ -93,7 +93,8 @@ public:
         std::vector<std::pair<std::string, std::string>> headers;
     };
     // One GET request: path without the query, its arguments, and Prometheus' scrape timeout header.
-    Response Handle(const std::string& path, const QueryArguments& arguments, const std::optional<std::string>& scrapeTimeout);
+    Response Handle(const std::string& path, const QueryArguments& arguments,
+                    const std::optional<std::string>& scrapeTimeout);
     Response Handle(const std::string& method, const std::string& path, const QueryArguments& arguments,
                     const std::optional<std::string>& scrapeTimeout);
 

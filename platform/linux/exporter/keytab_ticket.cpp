@@ -84,7 +84,7 @@ std::uint32_t KeytabTicket::Ensure(std::string* error)
     krb5_principal principal = nullptr;
     krb5_keytab keytab = nullptr;
     krb5_get_init_creds_opt* options = nullptr;
-    krb5_creds credentials {};
+    krb5_creds credentials{};
     bool haveCredentials = false;
     krb5_ccache cache = nullptr;
     const std::string aside = m_cacheFile + ".new";
@@ -100,13 +100,15 @@ std::uint32_t KeytabTicket::Ensure(std::string* error)
         failed(code, "principal " + m_principal, win32_error::kLogonFailure);
     } else if ((code = krb5_kt_resolve(context, KeytabName().c_str(), &keytab)) != 0) {
         failed(code, "keytab " + m_keytab, win32_error::kLogonFailure);
-    } else if (krb5_keytab_entry entry {}; (code = krb5_kt_get_entry(context, keytab, principal, 0, 0, &entry)) != 0) {
+    } else if (krb5_keytab_entry entry{}; (code = krb5_kt_get_entry(context, keytab, principal, 0, 0, &entry)) != 0) {
         // A keytab without the principal's key (or none at all) is no answer of the KDC, but
         // nothing will come of asking again either: refused as a wrong password is.
         failed(code, "keytab " + m_keytab + " for " + m_principal, win32_error::kLogonFailure);
-    } else if (krb5_free_keytab_entry_contents(context, &entry), (code = krb5_get_init_creds_opt_alloc(context, &options)) != 0) {
+    } else if (krb5_free_keytab_entry_contents(context, &entry),
+               (code = krb5_get_init_creds_opt_alloc(context, &options)) != 0) {
         failed(code, "Kerberos", win32_error::kNoLogonServers);
-    } else if ((code = krb5_get_init_creds_keytab(context, &credentials, principal, keytab, 0, nullptr, options)) != 0) {
+    } else if ((code = krb5_get_init_creds_keytab(context, &credentials, principal, keytab, 0, nullptr, options)) !=
+               0) {
         failed(code, "the ticket of " + m_principal + " from keytab " + m_keytab, Win32ErrorFor(code));
     } else {
         haveCredentials = true;

@@ -14,8 +14,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/remote/performance_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 
 class KeytabTicket {
 public:

@@ -33,7 +33,8 @@ void LookUpDomains(const ExporterConfig& config, DomainControllerCache& controll
 int main(int argc, char** argv)
 {
     ExporterOptions options;
-    if (const std::optional<std::string> problem = ParseExporterOptions(std::vector<std::string>(argv + 1, argv + argc), &options)) {
+    if (const std::optional<std::string> problem =
+            ParseExporterOptions(std::vector<std::string>(argv + 1, argv + argc), &options)) {
         std::fprintf(stderr, "zeltor-exporter: %s\n", problem->c_str());
         std::fputs(kExporterUsage, stderr);
         return 2;
@@ -47,9 +48,8 @@ int main(int argc, char** argv)
         return 0;
     }
     const ExporterLog logger(*ExporterLog::LevelNamed(options.logLevel), *ExporterLog::FormatNamed(options.logFormat));
-    const ExporterServer::Log log = [&logger](LogLevel level, const std::string& message, const ExporterLog::Fields& fields) {
-        logger(level, message, fields);
-    };
+    const ExporterServer::Log log = [&logger](LogLevel level, const std::string& message,
+                                              const ExporterLog::Fields& fields) { logger(level, message, fields); };
 
     // The signals are taken here, one at a time, by this thread alone (every thread made later
     // has them blocked): SIGHUP reads the configuration again, SIGTERM and SIGINT end the service.
@@ -70,9 +70,12 @@ int main(int argc, char** argv)
         files.ticketParent = temporary;
     ExporterRuntime runtime(
         files, environment,
-        [&log](CredentialRegistry& registry, const KeytabLogonRegistry::Tickets& tickets, const RemoteCounterOptions& remote) {
-            return std::make_unique<KeytabLogonRegistry>(std::make_unique<SambaPerformanceRegistry>(registry, remote), tickets,
-                                                         registry, [&log](const std::string& line) { log(LogLevel::Warn, line, {}); });
+        [&log](CredentialRegistry& registry, const KeytabLogonRegistry::Tickets& tickets,
+               const RemoteCounterOptions& remote) {
+            return std::make_unique<KeytabLogonRegistry>(std::make_unique<SambaPerformanceRegistry>(registry, remote),
+                                                         tickets, registry, [&log](const std::string& line) {
+                                                             log(LogLevel::Warn, line, {});
+                                                         });
         },
         log);
     std::shared_ptr<const ExporterState> state;
@@ -93,12 +96,13 @@ int main(int argc, char** argv)
 
     // The controllers of the auths' domains, looked up once now so that the log says what was
     // found before the first scrape.
-    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver()), {}, [&log](const std::string& line) {
-        // Its lines say what was found, or that nothing could be.
-        log(line.starts_with("cannot ") ? LogLevel::Warn : LogLevel::Info, line, {});
-    });
+    DomainControllerCache controllers(DomainControllerCache::ThroughDns(DnsResolver()), {},
+                                      [&log](const std::string& line) {
+                                          // Its lines say what was found, or that nothing could be.
+                                          log(line.starts_with("cannot ") ? LogLevel::Warn : LogLevel::Info, line, {});
+                                      });
     LookUpDomains(state->config, controllers);
-    ExporterServer server(state, ZELTOR_VERSION, &controllers, log, ExporterServer::Limits {});
+    ExporterServer server(state, ZELTOR_VERSION, &controllers, log, ExporterServer::Limits{});
     server.SetReloader([&](std::shared_ptr<const ExporterState>* read, std::string* why) {
         if (!runtime.Read(read, why))
             return false;
@@ -111,8 +115,10 @@ int main(int argc, char** argv)
     }
     const WebSecurity& web = runtime.Web();
     for (const ListenAddress& address : server.Listening()) {
-        log(LogLevel::Info, "listening", { { "address", ListenAddressText(address) }, { "tls", web.certPem.empty() ? "false" : "true" },
-                                           { "basic_auth", web.basicAuthUsers.empty() ? "false" : "true" } });
+        log(LogLevel::Info, "listening",
+            { { "address", ListenAddressText(address) },
+              { "tls", web.certPem.empty() ? "false" : "true" },
+              { "basic_auth", web.basicAuthUsers.empty() ? "false" : "true" } });
     }
     for (;;) {
         const int signal = sigwaitinfo(&signals, nullptr);

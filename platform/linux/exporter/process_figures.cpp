@@ -55,7 +55,7 @@ std::optional<ProcessFigures> ReadProcessFigures(const std::string& procSelf, co
     closedir(descriptors);
     // Our own count holds the descriptor that reads the folder: not one the process keeps.
     figures.openDescriptors = procSelf == "/proc/self" ? open - 1 : open;
-    rlimit limit {};
+    rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return std::nullopt;
     figures.maxDescriptors = limit.rlim_cur == RLIM_INFINITY ? 0 : static_cast<double>(limit.rlim_cur);

@@ -260,10 +260,10 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         // The collection goes on past the deadline when the target is slow, holding its session
         // and its place until the engine's own bounds end it.
         RunOnWorker({ [this, session, result, module] {
-                          ProbeOutcome outcome = Collect(*session, module);
-                          const std::lock_guard lock(result->mutex);
-                          result->outcome = std::move(outcome);
-                      },
+                         ProbeOutcome outcome = Collect(*session, module);
+                         const std::lock_guard lock(result->mutex);
+                         result->outcome = std::move(outcome);
+                     },
                       [this, session, result] {
                           session->busy = false;
                           session->lastUsed = Clock::now();

@@ -28,8 +28,8 @@
 
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/remote/performance_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 
 class TargetSessions {
 public:
@@ -97,7 +97,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed; // a collection ended: a session and a place are free
-    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>> m_sessions; // by TargetName in lower case, auth
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<Session>>
+        m_sessions; // by TargetName in lower case, auth
     unsigned m_inFlight = 0;
     std::condition_variable m_jobQueued;
     std::deque<Job> m_jobs;

@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 namespace {
 
@@ -99,7 +99,8 @@ constexpr std::size_t kRemembered = 256;
 std::optional<std::string> ParseWebConfig(const std::string& text, const std::string& folder, WebConfig* config)
 {
     WebConfig read;
-    if (std::optional<std::string> problem = yaml_config::Parse(text, [&](const YAML::Node& root) { Read(root, folder, &read); }))
+    if (std::optional<std::string> problem =
+            yaml_config::Parse(text, [&](const YAML::Node& root) { Read(root, folder, &read); }))
         return problem;
     *config = std::move(read);
     return std::nullopt;
@@ -121,7 +122,11 @@ std::optional<std::string> LoadWebSecurity(const std::string& path, WebSecurity*
         return "cannot read the web configuration " + path;
     const auto slash = path.rfind('/');
     WebConfig config;
-    if (std::optional<std::string> problem = ParseWebConfig(text, slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash), &config))
+    if (std::optional<std::string> problem = ParseWebConfig(text,
+                                                            slash == std::string::npos ? "."
+                                                            : slash == 0               ? "/"
+                                                                                       : path.substr(0, slash),
+                                                            &config))
         return path + ": " + *problem;
     WebSecurity read;
     if (config.Tls()) {
@@ -138,7 +143,8 @@ std::optional<std::string> LoadWebSecurity(const std::string& path, WebSecurity*
 
 std::string TlsPriorities(const WebConfig& config)
 {
-    return config.minVersion == "TLS13" ? "NORMAL:-VERS-ALL:+VERS-TLS1.3" : "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
+    return config.minVersion == "TLS13" ? "NORMAL:-VERS-ALL:+VERS-TLS1.3"
+                                        : "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
 }
 
 bool BcryptMatches(const std::string& password, const std::string& hash)
@@ -165,8 +171,8 @@ BasicAuthCheck::BasicAuthCheck(std::map<std::string, std::string> users) : m_use
     unsigned char salt[16];
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     if (gnutls_rnd(GNUTLS_RND_NONCE, salt, sizeof salt) != 0 ||
-        crypt_gensalt_rn("$2b$", static_cast<unsigned long>(cost), reinterpret_cast<const char*>(salt), sizeof salt, setting,
-                         sizeof setting) == nullptr)
+        crypt_gensalt_rn("$2b$", static_cast<unsigned long>(cost), reinterpret_cast<const char*>(salt), sizeof salt,
+                         setting, sizeof setting) == nullptr)
         throw std::runtime_error("no salt for the basic authentication's unknown users");
     m_unknownUserHash = std::string(setting) + std::string(31, 'O');
 }
@@ -211,8 +217,8 @@ bool BasicAuthCheck::Allows(const std::string& user, const std::string& password
         const std::lock_guard lock(m_mutex);
         ++m_hashChecks;
     }
-    const bool match = BcryptMatches(password, found != m_users.end() ? found->second : m_unknownUserHash) &&
-                       found != m_users.end();
+    const bool match =
+        BcryptMatches(password, found != m_users.end() ? found->second : m_unknownUserHash) && found != m_users.end();
     if (match && !digest.empty()) {
         const std::lock_guard lock(m_mutex);
         if (m_passed.size() >= kRemembered)

@@ -21,7 +21,8 @@ struct Error {
 
 // Throws Error when map is not a mapping or has a key outside known; with listKnown, the message
 // names the keys that are known.
-void OnlyKeys(const YAML::Node& map, const std::string& what, const std::set<std::string>& known, bool listKnown = false);
+void OnlyKeys(const YAML::Node& map, const std::string& what, const std::set<std::string>& known,
+              bool listKnown = false);
 
 // Parses text and hands its root to read (which throws Error); the message of the first mistake,
 // yaml-cpp's own included, or nothing.

@@ -14,7 +14,10 @@
 #include "platform/linux/names/host_lookup.h"
 #include "platform/linux/samba/smb_session.h"
 
-int MsBefore(HealthDeadline deadline) { return std::max(1, MillisecondsLeft(deadline)); }
+int MsBefore(HealthDeadline deadline)
+{
+    return std::max(1, MillisecondsLeft(deadline));
+}
 
 std::string ControllerAddress(const std::optional<DnsServer>& dnsServer, const HealthTarget& target,
                               HealthDeadline deadline, std::string* error)
@@ -35,7 +38,8 @@ int ConnectBefore(const std::string& address, std::uint16_t port, HealthDeadline
 {
     const std::string where = "connecting to " + address + ":" + std::to_string(port) + ": ";
     std::vector<HostAddress> addresses;
-    if (const int found = LookUpHostWithin(address, port, MsBefore(deadline), &addresses); found != 0 || addresses.empty()) {
+    if (const int found = LookUpHostWithin(address, port, MsBefore(deadline), &addresses);
+        found != 0 || addresses.empty()) {
         *error = where + (found == 0 ? "no address" : gai_strerror(found));
         return -1;
     }

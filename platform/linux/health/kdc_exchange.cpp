@@ -14,7 +14,7 @@ namespace {
 constexpr std::uint32_t kMaxReply = 1 << 20;
 
 // The first byte of a DER message of APPLICATION tag n (constructed).
-constexpr unsigned char kAsRepTag = 0x6b;   // [APPLICATION 11]
+constexpr unsigned char kAsRepTag = 0x6b;    // [APPLICATION 11]
 constexpr unsigned char kKrbErrorTag = 0x7e; // [APPLICATION 30]
 
 std::string Upper(std::string text)
@@ -27,7 +27,8 @@ std::string Upper(std::string text)
 bool WaitFor(int fd, short events, HealthDeadline deadline)
 {
     pollfd waiting{ fd, events, 0 };
-    return poll(&waiting, 1, MsBefore(deadline)) == 1 && std::chrono::steady_clock::now() < deadline + std::chrono::milliseconds(1);
+    return poll(&waiting, 1, MsBefore(deadline)) == 1 &&
+           std::chrono::steady_clock::now() < deadline + std::chrono::milliseconds(1);
 }
 
 // Sends a Kerberos message with its length (RFC 4120 7.2.2) and reads the answer.
@@ -111,7 +112,8 @@ std::string HealthPrincipal(const HealthTarget& target)
     return user + "@" + realm;
 }
 
-HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std::string& principal, HealthDeadline deadline)
+HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std::string& principal,
+                      HealthDeadline deadline)
 {
     krb5_context context = nullptr;
     if (krb5_error_code code = krb5_init_context(&context); code != 0)
@@ -131,12 +133,15 @@ HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std:
         probe.detail = "a request for " + principal + " cannot be made: " + Message(context, code);
     } else if (RoundTrip(address, port, out, deadline, &reply, &probe.detail)) {
         if (!reply.empty() && static_cast<unsigned char>(reply[0]) == kAsRepTag) {
-            probe = { true, "the KDC at " + address + " gave a ticket for " + principal + " without pre-authentication" };
-        } else if (krb5_error* answer = nullptr; !reply.empty() && static_cast<unsigned char>(reply[0]) == kKrbErrorTag &&
+            probe = { true,
+                      "the KDC at " + address + " gave a ticket for " + principal + " without pre-authentication" };
+        } else if (krb5_error* answer = nullptr; !reply.empty() &&
+                                                 static_cast<unsigned char>(reply[0]) == kKrbErrorTag &&
                                                  (code = krb5_rd_error(context, &(in = DataOf(reply)), &answer)) == 0) {
             const krb5_error_code said = static_cast<krb5_error_code>(answer->error) + ERROR_TABLE_BASE_krb5;
             if (said == KRB5KDC_ERR_PREAUTH_REQUIRED)
-                probe = { true, "the KDC at " + address + " answers for " + principal + " (pre-authentication required)" };
+                probe = { true,
+                          "the KDC at " + address + " answers for " + principal + " (pre-authentication required)" };
             else
                 probe.detail = "the KDC at " + address + " answered for " + principal + ": " + Message(context, said);
             krb5_free_error(context, answer);
@@ -209,7 +214,8 @@ std::string GetServiceTicket(const std::string& address, std::uint16_t port, con
         error = Message(context, code);
     } else if (error = step([&](krb5_data* in, krb5_data* out, krb5_data* realm, unsigned int* flags) {
                    return krb5_init_creds_step(context, initial, in, out, realm, flags);
-               }); error.empty()) {
+               });
+               error.empty()) {
         reply.clear();
         if ((code = krb5_init_creds_get_creds(context, initial, &tgt)) != 0 ||
             (code = krb5_cc_store_cred(context, cache, &tgt)) != 0) {

@@ -17,7 +17,8 @@ std::string HealthPrincipal(const HealthTarget& target);
 // An AS-REQ for principal without pre-authentication: a KDC that asks for it, or gives a ticket
 // without, has answered; any other error it sends is the check's failure in its words. No key
 // is ever sent, so the account's bad password count is not touched.
-HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std::string& principal, HealthDeadline deadline);
+HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std::string& principal,
+                      HealthDeadline deadline);
 
 // A ticket for service (e.g. ldap/dc1.example.com) got with password from that KDC alone, into
 // the memory cache cacheName ("MEMORY:..."), which the caller destroys. Empty, or why not, with

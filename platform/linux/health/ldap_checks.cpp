@@ -17,7 +17,8 @@ const char* const kRootDseAttributes[] = {
 
 std::int64_t UnixMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 // An LDAP session on a socket connected before deadline, every synchronous call bounded by it.

@@ -15,7 +15,10 @@ namespace {
 
 constexpr std::uint16_t kLdapPort = 389;
 
-HealthDeadline DeadlineIn(int timeoutMs) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs); }
+HealthDeadline DeadlineIn(int timeoutMs)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+}
 
 std::string Lower(std::string text)
 {
@@ -65,7 +68,8 @@ HealthProbe LinuxHealthService::BindAndReadDomain(const HealthTarget& target, in
     const std::string error = GetServiceTicket(address, m_options.kdcPort, HealthPrincipal(target), password,
                                                "ldap/" + host, cache, deadline, &refused);
     std::fill(password.begin(), password.end(), '\0');
-    probe = error.empty() ? BindAndReadDomainAt(host, address, kLdapPort, cache, deadline) : HealthProbe{ false, error, refused };
+    probe = error.empty() ? BindAndReadDomainAt(host, address, kLdapPort, cache, deadline)
+                          : HealthProbe{ false, error, refused };
     DestroyTicketCache(cache);
     return probe;
 }
@@ -123,7 +127,8 @@ HealthProbe LinuxHealthService::ReachShare(const HealthTarget& target, const std
                                              m_options.smbPort, timeoutMs, &address);
         reached != 0) {
         const char16_t* text = Win32ErrorText(reached);
-        return { false, "\\\\" + target.controller + ": " + (text != nullptr ? CString(text).ToUtf8() : std::to_string(reached)) };
+        return { false, "\\\\" + target.controller + ": " +
+                            (text != nullptr ? CString(text).ToUtf8() : std::to_string(reached)) };
     }
     SmbCredentials credentials({}, target.user.ToUtf8(), target.password);
     credentials.ticketCache = target.ticketCache;

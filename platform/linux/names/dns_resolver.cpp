@@ -53,7 +53,7 @@ DnsStatus DnsResolver::Query(const std::string& name, int type, bool search, std
     state.retry = kTries;
     state.options |= RES_USE_EDNS0;
     if (m_server) {
-        sockaddr_in address {};
+        sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(m_server->port);
         if (inet_pton(AF_INET, m_server->address.c_str(), &address.sin_addr) != 1) {

@@ -19,7 +19,7 @@ struct SrvRecord {
     std::uint16_t priority = 0;
     std::uint16_t weight = 0;
     std::uint16_t port = 0;
-    std::string target; // without the trailing dot
+    std::string target;    // without the trailing dot
     std::uint32_t ttl = 0; // seconds the answer may be kept
 };
 

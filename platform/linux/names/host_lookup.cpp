@@ -68,7 +68,8 @@ int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs,
         return EAI_SYSTEM;
     }
     std::unique_lock lock(lookUp->mutex);
-    if (!lookUp->done.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [&] { return lookUp->finished; }))
+    if (!lookUp->done.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                               [&] { return lookUp->finished; }))
         return EAI_AGAIN;
     *addresses = std::move(lookUp->addresses);
     return lookUp->result;
@@ -76,6 +77,7 @@ int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs,
 
 int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }

@@ -1,8 +1,8 @@
 #include "platform/linux/probe/linux_probe_environment.h"
 
+#include <acl/libacl.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <acl/libacl.h>
 #include <poll.h>
 #include <string.h>
 #include <sys/acl.h>
@@ -99,7 +99,7 @@ bool ReadLine(int fd, std::string& line, bool& gotInput, std::string& error)
 // are put back whatever happens.
 bool ReadWithoutEcho(int fd, const std::string& prompt, std::string& line, std::string& error)
 {
-    termios saved {};
+    termios saved{};
     if (tcgetattr(fd, &saved) != 0) {
         error = std::string("cannot use the terminal: ") + strerror(errno);
         return false;
@@ -281,7 +281,8 @@ std::string CredentialProblem(int fd, const struct stat& st, const std::string& 
 
 } // namespace
 
-int LinuxProbeEnvironment::OpenSecretFile(const std::string& path, const std::string& what, bool credential, std::string& error)
+int LinuxProbeEnvironment::OpenSecretFile(const std::string& path, const std::string& what, bool credential,
+                                          std::string& error)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
@@ -299,8 +300,8 @@ int LinuxProbeEnvironment::OpenSecretFile(const std::string& path, const std::st
     else if (st.st_uid != geteuid())
         error = "the " + what + " " + path + " belongs to another user; it must be yours";
     else if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        error = "the " + what + " " + path + " can be read or changed by others than its owner; make it yours alone (chmod 600 " +
-                path + ")";
+        error = "the " + what + " " + path +
+                " can be read or changed by others than its owner; make it yours alone (chmod 600 " + path + ")";
     else
         error.clear();
     if (!error.empty()) {
@@ -329,9 +330,9 @@ bool LinuxProbeEnvironment::ReadSecretFile(const CString& path, bool credential,
 
 LocalTime LinuxProbeEnvironment::Now()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    tm local {};
+    tm local{};
     localtime_r(&now.tv_sec, &local);
     LocalTime t;
     t.year = local.tm_year + 1900;
@@ -348,7 +349,7 @@ LocalTime LinuxProbeEnvironment::Now()
 
 std::int64_t LinuxProbeEnvironment::MonotonicMs()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
@@ -357,7 +358,7 @@ void LinuxProbeEnvironment::Wait(std::uint32_t milliseconds)
 {
     // The interrupt's pipe turns readable for good: the wait ends at once, also when the signal
     // came before it began. The caller looks at Interrupted.
-    pollfd interrupt { g_interruptPipe[0], POLLIN, 0 };
+    pollfd interrupt{ g_interruptPipe[0], POLLIN, 0 };
     const int timeout = static_cast<int>(std::min<std::uint32_t>(milliseconds, std::numeric_limits<int>::max()));
     poll(&interrupt, g_interruptPipe[0] >= 0 ? 1 : 0, timeout);
 }

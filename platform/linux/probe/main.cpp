@@ -1,10 +1,10 @@
 // zeltor-probe on Linux: the probe with the Linux services, made as the window's are.
-#include "platform/linux/samba/credential_registry.h"
-#include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/directory/linux_directory_service.h"
-#include "platform/linux/health/linux_health_service.h"
-#include "platform/linux/probe/linux_probe_environment.h"
 #include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/health/linux_health_service.h"
+#include "platform/linux/linux_counter_sources.h"
+#include "platform/linux/probe/linux_probe_environment.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "probe/probe_main.h"
 
 int main(int argc, char** argv)

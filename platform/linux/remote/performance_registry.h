@@ -30,8 +30,8 @@ public:
 // Win32 codes the source tells apart besides those of win32_error (winerror.h), and the value
 // types of the name table (winnt.h).
 namespace registry_error {
-inline constexpr std::uint32_t kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
-inline constexpr std::uint32_t kMoreData = 234;      // ERROR_MORE_DATA
-inline constexpr std::uint32_t kRegBinary = 3;       // REG_BINARY
-inline constexpr std::uint32_t kRegMultiSz = 7;      // REG_MULTI_SZ
+inline constexpr std::uint32_t kFileNotFound = 2; // ERROR_FILE_NOT_FOUND
+inline constexpr std::uint32_t kMoreData = 234;   // ERROR_MORE_DATA
+inline constexpr std::uint32_t kRegBinary = 3;    // REG_BINARY
+inline constexpr std::uint32_t kRegMultiSz = 7;   // REG_MULTI_SZ
 } // namespace registry_error

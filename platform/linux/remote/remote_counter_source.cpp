@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "directory/win32_error_text.h"
+#include "framework/ascii_case.h"
 #include "perf/counter_path.h"
 #include "perf/pdh_status.h"
-#include "framework/ascii_case.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ struct RemoteCounterSource::Machine {
     std::string name;
     std::unique_ptr<IPerformanceKey> key; // null while not connected
     CounterNameTable names;
-    std::uint64_t connection = 0;         // counts the connections made
+    std::uint64_t connection = 0; // counts the connections made
     // How the attempt to connect failed, in the operation under way (a connection, the counters
     // added after it, a collection): the rest of the operation fails at once with it, so that a
     // machine that is not answering holds the caller once, not once per counter. 0 while none.
@@ -226,7 +226,8 @@ PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullP
     // The definitions come with the data: ask for the object unless the last answer had it.
     if (machine.definitionsConnection != machine.connection ||
         FindNamedObject(machine.definitions, machine.names, path->object) == nullptr) {
-        const PDH_STATUS status = FetchBlock(machine, ObjectList(objects), &machine.definitionBytes, &machine.definitions);
+        const PDH_STATUS status =
+            FetchBlock(machine, ObjectList(objects), &machine.definitionBytes, &machine.definitions);
         if (status != 0)
             return IsConnectionFailure(status) ? status : PDH_CSTATUS_NO_OBJECT;
         machine.definitionsConnection = machine.connection;
@@ -243,7 +244,8 @@ PDH_STATUS RemoteCounterSource::AddCounter(PdhQuery* query, const CString& fullP
     *counter = reinterpret_cast<PdhCounter*>(added.get());
     m_counters.insert(*counter);
     std::vector<MachineCounters>& machines = found->second->machines;
-    auto own = std::find_if(machines.begin(), machines.end(), [&](const MachineCounters& m) { return m.machine == &machine; });
+    auto own =
+        std::find_if(machines.begin(), machines.end(), [&](const MachineCounters& m) { return m.machine == &machine; });
     if (own == machines.end())
         own = machines.insert(machines.end(), MachineCounters{ &machine, {}, {}, 0 });
     own->counters.push_back(std::move(added));
@@ -324,8 +326,7 @@ PDH_STATUS RemoteCounterSource::GetFormattedCounterValue(PdhCounter* counter, st
     return FormatCounterValue(static_cast<CounterType>(c.type), c.previous, c.current, format, value);
 }
 
-PDH_STATUS RemoteCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type,
-                                                   RawCounterSample* sample)
+PDH_STATUS RemoteCounterSource::GetRawCounterValue(PdhCounter* counter, std::uint32_t* type, RawCounterSample* sample)
 {
     if (!m_counters.contains(counter))
         return PDH_INVALID_HANDLE;

@@ -5,8 +5,8 @@
 
 #include "directory/win32_error_text.h"
 #include "platform/linux/names/host_lookup.h"
-#include "platform/linux/samba/smb_reach.h"
 #include "platform/linux/remote/winreg_client.h"
+#include "platform/linux/samba/smb_reach.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ public:
                              std::uint32_t* type, std::uint32_t* needed) override
     {
         std::uint32_t werror = 0;
-        const std::uint32_t status = winreg_client_query_value(m_client, name.c_str(), buffer.data(),
-                                                               static_cast<std::uint32_t>(buffer.size()), length, type,
-                                                               needed, &werror);
+        const std::uint32_t status =
+            winreg_client_query_value(m_client, name.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                      length, type, needed, &werror);
         if (status != 0) {
             const std::uint32_t win32 = samba_ntstatus_to_win32(status);
             return win32 != 0 ? win32 : win32_error::kUnexpectedNetError;

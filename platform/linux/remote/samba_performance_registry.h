@@ -5,9 +5,9 @@
 
 #include <optional>
 
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/names/dns_resolver.h"
 #include "platform/linux/remote/performance_registry.h"
+#include "platform/linux/samba/credential_registry.h"
 
 struct RemoteCounterOptions {
     // Machine names are looked up here; without one, through the system resolver.

@@ -116,8 +116,7 @@ static uint32_t query_value_locked(winreg_client *client, const char *name, uint
     /* hKey, lpValueName, then lpType (REG_NONE), lpData (room for buffer_size bytes, none
      * sent), lpcbData (buffer_size) and lpcbLen (0), each a [unique] pointer. */
     const bool pushed = NDR_ERR_CODE_IS_SUCCESS(ndr_push_policy_handle(request, NDR_SCALARS, &client->key)) &&
-                        push_value_name(request, name) &&
-                        NDR_ERR_CODE_IS_SUCCESS(ndr_push_unique_ptr(request, type)) &&
+                        push_value_name(request, name) && NDR_ERR_CODE_IS_SUCCESS(ndr_push_unique_ptr(request, type)) &&
                         NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, 0)) &&
                         NDR_ERR_CODE_IS_SUCCESS(ndr_push_unique_ptr(request, data)) &&
                         NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, buffer_size)) &&
@@ -142,9 +141,8 @@ static uint32_t query_value_locked(winreg_client *client, const char *name, uint
             /* The conformant varying array of the data: its size, offset and length. */
             ok = NDR_ERR_CODE_IS_SUCCESS(ndr_pull_uint32(pull, NDR_SCALARS, &size)) &&
                  NDR_ERR_CODE_IS_SUCCESS(ndr_pull_uint32(pull, NDR_SCALARS, &offset)) &&
-                 NDR_ERR_CODE_IS_SUCCESS(ndr_pull_uint32(pull, NDR_SCALARS, &count)) && offset == 0 &&
-                 count <= size && count <= buffer_size &&
-                 NDR_ERR_CODE_IS_SUCCESS(ndr_pull_array_uint8(pull, NDR_SCALARS, data, count));
+                 NDR_ERR_CODE_IS_SUCCESS(ndr_pull_uint32(pull, NDR_SCALARS, &count)) && offset == 0 && count <= size &&
+                 count <= buffer_size && NDR_ERR_CODE_IS_SUCCESS(ndr_pull_array_uint8(pull, NDR_SCALARS, data, count));
             data_length = count;
         }
         ok = ok && pull_optional_dword(pull, needed) && pull_optional_dword(pull, length) &&

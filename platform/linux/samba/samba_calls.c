@@ -12,11 +12,11 @@
  * into the libraries in a way that waits: SMB logons go through samba_pipe_open too (smb_logon.c). */
 #include "platform/linux/samba/samba_pipe.h"
 
+#include <krb5.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <krb5.h>
 
 #include <credentials.h>
 #include <param.h>
@@ -63,7 +63,7 @@ struct watched_sockets {
     bool overflowed; /* more descriptors than the list holds: the deadline ends the wait instead */
     bool expired;
     const struct connection_state *state;
-    bool kdc_started;          /* a socket was opened inside a nested loop: kdc_end is set */
+    bool kdc_started; /* a socket was opened inside a nested loop: kdc_end is set */
     struct timeval kdc_end;
 };
 
@@ -319,11 +319,13 @@ NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const stru
         struct watched_sockets sockets = { .count = 0, .state = state };
         struct tevent_timer *deadline =
             tevent_add_timer(events, memory,
-                             timeval_current_ofs(options->connect_timeout_ms / 1000, (options->connect_timeout_ms % 1000) * 1000),
+                             timeval_current_ofs(options->connect_timeout_ms / 1000,
+                                                 (options->connect_timeout_ms % 1000) * 1000),
                              connect_deadline, &sockets);
         watching = &sockets;
-        status = deadline == NULL ? NT_STATUS_NO_MEMORY
-                                  : dcerpc_pipe_connect_b(memory, &pipe->pipe, binding, interface, credentials, events, lp);
+        status = deadline == NULL
+                     ? NT_STATUS_NO_MEMORY
+                     : dcerpc_pipe_connect_b(memory, &pipe->pipe, binding, interface, credentials, events, lp);
         watching = NULL;
         stop_watching(&sockets);
         if (!sockets.expired)
@@ -356,8 +358,8 @@ NTSTATUS samba_pipe_call(struct samba_pipe *pipe, uint32_t opnum, struct ndr_pus
     uint32_t out_flags = 0;
     /* The request and its wait on the connection's own context, with no stack frame of the
      * libraries' synchronous call held across the wait. */
-    struct tevent_req *sent = dcerpc_binding_handle_raw_call_send(memory, pipe->events, pipe->pipe->binding_handle, NULL,
-                                                                  opnum, 0, in.data, in.length);
+    struct tevent_req *sent = dcerpc_binding_handle_raw_call_send(memory, pipe->events, pipe->pipe->binding_handle,
+                                                                  NULL, opnum, 0, in.data, in.length);
     NTSTATUS status = NT_STATUS_NO_MEMORY;
     if (sent != NULL)
         status = tevent_req_poll(sent, pipe->events)

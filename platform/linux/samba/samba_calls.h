@@ -26,12 +26,12 @@ struct samba_connect_options {
     const char *server;      /* the address (IPv4 or IPv6) to connect to */
     const char *target_name; /* the machine's name, for Kerberos */
     enum samba_logon logon;
-    const char *user;        /* "DOMAIN\user", "user@dns.domain" or "user" */
+    const char *user; /* "DOMAIN\user", "user@dns.domain" or "user" */
     const char *password;
-    const char *ccache;      /* SAMBA_LOGON_TICKET_CACHE: "FILE:/path" */
-    unsigned short port;             /* SMB port; 0 for 445 */
-    unsigned connect_timeout_ms;     /* bounds the whole connection: logon, pipe, bind */
-    unsigned call_timeout_seconds;   /* bounds each call once connected */
+    const char *ccache;            /* SAMBA_LOGON_TICKET_CACHE: "FILE:/path" */
+    unsigned short port;           /* SMB port; 0 for 445 */
+    unsigned connect_timeout_ms;   /* bounds the whole connection: logon, pipe, bind */
+    unsigned call_timeout_seconds; /* bounds each call once connected */
 };
 
 /* The Win32 error for an NTSTATUS, as Windows maps it. */

@@ -44,7 +44,8 @@ static uint32_t win32_from_connect_status(NTSTATUS status)
         return ERROR_NOT_ENOUGH_MEMORY_;
     if (NT_STATUS_EQUAL(status, NT_STATUS_CONNECTION_REFUSED) || NT_STATUS_EQUAL(status, NT_STATUS_HOST_UNREACHABLE) ||
         NT_STATUS_EQUAL(status, NT_STATUS_NETWORK_UNREACHABLE) || NT_STATUS_EQUAL(status, NT_STATUS_PORT_UNREACHABLE) ||
-        NT_STATUS_EQUAL(status, NT_STATUS_CONNECTION_RESET) || NT_STATUS_EQUAL(status, NT_STATUS_CONNECTION_DISCONNECTED) ||
+        NT_STATUS_EQUAL(status, NT_STATUS_CONNECTION_RESET) ||
+        NT_STATUS_EQUAL(status, NT_STATUS_CONNECTION_DISCONNECTED) ||
         NT_STATUS_EQUAL(status, NT_STATUS_CONNECTION_ABORTED) || NT_STATUS_EQUAL(status, NT_STATUS_LOCAL_DISCONNECT) ||
         NT_STATUS_EQUAL(status, NT_STATUS_REMOTE_DISCONNECT) || NT_STATUS_EQUAL(status, NT_STATUS_END_OF_FILE) ||
         NT_STATUS_EQUAL(status, NT_STATUS_BAD_NETWORK_NAME) || NT_STATUS_EQUAL(status, NT_STATUS_BAD_NETWORK_PATH) ||
@@ -67,12 +68,13 @@ static uint32_t ask_for_share(struct samba_pipe *pipe, const char *share)
     /* ServerName: a null [unique] pointer; NetName: a conformant varying UTF-16 string with its
      * terminating NUL; Level. */
     const uint32_t chars = ndr_charset_length(share, CH_UTF16);
-    const bool pushed = NDR_ERR_CODE_IS_SUCCESS(ndr_push_unique_ptr(request, NULL)) &&
-                        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, chars)) &&
-                        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, 0)) &&
-                        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, chars)) &&
-                        NDR_ERR_CODE_IS_SUCCESS(ndr_push_charset(request, NDR_SCALARS, share, chars, sizeof(uint16_t), CH_UTF16)) &&
-                        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, 0));
+    const bool pushed =
+        NDR_ERR_CODE_IS_SUCCESS(ndr_push_unique_ptr(request, NULL)) &&
+        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, chars)) &&
+        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, 0)) &&
+        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, chars)) &&
+        NDR_ERR_CODE_IS_SUCCESS(ndr_push_charset(request, NDR_SCALARS, share, chars, sizeof(uint16_t), CH_UTF16)) &&
+        NDR_ERR_CODE_IS_SUCCESS(ndr_push_uint32(request, NDR_SCALARS, 0));
     if (!pushed) {
         talloc_free(scratch);
         return ERROR_BAD_NET_NAME_;
@@ -87,7 +89,8 @@ static uint32_t ask_for_share(struct samba_pipe *pipe, const char *share)
     } else {
         /* The WERROR is the answer's last four bytes, whatever the share's information before it. */
         const uint8_t *end = answer.data + answer.length - 4;
-        const uint32_t werror = (uint32_t)end[0] | (uint32_t)end[1] << 8 | (uint32_t)end[2] << 16 | (uint32_t)end[3] << 24;
+        const uint32_t werror =
+            (uint32_t)end[0] | (uint32_t)end[1] << 8 | (uint32_t)end[2] << 16 | (uint32_t)end[3] << 24;
         result = werror == NERR_NET_NAME_NOT_FOUND_ || werror == ERROR_INVALID_NAME_ ? ERROR_BAD_NET_NAME_ : werror;
     }
     talloc_free(scratch);

@@ -72,4 +72,3 @@ std::uint32_t ReachSmbPort(const DnsResolver& dns, const std::string& machine, s
     }
     return result;
 }
-

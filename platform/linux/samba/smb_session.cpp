@@ -62,8 +62,8 @@ std::uint32_t SmbSession::Open(const std::string& server, std::uint16_t port, co
         return win32_error::kBadNetPath;
     // A workgroup given apart goes in front of a name that has no domain part of its own.
     const bool ownDomain = credentials.user.find_first_of("\\@") != std::string::npos;
-    const std::string user = credentials.workgroup.empty() || ownDomain ? credentials.user
-                                                                        : credentials.workgroup + "\\" + credentials.user;
+    const std::string user =
+        credentials.workgroup.empty() || ownDomain ? credentials.user : credentials.workgroup + "\\" + credentials.user;
     samba_connect_options options{};
     options.server = server.c_str();
     options.target_name = server.c_str();
@@ -87,7 +87,7 @@ bool IsUnreachableError(std::uint32_t code)
 
 std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, int timeoutMs, std::string* server)
 {
-    in_addr address {};
+    in_addr address{};
     if (inet_pton(AF_INET, machine.c_str(), &address) == 1) {
         *server = machine;
         return 0;
@@ -97,12 +97,14 @@ std::uint32_t SmbServerFor(const DnsResolver& dns, const std::string& machine, i
         if (const int result = LookUpHostWithin(machine, kSmbPort, timeoutMs, &found); result != 0)
             return result == EAI_AGAIN ? win32_error::kSemTimeout : win32_error::kBadNetPath;
         // The first IPv4 address, else the first IPv6 one.
-        std::stable_partition(found.begin(), found.end(), [](const HostAddress& a) { return a.address.ss_family == AF_INET; });
+        std::stable_partition(found.begin(), found.end(),
+                              [](const HostAddress& a) { return a.address.ss_family == AF_INET; });
         for (const HostAddress& a : found) {
             char text[INET6_ADDRSTRLEN] = {};
-            const void* raw = a.address.ss_family == AF_INET6
-                                  ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&a.address)->sin6_addr)
-                                  : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&a.address)->sin_addr);
+            const void* raw =
+                a.address.ss_family == AF_INET6
+                    ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&a.address)->sin6_addr)
+                    : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&a.address)->sin_addr);
             if (inet_ntop(a.address.ss_family, raw, text, sizeof text) != nullptr) {
                 *server = text;
                 return 0;

@@ -16,8 +16,25 @@ bool IsBlank(char c)
 bool IsReserved(char c)
 {
     switch (c) {
-    case ' ': case '\t': case '\n': case '"': case '\'': case '\\': case '>': case '<': case '~': case '|':
-    case '&': case ';': case '$': case '*': case '?': case '#': case '(': case ')': case '`':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '"':
+    case '\'':
+    case '\\':
+    case '>':
+    case '<':
+    case '~':
+    case '|':
+    case '&':
+    case ';':
+    case '$':
+    case '*':
+    case '?':
+    case '#':
+    case '(':
+    case ')':
+    case '`':
         return true;
     default:
         return false;
@@ -124,12 +141,25 @@ std::optional<std::string> ReadExecKey(const std::string& file)
                 continue;
             }
             switch (raw[++i]) {
-            case 's': value += ' '; break;
-            case 'n': value += '\n'; break;
-            case 't': value += '\t'; break;
-            case 'r': value += '\r'; break;
-            case '\\': value += '\\'; break;
-            default: value += '\\'; value += raw[i]; break; // the Exec quoting reads the rest
+            case 's':
+                value += ' ';
+                break;
+            case 'n':
+                value += '\n';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case 'r':
+                value += '\r';
+                break;
+            case '\\':
+                value += '\\';
+                break;
+            default:
+                value += '\\';
+                value += raw[i];
+                break; // the Exec quoting reads the rest
             }
         }
         return value;
@@ -171,7 +201,7 @@ std::optional<std::string> ExecToCommandTemplate(const std::string& exec)
         // The placeholder stays bare, so that the command is cut at it; the text around it is
         // quoted apart where it needs to be ("a b"%1).
         size_t from = 0;
-        for (size_t at = converted.find("%1"); ; at = converted.find("%1", from)) {
+        for (size_t at = converted.find("%1");; at = converted.find("%1", from)) {
             const std::string piece = converted.substr(from, at == std::string::npos ? std::string::npos : at - from);
             if (!piece.empty())
                 out += Quote(piece);

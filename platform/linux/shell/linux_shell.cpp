@@ -99,7 +99,8 @@ std::string LinuxShellService::QueryWebHandler()
     int output = -1;
     SpawnOptions options;
     options.captureOutput = true;
-    if (SpawnProgram({ "xdg-mime", "query", "default", "text/html" }, m_options.environment, options, &pid, &output) != 0)
+    if (SpawnProgram({ "xdg-mime", "query", "default", "text/html" }, m_options.environment, options, &pid, &output) !=
+        0)
         return {};
     std::string text = ReadAll(output, kMaxQueryOutput, m_options.queryWaitMs);
     int code = 0;

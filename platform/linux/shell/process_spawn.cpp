@@ -20,9 +20,10 @@ constexpr int kPollStepMs = 10;
 
 void SleepMs(int ms)
 {
-    struct timespec ts { ms / 1000, static_cast<long>(ms % 1000) * 1000000L };
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    struct timespec ts {
+        ms / 1000, static_cast<long>(ms % 1000) * 1000000L
+    };
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 long long NowMs()
@@ -185,7 +186,9 @@ std::string ReadAll(int fd, size_t limit, int boundMs)
         const long long left = deadline - NowMs();
         if (left <= 0)
             break;
-        struct pollfd p { fd, POLLIN, 0 };
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         const int ready = poll(&p, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
             continue;

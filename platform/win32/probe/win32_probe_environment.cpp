@@ -40,9 +40,9 @@ BOOL WINAPI OnConsoleControl(DWORD type)
 std::string SystemText(DWORD code)
 {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = length != 0 ? FromWStr(buffer, length).ToUtf8() : "error " + std::to_string(code);
     if (buffer != nullptr)
         LocalFree(buffer);
@@ -219,10 +219,12 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
     }
     std::vector<BYTE> userBuffer(256);
     DWORD needed = 0;
-    BOOL gotUser = GetTokenInformation(token, TokenUser, userBuffer.data(), static_cast<DWORD>(userBuffer.size()), &needed);
+    BOOL gotUser =
+        GetTokenInformation(token, TokenUser, userBuffer.data(), static_cast<DWORD>(userBuffer.size()), &needed);
     if (!gotUser && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
         userBuffer.resize(needed);
-        gotUser = GetTokenInformation(token, TokenUser, userBuffer.data(), static_cast<DWORD>(userBuffer.size()), &needed);
+        gotUser =
+            GetTokenInformation(token, TokenUser, userBuffer.data(), static_cast<DWORD>(userBuffer.size()), &needed);
     }
     CloseHandle(token);
     if (!gotUser) {
@@ -237,7 +239,9 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
     DWORD adminsSize = sizeof adminsSid;
     CreateWellKnownSid(WinLocalSystemSid, nullptr, systemSid, &systemSize);
     CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, adminsSid, &adminsSize);
-    const auto trusted = [&](PSID sid) { return EqualSid(sid, user) || EqualSid(sid, systemSid) || EqualSid(sid, adminsSid); };
+    const auto trusted = [&](PSID sid) {
+        return EqualSid(sid, user) || EqualSid(sid, systemSid) || EqualSid(sid, adminsSid);
+    };
 
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -253,7 +257,8 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
                 "; it must be yours";
         return false;
     }
-    const std::string remedy = "; make it yours alone (icacls \"" + name + "\" /inheritance:r /grant:r \"%USERNAME%\":F)";
+    const std::string remedy =
+        "; make it yours alone (icacls \"" + name + "\" /inheritance:r /grant:r \"%USERNAME%\":F)";
     if (dacl == nullptr) {
         error = "everyone may read the password file " + name + remedy;
         return false;
@@ -393,23 +398,24 @@ bool Win32ProbeEnvironment::ReadPasswordFile(const CString& path, CString& passw
 
 LocalTime Win32ProbeEnvironment::Now()
 {
-    FILETIME utcTime {};
+    FILETIME utcTime{};
     GetSystemTimeAsFileTime(&utcTime);
-    SYSTEMTIME utc {};
-    SYSTEMTIME local {};
+    SYSTEMTIME utc{};
+    SYSTEMTIME local{};
     FileTimeToSystemTime(&utcTime, &utc);
     SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
-    FILETIME localTime {};
+    FILETIME localTime{};
     SystemTimeToFileTime(&local, &localTime);
     const auto ticks = [](const FILETIME& t) {
         return static_cast<long long>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
     };
     // The local time was cut to milliseconds: round the offset to whole minutes.
     const long long offsetTicks = ticks(localTime) - ticks(utcTime);
-    const long long minutes = (offsetTicks + (offsetTicks >= 0 ? 1 : -1) * static_cast<long long>(kFileTimeTicksPerMinute / 2)) /
-                              static_cast<long long>(kFileTimeTicksPerMinute);
+    const long long minutes =
+        (offsetTicks + (offsetTicks >= 0 ? 1 : -1) * static_cast<long long>(kFileTimeTicksPerMinute / 2)) /
+        static_cast<long long>(kFileTimeTicksPerMinute);
 
-    TIME_ZONE_INFORMATION zone {};
+    TIME_ZONE_INFORMATION zone{};
     const DWORD zoneId = GetTimeZoneInformation(&zone);
     LocalTime t;
     t.year = local.wYear;

@@ -18,10 +18,10 @@
 #include <new>
 
 #include "framework/secret_text.h"
-#include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/directory/linux_directory_service.h"
-#include "platform/linux/probe/linux_probe_environment.h"
 #include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/probe/linux_probe_environment.h"
+#include "platform/linux/samba/credential_registry.h"
 #include "probe/probe_main.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/linux/test_support.h"
@@ -63,7 +63,8 @@ bool HoldsPart(const unsigned char* bytes, std::size_t size, const unsigned char
 bool HoldsSecret(const void* bytes, std::size_t size)
 {
     const auto* p = static_cast<const unsigned char*>(bytes);
-    return HoldsPart(p, size, g_watch.utf8, g_watch.utf8Size, 1) || HoldsPart(p, size, g_watch.utf16, g_watch.utf16Size, 2);
+    return HoldsPart(p, size, g_watch.utf8, g_watch.utf8Size, 1) ||
+           HoldsPart(p, size, g_watch.utf16, g_watch.utf16Size, 2);
 }
 
 void Inspect(void* block)
@@ -98,9 +99,9 @@ void SetSecret(const CString& secret)
 }
 
 struct Residue {
-    int freedBlocks = 0;      // blocks given back that held the secret
+    int freedBlocks = 0;       // blocks given back that held the secret
     std::size_t lastBlock = 0; // the size of the last of them
-    bool onTheStack = false;  // whether the work's stack held it when the work was done
+    bool onTheStack = false;   // whether the work's stack held it when the work was done
 };
 
 void* RunWork(void* work)
@@ -299,8 +300,8 @@ TEST(PasswordResidueTest, TheProbesConnectionLeavesNoCopyInFreedMemory)
         options.timeoutMs = 5000;
         SmbNetworkConnector network(options);
         ProbeServices services{ directory, network, counters };
-        const std::vector<CString> args = { u"-u", u"CORP\\bob", u"--password-file", CString::FromUtf8(path), u"-f", u"csv",
-                                            u"127.0.0.1" };
+        const std::vector<CString> args = { u"-u", u"CORP\\bob", u"--password-file", CString::FromUtf8(path),
+                                            u"-f", u"csv",       u"127.0.0.1" };
         SetSecret(password);
         int code = -1;
         const Residue residue = Watched([&] { code = ProbeMain(services, env, u"zeltor-probe", args); }, false);

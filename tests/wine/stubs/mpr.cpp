@@ -11,9 +11,10 @@ extern "C" DWORD WINAPI WNetAddConnection2W(LPNETRESOURCEW resource, LPCWSTR pas
         stub::Log(L"WNetAddConnection2W|(null)");
         return ERROR_INVALID_PARAMETER;
     }
-    stub::Log(L"WNetAddConnection2W|type=" + stub::Num(resource->dwType) + L"|local=" + stub::Quote(resource->lpLocalName) +
-              L"|remote=" + stub::Quote(resource->lpRemoteName) + L"|provider=" + stub::Quote(resource->lpProvider) +
-              L"|password=" + stub::Quote(password) + L"|user=" + stub::Quote(user) + L"|flags=" + stub::Num(flags));
+    stub::Log(L"WNetAddConnection2W|type=" + stub::Num(resource->dwType) + L"|local=" +
+              stub::Quote(resource->lpLocalName) + L"|remote=" + stub::Quote(resource->lpRemoteName) + L"|provider=" +
+              stub::Quote(resource->lpProvider) + L"|password=" + stub::Quote(password) + L"|user=" +
+              stub::Quote(user) + L"|flags=" + stub::Num(flags));
     return static_cast<DWORD>(stub::Number(L"mpr.add.result", 0));
 }
 
