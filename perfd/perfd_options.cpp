@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "platform/linux/config/ini_file.h"
@@ -189,13 +190,13 @@ bool ResolveStateDirectory(const PerfdOptions& options, std::string* directory, 
         break;
     case IniReadResult::Missing:
         if (options.configFileGiven) {
-            *error = "cannot read " + options.configFile + ": " + std::strerror(ENOENT);
+            *error = "cannot read " + options.configFile + ": " + std::generic_category().message(ENOENT);
             return false;
         }
         *directory = kDebianStateDirectory;
         return true;
     case IniReadResult::Unreadable:
-        *error = "cannot read " + options.configFile + ": " + std::strerror(readError);
+        *error = "cannot read " + options.configFile + ": " + std::generic_category().message(readError);
         return false;
     }
     const std::string* configured = FindIniValue(sections, "global", "statedirectory");

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <system_error>
 
 namespace {
 
@@ -38,7 +39,7 @@ TDB_DATA Datum(const std::string& text)
 
 std::string Reason(const std::string& what, int error)
 {
-    return what + ": " + std::strerror(error);
+    return what + ": " + std::generic_category().message(error);
 }
 
 bool SameRecord(const PerfmonRecord& a, const PerfmonRecord& b)

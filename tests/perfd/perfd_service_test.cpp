@@ -22,6 +22,7 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "tests/linux/test_support.h"
@@ -356,7 +357,7 @@ TEST(PerfdService, WithReadersTheDatabasesAreReadByThatGroupAndRootAlone)
     const std::string perfmon = state.path() + "/perfmon";
     ASSERT_EQ(mkdir(perfmon.c_str(), 0755), 0);
     const int watch = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY);
-    ASSERT_GE(watch, 0) << std::strerror(errno);
+    ASSERT_GE(watch, 0) << std::generic_category().message(errno);
     ASSERT_EQ(fanotify_mark(watch, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, perfmon.c_str()), 0);
     std::atomic<bool> watching = true;
     std::vector<mode_t> madeWith; // the modes of the working copies at their first open

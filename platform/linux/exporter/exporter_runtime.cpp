@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <system_error>
 
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/probe/linux_probe_environment.h"
@@ -116,8 +117,8 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
         if (!read || checkOnly) {
             close(fd);
             if (!read) {
-                *problem =
-                    "auth " + auth.name + ": cannot read the keytab " + keytab.path + ": " + std::strerror(errno);
+                *problem = "auth " + auth.name + ": cannot read the keytab " + keytab.path + ": " +
+                           std::generic_category().message(errno);
                 return false;
             }
             continue;
@@ -133,8 +134,8 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
                 std::string pattern = m_files.ticketParent + "/zeltor-exporter.XXXXXX";
                 if (mkdtemp(pattern.data()) == nullptr) {
                     close(fd);
-                    *problem =
-                        "cannot make a directory for the keytab auths' tickets: " + std::string(std::strerror(errno));
+                    *problem = "cannot make a directory for the keytab auths' tickets: " +
+                               std::generic_category().message(errno);
                     return false;
                 }
                 m_ticketDirectory = pattern;

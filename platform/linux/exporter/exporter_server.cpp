@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <system_error>
 
 #include "framework/ascii_case.h"
 #include "platform/linux/exporter/process_figures.h"
@@ -258,7 +259,7 @@ std::optional<std::string> ExporterServer::Start(const WebSecurity& web, const s
         if (daemon == nullptr) {
             const int error = errno;
             Stop();
-            return "cannot listen on " + ListenAddressText(wanted) + ": " + std::strerror(error);
+            return "cannot listen on " + ListenAddressText(wanted) + ": " + std::generic_category().message(error);
         }
         m_daemons.push_back(daemon);
     }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "platform/linux/names/host_lookup.h"
@@ -70,6 +71,6 @@ int ConnectBefore(const std::string& address, std::uint16_t port, HealthDeadline
         close(fd);
         lastError = result;
     }
-    *error = where + std::strerror(lastError);
+    *error = where + std::generic_category().message(lastError);
     return -1;
 }

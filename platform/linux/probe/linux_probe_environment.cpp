@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <system_error>
 
 #include "framework/secret_text.h"
 
@@ -72,7 +73,8 @@ bool ReadLine(int fd, std::string& line, bool& gotInput, std::string& error)
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);
         if (n < 0) {
-            error = errno == EINTR ? "interrupted" : std::string("cannot read: ") + strerror(errno);
+            error =
+                errno == EINTR ? "interrupted" : std::string("cannot read: ") + std::generic_category().message(errno);
             WipeText(line);
             return false;
         }
@@ -101,7 +103,7 @@ bool ReadWithoutEcho(int fd, const std::string& prompt, std::string& line, std::
 {
     termios saved{};
     if (tcgetattr(fd, &saved) != 0) {
-        error = std::string("cannot use the terminal: ") + strerror(errno);
+        error = std::string("cannot use the terminal: ") + std::generic_category().message(errno);
         return false;
     }
     termios quiet = saved;
@@ -112,7 +114,7 @@ bool ReadWithoutEcho(int fd, const std::string& prompt, std::string& line, std::
     if (ok)
         ok = ReadLine(fd, line, gotInput, error);
     else
-        error = std::string("cannot use the terminal: ") + strerror(errno);
+        error = std::string("cannot use the terminal: ") + std::generic_category().message(errno);
     tcsetattr(fd, TCSAFLUSH, &saved);
     // The line end the user typed was not echoed.
     WriteAll(fd, "\n");
@@ -286,13 +288,13 @@ int LinuxProbeEnvironment::OpenSecretFile(const std::string& path, const std::st
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        error = "cannot open the " + what + " " + path + ": " + strerror(errno);
+        error = "cannot open the " + what + " " + path + ": " + std::generic_category().message(errno);
         return -1;
     }
     // The checks are made on the file that was opened, not again on its name.
     struct stat st {};
     if (fstat(fd, &st) != 0)
-        error = "cannot read the " + what + " " + path + ": " + strerror(errno);
+        error = "cannot read the " + what + " " + path + ": " + std::generic_category().message(errno);
     else if (!S_ISREG(st.st_mode))
         error = "the " + what + " " + path + " is not a regular file";
     else if (credential)
