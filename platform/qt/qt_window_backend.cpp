@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cmath>
+
 #include "framework/afxwin.h"
 #include "platform/qt/qt_accessibility.h"
 #include "platform/qt/qt_conversion.h"
@@ -26,7 +28,7 @@ QtWindowBackend::QtWindowBackend(int& argc, char** argv)
     // 8 points at the screen's logical resolution, rounded as the dialog manager does.
     const qreal dpi =
         QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->logicalDotsPerInchY() : 96;
-    m_fontPixelSize = AfxMulDiv(8, static_cast<int>(dpi + 0.5), 72);
+    m_fontPixelSize = AfxMulDiv(8, static_cast<int>(std::lround(dpi)), 72);
     const QFontMetrics fm(DialogFont(m_fontPixelSize));
     m_baseUnits = AfxBaseUnitsFromFont(fm.horizontalAdvance(
                                            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")),
