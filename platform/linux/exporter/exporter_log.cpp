@@ -71,24 +71,14 @@ std::string JsonString(std::string_view text)
     return out + "\"";
 }
 
-// A logfmt value: bare when it has no space, quote, '=' or control character, else quoted.
+// A logfmt value: bare when it has no space, quote, '=' or control character, else quoted and
+// escaped as a JSON string is.
 std::string LogfmtValue(std::string_view text)
 {
     bool bare = !text.empty();
     for (char c : text)
         bare = bare && c != ' ' && c != '"' && c != '=' && c != '\\' && static_cast<unsigned char>(c) >= 0x20;
-    if (bare)
-        return std::string(text);
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += { '\\', c };
-        else if (static_cast<unsigned char>(c) < 0x20)
-            Escape(c, out);
-        else
-            out += c;
-    }
-    return out + "\"";
+    return bare ? std::string(text) : JsonString(text);
 }
 
 } // namespace
