@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Zeltor and runs every test: the portable and Linux tests (ctest), the same with the
-# sanitizers, the packages on a fresh root, the fuzzers, and the Windows program under Wine.
+# sanitizers, the packages on a fresh root, the fuzzers, the Windows program under Wine, and the
+# sources' lint (tools/lint.sh: clang-format's layout and clang-tidy's checks).
 # Installs the Debian packages it needs when they are missing. Stages that wait on something other
 # than this machine's processors (the package root's downloads, Wine's own start) run beside the
 # others; each stage's time is printed when it ends, and the run's at the end.
@@ -44,7 +45,7 @@ finish_stage() {
 }
 
 linux_build() {
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
     cmake --build build -j "$jobs"
 }
 
@@ -81,6 +82,9 @@ package_install() {
 stage "linux build" linux_build
 # The package root is made mostly of downloads: it is made while the tests run.
 start_stage "package install" package_install
+# The sources' layout and clang-tidy's checks, on half the processors, beside the tests that
+# mostly wait on their servers.
+start_stage "lint" env LINT_JOBS=$(((jobs + 1) / 2)) tools/lint.sh
 stage "linux tests" linux_tests
 stage "sanitized tests" sanitized_tests
 # Every parser of outside input, fuzzed for a bounded time from its seed corpus, one per processor.
@@ -88,5 +92,8 @@ stage "fuzzers" tools/fuzz.sh
 if [ -x tools/test-wine.sh ]; then
     stage "windows program under wine" tools/test-wine.sh
 fi
-finish_stage "package install"
+failed=0
+finish_stage "lint" || failed=1
+finish_stage "package install" || failed=1
 echo "== all stages done in $((SECONDS - started)) s"
+exit "$failed"
