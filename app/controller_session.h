@@ -66,12 +66,12 @@ public:
     ControllerSession& operator=(const ControllerSession&) = delete;
 
     // A set of counters collected together, by their paths without the machine
-    // ("\Memory\Page Faults/sec"); its number for Collect.
+    // ("\Memory\Page Faults/sec"); its index for Collect.
     std::size_t AddSet(std::vector<CString> paths);
-    // One collection of set. A counter the machine lacks is left out (Counter gives null, AddStatus
+    // One collection of the set at index. A counter the machine lacks is left out (Counter gives null, AddStatus
     // why); any other failure to add one fails the collection. A failure of the connection closes
     // the set's query, so that the next collection connects and adds its counters anew.
-    Collection Collect(std::size_t set);
+    Collection Collect(std::size_t index);
     // The set's i-th counter as the last collection added it: the source's handle, null when it
     // was not added, and the status of its adding.
     PdhCounter* Counter(std::size_t set, std::size_t i) const;

@@ -149,8 +149,8 @@ std::vector<std::pair<std::size_t, OverviewSample>> OverviewRefresher::TakeResul
     return taken;
 }
 
-void OverviewRefresher::Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
-                            ControllerConnection connection, CString machine)
+void OverviewRefresher::Run(std::shared_ptr<Shared> shared, const std::shared_ptr<Worker>& worker, std::size_t row,
+                            ControllerConnection connection, const CString& machine)
 {
     CString userName, password;
     {

@@ -85,8 +85,8 @@ public:
 private:
     struct Shared;
     struct Worker;
-    static void Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
-                    ControllerConnection connection, CString machine);
+    static void Run(std::shared_ptr<Shared> shared, const std::shared_ptr<Worker>& worker, std::size_t row,
+                    ControllerConnection connection, const CString& machine);
     static void RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
                                std::size_t row, ControllerConnection connection, const CString& machine,
                                const CString& userName, const CString& password, const OverviewCollector::Wait& wait);

@@ -145,8 +145,8 @@ std::optional<std::int64_t> ParseGeneralizedTime(std::string_view text)
     if (!rest.empty() && ((rest[0] != '.' && rest[0] != ',') ||
                           !std::all_of(rest.begin() + 1, rest.end(), [](char c) { return c >= '0' && c <= '9'; })))
         return std::nullopt;
-    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
-           minute * 60 + second;
+    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+           std::int64_t{ hour } * 3600 + std::int64_t{ minute } * 60 + second;
 }
 
 DirectoryFacts DirectoryFactsOf(const RootDseReading& reading)

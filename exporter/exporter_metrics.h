@@ -31,7 +31,8 @@ std::string StatusText(std::uint32_t status);
 // the configuration has them, its auth and module.
 struct RefusedRequest {
     std::string code, reason, auth, module;
-    auto operator<=>(const RefusedRequest&) const = default;
+    // clang-tidy 14 takes the defaulted comparison's generated zero for a null pointer constant.
+    auto operator<=>(const RefusedRequest&) const = default; // NOLINT(modernize-use-nullptr): see above
 };
 
 // The process's own figures, as Prometheus' client libraries give them (process_*).

@@ -111,14 +111,12 @@ bool ProcessFinder::HasAWatchedName(std::string_view comm, int procDirectory, co
 
 bool ProcessFinder::AnyFoundProcessChanged()
 {
-    for (const Watched& watched : m_watched) {
+    return std::any_of(m_watched.begin(), m_watched.end(), [this](const Watched& watched) {
         if (watched.pid == 0)
-            continue;
+            return false;
         const std::string path = m_procRoot + "/" + std::to_string(watched.pid) + "/comm";
-        if (!ReadWholeFile(path.c_str(), m_buffer) || WithoutNewline(m_buffer) != watched.comm)
-            return true;
-    }
-    return false;
+        return !ReadWholeFile(path.c_str(), m_buffer) || WithoutNewline(m_buffer) != watched.comm;
+    });
 }
 
 int ProcessFinder::ReadLastPid()

@@ -12,7 +12,7 @@ DomainControllerCache::DomainControllerCache(Locate locate, Settings settings, L
 {
 }
 
-DomainControllerCache::Locate DomainControllerCache::ThroughDns(DnsResolver resolver)
+DomainControllerCache::Locate DomainControllerCache::ThroughDns(const DnsResolver& resolver)
 {
     return [resolver](const std::string& domain, std::vector<std::string>* hosts, std::chrono::seconds* ttl) {
         std::vector<DsControllerInfo1> controllers;

@@ -38,7 +38,7 @@ public:
     std::vector<std::string> Controllers(const std::string& domain) override;
 
     // Look-ups through DNS SRV records, with the system's resolver configuration.
-    static Locate ThroughDns(DnsResolver resolver);
+    static Locate ThroughDns(const DnsResolver& resolver);
 
 private:
     struct Entry {

@@ -28,7 +28,7 @@ double Number(const YAML::Node& node, const std::string& what)
 {
     if (!node.IsScalar())
         Fail(node, what + " must be a number");
-    const std::string text = node.Scalar();
+    const std::string& text = node.Scalar();
     double value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     if (result.ec != std::errc() || result.ptr != text.data() + text.size())
@@ -40,7 +40,7 @@ unsigned long Whole(const YAML::Node& node, const std::string& what, unsigned lo
 {
     if (!node.IsScalar())
         Fail(node, what + " must be a whole number");
-    const std::string text = node.Scalar();
+    const std::string& text = node.Scalar();
     unsigned long value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value > largest)

@@ -26,7 +26,7 @@ const char* LevelName(LogLevel level)
 std::string Timestamp(double time)
 {
     const double whole = std::floor(time);
-    const std::time_t seconds = static_cast<std::time_t>(whole);
+    const auto seconds = static_cast<std::time_t>(whole);
     const int milliseconds = std::min(999, static_cast<int>((time - whole) * 1000));
     std::tm utc{};
     gmtime_r(&seconds, &utc);

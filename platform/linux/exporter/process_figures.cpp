@@ -25,8 +25,8 @@ std::optional<ProcessFigures> ReadProcessFigures(const std::string& procSelf, co
     if (fields.size() < 22)
         return std::nullopt;
     const auto number = [&](std::size_t fieldNumber) { return std::stod(fields[fieldNumber - 3]); };
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    const double pageSize = static_cast<double>(sysconf(_SC_PAGESIZE));
+    const auto ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    const auto pageSize = static_cast<double>(sysconf(_SC_PAGESIZE));
     ProcessFigures figures;
     try {
         figures.cpuSeconds = (number(14) + number(15)) / ticks;

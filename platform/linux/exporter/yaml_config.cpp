@@ -13,10 +13,11 @@ void OnlyKeys(const YAML::Node& map, const std::string& what, const std::set<std
     if (!map.IsMap())
         Fail(map, what + " must be a mapping");
     for (const auto& entry : map) {
-        const std::string key = entry.first.as<std::string>();
+        const auto key = entry.first.as<std::string>();
         if (known.contains(key))
             continue;
-        std::string message = "unknown key " + key + " in " + what;
+        std::string message = "unknown key " + key;
+        message += " in " + what;
         if (listKnown) {
             std::string names;
             for (const std::string& name : known)

@@ -138,7 +138,7 @@ HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std:
         } else if (krb5_error* answer = nullptr; !reply.empty() &&
                                                  static_cast<unsigned char>(reply[0]) == kKrbErrorTag &&
                                                  (code = krb5_rd_error(context, &(in = DataOf(reply)), &answer)) == 0) {
-            const krb5_error_code said = static_cast<krb5_error_code>(answer->error) + ERROR_TABLE_BASE_krb5;
+            const auto said = static_cast<krb5_error_code>(answer->error + ERROR_TABLE_BASE_krb5);
             if (said == KRB5KDC_ERR_PREAUTH_REQUIRED)
                 probe = { true,
                           "the KDC at " + address + " answers for " + principal + " (pre-authentication required)" };

@@ -21,6 +21,13 @@ std::int64_t UnixMs()
         .count();
 }
 
+// What is left before the deadline, as libldap's bounds take it.
+timeval BoundBefore(HealthDeadline deadline)
+{
+    const int ms = MsBefore(deadline);
+    return { ms / 1000, static_cast<suseconds_t>(ms % 1000) * 1000 };
+}
+
 // An LDAP session on a socket connected before deadline, every synchronous call bounded by it.
 LDAP* Open(const std::string& host, const std::string& address, std::uint16_t port, HealthDeadline deadline,
            std::string* error)
@@ -40,8 +47,7 @@ LDAP* Open(const std::string& host, const std::string& address, std::uint16_t po
     ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     ldap_set_option(ld, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
-    const int ms = MsBefore(deadline);
-    timeval bound{ ms / 1000, (ms % 1000) * 1000 };
+    timeval bound = BoundBefore(deadline);
     ldap_set_option(ld, LDAP_OPT_TIMEOUT, &bound);
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &bound);
     return ld;
@@ -74,8 +80,7 @@ std::string FirstValue(LDAP* ld, LDAPMessage* entry, const char* attribute)
 int ReadEntry(LDAP* ld, const char* dn, const char* const* attributes, HealthDeadline deadline, LDAPMessage** result,
               LDAPMessage** entry)
 {
-    const int ms = MsBefore(deadline);
-    timeval bound{ ms / 1000, (ms % 1000) * 1000 };
+    timeval bound = BoundBefore(deadline);
     const int rc = ldap_search_ext_s(ld, dn, LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attributes), 0,
                                      nullptr, nullptr, &bound, 1, result);
     *entry = rc == LDAP_SUCCESS ? ldap_first_entry(ld, *result) : nullptr;

@@ -108,7 +108,7 @@ HealthProbe LinuxHealthService::CheckDnsRecords(const HealthTarget& target, int 
         const bool listed = std::any_of(records.begin(), records.end(),
                                         [&](const SrvRecord& record) { return Lower(record.target) == host; });
         if (!listed)
-            return { false, name + " does not list " + host };
+            return { false, std::string(name).append(" does not list ").append(host) };
     }
     std::vector<std::string> addresses;
     if (const DnsStatus status = dns.QueryIpv4(host + ".", &addresses); status != DnsStatus::Ok)

@@ -14,9 +14,9 @@ extern "C" {
 typedef struct winreg_client winreg_client;
 
 /* Connects to the machine's winreg pipe and opens HKEY_PERFORMANCE_DATA. Returns the NTSTATUS
- * of the connection (0 when connected); *werror receives OpenHKPD's result, and *client the
+ * of the connection (0 when connected); *werror receives OpenHKPD's result, and *out the
  * open client when both are 0. */
-uint32_t winreg_client_open(const struct samba_connect_options *options, winreg_client **client, uint32_t *werror);
+uint32_t winreg_client_open(const struct samba_connect_options *options, winreg_client **out, uint32_t *werror);
 
 /* BaseRegQueryValue of name (ASCII) under HKEY_PERFORMANCE_DATA with a buffer of buffer_size
  * bytes: the bytes that came (at most buffer_size) go to data, their count to *length, the value

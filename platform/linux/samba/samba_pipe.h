@@ -25,7 +25,7 @@ struct samba_pipe {
  * within options->connect_timeout_ms: NT_STATUS_IO_TIMEOUT when that passed first. The password
  * is wiped from Samba's credentials once the logon is made. */
 NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
-                         const char *endpoint, struct samba_pipe **pipe);
+                         const char *endpoint, struct samba_pipe **out);
 
 /* One call: the request's bytes out, the answer's bytes back (allocated on memory). An answer
  * longer than data_room bytes of data and a margin for the call's own fields ends the call and

@@ -16,10 +16,10 @@ typedef struct smb_logon smb_logon;
 
 /* Logs on to the machine as options say and opens its srvsvc pipe, which needs a logged-on
  * session; then, when share is not NULL, asks the server for that share (NetShareGetInfo).
- * 0 and the open *logon, or a Win32 error code: ERROR_SEM_TIMEOUT when the server did not answer
+ * 0 and the open *out, or a Win32 error code: ERROR_SEM_TIMEOUT when the server did not answer
  * within options->connect_timeout_ms, ERROR_BAD_NETPATH when it could not be reached,
  * ERROR_BAD_NET_NAME when it has no such share, else the refusal's own code. */
-uint32_t smb_logon_open(const struct samba_connect_options *options, const char *share, smb_logon **logon);
+uint32_t smb_logon_open(const struct samba_connect_options *options, const char *share, smb_logon **out);
 
 /* Logs off: ends the connection and frees the logon. */
 void smb_logon_close(smb_logon *logon);

@@ -100,9 +100,10 @@ std::optional<std::string> FindDesktopEntry(const std::string& desktopId, const 
         desktopId.compare(desktopId.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
         return std::nullopt;
     for (const std::string& dir : ApplicationDirectories(env)) {
-        std::string candidates[2] = { dir + "/" + desktopId, {} };
+        std::string candidates[2] = { std::string(dir).append("/").append(desktopId), {} };
         if (const size_t dash = desktopId.find('-'); dash != std::string::npos)
-            candidates[1] = dir + "/" + desktopId.substr(0, dash) + "/" + desktopId.substr(dash + 1);
+            candidates[1] =
+                std::string(dir).append("/").append(desktopId, 0, dash).append("/").append(desktopId, dash + 1);
         for (const std::string& file : candidates) {
             if (!file.empty() && std::ifstream(file).good())
                 return file;

@@ -12,8 +12,6 @@
 #include <cerrno>
 #include <cstring>
 
-extern char** environ;
-
 namespace {
 
 constexpr int kPollStepMs = 10;
@@ -80,7 +78,7 @@ int FindProgram(const std::string& name, const std::string& path, std::string* f
             end = path.size();
         // An empty entry is the working directory, as for execvp.
         const std::string dir = end > start ? path.substr(start, end - start) : std::string(".");
-        const std::string candidate = dir + "/" + name;
+        const std::string candidate = std::string(dir).append("/").append(name);
         struct stat st {};
         if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
             if (access(candidate.c_str(), X_OK) == 0) {
@@ -133,6 +131,7 @@ int SpawnProgram(const std::vector<std::string>& argv, const ChildEnvironment& e
     posix_spawnattr_setsigdefault(&attr, &defaults);
 
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
