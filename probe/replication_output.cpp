@@ -212,8 +212,8 @@ ReplicationPluginLine ReplicationNagios(const std::string& controller, const Rep
         if (static_cast<int>(level) > static_cast<int>(state))
             state = level;
         problems += (problems.empty() ? "" : ", ") + n.PartnerName() + " " + n.namingContext +
-                    (pastTombstone ? " past the tombstone lifetime" : " failing for " + DurationWords(value)) + ": " +
-                    ResultText(n.lastResult);
+                    (pastTombstone ? " past the tombstone lifetime" : " failing for " + DurationWords(value)) +
+                    (n.lastResult != 0 ? ": " + ResultText(n.lastResult) : "");
     }
     const std::string summary = problems.empty() ? ReplicationSummary(status, now) + " (" + controller + ")" : problems;
     const std::string perf = "'failing'=" + std::to_string(failing) + " 'longest_failing'=" + std::to_string(longest) +
