@@ -86,11 +86,12 @@ std::string DurationWords(std::int64_t seconds)
 {
     if (seconds < 120)
         return std::to_string(seconds) + " s";
-    if (seconds < 2 * 3600)
+    constexpr std::int64_t kHour = 3600, kDay = 86400;
+    if (seconds < 2 * kHour)
         return std::to_string(seconds / 60) + " min";
-    if (seconds < 2 * 86400)
-        return std::to_string(seconds / 3600) + " h";
-    return std::to_string(seconds / 86400) + " d";
+    if (seconds < 2 * kDay)
+        return std::to_string(seconds / kHour) + " h";
+    return std::to_string(seconds / kDay) + " d";
 }
 
 std::string ReplicationSummary(const ReplicationStatus& status, std::int64_t now)

@@ -22,6 +22,7 @@ constexpr const char* kPassword = "Zeltor-Repl-Pa55!";
 std::string Output(const std::string& command)
 {
     std::string out;
+    // NOLINTNEXTLINE(cert-env33-c): the test's own samba-tool command lines, no outside text
     if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
         char buffer[4096];
         for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
@@ -83,9 +84,9 @@ protected:
         options.dnsServer = DnsServer{ dc["address"], 53, domain };
         // The name's reverse look-up would make GSSAPI ask for another host's ticket.
         config = scratch.Write("krb5.conf", "[libdefaults]\n rdns = false\n dns_lookup_kdc = false\n");
-        setenv("KRB5_CONFIG", config.c_str(), 1);
+        setenv("KRB5_CONFIG", config.c_str(), 1); // NOLINT(concurrency-mt-unsafe): no other thread runs yet
     }
-    void TearDown() override { unsetenv("KRB5_CONFIG"); }
+    void TearDown() override { unsetenv("KRB5_CONFIG"); } // NOLINT(concurrency-mt-unsafe): the reads have ended
 
     ReplicationTarget Target(const char* user, const char* password)
     {

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr std::int64_t kNow = 1796894400; // 2026-12-10 09:20:00Z
+constexpr std::int64_t kHour = 3600, kDay = 86400;
 
 ReplicationNeighbor Neighbor(const std::string& server, const std::string& context, std::optional<std::int64_t> success,
                              std::uint32_t failures = 0, std::uint32_t result = 0)
@@ -68,8 +69,8 @@ TEST(ReplicationStatusTest, PartnersTimesAndFailingAreReadAsTheDirectoryMeansThe
     EXPECT_EQ(ResultText(1722), "The RPC server is unavailable.");
     EXPECT_EQ(ResultText(4242), "error 4242");
     EXPECT_EQ(DurationWords(119), "119 s");
-    EXPECT_EQ(DurationWords(3 * 3600 + 5), "3 h");
-    EXPECT_EQ(DurationWords(5 * 86400), "5 d");
+    EXPECT_EQ(DurationWords(3 * kHour + 5), "3 h");
+    EXPECT_EQ(DurationWords(5 * kDay), "5 d");
     EXPECT_EQ(UtcTime(kNow), "2026-12-10 09:20:00Z");
 }
 
@@ -81,7 +82,7 @@ TEST(ReplicationStatusTest, TheSummaryCountsPartnersOnceAndNamesTheLongestFailin
               "ok, 2 partners");
     EXPECT_EQ(ReplicationSummary(Status({ Neighbor("DC2", "DC=a", kNow - 10) }), kNow), "ok, 1 partner");
     EXPECT_EQ(ReplicationSummary(Status({ Neighbor("DC2", "DC=a", kNow - 600, 2, 1225),
-                                          Neighbor("DC3", "DC=a", kNow - 3 * 3600, 9, 1722) }),
+                                          Neighbor("DC3", "DC=a", kNow - 3 * kHour, 9, 1722) }),
                                  kNow),
               "DC3 failing for 3 h: The RPC server is unavailable.");
     ReplicationStatus unread;
@@ -108,7 +109,7 @@ TEST(ReplicationStatusTest, ThePluginWarnsAndAlertsByHowLongAPartnerHasFailedAnd
 
     line = ReplicationNagios("dc1",
                              Status({ Neighbor("DC2", "DC=a", kNow - 7200, 4, 1722),
-                                      Neighbor("DC3", "DC=a", kNow - 2 * 86400, 40, 1722) }),
+                                      Neighbor("DC3", "DC=a", kNow - 2 * kDay, 40, 1722) }),
                              kNow, warning, critical);
     EXPECT_EQ(line.state, PluginState::Critical);
     EXPECT_NE(line.line.find("DC2 DC=a failing for 2 h"), std::string::npos) << line.line;
@@ -116,7 +117,7 @@ TEST(ReplicationStatusTest, ThePluginWarnsAndAlertsByHowLongAPartnerHasFailedAnd
 
     // A last success older than the tombstone lifetime is critical even when the last attempt
     // succeeded; the default lifetime of a forest without one counts.
-    ReplicationStatus stale = Status({ Neighbor("DC2", "DC=a", kNow - 61 * 86400) });
+    ReplicationStatus stale = Status({ Neighbor("DC2", "DC=a", kNow - 61 * kDay) });
     stale.tombstoneLifetime = TombstoneLifetime{};
     line = ReplicationNagios("dc1", stale, kNow, warning, critical);
     EXPECT_EQ(line.state, PluginState::Critical);
@@ -158,7 +159,7 @@ TEST(ReplicationStatusTest, SeriesLeaveOutWhatNeverHappenedAndSayTheDefaultLifet
 
 TEST(ReplicationStatusTest, TheOptionsTakeOneControllerAndRangesOfSecondsFailing)
 {
-    const auto parse = [](std::vector<CString> args) { return ParseProbeOptions(args); };
+    const auto parse = [](const std::vector<CString>& args) { return ParseProbeOptions(args); };
     ParsedOptions good = parse({ u"--replication", u"-f", u"nagios", u"-w", u"failing=600", u"-c", u"7200", u"dc1" });
     ASSERT_EQ(good.error, "");
     EXPECT_TRUE(good.options.replication);

@@ -41,7 +41,7 @@ LDAP* Open(const std::string& host, const std::string& address, std::uint16_t po
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     ldap_set_option(ld, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
     const int ms = MsBefore(deadline);
-    timeval bound{ ms / 1000, (ms % 1000) * 1000 };
+    timeval bound{ ms / 1000, static_cast<suseconds_t>(ms % 1000) * 1000 };
     ldap_set_option(ld, LDAP_OPT_TIMEOUT, &bound);
     ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &bound);
     return ld;
@@ -75,7 +75,7 @@ int ReadEntry(LDAP* ld, const char* dn, const char* const* attributes, HealthDea
               LDAPMessage** entry)
 {
     const int ms = MsBefore(deadline);
-    timeval bound{ ms / 1000, (ms % 1000) * 1000 };
+    timeval bound{ ms / 1000, static_cast<suseconds_t>(ms % 1000) * 1000 };
     const int rc = ldap_search_ext_s(ld, dn, LDAP_SCOPE_BASE, "(objectClass=*)", const_cast<char**>(attributes), 0,
                                      nullptr, nullptr, &bound, 1, result);
     *entry = rc == LDAP_SUCCESS ? ldap_first_entry(ld, *result) : nullptr;

@@ -94,7 +94,7 @@ HealthProbe LinuxHealthService::WithLdapTickets(
     const std::string error = GetServiceTicket(address, m_options.kdcPort, HealthPrincipal(target), password,
                                                "ldap/" + host, cache, deadline, &refused);
     std::fill(password.begin(), password.end(), '\0');
-    const HealthProbe probe = error.empty() ? bound(host, cache) : HealthProbe{ false, error, refused };
+    HealthProbe probe = error.empty() ? bound(host, cache) : HealthProbe{ false, error, refused };
     DestroyTicketCache(cache);
     return probe;
 }
@@ -133,7 +133,7 @@ HealthProbe LinuxHealthService::CheckDnsRecords(const HealthTarget& target, int 
         const bool listed = std::any_of(records.begin(), records.end(),
                                         [&](const SrvRecord& record) { return Lower(record.target) == host; });
         if (!listed)
-            return { false, name + " does not list " + host };
+            return { false, std::string(name).append(" does not list ").append(host) };
     }
     std::vector<std::string> addresses;
     if (const DnsStatus status = dns.QueryIpv4(host + ".", &addresses); status != DnsStatus::Ok)

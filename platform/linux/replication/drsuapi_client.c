@@ -200,7 +200,7 @@ static uint32_t neighbors_locked(drsuapi_client *client, drsuapi_neighbor_fn fn,
         /* The texts follow, in the order of their pointers. */
         for (uint32_t i = 0; ok && i < count; ++i) {
             for (int t = 0; ok && t < 4; ++t)
-                ok = raw[i].texts[t] == 0 || pull_text(pull, &texts[4 * i + t]);
+                ok = raw[i].texts[t] == 0 || pull_text(pull, &texts[(size_t)4 * i + t]);
         }
     }
     ok = ok && PULLED(ndr_pull_uint32(pull, NDR_SCALARS, werror));
@@ -208,9 +208,9 @@ static uint32_t neighbors_locked(drsuapi_client *client, drsuapi_neighbor_fn fn,
         status = NT_STATUS_RPC_BAD_STUB_DATA;
     for (uint32_t i = 0; NT_STATUS_IS_OK(status) && *werror == 0 && i < count; ++i) {
         struct drsuapi_neighbor neighbor = {
-            .naming_context_dn = texts[4 * i] != NULL ? texts[4 * i] : "",
-            .source_dsa_dn = texts[4 * i + 1] != NULL ? texts[4 * i + 1] : "",
-            .source_dsa_address = texts[4 * i + 2] != NULL ? texts[4 * i + 2] : "",
+            .naming_context_dn = texts[(size_t)4 * i] != NULL ? texts[(size_t)4 * i] : "",
+            .source_dsa_dn = texts[(size_t)4 * i + 1] != NULL ? texts[(size_t)4 * i + 1] : "",
+            .source_dsa_address = texts[(size_t)4 * i + 2] != NULL ? texts[(size_t)4 * i + 2] : "",
             .last_success = raw[i].last_success,
             .last_attempt = raw[i].last_attempt,
             .result_last_attempt = raw[i].result,
@@ -251,7 +251,7 @@ static uint32_t pending_locked(drsuapi_client *client, uint32_t *count, uint32_t
                  PULLED(ndr_pull_uint16(pull, NDR_SCALARS, &type)) &&
                  PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &options));
             for (int t = 0; ok && t < 3; ++t)
-                ok = PULLED(ndr_pull_generic_ptr(pull, &pointers[3 * i + t]));
+                ok = PULLED(ndr_pull_generic_ptr(pull, &pointers[(size_t)3 * i + t]));
             ok = ok && PULLED(ndr_pull_GUID(pull, NDR_SCALARS, &guid)) &&
                  PULLED(ndr_pull_GUID(pull, NDR_SCALARS, &guid)) && PULLED(ndr_pull_trailer_align(pull, 8));
         }

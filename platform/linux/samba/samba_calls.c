@@ -348,16 +348,16 @@ static NTSTATUS open_binding(const struct samba_connect_options *options, const 
 }
 
 NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
-                         const char *endpoint, struct samba_pipe **out)
+                         const char *endpoint, struct samba_pipe **pipe)
 {
-    return open_binding(options, interface, "ncacn_np:%s[%s]", endpoint, out);
+    return open_binding(options, interface, "ncacn_np:%s[%s]", endpoint, pipe);
 }
 
 NTSTATUS samba_pipe_open_tcp(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
-                             struct samba_pipe **out)
+                             struct samba_pipe **pipe)
 {
     /* The endpoint mapper names the port; every packet signed and sealed. */
-    return open_binding(options, interface, "ncacn_ip_tcp:%s[%sseal]", "", out);
+    return open_binding(options, interface, "ncacn_ip_tcp:%s[%sseal]", "", pipe);
 }
 
 NTSTATUS samba_pipe_call(struct samba_pipe *pipe, uint32_t opnum, struct ndr_push *request, TALLOC_CTX *memory,
