@@ -105,8 +105,8 @@ static uint32_t bind_locked(const struct samba_connect_options *options, drsuapi
     return 0;
 }
 
-/* DsReplicaGetInfo, level 1, of info_type for every naming context and partner. */
-static NTSTATUS get_info(drsuapi_client *client, uint32_t info_type, TALLOC_CTX *scratch, struct ndr_pull **pull)
+/* DsReplicaGetInfo, level 1, of info_type for every naming context and partner: its answer. */
+static NTSTATUS get_info(drsuapi_client *client, uint32_t info_type, TALLOC_CTX *scratch, DATA_BLOB *answer)
 {
     struct ndr_push *request = ndr_push_init_ctx(scratch);
     const struct GUID any_source = { 0 };
@@ -118,12 +118,7 @@ static NTSTATUS get_info(drsuapi_client *client, uint32_t info_type, TALLOC_CTX 
         !PUSHED(ndr_push_uint32(request, NDR_SCALARS, info_type)) || !PUSHED(ndr_push_unique_ptr(request, NULL)) ||
         !PUSHED(ndr_push_GUID(request, NDR_SCALARS, &any_source)))
         return NT_STATUS_NO_MEMORY;
-    DATA_BLOB answer = { 0 };
-    NTSTATUS status = samba_pipe_call(client->pipe, OPNUM_REPLICA_GET_INFO, request, scratch, &answer, ANSWER_ROOM);
-    if (!NT_STATUS_IS_OK(status))
-        return status;
-    *pull = ndr_pull_init_blob(&answer, scratch);
-    return *pull != NULL ? NT_STATUS_OK : NT_STATUS_NO_MEMORY;
+    return samba_pipe_call(client->pipe, OPNUM_REPLICA_GET_INFO, request, scratch, answer, ANSWER_ROOM);
 }
 
 /* pdwOutVersion, the answer's union discriminant and its pointer; true when both name info_type. */
@@ -145,11 +140,12 @@ static bool pull_text(struct ndr_pull *pull, const char **text)
     return ok;
 }
 
-/* A conformant array's count, which the structure repeats after aligning to 8. */
-static bool pull_count(struct ndr_pull *pull, uint32_t *count)
+/* A conformant array's count, before the structure that holds it (aligned to alignment: 8 with a
+ * 64-bit number in its entries, else 4). */
+static bool pull_count(struct ndr_pull *pull, uint32_t alignment, uint32_t *count)
 {
     uint32_t conformance = 0;
-    return PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &conformance)) && PULLED(ndr_pull_align(pull, 8)) &&
+    return PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &conformance)) && PULLED(ndr_pull_align(pull, alignment)) &&
            (*count = conformance) <= MAX_ENTRIES;
 }
 
@@ -160,19 +156,21 @@ struct raw_neighbor {
     uint32_t result, failures;
 };
 
-static uint32_t neighbors_locked(drsuapi_client *client, drsuapi_neighbor_fn fn, void *context, uint32_t *werror)
+uint32_t drsuapi_parse_neighbors(const uint8_t *answer, size_t length, drsuapi_neighbor_fn fn, void *context,
+                                 uint32_t *werror)
 {
     *werror = 0;
-    TALLOC_CTX *scratch = talloc_new(client->pipe->memory);
-    struct ndr_pull *pull = NULL;
-    NTSTATUS status = scratch != NULL ? get_info(client, INFO_NEIGHBORS, scratch, &pull) : NT_STATUS_NO_MEMORY;
+    TALLOC_CTX *scratch = talloc_new(NULL);
+    DATA_BLOB blob = data_blob_const(answer, length);
+    struct ndr_pull *pull = scratch != NULL ? ndr_pull_init_blob(&blob, scratch) : NULL;
+    NTSTATUS status = pull != NULL ? NT_STATUS_OK : NT_STATUS_NO_MEMORY;
     uint32_t referent = 0, count = 0, repeated = 0, reserved = 0;
     struct raw_neighbor *raw = NULL;
     const char **texts = NULL;
     bool ok = NT_STATUS_IS_OK(status) && pull_info_head(pull, INFO_NEIGHBORS, &referent);
     if (ok && referent != 0) {
         /* DS_REPL_NEIGHBORSW: cNumNeighbors, dwReserved, then the DS_REPL_NEIGHBORW each. */
-        ok = pull_count(pull, &count) && PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &repeated)) &&
+        ok = pull_count(pull, 8, &count) && PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &repeated)) &&
              PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &reserved)) && repeated == count;
         raw = ok ? talloc_zero_array(scratch, struct raw_neighbor, count + 1) : NULL;
         texts = ok ? talloc_zero_array(scratch, const char *, 4 * (size_t)count + 1) : NULL;
@@ -225,19 +223,33 @@ static uint32_t neighbors_locked(drsuapi_client *client, drsuapi_neighbor_fn fn,
     return NT_STATUS_V(status);
 }
 
-static uint32_t pending_locked(drsuapi_client *client, uint32_t *count, uint32_t *werror)
+static uint32_t neighbors_locked(drsuapi_client *client, drsuapi_neighbor_fn fn, void *context, uint32_t *werror)
+{
+    *werror = 0;
+    TALLOC_CTX *scratch = talloc_new(client->pipe->memory);
+    DATA_BLOB answer = { 0 };
+    NTSTATUS status = scratch != NULL ? get_info(client, INFO_NEIGHBORS, scratch, &answer) : NT_STATUS_NO_MEMORY;
+    const uint32_t result = NT_STATUS_IS_OK(status)
+                                ? drsuapi_parse_neighbors(answer.data, answer.length, fn, context, werror)
+                                : NT_STATUS_V(status);
+    talloc_free(scratch);
+    return result;
+}
+
+uint32_t drsuapi_parse_pending_operations(const uint8_t *answer, size_t length, uint32_t *count, uint32_t *werror)
 {
     *count = *werror = 0;
-    TALLOC_CTX *scratch = talloc_new(client->pipe->memory);
-    struct ndr_pull *pull = NULL;
-    NTSTATUS status = scratch != NULL ? get_info(client, INFO_PENDING_OPS, scratch, &pull) : NT_STATUS_NO_MEMORY;
+    TALLOC_CTX *scratch = talloc_new(NULL);
+    DATA_BLOB blob = data_blob_const(answer, length);
+    struct ndr_pull *pull = scratch != NULL ? ndr_pull_init_blob(&blob, scratch) : NULL;
+    NTSTATUS status = pull != NULL ? NT_STATUS_OK : NT_STATUS_NO_MEMORY;
     uint32_t referent = 0, repeated = 0;
     bool ok = NT_STATUS_IS_OK(status) && pull_info_head(pull, INFO_PENDING_OPS, &referent);
     if (ok && referent != 0) {
         /* DS_REPL_PENDING_OPSW: ftimeCurrentOpStarted, cNumPendingOps, then the DS_REPL_OPW each,
-         * whose texts follow them all. */
+         * whose texts follow them all; its times are two 32-bit halves, so it aligns to 4. */
         NTTIME started = 0;
-        ok = pull_count(pull, count) && PULLED(ndr_pull_NTTIME(pull, NDR_SCALARS, &started)) &&
+        ok = pull_count(pull, 4, count) && PULLED(ndr_pull_NTTIME(pull, NDR_SCALARS, &started)) &&
              PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &repeated)) && repeated == *count;
         uint32_t *pointers = ok ? talloc_zero_array(scratch, uint32_t, 3 * (size_t)*count + 1) : NULL;
         ok = pointers != NULL;
@@ -245,7 +257,7 @@ static uint32_t pending_locked(drsuapi_client *client, uint32_t *count, uint32_t
             uint32_t serial = 0, priority = 0, options = 0;
             uint16_t type = 0;
             struct GUID guid;
-            ok = PULLED(ndr_pull_align(pull, 8)) && PULLED(ndr_pull_NTTIME(pull, NDR_SCALARS, &started)) &&
+            ok = PULLED(ndr_pull_align(pull, 4)) && PULLED(ndr_pull_NTTIME(pull, NDR_SCALARS, &started)) &&
                  PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &serial)) &&
                  PULLED(ndr_pull_uint32(pull, NDR_SCALARS, &priority)) &&
                  PULLED(ndr_pull_uint16(pull, NDR_SCALARS, &type)) &&
@@ -253,7 +265,7 @@ static uint32_t pending_locked(drsuapi_client *client, uint32_t *count, uint32_t
             for (int t = 0; ok && t < 3; ++t)
                 ok = PULLED(ndr_pull_generic_ptr(pull, &pointers[(size_t)3 * i + t]));
             ok = ok && PULLED(ndr_pull_GUID(pull, NDR_SCALARS, &guid)) &&
-                 PULLED(ndr_pull_GUID(pull, NDR_SCALARS, &guid)) && PULLED(ndr_pull_trailer_align(pull, 8));
+                 PULLED(ndr_pull_GUID(pull, NDR_SCALARS, &guid)) && PULLED(ndr_pull_trailer_align(pull, 4));
         }
         for (uint32_t i = 0; ok && i < 3 * *count; ++i) {
             const char *text = NULL;
@@ -263,8 +275,23 @@ static uint32_t pending_locked(drsuapi_client *client, uint32_t *count, uint32_t
     ok = ok && PULLED(ndr_pull_uint32(pull, NDR_SCALARS, werror));
     if (NT_STATUS_IS_OK(status) && !ok)
         status = NT_STATUS_RPC_BAD_STUB_DATA;
+    if (!NT_STATUS_IS_OK(status))
+        *count = 0;
     talloc_free(scratch);
     return NT_STATUS_V(status);
+}
+
+static uint32_t pending_locked(drsuapi_client *client, uint32_t *count, uint32_t *werror)
+{
+    *count = *werror = 0;
+    TALLOC_CTX *scratch = talloc_new(client->pipe->memory);
+    DATA_BLOB answer = { 0 };
+    NTSTATUS status = scratch != NULL ? get_info(client, INFO_PENDING_OPS, scratch, &answer) : NT_STATUS_NO_MEMORY;
+    const uint32_t result = NT_STATUS_IS_OK(status)
+                                ? drsuapi_parse_pending_operations(answer.data, answer.length, count, werror)
+                                : NT_STATUS_V(status);
+    talloc_free(scratch);
+    return result;
 }
 
 static void close_locked(drsuapi_client *client)

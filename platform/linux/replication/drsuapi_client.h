@@ -4,6 +4,7 @@
  * that C++ code needs none of Samba's headers. */
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "platform/linux/samba/samba_calls.h"
@@ -39,6 +40,13 @@ uint32_t drsuapi_client_neighbors(drsuapi_client *client, drsuapi_neighbor_fn fn
 
 /* DsReplicaGetInfo of the pending operations: their number in *count. */
 uint32_t drsuapi_client_pending_operations(drsuapi_client *client, uint32_t *count, uint32_t *werror);
+
+/* The answers of DsReplicaGetInfo as bytes, read as the two calls above read them (a controller's
+ * answer is outside input): an NTSTATUS, NT_STATUS_RPC_BAD_STUB_DATA's for an answer that is not
+ * one; the neighbours go to fn only when the whole answer was read and its result is 0. */
+uint32_t drsuapi_parse_neighbors(const uint8_t *answer, size_t length, drsuapi_neighbor_fn fn, void *context,
+                                 uint32_t *werror);
+uint32_t drsuapi_parse_pending_operations(const uint8_t *answer, size_t length, uint32_t *count, uint32_t *werror);
 
 /* Whether an exchange on the client failed: it is not to be used again. */
 int drsuapi_client_failed(const drsuapi_client *client);
