@@ -54,6 +54,38 @@ ReplicationTarget::~ReplicationTarget()
     WipeText(password);
 }
 
+ReplicationReader::ReplicationReader(std::shared_ptr<IReplicationService> service,
+                                     std::optional<Clock::duration> refusalBackoff)
+    : m_service(std::move(service)), m_backoff(refusalBackoff)
+{
+}
+
+bool ReplicationReader::IsRefused() const
+{
+    return m_refusal && (!m_backoff || Clock::now() < m_refusedUntil);
+}
+
+void ReplicationReader::AllowRetry()
+{
+    m_refusal.reset();
+}
+
+ReplicationStatus ReplicationReader::Read(const ReplicationTarget& target, int timeoutMs)
+{
+    const std::string key = target.controller + "\n" + target.user.ToUtf8();
+    if (m_refusal && key == m_refusedKey && IsRefused())
+        return *m_refusal;
+    m_refusal.reset();
+    ReplicationStatus status = m_service->Read(target, timeoutMs);
+    if (status.refusedLogon) {
+        m_refusal = status;
+        m_refusedKey = key;
+        if (m_backoff)
+            m_refusedUntil = Clock::now() + *m_backoff;
+    }
+    return status;
+}
+
 std::optional<std::int64_t> UnixSecondsOfFileTime(std::uint64_t fileTime)
 {
     if (fileTime == 0)

@@ -5,7 +5,9 @@
 // platform reads it (IReplicationService); what it means is decided here, once.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +73,29 @@ class IReplicationService {
 public:
     virtual ~IReplicationService() = default;
     virtual ReplicationStatus Read(const ReplicationTarget& target, int timeoutMs) = 0;
+};
+
+// A controller's replication as a reader that stays reads it (the probe's run, an exporter's or
+// the overview's session), the way every reader of a controller keeps a refused logon
+// (ControllerSession): after a refusal nothing is sent with the same credentials until AllowRetry
+// or the end of the backoff, and each read meanwhile gives the kept refusal. Other credentials,
+// or another controller, are new ones and go at once. Used by one thread at a time.
+class ReplicationReader {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Without a backoff a refusal is kept until AllowRetry.
+    ReplicationReader(std::shared_ptr<IReplicationService> service, std::optional<Clock::duration> refusalBackoff);
+
+    ReplicationStatus Read(const ReplicationTarget& target, int timeoutMs);
+    bool IsRefused() const;
+    void AllowRetry();
+
+private:
+    std::shared_ptr<IReplicationService> m_service;
+    std::optional<Clock::duration> m_backoff;
+    std::string m_refusedKey; // the controller and user name the kept refusal was given for
+    std::optional<ReplicationStatus> m_refusal;
+    Clock::time_point m_refusedUntil;
 };
 
 // Seconds since 1970 of a Windows time (100 ns since 1601, UTC); none for 0 (never).

@@ -304,7 +304,8 @@ private:
             target.controller.erase(0, 1);
         target.user = m_options.userName;
         target.password = m_password;
-        const ReplicationStatus status = m_services.replication->Read(target, kReplicationTimeoutMs);
+        ReplicationReader reader(m_services.replication, std::nullopt);
+        const ReplicationStatus status = reader.Read(target, kReplicationTimeoutMs);
         const std::int64_t now =
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
                 .count();

@@ -131,7 +131,7 @@ TEST_F(ReplicationReaderTest, KeepsItsConnectionBetweenReadsAndReadsTheLifetimeO
 
 TEST_F(ReplicationReaderTest, SendsARefusedLogonOncePerBackoffAndSaysWhoMayNotRead)
 {
-    LinuxReplicationService service(options);
+    ReplicationReader service(std::make_shared<LinuxReplicationService>(options), std::chrono::minutes(15));
     const int badBefore = BadPasswordCount(kAdmin);
     const ReplicationStatus refused = service.Read(Target(kAdmin, "not-the-password"), 10000);
     EXPECT_FALSE(refused.read);

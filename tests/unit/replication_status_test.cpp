@@ -2,6 +2,8 @@
 // been failing, the summary in words, and the probe's plugin states, series and options.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "directory/replication_status.h"
 #include "probe/probe_options.h"
 #include "probe/replication_output.h"
@@ -42,7 +44,67 @@ ThresholdRange Range(const char* text)
     return *ParseThresholdRange(text);
 }
 
+// Refuses the password "wrong", and counts what it is sent.
+class ScriptedReplication : public IReplicationService {
+public:
+    int reads = 0;
+    ReplicationStatus Read(const ReplicationTarget& target, int) override
+    {
+        ++reads;
+        if (target.password == CString(u"wrong")) {
+            ReplicationStatus refused;
+            refused.error = 1326;
+            refused.errorText = "refused";
+            refused.refusedLogon = true;
+            return refused;
+        }
+        return Status({});
+    }
+};
+
+ReplicationTarget Target(const char16_t* controller, const char16_t* user, const char16_t* password)
+{
+    ReplicationTarget target;
+    target.controller = CString(controller).ToUtf8();
+    target.user = user;
+    target.password = password;
+    return target;
+}
+
 } // namespace
+
+TEST(ReplicationStatusTest, AReaderKeepsARefusedLogonUntilAskedOrTheBackoffEnds)
+{
+    auto service = std::make_shared<ScriptedReplication>();
+    ReplicationReader reader(service, std::nullopt);
+    EXPECT_TRUE(reader.Read(Target(u"dc1", u"EX\\mon", u"wrong"), 1000).refusedLogon);
+    EXPECT_TRUE(reader.IsRefused());
+    // Kept: the same credentials are not sent again, however often the reader reads.
+    const ReplicationStatus kept = reader.Read(Target(u"dc1", u"EX\\mon", u"wrong"), 1000);
+    EXPECT_TRUE(kept.refusedLogon);
+    EXPECT_EQ(kept.errorText, "refused");
+    EXPECT_EQ(service->reads, 1);
+    // Another user, or another controller, is sent at once; then the user asks again.
+    EXPECT_TRUE(reader.Read(Target(u"dc1", u"EX\\other", u"right"), 1000).read);
+    EXPECT_EQ(service->reads, 2);
+    EXPECT_TRUE(reader.Read(Target(u"dc1", u"EX\\mon", u"wrong"), 1000).refusedLogon);
+    EXPECT_EQ(service->reads, 3);
+    reader.AllowRetry();
+    EXPECT_FALSE(reader.IsRefused());
+    EXPECT_TRUE(reader.Read(Target(u"dc1", u"EX\\mon", u"right"), 1000).read);
+    EXPECT_EQ(service->reads, 4);
+
+    // With a backoff, the credentials go again once it has passed.
+    ReplicationReader backingOff(service, std::chrono::milliseconds(50));
+    backingOff.Read(Target(u"dc1", u"EX\\mon", u"wrong"), 1000);
+    backingOff.Read(Target(u"dc1", u"EX\\mon", u"wrong"), 1000);
+    EXPECT_EQ(service->reads, 5);
+    for (int i = 0; i < 100 && backingOff.IsRefused(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(backingOff.IsRefused());
+    backingOff.Read(Target(u"dc1", u"EX\\mon", u"wrong"), 1000);
+    EXPECT_EQ(service->reads, 6);
+}
 
 TEST(ReplicationStatusTest, PartnersTimesAndFailingAreReadAsTheDirectoryMeansThem)
 {

@@ -108,21 +108,12 @@ ReplicationStatus LinuxReplicationService::Read(const ReplicationTarget& target,
         Drop();
         m_key = key;
         m_tombstone.reset();
-        m_refusal.reset();
     }
-    if (m_refusal && std::chrono::steady_clock::now() < m_refusedUntil)
-        return *m_refusal;
-    m_refusal.reset();
     if (m_client != nullptr && drsuapi_client_failed(m_client))
         Drop();
     ReplicationStatus status;
-    if (m_client == nullptr && !Connect(target, timeoutMs, &status)) {
-        if (status.refusedLogon) {
-            m_refusal = status;
-            m_refusedUntil = std::chrono::steady_clock::now() + m_options.refusalBackoff;
-        }
+    if (m_client == nullptr && !Connect(target, timeoutMs, &status))
         return status;
-    }
     std::uint32_t werror = 0;
     std::uint32_t ntstatus = drsuapi_client_neighbors(m_client, AddNeighbor, &status.neighbors, &werror);
     std::uint32_t pending = 0;

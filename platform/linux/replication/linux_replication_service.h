@@ -1,9 +1,9 @@
 // A domain controller's replication read with Linux's libraries (IReplicationService): its
 // neighbours and pending operations over DRSUAPI (drsuapi_client.c, through Samba's client
-// libraries), the forest's tombstone lifetime over LDAP (the health room's bind).
+// libraries), the forest's tombstone lifetime over LDAP (the health room's bind). A refused logon
+// is kept by the reader above it (ReplicationReader), not here.
 #pragma once
 
-#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,9 +20,6 @@ public:
         // Where the controller's name is looked up; none: the system's resolver.
         std::optional<DnsServer> dnsServer;
         std::uint16_t kdcPort = 88;
-        // A refused logon is kept this long: reads of the same target and credentials send
-        // nothing until it ends (a domain locks an account after a few refused logons).
-        std::chrono::steady_clock::duration refusalBackoff = std::chrono::minutes(5);
     };
 
     LinuxReplicationService() : LinuxReplicationService(Options{}) {}
@@ -45,6 +42,4 @@ private:
     drsuapi_client* m_client = nullptr;
     std::string m_key; // whose connection m_client is: controller, address and user
     std::optional<TombstoneLifetime> m_tombstone;
-    std::optional<ReplicationStatus> m_refusal; // the kept refusal of m_key's credentials
-    std::chrono::steady_clock::time_point m_refusedUntil;
 };
