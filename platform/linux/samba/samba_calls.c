@@ -275,7 +275,8 @@ static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadp
     return NULL;
 }
 
-/* The connection named by binding_format, whose one %s is the server's address. */
+/* The connection named by binding_format: its first %s is the server's address, its second (when
+ * it has one) the endpoint. */
 static NTSTATUS open_binding(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
                              const char *binding_format, const char *endpoint, struct samba_pipe **out)
 {
@@ -357,7 +358,7 @@ NTSTATUS samba_pipe_open_tcp(const struct samba_connect_options *options, const 
                              struct samba_pipe **pipe)
 {
     /* The endpoint mapper names the port; every packet signed and sealed. */
-    return open_binding(options, interface, "ncacn_ip_tcp:%s[%sseal]", "", pipe);
+    return open_binding(options, interface, "ncacn_ip_tcp:%s[seal]", NULL, pipe);
 }
 
 NTSTATUS samba_pipe_call(struct samba_pipe *pipe, uint32_t opnum, struct ndr_push *request, TALLOC_CTX *memory,
