@@ -56,32 +56,30 @@ ReplicationTarget::~ReplicationTarget()
 
 ReplicationReader::ReplicationReader(std::shared_ptr<IReplicationService> service,
                                      std::optional<Clock::duration> refusalBackoff)
-    : m_service(std::move(service)), m_backoff(refusalBackoff)
+    : m_service(std::move(service)), m_refusal(refusalBackoff)
 {
 }
 
 bool ReplicationReader::IsRefused() const
 {
-    return m_refusal && (!m_backoff || Clock::now() < m_refusedUntil);
+    return m_refusal.Holding() != nullptr;
 }
 
 void ReplicationReader::AllowRetry()
 {
-    m_refusal.reset();
+    m_refusal.Clear();
 }
 
 ReplicationStatus ReplicationReader::Read(const ReplicationTarget& target, int timeoutMs)
 {
     const std::string key = target.controller + "\n" + target.user.ToUtf8();
-    if (m_refusal && key == m_refusedKey && IsRefused())
-        return *m_refusal;
-    m_refusal.reset();
+    if (const ReplicationStatus* refusal = m_refusal.Holding(); refusal != nullptr && key == m_refusedKey)
+        return *refusal;
+    m_refusal.Clear();
     ReplicationStatus status = m_service->Read(target, timeoutMs);
     if (status.refusedLogon) {
-        m_refusal = status;
+        m_refusal.Keep(status);
         m_refusedKey = key;
-        if (m_backoff)
-            m_refusedUntil = Clock::now() + *m_backoff;
     }
     return status;
 }

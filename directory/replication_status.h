@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/kept_refusal.h"
 #include "framework/cstring.h"
 
 // One inbound partner of one naming context.
@@ -92,10 +93,8 @@ public:
 
 private:
     std::shared_ptr<IReplicationService> m_service;
-    std::optional<Clock::duration> m_backoff;
     std::string m_refusedKey; // the controller and user name the kept refusal was given for
-    std::optional<ReplicationStatus> m_refusal;
-    Clock::time_point m_refusedUntil;
+    KeptRefusal<ReplicationStatus> m_refusal;
 };
 
 // Seconds since 1970 of a Windows time (100 ns since 1601, UTC); none for 0 (never).
