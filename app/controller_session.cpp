@@ -34,7 +34,7 @@ constexpr char16_t kSentinelPath[] = u"\\Memory\\Page Faults/sec";
 } // namespace
 
 ControllerSession::ControllerSession(INetworkConnector& network, ICounterSource& counters, Settings settings)
-    : m_network(network), m_counters(counters), m_settings(std::move(settings))
+    : m_network(network), m_counters(counters), m_settings(std::move(settings)), m_refusal(m_settings.refusalBackoff)
 {
 }
 
@@ -65,14 +65,14 @@ PDH_STATUS ControllerSession::AddStatus(std::size_t set, std::size_t i) const
 
 bool ControllerSession::IsRefused() const
 {
-    return m_refusal != 0 && (!m_settings.refusalBackoff || Clock::now() < m_refusedUntil);
+    return m_refusal.Holding() != nullptr;
 }
 
 void ControllerSession::AllowRetry()
 {
-    if (m_refusal == 0)
+    if (!m_refusal.Kept())
         return;
-    m_refusal = 0;
+    m_refusal.Clear();
     if (m_connected) {
         m_network.CancelConnection(u"\\\\" + m_settings.machine, true);
         m_connected = false;
@@ -102,11 +102,8 @@ ControllerSession::Collection ControllerSession::Failure(Set& set, Step step, PD
 {
     if (step != Step::Collect || IsConnectionFailure(status))
         CloseSet(set);
-    if (IsRefusal(status)) {
-        m_refusal = status;
-        if (m_settings.refusalBackoff)
-            m_refusedUntil = Clock::now() + *m_settings.refusalBackoff;
-    }
+    if (IsRefusal(status))
+        m_refusal.Keep(status);
     Collection collection;
     collection.failed = step;
     collection.status = status;
@@ -151,11 +148,11 @@ PDH_STATUS ControllerSession::Open(Set& set)
 ControllerSession::Collection ControllerSession::Collect(std::size_t index)
 {
     Set& set = m_sets[index];
-    if (m_refusal != 0) {
-        if (IsRefused()) {
+    if (m_refusal.Kept()) {
+        if (const PDH_STATUS* refusal = m_refusal.Holding()) {
             Collection kept;
             kept.failed = Step::Logon;
-            kept.status = m_refusal;
+            kept.status = *refusal;
             kept.refused = kept.kept = true;
             return kept;
         }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "directory/kept_refusal.h"
 #include "directory/network_connector.h"
 #include "perf/counter_source.h"
 
@@ -108,7 +109,6 @@ private:
     ICounterSource& m_counters;
     Settings m_settings;
     std::vector<Set> m_sets;
-    bool m_connected = false; // the network connection is open
-    PDH_STATUS m_refusal = 0; // the kept refusal's own status (a wrong password, a locked account ...)
-    Clock::time_point m_refusedUntil;
+    bool m_connected = false;          // the network connection is open
+    KeptRefusal<PDH_STATUS> m_refusal; // its own status (a wrong password, a locked account ...)
 };

@@ -24,7 +24,7 @@ set(folders_qt platform/qt)
 set(folders_win32 platform/win32)
 # The Linux services' rooms (platform/linux/*/): a file is in the room of the longest folder that
 # holds it, so these come after platform/linux, whose root puts the rooms together.
-set(linux_rooms names config counters shell samba remote directory health probe exporter)
+set(linux_rooms names config counters shell samba remote directory health replication probe exporter)
 foreach(room ${linux_rooms})
     set(folders_linux/${room} platform/linux/${room})
 endforeach()
@@ -56,7 +56,10 @@ set(uses_linux/samba linux/samba linux/names ${linux_portable})
 set(uses_linux/remote linux/remote linux/samba linux/names ${linux_portable})
 set(uses_linux/directory linux/directory linux/samba linux/config linux/names ${linux_portable})
 set(uses_linux/health linux/health linux/samba linux/names ${linux_portable})
-set(linux_services linux/names linux/config linux/counters linux/shell linux/samba linux/remote linux/directory linux/health)
+# Replication reads the configuration through the health room's LDAP bind.
+set(uses_linux/replication linux/replication linux/health linux/samba linux/names ${linux_portable})
+set(linux_services linux/names linux/config linux/counters linux/shell linux/samba linux/remote linux/directory linux/health
+    linux/replication)
 set(uses_linux linux ${linux_services} exporter probe ${linux_portable})
 set(uses_linux/probe linux/probe linux ${linux_services} probe ${linux_portable})
 set(uses_linux/exporter linux/exporter linux/probe linux ${linux_services} exporter probe ${linux_portable})

@@ -47,6 +47,18 @@ constexpr ErrorText kTexts[] = {
       u"The referenced account is currently locked out and may not be logged on to.\r\n" },
     { win32_error::kNoSuchDomain, u"The specified domain either does not exist or could not be contacted.\r\n" },
     { win32_error::kNotConnected, u"This network connection does not exist.\r\n" },
+    { win32_error::kNetNameDeleted, u"The specified network name is no longer available.\r\n" },
+    { win32_error::kConnectionRefused, u"The remote computer refused the network connection.\r\n" },
+    { win32_error::kTimeout, u"This operation returned because the timeout period expired.\r\n" },
+    { win32_error::kRpcServerUnavailable, u"The RPC server is unavailable.\r\n" },
+    { win32_error::kRpcCallFailed, u"The remote procedure call failed.\r\n" },
+    { win32_error::kRpcCallFailedDidNotExecute, u"The remote procedure call failed and did not execute.\r\n" },
+    { win32_error::kDomainControllerNotFound, u"Could not find the domain controller for this domain.\r\n" },
+    { win32_error::kReplicationAccessDenied, u"Replication access was denied.\r\n" },
+    { win32_error::kDnsLookupFailure, u"The DSA operation is unable to proceed because of a DNS lookup failure.\r\n" },
+    { win32_error::kReplicationLifetimeExceeded,
+      u"The directory service cannot replicate with this server because the time since the last replication "
+      u"with this server has exceeded the tombstone lifetime.\r\n" },
 };
 
 } // namespace

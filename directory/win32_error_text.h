@@ -33,6 +33,17 @@ inline constexpr std::uint32_t kAccountExpired = 1793;            // ERROR_ACCOU
 inline constexpr std::uint32_t kPasswordMustChange = 1907;        // ERROR_PASSWORD_MUST_CHANGE
 inline constexpr std::uint32_t kAccountLockedOut = 1909;          // ERROR_ACCOUNT_LOCKED_OUT
 inline constexpr std::uint32_t kNotConnected = 2250;              // ERROR_NOT_CONNECTED
+// What replication between controllers reports.
+inline constexpr std::uint32_t kNetNameDeleted = 64;                // ERROR_NETNAME_DELETED
+inline constexpr std::uint32_t kConnectionRefused = 1225;           // ERROR_CONNECTION_REFUSED
+inline constexpr std::uint32_t kTimeout = 1460;                     // ERROR_TIMEOUT
+inline constexpr std::uint32_t kRpcServerUnavailable = 1722;        // RPC_S_SERVER_UNAVAILABLE
+inline constexpr std::uint32_t kRpcCallFailed = 1726;               // RPC_S_CALL_FAILED
+inline constexpr std::uint32_t kRpcCallFailedDidNotExecute = 1727;  // RPC_S_CALL_FAILED_DNE
+inline constexpr std::uint32_t kDomainControllerNotFound = 1908;    // ERROR_DOMAIN_CONTROLLER_NOT_FOUND
+inline constexpr std::uint32_t kReplicationAccessDenied = 8453;     // ERROR_DS_DRA_ACCESS_DENIED
+inline constexpr std::uint32_t kDnsLookupFailure = 8524;            // ERROR_DS_DNS_LOOKUP_FAILURE
+inline constexpr std::uint32_t kReplicationLifetimeExceeded = 8614; // ERROR_DS_REPL_LIFETIME_EXCEEDED
 
 } // namespace win32_error
 

@@ -1,6 +1,7 @@
 #include "probe/probe_main.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <memory>
 
@@ -16,6 +17,7 @@
 #include "probe/console_feedback.h"
 #include "probe/health_output.h"
 #include "probe/probe_options.h"
+#include "probe/replication_output.h"
 #include "probe/sample_writer.h"
 
 #ifndef ZELTOR_VERSION
@@ -46,14 +48,17 @@ public:
             return Write(ProbeUsage(m_name)) ? probe_exit::kOk : probe_exit::kOutputFailed;
         if (m_options.version)
             return Write(m_name + " " ZELTOR_VERSION "\n") ? probe_exit::kOk : probe_exit::kOutputFailed;
-        if (!m_options.listDcs && !m_options.health) {
+        if (!m_options.listDcs && !m_options.health && !m_options.replication) {
             m_counters = Counters();
             if (!ResolveThresholds())
                 return Usage(m_error);
         }
         if (!m_options.userName.IsEmpty() && !ReadPassword())
             return Failure(probe_exit::kNoPassword, m_error);
-        const int code = m_options.listDcs ? ListDomainControllers() : m_options.health ? CheckHealth() : Monitor();
+        const int code = m_options.listDcs       ? ListDomainControllers()
+                         : m_options.health      ? CheckHealth()
+                         : m_options.replication ? ReadReplication()
+                                                 : Monitor();
         WipeText(m_password);
         return code;
     }
@@ -279,6 +284,56 @@ private:
         } else {
             out = HealthTable(controller, report);
         }
+        if (!Write(out))
+            return Failure(probe_exit::kOutputFailed, "cannot write the output");
+        return code;
+    }
+
+    // -- Replication --------------------------------------------------------------------------
+
+    // The connection and the reads within this bound.
+    static constexpr int kReplicationTimeoutMs = 10000;
+
+    int ReadReplication()
+    {
+        if (!m_services.replication)
+            return Failure(probe_exit::kInitializeFailed, "this platform does not read replication");
+        ReplicationTarget target;
+        target.controller = m_options.machine.ToUtf8();
+        while (target.controller.starts_with('\\'))
+            target.controller.erase(0, 1);
+        target.user = m_options.userName;
+        target.password = m_password;
+        ReplicationReader reader(m_services.replication, std::nullopt);
+        const ReplicationStatus status = reader.Read(target, kReplicationTimeoutMs);
+        const std::int64_t now =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        const bool failing = std::any_of(status.neighbors.begin(), status.neighbors.end(),
+                                         [](const ReplicationNeighbor& n) { return n.lastResult != 0; });
+        int code = !status.read ? probe_exit::kConnectionFailed
+                   : failing    ? probe_exit::kReplicationFailing
+                                : probe_exit::kOk;
+        const OutputFormat format = m_options.format.value_or(OutputFormat::Table);
+        std::string out;
+        if (format == OutputFormat::Nagios) {
+            const ThresholdRange warning = m_options.warnings.empty() ? *ParseThresholdRange(kReplicationWarningDefault)
+                                                                      : m_options.warnings.back().range;
+            const ThresholdRange critical = m_options.criticals.empty()
+                                                ? *ParseThresholdRange(kReplicationCriticalDefault)
+                                                : m_options.criticals.back().range;
+            const ReplicationPluginLine plugin = ReplicationNagios(target.controller, status, now, warning, critical);
+            out = plugin.line;
+            code = static_cast<int>(plugin.state);
+        } else if (format == OutputFormat::Json) {
+            out = ReplicationJson(target.controller, m_env.Now(), status, now);
+        } else if (format == OutputFormat::Prometheus) {
+            out = ReplicationPrometheus(target.controller, status);
+        } else {
+            out = ReplicationTable(target.controller, status, now);
+        }
+        if (!status.read && format != OutputFormat::Nagios)
+            m_env.WriteErr(m_name + ": " + status.errorText + "\n");
         if (!Write(out))
             return Failure(probe_exit::kOutputFailed, "cannot write the output");
         return code;

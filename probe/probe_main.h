@@ -10,6 +10,7 @@
 #include "directory/directory_service.h"
 #include "directory/health_check.h"
 #include "directory/network_connector.h"
+#include "directory/replication_status.h"
 #include "framework/cstring.h"
 #include "perf/counter_source.h"
 #include "probe/probe_environment.h"
@@ -20,6 +21,8 @@ struct ProbeServices {
     ICounterSource& counters;
     // The health checks of a domain controller (--health); none where the platform has none.
     std::shared_ptr<IHealthService> health = nullptr;
+    // The replication of a domain controller (--replication); none where the platform has none.
+    std::shared_ptr<IReplicationService> replication = nullptr;
 };
 
 // Exit codes; the nagios format uses the plugin states' codes (0 to 3) instead.
@@ -32,8 +35,9 @@ inline constexpr int kConnectionFailed = 4;
 inline constexpr int kInitializeFailed = 5;
 inline constexpr int kCollectFailed = 6;
 inline constexpr int kNotFound = 7;
-inline constexpr int kHealthFailed = 8;  // --health: a check failed
-inline constexpr int kInterrupted = 130; // 128 + SIGINT, as shells report a Ctrl+C
+inline constexpr int kHealthFailed = 8;       // --health: a check failed
+inline constexpr int kReplicationFailing = 9; // --replication: a partner's last attempt failed
+inline constexpr int kInterrupted = 130;      // 128 + SIGINT, as shells report a Ctrl+C
 } // namespace probe_exit
 
 // args: the arguments after the program's name. Returns the exit code.

@@ -28,6 +28,7 @@ constexpr OptionDefinition kOptions[] = {
     { 'h', "help", false },       { 'V', "version", false }, { 0, "list-dcs", false },  { 'f', "format", true },
     { 'i', "interval", true },    { 'n', "samples", true },  { 'u', "user", true },     { 0, "password-stdin", false },
     { 0, "password-file", true }, { 'w', "warning", true },  { 'c', "critical", true }, { 0, "health", false },
+    { 0, "replication", false },
 };
 
 const OptionDefinition* FindLong(std::string_view name)
@@ -197,6 +198,8 @@ private:
             o.listDcs = true;
         } else if (name == "health") {
             o.health = true;
+        } else if (name == "replication") {
+            o.replication = true;
         } else if (name == "format") {
             o.format = ParseFormat(text);
             if (!o.format)
@@ -284,6 +287,29 @@ private:
             o.machine = positional.front();
     }
 
+    // --replication DC: one read, no counter paths; the ranges are of how long a partner failed.
+    void CheckReplication(const std::vector<CString>& positional)
+    {
+        ProbeOptions& o = m_result.options;
+        if (o.listDcs || o.health)
+            Fail("--replication goes with neither --list-dcs nor --health");
+        else if (positional.size() != 1)
+            Fail("--replication takes one domain controller and no counter paths");
+        else if (o.format == OutputFormat::Csv)
+            Fail("--replication writes a table, json, prometheus or nagios");
+        else if (o.samples != 1)
+            Fail("--replication reads once: leave out --samples");
+        for (const auto* list : { &o.warnings, &o.criticals }) {
+            for (const ThresholdOption& option : *list) {
+                if (!option.counter.empty() && option.counter != "failing")
+                    Fail("with --replication, --warning and --critical take a RANGE of seconds a partner has been "
+                         "failing, e.g. -w 3600 -c 86400");
+            }
+        }
+        if (m_result.error.empty())
+            o.machine = positional.front();
+    }
+
     void Check(const std::vector<CString>& positional)
     {
         ProbeOptions& o = m_result.options;
@@ -295,6 +321,10 @@ private:
         }
         if ((!o.warnings.empty() || !o.criticals.empty()) && o.format != OutputFormat::Nagios) {
             Fail("--warning and --critical are for --format=nagios");
+            return;
+        }
+        if (o.replication) {
+            CheckReplication(positional);
             return;
         }
         if (o.health) {
@@ -384,6 +414,9 @@ std::string ProbeUsage(std::string_view programName)
            "       " +
            name +
            " --health [--user=NAME] [--format=table|json|prometheus|nagios] DC\n"
+           "       " +
+           name +
+           " --replication [--user=NAME] [--format=table|json|prometheus|nagios] DC\n"
            "\n"
            "Reads the performance counters of MACHINE as the Zeltor window does, for scripts and\n"
            "monitoring systems. Without COUNTER-PATHs it reads the window's thirteen counters, in the\n"
@@ -422,12 +455,20 @@ std::string ProbeUsage(std::string_view programName)
            "  records of it, its clock (currentTime) and its SYSVOL and NETLOGON shares. Without --user,\n"
            "  the bind and the shares use your Kerberos ticket. With --format=nagios, -w and -c take a\n"
            "  RANGE of the clock offset's size in seconds (e.g. -w 60 -c 240).\n"
+           "Replication (--replication DC: what the controller says of its inbound replication):\n"
+           "  a line per naming context and partner: the last success, the consecutive failures and\n"
+           "  the last attempt's result; the pending operations and the forest's tombstone lifetime\n"
+           "  (60 days when the forest does not set it). Read over DRSUAPI with packet privacy as a\n"
+           "  domain administrator or controller. With --format=nagios, -w and -c take a RANGE of the\n"
+           "  seconds a partner has been failing (defaults -w 3600 -c 86400); a last success older\n"
+           "  than the tombstone lifetime is CRITICAL, a controller that cannot be read UNKNOWN.\n"
            "  -h, --help                 show this text\n"
            "  -V, --version              show the version\n"
            "\n"
            "Exit status: 0 done; 1 the output could not be written; 2 bad command line; 3 no\n"
            "password; 4 the connection failed or the logon was refused; 5 the counters could not be\n"
            "initialized; 6 a collection failed (its sample shows every counter unavailable); 7 no\n"
-           "domain or no controller found; 8 a health check failed; 130 interrupted. With\n"
+           "domain or no controller found; 8 a health check failed; 9 a replication partner's last\n"
+           "attempt failed; 130 interrupted. With\n"
            "--format=nagios: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
 }

@@ -17,7 +17,8 @@ enum class PasswordSource { Terminal, StandardInput, File };
 // --warning / --critical COUNTER=RANGE.
 struct ThresholdOption {
     std::string counter; // a counter path, or its position in the list from 1, as given; with
-                         // --health empty or "clock" (the clock offset's size in seconds)
+                         // --health empty or "clock" (the clock offset's size in seconds); with
+                         // --replication empty or "failing" (how long a partner has failed)
     ThresholdRange range;
 };
 
@@ -26,6 +27,7 @@ struct ProbeOptions {
     bool version = false;
     bool listDcs = false;
     bool health = false;                // --health: the health checks of the domain controller MACHINE
+    bool replication = false;           // --replication: the replication of the domain controller MACHINE
     std::optional<OutputFormat> format; // none: a table on a terminal, else CSV
     std::uint32_t intervalMs = 1000;
     std::uint32_t samples = 1; // 0: until interrupted

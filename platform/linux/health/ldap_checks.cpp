@@ -97,6 +97,24 @@ int Interact(LDAP*, unsigned, void*, void* prompts)
     return LDAP_SUCCESS;
 }
 
+// A GSSAPI bind with the tickets of cacheName (empty: the user's own cache).
+int BindWithTickets(LDAP* ld, const std::string& cacheName)
+{
+    // The GSSAPI mechanism takes its tickets from this thread's cache name.
+    OM_uint32 minor = 0;
+    const char* previous = nullptr;
+    std::string before;
+    if (!cacheName.empty()) {
+        gss_krb5_ccache_name(&minor, cacheName.c_str(), &previous);
+        before = previous != nullptr ? previous : "";
+    }
+    const int rc =
+        ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET, Interact, nullptr);
+    if (!cacheName.empty())
+        gss_krb5_ccache_name(&minor, before.empty() ? nullptr : before.c_str(), nullptr);
+    return rc;
+}
+
 } // namespace
 
 RootDseReading ReadRootDseAt(const std::string& host, const std::string& address, std::uint16_t port,
@@ -134,17 +152,7 @@ HealthProbe BindAndReadDomainAt(const std::string& host, const std::string& addr
     LDAP* ld = Open(host, address, port, deadline, &probe.detail);
     if (ld == nullptr)
         return probe;
-    // The GSSAPI mechanism takes its tickets from this thread's cache name.
-    OM_uint32 minor = 0;
-    const char* previous = nullptr;
-    std::string before;
-    if (!cacheName.empty()) {
-        gss_krb5_ccache_name(&minor, cacheName.c_str(), &previous);
-        before = previous != nullptr ? previous : "";
-    }
-    int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET, Interact, nullptr);
-    if (!cacheName.empty())
-        gss_krb5_ccache_name(&minor, before.empty() ? nullptr : before.c_str(), nullptr);
+    int rc = BindWithTickets(ld, cacheName);
     LDAPMessage* result = nullptr;
     LDAPMessage* entry = nullptr;
     const char* const naming[] = { "defaultNamingContext", nullptr };
@@ -166,6 +174,44 @@ HealthProbe BindAndReadDomainAt(const std::string& host, const std::string& addr
             ldap_get_option(ld, LDAP_OPT_X_SASL_USERNAME, &who);
             probe = { true, "read " + dn + " as " + (who != nullptr ? who : "?") };
             ldap_memfree(who);
+        }
+    }
+    ldap_msgfree(result);
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return probe;
+}
+
+HealthProbe ReadConfigurationValueAt(const std::string& host, const std::string& address, std::uint16_t port,
+                                     const std::string& cacheName, const std::string& relativeDn,
+                                     const std::string& attribute, HealthDeadline deadline,
+                                     std::optional<std::string>* value)
+{
+    HealthProbe probe;
+    value->reset();
+    LDAP* ld = Open(host, address, port, deadline, &probe.detail);
+    if (ld == nullptr)
+        return probe;
+    int rc = BindWithTickets(ld, cacheName);
+    LDAPMessage* result = nullptr;
+    LDAPMessage* entry = nullptr;
+    const char* const naming[] = { "configurationNamingContext", nullptr };
+    const char* const wanted[] = { attribute.c_str(), nullptr };
+    if (rc != LDAP_SUCCESS) {
+        probe.detail = Failure(ld, rc, "the GSSAPI bind to " + host);
+    } else if ((rc = ReadEntry(ld, "", naming, deadline, &result, &entry)) != LDAP_SUCCESS) {
+        probe.detail = Failure(ld, rc, "the rootDSE after the bind");
+    } else {
+        const std::string dn = relativeDn + "," + FirstValue(ld, entry, "configurationNamingContext");
+        ldap_msgfree(result);
+        result = nullptr;
+        if ((rc = ReadEntry(ld, dn.c_str(), wanted, deadline, &result, &entry)) != LDAP_SUCCESS) {
+            probe.detail = Failure(ld, rc, dn);
+        } else {
+            berval** values = ldap_get_values_len(ld, entry, attribute.c_str());
+            if (values != nullptr && values[0] != nullptr)
+                *value = std::string(values[0]->bv_val, values[0]->bv_len);
+            ldap_value_free_len(values);
+            probe = { true, "read " + attribute + " of " + dn };
         }
     }
     ldap_msgfree(result);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "directory/health_check.h"
@@ -17,3 +18,10 @@ RootDseReading ReadRootDseAt(const std::string& host, const std::string& address
 // service ldap/host, and reads the domain object.
 HealthProbe BindAndReadDomainAt(const std::string& host, const std::string& address, std::uint16_t port,
                                 const std::string& cacheName, HealthDeadline deadline);
+
+// Binds as BindAndReadDomainAt does and reads attribute of the object relativeDn under the
+// configuration naming context: its first value in *value, none when the object has no value.
+HealthProbe ReadConfigurationValueAt(const std::string& host, const std::string& address, std::uint16_t port,
+                                     const std::string& cacheName, const std::string& relativeDn,
+                                     const std::string& attribute, HealthDeadline deadline,
+                                     std::optional<std::string>* value);

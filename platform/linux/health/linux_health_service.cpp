@@ -57,10 +57,36 @@ HealthProbe LinuxHealthService::BindAndReadDomain(const HealthTarget& target, in
         return probe;
     if (IsAddress(target.controller))
         return { false, "a Kerberos bind needs the controller's DNS name, not its address" };
+    return WithLdapTickets(target, address, deadline, [&](const std::string& host, const std::string& cache) {
+        return BindAndReadDomainAt(host, address, kLdapPort, cache, deadline);
+    });
+}
+
+HealthProbe LinuxHealthService::ReadConfigurationValue(const HealthTarget& target, const std::string& relativeDn,
+                                                       const std::string& attribute, int timeoutMs,
+                                                       std::optional<std::string>* value)
+{
+    const HealthDeadline deadline = DeadlineIn(timeoutMs);
+    HealthProbe probe;
+    value->reset();
+    const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &probe.detail);
+    if (address.empty())
+        return probe;
+    if (IsAddress(target.controller))
+        return { false, "a Kerberos bind needs the controller's DNS name, not its address" };
+    return WithLdapTickets(target, address, deadline, [&](const std::string& host, const std::string& cache) {
+        return ReadConfigurationValueAt(host, address, kLdapPort, cache, relativeDn, attribute, deadline, value);
+    });
+}
+
+HealthProbe LinuxHealthService::WithLdapTickets(
+    const HealthTarget& target, const std::string& address, HealthDeadline deadline,
+    const std::function<HealthProbe(const std::string& host, const std::string& cache)>& bound)
+{
     const std::string host = Lower(target.controller);
     if (target.user.IsEmpty() || !target.ticketCache.empty())
-        return BindAndReadDomainAt(host, address, kLdapPort, target.ticketCache, deadline);
-    // With a password: the tickets from this controller's KDC, in a cache of this check's own.
+        return bound(host, target.ticketCache);
+    // With a password: the tickets from this controller's KDC, in a cache of this bind's own.
     static std::atomic<unsigned> caches{ 0 };
     const std::string cache = "MEMORY:zeltor-health-" + std::to_string(++caches);
     std::string password = target.password.ToUtf8();
@@ -68,8 +94,7 @@ HealthProbe LinuxHealthService::BindAndReadDomain(const HealthTarget& target, in
     const std::string error = GetServiceTicket(address, m_options.kdcPort, HealthPrincipal(target), password,
                                                "ldap/" + host, cache, deadline, &refused);
     std::fill(password.begin(), password.end(), '\0');
-    probe = error.empty() ? BindAndReadDomainAt(host, address, kLdapPort, cache, deadline)
-                          : HealthProbe{ false, error, refused };
+    HealthProbe probe = error.empty() ? bound(host, cache) : HealthProbe{ false, error, refused };
     DestroyTicketCache(cache);
     return probe;
 }

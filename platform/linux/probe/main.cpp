@@ -4,6 +4,7 @@
 #include "platform/linux/health/linux_health_service.h"
 #include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/probe/linux_probe_environment.h"
+#include "platform/linux/replication/linux_replication_service.h"
 #include "platform/linux/samba/credential_registry.h"
 #include "probe/probe_main.h"
 
@@ -17,7 +18,8 @@ int main(int argc, char** argv)
     networkOptions.credentials = &credentials;
     SmbNetworkConnector network(networkOptions);
     const std::unique_ptr<ICounterSource> counters = MakeLinuxCounterSource(credentials);
-    ProbeServices services{ directory, network, *counters, std::make_shared<LinuxHealthService>() };
+    ProbeServices services{ directory, network, *counters, std::make_shared<LinuxHealthService>(),
+                            std::make_shared<LinuxReplicationService>() };
     std::vector<CString> args;
     for (int i = 1; i < argc; ++i)
         args.push_back(CString::FromUtf8(argv[i]));

@@ -275,8 +275,10 @@ static struct cli_credentials *make_credentials(TALLOC_CTX *memory, struct loadp
     return NULL;
 }
 
-NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
-                         const char *endpoint, struct samba_pipe **out)
+/* The connection named by binding_format: its first %s is the server's address, its second (when
+ * it has one) the endpoint. */
+static NTSTATUS open_binding(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
+                             const char *binding_format, const char *endpoint, struct samba_pipe **out)
 {
     *out = NULL;
     if (!initialised())
@@ -303,7 +305,7 @@ NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const stru
     }
     struct cli_credentials *credentials = make_credentials(memory, lp, options);
     struct dcerpc_binding *binding = NULL;
-    char *text = talloc_asprintf(memory, "ncacn_np:%s[%s]", options->server, endpoint);
+    char *text = talloc_asprintf(memory, binding_format, options->server, endpoint);
     if (credentials == NULL || text == NULL) {
         if (credentials != NULL)
             wipe_password(credentials);
@@ -344,6 +346,19 @@ NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const stru
     dcerpc_binding_handle_set_timeout(pipe->pipe->binding_handle, options->call_timeout_seconds);
     *out = pipe;
     return NT_STATUS_OK;
+}
+
+NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
+                         const char *endpoint, struct samba_pipe **pipe)
+{
+    return open_binding(options, interface, "ncacn_np:%s[%s]", endpoint, pipe);
+}
+
+NTSTATUS samba_pipe_open_tcp(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
+                             struct samba_pipe **pipe)
+{
+    /* The endpoint mapper names the port; every packet signed and sealed. */
+    return open_binding(options, interface, "ncacn_ip_tcp:%s[seal]", NULL, pipe);
 }
 
 NTSTATUS samba_pipe_call(struct samba_pipe *pipe, uint32_t opnum, struct ndr_push *request, TALLOC_CTX *memory,

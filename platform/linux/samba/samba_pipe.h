@@ -1,5 +1,6 @@
-/* A named pipe of another machine over SMB through Samba's libdcerpc, for the C shims that speak
- * an interface over it (remote/winreg_client.c, samba/smb_logon.c). Every function here is called
+/* An RPC connection to another machine (a named pipe over SMB, or TCP) through Samba's libdcerpc,
+ * for the C shims that speak an interface over it (remote/winreg_client.c, samba/smb_logon.c,
+ * replication/drsuapi_client.c). Every function here is called
  * between samba_calls_enter and samba_calls_leave; while the pipe's own event loop waits on the
  * network it lets go of them (samba_calls.c), so a silent server holds only its own caller. */
 #pragma once
@@ -26,6 +27,11 @@ struct samba_pipe {
  * is wiped from Samba's credentials once the logon is made. */
 NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
                          const char *endpoint, struct samba_pipe **out);
+
+/* The same over TCP (the server's endpoint mapper gives the interface's port) with packet
+ * privacy: every packet signed and sealed, which some interfaces (DRSUAPI) require. */
+NTSTATUS samba_pipe_open_tcp(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
+                             struct samba_pipe **pipe);
 
 /* One call: the request's bytes out, the answer's bytes back (allocated on memory). An answer
  * longer than data_room bytes of data and a margin for the call's own fields ends the call and

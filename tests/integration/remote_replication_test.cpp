@@ -1,0 +1,154 @@
+// The replication reader against the first of two Samba controllers that replicate with each
+// other: its connection kept between reads, a refused logon sent once per backoff, and a user who
+// may not read replication told so.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/linux/replication/linux_replication_service.h"
+#include "tests/integration/remote_peer.h"
+#include "tests/linux/test_support.h"
+
+namespace {
+
+constexpr const char* kAdmin = "zeltor-repl-admin";
+constexpr const char* kUser = "zeltor-repl-user";
+constexpr const char* kPassword = "Zeltor-Repl-Pa55!";
+
+std::string Output(const std::string& command)
+{
+    std::string out;
+    // NOLINTNEXTLINE(cert-env33-c): the test's own samba-tool command lines, no outside text
+    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+// The sockets this process holds.
+int OpenSockets()
+{
+    int sockets = 0;
+    DIR* fds = opendir("/proc/self/fd");
+    for (dirent* entry; fds != nullptr && (entry = readdir(fds)) != nullptr;) {
+        char target[64] = {};
+        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        if (readlink(path.c_str(), target, sizeof target - 1) > 0 && std::string(target).starts_with("socket:"))
+            ++sockets;
+    }
+    if (fds != nullptr)
+        closedir(fds);
+    return sockets;
+}
+
+class ReplicationReaderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        for (const char* user : { kAdmin, kUser })
+            SambaTool(std::string("user create ") + user + " " + kPassword);
+        SambaTool(std::string("group addmembers 'Domain Admins' ") + kAdmin);
+        // The directory counts bad passwords only where accounts can be locked out.
+        SambaTool("domain passwordsettings set --account-lockout-threshold=100");
+    }
+    static void TearDownTestSuite()
+    {
+        for (const char* user : { kAdmin, kUser })
+            SambaTool(std::string("user delete ") + user);
+        SambaTool("domain passwordsettings set --account-lockout-threshold=0");
+    }
+    static std::string SambaTool(const std::string& arguments)
+    {
+        const auto dc = ReadPeerState("ZELTOR_REPL_A_STATE");
+        return Output("samba-tool " + arguments + " -s " + dc.at("smb_conf"));
+    }
+    static int BadPasswordCount(const char* user)
+    {
+        const std::string shown = SambaTool(std::string("user show ") + user + " --attributes=badPwdCount");
+        const std::size_t at = shown.find("badPwdCount: ");
+        return at == std::string::npos ? 0 : std::atoi(shown.c_str() + at + 13);
+    }
+
+    void SetUp() override
+    {
+        dc = ReadPeerState("ZELTOR_REPL_A_STATE");
+        ASSERT_FALSE(dc["dir"].empty()) << "no controller state";
+        const std::string domain = dc["host"].substr(dc["host"].find('.') + 1);
+        options.dnsServer = DnsServer{ dc["address"], 53, domain };
+        // The name's reverse look-up would make GSSAPI ask for another host's ticket.
+        config = scratch.Write("krb5.conf", "[libdefaults]\n rdns = false\n dns_lookup_kdc = false\n");
+        setenv("KRB5_CONFIG", config.c_str(), 1); // NOLINT(concurrency-mt-unsafe): no other thread runs yet
+    }
+    void TearDown() override { unsetenv("KRB5_CONFIG"); } // NOLINT(concurrency-mt-unsafe): the reads have ended
+
+    ReplicationTarget Target(const char* user, const char* password)
+    {
+        ReplicationTarget target;
+        target.controller = dc["host"];
+        target.user = CString::FromUtf8(dc["domain"] + "\\" + user);
+        target.password = CString::FromUtf8(password);
+        return target;
+    }
+
+    std::map<std::string, std::string> dc;
+    LinuxReplicationService::Options options;
+    TempDir scratch;
+    std::string config;
+};
+
+TEST_F(ReplicationReaderTest, KeepsItsConnectionBetweenReadsAndReadsTheLifetimeOnce)
+{
+    LinuxReplicationService service(options);
+    const int before = OpenSockets();
+    const ReplicationStatus first = service.Read(Target(kAdmin, kPassword), 10000);
+    ASSERT_TRUE(first.read) << first.errorText;
+    const int kept = OpenSockets();
+    EXPECT_EQ(kept, before + 1); // the bound DRSUAPI connection; LDAP's is closed
+    EXPECT_EQ(first.neighbors.size(), 5u);
+    ASSERT_TRUE(first.tombstoneLifetime);
+    EXPECT_TRUE(first.tombstoneLifetime->set);
+    EXPECT_EQ(first.tombstoneLifetime->days, 180u);
+    EXPECT_EQ(first.pendingOperations, 0u);
+
+    const ReplicationStatus second = service.Read(Target(kAdmin, kPassword), 10000);
+    ASSERT_TRUE(second.read) << second.errorText;
+    EXPECT_EQ(OpenSockets(), kept);
+    EXPECT_EQ(second.neighbors.size(), first.neighbors.size());
+    EXPECT_EQ(second.tombstoneLifetime->days, 180u);
+    for (std::size_t i = 0; i < second.neighbors.size(); ++i) {
+        EXPECT_EQ(second.neighbors[i].namingContext, first.neighbors[i].namingContext);
+        EXPECT_EQ(second.neighbors[i].partnerGuid, first.neighbors[i].partnerGuid);
+        EXPECT_EQ(second.neighbors[i].partnerDsaDn, first.neighbors[i].partnerDsaDn);
+    }
+}
+
+TEST_F(ReplicationReaderTest, SendsARefusedLogonOncePerBackoffAndSaysWhoMayNotRead)
+{
+    ReplicationReader service(std::make_shared<LinuxReplicationService>(options), std::chrono::minutes(15));
+    const int badBefore = BadPasswordCount(kAdmin);
+    const ReplicationStatus refused = service.Read(Target(kAdmin, "not-the-password"), 10000);
+    EXPECT_FALSE(refused.read);
+    EXPECT_TRUE(refused.refusedLogon) << refused.errorText;
+    EXPECT_EQ(refused.error, 1326u) << refused.errorText;
+    const ReplicationStatus kept = service.Read(Target(kAdmin, "not-the-password"), 10000);
+    EXPECT_TRUE(kept.refusedLogon);
+    EXPECT_EQ(kept.errorText, refused.errorText);
+    EXPECT_EQ(BadPasswordCount(kAdmin), badBefore + 1);
+
+    // Other credentials are new ones: sent at once. A user outside the administrators logs on
+    // and is refused the call itself, which is no refused logon.
+    const ReplicationStatus denied = service.Read(Target(kUser, kPassword), 10000);
+    EXPECT_FALSE(denied.read);
+    EXPECT_FALSE(denied.refusedLogon);
+    EXPECT_EQ(denied.error, 8453u) << denied.errorText;
+    EXPECT_NE(denied.errorText.find("Replication access was denied."), std::string::npos) << denied.errorText;
+}
+
+} // namespace
