@@ -1,6 +1,7 @@
 // A domain's controllers as the health checks see them, each exchange answered at once: the
 // rootDSE with this machine's clock (a catalog where asked), the KDC and the DNS records of every
-// controller; the bind and the shares refuse any password but "right", each counted as a logon.
+// controller; the bind and the shares take the password "right" or none (the user's own ticket)
+// and refuse any other, each counted as a logon.
 // A controller named in ldapDown gives no rootDSE.
 #pragma once
 
@@ -71,8 +72,9 @@ private:
             const std::lock_guard lock(m_mutex);
             ++m_logons[target.controller];
         }
-        return target.password == u"right" ? HealthProbe{ true, "bound" }
-                                           : HealthProbe{ false, "Preauthentication failed", true };
+        return target.password.IsEmpty() || target.password == u"right"
+                   ? HealthProbe{ true, "bound" }
+                   : HealthProbe{ false, "Preauthentication failed", true };
     }
 
     std::mutex m_mutex;
