@@ -177,8 +177,8 @@ std::vector<std::pair<std::size_t, HealthReport>> OverviewRefresher::TakeHealthR
     return taken;
 }
 
-void OverviewRefresher::Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
-                            ControllerConnection connection, CString machine)
+void OverviewRefresher::Run(std::shared_ptr<Shared> shared, const std::shared_ptr<Worker>& worker, std::size_t row,
+                            ControllerConnection connection, const CString& machine)
 {
     CString userName, password;
     {
@@ -255,8 +255,8 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
     }
 }
 
-void OverviewRefresher::RunHealthChecks(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
-                                        CString machine)
+void OverviewRefresher::RunHealthChecks(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                        std::size_t row, const CString& machine)
 {
     HealthTarget target;
     target.controller = machine.ToUtf8();

@@ -99,13 +99,14 @@ public:
 private:
     struct Shared;
     struct Worker;
-    static void Run(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
-                    ControllerConnection connection, CString machine);
+    static void Run(std::shared_ptr<Shared> shared, const std::shared_ptr<Worker>& worker, std::size_t row,
+                    ControllerConnection connection, const CString& machine);
     static void RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
                                std::size_t row, ControllerConnection connection, const CString& machine,
                                const CString& userName, const CString& password, const OverviewCollector::Wait& wait);
-    static void RunHealthChecks(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, std::size_t row,
-                                CString machine);
+    // Its thread holds its own copies of the arguments.
+    static void RunHealthChecks(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                std::size_t row, const CString& machine);
 
     std::shared_ptr<Shared> m_shared;
     std::vector<std::shared_ptr<Worker>> m_workers;

@@ -106,7 +106,7 @@ struct TargetSessions::Result {
 
 TargetSessions::TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials,
                                RegistryFactory factory, Logger logger)
-    : m_settings(settings), m_credentials(std::move(credentials)), m_factory(std::move(factory)),
+    : m_settings(std::move(settings)), m_credentials(std::move(credentials)), m_factory(std::move(factory)),
       m_logger(std::move(logger))
 {
 }

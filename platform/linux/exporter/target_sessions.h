@@ -89,7 +89,7 @@ private:
     std::shared_ptr<Session> SessionFor(const std::string& target, const std::string& auth);
     // Takes the idle sessions out of the table and closes them on a worker.
     void CloseIdleSessions(Clock::time_point now);
-    ProbeOutcome Collect(Session& session, const ExporterModule& module, ControllerSession::Collection* collection);
+    ProbeOutcome Collect(Session& session, const ExporterModule& module, ControllerSession::Collection* collected);
     ProbeOutcome CheckHealth(const std::string& target, const ExporterAuth& auth, Clock::time_point deadline);
     // Under m_mutex: whether the session's credentials may go now. After a refusal they may once
     // its backoff has ended, to one reader at a time: *trying tells this one it took that try.
