@@ -17,6 +17,7 @@ const std::array<OverviewColumnInfo, kOverviewColumnCount> kOverviewColumns = { 
     { u"LSASS handles", 58 },
     { u"Page faults/sec", 62 },
     { u"Age", 26 },
+    { u"Health", 90 },
 } };
 
 const char16_t* ControllerStateName(ControllerState state)
@@ -82,6 +83,28 @@ CString OneLine(CString text)
 
 } // namespace
 
+CString HealthCellText(const HealthReport& report)
+{
+    if (report.AllPassed())
+        return u"ok";
+    // The summary names the failing checks; the reasons follow, but the clock's, which the
+    // summary already says in words. One reason for all (credentials withheld) is said once.
+    std::string reasons;
+    std::vector<const HealthCheckResult*> failed;
+    for (const HealthCheckResult& check : report.checks) {
+        if (!check.success && !(check.kind == HealthCheckKind::Time && report.facts.clockOffsetSeconds))
+            failed.push_back(&check);
+    }
+    const bool one = failed.size() > 1 && std::all_of(failed.begin(), failed.end(), [&](const HealthCheckResult* c) {
+                         return c->detail == failed.front()->detail;
+                     });
+    if (one)
+        reasons = failed.front()->detail;
+    for (std::size_t i = 0; i < failed.size() && !one; ++i)
+        reasons += (i == 0 ? "" : "; ") + std::string(HealthCheckWords(failed[i]->kind)) + ": " + failed[i]->detail;
+    return OneLine(CString::FromUtf8(HealthSummary(report) + (reasons.empty() ? "" : " (" + reasons + ")")));
+}
+
 OverviewModel::OverviewModel(const std::vector<CString>& names, OverviewThresholds thresholds)
     : m_thresholds(thresholds)
 {
@@ -105,6 +128,12 @@ bool OverviewModel::Apply(std::size_t index, const OverviewSample& sample)
     }
     Resort();
     return row.state != before;
+}
+
+void OverviewModel::ApplyHealth(std::size_t index, const HealthReport& report)
+{
+    m_rows.at(index).health = report;
+    Resort();
 }
 
 void OverviewModel::MarkReading(std::size_t index)
@@ -142,6 +171,8 @@ CString OverviewModel::CellText(std::size_t index, int column, std::int64_t nowM
         if (!row.takenMs)
             return CString();
         return Decimal(std::max<std::int64_t>(0, nowMs - *row.takenMs) / 1000) + u" s";
+    case kOverviewHealth:
+        return row.health ? HealthCellText(*row.health) : CString();
     default:
         break;
     }
@@ -199,6 +230,12 @@ void OverviewModel::Resort()
             if (!row.takenMs)
                 return std::nullopt;
             return -*row.takenMs; // the oldest figures have the largest age
+        case kOverviewHealth:
+            if (!row.health)
+                return std::nullopt;
+            // The healthy first, then by how many checks fail.
+            return std::count_if(row.health->checks.begin(), row.health->checks.end(),
+                                 [](const HealthCheckResult& check) { return !check.success; });
         default:
             break;
         }

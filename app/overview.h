@@ -1,5 +1,5 @@
-// The domain at a glance: one row per controller with its state and five figures, the marks of
-// figures past their thresholds, and the order of the rows. Portable; the figures come from
+// The domain at a glance: one row per controller with its state, five figures and its health, the
+// marks of figures past their thresholds, and the order of the rows. Portable; the figures come from
 // OverviewCollector (app/overview_refresher.h), each controller on a worker of its own.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/counter_set.h"
+#include "directory/health_check.h"
 #include "framework/cstring.h"
 #include "perf/counter_source.h"
 
@@ -36,6 +37,7 @@ enum OverviewColumn : int {
     kOverviewLsassHandles,
     kOverviewPageFaults,
     kOverviewAge,
+    kOverviewHealth,
     kOverviewColumnCount,
 };
 
@@ -83,7 +85,13 @@ struct OverviewRow {
     // The last figures the controller gave, kept (with their age) while it fails.
     OverviewFigures figures;
     std::optional<std::int64_t> takenMs;
+    // The last health check's, none before the first.
+    std::optional<HealthReport> health;
 };
+
+// The health column's text: "ok", or what fails in words with each failing check's reason
+// ("LDAP, Kerberos failing (LDAP: ...; Kerberos: ...)", "clock 7 min ahead").
+CString HealthCellText(const HealthReport& report);
 
 class OverviewModel {
 public:
@@ -94,6 +102,8 @@ public:
 
     // Takes a collection's result into the row; true when the row's state changed.
     bool Apply(std::size_t index, const OverviewSample& sample);
+    // Takes a health check's report into the row.
+    void ApplyHealth(std::size_t index, const HealthReport& report);
     // The user asked for the row again: it reads until the next result.
     void MarkReading(std::size_t index);
 

@@ -15,8 +15,9 @@ BEGIN_MESSAGE_MAP(COverviewDlg, CDialog)
 END_MESSAGE_MAP()
 
 COverviewDlg::COverviewDlg(ControllerConnectionFactory connect, const CStringArray& controllers,
-                           const CString& userName, const CString& password, CWnd* pParent)
-    : CDialog(IDD_OVERVIEW, pParent), m_connect(std::move(connect)),
+                           const CString& userName, const CString& password, CWnd* pParent,
+                           std::shared_ptr<IHealthService> health)
+    : CDialog(IDD_OVERVIEW, pParent), m_connect(std::move(connect)), m_health(std::move(health)),
       m_controllers(controllers.begin(), controllers.end()), m_strUserName(userName), m_strPassword(password)
 {
     m_model = std::make_unique<OverviewModel>(m_controllers);
@@ -63,6 +64,8 @@ BOOL COverviewDlg::OnInitDialog()
     settings.userName = m_strUserName;
     settings.password = m_strPassword;
     settings.intervalMs = kDefaultIntervalSeconds * 1000;
+    settings.health = m_health;
+    settings.healthIntervalMs = kHealthIntervalSeconds * 1000;
     IWindowBackend* backend = &AfxGetBackend();
     const HWND hwnd = m_hWnd;
     const std::shared_ptr<std::atomic<bool>> posted = m_resultsPosted;
@@ -100,6 +103,8 @@ LRESULT COverviewDlg::OnResults(WPARAM, LPARAM)
     const int selected = SelectedRow();
     for (const auto& [row, sample] : m_refresher->TakeResults())
         m_model->Apply(row, sample);
+    for (const auto& [row, report] : m_refresher->TakeHealthResults())
+        m_model->ApplyHealth(row, report);
     ShowRows(selected);
     return 0;
 }

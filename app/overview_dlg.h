@@ -1,4 +1,5 @@
-// The domain overview: every controller of the domain in one list, refreshed in the background.
+// The domain overview: every controller of the domain in one list, refreshed in the background,
+// with each controller's health checked less often when the platform has the checks.
 // Enter or a double click on a row hands that controller to the main window. When discovery found
 // none, the list's one row says so in the words the main window's Domain field uses.
 #pragma once
@@ -13,9 +14,9 @@
 class COverviewDlg : public CDialog {
 public:
     // The rows are controllers; each is read through a connection that connect makes, opened with
-    // userName and password when a user name is given.
+    // userName and password when a user name is given, and checked through health when given.
     COverviewDlg(ControllerConnectionFactory connect, const CStringArray& controllers, const CString& userName,
-                 const CString& password, CWnd* pParent);
+                 const CString& password, CWnd* pParent, std::shared_ptr<IHealthService> health = nullptr);
     ~COverviewDlg() override;
 
     BOOL OnInitDialog() override;
@@ -47,6 +48,8 @@ public:
     static constexpr UINT kAgePeriodMs = 1000;
     static constexpr std::uint32_t kDefaultIntervalSeconds = 5;
     static constexpr std::uint32_t kLongestIntervalSeconds = 3600;
+    // Health is checked once a minute, whatever the counters' interval (docs/directory.md).
+    static constexpr std::uint32_t kHealthIntervalSeconds = 60;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -61,6 +64,7 @@ private:
     void StopWork();
 
     ControllerConnectionFactory m_connect;
+    std::shared_ptr<IHealthService> m_health;
     std::vector<CString> m_controllers;
     CString m_strUserName, m_strPassword;
     CListCtrl m_list;

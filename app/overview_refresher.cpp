@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "directory/win32_error_text.h"
 #include "perf/pdh_status.h"
 
 // -- One controller -------------------------------------------------------------------------------
@@ -66,13 +67,22 @@ struct OverviewRefresher::Shared {
     bool stopped = false;
     std::uint32_t intervalMs = 5000;
     std::deque<std::pair<std::size_t, OverviewSample>> results;
+    std::deque<std::pair<std::size_t, HealthReport>> healthResults;
     Notify notify;
     CString userName, password;
+    std::shared_ptr<IHealthService> health;
+    std::uint32_t healthIntervalMs = 60000;
     std::size_t running = 0;
 };
 
+// One controller's, under Shared::mutex.
 struct OverviewRefresher::Worker {
-    bool now = false; // under Shared::mutex
+    bool now = false;                   // the user asked for the counters
+    bool healthNow = false;             // and for the health check
+    std::uint64_t collections = 0;      // the counters' collections so far
+    bool refused = false;               // the counters' logon is refused (kept by their session)
+    bool healthRefused = false;         // the health check's logon was refused
+    std::condition_variable healthWake; // a collection ended, the user asked, or the work stops
 };
 
 std::int64_t OverviewRefresher::NowMs()
@@ -89,11 +99,15 @@ OverviewRefresher::OverviewRefresher(const std::vector<CString>& machines, Setti
     m_shared->userName = settings.userName;
     m_shared->password = settings.password;
     std::fill(settings.password.begin(), settings.password.end(), u'\0');
-    m_shared->running = machines.size();
+    m_shared->health = settings.health;
+    m_shared->healthIntervalMs = settings.healthIntervalMs;
+    m_shared->running = machines.size() * (settings.health ? 2 : 1);
     for (std::size_t row = 0; row < machines.size(); ++row) {
         auto worker = std::make_shared<Worker>();
         m_workers.push_back(worker);
         m_threads.emplace_back(&OverviewRefresher::Run, m_shared, worker, row, settings.connect(), machines[row]);
+        if (settings.health)
+            m_threads.emplace_back(&OverviewRefresher::RunHealthChecks, m_shared, worker, row, machines[row]);
     }
 }
 
@@ -110,7 +124,10 @@ void OverviewRefresher::Stop()
     const std::lock_guard lock(m_shared->mutex);
     m_shared->stopped = true;
     m_shared->results.clear();
+    m_shared->healthResults.clear();
     m_shared->changed.notify_all();
+    for (const std::shared_ptr<Worker>& worker : m_workers)
+        worker->healthWake.notify_all();
 }
 
 void OverviewRefresher::SetInterval(std::uint32_t milliseconds)
@@ -132,7 +149,9 @@ void OverviewRefresher::RefreshNow(std::size_t row)
         return;
     const std::lock_guard lock(m_shared->mutex);
     m_workers[row]->now = true;
+    m_workers[row]->healthNow = true;
     m_shared->changed.notify_all();
+    m_workers[row]->healthWake.notify_all();
 }
 
 bool OverviewRefresher::HasEnded() const
@@ -146,6 +165,15 @@ std::vector<std::pair<std::size_t, OverviewSample>> OverviewRefresher::TakeResul
     const std::lock_guard lock(m_shared->mutex);
     std::vector<std::pair<std::size_t, OverviewSample>> taken(m_shared->results.begin(), m_shared->results.end());
     m_shared->results.clear();
+    return taken;
+}
+
+std::vector<std::pair<std::size_t, HealthReport>> OverviewRefresher::TakeHealthResults()
+{
+    const std::lock_guard lock(m_shared->mutex);
+    std::vector<std::pair<std::size_t, HealthReport>> taken(m_shared->healthResults.begin(),
+                                                            m_shared->healthResults.end());
+    m_shared->healthResults.clear();
     return taken;
 }
 
@@ -178,10 +206,25 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
     // as ended.
     OverviewCollector collector(std::move(connection), machine, userName, password, wait, &OverviewRefresher::NowMs);
     for (;;) {
-        const OverviewSample sample = collector.Collect();
+        bool withheld = false;
+        {
+            const std::lock_guard lock(shared->mutex);
+            withheld = worker->healthRefused;
+        }
+        OverviewSample sample;
+        if (withheld) {
+            // The health check's logon with these credentials was refused: nothing is sent.
+            sample.status = PdhStatusFromWin32(win32_error::kLogonFailure);
+            sample.takenMs = NowMs();
+        } else {
+            sample = collector.Collect();
+        }
         std::unique_lock lock(shared->mutex);
         if (shared->stopped)
             break;
+        ++worker->collections;
+        worker->refused = withheld || collector.IsRefused();
+        worker->healthWake.notify_all();
         shared->results.emplace_back(row, sample);
         // Under the lock, so that nothing is told once Stop has returned.
         if (shared->notify)
@@ -192,7 +235,7 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
         for (;;) {
             if (shared->stopped || worker->now)
                 break;
-            if (collector.IsRefused()) {
+            if (worker->refused) {
                 shared->changed.wait(lock);
                 continue;
             }
@@ -205,8 +248,57 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
             break;
         if (worker->now) {
             worker->now = false;
+            worker->healthRefused = false;
             lock.unlock();
             collector.AllowRetry();
         }
     }
+}
+
+void OverviewRefresher::RunHealthChecks(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                        std::size_t row, const CString& machine)
+{
+    HealthTarget target;
+    target.controller = machine.ToUtf8();
+    while (target.controller.starts_with('\\'))
+        target.controller.erase(0, 1);
+    {
+        const std::lock_guard lock(shared->mutex);
+        target.user = shared->userName;
+        target.password = shared->password;
+    }
+    // A check goes once the counters have collected this many times: their logon comes first, so
+    // that wrong credentials are refused once, not by both.
+    std::uint64_t after = 1;
+    for (;;) {
+        {
+            std::unique_lock lock(shared->mutex);
+            worker->healthWake.wait(lock, [&] { return shared->stopped || worker->collections >= after; });
+            if (shared->stopped)
+                break;
+            target.credentialsWithheld =
+                worker->refused || worker->healthRefused ? "the logon was refused; Refresh tries again" : "";
+        }
+        const HealthReport report = RunHealthCheck(shared->health, target);
+        std::unique_lock lock(shared->mutex);
+        if (shared->stopped)
+            break;
+        if (report.refusedLogon)
+            worker->healthRefused = true;
+        shared->healthResults.emplace_back(row, report);
+        if (shared->notify)
+            shared->notify();
+        // The next check: an interval after this one, or once the counters have collected again
+        // when the user asks.
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared->healthIntervalMs);
+        worker->healthWake.wait_until(lock, due, [&] { return shared->stopped || worker->healthNow; });
+        if (shared->stopped)
+            break;
+        if (worker->healthNow) {
+            worker->healthNow = false;
+            after = worker->collections + 1;
+        }
+    }
+    const std::lock_guard lock(shared->mutex);
+    --shared->running;
 }

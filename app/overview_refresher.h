@@ -2,6 +2,14 @@
 // network connection and counter source, so that a controller that does not answer holds only its
 // own row. The window's thread never waits for one: it is told that results are queued and takes
 // them (TakeResults).
+//
+// With a health service, each controller's health is checked on a second thread of its own,
+// beside its counters and less often (healthIntervalMs): a check is a dozen exchanges with the
+// controller, among them a Kerberos exchange and three logons, where a collection is one query,
+// and what it watches changes slowly. The check shares the counters' credentials and their
+// refusal: its first check waits for the counters' first logon, it sends no credentials while
+// the counters' logon is refused, and a logon refused to it stops the counters' too, until the
+// user asks again (RefreshNow).
 #pragma once
 
 #include <chrono>
@@ -16,6 +24,7 @@
 
 #include "app/controller_session.h"
 #include "app/overview.h"
+#include "directory/health_check.h"
 
 // One controller's figures over its session (ControllerSession), each collection within the
 // session's bounds. Its wait returns false when the work is cancelled; then the collection ends at
@@ -55,6 +64,8 @@ public:
         ControllerConnectionFactory connect;
         CString userName, password;
         std::uint32_t intervalMs = 5000;
+        std::shared_ptr<IHealthService> health; // none: no health checks
+        std::uint32_t healthIntervalMs = 60000;
     };
     // Told on a worker's thread that results are queued; it must not wait (it posts a message to
     // the window's thread). Never called once Stop has returned.
@@ -72,11 +83,14 @@ public:
     // The time between the end of a controller's collection and its next one.
     void SetInterval(std::uint32_t milliseconds);
     std::uint32_t Interval() const;
-    // Collects row's controller at once; a refused logon is tried again, since the user asked.
+    // Collects row's controller at once, and checks its health once the collection has logged on;
+    // a refused logon is tried again, since the user asked.
     void RefreshNow(std::size_t row);
 
     // The results queued since the last call, oldest first: (row, sample).
     std::vector<std::pair<std::size_t, OverviewSample>> TakeResults();
+    // The health reports queued since the last call, oldest first: (row, report).
+    std::vector<std::pair<std::size_t, HealthReport>> TakeHealthResults();
     // Every worker has ended (after Stop, once each has left the network).
     bool HasEnded() const;
 
@@ -90,6 +104,9 @@ private:
     static void RunCollections(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
                                std::size_t row, ControllerConnection connection, const CString& machine,
                                const CString& userName, const CString& password, const OverviewCollector::Wait& wait);
+    // Its thread holds its own copies of the arguments.
+    static void RunHealthChecks(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                std::size_t row, const CString& machine);
 
     std::shared_ptr<Shared> m_shared;
     std::vector<std::shared_ptr<Worker>> m_workers;

@@ -17,4 +17,6 @@ struct ZeltorServices {
     // A connection of its own for each controller of the domain overview, which reads them all at
     // once on workers of its own; without it the main window offers no overview.
     ControllerConnectionFactory overview = {};
+    // The health checks of the overview's controllers; without them its Health column stays empty.
+    std::shared_ptr<IHealthService> health = nullptr;
 };

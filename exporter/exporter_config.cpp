@@ -78,8 +78,18 @@ ExporterModule DirectoryServiceModule()
     return module;
 }
 
+ExporterModule HealthModule()
+{
+    ExporterModule module;
+    module.name = "health";
+    module.health = true;
+    return module;
+}
+
 ExporterModule BuiltInModule(std::string_view name)
 {
+    if (name == "health")
+        return HealthModule();
     if (name == "dc")
         return DomainControllerModule();
     if (name == "ntds")
@@ -101,6 +111,8 @@ bool IsTargetName(std::string_view text)
 
 std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
 {
+    if (!config.FindModule("health"))
+        config.modules.insert(config.modules.begin(), HealthModule());
     if (!config.FindModule("ntds"))
         config.modules.insert(config.modules.begin(), DirectoryServiceModule());
     if (!config.FindModule("dc"))
@@ -111,7 +123,7 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "module \"" + module.name + "\": a name is 1 to 64 letters, digits, '_', '-' or '.'";
         if (config.FindModule(module.name) != &module)
             return "module \"" + module.name + "\" is defined twice";
-        if (module.paths.empty())
+        if (module.paths.empty() && !module.health)
             return "module " + module.name + " lists no counters";
         if (!(module.timeoutSeconds > 0 && module.timeoutSeconds <= 300))
             return "module " + module.name + ": timeout_seconds must be above 0 and at most 300";

@@ -13,6 +13,9 @@ struct ExporterModule {
     std::string name;
     std::vector<std::string> paths; // counter paths without a machine: \object(instance)\counter
     double timeoutSeconds = 10;     // a scrape of the module ends within this, whatever Prometheus allows
+    // Instead of counters: the controller's health checks (its LDAP, Kerberos, DNS, clock and
+    // shares), each exchange a client would make, beside the counters' session.
+    bool health = false;
 };
 
 struct ExporterAuth {
@@ -63,6 +66,8 @@ ExporterModule DomainControllerModule();
 // directory reads, writes and searches, its threads) and the controller's Kerberos and NTLM
 // authentications.
 ExporterModule DirectoryServiceModule();
+// The built-in module "health": the controller's health checks.
+ExporterModule HealthModule();
 // The built-in module of that name, or one with no paths.
 ExporterModule BuiltInModule(std::string_view name);
 

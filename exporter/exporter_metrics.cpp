@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "perf/status_text.h"
+#include "probe/health_output.h"
 #include "probe/sample_writer.h"
 
 namespace {
@@ -25,6 +26,10 @@ std::string RenderProbe(const ProbeOutcome& outcome)
 {
     PrometheusExposition out;
     AddProbeOutcome(out, outcome.success, outcome.durationSeconds, "");
+    if (outcome.health) {
+        AddHealthSeries(out, *outcome.health, "");
+        return out.Text();
+    }
     if (!outcome.success) {
         out.Add("zeltor_probe_failure_info", "gauge", "Why the probe failed: the status and its text.",
                 PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText),

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "directory/health_check.h"
 #include "probe/prometheus_series.h"
 
 struct ProbeOutcome {
@@ -18,6 +19,9 @@ struct ProbeOutcome {
     std::string statusText;   // its text, as the window shows it
     double durationSeconds = 0;
     std::vector<CounterReading> counters; // when a success
+    // The health module's checks instead of counters: success is that they were made (each
+    // check's own outcome is in its series), and statusText says which failed when some did.
+    std::optional<HealthReport> health;
 };
 
 std::string RenderProbe(const ProbeOutcome& outcome);

@@ -46,6 +46,15 @@ LastProbe LastProbeOf(const std::string& target, const std::string& module, cons
 {
     LastProbe probe{ target, module,         auth, outcome.success,         outcome.statusText,
                      0,      moduleCounters, {},   outcome.durationSeconds, at };
+    if (const std::optional<HealthReport>& health = outcome.health) {
+        probe.health = true;
+        probe.success = health->AllPassed();
+        probe.counters = health->checks.size();
+        probe.available =
+            static_cast<std::size_t>(std::count_if(health->checks.begin(), health->checks.end(),
+                                                   [](const HealthCheckResult& check) { return check.success; }));
+        return probe;
+    }
     probe.available =
         static_cast<std::size_t>(std::count_if(outcome.counters.begin(), outcome.counters.end(), CounterAvailable));
     if (outcome.success && probe.available == 0) {
@@ -84,22 +93,25 @@ std::string RenderStatusPage(const std::string& version, const ExporterConfig& c
                        "<h1>zeltor-exporter " +
                        Html(version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
     for (const ExporterModule& module : config.modules)
-        page += "<li>" + Html(module.name) + " (" + std::to_string(module.paths.size()) + " counters)</li>\n";
+        page += "<li>" + Html(module.name) + " (" +
+                (module.health ? std::string("the controller's health checks")
+                               : std::to_string(module.paths.size()) + " counters") +
+                ")</li>\n";
     page += "</ul>\n<h2>Auths</h2>\n<ul>\n";
     for (const ExporterAuth& auth : config.auths)
         page += "<li>" + Html(auth.name) + "</li>\n";
     page += "</ul>\n<h2>Last probes</h2>\n<table>\n<tr><th>target</th><th>module</th><th>auth</th><th>state</th>"
-            "<th>counters read</th><th>duration (s)</th><th>age (s)</th></tr>\n";
+            "<th>counters read or checks passed</th><th>duration (s)</th><th>age (s)</th></tr>\n";
     for (const auto& [key, last] : probes.Rows()) {
         const double age = std::chrono::duration<double>(now - last.at).count();
         const std::string state = ProbeState(last);
         const char* style = !last.success ? " class=\"failure\"" : state != "success" ? " class=\"none\"" : "";
-        page +=
-            "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
-            "</td><td" + style + ">" + Html(state) + "</td><td class=\"n\">" +
-            (last.success ? std::to_string(last.available) + " of " + std::to_string(last.counters) : std::string()) +
-            "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) +
-            "</td><td class=\"n\">" + std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
+        page += "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
+                "</td><td" + style + ">" + Html(state) + "</td><td class=\"n\">" +
+                (last.success || last.health ? std::to_string(last.available) + " of " + std::to_string(last.counters)
+                                             : std::string()) +
+                "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) +
+                "</td><td class=\"n\">" + std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
     }
     page += "</table>\n<p>Probe: /probe?target=HOST&amp;module=NAME&amp;auth=NAME</p>\n</body></html>\n";
     return page;

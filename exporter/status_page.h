@@ -23,6 +23,7 @@ struct LastProbe {
     std::vector<std::string> missingObjects;
     double seconds = 0;
     std::chrono::steady_clock::time_point at;
+    bool health = false; // the health module's: available of counters are the checks passed, of those made
 };
 
 // What the page keeps of a probe.

@@ -95,52 +95,53 @@ std::string HealthJson(const std::string& controller, const LocalTime& time, con
     return out;
 }
 
-std::string HealthPrometheus(const std::string& machine, const HealthReport& report)
+void AddHealthSeries(PrometheusExposition& out, const HealthReport& report, const std::string& labels)
 {
-    const std::string machineLabel = machine.empty() ? "" : PrometheusLabel("machine", machine);
-    const auto labels = [&](const std::string& more) {
-        const std::string all = machineLabel + (machineLabel.empty() || more.empty() ? "" : ",") + more;
-        return all.empty() ? std::string() : "{" + all + "}";
+    const auto with = [&](const std::string& more) {
+        return labels + (labels.empty() || more.empty() ? "" : ",") + more;
     };
-    std::string out;
-    const auto family = [&](const char* name, const char* type, const char* help) {
-        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
-    };
-    family("zeltor_health_check_success", "gauge", "Whether the check of the controller passed (1) or failed (0).");
     for (const HealthCheckResult& check : report.checks)
-        out += "zeltor_health_check_success" + labels(PrometheusLabel("check", HealthCheckName(check.kind))) + " " +
-               (check.success ? "1" : "0") + "\n";
-    family("zeltor_health_check_duration_seconds", "gauge", "How long the check took.");
+        out.Add("zeltor_health_check_success", "gauge", "Whether the check of the controller passed (1) or failed (0).",
+                with(PrometheusLabel("check", HealthCheckName(check.kind))), check.success ? "1" : "0");
+    for (const HealthCheckResult& check : report.checks) {
+        if (!check.success)
+            out.Add("zeltor_health_check_failure_info", "gauge",
+                    "Why the check failed, in the words of the system that failed.",
+                    with(PrometheusLabel("check", HealthCheckName(check.kind)) + "," +
+                         PrometheusLabel("text", check.detail)),
+                    "1");
+    }
     for (const HealthCheckResult& check : report.checks)
-        out += "zeltor_health_check_duration_seconds" + labels(PrometheusLabel("check", HealthCheckName(check.kind))) +
-               " " + Exact(check.durationSeconds) + "\n";
+        out.Add("zeltor_health_check_duration_seconds", "gauge", "How long the check took, in seconds.",
+                with(PrometheusLabel("check", HealthCheckName(check.kind))), PrometheusNumber(check.durationSeconds));
     const DirectoryFacts& facts = report.facts;
     if (facts.clockOffsetSeconds) {
-        family("zeltor_directory_clock_offset_seconds", "gauge",
-               "The controller's clock (its rootDSE's currentTime) minus this machine's.");
-        out += "zeltor_directory_clock_offset_seconds" + labels("") + " " + Exact(*facts.clockOffsetSeconds) + "\n";
-        family("zeltor_directory_clock_round_trip_seconds", "gauge",
-               "The round trip of the search that read currentTime.");
-        out += "zeltor_directory_clock_round_trip_seconds" + labels("") + " " + Exact(*facts.roundTripSeconds) + "\n";
+        out.Add("zeltor_directory_clock_offset_seconds", "gauge",
+                "The controller's clock (its rootDSE's currentTime) minus this machine's, in seconds.", labels,
+                PrometheusNumber(*facts.clockOffsetSeconds));
+        out.Add("zeltor_directory_clock_round_trip_seconds", "gauge",
+                "The round trip of the search that read currentTime, in seconds.", labels,
+                PrometheusNumber(*facts.roundTripSeconds));
     }
-    if (facts.synchronized) {
-        family("zeltor_directory_synchronized", "gauge",
-               "Whether the controller says it has synchronized (isSynchronized).");
-        out += "zeltor_directory_synchronized" + labels("") + " " + (*facts.synchronized ? "1" : "0") + "\n";
-    }
-    if (facts.globalCatalogReady) {
-        family("zeltor_directory_global_catalog_ready", "gauge",
-               "Whether the controller serves the global catalog (isGlobalCatalogReady).");
-        out +=
-            "zeltor_directory_global_catalog_ready" + labels("") + " " + (*facts.globalCatalogReady ? "1" : "0") + "\n";
-    }
-    if (facts.highestCommittedUsn) {
-        family("zeltor_directory_highest_committed_usn", "counter",
-               "The controller's highest committed update sequence number: it grows with every write.");
-        out += "zeltor_directory_highest_committed_usn" + labels("") + " " +
-               std::to_string(*facts.highestCommittedUsn) + "\n";
-    }
-    return out;
+    if (facts.synchronized)
+        out.Add("zeltor_directory_synchronized", "gauge",
+                "Whether the controller says it has synchronized (isSynchronized).", labels,
+                *facts.synchronized ? "1" : "0");
+    if (facts.globalCatalogReady)
+        out.Add("zeltor_directory_global_catalog_ready", "gauge",
+                "Whether the controller serves the global catalog (isGlobalCatalogReady).", labels,
+                *facts.globalCatalogReady ? "1" : "0");
+    if (facts.highestCommittedUsn)
+        out.Add("zeltor_directory_highest_committed_usn", "counter",
+                "The controller's highest committed update sequence number: it grows with every write.", labels,
+                std::to_string(*facts.highestCommittedUsn));
+}
+
+std::string HealthPrometheus(const std::string& machine, const HealthReport& report)
+{
+    PrometheusExposition out;
+    AddHealthSeries(out, report, machine.empty() ? "" : PrometheusLabel("instance", machine));
+    return out.Text();
 }
 
 HealthPluginLine HealthNagios(const std::string& controller, const HealthReport& report,

@@ -8,6 +8,7 @@
 
 #include "directory/health_check.h"
 #include "probe/probe_environment.h"
+#include "probe/prometheus_series.h"
 #include "probe/sample_writer.h"
 #include "probe/threshold_range.h"
 
@@ -17,11 +18,14 @@ std::string HealthTable(const std::string& controller, const HealthReport& repor
 // {"time":...,"machine":...,"healthy":true,"checks":[{"check":"ldap","success":true,
 // "duration_seconds":0.004,"detail":"..."},...],"clock_offset_seconds":0.3,...}: a fact not read is null.
 std::string HealthJson(const std::string& controller, const LocalTime& time, const HealthReport& report);
-// zeltor_health_check_success{check} and _duration_seconds{check}, and the directory's facts:
+// zeltor_health_check_success{check}, _failure_info{check,text} of a check that failed (its
+// detail) and _duration_seconds{check}, and the directory's facts:
 // zeltor_directory_clock_offset_seconds, _clock_round_trip_seconds, _synchronized,
 // _global_catalog_ready, _highest_committed_usn (a counter). A fact not read has no sample.
-// machine: the machine label's value, none when empty (the exporter's target is Prometheus'
-// instance).
+// labels ("name=\"value\"" pairs, may be empty) come first on each series, as AddCounterSeries'.
+void AddHealthSeries(PrometheusExposition& out, const HealthReport& report, const std::string& labels);
+// The series alone, labelled instance=machine as the probe's counters are (none when empty: the
+// exporter's target is Prometheus' own instance).
 std::string HealthPrometheus(const std::string& machine, const HealthReport& report);
 
 // The plugin's line: CRITICAL when LDAP, Kerberos or DNS fails, or the clock is past Kerberos'

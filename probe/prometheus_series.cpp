@@ -156,7 +156,8 @@ std::string PrometheusExposition::Text() const
 
 void AddProbeOutcome(PrometheusExposition& out, bool success, double seconds, const std::string& labels)
 {
-    out.Add("zeltor_probe_success", "gauge", "Whether the target's counters could be collected (1) or not (0).", labels,
+    out.Add("zeltor_probe_success", "gauge",
+            "Whether the target was probed (1) or not (0): its counters collected, or its health checks made.", labels,
             success ? "1" : "0");
     out.Add("zeltor_probe_duration_seconds", "gauge", "How long the probe took, in seconds.", labels,
             PrometheusNumber(seconds));

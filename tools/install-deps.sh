@@ -58,8 +58,9 @@ test_packages=(
     samba samba-ad-dc samba-ad-provision winbind
     # the remote counters' peers: perfmon databases, a client to compare with, a silent address
     python3-tdb python3-samba nftables krb5-user
-    # other clients of a controller to compare its health with: ldapsearch, dig
-    ldap-utils bind9-dnsutils
+    # other clients of a controller to compare its health with: ldapsearch, dig; a controller
+    # whose clock runs ahead (faketime)
+    ldap-utils bind9-dnsutils faketime
     # reading Samba's performance databases back
     tdb-tools
     # the Windows program under Wine

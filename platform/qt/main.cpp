@@ -2,6 +2,7 @@
 #include "app/zeltor_app.h"
 #include "platform/linux/directory/linux_directory_service.h"
 #include "platform/linux/directory/smb_network_connector.h"
+#include "platform/linux/health/linux_health_service.h"
 #include "platform/linux/linux_counter_sources.h"
 #include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/shell/linux_shell.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     shellOptions.destroyCursor = [&ui](HCURSOR cursor) { ui.DestroyCursor(cursor); };
     LinuxShellService shell(std::move(shellOptions));
     ZeltorServices services{ directory, network, *counters, shell };
+    services.health = std::make_shared<LinuxHealthService>();
     // Each controller of the overview on a connection of its own: its own credentials (those the
     // overview's connection gives), its own SMB session and Remote Registry.
     services.overview = [] {

@@ -134,6 +134,10 @@ void QtReportView::SetCellText(int row, int column, const QString& text)
     if (item == nullptr || item->text(column) == text)
         return;
     item->setText(column, text);
+    // A cell narrower than its text (the health column's reasons) is read whole by pointing at
+    // it, and by assistive technology as the cell's description.
+    item->setToolTip(column, text);
+    item->setData(column, Qt::AccessibleDescriptionRole, text);
     if (!QAccessible::isActive())
         return;
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(this);

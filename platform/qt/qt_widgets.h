@@ -83,9 +83,10 @@ public:
     explicit QtReportView(QWidget* parent);
     int ColumnsInserted() const { return m_columns; }
     void InsertColumn(int column, const QString& heading, int width);
-    // Writes a cell's text when it differs; assistive technology hears the change as the cell's
-    // new name (the item view itself tells it only that the table's data changed, which the
-    // accessibility bus does not carry).
+    // Writes a cell's text when it differs, and the same as its tool tip and accessible
+    // description; assistive technology hears the change as the cell's new name (the item view
+    // itself tells it only that the table's data changed, which the accessibility bus does not
+    // carry).
     void SetCellText(int row, int column, const QString& text);
 
 private:

@@ -19,6 +19,7 @@ session_idle_seconds: 120
 smb_port: 4450
 modules:
   dc: { timeout_seconds: 7 }
+  health: { timeout_seconds: 20 }
   memory:
     counters: ['\Memory\Page Faults/sec', '\Process(lsass#1)\Handle Count']
 auths:
@@ -64,6 +65,13 @@ TEST(ExporterConfigTest, AFileIsReadWithTheBuiltInModuleAndItsDefaults)
     EXPECT_EQ(dc->paths.size(), 13u);
     EXPECT_EQ(dc->paths[0], "\\Processor(_Total)\\% Processor Time");
     EXPECT_EQ(dc->timeoutSeconds, 7);
+    EXPECT_FALSE(dc->health);
+    // health keeps its checks (and no counters) when only its timeout is given.
+    const ExporterModule* health = config.FindModule("health");
+    ASSERT_NE(health, nullptr);
+    EXPECT_TRUE(health->health);
+    EXPECT_TRUE(health->paths.empty());
+    EXPECT_EQ(health->timeoutSeconds, 20);
     ASSERT_NE(config.FindModule("memory"), nullptr);
     EXPECT_EQ(config.FindModule("memory")->paths.size(), 2u);
     EXPECT_EQ(config.FindModule("memory")->timeoutSeconds, 10);
@@ -77,6 +85,8 @@ TEST(ExporterConfigTest, AFileIsReadWithTheBuiltInModuleAndItsDefaults)
     const ExporterConfig minimal = Parsed("auths: {a: {user: u, password_file: /p, targets: [h]}}\n");
     ASSERT_NE(minimal.FindModule("dc"), nullptr);
     EXPECT_EQ(minimal.FindModule("dc")->paths.size(), 13u);
+    ASSERT_NE(minimal.FindModule("health"), nullptr);
+    EXPECT_TRUE(minimal.FindModule("health")->health);
     EXPECT_EQ(minimal.listenAddress, "127.0.0.1");
 }
 

@@ -9,9 +9,11 @@
 #include <set>
 #include <thread>
 
+#include "exporter/status_page.h"
 #include "perf/pdh_status.h"
 #include "platform/linux/exporter/target_sessions.h"
 #include "tests/fakes/perf_data_builder.h"
+#include "tests/fakes/scripted_health.h"
 
 namespace {
 
@@ -165,6 +167,7 @@ protected:
         settings.maxConcurrent = maxConcurrent;
         settings.sessionIdle = idle;
         settings.lackingRetry = lackingRetry;
+        settings.health = health;
         return std::make_unique<TargetSessions>(
             settings, std::move(credentials),
             [this](CredentialRegistry& registry) { return std::make_unique<ScriptedRegistry>(registry, targets); },
@@ -185,6 +188,7 @@ protected:
     }
 
     ScriptedTargets targets;
+    std::shared_ptr<ScriptedHealth> health = std::make_shared<ScriptedHealth>();
     std::vector<std::string> log;
     const ExporterModule module = DomainControllerModule();
 };
@@ -429,4 +433,65 @@ TEST_F(TargetSessionsTest, AnIdleSessionIsClosedOnAWorkerThatTheEndWaitsFor)
     sessions.reset();
     const std::lock_guard lock(targets.mutex);
     EXPECT_EQ(targets.closed, 2);
+}
+
+TEST_F(TargetSessionsTest, HealthChecksRunBesideTheSessionAndShareItsRefusal)
+{
+    targets.delays["dc1"] = 1500ms; // the counters' logon hangs
+    auto sessions = Sessions(400ms, 1);
+    const ExporterModule checks = HealthModule();
+    // A collection of dc1 holds its session and the only place; the checks of dc1 need neither.
+    std::thread slow([&] { sessions->Probe("dc1", module, Auth("good"), Clock::now() + 3s); });
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(sessions->CollectionsInFlight(), 1u);
+    const auto start = Clock::now();
+    ProbeOutcome outcome = sessions->Probe("dc1", checks, Auth("good"), start + 3s);
+    EXPECT_LT(Clock::now() - start, 1s);
+    ASSERT_TRUE(outcome.health);
+    EXPECT_TRUE(outcome.success) << outcome.statusText;
+    const std::string text = RenderProbe(outcome);
+    EXPECT_NE(text.find("zeltor_probe_success 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("zeltor_health_check_success{check=\"ldap_bind\"} 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("# TYPE zeltor_directory_highest_committed_usn counter\n"
+                        "zeltor_directory_highest_committed_usn 4242\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("check=\"global_catalog\""), std::string::npos); // not a catalog, and says so
+    EXPECT_EQ(sessions->SessionCount(), 1u);
+    slow.join();
+
+    // A wrong password refused to the checks: one logon (the shares wait for the bind's and are
+    // not tried), and the counters of the same target and auth send nothing until the backoff ends.
+    outcome = sessions->Probe("dc2", checks, Auth("bad"), Clock::now() + 3s);
+    EXPECT_TRUE(outcome.success); // the checks were made; some failed
+    EXPECT_EQ(outcome.statusText, "LDAP bind, SYSVOL, NETLOGON failing");
+    EXPECT_NE(RenderProbe(outcome).find("zeltor_health_check_success{check=\"ldap_bind\"} 0\n"), std::string::npos);
+    EXPECT_EQ(health->Logons(), 1 + 3);
+    EXPECT_EQ(sessions->RefusedLogons(), 1u);
+    EXPECT_EQ(sessions->Probe("dc2", module, Auth("bad"), Clock::now() + 3s).status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(Logons("dc2"), 0);
+    outcome = sessions->Probe("dc2", checks, Auth("bad"), Clock::now() + 3s);
+    EXPECT_EQ(health->Logons(), 4);
+    EXPECT_NE(outcome.health->Find(HealthCheckKind::LdapBind)
+                  ->detail.find("not tried: the logon of auth bad was refused"),
+              std::string::npos);
+    EXPECT_TRUE(outcome.health->Find(HealthCheckKind::Kerberos)->success); // a KDC's answer needs no logon
+
+    // The backoff over: the counters come first and take the one try, refused; the checks that
+    // follow send nothing, and the page's row says what failed.
+    std::this_thread::sleep_for(450ms);
+    EXPECT_EQ(sessions->Probe("dc2", module, Auth("bad"), Clock::now() + 3s).status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(Logons("dc2"), 1);
+    outcome = sessions->Probe("dc2", checks, Auth("bad"), Clock::now() + 3s);
+    EXPECT_EQ(health->Logons(), 4);
+    EXPECT_EQ(sessions->RefusedLogons(), 2u);
+    LastProbes probes;
+    probes.Note(LastProbeOf("dc2", "health", "bad", 0, outcome, Clock::now()));
+    ExporterConfig config;
+    config.modules = { HealthModule() };
+    const std::string page = RenderStatusPage("1.0", config, probes, Clock::now());
+    EXPECT_NE(page.find("<li>health (the controller's health checks)</li>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<td class=\"failure\">LDAP bind, SYSVOL, NETLOGON failing</td><td class=\"n\">4 of 7</td>"),
+              std::string::npos)
+        << page;
 }

@@ -193,7 +193,7 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
     EXPECT_TRUE(RunScript("/bin/sh", { "-c", "promtool check metrics < " + metrics +
                                                  " 2>&1 | grep -v _usn | grep -q . && exit 1; exit 0" }))
         << prometheus.out;
-    EXPECT_NE(prometheus.out.find("zeltor_health_check_success{machine=\"" + dc["host"] + "\",check=\"kerberos\"} 1"),
+    EXPECT_NE(prometheus.out.find("zeltor_health_check_success{instance=\"" + dc["host"] + "\",check=\"kerberos\"} 1"),
               std::string::npos);
 
     // Four checks with the password, no refused logon: the Kerberos check sent no key.

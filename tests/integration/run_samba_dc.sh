@@ -18,6 +18,13 @@
 #                                 succeeded (so both list each other as inbound partners)
 #   run_samba_dc.sh stop STATE    stops it and removes its directory and STATE
 #
+# With ZELTOR_DC_CLOCK_AHEAD set (a faketime offset such as 7m), the controller's services run
+# with their clock that far ahead of the machine's (libfaketime preloaded: faketime's wrapper
+# keeps a semaphore named by its process ID, which a PID namespace of its own reuses); provisioning
+# keeps the real clock.
+# Its directory's modules then bind their symbols as any library does (LDB_MODULES_DISABLE_DEEPBIND),
+# so that faketime's clock is theirs too: loaded with RTLD_DEEPBIND, they would read the real one.
+#
 # Needs root: the controller listens on the privileged ports of SMB, DNS, Kerberos and LDAP.
 set -euo pipefail
 
@@ -62,7 +69,11 @@ serve() {
         { [ ! -d /var/log/samba ] || mount -n --bind "$1/log" /var/log/samba; } &&
         { [ ! -f "$1/resolv.conf" ] || mount -n --bind "$1/resolv.conf" /etc/resolv.conf; } &&
         { [ ! -f "$1/krb5.conf" ] || export KRB5_CONFIG="$1/krb5.conf"; } &&
-        exec samba -i -s "$1/etc/smb.conf"' samba-dc "$dir" < /dev/null > "$dir/samba.out" 2>&1 &
+        if [ -n "$2" ]; then
+            export LDB_MODULES_DISABLE_DEEPBIND=1 FAKETIME="+$2" \
+                LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1
+        fi &&
+        exec samba -i -s "$1/etc/smb.conf"' samba-dc "$dir" "${ZELTOR_DC_CLOCK_AHEAD:-}" < /dev/null > "$dir/samba.out" 2>&1 &
     pid=$!
     echo "pid=$pid" >> "$state"
     for port in 445 53 389; do

@@ -95,7 +95,8 @@ TEST_F(OverviewDialogTest, SystemMenuOffersItAboveAboutAndCtrlDOpensItWithEveryC
                      const auto* w = ui.Find(list);
                      EXPECT_EQ(w->columns,
                                (std::vector<CString>{ u"Controller", u"State", u"Processor %", u"Committed memory %",
-                                                      u"Free disk %", u"LSASS handles", u"Page faults/sec", u"Age" }));
+                                                      u"Free disk %", u"LSASS handles", u"Page faults/sec", u"Age",
+                                                      u"Health" }));
                      EXPECT_EQ(ColumnOf(list, kOverviewController), (std::vector<CString>{ u"DC1", u"DC2", u"DC3" }));
                      EXPECT_EQ(ColumnOf(list, kOverviewProcessor), (std::vector<CString>{ u"10", u"", u"90 (high)" }));
                      EXPECT_EQ(ui.GetListItemText(list, 1, kOverviewState).rfind(u"credentials refused", 0), 0u);

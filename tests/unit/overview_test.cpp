@@ -14,6 +14,7 @@
 #include "perf/pdh_status.h"
 #include "perf/status_text.h"
 #include "tests/fakes/fake_services.h"
+#include "tests/fakes/scripted_health.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ TEST(OverviewModelTest, FiguresPastThresholdsAreMarkedInWordsAndKeptWithTheirAge
     EXPECT_EQ(model.CellText(0, kOverviewLsassHandles, 70000), u"");
     EXPECT_EQ(model.RowDescription(0, 70000),
               u"Controller: DC1, State: answering, Processor %: 1, Committed memory %: 2, Free disk %: 30, "
-              u"LSASS handles: none, Page faults/sec: 5, Age: 0 s");
+              u"LSASS handles: none, Page faults/sec: 5, Age: 0 s, Health: none");
 }
 
 TEST(OverviewModelTest, SortsByAnyColumnWithRowsWithoutFiguresLast)
@@ -376,4 +377,74 @@ TEST(OverviewRefresherTest, ASilentControllerHoldsOnlyItsOwnRowAndARefusalWaitsF
     refresher.reset(); // waits for the workers, which cancel their connections
     EXPECT_EQ(notified.load(), told);
     EXPECT_EQ(domain.cancelled.load(), 3); // DC1, SILENT, DC2: each opened one; REFUSING none
+}
+
+TEST(OverviewRefresherTest, HealthIsCheckedBesideTheCountersAndSharesTheirRefusal)
+{
+    // DC1 is healthy; DOWN's directory does not answer, its counters do; REFUSING refuses the
+    // counters' logon; WRONGPW takes the counters' logon but not the checks' (its password changed
+    // for the directory alone, say).
+    Domain domain;
+    const auto health = std::make_shared<ScriptedHealth>();
+    health->SetDown("DOWN");
+    const std::vector<CString> names{ u"DC1", u"DOWN", u"REFUSING" };
+    OverviewModel model(names);
+    OverviewRefresher::Settings settings;
+    settings.connect = [&] { return domain.Connect(); };
+    settings.userName = u"admin";
+    settings.password = u"right";
+    settings.intervalMs = 10;
+    settings.health = health;
+    settings.healthIntervalMs = 30;
+    // WRONGPW's own overview, with a password the counters' fake takes and the checks refuse.
+    OverviewRefresher refresher(names, settings, [] {});
+    settings.password = u"wrong";
+    OverviewModel wrongModel({ u"WRONGPW" });
+    OverviewRefresher wrong({ u"WRONGPW" }, settings, [] {});
+
+    const auto take = [&] {
+        for (const auto& [row, report] : refresher.TakeHealthResults())
+            model.ApplyHealth(row, report);
+        for (const auto& [row, report] : wrong.TakeHealthResults())
+            wrongModel.ApplyHealth(row, report);
+        for (const auto& [row, sample] : wrong.TakeResults())
+            wrongModel.Apply(row, sample);
+    };
+    int checksOfDc1 = 0;
+    ASSERT_TRUE(TakeUntil(refresher, model, [&] {
+        take();
+        checksOfDc1 = health->Logons("DC1") / 3;
+        return checksOfDc1 >= 3 && model.Row(1).health && model.Row(2).health && wrongModel.Row(0).health &&
+               wrongModel.Row(0).state == ControllerState::CredentialsRefused;
+    }));
+    // Checked again and again, less often than the counters are collected.
+    EXPECT_GT(model.Row(0).takenMs.value_or(0), 0);
+    EXPECT_EQ(model.CellText(0, kOverviewHealth, 0), u"ok");
+    EXPECT_EQ(model.CellText(1, kOverviewHealth, 0),
+              u"LDAP, global catalog, clock failing (LDAP: no answer from DOWN; global catalog: no answer from DOWN; "
+              u"clock: no currentTime: the rootDSE could not be read)");
+    EXPECT_EQ(model.Row(1).state, ControllerState::Answering); // its counters still read
+    // The counters' refusal withholds the credentials from the checks.
+    EXPECT_EQ(health->Logons("REFUSING"), 0);
+    EXPECT_EQ(model.CellText(2, kOverviewHealth, 0),
+              u"LDAP bind, SYSVOL, NETLOGON failing (not tried: the logon was refused; Refresh tries again)");
+    // The checks' refusal stops the counters: one refused logon of each, however many intervals.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    take();
+    EXPECT_EQ(health->Logons("WRONGPW"), 1);
+    EXPECT_EQ(domain.Logons("\\\\WRONGPW"), 1);
+    EXPECT_EQ(wrongModel.Row(0).state, ControllerState::CredentialsRefused);
+    // Sorted by health: the healthy first, the unchecked last.
+    model.SortBy(kOverviewHealth, true);
+    EXPECT_EQ(model.Order().front(), 0u);
+
+    // Asked again: the counters collect first (on the connection they kept), then the checks
+    // send the credentials once more, and again only once.
+    wrong.RefreshNow(0);
+    ASSERT_TRUE(TakeUntil(wrong, wrongModel, [&] { return health->Logons("WRONGPW") == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(health->Logons("WRONGPW"), 2);
+    EXPECT_EQ(domain.Logons("\\\\WRONGPW"), 1);
+    refresher.Stop();
+    wrong.Stop();
 }

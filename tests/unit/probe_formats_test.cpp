@@ -84,14 +84,15 @@ TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
     EXPECT_EQ(text.find("ntds_ldap"), std::string::npos) << text;
 
     // A collection that failed: that, and nothing of the counters.
-    EXPECT_EQ(writer.Sample({}, {}, SampleReadings{ false, 2, {} }),
-              "# HELP zeltor_probe_success Whether the target's counters could be collected (1) or not (0).\n"
-              "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" +
-                  instance +
-                  "} 0\n"
-                  "# HELP zeltor_probe_duration_seconds How long the probe took, in seconds.\n"
-                  "# TYPE zeltor_probe_duration_seconds gauge\nzeltor_probe_duration_seconds{" +
-                  instance + "} 2\n");
+    EXPECT_EQ(
+        writer.Sample({}, {}, SampleReadings{ false, 2, {} }),
+        "# HELP zeltor_probe_success Whether the target was probed (1) or not (0): its counters collected, or its health checks made.\n"
+        "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" +
+            instance +
+            "} 0\n"
+            "# HELP zeltor_probe_duration_seconds How long the probe took, in seconds.\n"
+            "# TYPE zeltor_probe_duration_seconds gauge\nzeltor_probe_duration_seconds{" +
+            instance + "} 2\n");
 }
 
 TEST(ProbeFormatsTest, JsonAndCsvTextsAreEscaped)

@@ -108,8 +108,12 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 module.timeoutSeconds = Number(node, what + " timeout_seconds");
             if (const YAML::Node node = body.IsNull() ? YAML::Node() : body["counters"])
                 module.paths = List(node, what + " counters");
-            else
-                module.paths = BuiltInModule(module.name).paths; // none for a module of its own: refused later
+            else {
+                // A built-in module's own counters or checks; none for a module of its own: refused later.
+                const ExporterModule builtIn = BuiltInModule(module.name);
+                module.paths = builtIn.paths;
+                module.health = builtIn.health;
+            }
             config->modules.push_back(std::move(module));
         }
     }

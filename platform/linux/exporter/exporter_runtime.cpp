@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/linux/exporter/exporter_config_file.h"
+#include "platform/linux/health/linux_health_service.h"
 #include "platform/linux/probe/linux_probe_environment.h"
 
 struct ExporterRuntime::Board {
@@ -209,6 +210,12 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
         settings.maxConcurrent = config.maxConcurrentCollections;
         settings.sessionIdle = std::chrono::duration_cast<TargetSessions::Clock::duration>(
             std::chrono::duration<double>(config.sessionIdleSeconds));
+        // The health checks with the system's resolver, to the controllers' SMB port as the counters.
+        LinuxHealthService::Options health;
+        health.smbPort = config.smbPort;
+        settings.health = std::make_shared<LinuxHealthService>(health);
+        settings.connectionBound = std::chrono::duration_cast<TargetSessions::Clock::duration>(
+            std::chrono::duration<double>(config.connectTimeoutSeconds));
         const ExporterServer::Log log = m_log;
         made->sessions = std::make_shared<TargetSessions>(
             settings, credentials,

@@ -81,6 +81,12 @@ struct TargetSessions::Session {
     const std::string auth;
     bool busy = false;          // under TargetSessions::m_mutex
     Clock::time_point lastUsed; // under TargetSessions::m_mutex
+    // The last refusal of the credentials, by the counters' logon or the health checks', under
+    // TargetSessions::m_mutex: its status (0: none), the end of its backoff, and whether a reader
+    // has taken the one try after it.
+    std::uint32_t refusal = 0;
+    Clock::time_point refusedUntil;
+    bool trying = false;
 
     // Only the collection that holds busy touches what follows; the controller goes first.
     const SmbCredentials given; // the auth's when the session was made: a reload may change the auth's
@@ -100,7 +106,7 @@ struct TargetSessions::Result {
 
 TargetSessions::TargetSessions(Settings settings, std::map<std::string, SmbCredentials> credentials,
                                RegistryFactory factory, Logger logger)
-    : m_settings(settings), m_credentials(std::move(credentials)), m_factory(std::move(factory)),
+    : m_settings(std::move(settings)), m_credentials(std::move(credentials)), m_factory(std::move(factory)),
       m_logger(std::move(logger))
 {
 }
@@ -174,7 +180,8 @@ void TargetSessions::CloseIdleSessions(Clock::time_point now)
     std::vector<std::shared_ptr<Session>> idle;
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         const Session& session = *it->second;
-        if (!session.busy && now - session.lastUsed >= m_settings.sessionIdle && !session.controller.IsRefused()) {
+        if (!session.busy && now - session.lastUsed >= m_settings.sessionIdle && !session.controller.IsRefused() &&
+            !(session.refusal != 0 && now < session.refusedUntil)) {
             idle.push_back(std::move(it->second));
             it = m_sessions.erase(it);
         } else {
@@ -205,7 +212,32 @@ void TargetSessions::NoteRefusal(const Session& session, std::uint32_t status)
              " s");
 }
 
-ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& module)
+bool TargetSessions::MaySend(Session& session, Clock::time_point now, bool* trying) const
+{
+    *trying = false;
+    if (session.refusal == 0)
+        return true;
+    if (now < session.refusedUntil || session.trying)
+        return false;
+    session.trying = *trying = true;
+    return true;
+}
+
+void TargetSessions::Settle(Session& session, bool trying, bool refused, std::uint32_t status,
+                            Clock::time_point now) const
+{
+    if (refused) {
+        session.refusal = status;
+        session.refusedUntil = now + m_settings.refusedLogonBackoff;
+        session.trying = false;
+    } else if (trying) {
+        session.refusal = 0;
+        session.trying = false;
+    }
+}
+
+ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& module,
+                                     ControllerSession::Collection* collected)
 {
     const auto [set, added] = session.sets.try_emplace(module.name);
     if (added) {
@@ -215,6 +247,7 @@ ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& mod
         set->second = session.controller.AddSet(std::move(paths));
     }
     const ControllerSession::Collection collection = session.controller.Collect(set->second);
+    *collected = collection;
     if (collection.failed != ControllerSession::Step::None) {
         if (collection.refused && !collection.kept)
             NoteRefusal(session, collection.status);
@@ -236,6 +269,8 @@ ProbeOutcome TargetSessions::Collect(Session& session, const ExporterModule& mod
 ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModule& module, const ExporterAuth& auth,
                                    Clock::time_point deadline)
 {
+    if (module.health)
+        return CheckHealth(target, auth, deadline);
     const Clock::time_point start = Clock::now();
     const auto finished = [&](ProbeOutcome outcome) {
         outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -255,16 +290,26 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
         if (!m_changed.wait_until(lock, deadline,
                                   [&] { return !session->busy && m_inFlight < m_settings.maxConcurrent; }))
             return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
+        // A refusal the health checks saw withholds the credentials from the counters too.
+        bool trying = false;
+        if (!MaySend(*session, Clock::now(), &trying))
+            return finished(Failure(session->refusal));
         session->busy = true;
         ++m_inFlight;
         // The collection goes on past the deadline when the target is slow, holding its session
         // and its place until the engine's own bounds end it.
-        RunOnWorker({ [this, session, result, module] {
-                         ProbeOutcome outcome = Collect(*session, module);
+        const auto collection = std::make_shared<ControllerSession::Collection>();
+        RunOnWorker({ [this, session, result, module, collection] {
+                         ProbeOutcome outcome = Collect(*session, module, collection.get());
                          const std::lock_guard lock(result->mutex);
                          result->outcome = std::move(outcome);
                      },
-                      [this, session, result] {
+                      [this, session, result, collection, trying] {
+                          // A refusal kept by the controller's session is already the session's.
+                          if (!collection->kept)
+                              Settle(*session, trying, collection->refused, collection->status, Clock::now());
+                          else
+                              session->trying = false;
                           session->busy = false;
                           session->lastUsed = Clock::now();
                           --m_inFlight;
@@ -281,6 +326,66 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
     if (!result->ready.wait_until(lock, deadline, [&] { return result->done; }))
         return finished(Failure(PdhStatusFromWin32(win32_error::kSemTimeout)));
     return finished(std::move(result->outcome));
+}
+
+ProbeOutcome TargetSessions::CheckHealth(const std::string& target, const ExporterAuth& auth,
+                                         Clock::time_point deadline)
+{
+    const Clock::time_point start = Clock::now();
+    if (!m_settings.health) {
+        ProbeOutcome none;
+        none.statusText = "this exporter has no health checks";
+        return none;
+    }
+    HealthTarget checked;
+    bool trying = false;
+    std::shared_ptr<Session> session;
+    {
+        const std::lock_guard lock(m_mutex);
+        CloseIdleSessions(start);
+        session = SessionFor(target, auth.name);
+        if (!session) {
+            ProbeOutcome gone = Failure(PdhStatusFromWin32(win32_error::kNotConnected));
+            gone.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+            return gone;
+        }
+        session->lastUsed = start;
+        if (!MaySend(*session, start, &trying)) {
+            const auto left = std::chrono::ceil<std::chrono::seconds>(session->refusedUntil - start).count();
+            checked.credentialsWithheld = "the logon of auth " + auth.name + " was refused (" +
+                                          StatusText(session->refusal) + "); not tried again for " +
+                                          std::to_string(std::max<long long>(left, 0)) + " s";
+        }
+    }
+    // The credentials the session was made with (read only, never changed while it lives).
+    checked.controller = session->target;
+    checked.user = CString::FromUtf8(session->given.user);
+    checked.password = CString::FromUtf8(session->given.password);
+    checked.ticketCache = session->given.ticketCache;
+    // The whole check within the connection's bound and the scrape's, less the time its end
+    // takes to be noticed.
+    const auto budget = std::min(m_settings.connectionBound, deadline - start - std::chrono::milliseconds(300));
+    HealthCheckOptions options;
+    options.totalTimeoutMs =
+        std::max(100, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(budget).count()));
+    options.checkTimeoutMs = std::min(options.checkTimeoutMs, options.totalTimeoutMs);
+    HealthReport report = RunHealthCheck(m_settings.health, checked, options);
+
+    const std::uint32_t refused = PdhStatusFromWin32(win32_error::kLogonFailure);
+    {
+        const std::lock_guard lock(m_mutex);
+        Settle(*session, trying, report.refusedLogon, refused, Clock::now());
+        session->lastUsed = Clock::now();
+    }
+    if (report.refusedLogon)
+        NoteRefusal(*session, refused);
+    ProbeOutcome outcome;
+    outcome.success = true;
+    if (!report.AllPassed())
+        outcome.statusText = HealthSummary(report);
+    outcome.health = std::move(report);
+    outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return outcome;
 }
 
 void TargetSessions::Renew(std::map<std::string, SmbCredentials> credentials, const std::set<std::string>& renewed)

@@ -11,6 +11,12 @@
 // scrapes. Two scrapes of one session (two modules of a controller) take turns. The workers are
 // made as collections need them (never more than maxConcurrent) and kept, so that a scrape in
 // steady state makes no thread.
+//
+// The health module's checks run on the scrape's own thread (each exchange on one of its own),
+// beside the session's collections: they neither wait for the session nor hold it, nor take a
+// place among the collections. They send the session's credentials, and share its refusal: a
+// logon refused to either the counters or the checks withholds the credentials from both until
+// the backoff ends, and then one of them, whichever comes first, tries them again.
 #pragma once
 
 #include <chrono>
@@ -26,6 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/controller_session.h"
+#include "directory/health_check.h"
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
 #include "platform/linux/remote/performance_registry.h"
@@ -45,6 +53,10 @@ public:
         // A counter the target lacked when the module's counters were added is looked for again
         // after this (a provider that was not ready, an object installed later).
         Clock::duration lackingRetry = std::chrono::minutes(1);
+        // The health module's checks (none: the module answers that this exporter has none), and
+        // the bound of a whole check of one target (the connection's bound).
+        std::shared_ptr<IHealthService> health;
+        Clock::duration connectionBound = std::chrono::seconds(10);
     };
 
     // passwords: each auth's, by the auth's name (wiped when the object goes).
@@ -56,7 +68,8 @@ public:
     TargetSessions(const TargetSessions&) = delete;
     TargetSessions& operator=(const TargetSessions&) = delete;
 
-    // One collection of module's counters on target as auth, answered by deadline.
+    // One collection of module's counters (or its health checks) on target as auth, answered by
+    // deadline.
     ProbeOutcome Probe(const std::string& target, const ExporterModule& module, const ExporterAuth& auth,
                        Clock::time_point deadline);
 
@@ -76,7 +89,13 @@ private:
     std::shared_ptr<Session> SessionFor(const std::string& target, const std::string& auth);
     // Takes the idle sessions out of the table and closes them on a worker.
     void CloseIdleSessions(Clock::time_point now);
-    ProbeOutcome Collect(Session& session, const ExporterModule& module);
+    ProbeOutcome Collect(Session& session, const ExporterModule& module, ControllerSession::Collection* collected);
+    ProbeOutcome CheckHealth(const std::string& target, const ExporterAuth& auth, Clock::time_point deadline);
+    // Under m_mutex: whether the session's credentials may go now. After a refusal they may once
+    // its backoff has ended, to one reader at a time: *trying tells this one it took that try.
+    bool MaySend(Session& session, Clock::time_point now, bool* trying) const;
+    // Under m_mutex: what a reader that sent the credentials (or took the try) saw of them.
+    void Settle(Session& session, bool trying, bool refused, std::uint32_t status, Clock::time_point now) const;
     ProbeOutcome Failure(std::uint32_t status) const;
     // A collection on a worker: collect runs outside m_mutex, then finish under it, with the
     // worker already counted idle, so that the next scrape of whoever finish answers finds that

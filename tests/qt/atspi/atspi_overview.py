@@ -14,7 +14,7 @@ import pyatspi
 from gi.repository import GLib
 
 HEADINGS = ["Controller", "State", "Processor %", "Committed memory %", "Free disk %", "LSASS handles",
-            "Page faults/sec", "Age"]
+            "Page faults/sec", "Age", "Health"]
 
 failures = 0
 
@@ -126,7 +126,7 @@ check(read.get("DC01", [])[2:7] == ["Processor %: 95 (high)", "Committed memory 
       "the answering controller's figures under their headings, the high one in words")
 check(read.get("DC01", [""] * 8)[7].endswith(" s"), "the answering controller's figures have an age")
 for name in ("DC02", "DC03", "DC04"):
-    check(all(cell.endswith(": ") for cell in read.get(name, ["x"] * 8)[2:]), f"{name} shows no figures")
+    check(all(cell.endswith(": ") for cell in read.get(name, ["x"] * 9)[2:8]), f"{name} shows no figures")
 
 
 def row_of(name):
@@ -138,6 +138,18 @@ silent_state = table.getAccessibleAt(row_of("DC02"), 1).getIndexInParent()
 print(f"# names heard until the rows settled: {names_heard}")
 check(any(i == silent_state and t.startswith("not answering") for i, t in names_heard),
       "the silent controller's change to \"not answering\" is heard as its state cell's new name")
+
+# Health: DC01's directory does not answer while its counters do; the cell says what fails and
+# why, and its description carries the same for a cell narrower than its text.
+health = lambda name: table.getAccessibleAt(row_of(name), 8)
+expected = "LDAP, global catalog, clock failing (LDAP: no answer from DC01; global catalog: no answer from DC01; "
+check(spin_until(lambda: health("DC01").name.startswith(expected), 10),
+      f"DC01's health in words: {health('DC01').name!r}")
+check(health("DC01").description == health("DC01").name, f"its description: {health('DC01').description!r}")
+check(spin_until(lambda: health("DC04").name == "ok", 10), f"DC04's health: {health('DC04').name!r}")
+refused = "LDAP bind, SYSVOL, NETLOGON failing (not tried: the logon was refused; Refresh tries again)"
+check(spin_until(lambda: health("DC03").name == refused, 10),
+      f"DC03's refused logon holds the checks' credentials back: {health('DC03').name!r}")
 
 # "Refresh now" on the selected row (the first, DC01): reading, then answering again; two changes,
 # the second may come before the first is read.

@@ -1,7 +1,8 @@
 // The main window with the domain overview open over it, on the Qt window layer with scripted
 // controllers: DC01 answers, DC02 is silent until the engine's bound, DC03 refuses the logon and
-// DC04 answers without performance data. Run by run_atspi_overview_test.sh, which reads the
-// window over the accessibility bus; the program ends when its main window closes.
+// DC04 answers without performance data; of their health, DC01's directory does not answer.
+// Run by run_atspi_overview_test.sh, which reads the window over the accessibility bus; the
+// program ends when its main window closes.
 #include <QApplication>
 #include <QTimer>
 
@@ -17,6 +18,7 @@
 #include "res/resource.h"
 #include "tests/fakes/fake_services.h"
 #include "tests/fakes/fake_shell.h"
+#include "tests/fakes/scripted_health.h"
 
 namespace {
 
@@ -73,6 +75,10 @@ int main(int argc, char** argv)
         c.counters = std::move(source);
         return c;
     };
+
+    const auto health = std::make_shared<ScriptedHealth>();
+    health->SetDown("DC01");
+    services.health = health;
 
     CZeltorDlg dlg(services);
     app.m_pMainWnd = &dlg;
