@@ -75,7 +75,7 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
 {
     // The stop signals are taken as they come in the wait between updates, never in a write.
     const sigset_t stops = StopSignals();
-    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
     PerfmonStore store(stateDirectory);
     store.ReadableBy(options.readersGroup);

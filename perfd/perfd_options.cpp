@@ -75,6 +75,7 @@ PerfdCommand ParsePerfdOptions(int argc, char** argv, PerfdOptions* options, std
     optind = 0; // getopt's state starts afresh for each parse
     opterr = 0;
     for (;;) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the options are read once, before any thread starts.
         const int option = getopt_long(argc, argv, ":s:i:hV", kOptions, nullptr);
         if (option == -1)
             break;

@@ -91,13 +91,13 @@ private:
     // Writes records, and before's records beyond them, into copy.
     bool WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& records, const std::vector<PerfmonRecord>& before,
                     std::string* error);
-    // Writes the records into the copy that is not published: the copy to publish, -1 when
-    // the published one holds them already; false on failure.
-    bool Prepare(Database& db, const std::vector<PerfmonRecord>& records, int* copy, std::string* error);
+    // Writes the records into the copy that is not published: *index the copy to publish, -1
+    // when the published one holds them already; false on failure.
+    bool Prepare(Database& db, const std::vector<PerfmonRecord>& records, int* index, std::string* error);
     // Takes the write lease on the published names.tdb: false when it is not ours, leases
     // cannot be had here, or answers held it past the deadline.
     bool Gate(std::chrono::steady_clock::time_point deadline);
-    bool Publish(Database& db, int copy, std::string* error);
+    bool Publish(Database& db, int index, std::string* error);
     void Close(Copy& copy);
 
     std::string m_directory;

@@ -23,14 +23,14 @@ T* Token(std::uintptr_t n)
 CString FakeDirectoryService::GetComputerName(std::uint32_t bufferChars)
 {
     lastComputerNameChars = bufferChars;
-    calls.push_back(u"GetComputerName");
+    calls.emplace_back(u"GetComputerName");
     return computerName;
 }
 
 std::uint32_t FakeDirectoryService::NetGetJoinInformation(const CString& server, const char16_t** nameBuffer,
                                                           int* status)
 {
-    calls.push_back(u"NetGetJoinInformation");
+    calls.emplace_back(u"NetGetJoinInformation");
     lastJoinServer = server;
     if (joinResult != 0)
         return joinResult;
@@ -43,13 +43,13 @@ std::uint32_t FakeDirectoryService::NetGetJoinInformation(const CString& server,
 
 void FakeDirectoryService::NetApiBufferFree(const char16_t*)
 {
-    calls.push_back(u"NetApiBufferFree");
+    calls.emplace_back(u"NetApiBufferFree");
     --outstandingJoinBuffers;
 }
 
 std::uint32_t FakeDirectoryService::DsBind(const CString& domain, DsBinding** binding)
 {
-    calls.push_back(u"DsBind");
+    calls.emplace_back(u"DsBind");
     lastBindDomain = domain;
     if (bindResult != 0)
         return bindResult;
@@ -61,7 +61,7 @@ std::uint32_t FakeDirectoryService::DsBind(const CString& domain, DsBinding** bi
 std::uint32_t FakeDirectoryService::DsMakePasswordCredentials(const CString& user, const CString& domain,
                                                               const CString& password, DsCredential** credential)
 {
-    calls.push_back(u"DsMakePasswordCredentials");
+    calls.emplace_back(u"DsMakePasswordCredentials");
     lastCredUser = user;
     lastCredDomain = domain;
     lastCredPassword = password;
@@ -74,13 +74,13 @@ std::uint32_t FakeDirectoryService::DsMakePasswordCredentials(const CString& use
 
 void FakeDirectoryService::DsFreePasswordCredentials(DsCredential*)
 {
-    calls.push_back(u"DsFreePasswordCredentials");
+    calls.emplace_back(u"DsFreePasswordCredentials");
     --outstandingCredentials;
 }
 
 std::uint32_t FakeDirectoryService::DsBindWithCred(const CString& domain, DsCredential*, DsBinding** binding)
 {
-    calls.push_back(u"DsBindWithCred");
+    calls.emplace_back(u"DsBindWithCred");
     lastBindDomain = domain;
     if (bindResult != 0)
         return bindResult;
@@ -92,7 +92,7 @@ std::uint32_t FakeDirectoryService::DsBindWithCred(const CString& domain, DsCred
 std::uint32_t FakeDirectoryService::DsGetDomainControllerInfo(DsBinding*, const CString& domain, std::uint32_t,
                                                               std::uint32_t* count, const DsControllerInfo1** infos)
 {
-    calls.push_back(u"DsGetDomainControllerInfo");
+    calls.emplace_back(u"DsGetDomainControllerInfo");
     lastInfoDomain = domain;
     if (infoResult != 0)
         return infoResult;
@@ -104,13 +104,13 @@ std::uint32_t FakeDirectoryService::DsGetDomainControllerInfo(DsBinding*, const 
 
 void FakeDirectoryService::DsFreeDomainControllerInfo(std::uint32_t, std::uint32_t, const DsControllerInfo1*)
 {
-    calls.push_back(u"DsFreeDomainControllerInfo");
+    calls.emplace_back(u"DsFreeDomainControllerInfo");
     --outstandingInfos;
 }
 
 std::uint32_t FakeDirectoryService::DsUnBind(DsBinding** binding)
 {
-    calls.push_back(u"DsUnBind");
+    calls.emplace_back(u"DsUnBind");
     *binding = nullptr;
     --outstandingBindings;
     return 0;

@@ -76,7 +76,7 @@ UINT FakeShellService::WinExec(const std::string& commandLine, int showCommand)
 
 void FakeShellService::MessageBeep(UINT type)
 {
-    calls.push_back(u"MessageBeep");
+    calls.emplace_back(u"MessageBeep");
     beeps.push_back(type);
 }
 
@@ -85,7 +85,7 @@ HCURSOR FakeShellService::LoadHandCursor()
     if (!handCursorAvailable)
         return nullptr;
     ++cursorsOut;
-    HCURSOR h = reinterpret_cast<HCURSOR>(m_nextCursor);
+    auto h = reinterpret_cast<HCURSOR>(m_nextCursor);
     m_nextCursor += 0x10;
     return h;
 }

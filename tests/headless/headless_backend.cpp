@@ -91,7 +91,7 @@ bool HeadlessBackend::Tick(HWND hwnd, UINT_PTR id)
 
 bool HeadlessBackend::IsTimerRunning(HWND hwnd, UINT_PTR id) const
 {
-    return m_timers.count({ hwnd, id }) != 0;
+    return m_timers.contains({ hwnd, id });
 }
 
 UINT HeadlessBackend::TimerPeriod(HWND hwnd, UINT_PTR id) const
@@ -396,7 +396,7 @@ int HeadlessBackend::GetListNextItem(HWND list, int start, UINT flags)
     if (w == nullptr)
         return -1;
     for (int i = start + 1; i < static_cast<int>(w->items.size()); ++i) {
-        if ((flags & LVNI_SELECTED) == 0 || w->selected.count(i) != 0)
+        if ((flags & LVNI_SELECTED) == 0 || w->selected.contains(i))
             return i;
     }
     return -1;
@@ -510,7 +510,7 @@ bool HeadlessBackend::WaitForPostedMessage(int timeoutMs)
 
 HGDIOBJ HeadlessBackend::NewObject(GdiObject object)
 {
-    HGDIOBJ h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    auto h = reinterpret_cast<HGDIOBJ>(m_nextObject);
     m_nextObject += 0x10;
     m_objects[h] = object;
     return h;
@@ -518,7 +518,7 @@ HGDIOBJ HeadlessBackend::NewObject(GdiObject object)
 
 HGDIOBJ HeadlessBackend::NewSystemObject(GdiObject object)
 {
-    HGDIOBJ h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    auto h = reinterpret_cast<HGDIOBJ>(m_nextObject);
     m_nextObject += 0x10;
     m_systemObjects[h] = object;
     return h;

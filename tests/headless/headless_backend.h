@@ -138,7 +138,7 @@ public:
     std::vector<Window*> ToolTipsOf(HWND owner);
     // A font's description, or nullptr for a handle that is not a live font.
     const AfxLogFont* FontDescription(HFONT font) const;
-    bool IsLiveObject(HGDIOBJ object) const { return m_objects.count(object) != 0; }
+    bool IsLiveObject(HGDIOBJ object) const { return m_objects.contains(object); }
     int LiveObjectCount() const { return static_cast<int>(m_objects.size()); }
 
     std::vector<MessageBoxRecord> messageBoxes;

@@ -343,18 +343,20 @@ TEST_F(SourceTest, FreeSpaceMatchesStatvfsOfTheMountedBlockDevices)
     std::set<dev_t> devices;
     double freeBytes = 0, sizeBytes = 0;
     const std::set<std::string> readOnlyImages = { "squashfs", "iso9660", "erofs" };
-    while (const mntent* m = getmntent(mounts)) {
+    mntent entry{};
+    char strings[4096];
+    while (const mntent* m = getmntent_r(mounts, &entry, strings, sizeof strings)) {
         if (std::string(m->mnt_type) == "zfs") {
             endmntent(mounts);
             GTEST_SKIP() << "ZFS pools are measured by FreeSpaceOfAMachineWhoseDisksAreZfsDatasets";
         }
         struct stat st {};
         struct statvfs fs {};
-        if (std::string(m->mnt_fsname).rfind("/dev/", 0) != 0 || readOnlyImages.count(m->mnt_type) ||
+        if (std::string(m->mnt_fsname).rfind("/dev/", 0) != 0 || readOnlyImages.contains(m->mnt_type) ||
             stat(m->mnt_dir, &st) != 0 || !devices.insert(st.st_dev).second || statvfs(m->mnt_dir, &fs) != 0)
             continue;
-        freeBytes += static_cast<double>(fs.f_bfree) * fs.f_frsize;
-        sizeBytes += static_cast<double>(fs.f_blocks) * fs.f_frsize;
+        freeBytes += static_cast<double>(fs.f_bfree) * static_cast<double>(fs.f_frsize);
+        sizeBytes += static_cast<double>(fs.f_blocks) * static_cast<double>(fs.f_frsize);
     }
     endmntent(mounts);
     if (sizeBytes == 0)

@@ -236,7 +236,7 @@ class LinuxLinkTest : public LinuxShellTest {
 protected:
     LinuxLinkTest()
     {
-        options.beep = [this](UINT type) { beeps.push_back({ type, ui.messageBoxes.size() }); };
+        options.beep = [this](UINT type) { beeps.emplace_back(type, ui.messageBoxes.size()); };
         app.m_pBackend = &ui;
         app.m_pResources = &ProgramResources();
     }

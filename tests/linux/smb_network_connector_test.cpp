@@ -86,7 +86,7 @@ TEST(SmbNetworkConnectorTest, FormatsTheWindowsTextsOfItsCodes)
 
     for (std::uint32_t code : { 0u, 1u, 54u, 0xFFFFFFFFu }) {
         SCOPED_TRACE(code);
-        char16_t* buffer = reinterpret_cast<char16_t*>(1);
+        auto* buffer = reinterpret_cast<char16_t*>(1);
         EXPECT_EQ(connector.FormatMessage(code, &buffer), 0u);
         EXPECT_EQ(buffer, nullptr);
     }
@@ -148,9 +148,10 @@ TEST(SmbNetworkConnectorTest, ASilentServerTimesOutAndEachStepSaysSo)
 // look-ups, the window) never finds it changing under it.
 TEST(SmbNetworkConnectorTest, LogonsLeaveTheEnvironmentAlone)
 {
-    if (std::getenv("HOME") == nullptr)
-        setenv("HOME", "/nonexistent", 1); // before any thread: what a logon once took away
-    const std::string home = std::getenv("HOME");
+    // Before any thread starts: the variable a logon once took away.
+    if (std::getenv("HOME") == nullptr)           // NOLINT(concurrency-mt-unsafe): no other thread yet
+        setenv("HOME", "/nonexistent", 1);        // NOLINT(concurrency-mt-unsafe): no other thread yet
+    const std::string home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe): no other thread yet
     std::atomic<bool> done{ false };
     std::atomic<int> missing{ 0 }, reads{ 0 };
     std::thread reader([&] {
@@ -172,6 +173,7 @@ TEST(SmbNetworkConnectorTest, LogonsLeaveTheEnvironmentAlone)
     });
     std::atomic<int> begun{ 0 };
     std::vector<std::thread> logons;
+    logons.reserve(2);
     for (int t = 0; t < 2; ++t) {
         logons.emplace_back([&] {
             SmbNetworkConnector::Options options = QuickOptions();

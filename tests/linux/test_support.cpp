@@ -15,8 +15,6 @@
 #include <fstream>
 #include <thread>
 
-extern char** environ;
-
 namespace {
 
 // dnsmasq-base installs the daemon here.
@@ -69,7 +67,7 @@ TempDir::~TempDir()
 
 std::string TempDir::Write(const std::string& name, const std::string& text) const
 {
-    const std::string path = m_path + "/" + name;
+    std::string path = m_path + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
@@ -115,6 +113,7 @@ void DnsmasqServer::Start(const std::vector<std::string>& recordOptions)
     };
     args.insert(args.end(), recordOptions.begin(), recordOptions.end());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -37,6 +37,7 @@ TEST(InstanceSlots, EachProcessKeepsItsNumberAmongItsNameForItsLife)
         for (int s = 0; s < starts; ++s)
             start();
         std::vector<std::uint64_t> names;
+        names.reserve(alive.size());
         for (std::uint64_t key : alive)
             names.push_back(nameOf[key]);
 

@@ -215,7 +215,7 @@ TEST(IoCallTally, AReapedChildsCallsCountOnce)
     IoCallTally tally("/proc", 1);
     Reader other(file);
     Parent parent(file);
-    const auto sample = [&](std::vector<int> pids) {
+    const auto sample = [&](const std::vector<int>& pids) {
         std::vector<ProcessTable::Process> processes{ { "r", other.Pid(), {} }, { "p", parent.Pid(), {} } };
         for (int pid : pids)
             processes.push_back({ "c", pid, {} });

@@ -27,8 +27,6 @@
 
 #include "tests/linux/test_support.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int kPolls = 100; // of 50 ms: the bound of every wait here
@@ -52,9 +50,10 @@ public:
     explicit Perfd(std::vector<std::string> arguments, std::vector<std::string> prefix = {})
     {
         std::vector<std::string> all = std::move(prefix);
-        all.push_back(ZELTOR_PERFD);
+        all.emplace_back(ZELTOR_PERFD);
         all.insert(all.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
+        argv.reserve(all.size() + 1);
         for (std::string& argument : all)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
@@ -109,7 +108,9 @@ private:
 // be read.
 std::string Dump(const std::string& path)
 {
-    FILE* dump = popen(("tdbdump '" + path + "' 2>/dev/null").c_str(), "r");
+    FILE* dump = popen(("tdbdump '" + path + "' 2>/dev/null").c_str(),
+                       "r"); // NOLINT(cert-env33-c): tdbdump of a file the test made, its output read through the
+                             // shell's redirection
     std::string text;
     char buffer[4096];
     while (dump != nullptr && fgets(buffer, sizeof buffer, dump) != nullptr)
@@ -396,7 +397,8 @@ TEST(PerfdService, WithReadersTheDatabasesAreReadByThatGroupAndRootAlone)
     const auto dumpAs = [](const std::string& group, const std::string& path) {
         const std::string command =
             "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path + "' 2>/dev/null";
-        FILE* dump = popen(command.c_str(), "r");
+        FILE* dump = popen(command.c_str(), "r"); // NOLINT(cert-env33-c): tdbdump of a file the test made, its output
+                                                  // read through the shell's redirection
         std::string text;
         char buffer[4096];
         while (dump != nullptr && fgets(buffer, sizeof buffer, dump) != nullptr)

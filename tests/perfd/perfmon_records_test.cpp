@@ -245,6 +245,7 @@ TEST(LsassStandIn, AProcessThatCallsItselfLsassNeverAnswersAsLsass)
         std::vector<PublishedProcess> list = { { "LSASS", 9, 2 }, { "samba", 40, 31 }, { "lsass", 900, 7 } };
         AddLsassStandIn(list, standIn);
         std::vector<std::string> names;
+        names.reserve(list.size());
         for (const PublishedProcess& p : list)
             names.push_back(p.name + " " + std::to_string(p.pid));
         if (standIn != 0)

@@ -13,7 +13,7 @@ protected:
     // script closes it with OK.
     void OpenAbout(UINT command, const std::function<void(HWND)>& script)
     {
-        ui.modalScripts.push_back([this, script](HWND about) {
+        ui.modalScripts.emplace_back([this, script](HWND about) {
             opened.push_back(ui.GetWindowText(about));
             script(about);
             ui.Click(ui.Item(about, IDOK));

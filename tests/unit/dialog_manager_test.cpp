@@ -21,7 +21,7 @@ protected:
     {
         ui.Type(Ctl(IDC_DC), u"OLD");
         bool ended = true;
-        ui.modalScripts.push_back([&](HWND picker) {
+        ui.modalScripts.emplace_back([&](HWND picker) {
             ui.SelectListItem(ui.Item(picker, IDC_DCLIST), 0);
             keys(picker);
             ended = ui.Find(picker)->ended;

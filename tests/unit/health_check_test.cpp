@@ -85,7 +85,7 @@ TEST(HealthCheckTest, ChecksRunSideBySideAndTheClockIsReadFromCurrentTime)
 {
     auto service = std::make_shared<ScriptedHealth>();
     service->delay = 300ms;
-    service->offsetSeconds = 7 * 60;
+    service->offsetSeconds = std::int64_t{ 7 } * 60;
     const auto start = std::chrono::steady_clock::now();
     const HealthReport report = RunHealthCheck(service, Target());
     // Seven exchanges of 300 ms each, at once (the shares after the bind): well under their sum.

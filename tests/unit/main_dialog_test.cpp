@@ -250,7 +250,7 @@ TEST_F(MainDialogTest, ApplicationDisconnectsAfterTheDialogEndsAndBeforeItIsDest
 {
     network.addResults = { 0 };
     // While the window is open: an Update with a user name opens a connection; then Close.
-    ui.modalScripts.push_back([&](HWND h) {
+    ui.modalScripts.emplace_back([&](HWND h) {
         ui.Type(ui.Item(h, IDC_USERNAME), u"admin");
         ui.Click(ui.Item(h, IDC_UPDATE));
         EXPECT_TRUE(network.cancelled.empty());

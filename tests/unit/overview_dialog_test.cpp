@@ -37,9 +37,9 @@ protected:
         };
     }
     // Runs the overview with a script; results are delivered until rows are all heard from.
-    void WithOverview(std::function<void(HWND)> open, std::function<void(HWND, HWND)> script)
+    void WithOverview(const std::function<void(HWND)>& open, const std::function<void(HWND, HWND)>& script)
     {
-        ui.modalScripts.push_back([this, script](HWND overview) {
+        ui.modalScripts.emplace_back([this, script](HWND overview) {
             shown = true;
             HWND list = ui.Item(overview, IDC_OVERVIEW_LIST);
             for (int i = 0; i < 200 && !AllHeard(list); ++i) {
@@ -62,6 +62,7 @@ protected:
     std::vector<CString> ColumnOf(HWND list, int column)
     {
         std::vector<CString> texts;
+        texts.reserve(ui.GetListItemCount(list));
         for (int i = 0; i < ui.GetListItemCount(list); ++i)
             texts.push_back(ui.GetListItemText(list, i, column));
         return texts;

@@ -17,10 +17,10 @@ protected:
         }
     }
     // Runs Find with a script for the picker's modal loop; records what the picker showed.
-    void Find(std::function<void(HWND)> script)
+    void Find(const std::function<void(HWND)>& script)
     {
         pickerShown = false;
-        ui.modalScripts.push_back([this, script](HWND picker) {
+        ui.modalScripts.emplace_back([this, script](HWND picker) {
             pickerShown = true;
             HWND list = ui.Item(picker, IDC_DCLIST);
             shownItems = ui.Find(list)->items;

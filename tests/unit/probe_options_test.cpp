@@ -8,6 +8,7 @@ namespace {
 ParsedOptions Parse(const std::vector<const char*>& args)
 {
     std::vector<CString> list;
+    list.reserve(args.size());
     for (const char* arg : args)
         list.push_back(CString::FromUtf8(arg));
     return ParseProbeOptions(list);
@@ -17,7 +18,7 @@ ParsedOptions Parse(const std::vector<const char*>& args)
 
 TEST(ProbeOptionsTest, APasswordOnTheCommandLineIsRefusedWithTheWaysToGiveIt)
 {
-    for (auto args :
+    for (const auto& args :
          { Parse({ "-p", "Hunter2x", "DC1" }), Parse({ "-pHunter2x", "DC1" }), Parse({ "--password=Hunter2x", "DC1" }),
            Parse({ "DC1", "--password", "Hunter2x" }), Parse({ "--pass=Hunter2x", "DC1" }),
            Parse({ "--passwd", "DC1" }), Parse({ "--pwd=Hunter2x", "-u", "bob", "DC1" }) }) {

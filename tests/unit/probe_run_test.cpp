@@ -40,6 +40,7 @@ protected:
     int Run(const std::vector<std::string>& args)
     {
         std::vector<CString> list;
+        list.reserve(args.size());
         for (const std::string& arg : args)
             list.push_back(CString::FromUtf8(arg));
         return ProbeMain(services, env, u"/usr/bin/zeltor-probe", list);
@@ -257,7 +258,7 @@ TEST_F(ProbeRunTest, PluginStatesFollowTheThresholds)
         env = {};
         std::vector<std::string> args = { "-f", "nagios" };
         args.insert(args.end(), thresholds.begin(), thresholds.end());
-        args.push_back("DC1");
+        args.emplace_back("DC1");
         EXPECT_EQ(Run(args), state) << args[2];
         EXPECT_TRUE(std::regex_match(env.out, line)) << env.out;
     }

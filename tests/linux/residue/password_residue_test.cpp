@@ -143,7 +143,7 @@ const CString kPasswords[] = { u"Pw3x!q", u"Pw3x!qZ9#kLm", u"Lq8#vN2$wR5%tY7^uI0
 
 std::string WritePasswordFile(const TempDir& dir, const CString& password)
 {
-    const std::string path = dir.path() + "/password";
+    std::string path = dir.path() + "/password";
     const std::string line = password.ToUtf8() + "\n";
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
