@@ -97,8 +97,7 @@ public:
     void SetInterval(std::uint32_t milliseconds);
     std::uint32_t Interval() const;
     // Collects row's controller at once, and checks its health and reads its replication once the
-    // collection has logged on;
-    // a refused logon is tried again, since the user asked.
+    // collection has logged on; a refused logon is tried again, since the user asked.
     void RefreshNow(std::size_t row);
 
     // The results queued since the last call, oldest first: (row, sample).

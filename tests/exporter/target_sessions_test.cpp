@@ -164,6 +164,7 @@ protected:
         std::map<std::string, SmbCredentials> credentials;
         credentials.emplace("good", SmbCredentials({}, "reader", "right"));
         credentials.emplace("bad", SmbCredentials({}, "reader", "wrong"));
+        credentials["keytab"].ticketCache = "FILE:/nonexistent/ticket";
         TargetSessions::Settings settings;
         settings.refusedLogonBackoff = backoff;
         settings.maxConcurrent = maxConcurrent;
@@ -516,6 +517,11 @@ TEST_F(TargetSessionsTest, ReplicationKeepsItsReaderAndSharesTheSessionsRefusal)
     outcome = sessions->Probe("dc1", read, Auth("good"), Clock::now() + 3s);
     EXPECT_EQ(replication->Reads("dc1"), 2);
     EXPECT_EQ(readersMade, 1); // one reader a session, its connection kept between scrapes
+    // A keytab's ticket is not the reader's: nothing is sent in its place.
+    const ProbeOutcome keytab = sessions->Probe("dc1", read, Auth("keytab"), Clock::now() + 3s);
+    EXPECT_FALSE(keytab.success);
+    EXPECT_NE(keytab.statusText.find("keytab"), std::string::npos) << keytab.statusText;
+    EXPECT_EQ(replication->Reads("dc1"), 2);
     const std::string text = RenderProbe(outcome);
     const std::string dc3 = "naming_context=\"DC=example,DC=com\",partner=\"Site\\\\DC3\",partner_guid=\"guid-of-DC3\"";
     EXPECT_NE(text.find("zeltor_probe_success 1\n"), std::string::npos) << text;

@@ -439,6 +439,13 @@ ProbeOutcome TargetSessions::ReadReplication(const std::string& target, const Ex
                                  "); not tried again for " + std::to_string(std::max<long long>(left, 0)) + " s";
             return finished(std::move(withheld));
         }
+        // The reader logs on with a user and password or the process's own ticket; a keytab's
+        // ticket is not handed to it, and no other identity goes in its place.
+        if (!session->given.ticketCache.empty()) {
+            withheld.errorText =
+                "auth " + auth.name + " logs on with a keytab, which the replication module does not use";
+            return finished(std::move(withheld));
+        }
         session->replicating = true;
         if (!session->replication)
             session->replication = m_settings.replication();
