@@ -1,6 +1,7 @@
 #include "app/overview.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 
 #include "directory/win32_error_text.h"
@@ -18,6 +19,7 @@ const std::array<OverviewColumnInfo, kOverviewColumnCount> kOverviewColumns = { 
     { u"Page faults/sec", 62 },
     { u"Age", 26 },
     { u"Health", 90 },
+    { u"Replication", 110 },
 } };
 
 const char16_t* ControllerStateName(ControllerState state)
@@ -136,6 +138,16 @@ void OverviewModel::ApplyHealth(std::size_t index, const HealthReport& report)
     Resort();
 }
 
+void OverviewModel::ApplyReplication(std::size_t index, const ReplicationStatus& status, std::int64_t unixSeconds,
+                                     std::int64_t nowMs)
+{
+    OverviewRow& row = m_rows.at(index);
+    row.replication = status;
+    row.replicationReadUnix = unixSeconds;
+    row.replicationReadMs = nowMs;
+    Resort();
+}
+
 void OverviewModel::MarkReading(std::size_t index)
 {
     OverviewRow& row = m_rows.at(index);
@@ -173,6 +185,14 @@ CString OverviewModel::CellText(std::size_t index, int column, std::int64_t nowM
         return Decimal(std::max<std::int64_t>(0, nowMs - *row.takenMs) / 1000) + u" s";
     case kOverviewHealth:
         return row.health ? HealthCellText(*row.health) : CString();
+    case kOverviewReplication:
+        // How long a partner has failed goes on from the read's time as the figures' age does.
+        return row.replication
+                   ? OneLine(CString::FromUtf8(
+                         ReplicationSummary(*row.replication,
+                                            row.replicationReadUnix +
+                                                std::max<std::int64_t>(0, nowMs - row.replicationReadMs) / 1000)))
+                   : CString();
     default:
         break;
     }
@@ -236,6 +256,14 @@ void OverviewModel::Resort()
             // The healthy first, then by how many checks fail.
             return std::count_if(row.health->checks.begin(), row.health->checks.end(),
                                  [](const HealthCheckResult& check) { return !check.success; });
+        case kOverviewReplication:
+            if (!row.replication)
+                return std::nullopt;
+            // Replicating first, then by how many partners fail, then those that could not be read.
+            if (!row.replication->read)
+                return std::numeric_limits<std::int64_t>::max();
+            return std::count_if(row.replication->neighbors.begin(), row.replication->neighbors.end(),
+                                 [](const ReplicationNeighbor& n) { return n.lastResult != 0; });
         default:
             break;
         }

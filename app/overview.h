@@ -1,6 +1,7 @@
-// The domain at a glance: one row per controller with its state, five figures and its health, the
-// marks of figures past their thresholds, and the order of the rows. Portable; the figures come from
-// OverviewCollector (app/overview_refresher.h), each controller on a worker of its own.
+// The domain at a glance: one row per controller with its state, five figures, its health and its
+// replication, the marks of figures past their thresholds, and the order of the rows. Portable;
+// the figures come from OverviewCollector (app/overview_refresher.h), each controller on a worker
+// of its own.
 #pragma once
 
 #include <array>
@@ -10,6 +11,7 @@
 
 #include "app/counter_set.h"
 #include "directory/health_check.h"
+#include "directory/replication_status.h"
 #include "framework/cstring.h"
 #include "perf/counter_source.h"
 
@@ -38,6 +40,7 @@ enum OverviewColumn : int {
     kOverviewPageFaults,
     kOverviewAge,
     kOverviewHealth,
+    kOverviewReplication,
     kOverviewColumnCount,
 };
 
@@ -87,6 +90,10 @@ struct OverviewRow {
     std::optional<std::int64_t> takenMs;
     // The last health check's, none before the first.
     std::optional<HealthReport> health;
+    // The last replication read, and when (seconds since 1970, and the refresher's clock).
+    std::optional<ReplicationStatus> replication;
+    std::int64_t replicationReadUnix = 0;
+    std::int64_t replicationReadMs = 0;
 };
 
 // The health column's text: "ok", or what fails in words with each failing check's reason
@@ -104,6 +111,10 @@ public:
     bool Apply(std::size_t index, const OverviewSample& sample);
     // Takes a health check's report into the row.
     void ApplyHealth(std::size_t index, const HealthReport& report);
+    // Takes a replication read into the row, read at unixSeconds (nowMs on the refresher's clock):
+    // its cell is the summary in words ("ok, 2 partners", "DC2 failing for 3 h: <why>").
+    void ApplyReplication(std::size_t index, const ReplicationStatus& status, std::int64_t unixSeconds,
+                          std::int64_t nowMs);
     // The user asked for the row again: it reads until the next result.
     void MarkReading(std::size_t index);
 

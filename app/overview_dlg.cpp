@@ -1,5 +1,6 @@
 #include "app/overview_dlg.h"
 
+#include <chrono>
 #include <string>
 
 #include "directory/discovery.h"
@@ -16,9 +17,10 @@ END_MESSAGE_MAP()
 
 COverviewDlg::COverviewDlg(ControllerConnectionFactory connect, const CStringArray& controllers,
                            const CString& userName, const CString& password, CWnd* pParent,
-                           std::shared_ptr<IHealthService> health)
+                           std::shared_ptr<IHealthService> health, ReplicationReaderFactory replication)
     : CDialog(IDD_OVERVIEW, pParent), m_connect(std::move(connect)), m_health(std::move(health)),
-      m_controllers(controllers.begin(), controllers.end()), m_strUserName(userName), m_strPassword(password)
+      m_replication(std::move(replication)), m_controllers(controllers.begin(), controllers.end()),
+      m_strUserName(userName), m_strPassword(password)
 {
     m_model = std::make_unique<OverviewModel>(m_controllers);
 }
@@ -66,6 +68,8 @@ BOOL COverviewDlg::OnInitDialog()
     settings.intervalMs = kDefaultIntervalSeconds * 1000;
     settings.health = m_health;
     settings.healthIntervalMs = kHealthIntervalSeconds * 1000;
+    settings.replication = m_replication;
+    settings.replicationIntervalMs = kReplicationIntervalSeconds * 1000;
     IWindowBackend* backend = &AfxGetBackend();
     const HWND hwnd = m_hWnd;
     const std::shared_ptr<std::atomic<bool>> posted = m_resultsPosted;
@@ -105,6 +109,10 @@ LRESULT COverviewDlg::OnResults(WPARAM, LPARAM)
         m_model->Apply(row, sample);
     for (const auto& [row, report] : m_refresher->TakeHealthResults())
         m_model->ApplyHealth(row, report);
+    const std::int64_t unixNow =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    for (const auto& [row, status] : m_refresher->TakeReplicationResults())
+        m_model->ApplyReplication(row, status, unixNow, OverviewRefresher::NowMs());
     ShowRows(selected);
     return 0;
 }

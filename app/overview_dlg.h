@@ -1,5 +1,6 @@
 // The domain overview: every controller of the domain in one list, refreshed in the background,
-// with each controller's health checked less often when the platform has the checks.
+// with each controller's health checked less often, and its replication less often still, when
+// the platform reads them.
 // Enter or a double click on a row hands that controller to the main window. When discovery found
 // none, the list's one row says so in the words the main window's Domain field uses.
 #pragma once
@@ -16,7 +17,8 @@ public:
     // The rows are controllers; each is read through a connection that connect makes, opened with
     // userName and password when a user name is given, and checked through health when given.
     COverviewDlg(ControllerConnectionFactory connect, const CStringArray& controllers, const CString& userName,
-                 const CString& password, CWnd* pParent, std::shared_ptr<IHealthService> health = nullptr);
+                 const CString& password, CWnd* pParent, std::shared_ptr<IHealthService> health = nullptr,
+                 ReplicationReaderFactory replication = nullptr);
     ~COverviewDlg() override;
 
     BOOL OnInitDialog() override;
@@ -50,6 +52,8 @@ public:
     static constexpr std::uint32_t kLongestIntervalSeconds = 3600;
     // Health is checked once a minute, whatever the counters' interval (docs/directory.md).
     static constexpr std::uint32_t kHealthIntervalSeconds = 60;
+    // Replication is read every 5 minutes (docs/architecture.md).
+    static constexpr std::uint32_t kReplicationIntervalSeconds = 300;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -65,6 +69,7 @@ private:
 
     ControllerConnectionFactory m_connect;
     std::shared_ptr<IHealthService> m_health;
+    ReplicationReaderFactory m_replication;
     std::vector<CString> m_controllers;
     CString m_strUserName, m_strPassword;
     CListCtrl m_list;

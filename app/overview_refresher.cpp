@@ -68,21 +68,27 @@ struct OverviewRefresher::Shared {
     std::uint32_t intervalMs = 5000;
     std::deque<std::pair<std::size_t, OverviewSample>> results;
     std::deque<std::pair<std::size_t, HealthReport>> healthResults;
+    std::deque<std::pair<std::size_t, ReplicationStatus>> replicationResults;
     Notify notify;
     CString userName, password;
     std::shared_ptr<IHealthService> health;
     std::uint32_t healthIntervalMs = 60000;
+    std::uint32_t replicationIntervalMs = 300000;
     std::size_t running = 0;
 };
 
 // One controller's, under Shared::mutex.
 struct OverviewRefresher::Worker {
-    bool now = false;                   // the user asked for the counters
-    bool healthNow = false;             // and for the health check
-    std::uint64_t collections = 0;      // the counters' collections so far
-    bool refused = false;               // the counters' logon is refused (kept by their session)
-    bool healthRefused = false;         // the health check's logon was refused
-    std::condition_variable healthWake; // a collection ended, the user asked, or the work stops
+    bool now = false;                // the user asked for the counters
+    bool healthNow = false;          // and for the health check
+    bool replicationNow = false;     // and for the replication
+    std::uint64_t collections = 0;   // the counters' collections so far
+    bool refused = false;            // the counters' logon is refused (kept by their session)
+    bool healthRefused = false;      // the health check's logon was refused
+    bool replicationRefused = false; // the replication's logon was refused
+    // A collection ended, the user asked, or the work stops: the health and replication threads
+    // wait on it.
+    std::condition_variable wake;
 };
 
 std::int64_t OverviewRefresher::NowMs()
@@ -101,13 +107,17 @@ OverviewRefresher::OverviewRefresher(const std::vector<CString>& machines, Setti
     std::fill(settings.password.begin(), settings.password.end(), u'\0');
     m_shared->health = settings.health;
     m_shared->healthIntervalMs = settings.healthIntervalMs;
-    m_shared->running = machines.size() * (settings.health ? 2 : 1);
+    m_shared->replicationIntervalMs = settings.replicationIntervalMs;
+    m_shared->running = machines.size() * (1 + (settings.health ? 1 : 0) + (settings.replication ? 1 : 0));
     for (std::size_t row = 0; row < machines.size(); ++row) {
         auto worker = std::make_shared<Worker>();
         m_workers.push_back(worker);
         m_threads.emplace_back(&OverviewRefresher::Run, m_shared, worker, row, settings.connect(), machines[row]);
         if (settings.health)
             m_threads.emplace_back(&OverviewRefresher::RunHealthChecks, m_shared, worker, row, machines[row]);
+        if (settings.replication)
+            m_threads.emplace_back(&OverviewRefresher::RunReplicationReads, m_shared, worker, row, machines[row],
+                                   settings.replication());
     }
 }
 
@@ -125,9 +135,10 @@ void OverviewRefresher::Stop()
     m_shared->stopped = true;
     m_shared->results.clear();
     m_shared->healthResults.clear();
+    m_shared->replicationResults.clear();
     m_shared->changed.notify_all();
     for (const std::shared_ptr<Worker>& worker : m_workers)
-        worker->healthWake.notify_all();
+        worker->wake.notify_all();
 }
 
 void OverviewRefresher::SetInterval(std::uint32_t milliseconds)
@@ -150,8 +161,9 @@ void OverviewRefresher::RefreshNow(std::size_t row)
     const std::lock_guard lock(m_shared->mutex);
     m_workers[row]->now = true;
     m_workers[row]->healthNow = true;
+    m_workers[row]->replicationNow = true;
     m_shared->changed.notify_all();
-    m_workers[row]->healthWake.notify_all();
+    m_workers[row]->wake.notify_all();
 }
 
 bool OverviewRefresher::HasEnded() const
@@ -165,6 +177,15 @@ std::vector<std::pair<std::size_t, OverviewSample>> OverviewRefresher::TakeResul
     const std::lock_guard lock(m_shared->mutex);
     std::vector<std::pair<std::size_t, OverviewSample>> taken(m_shared->results.begin(), m_shared->results.end());
     m_shared->results.clear();
+    return taken;
+}
+
+std::vector<std::pair<std::size_t, ReplicationStatus>> OverviewRefresher::TakeReplicationResults()
+{
+    const std::lock_guard lock(m_shared->mutex);
+    std::vector<std::pair<std::size_t, ReplicationStatus>> taken(m_shared->replicationResults.begin(),
+                                                                 m_shared->replicationResults.end());
+    m_shared->replicationResults.clear();
     return taken;
 }
 
@@ -209,11 +230,12 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
         bool withheld = false;
         {
             const std::lock_guard lock(shared->mutex);
-            withheld = worker->healthRefused;
+            withheld = worker->healthRefused || worker->replicationRefused;
         }
         OverviewSample sample;
         if (withheld) {
-            // The health check's logon with these credentials was refused: nothing is sent.
+            // The health check's or the replication's logon with these credentials was refused:
+            // nothing is sent.
             sample.status = PdhStatusFromWin32(win32_error::kLogonFailure);
             sample.takenMs = NowMs();
         } else {
@@ -224,7 +246,7 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
             break;
         ++worker->collections;
         worker->refused = withheld || collector.IsRefused();
-        worker->healthWake.notify_all();
+        worker->wake.notify_all();
         shared->results.emplace_back(row, sample);
         // Under the lock, so that nothing is told once Stop has returned.
         if (shared->notify)
@@ -249,6 +271,7 @@ void OverviewRefresher::RunCollections(const std::shared_ptr<Shared>& shared, co
         if (worker->now) {
             worker->now = false;
             worker->healthRefused = false;
+            worker->replicationRefused = false;
             lock.unlock();
             collector.AllowRetry();
         }
@@ -273,11 +296,12 @@ void OverviewRefresher::RunHealthChecks(const std::shared_ptr<Shared>& shared, c
     for (;;) {
         {
             std::unique_lock lock(shared->mutex);
-            worker->healthWake.wait(lock, [&] { return shared->stopped || worker->collections >= after; });
+            worker->wake.wait(lock, [&] { return shared->stopped || worker->collections >= after; });
             if (shared->stopped)
                 break;
-            target.credentialsWithheld =
-                worker->refused || worker->healthRefused ? "the logon was refused; Refresh tries again" : "";
+            target.credentialsWithheld = worker->refused || worker->healthRefused || worker->replicationRefused
+                                             ? "the logon was refused; Refresh tries again"
+                                             : "";
         }
         const HealthReport report = RunHealthCheck(shared->health, target);
         std::unique_lock lock(shared->mutex);
@@ -291,11 +315,64 @@ void OverviewRefresher::RunHealthChecks(const std::shared_ptr<Shared>& shared, c
         // The next check: an interval after this one, or once the counters have collected again
         // when the user asks.
         const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared->healthIntervalMs);
-        worker->healthWake.wait_until(lock, due, [&] { return shared->stopped || worker->healthNow; });
+        worker->wake.wait_until(lock, due, [&] { return shared->stopped || worker->healthNow; });
         if (shared->stopped)
             break;
         if (worker->healthNow) {
             worker->healthNow = false;
+            after = worker->collections + 1;
+        }
+    }
+    const std::lock_guard lock(shared->mutex);
+    --shared->running;
+}
+
+void OverviewRefresher::RunReplicationReads(const std::shared_ptr<Shared>& shared,
+                                            const std::shared_ptr<Worker>& worker, std::size_t row,
+                                            const CString& machine, const std::shared_ptr<IReplicationService>& service)
+{
+    ReplicationTarget target;
+    target.controller = machine.ToUtf8();
+    while (target.controller.starts_with('\\'))
+        target.controller.erase(0, 1);
+    {
+        const std::lock_guard lock(shared->mutex);
+        target.user = shared->userName;
+        target.password = shared->password;
+    }
+    // As the health checks: after the counters' logon, and never with credentials refused to any
+    // reader of the controller.
+    std::uint64_t after = 1;
+    for (;;) {
+        bool withheld = false;
+        {
+            std::unique_lock lock(shared->mutex);
+            worker->wake.wait(lock, [&] { return shared->stopped || worker->collections >= after; });
+            if (shared->stopped)
+                break;
+            withheld = worker->refused || worker->healthRefused || worker->replicationRefused;
+        }
+        ReplicationStatus status;
+        if (withheld) {
+            status.error = win32_error::kLogonFailure;
+            status.errorText = "not read: the logon was refused; Refresh tries again";
+        } else {
+            status = service->Read(target, kReplicationReadTimeoutMs);
+        }
+        std::unique_lock lock(shared->mutex);
+        if (shared->stopped)
+            break;
+        if (status.refusedLogon)
+            worker->replicationRefused = true;
+        shared->replicationResults.emplace_back(row, std::move(status));
+        if (shared->notify)
+            shared->notify();
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared->replicationIntervalMs);
+        worker->wake.wait_until(lock, due, [&] { return shared->stopped || worker->replicationNow; });
+        if (shared->stopped)
+            break;
+        if (worker->replicationNow) {
+            worker->replicationNow = false;
             after = worker->collections + 1;
         }
     }

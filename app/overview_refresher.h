@@ -10,6 +10,12 @@
 // refusal: its first check waits for the counters' first logon, it sends no credentials while
 // the counters' logon is refused, and a logon refused to it stops the counters' too, until the
 // user asks again (RefreshNow).
+//
+// With a replication service, each controller's replication is read on a third thread, through a
+// reader of its own that keeps its connection, less often still (replicationIntervalMs): what it
+// watches is counted in hours (a partner failing for an hour, no success for a day), and each
+// read asks the controller for every naming context's neighbours. It shares the credentials and
+// the refusal as the health check does.
 #pragma once
 
 #include <chrono>
@@ -25,6 +31,7 @@
 #include "app/controller_session.h"
 #include "app/overview.h"
 #include "directory/health_check.h"
+#include "directory/replication_status.h"
 
 // One controller's figures over its session (ControllerSession), each collection within the
 // session's bounds. Its wait returns false when the work is cancelled; then the collection ends at
@@ -58,6 +65,9 @@ private:
     std::size_t m_set = 0;
 };
 
+// Makes a reader of one controller's replication, which keeps its connection between reads.
+using ReplicationReaderFactory = std::function<std::shared_ptr<IReplicationService>()>;
+
 class OverviewRefresher {
 public:
     struct Settings {
@@ -66,6 +76,9 @@ public:
         std::uint32_t intervalMs = 5000;
         std::shared_ptr<IHealthService> health; // none: no health checks
         std::uint32_t healthIntervalMs = 60000;
+        // Makes a controller's replication reader (none: no replication read).
+        ReplicationReaderFactory replication;
+        std::uint32_t replicationIntervalMs = 300000;
     };
     // Told on a worker's thread that results are queued; it must not wait (it posts a message to
     // the window's thread). Never called once Stop has returned.
@@ -83,14 +96,16 @@ public:
     // The time between the end of a controller's collection and its next one.
     void SetInterval(std::uint32_t milliseconds);
     std::uint32_t Interval() const;
-    // Collects row's controller at once, and checks its health once the collection has logged on;
-    // a refused logon is tried again, since the user asked.
+    // Collects row's controller at once, and checks its health and reads its replication once the
+    // collection has logged on; a refused logon is tried again, since the user asked.
     void RefreshNow(std::size_t row);
 
     // The results queued since the last call, oldest first: (row, sample).
     std::vector<std::pair<std::size_t, OverviewSample>> TakeResults();
     // The health reports queued since the last call, oldest first: (row, report).
     std::vector<std::pair<std::size_t, HealthReport>> TakeHealthResults();
+    // The replication read since the last call, oldest first: (row, status).
+    std::vector<std::pair<std::size_t, ReplicationStatus>> TakeReplicationResults();
     // Every worker has ended (after Stop, once each has left the network).
     bool HasEnded() const;
 
@@ -107,6 +122,11 @@ private:
     // Its thread holds its own copies of the arguments.
     static void RunHealthChecks(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
                                 std::size_t row, const CString& machine);
+    static void RunReplicationReads(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                    std::size_t row, const CString& machine,
+                                    const std::shared_ptr<IReplicationService>& service);
+    // A read's bound: the connection's and the call's together.
+    static constexpr int kReplicationReadTimeoutMs = 10000;
 
     std::shared_ptr<Shared> m_shared;
     std::vector<std::shared_ptr<Worker>> m_workers;

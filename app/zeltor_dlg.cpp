@@ -178,7 +178,8 @@ void CZeltorDlg::OpenOverview()
     std::erase_if(m_closedOverviews, [](const auto& r) { return r->HasEnded(); });
     CString userName = GetDlgItemText(IDC_USERNAME);
     CString password = GetDlgItemText(IDC_PASSWORD);
-    COverviewDlg overview(m_services.overview, controllers, userName, password, this, m_services.health);
+    COverviewDlg overview(m_services.overview, controllers, userName, password, this, m_services.health,
+                          m_services.replication);
     std::fill(password.begin(), password.end(), u'\0');
     const int result = overview.DoModal();
     if (std::unique_ptr<OverviewRefresher> workers = overview.TakeRefresher())

@@ -19,4 +19,7 @@ struct ZeltorServices {
     ControllerConnectionFactory overview = {};
     // The health checks of the overview's controllers; without them its Health column stays empty.
     std::shared_ptr<IHealthService> health = nullptr;
+    // A replication reader for each controller of the overview; without it its Replication column
+    // stays empty.
+    ReplicationReaderFactory replication = nullptr;
 };

@@ -86,8 +86,18 @@ ExporterModule HealthModule()
     return module;
 }
 
+ExporterModule ReplicationModule()
+{
+    ExporterModule module;
+    module.name = "replication";
+    module.replication = true;
+    return module;
+}
+
 ExporterModule BuiltInModule(std::string_view name)
 {
+    if (name == "replication")
+        return ReplicationModule();
     if (name == "health")
         return HealthModule();
     if (name == "dc")
@@ -111,6 +121,8 @@ bool IsTargetName(std::string_view text)
 
 std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
 {
+    if (!config.FindModule("replication"))
+        config.modules.insert(config.modules.begin(), ReplicationModule());
     if (!config.FindModule("health"))
         config.modules.insert(config.modules.begin(), HealthModule());
     if (!config.FindModule("ntds"))
@@ -123,7 +135,7 @@ std::optional<std::string> CompleteExporterConfig(ExporterConfig& config)
             return "module \"" + module.name + "\": a name is 1 to 64 letters, digits, '_', '-' or '.'";
         if (config.FindModule(module.name) != &module)
             return "module \"" + module.name + "\" is defined twice";
-        if (module.paths.empty() && !module.health)
+        if (module.paths.empty() && !module.health && !module.replication)
             return "module " + module.name + " lists no counters";
         if (!(module.timeoutSeconds > 0 && module.timeoutSeconds <= 300))
             return "module " + module.name + ": timeout_seconds must be above 0 and at most 300";

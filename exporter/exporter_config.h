@@ -16,6 +16,9 @@ struct ExporterModule {
     // Instead of counters: the controller's health checks (its LDAP, Kerberos, DNS, clock and
     // shares), each exchange a client would make, beside the counters' session.
     bool health = false;
+    // Instead of counters: the controller's replication with each partner (DRSUAPI), its
+    // connection kept between scrapes beside the counters' session.
+    bool replication = false;
 };
 
 struct ExporterAuth {
@@ -68,6 +71,8 @@ ExporterModule DomainControllerModule();
 ExporterModule DirectoryServiceModule();
 // The built-in module "health": the controller's health checks.
 ExporterModule HealthModule();
+// The built-in module "replication": the controller's replication status.
+ExporterModule ReplicationModule();
 // The built-in module of that name, or one with no paths.
 ExporterModule BuiltInModule(std::string_view name);
 

@@ -4,6 +4,7 @@
 
 #include "perf/status_text.h"
 #include "probe/health_output.h"
+#include "probe/replication_output.h"
 #include "probe/sample_writer.h"
 
 namespace {
@@ -28,6 +29,14 @@ std::string RenderProbe(const ProbeOutcome& outcome)
     AddProbeOutcome(out, outcome.success, outcome.durationSeconds, "");
     if (outcome.health) {
         AddHealthSeries(out, *outcome.health, "");
+        return out.Text();
+    }
+    if (outcome.replication) {
+        AddReplicationSeries(out, *outcome.replication, "");
+        if (!outcome.replication->read)
+            out.Add("zeltor_probe_failure_info", "gauge", "Why the probe failed: the status and its text.",
+                    PrometheusLabel("status", Hex(outcome.status)) + "," + PrometheusLabel("text", outcome.statusText),
+                    "1");
         return out.Text();
     }
     if (!outcome.success) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "directory/health_check.h"
+#include "directory/replication_status.h"
 #include "probe/prometheus_series.h"
 
 struct ProbeOutcome {
@@ -22,6 +23,8 @@ struct ProbeOutcome {
     // The health module's checks instead of counters: success is that they were made (each
     // check's own outcome is in its series), and statusText says which failed when some did.
     std::optional<HealthReport> health;
+    // The replication module's status instead of counters: success is that it was read.
+    std::optional<ReplicationStatus> replication;
 };
 
 std::string RenderProbe(const ProbeOutcome& outcome);

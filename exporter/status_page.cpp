@@ -47,12 +47,25 @@ LastProbe LastProbeOf(const std::string& target, const std::string& module, cons
     LastProbe probe{ target, module,         auth, outcome.success,         outcome.statusText,
                      0,      moduleCounters, {},   outcome.durationSeconds, at };
     if (const std::optional<HealthReport>& health = outcome.health) {
-        probe.health = true;
+        probe.checked = true;
         probe.success = health->AllPassed();
         probe.counters = health->checks.size();
         probe.available =
             static_cast<std::size_t>(std::count_if(health->checks.begin(), health->checks.end(),
                                                    [](const HealthCheckResult& check) { return check.success; }));
+        return probe;
+    }
+    if (const std::optional<ReplicationStatus>& replication = outcome.replication) {
+        probe.checked = replication->read;
+        const std::int64_t now =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        probe.counters = replication->neighbors.size();
+        probe.available = static_cast<std::size_t>(
+            std::count_if(replication->neighbors.begin(), replication->neighbors.end(),
+                          [&](const ReplicationNeighbor& n) { return !FailingSeconds(n, now); }));
+        probe.success = replication->read && probe.available == probe.counters;
+        probe.statusText = ReplicationSummary(*replication, now);
         return probe;
     }
     probe.available =
@@ -94,22 +107,23 @@ std::string RenderStatusPage(const std::string& version, const ExporterConfig& c
                        Html(version) + "</h1>\n<p><a href=\"/metrics\">/metrics</a></p>\n<h2>Modules</h2>\n<ul>\n";
     for (const ExporterModule& module : config.modules)
         page += "<li>" + Html(module.name) + " (" +
-                (module.health ? std::string("the controller's health checks")
-                               : std::to_string(module.paths.size()) + " counters") +
+                (module.health        ? std::string("the controller's health checks")
+                 : module.replication ? std::string("the controller's replication with its partners")
+                                      : std::to_string(module.paths.size()) + " counters") +
                 ")</li>\n";
     page += "</ul>\n<h2>Auths</h2>\n<ul>\n";
     for (const ExporterAuth& auth : config.auths)
         page += "<li>" + Html(auth.name) + "</li>\n";
     page += "</ul>\n<h2>Last probes</h2>\n<table>\n<tr><th>target</th><th>module</th><th>auth</th><th>state</th>"
-            "<th>counters read or checks passed</th><th>duration (s)</th><th>age (s)</th></tr>\n";
+            "<th>counters read, checks passed or partners replicating</th><th>duration (s)</th><th>age (s)</th></tr>\n";
     for (const auto& [key, last] : probes.Rows()) {
         const double age = std::chrono::duration<double>(now - last.at).count();
         const std::string state = ProbeState(last);
         const char* style = !last.success ? " class=\"failure\"" : state != "success" ? " class=\"none\"" : "";
         page += "<tr><td>" + Html(last.target) + "</td><td>" + Html(last.module) + "</td><td>" + Html(last.auth) +
                 "</td><td" + style + ">" + Html(state) + "</td><td class=\"n\">" +
-                (last.success || last.health ? std::to_string(last.available) + " of " + std::to_string(last.counters)
-                                             : std::string()) +
+                (last.success || last.checked ? std::to_string(last.available) + " of " + std::to_string(last.counters)
+                                              : std::string()) +
                 "</td><td class=\"n\">" + PrometheusNumber(std::round(last.seconds * 1000) / 1000) +
                 "</td><td class=\"n\">" + std::to_string(static_cast<long long>(age)) + "</td></tr>\n";
     }

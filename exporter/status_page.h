@@ -23,7 +23,9 @@ struct LastProbe {
     std::vector<std::string> missingObjects;
     double seconds = 0;
     std::chrono::steady_clock::time_point at;
-    bool health = false; // the health module's: available of counters are the checks passed, of those made
+    // The health or replication module's: available of counters are the checks passed of those
+    // made, or the partners replicating of those the controller pulls from.
+    bool checked = false;
 };
 
 // What the page keeps of a probe.

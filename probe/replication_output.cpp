@@ -118,68 +118,58 @@ std::string ReplicationJson(const std::string& controller, const LocalTime& time
     return out + "]}\n";
 }
 
-std::string ReplicationPrometheus(const std::string& machine, const ReplicationStatus& status)
+void AddReplicationSeries(PrometheusExposition& out, const ReplicationStatus& status, const std::string& labels)
 {
-    const std::string machineLabel = machine.empty() ? "" : PrometheusLabel("machine", machine);
-    const auto labels = [&](const std::string& more) {
-        const std::string all = machineLabel + (machineLabel.empty() || more.empty() ? "" : ",") + more;
-        return all.empty() ? std::string() : "{" + all + "}";
+    const auto with = [&](const std::string& more) {
+        return labels.empty() ? more : more.empty() ? labels : labels + "," + more;
     };
     const auto partner = [&](const ReplicationNeighbor& n) {
-        return PrometheusLabel("naming_context", n.namingContext) + "," + PrometheusLabel("partner", n.PartnerName()) +
-               "," + PrometheusLabel("partner_guid", n.partnerGuid);
+        return with(PrometheusLabel("naming_context", n.namingContext) + "," +
+                    PrometheusLabel("partner", n.PartnerName()) + "," + PrometheusLabel("partner_guid", n.partnerGuid));
     };
-    std::string out;
-    const auto family = [&](const char* name, const char* type, const char* help) {
-        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
-    };
-    family("zeltor_replication_read_success", "gauge", "Whether the controller's replication could be read.");
-    out += "zeltor_replication_read_success" + labels("") + (status.read ? " 1\n" : " 0\n");
+    out.Add("zeltor_replication_read_success", "gauge", "Whether the controller's replication could be read.", labels,
+            status.read ? "1" : "0");
     if (!status.read)
-        return out;
-    const auto perNeighbor = [&](const char* name, const char* type, const char* help, auto value) {
-        family(name, type, help);
+        return;
+    const auto time = [&](const char* name, const char* help, auto when) {
         for (const ReplicationNeighbor& n : status.neighbors) {
-            const std::optional<std::string> text = value(n);
-            if (text)
-                out += name + labels(partner(n)) + " " + *text + "\n";
+            if (const std::optional<std::int64_t> t = when(n))
+                out.Add(name, "gauge", help, partner(n), std::to_string(*t));
         }
     };
-    const auto time = [](const std::optional<std::int64_t>& t) {
-        return t ? std::optional<std::string>(std::to_string(*t)) : std::nullopt;
-    };
-    perNeighbor("zeltor_replication_last_success_timestamp_seconds", "gauge",
-                "When the naming context last replicated from the partner, in seconds since 1970.",
-                [&](const ReplicationNeighbor& n) { return time(n.lastSuccess); });
-    perNeighbor("zeltor_replication_last_attempt_timestamp_seconds", "gauge",
-                "When the naming context last tried to replicate from the partner, in seconds since 1970.",
-                [&](const ReplicationNeighbor& n) { return time(n.lastAttempt); });
-    perNeighbor("zeltor_replication_consecutive_failures", "gauge",
-                "The attempts to replicate from the partner that failed since its last success.",
-                [](const ReplicationNeighbor& n) {
-                    return std::optional<std::string>(std::to_string(n.consecutiveFailures));
-                });
-    perNeighbor("zeltor_replication_last_result", "gauge", "The Win32 code of the last attempt (0: it succeeded).",
-                [](const ReplicationNeighbor& n) { return std::optional<std::string>(std::to_string(n.lastResult)); });
-    family("zeltor_replication_last_result_info", "gauge", "The last attempt's result in the system's words.");
+    time("zeltor_replication_last_success_timestamp_seconds",
+         "When the naming context last replicated from the partner, in seconds since 1970.",
+         [](const ReplicationNeighbor& n) { return n.lastSuccess; });
+    time("zeltor_replication_last_attempt_timestamp_seconds",
+         "When the naming context last tried to replicate from the partner, in seconds since 1970.",
+         [](const ReplicationNeighbor& n) { return n.lastAttempt; });
     for (const ReplicationNeighbor& n : status.neighbors)
-        out += "zeltor_replication_last_result_info" +
-               labels(partner(n) + "," + PrometheusLabel("result", std::to_string(n.lastResult)) + "," +
-                      PrometheusLabel("text", ResultText(n.lastResult))) +
-               " 1\n";
-    if (status.pendingOperations) {
-        family("zeltor_replication_pending_operations", "gauge",
-               "The replication operations queued on the controller.");
-        out += "zeltor_replication_pending_operations" + labels("") + " " + std::to_string(*status.pendingOperations) +
-               "\n";
-    }
-    if (status.tombstoneLifetime) {
-        family("zeltor_directory_tombstone_lifetime_seconds", "gauge",
-               "The forest's tombstone lifetime (60 days when the forest does not set it).");
-        out += "zeltor_directory_tombstone_lifetime_seconds" + labels("") + " " +
-               std::to_string(TombstoneSeconds(*status.tombstoneLifetime)) + "\n";
-    }
-    return out;
+        out.Add("zeltor_replication_consecutive_failures", "gauge",
+                "The attempts to replicate from the partner that failed since its last success.", partner(n),
+                std::to_string(n.consecutiveFailures));
+    for (const ReplicationNeighbor& n : status.neighbors)
+        out.Add("zeltor_replication_last_result", "gauge", "The Win32 code of the last attempt (0: it succeeded).",
+                partner(n), std::to_string(n.lastResult));
+    for (const ReplicationNeighbor& n : status.neighbors)
+        out.Add("zeltor_replication_last_result_info", "gauge", "The last attempt's result in the system's words.",
+                partner(n) + "," + PrometheusLabel("result", std::to_string(n.lastResult)) + "," +
+                    PrometheusLabel("text", ResultText(n.lastResult)),
+                "1");
+    if (status.pendingOperations)
+        out.Add("zeltor_replication_pending_operations", "gauge",
+                "The replication operations queued on the controller.", labels,
+                std::to_string(*status.pendingOperations));
+    if (status.tombstoneLifetime)
+        out.Add("zeltor_directory_tombstone_lifetime_seconds", "gauge",
+                "The forest's tombstone lifetime (60 days when the forest does not set it).", labels,
+                std::to_string(TombstoneSeconds(*status.tombstoneLifetime)));
+}
+
+std::string ReplicationPrometheus(const std::string& machine, const ReplicationStatus& status)
+{
+    PrometheusExposition out;
+    AddReplicationSeries(out, status, machine.empty() ? "" : PrometheusLabel("machine", machine));
+    return out.Text();
 }
 
 ReplicationPluginLine ReplicationNagios(const std::string& controller, const ReplicationStatus& status,

@@ -9,6 +9,7 @@
 
 #include "directory/replication_status.h"
 #include "probe/probe_environment.h"
+#include "probe/prometheus_series.h"
 #include "probe/sample_writer.h"
 #include "probe/threshold_range.h"
 
@@ -35,7 +36,10 @@ std::string ReplicationJson(const std::string& controller, const LocalTime& time
 // zeltor_replication_last_success_timestamp_seconds, _last_attempt_timestamp_seconds (none when it
 // never was), _consecutive_failures, _last_result (the code) and _last_result_info (its text as a
 // label); zeltor_replication_pending_operations; zeltor_directory_tombstone_lifetime_seconds.
-// machine: the machine label's value, none when empty.
+// labels ("name=\"value\"" pairs, may be empty) come first on each series: the exporter's /probe
+// gives none (Prometheus labels the target), the probe the machine.
+void AddReplicationSeries(PrometheusExposition& out, const ReplicationStatus& status, const std::string& labels);
+// The series above alone, labelled machine (none when empty).
 std::string ReplicationPrometheus(const std::string& machine, const ReplicationStatus& status);
 
 // The plugin's line: CRITICAL when a partner has been failing for longer than critical, or its

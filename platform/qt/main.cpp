@@ -4,6 +4,7 @@
 #include "platform/linux/directory/smb_network_connector.h"
 #include "platform/linux/health/linux_health_service.h"
 #include "platform/linux/linux_counter_sources.h"
+#include "platform/linux/replication/linux_replication_service.h"
 #include "platform/linux/samba/credential_registry.h"
 #include "platform/linux/shell/linux_shell.h"
 #include "platform/qt/qt_window_backend.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     LinuxShellService shell(std::move(shellOptions));
     ZeltorServices services{ directory, network, *counters, shell };
     services.health = std::make_shared<LinuxHealthService>();
+    services.replication = [] { return std::make_shared<LinuxReplicationService>(); };
     // Each controller of the overview on a connection of its own: its own credentials (those the
     // overview's connection gives), its own SMB session and Remote Registry.
     services.overview = [] {

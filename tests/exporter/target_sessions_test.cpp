@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "platform/linux/exporter/target_sessions.h"
 #include "tests/fakes/perf_data_builder.h"
 #include "tests/fakes/scripted_health.h"
+#include "tests/fakes/scripted_replication.h"
 
 namespace {
 
@@ -162,12 +164,17 @@ protected:
         std::map<std::string, SmbCredentials> credentials;
         credentials.emplace("good", SmbCredentials({}, "reader", "right"));
         credentials.emplace("bad", SmbCredentials({}, "reader", "wrong"));
+        credentials["keytab"].ticketCache = "FILE:/nonexistent/ticket";
         TargetSessions::Settings settings;
         settings.refusedLogonBackoff = backoff;
         settings.maxConcurrent = maxConcurrent;
         settings.sessionIdle = idle;
         settings.lackingRetry = lackingRetry;
         settings.health = health;
+        settings.replication = [this] {
+            ++readersMade;
+            return replication;
+        };
         return std::make_unique<TargetSessions>(
             settings, std::move(credentials),
             [this](CredentialRegistry& registry) { return std::make_unique<ScriptedRegistry>(registry, targets); },
@@ -189,6 +196,8 @@ protected:
 
     ScriptedTargets targets;
     std::shared_ptr<ScriptedHealth> health = std::make_shared<ScriptedHealth>();
+    std::shared_ptr<ScriptedReplication> replication = std::make_shared<ScriptedReplication>();
+    std::atomic<int> readersMade = 0;
     std::vector<std::string> log;
     const ExporterModule module = DomainControllerModule();
 };
@@ -494,4 +503,65 @@ TEST_F(TargetSessionsTest, HealthChecksRunBesideTheSessionAndShareItsRefusal)
     EXPECT_NE(page.find("<td class=\"failure\">LDAP bind, SYSVOL, NETLOGON failing</td><td class=\"n\">4 of 7</td>"),
               std::string::npos)
         << page;
+}
+
+TEST_F(TargetSessionsTest, ReplicationKeepsItsReaderAndSharesTheSessionsRefusal)
+{
+    const std::int64_t now = std::time(nullptr);
+    replication->Answer("dc1", { { "DC2" }, { "DC3", 4, 1722, 3 * 3600 } }, now);
+    auto sessions = Sessions(400ms, 4);
+    const ExporterModule read = ReplicationModule();
+    ProbeOutcome outcome = sessions->Probe("dc1", read, Auth("good"), Clock::now() + 3s);
+    ASSERT_TRUE(outcome.replication);
+    EXPECT_TRUE(outcome.success) << outcome.statusText;
+    outcome = sessions->Probe("dc1", read, Auth("good"), Clock::now() + 3s);
+    EXPECT_EQ(replication->Reads("dc1"), 2);
+    EXPECT_EQ(readersMade, 1); // one reader a session, its connection kept between scrapes
+    // A keytab's ticket is not the reader's: nothing is sent in its place.
+    const ProbeOutcome keytab = sessions->Probe("dc1", read, Auth("keytab"), Clock::now() + 3s);
+    EXPECT_FALSE(keytab.success);
+    EXPECT_NE(keytab.statusText.find("keytab"), std::string::npos) << keytab.statusText;
+    EXPECT_EQ(replication->Reads("dc1"), 2);
+    const std::string text = RenderProbe(outcome);
+    const std::string dc3 = "naming_context=\"DC=example,DC=com\",partner=\"Site\\\\DC3\",partner_guid=\"guid-of-DC3\"";
+    EXPECT_NE(text.find("zeltor_probe_success 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("zeltor_replication_consecutive_failures{" + dc3 + "} 4\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("zeltor_replication_last_result_info{" + dc3 +
+                        ",result=\"1722\",text=\"The RPC server is unavailable.\"} 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("zeltor_directory_tombstone_lifetime_seconds 15552000\n"), std::string::npos) << text;
+
+    // The page's row: the partners replicating, and the summary of the one failing.
+    LastProbes probes;
+    probes.Note(LastProbeOf("dc1", "replication", "good", 0, outcome, Clock::now()));
+    ExporterConfig config;
+    config.modules = { read };
+    const std::string page = RenderStatusPage("1.0", config, probes, Clock::now());
+    EXPECT_NE(page.find("<li>replication (the controller's replication with its partners)</li>"), std::string::npos);
+    EXPECT_NE(page.find("<td class=\"failure\">DC3 failing for 3 h: The RPC server is unavailable.</td>"
+                        "<td class=\"n\">1 of 2</td>"),
+              std::string::npos)
+        << page;
+
+    // A wrong password refused to the replication's logon withholds it from the counters, and
+    // the replication's next scrape within the backoff sends nothing either.
+    outcome = sessions->Probe("dc2", read, Auth("bad"), Clock::now() + 3s);
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(sessions->Probe("dc2", module, Auth("bad"), Clock::now() + 3s).status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(Logons("dc2"), 0);
+    outcome = sessions->Probe("dc2", read, Auth("bad"), Clock::now() + 3s);
+    EXPECT_NE(outcome.statusText.find("the logon of auth bad was refused"), std::string::npos) << outcome.statusText;
+    EXPECT_NE(RenderProbe(outcome).find("zeltor_replication_read_success 0\n"), std::string::npos);
+    EXPECT_EQ(replication->Refused(), 1);
+    EXPECT_EQ(sessions->RefusedLogons(), 1u);
+
+    // The backoff over: the counters take the one try, refused; the replication sends nothing.
+    std::this_thread::sleep_for(450ms);
+    EXPECT_EQ(sessions->Probe("dc2", module, Auth("bad"), Clock::now() + 3s).status, PdhStatusFromWin32(1326));
+    EXPECT_EQ(Logons("dc2"), 1);
+    EXPECT_FALSE(sessions->Probe("dc2", read, Auth("bad"), Clock::now() + 3s).success);
+    EXPECT_EQ(replication->Refused(), 1);
+    EXPECT_EQ(sessions->RefusedLogons(), 2u);
 }

@@ -1,15 +1,21 @@
 // The replication reader against the first of two Samba controllers that replicate with each
-// other: its connection kept between reads, a refused logon sent once per backoff, and a user who
-// may not read replication told so.
+// other: its connection kept between reads, a refused logon sent once per backoff, a user who
+// may not read replication told so, and the overview's Replication column over it.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <thread>
 
+#include "app/overview_refresher.h"
 #include "platform/linux/replication/linux_replication_service.h"
+#include "tests/fakes/fake_services.h"
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/test_support.h"
 
@@ -149,6 +155,53 @@ TEST_F(ReplicationReaderTest, SendsARefusedLogonOncePerBackoffAndSaysWhoMayNotRe
     EXPECT_FALSE(denied.refusedLogon);
     EXPECT_EQ(denied.error, 8453u) << denied.errorText;
     EXPECT_NE(denied.errorText.find("Replication access was denied."), std::string::npos) << denied.errorText;
+}
+
+TEST_F(ReplicationReaderTest, TheOverviewSaysTheReplicationInWordsAndSendsARefusedPasswordOnce)
+{
+    // The counters are scripted (they take any password); the replication is the controller's.
+    const auto overview = [&](const char* password) {
+        OverviewRefresher::Settings settings;
+        settings.connect = [] {
+            ControllerConnection c;
+            c.network = std::make_unique<FakeNetworkConnector>();
+            c.counters = std::make_unique<FakeCounterSource>();
+            return c;
+        };
+        settings.userName = CString::FromUtf8(dc["domain"] + "\\" + kAdmin);
+        settings.password = CString::FromUtf8(password);
+        settings.intervalMs = 100;
+        settings.replication = [this] { return std::make_shared<LinuxReplicationService>(options); };
+        settings.replicationIntervalMs = 200;
+        return std::make_unique<OverviewRefresher>(std::vector<CString>{ CString::FromUtf8(dc["host"]) }, settings,
+                                                   [] {});
+    };
+    const auto readsUntil = [](OverviewRefresher& refresher, OverviewModel& model, int count) {
+        int reads = 0;
+        for (int i = 0; i < 300 && reads < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            for (const auto& [row, status] : refresher.TakeReplicationResults()) {
+                model.ApplyReplication(row, status, std::time(nullptr), OverviewRefresher::NowMs());
+                ++reads;
+            }
+        }
+        return reads;
+    };
+    OverviewModel model({ CString::FromUtf8(dc["host"]) });
+    auto refresher = overview(kPassword);
+    EXPECT_EQ(readsUntil(*refresher, model, 3), 3); // read again each interval over its connection
+    EXPECT_EQ(model.CellText(0, kOverviewReplication, OverviewRefresher::NowMs()), u"ok, 1 partner");
+    refresher.reset();
+
+    // A wrong password: refused once, said so, and not sent again however many intervals pass.
+    const int badBefore = BadPasswordCount(kAdmin);
+    OverviewModel refusedModel({ CString::FromUtf8(dc["host"]) });
+    refresher = overview("not-the-password");
+    EXPECT_EQ(readsUntil(*refresher, refusedModel, 3), 3);
+    const CString cell = refusedModel.CellText(0, kOverviewReplication, OverviewRefresher::NowMs());
+    EXPECT_EQ(cell, u"not read: the logon was refused; Refresh tries again");
+    refresher.reset();
+    EXPECT_EQ(BadPasswordCount(kAdmin), badBefore + 1);
 }
 
 } // namespace

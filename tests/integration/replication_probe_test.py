@@ -128,12 +128,18 @@ def nft(*rule):
     subprocess.run(["nft", *rule], check=True, timeout=30)
 
 
-def main():
+def write_names():
+    """samba-tool's empty configuration, and the hosts file and Kerberos configuration the
+    programs under test find the controllers by."""
     open(EMPTY_CONF, "w").close()
     with open(HOSTS, "w") as f:
         f.write("127.0.0.1 localhost\n%s %s\n%s %s\n" % (A["address"], A["host"], B["address"], B["host"]))
     with open(KRB5_CONF, "w") as f:
         f.write("[libdefaults]\n rdns = false\n dns_lookup_kdc = false\n")
+
+
+def main():
+    write_names()
 
     # Steady state: each lists the other for every naming context, as showrepl does.
     guid_of_b = None

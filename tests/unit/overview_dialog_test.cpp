@@ -4,6 +4,7 @@
 #include "app/overview_dlg.h"
 #include "directory/win32_error_text.h"
 #include "tests/fakes/dialog_fixture.h"
+#include "tests/fakes/scripted_replication.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ TEST_F(OverviewDialogTest, SystemMenuOffersItAboveAboutAndCtrlDOpensItWithEveryC
                      EXPECT_EQ(w->columns,
                                (std::vector<CString>{ u"Controller", u"State", u"Processor %", u"Committed memory %",
                                                       u"Free disk %", u"LSASS handles", u"Page faults/sec", u"Age",
-                                                      u"Health" }));
+                                                      u"Health", u"Replication" }));
                      EXPECT_EQ(ColumnOf(list, kOverviewController), (std::vector<CString>{ u"DC1", u"DC2", u"DC3" }));
                      EXPECT_EQ(ColumnOf(list, kOverviewProcessor), (std::vector<CString>{ u"10", u"", u"90 (high)" }));
                      EXPECT_EQ(ui.GetListItemText(list, 1, kOverviewState).rfind(u"credentials refused", 0), 0u);
@@ -205,4 +206,47 @@ TEST_F(OverviewDialogTest, WithoutControllersCtrlDOpensItSayingNoneWasFoundInThe
         EXPECT_TRUE(counters.connectedMachines.empty());
         dlg->DestroyWindow();
     }
+}
+
+TEST_F(OverviewDialogTest, ReplicationColumnSaysEachControllersPartnersAndEnterStillChooses)
+{
+    // DC1 replicates with two partners; DC2 refuses the counters' logon, so its replication is
+    // not read with those credentials; DC3 has failed to pull from DC9 for 3 hours.
+    const auto replication = std::make_shared<ScriptedReplication>();
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    replication->Answer("DC1", { { "DC2" }, { "DC3" } }, now);
+    replication->Answer("DC3", { { "DC1" }, { "DC9", 12, 1722, 3 * 3600 + 60 } }, now);
+    services.replication = [replication] { return replication; };
+    JoinDomainWith({ u"DC1", u"DC2", u"DC3" });
+    OfferOverview();
+    OpenMainDialog();
+    ui.Type(Ctl(IDC_USERNAME), u"CORP\\admin");
+    ui.Type(Ctl(IDC_PASSWORD), u"pw");
+    WithOverview([&](HWND main) { ui.SystemCommand(main, ID_SYSCMD_OVERVIEW); },
+                 [&](HWND, HWND list) {
+                     const auto allRead = [&] {
+                         const std::vector<CString> cells = ColumnOf(list, kOverviewReplication);
+                         return std::none_of(cells.begin(), cells.end(), [](const CString& c) { return c.empty(); });
+                     };
+                     for (int i = 0; i < 200 && !allRead(); ++i) {
+                         ui.WaitForPostedMessage(50);
+                         ui.DeliverPostedMessages();
+                     }
+                     EXPECT_EQ(ColumnOf(list, kOverviewReplication),
+                               (std::vector<CString>{ u"ok, 2 partners",
+                                                      u"not read: the logon was refused; Refresh tries again",
+                                                      u"DC9 failing for 3 h: The RPC server is unavailable." }));
+                     // Read once each (the interval is minutes), and never with the refused credentials.
+                     EXPECT_EQ(replication->Reads("DC1"), 1);
+                     EXPECT_EQ(replication->Reads("DC2"), 0);
+                     // Sorted by it: replicating, then failing partners, then not read.
+                     ui.ClickListColumn(list, kOverviewReplication);
+                     EXPECT_EQ(ColumnOf(list, kOverviewController), (std::vector<CString>{ u"DC1", u"DC3", u"DC2" }));
+                     // Enter on a row still hands its controller to the main window.
+                     ui.SetListSelection(list, 1);
+                     ui.SetFocus(list);
+                     ui.KeyDown(VK_RETURN);
+                 });
+    EXPECT_EQ(Text(IDC_DC), u"DC3");
 }

@@ -99,7 +99,8 @@ TEST(OverviewModelTest, FiguresPastThresholdsAreMarkedInWordsAndKeptWithTheirAge
     EXPECT_EQ(model.CellText(0, kOverviewLsassHandles, 70000), u"");
     EXPECT_EQ(model.RowDescription(0, 70000),
               u"Controller: DC1, State: answering, Processor %: 1, Committed memory %: 2, Free disk %: 30, "
-              u"LSASS handles: none, Page faults/sec: 5, Age: 0 s, Health: none");
+              u"LSASS handles: none, Page faults/sec: 5, Age: 0 s, Health: none, "
+              u"Replication: none");
 }
 
 TEST(OverviewModelTest, SortsByAnyColumnWithRowsWithoutFiguresLast)

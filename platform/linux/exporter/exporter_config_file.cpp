@@ -113,6 +113,7 @@ void Read(const YAML::Node& root, ExporterConfig* config)
                 const ExporterModule builtIn = BuiltInModule(module.name);
                 module.paths = builtIn.paths;
                 module.health = builtIn.health;
+                module.replication = builtIn.replication;
             }
             config->modules.push_back(std::move(module));
         }

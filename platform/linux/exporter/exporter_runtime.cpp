@@ -14,6 +14,7 @@
 #include "platform/linux/exporter/exporter_config_file.h"
 #include "platform/linux/health/linux_health_service.h"
 #include "platform/linux/probe/linux_probe_environment.h"
+#include "platform/linux/replication/linux_replication_service.h"
 
 struct ExporterRuntime::Board {
     std::mutex mutex;
@@ -214,6 +215,8 @@ bool ExporterRuntime::Read(std::shared_ptr<const ExporterState>* state, std::str
         LinuxHealthService::Options health;
         health.smbPort = config.smbPort;
         settings.health = std::make_shared<LinuxHealthService>(health);
+        // Each session's replication reader, with the system's resolver.
+        settings.replication = [] { return std::make_shared<LinuxReplicationService>(); };
         settings.connectionBound = std::chrono::duration_cast<TargetSessions::Clock::duration>(
             std::chrono::duration<double>(config.connectTimeoutSeconds));
         const ExporterServer::Log log = m_log;

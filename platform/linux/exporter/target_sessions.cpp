@@ -87,6 +87,10 @@ struct TargetSessions::Session {
     std::uint32_t refusal = 0;
     Clock::time_point refusedUntil;
     bool trying = false;
+    // The replication module's reader, made at its first scrape and kept with its connection
+    // while the session lives; replicating (under TargetSessions::m_mutex) while a scrape uses it.
+    std::shared_ptr<IReplicationService> replication;
+    bool replicating = false;
 
     // Only the collection that holds busy touches what follows; the controller goes first.
     const SmbCredentials given; // the auth's when the session was made: a reload may change the auth's
@@ -271,6 +275,8 @@ ProbeOutcome TargetSessions::Probe(const std::string& target, const ExporterModu
 {
     if (module.health)
         return CheckHealth(target, auth, deadline);
+    if (module.replication)
+        return ReadReplication(target, auth, deadline);
     const Clock::time_point start = Clock::now();
     const auto finished = [&](ProbeOutcome outcome) {
         outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -386,6 +392,86 @@ ProbeOutcome TargetSessions::CheckHealth(const std::string& target, const Export
     outcome.health = std::move(report);
     outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     return outcome;
+}
+
+ProbeOutcome TargetSessions::ReadReplication(const std::string& target, const ExporterAuth& auth,
+                                             Clock::time_point deadline)
+{
+    const Clock::time_point start = Clock::now();
+    const auto finished = [&](ReplicationStatus status) {
+        ProbeOutcome outcome;
+        outcome.success = status.read;
+        if (!status.read) {
+            outcome.status = PdhStatusFromWin32(status.error != 0 ? status.error : win32_error::kNotConnected);
+            outcome.statusText = status.errorText;
+        }
+        outcome.replication = std::move(status);
+        outcome.durationSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return outcome;
+    };
+    ReplicationStatus withheld;
+    if (!m_settings.replication) {
+        withheld.errorText = "this exporter reads no replication";
+        return finished(std::move(withheld));
+    }
+    bool trying = false;
+    std::shared_ptr<Session> session;
+    {
+        std::unique_lock lock(m_mutex);
+        CloseIdleSessions(start);
+        session = SessionFor(target, auth.name);
+        if (!session) {
+            withheld.errorText = StatusText(PdhStatusFromWin32(win32_error::kNotConnected));
+            return finished(std::move(withheld));
+        }
+        session->lastUsed = start;
+        // Two scrapes of one controller's replication take turns on its one connection.
+        if (!m_changed.wait_until(lock, deadline, [&] { return !session->replicating; })) {
+            withheld.error = win32_error::kSemTimeout;
+            withheld.errorText = "the replication of " + target + " is still being read by another scrape";
+            return finished(std::move(withheld));
+        }
+        if (!MaySend(*session, Clock::now(), &trying)) {
+            const auto left = std::chrono::ceil<std::chrono::seconds>(session->refusedUntil - Clock::now()).count();
+            withheld.error = win32_error::kLogonFailure;
+            withheld.refusedLogon = true;
+            withheld.errorText = "the logon of auth " + auth.name + " was refused (" + StatusText(session->refusal) +
+                                 "); not tried again for " + std::to_string(std::max<long long>(left, 0)) + " s";
+            return finished(std::move(withheld));
+        }
+        // The reader logs on with a user and password or the process's own ticket; a keytab's
+        // ticket is not handed to it, and no other identity goes in its place.
+        if (!session->given.ticketCache.empty()) {
+            withheld.errorText =
+                "auth " + auth.name + " logs on with a keytab, which the replication module does not use";
+            return finished(std::move(withheld));
+        }
+        session->replicating = true;
+        if (!session->replication)
+            session->replication = m_settings.replication();
+    }
+    ReplicationTarget read;
+    read.controller = session->target;
+    read.user = CString::FromUtf8(session->given.user);
+    read.password = CString::FromUtf8(session->given.password);
+    // Within the connection's bound and the scrape's, less the time its end takes to be noticed.
+    const auto budget = std::min(m_settings.connectionBound, deadline - Clock::now() - std::chrono::milliseconds(300));
+    ReplicationStatus status =
+        session->replication
+            ->Read(read, std::max(100, static_cast<int>(
+                                           std::chrono::duration_cast<std::chrono::milliseconds>(budget).count())));
+
+    const std::uint32_t refused = PdhStatusFromWin32(win32_error::kLogonFailure);
+    {
+        const std::lock_guard lock(m_mutex);
+        Settle(*session, trying, status.refusedLogon, refused, Clock::now());
+        session->replicating = false;
+        session->lastUsed = Clock::now();
+    }
+    m_changed.notify_all();
+    if (status.refusedLogon)
+        NoteRefusal(*session, refused);
+    return finished(std::move(status));
 }
 
 void TargetSessions::Renew(std::map<std::string, SmbCredentials> credentials, const std::set<std::string>& renewed)

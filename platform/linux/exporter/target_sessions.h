@@ -17,6 +17,11 @@
 // place among the collections. They send the session's credentials, and share its refusal: a
 // logon refused to either the counters or the checks withholds the credentials from both until
 // the backoff ends, and then one of them, whichever comes first, tries them again.
+//
+// The replication module reads on the scrape's own thread too, beside the collections, through a
+// reader of the session's own that keeps its connection (its bound DRSUAPI handle) between
+// scrapes and closes it with the session. It sends the session's credentials and shares its
+// refusal as the health checks do; two scrapes of it take turns on that one connection.
 #pragma once
 
 #include <chrono>
@@ -34,6 +39,7 @@
 
 #include "app/controller_session.h"
 #include "directory/health_check.h"
+#include "directory/replication_status.h"
 #include "exporter/exporter_config.h"
 #include "exporter/exporter_metrics.h"
 #include "platform/linux/remote/performance_registry.h"
@@ -57,6 +63,9 @@ public:
         // the bound of a whole check of one target (the connection's bound).
         std::shared_ptr<IHealthService> health;
         Clock::duration connectionBound = std::chrono::seconds(10);
+        // Makes the replication module's reader of one session, which keeps its connection to
+        // the controller (none: the module answers that this exporter reads none).
+        std::function<std::shared_ptr<IReplicationService>()> replication;
     };
 
     // passwords: each auth's, by the auth's name (wiped when the object goes).
@@ -91,6 +100,7 @@ private:
     void CloseIdleSessions(Clock::time_point now);
     ProbeOutcome Collect(Session& session, const ExporterModule& module, ControllerSession::Collection* collected);
     ProbeOutcome CheckHealth(const std::string& target, const ExporterAuth& auth, Clock::time_point deadline);
+    ProbeOutcome ReadReplication(const std::string& target, const ExporterAuth& auth, Clock::time_point deadline);
     // Under m_mutex: whether the session's credentials may go now. After a refusal they may once
     // its backoff has ended, to one reader at a time: *trying tells this one it took that try.
     bool MaySend(Session& session, Clock::time_point now, bool* trying) const;

@@ -14,7 +14,7 @@ import pyatspi
 from gi.repository import GLib
 
 HEADINGS = ["Controller", "State", "Processor %", "Committed memory %", "Free disk %", "LSASS handles",
-            "Page faults/sec", "Age", "Health"]
+            "Page faults/sec", "Age", "Health", "Replication"]
 
 failures = 0
 
@@ -150,6 +150,14 @@ check(spin_until(lambda: health("DC04").name == "ok", 10), f"DC04's health: {hea
 refused = "LDAP bind, SYSVOL, NETLOGON failing (not tried: the logon was refused; Refresh tries again)"
 check(spin_until(lambda: health("DC03").name == refused, 10),
       f"DC03's refused logon holds the checks' credentials back: {health('DC03').name!r}")
+
+# Replication: DC04 has failed to pull from DC05 for 3 hours; the cell's description is its text.
+replication = lambda name: table.getAccessibleAt(row_of(name), 9)
+failing = "DC05 failing for 3 h: The RPC server is unavailable."
+check(spin_until(lambda: replication("DC04").name == failing, 10), f"DC04's replication: {replication('DC04').name!r}")
+check(replication("DC04").description == failing, f"its description: {replication('DC04').description!r}")
+check(spin_until(lambda: replication("DC01").name == "ok, 1 partner", 10),
+      f"DC01's replication: {replication('DC01').name!r}")
 
 # "Refresh now" on the selected row (the first, DC01): reading, then answering again; two changes,
 # the second may come before the first is read.

@@ -1,12 +1,14 @@
 // The main window with the domain overview open over it, on the Qt window layer with scripted
 // controllers: DC01 answers, DC02 is silent until the engine's bound, DC03 refuses the logon and
-// DC04 answers without performance data; of their health, DC01's directory does not answer.
+// DC04 answers without performance data; of their health, DC01's directory does not answer; DC04
+// has failed to replicate from DC05 for 3 hours.
 // Run by run_atspi_overview_test.sh, which reads the window over the accessibility bus; the
 // program ends when its main window closes.
 #include <QApplication>
 #include <QTimer>
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -19,6 +21,7 @@
 #include "tests/fakes/fake_services.h"
 #include "tests/fakes/fake_shell.h"
 #include "tests/fakes/scripted_health.h"
+#include "tests/fakes/scripted_replication.h"
 
 namespace {
 
@@ -79,6 +82,11 @@ int main(int argc, char** argv)
     const auto health = std::make_shared<ScriptedHealth>();
     health->SetDown("DC01");
     services.health = health;
+    const auto replication = std::make_shared<ScriptedReplication>();
+    const std::int64_t now = std::time(nullptr);
+    replication->Answer("DC01", { { "DC04" } }, now);
+    replication->Answer("DC04", { { "DC01" }, { "DC05", 9, 1722, 3 * 3600 + 60 } }, now);
+    services.replication = [replication] { return replication; };
 
     CZeltorDlg dlg(services);
     app.m_pMainWnd = &dlg;
