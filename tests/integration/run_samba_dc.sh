@@ -117,10 +117,11 @@ ntds_guid() {
         | /usr/bin/python3 -c 'import json, sys; print(json.load(sys.stdin)["dsa"]["objectGUID"])'
 }
 
-# The controller serves lo (the default address), or its own address of lo alone.
+# The controller serves lo's own addresses (the default), or its own address of lo alone. Not
+# "lo": that is every address lo has when samba starts, among them another controller's.
 interfaces() {
     if [ "$ADDRESS" = 127.0.0.1 ]; then
-        echo lo
+        echo "127.0.0.1 ::1"
     else
         case "$(ip -o -4 addr show dev lo)" in
             *"inet $ADDRESS/"*) ;;
