@@ -239,7 +239,8 @@ def exporter_config(user, late_targets):
     return {
         # Where no one may listen but root: the exporter listens where --web.listen-address says.
         "listen": "127.0.0.1:1",
-        "timeout_margin_seconds": 0.2,
+        # Of the 1 s scrapes: room for the answer of a scrape cut short on a loaded machine.
+        "timeout_margin_seconds": 0.4,
         "refused_logon_backoff_seconds": BACKOFF,
         "connect_timeout_seconds": 3,
         "auths": {
