@@ -89,7 +89,48 @@ struct OverviewRefresher::Worker {
     // A collection ended, the user asked, or the work stops: the health and replication threads
     // wait on it.
     std::condition_variable wake;
+
+    // Whether any reader of the controller had its logon refused: the others send nothing then.
+    bool AnyRefused() const { return refused || healthRefused || replicationRefused; }
+    // A reader beside the counters waits until they have collected `after` times: their logon
+    // comes first, so that wrong credentials are refused once, not by each reader. False once the
+    // work stops; else *withheld says whether the reader is to send nothing.
+    bool AwaitCollection(Shared& shared, std::uint64_t after, bool* withheld)
+    {
+        std::unique_lock lock(shared.mutex);
+        wake.wait(lock, [&] { return shared.stopped || collections >= after; });
+        *withheld = AnyRefused();
+        return !shared.stopped;
+    }
+    // After a reader's result, under its lock: waits intervalMs, or for the user's ask (asked),
+    // after which the next read waits for the counters' next collection. False once the work stops.
+    bool AwaitNextRead(Shared& shared, std::unique_lock<std::mutex>& lock, std::uint32_t intervalMs, bool& asked,
+                       std::uint64_t& after)
+    {
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
+        wake.wait_until(lock, due, [&] { return shared.stopped || asked; });
+        if (shared.stopped)
+            return false;
+        if (asked) {
+            asked = false;
+            after = collections + 1;
+        }
+        return true;
+    }
 };
+
+namespace {
+
+// The controller's name without the backslashes of a machine path.
+std::string ControllerName(const CString& machine)
+{
+    std::string name = machine.ToUtf8();
+    while (name.starts_with('\\'))
+        name.erase(0, 1);
+    return name;
+}
+
+} // namespace
 
 std::int64_t OverviewRefresher::NowMs()
 {
@@ -282,27 +323,16 @@ void OverviewRefresher::RunHealthChecks(const std::shared_ptr<Shared>& shared, c
                                         std::size_t row, const CString& machine)
 {
     HealthTarget target;
-    target.controller = machine.ToUtf8();
-    while (target.controller.starts_with('\\'))
-        target.controller.erase(0, 1);
+    target.controller = ControllerName(machine);
     {
         const std::lock_guard lock(shared->mutex);
         target.user = shared->userName;
         target.password = shared->password;
     }
-    // A check goes once the counters have collected this many times: their logon comes first, so
-    // that wrong credentials are refused once, not by both.
     std::uint64_t after = 1;
-    for (;;) {
-        {
-            std::unique_lock lock(shared->mutex);
-            worker->wake.wait(lock, [&] { return shared->stopped || worker->collections >= after; });
-            if (shared->stopped)
-                break;
-            target.credentialsWithheld = worker->refused || worker->healthRefused || worker->replicationRefused
-                                             ? "the logon was refused; Refresh tries again"
-                                             : "";
-        }
+    bool withheld = false;
+    while (worker->AwaitCollection(*shared, after, &withheld)) {
+        target.credentialsWithheld = withheld ? "the logon was refused; Refresh tries again" : "";
         const HealthReport report = RunHealthCheck(shared->health, target);
         std::unique_lock lock(shared->mutex);
         if (shared->stopped)
@@ -312,16 +342,8 @@ void OverviewRefresher::RunHealthChecks(const std::shared_ptr<Shared>& shared, c
         shared->healthResults.emplace_back(row, report);
         if (shared->notify)
             shared->notify();
-        // The next check: an interval after this one, or once the counters have collected again
-        // when the user asks.
-        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared->healthIntervalMs);
-        worker->wake.wait_until(lock, due, [&] { return shared->stopped || worker->healthNow; });
-        if (shared->stopped)
+        if (!worker->AwaitNextRead(*shared, lock, shared->healthIntervalMs, worker->healthNow, after))
             break;
-        if (worker->healthNow) {
-            worker->healthNow = false;
-            after = worker->collections + 1;
-        }
     }
     const std::lock_guard lock(shared->mutex);
     --shared->running;
@@ -332,9 +354,7 @@ void OverviewRefresher::RunReplicationReads(const std::shared_ptr<Shared>& share
                                             const CString& machine, const std::shared_ptr<IReplicationService>& service)
 {
     ReplicationTarget target;
-    target.controller = machine.ToUtf8();
-    while (target.controller.starts_with('\\'))
-        target.controller.erase(0, 1);
+    target.controller = ControllerName(machine);
     {
         const std::lock_guard lock(shared->mutex);
         target.user = shared->userName;
@@ -343,15 +363,8 @@ void OverviewRefresher::RunReplicationReads(const std::shared_ptr<Shared>& share
     // As the health checks: after the counters' logon, and never with credentials refused to any
     // reader of the controller.
     std::uint64_t after = 1;
-    for (;;) {
-        bool withheld = false;
-        {
-            std::unique_lock lock(shared->mutex);
-            worker->wake.wait(lock, [&] { return shared->stopped || worker->collections >= after; });
-            if (shared->stopped)
-                break;
-            withheld = worker->refused || worker->healthRefused || worker->replicationRefused;
-        }
+    bool withheld = false;
+    while (worker->AwaitCollection(*shared, after, &withheld)) {
         ReplicationStatus status;
         if (withheld) {
             status.error = win32_error::kLogonFailure;
@@ -367,14 +380,8 @@ void OverviewRefresher::RunReplicationReads(const std::shared_ptr<Shared>& share
         shared->replicationResults.emplace_back(row, std::move(status));
         if (shared->notify)
             shared->notify();
-        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared->replicationIntervalMs);
-        worker->wake.wait_until(lock, due, [&] { return shared->stopped || worker->replicationNow; });
-        if (shared->stopped)
+        if (!worker->AwaitNextRead(*shared, lock, shared->replicationIntervalMs, worker->replicationNow, after))
             break;
-        if (worker->replicationNow) {
-            worker->replicationNow = false;
-            after = worker->collections + 1;
-        }
     }
     const std::lock_guard lock(shared->mutex);
     --shared->running;
