@@ -84,11 +84,49 @@ protected:
         return model;
     }
 
+    // What Enter on a row does on the window's thread: log on at that controller, add the counters
+    // to a query and collect them twice. How long it took; valid says whether figures came.
+    std::chrono::steady_clock::duration ShowController(const CString& machine, bool* valid)
+    {
+        const auto began = std::chrono::steady_clock::now();
+        CredentialRegistry credentials;
+        SmbNetworkConnector::Options options;
+        options.dnsServer = names.server();
+        options.smbPort = Port();
+        options.credentials = &credentials;
+        SmbNetworkConnector network(options);
+        RemoteCounterOptions remote;
+        remote.dnsServer = names.server();
+        remote.smbPort = Port();
+        const std::unique_ptr<ICounterSource> source = MakeLinuxCounterSource(credentials, remote);
+        PdhQuery* query = nullptr;
+        PdhCounter* committed = nullptr;
+        *valid = network.AddConnection(u"\\\\" + machine, CString::FromUtf8(peer["password"]),
+                                       CString::FromUtf8(peer["user"])) == 0 &&
+                 source->ConnectMachine(machine) == 0 && source->OpenQuery(0, &query) == 0;
+        for (const char16_t* path : kOverviewCounterPaths) {
+            PdhCounter* counter = nullptr;
+            if (*valid && source->AddCounter(query, u"\\\\" + machine + CString(path), 0, &counter) == 0 &&
+                path == kOverviewCounterPaths[1])
+                committed = counter; // % Committed Bytes In Use: valid from the first collection on
+        }
+        PdhFormattedValue value;
+        *valid = *valid && committed != nullptr && source->CollectQueryData(query) == 0 &&
+                 source->CollectQueryData(query) == 0 &&
+                 source->GetFormattedCounterValue(committed, PDH_FMT_LARGE_FORMAT, &value) == 0 &&
+                 value.CStatus == PDH_CSTATUS_VALID_DATA;
+        const auto took = std::chrono::steady_clock::now() - began;
+        if (query != nullptr)
+            source->CloseQuery(query);
+        network.CancelConnection(u"\\\\" + machine, true);
+        return took;
+    }
+
     static constexpr int kReachMs = 1000;
     static inline std::map<std::string, std::string> peer;
     DnsmasqServer names{ { "--host-record=peer1.zeltor.test,127.0.0.1", "--host-record=peer2.zeltor.test,127.0.0.1",
-                           "--host-record=silent.zeltor.test,127.0.0.9",
-                           "--host-record=mute.zeltor.test,127.0.0.10" } };
+                           "--host-record=silent.zeltor.test,127.0.0.9", "--host-record=mute.zeltor.test,127.0.0.10",
+                           "--host-record=refused.zeltor.test,127.0.0.11" } };
 };
 
 // A server that takes the TCP connection and never says a word: a listener on address:port that
@@ -201,7 +239,8 @@ TEST_F(RemoteOverviewTest, AnsweringAndSilentSideBySideWithTheProbesFigures)
 // A controller that takes the connection and never answers holds only its own worker: the others
 // give their figures while it still waits for its logon, and the window's thread, collecting its
 // own controller as Auto Update does, is never held by it. The longest stall of that thread's loop
-// is printed (docs/remote-counters.md has the figures).
+// is printed (docs/remote-counters.md has the figures), and so is what Enter on an answering row
+// then takes, beside the mute controller and beside one that refuses the connection instead.
 TEST_F(RemoteOverviewTest, AMuteControllerHoldsOnlyItsOwnRow)
 {
     ASSERT_TRUE(FillPerfmon(peer["perfmon"]));
@@ -279,6 +318,19 @@ TEST_F(RemoteOverviewTest, AMuteControllerHoldsOnlyItsOwnRow)
     EXPECT_TRUE(muteWaitedMeanwhile) << model.CellText(1, kOverviewState, 0).ToUtf8();
     EXPECT_EQ(model.Row(1).state, ControllerState::Reading) << model.CellText(1, kOverviewState, 0).ToUtf8();
     EXPECT_EQ(collected, collections);
+    // Enter on an answering row while the mute one still waits for its logon.
+    bool shownBesideMute = false;
+    const auto enterBesideMute = ShowController(u"peer2.zeltor.test", &shownBesideMute);
+    for (const auto& [row, sample] : refresher.TakeResults())
+        model.Apply(row, sample);
+    EXPECT_TRUE(shownBesideMute);
+    EXPECT_FALSE(Heard(model, 1)) << "the mute controller's logon had ended before Enter was measured";
+    // The same beside a controller that refuses the connection at once.
+    const std::vector<CString> refusing{ u"peer1.zeltor.test", u"refused.zeltor.test", u"peer2.zeltor.test" };
+    OverviewRefresher beside(refusing, settings, [] {});
+    bool shownBesideRefusing = false;
+    const auto enterBesideRefusing = ShowController(u"peer2.zeltor.test", &shownBesideRefusing);
+    EXPECT_TRUE(shownBesideRefusing);
     const auto ms = [](std::chrono::steady_clock::duration d) {
         return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
     };
@@ -286,6 +338,9 @@ TEST_F(RemoteOverviewTest, AMuteControllerHoldsOnlyItsOwnRow)
         printf("beside a mute controller: the others answered after %lld ms; the window's loop stalled at most %lld ms "
                "over %d ticks of %lld ms; its longest collection took %lld ms\n",
                ms(othersHeard), ms(longestStall), ticks, static_cast<long long>(kTick.count()), ms(longestCollection));
+    std::printf("Enter on an answering row showed its figures after %lld ms beside the mute controller, "
+                "%lld ms beside one that refuses the connection\n",
+                ms(enterBesideMute), ms(enterBesideRefusing));
     source->CloseQuery(query);
     network.CancelConnection(u"\\\\peer1.zeltor.test", true);
 }
