@@ -1,11 +1,13 @@
 // The replication reader against the first of two Samba controllers that replicate with each
 // other: its connection kept between reads, a refused logon sent once per backoff, a user who
-// may not read replication told so, and the overview's Replication column over it.
+// may not read replication told so, and the overview's Replication column over it, its partner
+// reachable and not.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -190,6 +192,35 @@ TEST_F(ReplicationReaderTest, TheOverviewSaysTheReplicationInWordsAndSendsARefus
     OverviewModel model({ CString::FromUtf8(dc["host"]) });
     auto refresher = overview(kPassword);
     EXPECT_EQ(readsUntil(*refresher, model, 3), 3); // read again each interval over its connection
+    EXPECT_EQ(model.CellText(0, kOverviewReplication, OverviewRefresher::NowMs()), u"ok, 1 partner");
+
+    // The partner unreachable (its packets rejected) and a pull of the domain forced: the cell
+    // names it, how long it has failed and why; reachable again and pulled, ok again.
+    const auto partner = ReadPeerState("ZELTOR_REPL_B_STATE");
+    const std::string partnerName = partner.at("host").substr(0, partner.at("host").find('.'));
+    std::string base = "DC=" + dc["realm"];
+    for (std::size_t dot; (dot = base.find('.')) != std::string::npos;)
+        base.replace(dot, 1, ",DC=");
+    const std::string pull = "samba-tool drs replicate " + dc["address"] + " " + partnerName + " " + base + " -s " +
+                             scratch.Write("empty.conf", "") + " -U 'Administrator%" + dc["password"] +
+                             "' --use-kerberos=off";
+    Output("nft add table inet zeltor_overview && nft add chain inet zeltor_overview out '{ type filter hook output "
+           "priority 0; }' && nft add rule inet zeltor_overview out ip daddr " +
+           partner.at("address") + " reject");
+    Output(pull);
+    readsUntil(*refresher, model, 1);
+    const CString failing = model.CellText(0, kOverviewReplication, OverviewRefresher::NowMs());
+    Output("nft delete table inet zeltor_overview");
+    Output(pull);
+    readsUntil(*refresher, model, 1);
+    const std::string upper = [&] {
+        std::string name = partnerName;
+        for (char& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    }();
+    EXPECT_TRUE(failing.ToUtf8().starts_with(upper + " failing for ")) << failing.ToUtf8();
+    EXPECT_GT(failing.ToUtf8().find(": "), upper.size()) << "the reason follows: " << failing.ToUtf8();
     EXPECT_EQ(model.CellText(0, kOverviewReplication, OverviewRefresher::NowMs()), u"ok, 1 partner");
     refresher.reset();
 
