@@ -61,6 +61,8 @@ test_packages=(
     # other clients of a controller to compare its health with: ldapsearch, dig; a controller
     # whose clock runs ahead (faketime)
     ldap-utils bind9-dnsutils faketime
+    # scraping the exporter from the tests' shell scripts
+    curl
     # reading Samba's performance databases back
     tdb-tools
     # the Windows program under Wine
