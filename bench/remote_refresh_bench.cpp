@@ -95,7 +95,7 @@ winreg_client* OpenBareClient(std::map<std::string, std::string>& peer)
 void Report(benchmark::State& state, const Io& before, long long queries, std::uint16_t port)
 {
     const Io after = ReadIo(port);
-    const double n = static_cast<double>(state.iterations());
+    const auto n = static_cast<double>(state.iterations());
     state.counters["queries"] = static_cast<double>(queries) / n;
     state.counters["smb_requests"] = static_cast<double>(after.writes - before.writes) / n;
     state.counters["bytes_received"] = static_cast<double>(after.bytesRead - before.bytesRead) / n;

@@ -82,7 +82,7 @@ void Win32Accessibility::Annotated(HWND control)
 
 void Win32Accessibility::TextChanged(HWND control, const CString& text)
 {
-    if (m_services == nullptr || m_valueFields.count(control) == 0)
+    if (m_services == nullptr || !m_valueFields.contains(control))
         return;
     m_services->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_VALUE, WStr(text));
     NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, control, OBJID_CLIENT, CHILDID_SELF);

@@ -183,7 +183,7 @@ void Win32WindowBackend::SetPictures(HWND dialog, const DialogTemplate& tpl)
         if (c.cls != ControlClass::Static || (c.style & tpl_style::SsTypeMask) != tpl_style::SsBitmap ||
             c.imageId == 0 || control == nullptr)
             continue;
-        auto bitmap = static_cast<HBITMAP>(
+        auto* bitmap = static_cast<HBITMAP>(
             LoadImageW(m_instance, MAKEINTRESOURCEW(c.imageId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
         if (bitmap == nullptr)
             continue;

@@ -28,7 +28,7 @@ public:
     void SubclassWindow(HWND control, IWindowEvents* events) override;
     IWindowEvents* GetWindowEvents(HWND hwnd) override;
     LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
-    BOOL IsDialogMessage(HWND dialog, AfxMsg* msg) override;
+    BOOL IsDialogMessage(HWND dialog, AfxMsg* afx) override;
     HWND GetDlgItem(HWND dialog, int id) override;
     int GetDlgCtrlID(HWND hwnd) override;
     HWND GetParent(HWND hwnd) override;
@@ -93,7 +93,7 @@ public:
     HWND CreateToolTip(HWND parent, std::uint32_t style) override;
     BOOL AddTool(HWND tip, HWND owner, UINT_PTR toolId, const CString& text, const AfxRect& rect) override;
     void UpdateTipText(HWND tip, HWND owner, UINT_PTR toolId, const CString& text) override;
-    void RelayToolTipEvent(HWND tip, const AfxMsg& msg) override;
+    void RelayToolTipEvent(HWND tip, const AfxMsg& afx) override;
 
 private:
     // A window whose messages go to the framework.

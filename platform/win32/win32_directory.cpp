@@ -12,6 +12,7 @@
 #undef DsUnBind
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "platform/win32/win32_netapi.h"
@@ -43,7 +44,7 @@ Win32DirectoryService::~Win32DirectoryService()
 CString Win32DirectoryService::GetComputerName(std::uint32_t bufferChars)
 {
     std::vector<wchar_t> buffer(std::max<std::uint32_t>(bufferChars, 1));
-    DWORD length = static_cast<DWORD>(buffer.size());
+    auto length = static_cast<DWORD>(buffer.size());
     if (!GetComputerNameW(buffer.data(), &length))
         return CString();
     return FromWStr(buffer.data(), length);
@@ -122,7 +123,7 @@ std::uint32_t Win32DirectoryService::DsGetDomainControllerInfo(DsBinding* bindin
     InfoCopy copy;
     copy.count = systemCount;
     copy.systemArray = systemArray;
-    copy.records.reset(new DsControllerInfo1[std::max<DWORD>(systemCount, 1)]);
+    copy.records = std::make_unique<DsControllerInfo1[]>(std::max<DWORD>(systemCount, 1));
     const auto* records = static_cast<const DS_DOMAIN_CONTROLLER_INFO_1W*>(systemArray);
     for (DWORD i = 0; i < systemCount; ++i) {
         DsControllerInfo1& out = copy.records[i];

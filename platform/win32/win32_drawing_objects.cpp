@@ -99,14 +99,14 @@ HICON Win32WindowBackend::LoadIcon(UINT resourceId)
 {
     // The icon resource holds both sizes: the large one is the handle the framework gets (drawn
     // when minimised, dragged), the small one goes to WM_SETICON ICON_SMALL.
-    auto big =
+    auto* big =
         static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
                                       ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
     if (big == nullptr)
         return nullptr;
-    auto smallIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
-                                                   LR_DEFAULTCOLOR));
+    auto* smallIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                                    LR_DEFAULTCOLOR));
     m_icons[big] = { resourceId, smallIcon };
     return big;
 }

@@ -177,6 +177,7 @@ TEST(DomainControllersTest, AListIsRenewedWithoutHoldingScrapesAndOutlivesAFaile
 
     // A domain never found: every caller waits for the one look-up rather than being refused.
     std::vector<std::thread> first;
+    first.reserve(3);
     std::atomic<int> served = 0;
     for (int i = 0; i < 3; ++i)
         first.emplace_back([&] { served += controllers.Controllers("other.example.org") == both ? 1 : 0; });

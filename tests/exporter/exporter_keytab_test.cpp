@@ -181,7 +181,7 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     const std::string config =
         scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
                                    "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
-    setenv("KRB5_CONFIG", config.c_str(), 1);
+    const ScopedEnvironment krb5Config("KRB5_CONFIG", config);
     const std::string keytab = scratch.path() + "/mon.keytab";
     ASSERT_TRUE(WriteTestKeytab(keytab, "mon@NOWHERE.TEST"));
 
@@ -230,7 +230,6 @@ TEST(ExporterKeytabLogonTest, AKeytabRefusedIsMarkedAndAskedOnceAndAnUnansweredK
     EXPECT_EQ(opens, 1);
     credentials.Remove(unansweredId);
     credentials.Remove(missingId);
-    unsetenv("KRB5_CONFIG");
 }
 
 TEST(ExporterKeytabLogonTest, TheKeytabCheckedIsTheOneReadWhateverItsNameNamesLater)
@@ -240,7 +239,7 @@ TEST(ExporterKeytabLogonTest, TheKeytabCheckedIsTheOneReadWhateverItsNameNamesLa
     const std::string config =
         scratch.Write("krb5.conf", "[libdefaults]\n default_realm = NOWHERE.TEST\n dns_lookup_kdc = false\n"
                                    "[realms]\n NOWHERE.TEST = {\n  kdc = tcp/127.0.0.1:1\n }\n");
-    setenv("KRB5_CONFIG", config.c_str(), 1);
+    const ScopedEnvironment krb5Config("KRB5_CONFIG", config);
     const std::string keytab = scratch.path() + "/mon.keytab";
     ASSERT_TRUE(WriteTestKeytab(keytab, "mon@NOWHERE.TEST"));
     ASSERT_EQ(chmod(keytab.c_str(), 0600), 0);
@@ -262,5 +261,4 @@ TEST(ExporterKeytabLogonTest, TheKeytabCheckedIsTheOneReadWhateverItsNameNamesLa
     ASSERT_EQ(rename(other.c_str(), keytab.c_str()), 0);
     EXPECT_EQ(ticket.Ensure(&error), win32_error::kNoLogonServers) << error;
     EXPECT_NE(error.find("the ticket of mon@NOWHERE.TEST from keytab " + keytab + ": "), std::string::npos) << error;
-    unsetenv("KRB5_CONFIG");
 }

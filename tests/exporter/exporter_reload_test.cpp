@@ -51,7 +51,7 @@ private:
 
 std::string Secret(const TempDir& dir, const std::string& name, const std::string& password)
 {
-    const std::string path = dir.Write(name, password + "\n");
+    std::string path = dir.Write(name, password + "\n");
     chmod(path.c_str(), 0600);
     return path;
 }
@@ -91,7 +91,7 @@ TEST(ExporterReloadTest, ANewReadingKeepsTheUnchangedAuthsSessionsAndABadOneChan
                                            const ExporterLog::Fields& fields) {
         std::string line = std::to_string(static_cast<int>(level)) + " " + message;
         for (const auto& [key, value] : fields)
-            line += " " + key + "=" + value;
+            line.append(" ").append(key).append("=").append(value);
         const std::lock_guard lock(logMutex);
         log.push_back(line);
     };

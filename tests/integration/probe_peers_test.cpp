@@ -50,6 +50,7 @@ struct Services {
     int Run(FakeProbeEnvironment& env, const std::vector<std::string>& args)
     {
         std::vector<CString> list;
+        list.reserve(args.size());
         for (const std::string& arg : args)
             list.push_back(CString::FromUtf8(arg));
         return ProbeMain(services, env, u"zeltor-probe", list);

@@ -107,7 +107,7 @@ TEST_F(RemoteCountersTest, TheThirteenCountersAreFoundByNameAndEachCollectionIsO
 
     const std::map<std::string, int> afterSetup = counting->queries;
     ASSERT_EQ(source->CollectQueryData(query), 0u);
-    sleep(1);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     ASSERT_EQ(source->CollectQueryData(query), 0u);
     // The names were read once, on connecting; each collection was one query of the objects.
     EXPECT_EQ(counting->queries["Counter 009"], 1);
@@ -218,6 +218,7 @@ TEST_F(RemoteCountersTest, APasswordChangedAtTheServerIsRefusedOnceNotOncePerCol
     ASSERT_TRUE(changed.Changed());
     ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "drop", state }));
     std::vector<PDH_STATUS> statuses;
+    statuses.reserve(20);
     for (int tick = 0; tick < 20; ++tick)
         statuses.push_back(source->CollectQueryData(query));
     EXPECT_EQ(statuses.back(), PdhStatusFromWin32(1326));

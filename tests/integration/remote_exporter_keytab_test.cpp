@@ -54,9 +54,9 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = " + realm +
                                                               "\n dns_lookup_kdc = false\n rdns = false\n[realms]\n " +
                                                               realm + " = {\n  kdc = " + dc["address"] + "\n }\n");
-    setenv("KRB5_CONFIG", config.c_str(), 1);
+    const ScopedEnvironment krb5Config("KRB5_CONFIG", config);
     // No default cache to fall back on: the logons have only the auths' own tickets.
-    setenv("KRB5CCNAME", ("FILE:" + scratch.path() + "/default-cache").c_str(), 1);
+    const ScopedEnvironment ticketCache("KRB5CCNAME", "FILE:" + scratch.path() + "/default-cache");
 
     const std::string principal = dc["user"] + "@" + realm;
     const std::string keytab = scratch.path() + "/monitor.keytab";
@@ -150,12 +150,9 @@ TEST(ExporterKeytabControllerTest, AKeytabTicketReadsTheThirteenAndAnUnknownPrin
     EXPECT_EQ(opens.load(), 1); // nothing of the stranger reached the controller's SMB port
     // The KDC's reason, once per request.
     ASSERT_EQ(kerberosLog.size(), 2u);
+    const std::string reason = "the ticket of " + strangerPrincipal + " from keytab " + strangerKeytab + ": Client";
     for (const std::string& line : kerberosLog)
-        EXPECT_NE(line.find("the ticket of " + strangerPrincipal + " from keytab " + strangerKeytab + ": Client"),
-                  std::string::npos)
-            << line;
-    unsetenv("KRB5_CONFIG");
-    unsetenv("KRB5CCNAME");
+        EXPECT_NE(line.find(reason), std::string::npos) << line;
 }
 
 TEST(ExporterKeytabControllerTest, ATicketNearItsEndIsRenewedBeforeTheNextConnection)
@@ -170,7 +167,7 @@ TEST(ExporterKeytabControllerTest, ATicketNearItsEndIsRenewedBeforeTheNextConnec
                                        "\n dns_lookup_kdc = false\n rdns = false\n ticket_lifetime = 10s\n"
                                        "[realms]\n " +
                                        realm + " = {\n  kdc = " + dc["address"] + "\n }\n");
-    setenv("KRB5_CONFIG", config.c_str(), 1);
+    const ScopedEnvironment krb5Config("KRB5_CONFIG", config);
     const std::string principal = dc["user"] + "@" + realm;
     const std::string keytab = scratch.path() + "/monitor.keytab";
     ASSERT_TRUE(RunScript("/usr/bin/samba-tool",
@@ -187,5 +184,4 @@ TEST(ExporterKeytabControllerTest, ATicketNearItsEndIsRenewedBeforeTheNextConnec
     ticket.Drop();
     ASSERT_EQ(ticket.Ensure(&error), 0u) << error;
     EXPECT_EQ(ticket.Requests(), 3u);
-    unsetenv("KRB5_CONFIG");
 }

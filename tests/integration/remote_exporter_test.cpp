@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
@@ -198,7 +199,7 @@ TEST_F(ExporterPeerTest, TheThirteenAreScrapedAsTypedSeriesOverOneKeptLogon)
     EXPECT_TRUE(PromtoolAccepts(first)) << first;
 
     // The next scrape uses the same logon; the cumulative counts only grow.
-    sleep(1);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     const std::string second = Probe("peer");
     EXPECT_EQ(Value(second, "zeltor_probe_success"), 1);
     EXPECT_GE(Value(second, "zeltor_memory_page_faults_total"), Value(first, "zeltor_memory_page_faults_total"));
@@ -385,6 +386,7 @@ TEST_F(ExporterPeerTest, ManySessionsCollectAtOnceOverSambasLibraries)
                     .success);
     std::atomic<int> succeeded = 0;
     std::vector<std::thread> scrapers;
+    scrapers.reserve(kSessions);
     for (int i = 0; i < kSessions; ++i) {
         scrapers.emplace_back([&, i] {
             for (int n = 0; n < kScrapes; ++n) {

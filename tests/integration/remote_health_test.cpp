@@ -23,19 +23,6 @@
 
 namespace {
 
-// A program's standard output (its error discarded).
-std::string Output(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
-}
-
 // The value of "name: value" in an LDIF or samba-tool's output.
 std::string Attribute(const std::string& text, const std::string& name)
 {
@@ -74,7 +61,7 @@ protected:
     static std::string SambaToolOf(const std::string& arguments)
     {
         const auto state = ReadPeerState("ZELTOR_SAMBA_DC_STATE");
-        return Output("samba-tool " + arguments + " -s " + state.at("smb_conf"));
+        return CommandOutput("samba-tool " + arguments + " -s " + state.at("smb_conf"));
     }
 
     void SetUp() override
@@ -90,9 +77,9 @@ protected:
         target.password = CString::FromUtf8(kPassword);
         // The name's reverse look-up would make GSSAPI ask for another host's ticket.
         config = scratch.Write("krb5.conf", "[libdefaults]\n rdns = false\n dns_lookup_kdc = false\n");
-        setenv("KRB5_CONFIG", config.c_str(), 1);
+        krb5Config.emplace("KRB5_CONFIG", config);
     }
-    void TearDown() override { unsetenv("KRB5_CONFIG"); }
+    void TearDown() override { krb5Config.reset(); }
 
     static int BadPasswordCount()
     {
@@ -116,6 +103,7 @@ protected:
     HealthTarget target;
     TempDir scratch;
     std::string config;
+    std::optional<ScopedEnvironment> krb5Config;
 };
 
 TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
@@ -130,9 +118,9 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
     EXPECT_FALSE(report.refusedLogon);
 
     // The rootDSE as ldapsearch reads it just after.
-    const std::string rootDse = "\n" + Output("ldapsearch -LLL -x -H ldap://" + dc["address"] +
-                                              " -b '' -s base currentTime isSynchronized isGlobalCatalogReady "
-                                              "highestCommittedUSN dnsHostName");
+    const std::string rootDse = "\n" + CommandOutput("ldapsearch -LLL -x -H ldap://" + dc["address"] +
+                                                     " -b '' -s base currentTime isSynchronized isGlobalCatalogReady "
+                                                     "highestCommittedUSN dnsHostName");
     const auto now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_EQ(report.facts.dnsHostName, Attribute(rootDse, "dnsHostName"));
     EXPECT_EQ(report.facts.synchronized, Attribute(rootDse, "isSynchronized") == "TRUE");
@@ -151,9 +139,9 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
 
     // The records as dig has them from the controller's DNS server.
     const std::string dig = "dig +short -p " + dc["dns_port"] + " @" + dc["address"] + " ";
-    EXPECT_NE(Output(dig + "SRV _ldap._tcp.dc._msdcs." + domain).find(dc["host"] + "."), std::string::npos);
-    EXPECT_NE(Output(dig + "SRV _kerberos._tcp." + domain).find(dc["host"] + "."), std::string::npos);
-    EXPECT_EQ(Output(dig + "A " + dc["host"]), dc["address"] + "\n");
+    EXPECT_NE(CommandOutput(dig + "SRV _ldap._tcp.dc._msdcs." + domain).find(dc["host"] + "."), std::string::npos);
+    EXPECT_NE(CommandOutput(dig + "SRV _kerberos._tcp." + domain).find(dc["host"] + "."), std::string::npos);
+    EXPECT_EQ(CommandOutput(dig + "A " + dc["host"]), dc["address"] + "\n");
     EXPECT_NE(report.Find(HealthCheckKind::Dns)->detail.find(dc["host"] + " A " + dc["address"]), std::string::npos);
 
     // kinit logs on with the same credentials at the same KDC.
@@ -172,9 +160,10 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
     FakeNetworkConnector network;
     FakeCounterSource counters;
     ProbeServices probe{ directory, network, counters, service };
-    const auto run = [&](std::vector<std::string> args, FakeProbeEnvironment& env) {
+    const auto run = [&](const std::vector<std::string>& args, FakeProbeEnvironment& env) {
         env.inputPassword = target.password;
         std::vector<CString> list;
+        list.reserve(args.size() + 1);
         for (const std::string& arg : args)
             list.push_back(CString::FromUtf8(arg));
         list.push_back(CString::FromUtf8(dc["host"]));

@@ -55,7 +55,7 @@ protected:
         domain = dc["host"].substr(dc["host"].find('.') + 1);
         // The name's reverse look-up would make GSSAPI ask for another host's ticket.
         config = scratch.Write("krb5.conf", "[libdefaults]\n rdns = false\n dns_lookup_kdc = false\n");
-        setenv("KRB5_CONFIG", config.c_str(), 1);
+        krb5Config.emplace("KRB5_CONFIG", config);
         LinuxHealthService::Options options;
         options.dnsServer = names.server();
         health = std::make_shared<LinuxHealthService>(options);
@@ -79,7 +79,7 @@ protected:
     void TearDown() override
     {
         sessions.reset();
-        unsetenv("KRB5_CONFIG");
+        krb5Config.reset();
     }
 
     ProbeOutcome Scrape(const ExporterModule& module)
@@ -110,16 +110,8 @@ protected:
 
     std::string SambaTool(const std::string& arguments)
     {
-        std::string out;
-        const std::string command = "samba-tool " + arguments + " -s " + dc["smb_conf"] + " --use-kerberos=off -U '" +
-                                    dc["user"] + "%" + dc["password"] + "' 2>&1";
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[4096];
-            for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-                out.append(buffer, n);
-            pclose(pipe);
-        }
-        return out;
+        return CommandOutput("samba-tool " + arguments + " -s " + dc["smb_conf"] + " --use-kerberos=off -U '" +
+                             dc["user"] + "%" + dc["password"] + "'");
     }
 
     // A controller's connection as the program's main makes it, with the test's resolver.
@@ -159,6 +151,7 @@ protected:
     std::string domain;
     TempDir scratch;
     std::string config;
+    std::optional<ScopedEnvironment> krb5Config;
     DnsmasqServer names{ { "--host-record=dc1.zeltor.test,127.0.0.1" } };
     std::shared_ptr<LinuxHealthService> health;
     RemoteCounterOptions remote;

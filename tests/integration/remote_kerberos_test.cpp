@@ -22,8 +22,8 @@ TEST(RemoteKerberosTest, WithoutAUserNameTheTicketIsUsedAndAnonymousIsRefused)
     const std::string config = scratch.Write("krb5.conf", "[libdefaults]\n default_realm = " + realm +
                                                               "\n dns_lookup_kdc = false\n rdns = false\n[realms]\n " +
                                                               realm + " = {\n  kdc = " + dc["address"] + "\n }\n");
-    setenv("KRB5_CONFIG", config.c_str(), 1);
-    setenv("KRB5CCNAME", ("FILE:" + scratch.path() + "/cache").c_str(), 1);
+    const ScopedEnvironment krb5Config("KRB5_CONFIG", config);
+    const ScopedEnvironment ticketCache("KRB5CCNAME", "FILE:" + scratch.path() + "/cache");
 
     std::string domain = realm;
     for (char& c : domain)
@@ -52,6 +52,4 @@ TEST(RemoteKerberosTest, WithoutAUserNameTheTicketIsUsedAndAnonymousIsRefused)
         source->CloseQuery(query);
     }
     RunScript("/usr/bin/kdestroy", {});
-    unsetenv("KRB5_CONFIG");
-    unsetenv("KRB5CCNAME");
 }

@@ -18,8 +18,6 @@
 
 #include "platform/linux/counters/proc_parsers.h"
 
-extern char** environ;
-
 namespace {
 
 // Starts program; with input, its standard input is a pipe that gets input and is closed.

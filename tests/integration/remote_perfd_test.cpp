@@ -28,8 +28,6 @@
 #include "tests/integration/remote_peer.h"
 #include "tests/linux/child_process.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int kPolls = 40; // of 250 ms: the bound of every wait
@@ -47,10 +45,8 @@ public:
     PdhCounter* Add(const std::u16string& path)
     {
         PdhCounter* counter = nullptr;
-        EXPECT_EQ(m_source.AddCounter(m_query, CString::FromUtf8("\\\\" + m_machine) + CString(path.c_str()), 0,
-                                      &counter),
-                  0u)
-            << CString(path.c_str()).ToUtf8();
+        EXPECT_EQ(m_source.AddCounter(m_query, CString::FromUtf8("\\\\" + m_machine) + CString(path), 0, &counter), 0u)
+            << CString(path).ToUtf8();
         return counter;
     }
     PDH_STATUS Collect() { return m_source.CollectQueryData(m_query); }
@@ -137,6 +133,7 @@ TEST(PerfdThroughTheRemoteSource, TheMainWindowsCountersAndProcessesOfOneName)
 
     Query remoteQuery(remote, peer["address"]);
     std::vector<PdhCounter*> thirteen;
+    thirteen.reserve(std::size(kCounterSetPaths));
     for (const char16_t* path : kCounterSetPaths)
         thirteen.push_back(remoteQuery.Add(path));
     const CString child = CString::FromUtf8(name);

@@ -27,19 +27,6 @@ constexpr const char* kAdmin = "zeltor-repl-admin";
 constexpr const char* kUser = "zeltor-repl-user";
 constexpr const char* kPassword = "Zeltor-Repl-Pa55!";
 
-std::string Output(const std::string& command)
-{
-    std::string out;
-    // NOLINTNEXTLINE(cert-env33-c): the test's own samba-tool command lines, no outside text
-    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
-}
-
 // The sockets this process holds.
 int OpenSockets()
 {
@@ -75,7 +62,7 @@ protected:
     static std::string SambaTool(const std::string& arguments)
     {
         const auto dc = ReadPeerState("ZELTOR_REPL_A_STATE");
-        return Output("samba-tool " + arguments + " -s " + dc.at("smb_conf"));
+        return CommandOutput("samba-tool " + arguments + " -s " + dc.at("smb_conf"));
     }
     static int BadPasswordCount(const char* user)
     {
@@ -92,9 +79,9 @@ protected:
         options.dnsServer = DnsServer{ dc["address"], 53, domain };
         // The name's reverse look-up would make GSSAPI ask for another host's ticket.
         config = scratch.Write("krb5.conf", "[libdefaults]\n rdns = false\n dns_lookup_kdc = false\n");
-        setenv("KRB5_CONFIG", config.c_str(), 1); // NOLINT(concurrency-mt-unsafe): no other thread runs yet
+        krb5Config.emplace("KRB5_CONFIG", config);
     }
-    void TearDown() override { unsetenv("KRB5_CONFIG"); } // NOLINT(concurrency-mt-unsafe): the reads have ended
+    void TearDown() override { krb5Config.reset(); }
 
     ReplicationTarget Target(const char* user, const char* password)
     {
@@ -109,6 +96,7 @@ protected:
     LinuxReplicationService::Options options;
     TempDir scratch;
     std::string config;
+    std::optional<ScopedEnvironment> krb5Config;
 };
 
 TEST_F(ReplicationReaderTest, KeepsItsConnectionBetweenReadsAndReadsTheLifetimeOnce)
@@ -204,14 +192,15 @@ TEST_F(ReplicationReaderTest, TheOverviewSaysTheReplicationInWordsAndSendsARefus
     const std::string pull = "samba-tool drs replicate " + dc["address"] + " " + partnerName + " " + base + " -s " +
                              scratch.Write("empty.conf", "") + " -U 'Administrator%" + dc["password"] +
                              "' --use-kerberos=off";
-    Output("nft add table inet zeltor_overview && nft add chain inet zeltor_overview out '{ type filter hook output "
-           "priority 0; }' && nft add rule inet zeltor_overview out ip daddr " +
-           partner.at("address") + " reject");
-    Output(pull);
+    CommandOutput(
+        "nft add table inet zeltor_overview && nft add chain inet zeltor_overview out '{ type filter hook output "
+        "priority 0; }' && nft add rule inet zeltor_overview out ip daddr " +
+        partner.at("address") + " reject");
+    CommandOutput(pull);
     readsUntil(*refresher, model, 1);
     const CString failing = model.CellText(0, kOverviewReplication, OverviewRefresher::NowMs());
-    Output("nft delete table inet zeltor_overview");
-    Output(pull);
+    CommandOutput("nft delete table inet zeltor_overview");
+    CommandOutput(pull);
     readsUntil(*refresher, model, 1);
     const std::string upper = [&] {
         std::string name = partnerName;

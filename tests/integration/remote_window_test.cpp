@@ -305,8 +305,8 @@ TEST_F(RemoteWindowTest, AutoUpdateNeverLogsOnAgainWithARefusedPasswordAndASilen
         WaitFor([&] { return boxes.size() >= 2; }, 15000);
         ASSERT_TRUE(RunScript(ZELTOR_RUN_SMBD, { "resume", state }));
         heartbeat.stop();
-        std::printf("silent peer under Auto Update: first box after %.1f s, longest stall %.1f s\n", firstBox / 1000.0,
-                    longest / 1000.0);
+        std::printf("silent peer under Auto Update: first box after %.1f s, longest stall %.1f s\n",
+                    static_cast<double>(firstBox) / 1000, static_cast<double>(longest) / 1000);
         EXPECT_TRUE(reported);
         // Far below a wait per counter or the library's own minute.
         EXPECT_LT(longest, 2 * 10000);

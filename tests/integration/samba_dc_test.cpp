@@ -49,7 +49,7 @@ int OwnSmbConnections(const std::string& address)
             char target[64] = {};
             const std::string link = std::string("/proc/self/fd/") + entry->d_name;
             if (readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target).rfind("socket:[", 0) == 0)
-                inodes.push_back(std::string(target + 8, std::strlen(target) - 9));
+                inodes.emplace_back(target + 8, std::strlen(target) - 9);
         }
         closedir(fds);
     }

@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -70,6 +72,34 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
     std::string path = m_path + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
+}
+
+ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value) : m_name(std::move(name))
+{
+    if (const char* before = std::getenv(m_name.c_str())) // NOLINT(concurrency-mt-unsafe): see the class
+        m_before = before;
+    setenv(m_name.c_str(), value.c_str(), 1); // NOLINT(concurrency-mt-unsafe): see the class
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    if (m_before)
+        setenv(m_name.c_str(), m_before->c_str(), 1); // NOLINT(concurrency-mt-unsafe): see the class
+    else
+        unsetenv(m_name.c_str()); // NOLINT(concurrency-mt-unsafe): see the class
+}
+
+std::string CommandOutput(const std::string& commandLine)
+{
+    std::string out;
+    // NOLINTNEXTLINE(cert-env33-c): the test's own command lines, with no outside text in them
+    if (FILE* pipe = popen((commandLine + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
 }
 
 std::uint16_t UnusedLoopbackPort()

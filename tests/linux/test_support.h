@@ -1,9 +1,11 @@
-// Helpers of the Linux service tests: a scratch directory and a DNS server on loopback.
+// Helpers of the Linux service tests: a scratch directory, the environment, a command's output and
+// a DNS server on loopback.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,25 @@ public:
 private:
     std::string m_path;
 };
+
+// The environment variable name set to value for the object's life, and put back as it was at its
+// end. Made before the test starts its threads and ended after they have ended: the environment is
+// not safe to change while another thread reads it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_before;
+};
+
+// The standard output of a command line the test wrote itself, run by the shell (its quoting and
+// redirections); standard error is dropped.
+std::string CommandOutput(const std::string& commandLine);
 
 // dnsmasq serving the given records (its options, e.g. "--srv-host=...") on 127.0.0.1 at a free
 // port, answering NXDOMAIN for any other name under .test and forwarding nothing.

@@ -5,6 +5,10 @@
 // the exporter does not write, scales a timer wrongly or inverts the idle time fails here.
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -154,8 +158,12 @@ TEST(WindowFiguresRules, TheRecordingRulesGiveTheWindowsThirteenFromTheExporters
     }
     const std::string file = ::testing::TempDir() + "window_figures_rules_test.yml";
     std::ofstream(file) << test.str();
-    const std::string command = std::string(ZELTOR_PROMTOOL) + " test rules " + file;
-    EXPECT_EQ(std::system(command.c_str()), 0) << test.str();
+    const char* argv[] = { ZELTOR_PROMTOOL, "test", "rules", file.c_str(), nullptr };
+    pid_t promtool = 0;
+    ASSERT_EQ(posix_spawn(&promtool, ZELTOR_PROMTOOL, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(promtool, &status, 0), promtool);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << test.str();
 }
 
 // The alerts tell a refused logon from an unreachable controller by the failure's status: their

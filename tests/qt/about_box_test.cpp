@@ -32,7 +32,7 @@ protected:
         options.environment.Set("XDG_DATA_HOME", dir + "/data");
         options.environment.Set("XDG_DATA_DIRS", dir + "/none");
         options.beep = [this](UINT type) {
-            beeps.push_back({ type, OpenMessageBox() != nullptr });
+            beeps.emplace_back(type, OpenMessageBox() != nullptr);
             ui.Beep();
         };
         options.createHandCursor = [this] { return ui.CreateHandCursor(); };

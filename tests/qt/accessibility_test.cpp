@@ -32,7 +32,7 @@ TEST_F(QtDialogTest, PickerListAndAboutLinksAreNamedByTheirTexts)
         QTimer::singleShot(0, [&] {
             HWND picker = ui.FindDialog(u"Select Domain Controller");
             ASSERT_NE(picker, nullptr);
-            QListWidget* list = Control<QListWidget>(picker, IDC_DCLIST);
+            auto* list = Control<QListWidget>(picker, IDC_DCLIST);
             EXPECT_EQ(AccessibleName(list), QStringLiteral("Select DC"));
             EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->role(), QAccessible::List);
             EXPECT_EQ(AccessibleName(Control<QPushButton>(picker, IDOK)), QStringLiteral("OK"));
@@ -68,7 +68,7 @@ TEST_F(QtDialogTest, AboutLinksAreLinksWhosePressActionClicksThem)
                                                       { IDC_LINK_SUPPORT, QStringLiteral("support@zeltor.example") },
                                                       { IDC_LINK_SALES, QStringLiteral("sales@zeltor.example") } };
             for (const auto& [id, name] : links) {
-                QLabel* label = Control<QLabel>(about, id);
+                auto* label = Control<QLabel>(about, id);
                 QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
                 ASSERT_NE(a, nullptr) << id;
                 EXPECT_EQ(a->role(), QAccessible::Link) << id;
@@ -117,7 +117,7 @@ TEST_F(QtDialogTest, AboutLinksAreLinksWhosePressActionClicksThem)
 TEST_F(QtDialogTest, ValueFieldReadsItsValueUnderItsName)
 {
     RunMainDialog([&](HWND h) {
-        QLabel* cpu = Control<QLabel>(h, IDC_CPUUSAGE);
+        auto* cpu = Control<QLabel>(h, IDC_CPUUSAGE);
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(cpu);
         ASSERT_NE(a, nullptr);
         ASSERT_NE(a->textInterface(), nullptr);

@@ -65,7 +65,7 @@ protected:
             ControllerConnection c;
             c.network = std::make_unique<FakeNetworkConnector>();
             auto source = std::make_unique<SlowSource>(n == kSilent);
-            source->SetValue(u"\\Processor(_Total)\\% Processor Time", n * 5);
+            source->SetValue(u"\\Processor(_Total)\\% Processor Time", static_cast<std::int64_t>(n) * 5);
             source->SetValue(u"\\Memory\\% Committed Bytes In Use", 40);
             source->SetValue(u"\\LogicalDisk(_Total)\\% Free Space", 55);
             source->SetValue(u"\\Process(lsass)\\Handle Count", 1000 + n);
@@ -126,7 +126,7 @@ TEST_F(QtOverviewTest, TwentyControllersOneSilentNeverHoldTheWindow)
         WithOverview(main, [&](HWND overview, QTreeWidget* list) {
             ASSERT_NE(list, nullptr);
             // Refresh every second, typed as the user does.
-            QLineEdit* interval = Control<QLineEdit>(overview, IDC_OVERVIEW_INTERVAL);
+            auto* interval = Control<QLineEdit>(overview, IDC_OVERVIEW_INTERVAL);
             interval->selectAll();
             QTest::keyClicks(interval, QStringLiteral("1"));
             EXPECT_EQ(interval->text(), QStringLiteral("1"));

@@ -81,7 +81,7 @@ std::wstring Link(HWND control)
     TipSearch search{ control, {} };
     EnumThreadWindows(GetCurrentThreadId(), &TipOfOwner, reinterpret_cast<LPARAM>(&search));
     LOGFONTW lf{};
-    auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    auto* font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     if (font != nullptr && GetObjectW(font, sizeof lf, &lf) == sizeof lf)
         search.out += L"font|" + std::to_wstring(lf.lfUnderline) + L"|" + lf.lfFaceName + L"\n";
     return search.out;

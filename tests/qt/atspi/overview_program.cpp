@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     const std::int64_t now = std::time(nullptr);
     replication->Answer("DC01", { { "DC04" } }, now);
     replication->Answer("DC04", { { "DC01" }, { "DC05", 9, 1722, 3 * 3600 + 60 } }, now);
-    services.replication = [replication] { return replication; };
+    services.replication = [replication] { return std::shared_ptr<IReplicationService>(replication); };
 
     CZeltorDlg dlg(services);
     app.m_pMainWnd = &dlg;

@@ -7,10 +7,12 @@
 //   pdh.machine.connect "<machine> <number>": what PdhConnectMachineW returns for that machine
 //   pdh.machine.value   "<machine> <number> <counter path without the machine>": that machine's
 // The program may call from several threads at once (the overview's workers): one call at a time.
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "stub_common.h"
 
@@ -61,12 +63,14 @@ std::wstring MachineOf(const std::wstring& path)
 // The value of "<machine> <rest>" entries of key for machine: rest, or none.
 bool MachineEntry(const wchar_t* key, const std::wstring& machine, std::wstring* rest)
 {
-    for (const std::wstring& entry : stub::Values(key)) {
+    const std::vector<std::wstring> entries = stub::Values(key);
+    const auto found = std::ranges::find_if(entries, [&](const std::wstring& entry) {
         const size_t space = entry.find(L' ');
-        if (space != std::wstring::npos && entry.substr(0, space) == machine) {
-            *rest = entry.substr(space + 1);
-            return true;
-        }
+        return space != std::wstring::npos && entry.compare(0, space, machine) == 0;
+    });
+    if (found != entries.end()) {
+        *rest = found->substr(found->find(L' ') + 1);
+        return true;
     }
     return false;
 }
@@ -98,7 +102,7 @@ LONG ScriptedValue(const std::wstring& machine, const std::wstring& path)
 
 bool Known(Query* query)
 {
-    return g_queries.count(query) != 0;
+    return g_queries.contains(query);
 }
 
 } // namespace
