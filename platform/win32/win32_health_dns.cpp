@@ -104,7 +104,7 @@ bool LocateController(const HealthTarget& target, ControllerPlace* place, std::s
     // A name the system found without its domain (NetBIOS, LLMNR) is taken to be in this
     // machine's own.
     wchar_t own[256];
-    DWORD size = static_cast<DWORD>(std::size(own));
+    auto size = static_cast<DWORD>(std::size(own));
     if (place->host.find('.') == std::string::npos && !ParseIpv4(place->host, &ignored) &&
         GetComputerNameExW(ComputerNameDnsDomain, own, &size) && size != 0)
         place->host += "." + Lower(FromWStr(own, size).ToUtf8());
@@ -127,7 +127,7 @@ HealthProbe CheckControllerRecords(const ControllerPlace& place)
         if (answer.status != 0)
             return { false, DnsFailure(answer.status, name, place.address) };
         if (std::find(answer.values.begin(), answer.values.end(), host) == answer.values.end())
-            return { false, name + " does not list " + host };
+            return { false, std::string(name).append(" does not list ").append(host) };
     }
     const Answer own = Query(host, DNS_TYPE_A, &server);
     if (own.status != 0)

@@ -46,7 +46,7 @@ public:
     void Place(UNICODE_STRING* string, const std::u16string& text)
     {
         auto* at = reinterpret_cast<char16_t*>(m_bytes.data() + m_used);
-        std::memcpy(at, text.c_str(), text.size() * sizeof(char16_t));
+        std::memcpy(at, text.c_str(), (text.size() + 1) * sizeof(char16_t));
         string->Buffer = reinterpret_cast<PWSTR>(at);
         string->Length = static_cast<USHORT>(text.size() * sizeof(char16_t));
         string->MaximumLength = static_cast<USHORT>(string->Length + sizeof(char16_t));

@@ -6,6 +6,8 @@
 
 #include <ntsecapi.h>
 
+#include <cwctype>
+#include <mutex>
 #include <set>
 
 namespace {
@@ -28,6 +30,8 @@ struct TicketResponse {
     std::wstring realm;
 };
 
+// Tickets handed out; the health checks ask from several threads at once.
+std::mutex g_mutex;
 std::set<void*> g_buffers;
 
 std::wstring Text(const UNICODE_STRING& s)
@@ -44,41 +48,42 @@ void Point(UNICODE_STRING* s, std::wstring& text)
 
 } // namespace
 
-extern "C" NTSTATUS NTAPI LsaConnectUntrusted(PHANDLE handle)
+extern "C" NTSTATUS NTAPI LsaConnectUntrusted(PHANDLE LsaHandle)
 {
     stub::Log(L"LsaConnectUntrusted");
-    *handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x15A));
+    *LsaHandle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x15A));
     return 0;
 }
 
-extern "C" NTSTATUS NTAPI LsaLookupAuthenticationPackage(HANDLE, PLSA_STRING name, PULONG package)
+extern "C" NTSTATUS NTAPI LsaLookupAuthenticationPackage(HANDLE, PLSA_STRING PackageName, PULONG AuthenticationPackage)
 {
-    const std::string asked(name->Buffer, name->Length);
+    const std::string asked(PackageName->Buffer, PackageName->Length);
     stub::Log(L"LsaLookupAuthenticationPackage|" + std::wstring(asked.begin(), asked.end()));
-    *package = kKerberos;
+    *AuthenticationPackage = kKerberos;
     return asked == "Kerberos" ? 0 : static_cast<NTSTATUS>(0xC00000FE); // STATUS_NO_SUCH_PACKAGE
 }
 
-extern "C" NTSTATUS NTAPI LsaCallAuthenticationPackage(HANDLE, ULONG package, PVOID submit, ULONG, PVOID* response,
-                                                       PULONG length, PNTSTATUS status)
+extern "C" NTSTATUS NTAPI LsaCallAuthenticationPackage(HANDLE, ULONG AuthenticationPackage, PVOID ProtocolSubmitBuffer,
+                                                       ULONG, PVOID* ProtocolReturnBuffer, PULONG ReturnBufferLength,
+                                                       PNTSTATUS ProtocolStatus)
 {
-    *response = nullptr;
-    *length = 0;
-    *status = 0;
-    const auto type = *static_cast<const KERB_PROTOCOL_MESSAGE_TYPE*>(submit);
-    if (package != kKerberos)
+    *ProtocolReturnBuffer = nullptr;
+    *ReturnBufferLength = 0;
+    *ProtocolStatus = 0;
+    const auto type = *static_cast<const KERB_PROTOCOL_MESSAGE_TYPE*>(ProtocolSubmitBuffer);
+    if (AuthenticationPackage != kKerberos)
         return static_cast<NTSTATUS>(0xC00000FE);
     if (type == KerbPinKdcMessage) {
-        const auto* pin = static_cast<const PinKdcRequest*>(submit);
+        const auto* pin = static_cast<const PinKdcRequest*>(ProtocolSubmitBuffer);
         stub::Log(L"LsaCallAuthenticationPackage|pin|realm=" + Text(pin->Realm) + L"|kdc=" + Text(pin->KdcAddress));
     } else if (type == KerbUnpinAllKdcsMessage) {
         stub::Log(L"LsaCallAuthenticationPackage|unpin");
     } else if (type == KerbRetrieveEncodedTicketMessage) {
-        const auto* ask = static_cast<const KERB_RETRIEVE_TKT_REQUEST*>(submit);
+        const auto* ask = static_cast<const KERB_RETRIEVE_TKT_REQUEST*>(ProtocolSubmitBuffer);
         stub::Log(L"LsaCallAuthenticationPackage|ticket|" + Text(ask->TargetName) + L"|options=" +
                   stub::Num(ask->CacheOptions));
-        *status = static_cast<NTSTATUS>(stub::Number(L"kdc.ticket.status", 0));
-        if (*status == 0) {
+        *ProtocolStatus = static_cast<NTSTATUS>(stub::Number(L"kdc.ticket.status", 0));
+        if (*ProtocolStatus == 0) {
             auto* ticket = new TicketResponse{};
             ticket->user = stub::Value(L"kdc.client", L"alice");
             const std::wstring target(ask->TargetName.Buffer, ask->TargetName.Length / sizeof(wchar_t));
@@ -91,9 +96,10 @@ extern "C" NTSTATUS NTAPI LsaCallAuthenticationPackage(HANDLE, ULONG package, PV
             Point(&ticket->client.Names[0], ticket->user);
             ticket->response.Ticket.ClientName = &ticket->client;
             Point(&ticket->response.Ticket.DomainName, ticket->realm);
+            const std::lock_guard lock(g_mutex);
             g_buffers.insert(ticket);
-            *response = ticket;
-            *length = sizeof(KERB_RETRIEVE_TKT_RESPONSE);
+            *ProtocolReturnBuffer = ticket;
+            *ReturnBufferLength = sizeof(KERB_RETRIEVE_TKT_RESPONSE);
         }
     } else {
         return static_cast<NTSTATUS>(0xC0000002); // STATUS_NOT_IMPLEMENTED
@@ -101,11 +107,13 @@ extern "C" NTSTATUS NTAPI LsaCallAuthenticationPackage(HANDLE, ULONG package, PV
     return 0;
 }
 
-extern "C" NTSTATUS NTAPI LsaFreeReturnBuffer(PVOID buffer)
+extern "C" NTSTATUS NTAPI LsaFreeReturnBuffer(PVOID Buffer)
 {
-    const bool known = g_buffers.erase(buffer) != 0;
+    std::unique_lock lock(g_mutex);
+    const bool known = g_buffers.erase(Buffer) != 0;
+    lock.unlock();
     stub::Log(std::wstring(L"LsaFreeReturnBuffer|") + (known ? L"released" : L"unknown"));
-    delete static_cast<TicketResponse*>(known ? buffer : nullptr);
+    delete static_cast<TicketResponse*>(known ? Buffer : nullptr);
     return 0;
 }
 
