@@ -231,11 +231,15 @@ void ProbeChecksAControllersHealth(const Paths& paths, Check& check)
     check.Eq(run.exitCode, 2, "the plugin: critical");
     check.That(run.out.find("does not list dc3.corp.example") != std::string::npos, "its line: " + run.out);
 
-    // A refused password: the bind says so, and the shares are not tried with it.
-    run = RunConsole(paths, "probe-health-refused", scenario + L"ldap.bind.result=0x31\n",
+    // A refused password: the bind says so, and the shares are not tried with it. A logon
+    // without Kerberos tickets: the KDC is not asked with the password instead.
+    run = RunConsole(paths, "probe-health-refused", scenario + L"ldap.bind.result=0x31\nkdc.ticket.status=0x8009030E\n",
                      L"-u CORP\\admin --password-stdin --health DC1", "wrong\r\n");
     check.Eq(run.exitCode, 8, "a refused bind: exit code");
     check.That(std::regex_search(run.out, std::regex("\nsysvol +FAILED .*not tried: the bind's logon")),
                "the shares wait for the bind: " + run.out);
+    check.That(std::regex_search(run.out, std::regex("\nkerberos +FAILED .*Kerberos ticket, and it has none .*no "
+                                                     "password is sent to it\n")),
+               "no ticket: said, and no password sent instead: " + run.out);
     check.Eq(IndexOf(run.log, L"WNetAddConnection2W"), -1, "no share's logon with the refused password");
 }
