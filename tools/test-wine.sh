@@ -33,7 +33,7 @@ cmake --build "$build" || exit 2
 rm -rf "$run"
 mkdir -p "$run/app" "$run/cases"
 cp "$build/platform/win32/zeltor.exe" "$build/platform/win32/probe/zeltor-probe.exe" "$run/app/"
-cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr}.dll "$run/app/"
+cp "$build"/tests/wine/stubs/{netapi32,ntdsapi,pdh,mpr,wldap32,dnsapi,secur32}.dll "$run/app/"
 # The same program with the system's own pdh and mpr: only the directory's stand-ins beside it.
 mkdir -p "$run/app-system"
 cp "$build/platform/win32/zeltor.exe" "$build"/tests/wine/stubs/{netapi32,ntdsapi}.dll "$run/app-system/"
@@ -45,7 +45,7 @@ export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="ms
 # The stand-ins beside zeltor.exe before the system's own libraries of those names (native first).
 # Wine hands a program's WINE* variables on to the programs it starts, so the driver runs with
 # them.
-stand_ins="mscoree,mshtml=;winemenubuilder.exe=d;netapi32,ntdsapi,pdh,mpr=n"
+stand_ins="mscoree,mshtml=;winemenubuilder.exe=d;netapi32,ntdsapi,pdh,mpr,wldap32,dnsapi,secur32=n"
 system_libraries="mscoree,mshtml=;winemenubuilder.exe=d;netapi32,ntdsapi=n;pdh,mpr=b"
 xvfb_pid=
 cleanup() {

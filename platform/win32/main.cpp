@@ -7,6 +7,7 @@
 #include "app/zeltor_app.h"
 #include "app/zeltor_services.h"
 #include "platform/win32/win32_backend.h"
+#include "platform/win32/win32_health.h"
 #include "platform/win32/win32_services.h"
 #include "platform/win32/win32_shell.h"
 
@@ -36,6 +37,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     Win32CounterSource counters;
     Win32ShellService shell;
     ZeltorServices services{ directory, network, counters, shell };
+    services.health = std::make_shared<Win32HealthService>();
     // The system's counter library and connections serve any thread; each controller of the
     // overview still gets objects of its own.
     services.overview = [] {

@@ -192,3 +192,54 @@ void ProbePasswordFileAndConnection(const Paths& paths, Check& check)
                "it says who else can read it: " + run.err);
     check.That(run.log.empty(), "nothing is connected:" + Joined(run.log));
 }
+
+void ProbeChecksAControllersHealth(const Paths& paths, Check& check)
+{
+    const std::wstring scenario = std::wstring(kDomainWithThreeControllers) + kControllersInDns;
+    ConsoleRun run = RunConsole(paths, "probe-health", scenario, L"--health DC1");
+    check.Eq(run.exitCode, 0, "all pass: exit code");
+    check.That(run.out.rfind("Health of DC1: ok\n", 0) == 0, "the summary: " + run.out);
+    const std::string checks[] = { "ldap", "global_catalog", "ldap_bind", "kerberos",
+                                   "dns",  "time",           "sysvol",    "netlogon" };
+    for (const std::string& name : checks)
+        check.That(std::regex_search(run.out, std::regex("\n" + name + " +ok ")), name + " passes: " + run.out);
+    check.That(run.out.find("the KDC at 10.0.0.1 gave a ticket for ldap/dc1.corp.example to alice@CORP.EXAMPLE") !=
+                   std::string::npos,
+               "the KDC's answer: " + run.out);
+    check.That(HasCall(run.log, L"ldap_bind_sW|\"dc1.corp.example\":389|(null)|method=1158|this logon") &&
+                   HasCall(run.log,
+                           L"WNetAddConnection2W|type=0|local=(null)|remote=\"\\\\DC1\\SYSVOL\"|provider=(null)|"
+                           L"password=(null)|user=(null)|flags=0") &&
+                   HasCall(run.log, L"WNetCancelConnectionW|\"\\\\DC1\\SYSVOL\"|0"),
+               "a Negotiate bind and the shares with this logon's credentials:" + Joined(run.log));
+
+    run = RunConsole(paths, "probe-health-srv", scenario, L"-u CORP\\admin --password-stdin --health DC3", "pa55\r\n");
+    check.Eq(run.exitCode, 8, "a failing check: exit code");
+    check.That(std::regex_search(run.out,
+                                 std::regex("\ndns +FAILED .*_ldap\\._tcp\\.dc\\._msdcs\\.corp\\.example does not list "
+                                            "dc3\\.corp\\.example\n")),
+               "the missing record is named: " + run.out);
+    check.That(HasCall(run.log, L"ldap_bind_sW|\"dc3.corp.example\":389|(null)|method=1158|user=\"admin\"|"
+                                L"domain=\"CORP\"|password=\"pa55\"|flags=2"),
+               "the bind with the given credentials:" + Joined(run.log));
+    size_t sent = 0;
+    for (const std::wstring& line : run.log)
+        sent += line.find(L"pa55") != std::wstring::npos && line.rfind(L"ldap_bind_sW|", 0) != 0 &&
+                line.rfind(L"WNetAddConnection2W|", 0) != 0;
+    check.Eq(static_cast<long long>(sent), 0, "the password goes to the bind and the shares alone");
+    run = RunConsole(paths, "probe-health-nagios", scenario, L"-f nagios --health DC3");
+    check.Eq(run.exitCode, 2, "the plugin: critical");
+    check.That(run.out.find("does not list dc3.corp.example") != std::string::npos, "its line: " + run.out);
+
+    // A refused password: the bind says so, and the shares are not tried with it. A logon
+    // without Kerberos tickets: the KDC is not asked with the password instead.
+    run = RunConsole(paths, "probe-health-refused", scenario + L"ldap.bind.result=0x31\nkdc.ticket.status=0x8009030E\n",
+                     L"-u CORP\\admin --password-stdin --health DC1", "wrong\r\n");
+    check.Eq(run.exitCode, 8, "a refused bind: exit code");
+    check.That(std::regex_search(run.out, std::regex("\nsysvol +FAILED .*not tried: the bind's logon")),
+               "the shares wait for the bind: " + run.out);
+    check.That(std::regex_search(run.out, std::regex("\nkerberos +FAILED .*Kerberos ticket, and it has none .*no "
+                                                     "password is sent to it\n")),
+               "no ticket: said, and no password sent instead: " + run.out);
+    check.Eq(IndexOf(run.log, L"WNetAddConnection2W"), -1, "no share's logon with the refused password");
+}

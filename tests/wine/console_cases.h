@@ -11,3 +11,7 @@ void ProbeFailuresSayTheWindowsTexts(const Paths& paths, Check& check);
 // A password file only its owner can read is used, one others can read is refused; the
 // connection is cancelled before the query is closed.
 void ProbePasswordFileAndConnection(const Paths& paths, Check& check);
+// --health: a controller whose checks all pass, one missing from its SRV record (a table, the
+// plugin's line, exit codes), and a bind's refused password that spares the shares' logons; the
+// KDC is asked with this logon's ticket, never with the password.
+void ProbeChecksAControllersHealth(const Paths& paths, Check& check);

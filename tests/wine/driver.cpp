@@ -920,7 +920,7 @@ bool RowsHeard(const ListRows& rows)
 
 void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
 {
-    Program p(paths, "overview", OverviewScenario());
+    Program p(paths, "overview", OverviewScenario() + kControllersInDns);
     Started(check, p);
     const std::vector<MenuItem> menu = ReadSystemMenu(paths, p.Main(), p.Tid());
     check.Require(menu.size() >= 4, "the system menu has the overview's item too");
@@ -939,11 +939,24 @@ void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
     check.Require(rows.rows.size() == 4, "a row per controller");
     check.Eq(rows.headings.size(), static_cast<size_t>(10), "ten columns");
     check.Eq(rows.headings[2], std::wstring(L"Processor %"), "the processor's heading");
-    // The directory's own columns are there; with no health or replication service on this
-    // platform yet, their cells stay empty.
+    // The directory's own columns: DC1 passes every health check, DC3's names the record that
+    // leaves it out; with no replication reader on this platform yet, its cells stay empty.
     check.Eq(rows.headings[8] + L" " + rows.headings[9], std::wstring(L"Health Replication"),
              "the directory's headings");
-    check.Eq(rows.rows[0][8] + rows.rows[0][9], std::wstring(), "nothing said of DC1's directory");
+    WaitUntil(
+        [&] {
+            rows = ReadListRows(paths, list, p.Tid());
+            return rows.rows.size() == 4 && !rows.rows[0][8].empty() && !rows.rows[2][8].empty();
+        },
+        30000);
+    check.Eq(rows.rows[0][8], std::wstring(L"ok"), "DC1's health");
+    check.Eq(rows.rows[2][8],
+             std::wstring(L"DNS failing (DNS: _ldap._tcp.dc._msdcs.corp.example does not list dc3.corp.example)"),
+             "DC3's health");
+    check.Eq(rows.rows[0][9], std::wstring(), "nothing said of DC1's replication");
+    check.That(p.Count(L"LsaCallAuthenticationPackage|pin|realm=\"CORP.EXAMPLE\"|kdc=\"\\\\10.0.0.1\"") > 0 &&
+                   p.Count(L"DnsQuery_W|\"_ldap._tcp.dc._msdcs.corp.example\"|33|72|10.0.0.3") > 0,
+               "each controller's own KDC and DNS server are asked");
     check.Eq(rows.sorts[0], std::wstring(L"up"), "sorted by controller, the arrow on its heading");
     check.Eq(rows.rows[0][0] + L" " + rows.rows[0][1] + L" " + rows.rows[0][2], std::wstring(L"DC1 answering 12"),
              "DC1");
@@ -993,12 +1006,14 @@ const Case kCases[] = {
     { "probe_shows_the_windows_figures", ProbeShowsTheWindowsFigures },
     { "probe_failures_say_the_windows_texts", ProbeFailuresSayTheWindowsTexts },
     { "probe_password_file_and_connection", ProbePasswordFileAndConnection },
+    { "probe_checks_a_controllers_health", ProbeChecksAControllersHealth },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.
 int Hold(const Paths& paths, const std::wstring& ready, const std::wstring& done, bool about, bool overview = false)
 {
-    Program p(paths, "screenshot", overview ? OverviewScenario() : std::wstring(kDomainWithThreeControllers));
+    Program p(paths, "screenshot",
+              overview ? OverviewScenario() + kControllersInDns : std::wstring(kDomainWithThreeControllers));
     if (!p.Started())
         return 1;
     BringToFront(p.Main());

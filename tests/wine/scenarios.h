@@ -39,3 +39,15 @@ inline std::wstring CounterScenario()
         s += L"pdh.value=" + std::to_wstring(c.value) + L" " + c.path + L"\n";
     return s;
 }
+
+// DC1 and DC3 in DNS and answering LDAP, with a logon that has Kerberos tickets: every check of
+// DC1 passes; DC3 is missing from the domain's LDAP SRV record.
+inline const wchar_t* const kControllersInDns = L"dns.host=DC1 dc1.corp.example 10.0.0.1\n"
+                                                L"dns.host=DC3 dc3.corp.example 10.0.0.3\n"
+                                                L"dns.srv=_ldap._tcp.dc._msdcs.corp.example dc1.corp.example\n"
+                                                L"dns.srv=_kerberos._tcp.corp.example dc1.corp.example\n"
+                                                L"dns.srv=_kerberos._tcp.corp.example dc3.corp.example\n"
+                                                L"ldap.server=10.0.0.1 dc1.corp.example\n"
+                                                L"ldap.server=dc1.corp.example dc1.corp.example\n"
+                                                L"ldap.server=10.0.0.3 dc3.corp.example\n"
+                                                L"ldap.server=dc3.corp.example dc3.corp.example\n";

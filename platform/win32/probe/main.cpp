@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/win32/probe/win32_probe_environment.h"
+#include "platform/win32/win32_health.h"
 #include "platform/win32/win32_services.h"
 #include "probe/probe_main.h"
 
@@ -13,7 +14,7 @@ int wmain(int argc, wchar_t** argv)
     Win32DirectoryService directory;
     Win32NetworkConnector network;
     Win32CounterSource counters;
-    ProbeServices services{ directory, network, counters };
+    ProbeServices services{ directory, network, counters, std::make_shared<Win32HealthService>() };
     std::vector<CString> args;
     for (int i = 1; i < argc; ++i)
         args.push_back(FromWStr(argv[i]));

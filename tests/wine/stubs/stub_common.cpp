@@ -104,15 +104,19 @@ void Log(const std::wstring& line)
     static const std::wstring path = Env(L"ZELTOR_STUB_LOG");
     if (path.empty())
         return;
+    // One line at a time from every stand-in and thread: appends of their own would overlap.
+    static const HANDLE turn = CreateMutexW(nullptr, FALSE, L"zeltor-stub-log");
+    WaitForSingleObject(turn, INFINITE);
     // Opened for each line, so that the test reads every call as soon as it is made.
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    const std::string bytes = Narrow(line + L"\n");
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE) {
+        const std::string bytes = Narrow(line + L"\n");
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    ReleaseMutex(turn);
 }
 
 std::wstring Quote(const wchar_t* text)
