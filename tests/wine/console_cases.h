@@ -11,3 +11,6 @@ void ProbeFailuresSayTheWindowsTexts(const Paths& paths, Check& check);
 // A password file only its owner can read is used, one others can read is refused; the
 // connection is cancelled before the query is closed.
 void ProbePasswordFileAndConnection(const Paths& paths, Check& check);
+// zeltor-probe.exe --replication through the stand-in ntdsapi: a failing partner in the table
+// and the plugin's line, the binding's credentials and answers released, a refused logon.
+void ProbeReadsTheReplicationThroughNtdsapi(const Paths& paths, Check& check);

@@ -897,14 +897,20 @@ struct Case {
 };
 
 // The overview's scenario: DC1 and DC3 answer with their own processor time, DC2 refuses the
-// logon (ERROR_LOGON_FAILURE as a status), DC4 cannot be reached.
+// logon (ERROR_LOGON_FAILURE as a status), DC4 cannot be reached. DC1 replicates from DC2 and
+// DC3; DC3 has not from DC1 for two days; DC4's replication cannot be read.
 std::wstring OverviewScenario()
 {
     return CounterScenario() + L"ds.dc=DC4\n"
                                L"pdh.machine.value=DC1 12 \\Processor(_Total)\\% Processor Time\n"
                                L"pdh.machine.value=DC3 97 \\Processor(_Total)\\% Processor Time\n"
                                L"pdh.machine.connect=DC2 0x8007052E\n"
-                               L"pdh.machine.connect=DC4 0x800007D0\n";
+                               L"pdh.machine.connect=DC4 0x800007D0\n"
+                               L"ds.repl.neighbor=DC1 DC2 DC=corp,DC=example 60 0 0\n"
+                               L"ds.repl.neighbor=DC1 DC3 DC=corp,DC=example 60 0 0\n"
+                               L"ds.repl.neighbor=DC3 DC1 DC=corp,DC=example 180000 40 1722\n"
+                               L"ds.repl.neighbor=DC3 DC2 DC=corp,DC=example 60 0 0\n"
+                               L"ds.repl.result=DC4 1722\n";
 }
 
 bool RowsHeard(const ListRows& rows)
@@ -939,11 +945,22 @@ void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
     check.Require(rows.rows.size() == 4, "a row per controller");
     check.Eq(rows.headings.size(), static_cast<size_t>(10), "ten columns");
     check.Eq(rows.headings[2], std::wstring(L"Processor %"), "the processor's heading");
-    // The directory's own columns are there; with no health or replication service on this
-    // platform yet, their cells stay empty.
+    // The directory's own columns are there; with no health service on this platform yet, the
+    // Health cells stay empty. The replication is read once a controller's counters answered.
     check.Eq(rows.headings[8] + L" " + rows.headings[9], std::wstring(L"Health Replication"),
              "the directory's headings");
-    check.Eq(rows.rows[0][8] + rows.rows[0][9], std::wstring(), "nothing said of DC1's directory");
+    WaitUntil(
+        [&] {
+            rows = ReadListRows(paths, list, p.Tid());
+            return rows.rows.size() == 4 && !rows.rows[2][9].empty() && !rows.rows[3][9].empty();
+        },
+        20000);
+    check.Eq(rows.rows[0][8], std::wstring(), "nothing said of DC1's health");
+    check.Eq(rows.rows[0][9], std::wstring(L"ok, 2 partners"), "DC1's replication");
+    check.Eq(rows.rows[2][9], std::wstring(L"DC1 failing for 2 d: The RPC server is unavailable."),
+             "DC3's failing partner");
+    check.That(rows.rows[3][9].rfind(L"the replication information of DC4: ", 0) == 0,
+               "DC4's replication could not be read: " + Utf8(rows.rows[3][9]));
     check.Eq(rows.sorts[0], std::wstring(L"up"), "sorted by controller, the arrow on its heading");
     check.Eq(rows.rows[0][0] + L" " + rows.rows[0][1] + L" " + rows.rows[0][2], std::wstring(L"DC1 answering 12"),
              "DC1");
@@ -993,6 +1010,7 @@ const Case kCases[] = {
     { "probe_shows_the_windows_figures", ProbeShowsTheWindowsFigures },
     { "probe_failures_say_the_windows_texts", ProbeFailuresSayTheWindowsTexts },
     { "probe_password_file_and_connection", ProbePasswordFileAndConnection },
+    { "probe_reads_the_replication_through_ntdsapi", ProbeReadsTheReplicationThroughNtdsapi },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.
