@@ -19,6 +19,7 @@
 #include "console_cases.h"
 #include "driver_support.h"
 #include "installed_program.h"
+#include "replication_cases.h"
 #include "scenarios.h"
 
 #include <initguid.h> // oleacc's property ids are defined by its header
@@ -1011,6 +1012,7 @@ const Case kCases[] = {
     { "probe_failures_say_the_windows_texts", ProbeFailuresSayTheWindowsTexts },
     { "probe_password_file_and_connection", ProbePasswordFileAndConnection },
     { "probe_reads_the_replication_through_ntdsapi", ProbeReadsTheReplicationThroughNtdsapi },
+    { "overview_keeps_each_controllers_replication_binding", OverviewKeepsEachControllersReplicationBinding },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.
