@@ -9,7 +9,7 @@
 namespace {
 
 // A program's text with its line ends as the probe writes them to standard error.
-std::string Lines(std::wstring text)
+std::string Lines(const std::wstring& text)
 {
     std::wstring out;
     for (const wchar_t c : text) {
@@ -26,7 +26,7 @@ std::wstring SystemText(DWORD code)
     wchar_t* text = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
                    MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    const std::wstring result = text != nullptr ? text : L"";
+    std::wstring result = text != nullptr ? text : L"";
     LocalFree(text);
     return result;
 }

@@ -69,7 +69,7 @@ extern "C" DWORD WINAPI DsBindW(LPCWSTR controller, LPCWSTR domain, HANDLE* hand
 
 extern "C" DWORD WINAPI DsBindWithCredW(LPCWSTR controller, LPCWSTR domain, void* credential, HANDLE* handle)
 {
-    const bool known = g_credentials.count(static_cast<Credential*>(credential)) != 0;
+    const bool known = g_credentials.contains(static_cast<Credential*>(credential));
     stub::Log(L"DsBindWithCredW|" + stub::Quote(controller) + L"|" + stub::Quote(domain) + L"|" +
               (known                   ? L"credential"
                : credential == nullptr ? L"own logon"
@@ -101,7 +101,7 @@ extern "C" void WINAPI DsFreePasswordCredentials(void* credential)
 extern "C" DWORD WINAPI DsGetDomainControllerInfoW(HANDLE handle, LPCWSTR domain, DWORD level, DWORD* count,
                                                    void** info)
 {
-    const bool known = g_bindings.count(static_cast<Binding*>(handle)) != 0;
+    const bool known = g_bindings.contains(static_cast<Binding*>(handle));
     stub::Log(L"DsGetDomainControllerInfoW|" + std::wstring(known ? L"bound" : L"unknown") + L"|" +
               stub::Quote(domain) + L"|" + stub::Num(level));
     const auto result = static_cast<DWORD>(stub::Number(L"ds.info.result", 0));
@@ -276,7 +276,7 @@ void* NeighborsOf(const std::wstring& controller, Answer* answer)
 
 extern "C" DWORD WINAPI DsBindingSetTimeout(HANDLE handle, ULONG seconds)
 {
-    const bool known = g_bindings.count(static_cast<Binding*>(handle)) != 0;
+    const bool known = g_bindings.contains(static_cast<Binding*>(handle));
     stub::Log(L"DsBindingSetTimeout|" + std::wstring(known ? L"bound" : L"unknown") + L"|" + stub::Num(seconds));
     return known ? 0 : ERROR_INVALID_HANDLE;
 }
@@ -284,7 +284,7 @@ extern "C" DWORD WINAPI DsBindingSetTimeout(HANDLE handle, ULONG seconds)
 extern "C" DWORD WINAPI DsReplicaGetInfoW(HANDLE handle, DWORD type, LPCWSTR object, GUID* source, void** info)
 {
     auto* binding = static_cast<Binding*>(handle);
-    const bool known = g_bindings.count(binding) != 0;
+    const bool known = g_bindings.contains(binding);
     stub::Log(L"DsReplicaGetInfoW|" + std::wstring(known ? L"bound" : L"unknown") + L"|" + stub::Num(type) + L"|" +
               stub::Quote(object) + L"|" + (source != nullptr ? L"one source" : L"every source"));
     if (!known)
