@@ -1,7 +1,9 @@
 // A domain controller's replication read with the system's libraries (IReplicationService): its
 // neighbours and pending operations through ntdsapi (DsBindWithCredW, DsReplicaGetInfoW), the
 // forest's tombstone lifetime over LDAP (wldap32, a Negotiate bind with the same credentials). A
-// refused logon is kept by the reader above it (ReplicationReader), not here.
+// refused logon is kept by the reader above it (ReplicationReader), not here. The controller is
+// reached by its name, which the system resolves (a Kerberos logon needs it): the target's
+// address is not used.
 #pragma once
 
 #include <mutex>
