@@ -1,6 +1,7 @@
 #include "directory/replication_status.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "directory/win32_error_text.h"
 #include "framework/secret_text.h"
@@ -82,6 +83,19 @@ ReplicationStatus ReplicationReader::Read(const ReplicationTarget& target, int t
         m_refusedKey = key;
     }
     return status;
+}
+
+std::optional<TombstoneLifetime> TombstoneLifetimeOf(const std::optional<std::string>& value, std::string* error)
+{
+    if (!value)
+        return TombstoneLifetime{};
+    std::uint32_t days = 0;
+    const char* end = value->data() + value->size();
+    if (const auto parsed = std::from_chars(value->data(), end, days);
+        parsed.ec == std::errc() && parsed.ptr == end && days > 0)
+        return TombstoneLifetime{ days, true };
+    *error = "tombstoneLifetime is not a number of days: " + *value;
+    return std::nullopt;
 }
 
 std::optional<std::int64_t> UnixSecondsOfFileTime(std::uint64_t fileTime)

@@ -41,6 +41,9 @@ struct TombstoneLifetime {
     std::uint32_t days = kDefaultTombstoneLifetimeDays;
     bool set = false; // the attribute was read; false: the default above
 };
+// The lifetime the Directory Service object's tombstoneLifetime gives (none: the object has no
+// such value, so the default); none, with *error saying why, when it is not a number of days.
+std::optional<TombstoneLifetime> TombstoneLifetimeOf(const std::optional<std::string>& value, std::string* error);
 
 // What one read gave. A read that failed has the Win32 code and the system's text of why.
 struct ReplicationStatus {

@@ -8,6 +8,7 @@
 #include "app/zeltor_services.h"
 #include "platform/win32/win32_backend.h"
 #include "platform/win32/win32_health.h"
+#include "platform/win32/win32_replication.h"
 #include "platform/win32/win32_services.h"
 #include "platform/win32/win32_shell.h"
 
@@ -46,5 +47,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         connection.counters = std::make_unique<Win32CounterSource>();
         return connection;
     };
+    // Each controller's replication through a binding of its own.
+    services.replication = [] { return std::make_shared<Win32ReplicationService>(); };
     return ZeltorMain(backend, services, ModulePath());
 }

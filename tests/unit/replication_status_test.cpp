@@ -134,6 +134,20 @@ TEST(ReplicationStatusTest, PartnersTimesAndFailingAreReadAsTheDirectoryMeansThe
     EXPECT_EQ(DurationWords(3 * kHour + 5), "3 h");
     EXPECT_EQ(DurationWords(5 * kDay), "5 d");
     EXPECT_EQ(UtcTime(kNow), "2026-12-10 09:20:00Z");
+
+    // The forest's lifetime: its value, the default where it has none, never a value that is
+    // not a number of days.
+    std::string error;
+    EXPECT_EQ(TombstoneLifetimeOf(std::string("180"), &error)->days, 180u);
+    EXPECT_TRUE(TombstoneLifetimeOf(std::string("180"), &error)->set);
+    const std::optional<TombstoneLifetime> unset = TombstoneLifetimeOf(std::nullopt, &error);
+    EXPECT_EQ(unset->days, kDefaultTombstoneLifetimeDays);
+    EXPECT_FALSE(unset->set);
+    EXPECT_EQ(error, "");
+    for (const char* wrong : { "0", "-5", "60 days", "", "99999999999" }) {
+        EXPECT_FALSE(TombstoneLifetimeOf(std::string(wrong), &error)) << wrong;
+        EXPECT_EQ(error, std::string("tombstoneLifetime is not a number of days: ") + wrong);
+    }
 }
 
 TEST(ReplicationStatusTest, TheSummaryCountsPartnersOnceAndNamesTheLongestFailing)

@@ -243,3 +243,63 @@ void ProbeChecksAControllersHealth(const Paths& paths, Check& check)
                "no ticket: said, and no password sent instead: " + run.out);
     check.Eq(IndexOf(run.log, L"WNetAddConnection2W"), -1, "no share's logon with the refused password");
 }
+
+void ProbeReadsTheReplicationThroughNtdsapi(const Paths& paths, Check& check)
+{
+    // DC1 pulls the domain from DC2 and DC3 and the configuration from DC2; DC3 has failed for
+    // three hours.
+    const std::wstring scenario = std::wstring(kDomainWithThreeControllers) +
+                                  L"ds.repl.neighbor=DC1 DC2 DC=corp,DC=example 600 0 0\n"
+                                  L"ds.repl.neighbor=DC1 DC3 DC=corp,DC=example 10830 7 1722\n"
+                                  L"ds.repl.neighbor=DC1 DC2 CN=Configuration,DC=corp,DC=example 60 0 0\n"
+                                  L"ds.repl.pending=DC1 4\n";
+    ConsoleRun run = RunConsole(paths, "probe-replication", scenario, L"--replication DC1");
+    check.Eq(run.exitCode, 9, "a failing partner's exit code");
+    const std::string out = run.out;
+    check.That(out.rfind("Replication of DC1: DC3 failing for 3 h: The RPC server is unavailable.\n", 0) == 0,
+               "the summary names the failing partner and its result's text: " + out);
+    check.That(std::regex_search(out, std::regex(R"(; pending operations 4\n)")), "the queue's length: " + out);
+    check.That(std::regex_search(out, std::regex(R"(\nDC=corp,DC=example +Default-First-Site-Name\\DC3 +)"
+                                                 R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\dZ +7 +1722 The RPC server)")),
+               "the failing partner's line: its last success, failures and result: " + out);
+    check.That(std::regex_search(out, std::regex(R"(\nCN=Configuration,DC=corp,DC=example +)"
+                                                 R"(Default-First-Site-Name\\DC2 +\S+ \S+ +0 +0 ok\n)")),
+               "the configuration's partner: " + out);
+    // Wine's LDAP finds no controller named DC1: the tombstone lifetime is unknown, and says why.
+    check.That(out.find("tombstone lifetime unknown (") != std::string::npos && out.find("DC1") != std::string::npos,
+               "the unread tombstone lifetime: " + out);
+    check.That(HasCall(run.log, L"DsBindWithCredW|\"DC1\"|(null)|own logon"),
+               "bound to DC1 with the user's own logon:" + Joined(run.log));
+    check.That(HasCall(run.log, L"DsReplicaGetInfoW|bound|0|(null)|every source") &&
+                   HasCall(run.log, L"DsReplicaGetInfoW|bound|5|(null)|every source"),
+               "the neighbours and the pending operations of every naming context:" + Joined(run.log));
+    check.That(HasCall(run.log, L"DsReplicaFreeInfo|0|released") && HasCall(run.log, L"DsReplicaFreeInfo|5|released") &&
+                   HasCall(run.log, L"DsUnBindW|released"),
+               "both answers freed, the binding released:" + Joined(run.log));
+
+    // With a user: the credentials live as long as the binding; the plugin line is critical past
+    // the default hour of the warning.
+    run = RunConsole(paths, "probe-replication-nagios", scenario,
+                     L"-u CORP\\admin --password-stdin -f nagios --replication DC1", "pa55\r\n");
+    check.Eq(run.exitCode, 1, "the plugin warns of three hours' failure");
+    check.That(run.out.rfind("ZELTOR WARNING - Default-First-Site-Name\\DC3 DC=corp,DC=example failing for 3 h: "
+                             "The RPC server is unavailable. | 'failing'=1 'longest_failing'=",
+                             0) == 0 &&
+                   run.out.find("'pending_operations'=4\n") != std::string::npos,
+               "the plugin's line: " + run.out);
+    check.That(HasCall(run.log, L"DsMakePasswordCredentialsW|\"CORP\\admin\"|(null)|\"pa55\"") &&
+                   HasCall(run.log, L"DsBindWithCredW|\"DC1\"|(null)|credential"),
+               "bound with the user's credentials:" + Joined(run.log));
+    const long long unbind = IndexOf(run.log, L"DsUnBindW|released");
+    const long long freed = IndexOf(run.log, L"DsFreePasswordCredentials|released");
+    check.That(unbind >= 0 && freed > unbind, "the credentials freed after the binding:" + Joined(run.log));
+
+    // A refused logon: the system's text, and nothing asked of the controller.
+    run = RunConsole(paths, "probe-replication-refused", scenario + L"ds.bind.result=1326\n",
+                     L"-u CORP\\admin --password-stdin --replication DC1", "wrong\r\n");
+    check.Eq(run.exitCode, 4, "a refused logon's exit code");
+    check.Eq(Widen(run.err), Widen("zeltor-probe: the replication interface of DC1: " + Lines(SystemText(1326)) + "\n"),
+             "its text");
+    check.Eq(IndexOf(run.log, L"DsReplicaGetInfoW"), -1, "no replication asked for");
+    check.That(HasCall(run.log, L"DsFreePasswordCredentials|released"), "the credentials freed:" + Joined(run.log));
+}

@@ -15,3 +15,6 @@ void ProbePasswordFileAndConnection(const Paths& paths, Check& check);
 // plugin's line, exit codes), and a bind's refused password that spares the shares' logons; the
 // KDC is asked with this logon's ticket, never with the password.
 void ProbeChecksAControllersHealth(const Paths& paths, Check& check);
+// zeltor-probe.exe --replication through the stand-in ntdsapi: a failing partner in the table
+// and the plugin's line, the binding's credentials and answers released, a refused logon.
+void ProbeReadsTheReplicationThroughNtdsapi(const Paths& paths, Check& check);

@@ -19,6 +19,7 @@
 #include "console_cases.h"
 #include "driver_support.h"
 #include "installed_program.h"
+#include "replication_cases.h"
 #include "scenarios.h"
 
 #include <initguid.h> // oleacc's property ids are defined by its header
@@ -897,14 +898,20 @@ struct Case {
 };
 
 // The overview's scenario: DC1 and DC3 answer with their own processor time, DC2 refuses the
-// logon (ERROR_LOGON_FAILURE as a status), DC4 cannot be reached.
+// logon (ERROR_LOGON_FAILURE as a status), DC4 cannot be reached. DC1 replicates from DC2 and
+// DC3; DC3 has not from DC1 for two days; DC4's replication cannot be read.
 std::wstring OverviewScenario()
 {
     return CounterScenario() + L"ds.dc=DC4\n"
                                L"pdh.machine.value=DC1 12 \\Processor(_Total)\\% Processor Time\n"
                                L"pdh.machine.value=DC3 97 \\Processor(_Total)\\% Processor Time\n"
                                L"pdh.machine.connect=DC2 0x8007052E\n"
-                               L"pdh.machine.connect=DC4 0x800007D0\n";
+                               L"pdh.machine.connect=DC4 0x800007D0\n"
+                               L"ds.repl.neighbor=DC1 DC2 DC=corp,DC=example 60 0 0\n"
+                               L"ds.repl.neighbor=DC1 DC3 DC=corp,DC=example 60 0 0\n"
+                               L"ds.repl.neighbor=DC3 DC1 DC=corp,DC=example 180000 40 1722\n"
+                               L"ds.repl.neighbor=DC3 DC2 DC=corp,DC=example 60 0 0\n"
+                               L"ds.repl.result=DC4 1722\n";
 }
 
 bool RowsHeard(const ListRows& rows)
@@ -940,23 +947,28 @@ void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
     check.Eq(rows.headings.size(), static_cast<size_t>(10), "ten columns");
     check.Eq(rows.headings[2], std::wstring(L"Processor %"), "the processor's heading");
     // The directory's own columns: DC1 passes every health check, DC3's names the record that
-    // leaves it out; with no replication reader on this platform yet, its cells stay empty.
+    // leaves it out; the replication is read once a controller's counters answered.
     check.Eq(rows.headings[8] + L" " + rows.headings[9], std::wstring(L"Health Replication"),
              "the directory's headings");
     WaitUntil(
         [&] {
             rows = ReadListRows(paths, list, p.Tid());
-            return rows.rows.size() == 4 && !rows.rows[0][8].empty() && !rows.rows[2][8].empty();
+            return rows.rows.size() == 4 && !rows.rows[0][8].empty() && !rows.rows[2][8].empty() &&
+                   !rows.rows[2][9].empty() && !rows.rows[3][9].empty();
         },
         30000);
     check.Eq(rows.rows[0][8], std::wstring(L"ok"), "DC1's health");
     check.Eq(rows.rows[2][8],
              std::wstring(L"DNS failing (DNS: _ldap._tcp.dc._msdcs.corp.example does not list dc3.corp.example)"),
              "DC3's health");
-    check.Eq(rows.rows[0][9], std::wstring(), "nothing said of DC1's replication");
     check.That(p.Count(L"LsaCallAuthenticationPackage|pin|realm=\"CORP.EXAMPLE\"|kdc=\"\\\\10.0.0.1\"") > 0 &&
                    p.Count(L"DnsQuery_W|\"_ldap._tcp.dc._msdcs.corp.example\"|33|72|10.0.0.3") > 0,
                "each controller's own KDC and DNS server are asked");
+    check.Eq(rows.rows[0][9], std::wstring(L"ok, 2 partners"), "DC1's replication");
+    check.Eq(rows.rows[2][9], std::wstring(L"DC1 failing for 2 d: The RPC server is unavailable."),
+             "DC3's failing partner");
+    check.That(rows.rows[3][9].rfind(L"the replication information of DC4: ", 0) == 0,
+               "DC4's replication could not be read: " + Utf8(rows.rows[3][9]));
     check.Eq(rows.sorts[0], std::wstring(L"up"), "sorted by controller, the arrow on its heading");
     check.Eq(rows.rows[0][0] + L" " + rows.rows[0][1] + L" " + rows.rows[0][2], std::wstring(L"DC1 answering 12"),
              "DC1");
@@ -1007,6 +1019,8 @@ const Case kCases[] = {
     { "probe_failures_say_the_windows_texts", ProbeFailuresSayTheWindowsTexts },
     { "probe_password_file_and_connection", ProbePasswordFileAndConnection },
     { "probe_checks_a_controllers_health", ProbeChecksAControllersHealth },
+    { "probe_reads_the_replication_through_ntdsapi", ProbeReadsTheReplicationThroughNtdsapi },
+    { "overview_keeps_each_controllers_replication_binding", OverviewKeepsEachControllersReplicationBinding },
 };
 
 // Shows the main window, or the About box over it, and writes that window's rectangle.

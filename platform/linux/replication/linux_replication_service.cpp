@@ -1,7 +1,6 @@
 #include "platform/linux/replication/linux_replication_service.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "directory/win32_error_text.h"
 #include "framework/secret_text.h"
@@ -134,17 +133,10 @@ ReplicationStatus LinuxReplicationService::Read(const ReplicationTarget& target,
         std::optional<std::string> value;
         const HealthProbe probe = m_ldap.ReadConfigurationValue(HealthTargetOf(target), kDirectoryService,
                                                                 "tombstoneLifetime", timeoutMs, &value);
-        std::uint32_t days = 0;
-        if (!probe.success) {
+        if (!probe.success)
             status.tombstoneError = probe.detail;
-        } else if (!value) {
-            m_tombstone = TombstoneLifetime{};
-        } else if (const auto parsed = std::from_chars(value->data(), value->data() + value->size(), days);
-                   parsed.ec == std::errc() && parsed.ptr == value->data() + value->size() && days > 0) {
-            m_tombstone = TombstoneLifetime{ days, true };
-        } else {
-            status.tombstoneError = "tombstoneLifetime is not a number of days: " + *value;
-        }
+        else
+            m_tombstone = TombstoneLifetimeOf(value, &status.tombstoneError);
     }
     status.tombstoneLifetime = m_tombstone;
     return status;
