@@ -67,30 +67,12 @@ HealthProbe ConnectShare(const HealthTarget& target, const std::string& share)
     const DWORD result =
         WNetAddConnection2W(&resource, user ? WStr(target.password) : nullptr, user ? WStr(target.user) : nullptr, 0);
     if (result != NO_ERROR)
-        return { false, path + ": " + SystemErrorText(result), IsRefusedLogon(result) };
+        return { false, path + ": " + SystemText(result), IsRefusedLogon(result) };
     WNetCancelConnectionW(WStr(remote), FALSE);
     return { true, path + " connected" };
 }
 
 } // namespace
-
-std::string SystemErrorText(std::uint32_t code)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = length != 0 ? FromWStr(buffer, length).ToUtf8() : "error " + std::to_string(code);
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    for (char& c : text) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    }
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    return text;
-}
 
 RootDseReading Win32HealthService::ReadRootDse(const HealthTarget& target, std::uint16_t port, int timeoutMs)
 {

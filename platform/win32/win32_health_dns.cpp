@@ -75,7 +75,7 @@ std::string DnsFailure(DNS_STATUS status, const std::string& name, const std::st
 {
     return status == DNS_ERROR_RCODE_NAME_ERROR || status == DNS_INFO_NO_RECORDS
                ? "the DNS server at " + server + " has no " + name
-               : "the DNS server at " + server + " did not answer for " + name + ": " + SystemErrorText(status);
+               : "the DNS server at " + server + " did not answer for " + name + ": " + SystemText(status);
 }
 
 } // namespace

@@ -63,7 +63,7 @@ private:
 std::string StatusText(NTSTATUS status)
 {
     const auto code = static_cast<std::uint32_t>(status);
-    return SystemErrorText((code & 0xC0000000u) == 0xC0000000u ? LsaNtStatusToWinError(status) : code);
+    return SystemText((code & 0xC0000000u) == 0xC0000000u ? LsaNtStatusToWinError(status) : code);
 }
 
 std::u16string Wide(const std::string& text)

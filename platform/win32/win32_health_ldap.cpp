@@ -31,7 +31,7 @@ LDAP* Open(const std::string& host, std::uint16_t port, int timeoutMs, std::stri
     const CString wide = CString::FromUtf8(host);
     LDAP* ld = ldap_initW(const_cast<PWCHAR>(WStr(wide)), port);
     if (ld == nullptr) {
-        *error = "LDAP cannot start for " + host + ": " + SystemErrorText(LdapMapErrorToWin32(LdapGetLastError()));
+        *error = "LDAP cannot start for " + host + ": " + SystemText(LdapMapErrorToWin32(LdapGetLastError()));
         return nullptr;
     }
     ULONG version = LDAP_VERSION3;

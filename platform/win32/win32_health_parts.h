@@ -6,6 +6,7 @@
 #include <string>
 
 #include "directory/health_check.h"
+#include "platform/win32/win32_system_text.h"
 
 // Where a controller is: its IPv4 address, its DNS name (the name as given when DNS knows no
 // other), and the domain it serves (the target's, or its DNS name's after the first label).
@@ -32,6 +33,3 @@ HealthProbe BindAndReadDomainAt(const HealthTarget& target, const std::string& h
 // The Kerberos package asked for a ticket to ldap/host by the KDC at address alone, with this
 // logon's own ticket: no password's key is sent.
 HealthProbe AskKdcAt(const ControllerPlace& place, bool userGiven);
-
-// The system's text for a Win32 error, on one line.
-std::string SystemErrorText(std::uint32_t code);

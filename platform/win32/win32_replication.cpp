@@ -6,26 +6,11 @@
 #include <cstdio>
 
 #include "platform/win32/win32_replication.h"
+#include "platform/win32/win32_system_text.h"
 
 #include "directory/win32_error_text.h"
 
 namespace {
-
-// The system's text of a Win32 code without its line end; the shared table's when the system
-// has none.
-std::string SystemText(DWORD code)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = length != 0 ? FromWStr(buffer, length).ToUtf8() : ResultText(code);
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
 
 void Fail(ReplicationStatus* status, DWORD code, const std::string& what)
 {

@@ -12,6 +12,7 @@
 //   driver.exe --hold-overview READY DONE   the same with the domain overview open, its rows read
 //   driver.exe --installed SHORTCUT INSTALLER VERSION READY DONE   the program as the installer
 //                                   left it (installed_program.h)
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -918,11 +919,9 @@ bool RowsHeard(const ListRows& rows)
 {
     if (rows.rows.empty())
         return false;
-    for (const auto& row : rows.rows) {
-        if (row.size() < 2 || row[1] == L"reading")
-            return false;
-    }
-    return true;
+    return std::ranges::all_of(rows.rows, [](const std::vector<std::wstring>& row) {
+        return row.size() >= 2 && row[1] != L"reading";
+    });
 }
 
 void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
@@ -944,7 +943,7 @@ void OverviewRowsAndChoosingARow(const Paths& paths, Check& check)
     ListRows rows;
     WaitUntil([&] { return RowsHeard(rows = ReadListRows(paths, list, p.Tid())); }, 20000);
     check.Require(rows.rows.size() == 4, "a row per controller");
-    check.Eq(rows.headings.size(), static_cast<size_t>(10), "ten columns");
+    check.Eq(static_cast<long long>(rows.headings.size()), 10, "ten columns");
     check.Eq(rows.headings[2], std::wstring(L"Processor %"), "the processor's heading");
     // The directory's own columns: DC1 passes every health check, DC3's names the record that
     // leaves it out; the replication is read once a controller's counters answered.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/probe/win32_probe_environment.h"
+#include "platform/win32/win32_system_text.h"
 
 #include "framework/secret_text.h"
 
@@ -37,16 +38,11 @@ BOOL WINAPI OnConsoleControl(DWORD type)
     return TRUE;
 }
 
-std::string SystemText(DWORD code)
+// The system's text as a clause of the probe's own sentences: without its closing full stop.
+std::string ClauseText(DWORD code)
 {
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = length != 0 ? FromWStr(buffer, length).ToUtf8() : "error " + std::to_string(code);
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+    std::string text = SystemText(code);
+    while (!text.empty() && text.back() == '.')
         text.pop_back();
     return text;
 }
@@ -95,7 +91,7 @@ bool ReadConsoleLine(HANDLE console, CString& line, std::string& error)
         if (!ReadConsoleW(console, buffer, static_cast<DWORD>(std::size(buffer)), &read, nullptr) || g_interrupted) {
             SecureZeroMemory(buffer, sizeof buffer);
             WipeText(line);
-            error = g_interrupted ? "interrupted" : "cannot read the console: " + SystemText(GetLastError());
+            error = g_interrupted ? "interrupted" : "cannot read the console: " + ClauseText(GetLastError());
             return false;
         }
         std::size_t end = 0;
@@ -133,7 +129,7 @@ bool ReadByteLine(HANDLE handle, CString& line, bool& gotInput, std::string& err
             if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF)
                 break;
             WipeText(bytes);
-            error = "cannot read: " + SystemText(code);
+            error = "cannot read: " + ClauseText(code);
             return false;
         }
         if (read == 0)
@@ -166,7 +162,7 @@ bool ReadConsoleWithoutEcho(HANDLE input, HANDLE output, const CString& prompt, 
 {
     DWORD mode = 0;
     if (!GetConsoleMode(input, &mode)) {
-        error = "cannot use the console: " + SystemText(GetLastError());
+        error = "cannot use the console: " + ClauseText(GetLastError());
         return false;
     }
     SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
@@ -191,8 +187,8 @@ std::string AccountName(PSID sid)
 {
     wchar_t name[256];
     wchar_t domain[256];
-    DWORD nameLength = static_cast<DWORD>(std::size(name));
-    DWORD domainLength = static_cast<DWORD>(std::size(domain));
+    auto nameLength = static_cast<DWORD>(std::size(name));
+    auto domainLength = static_cast<DWORD>(std::size(domain));
     SID_NAME_USE use;
     if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
         const CString account = domainLength > 0 ? FromWStr(domain) + u"\\" + FromWStr(name) : FromWStr(name);
@@ -214,7 +210,7 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        error = "cannot check the password file " + name + ": " + SystemText(GetLastError());
+        error = "cannot check the password file " + name + ": " + ClauseText(GetLastError());
         return false;
     }
     std::vector<BYTE> userBuffer(256);
@@ -228,7 +224,7 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
     }
     CloseHandle(token);
     if (!gotUser) {
-        error = "cannot check the password file " + name + ": " + SystemText(GetLastError());
+        error = "cannot check the password file " + name + ": " + ClauseText(GetLastError());
         return false;
     }
     const PSID user = reinterpret_cast<TOKEN_USER*>(userBuffer.data())->User.Sid;
@@ -249,7 +245,7 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
     const DWORD status = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                          &owner, nullptr, &dacl, nullptr, &descriptor.memory);
     if (status != ERROR_SUCCESS) {
-        error = "cannot read who may read the password file " + name + ": " + SystemText(status);
+        error = "cannot read who may read the password file " + name + ": " + ClauseText(status);
         return false;
     }
     if (owner == nullptr || !trusted(owner)) {
@@ -279,13 +275,15 @@ bool OwnedByUserAlone(HANDLE file, const std::string& name, std::string& error)
         if ((header->AceFlags & INHERIT_ONLY_ACE) != 0)
             continue;
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-            error = "the password file " + name + " has access rules this check cannot read" + remedy;
+            error = "the password file " + name + " has access rules this check cannot read";
+            error += remedy;
             return false;
         }
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
         const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
         if ((allowed->Mask & kSensitive) != 0 && !trusted(sid)) {
-            error = "the password file " + name + " can be read or changed by " + AccountName(sid) + remedy;
+            error = "the password file " + name + " can be read or changed by " + AccountName(sid);
+            error += remedy;
             return false;
         }
     }
@@ -375,7 +373,7 @@ bool Win32ProbeEnvironment::ReadPasswordFile(const CString& path, CString& passw
     const HANDLE file = CreateFileW(WStr(path), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot open the password file " + name + ": " + SystemText(GetLastError());
+        error = "cannot open the password file " + name + ": " + ClauseText(GetLastError());
         return false;
     }
     // The checks are made on the file that was opened, not again on its name.
