@@ -168,7 +168,7 @@ void AddReplicationSeries(PrometheusExposition& out, const ReplicationStatus& st
 std::string ReplicationPrometheus(const std::string& machine, const ReplicationStatus& status)
 {
     PrometheusExposition out;
-    AddReplicationSeries(out, status, machine.empty() ? "" : PrometheusLabel("machine", machine));
+    AddReplicationSeries(out, status, machine.empty() ? "" : PrometheusLabel("instance", machine));
     return out.Text();
 }
 

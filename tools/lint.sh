@@ -86,7 +86,8 @@ for db, keep in ((build, lambda f: not win32.match(f)), (mingw_build, lambda f: 
         continue
     for entry in json.load(open(path)):
         source = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
-        if own.match(source) and keep(source) and re.search(only, source):
+        # C and C++ alone: a MinGW build's database also lists its resource scripts (windres).
+        if own.match(source) and keep(source) and source.endswith((".c", ".cpp")) and re.search(only, source):
             args = entry.get("arguments") or shlex.split(entry["command"])
             print("\t".join([db, entry["directory"], source, shlex.join(args)]))
 EOF

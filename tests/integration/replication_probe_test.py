@@ -159,7 +159,7 @@ def main():
     code, out, _ = probe(A, "--format=table")
     check(code == 0 and out.startswith("Replication of %s: ok, 1 partner\n" % A["host"]), "table:\n" + out)
     code, out, _ = probe(A, "--format=prometheus")
-    check('zeltor_replication_consecutive_failures{machine="%s",naming_context="%s"' % (A["host"], "DC=repl,DC=test")
+    check('zeltor_replication_consecutive_failures{instance="%s",naming_context="%s"' % (A["host"], "DC=repl,DC=test")
           in out and "zeltor_directory_tombstone_lifetime_seconds" in out, "prometheus:\n" + out)
 
     # B unreachable: its packets rejected, a pull of the domain forced on A.

@@ -212,7 +212,7 @@ TEST(ReplicationStatusTest, SeriesLeaveOutWhatNeverHappenedAndSayTheDefaultLifet
     status.tombstoneLifetime = TombstoneLifetime{};
     const std::string out = ReplicationPrometheus("dc1", status);
     const std::string labels =
-        "{machine=\"dc1\",naming_context=\"DC=a\\\"b\",partner=\"Default-First-Site-Name\\\\DC2\","
+        "{instance=\"dc1\",naming_context=\"DC=a\\\"b\",partner=\"Default-First-Site-Name\\\\DC2\","
         "partner_guid=\"8bf9dd8c-2ec0-4ba6-908f-1197c658d88e\"}";
     EXPECT_EQ(out.find("zeltor_replication_last_success_timestamp_seconds{"), std::string::npos) << out;
     EXPECT_NE(out.find("zeltor_replication_last_attempt_timestamp_seconds" + labels + " " + std::to_string(kNow - 60)),
@@ -223,8 +223,8 @@ TEST(ReplicationStatusTest, SeriesLeaveOutWhatNeverHappenedAndSayTheDefaultLifet
                        "failure.\"} 1\n"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("zeltor_directory_tombstone_lifetime_seconds{machine=\"dc1\"} 5184000\n"), std::string::npos);
-    EXPECT_NE(out.find("zeltor_replication_pending_operations{machine=\"dc1\"} 0\n"), std::string::npos);
+    EXPECT_NE(out.find("zeltor_directory_tombstone_lifetime_seconds{instance=\"dc1\"} 5184000\n"), std::string::npos);
+    EXPECT_NE(out.find("zeltor_replication_pending_operations{instance=\"dc1\"} 0\n"), std::string::npos);
 
     ReplicationStatus unread;
     EXPECT_EQ(ReplicationPrometheus("", unread),

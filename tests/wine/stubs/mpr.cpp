@@ -5,6 +5,7 @@
 
 #include <winnetwk.h>
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): winnetwk.h names them its own way
 extern "C" DWORD WINAPI WNetAddConnection2W(LPNETRESOURCEW resource, LPCWSTR password, LPCWSTR user, DWORD flags)
 {
     if (resource == nullptr) {
