@@ -189,18 +189,29 @@ TEST_F(ReplicationReaderTest, TheOverviewSaysTheReplicationInWordsAndSendsARefus
     std::string base = "DC=" + dc["realm"];
     for (std::size_t dot; (dot = base.find('.')) != std::string::npos;)
         base.replace(dot, 1, ",DC=");
-    const std::string pull = "samba-tool drs replicate " + dc["address"] + " " + partnerName + " " + base + " -s " +
-                             scratch.Write("empty.conf", "") + " -U 'Administrator%" + dc["password"] +
-                             "' --use-kerberos=off";
+    const std::string emptyConf = scratch.Write("empty.conf", "");
+    const std::string ownName = dc["host"].substr(0, dc["host"].find('.'));
+    // A pull of a naming context into the controller at address from the one named source.
+    const auto pull = [&](const std::string& address, const std::string& source, const std::string& namingContext) {
+        CommandOutput("samba-tool drs replicate " + address + " " + source + " " + namingContext + " -s " + emptyConf +
+                      " -U 'Administrator%" + dc["password"] + "' --use-kerberos=off");
+    };
     CommandOutput(
         "nft add table inet zeltor_overview && nft add chain inet zeltor_overview out '{ type filter hook output "
         "priority 0; }' && nft add rule inet zeltor_overview out ip daddr " +
         partner.at("address") + " reject");
-    CommandOutput(pull);
+    pull(dc["address"], partnerName, base);
     readsUntil(*refresher, model, 1);
     const CString failing = model.CellText(0, kOverviewReplication, OverviewRefresher::NowMs());
     CommandOutput("nft delete table inet zeltor_overview");
-    CommandOutput(pull);
+    // Every naming context both ways, not only the one forced: the controllers' own schedules may
+    // have tried the others meanwhile (the partner's answers were rejected too), and the tests
+    // after this one start from a pair that replicates.
+    for (const std::string& context : { base, "CN=Configuration," + base, "CN=Schema,CN=Configuration," + base,
+                                        "DC=DomainDnsZones," + base, "DC=ForestDnsZones," + base }) {
+        pull(dc["address"], partnerName, context);
+        pull(partner.at("address"), ownName, context);
+    }
     readsUntil(*refresher, model, 1);
     const std::string upper = [&] {
         std::string name = partnerName;

@@ -138,7 +138,7 @@ def main():
             check(len(failing) == 1 and texts[failing[0]] != "", "the failing pull's text: %s" % texts)
         finally:
             nft("delete", "table", "inet", "zeltor_repl")
-        samba_tool("drs", "replicate", A["address"], "DCB", domain_nc)
+        repl.replicate_both_ways()
         text, texts = compare()
         check(set(texts.values()) == {""}, "replicated again: %s" % texts)
 
