@@ -508,7 +508,7 @@ TEST_F(TargetSessionsTest, HealthChecksRunBesideTheSessionAndShareItsRefusal)
 TEST_F(TargetSessionsTest, ReplicationKeepsItsReaderAndSharesTheSessionsRefusal)
 {
     const std::int64_t now = std::time(nullptr);
-    replication->Answer("dc1", { { "DC2" }, { "DC3", 4, 1722, std::int64_t{ 3 * 3600 } } }, now);
+    replication->Answer("dc1", { { "DC2" }, { "DC3", 4, 1722, std::int64_t{ 3 } * 3600 } }, now);
     auto sessions = Sessions(400ms, 4);
     const ExporterModule read = ReplicationModule();
     ProbeOutcome outcome = sessions->Probe("dc1", read, Auth("good"), Clock::now() + 3s);
