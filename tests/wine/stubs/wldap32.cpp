@@ -244,8 +244,13 @@ extern "C" wchar_t* __cdecl ldap_err2stringW(ULONG code)
 {
     static wchar_t down[] = L"Server Down";
     static wchar_t refused[] = L"Invalid Credentials";
+    static wchar_t missing[] = L"No Such Object";
     static wchar_t other[] = L"Other";
-    return code == kServerDown ? down : code == kInvalidCredentials ? refused : other;
+    if (code == kServerDown)
+        return down;
+    if (code == kInvalidCredentials)
+        return refused;
+    return code == kNoSuchObject ? missing : other;
 }
 
 extern "C" ULONG __cdecl LdapGetLastError()
