@@ -247,8 +247,8 @@ void ProbeChecksAControllersHealth(const Paths& paths, Check& check)
 void ProbeReadsTheReplicationThroughNtdsapi(const Paths& paths, Check& check)
 {
     // DC1 pulls the domain from DC2 and DC3 and the configuration from DC2; DC3 has failed for
-    // three hours.
-    const std::wstring scenario = std::wstring(kDomainWithThreeControllers) +
+    // three hours. DC1 answers LDAP; its forest does not set the tombstone lifetime.
+    const std::wstring scenario = std::wstring(kDomainWithThreeControllers) + L"ldap.server=DC1 dc1.corp.example\n" +
                                   L"ds.repl.neighbor=DC1 DC2 DC=corp,DC=example 600 0 0\n"
                                   L"ds.repl.neighbor=DC1 DC3 DC=corp,DC=example 10830 7 1722\n"
                                   L"ds.repl.neighbor=DC1 DC2 CN=Configuration,DC=corp,DC=example 60 0 0\n"
@@ -265,9 +265,21 @@ void ProbeReadsTheReplicationThroughNtdsapi(const Paths& paths, Check& check)
     check.That(std::regex_search(out, std::regex(R"(\nCN=Configuration,DC=corp,DC=example +)"
                                                  R"(Default-First-Site-Name\\DC2 +\S+ \S+ +0 +0 ok\n)")),
                "the configuration's partner: " + out);
-    // Wine's LDAP finds no controller named DC1: the tombstone lifetime is unknown, and says why.
-    check.That(out.find("tombstone lifetime unknown (") != std::string::npos && out.find("DC1") != std::string::npos,
-               "the unread tombstone lifetime: " + out);
+    check.That(out.find("\ntombstone lifetime 60 days (not set in the forest: the default); pending operations 4\n") !=
+                   std::string::npos,
+               "the default tombstone lifetime, said to be the default: " + out);
+    const std::wstring directoryService =
+        L"\"CN=Directory Service,CN=Windows NT,CN=Services,CN=Configuration,DC=corp,DC=example\"";
+    check.That(HasCall(run.log, L"ldap_bind_sW|\"DC1\":389|(null)|method=1158|this logon") &&
+                   HasCall(run.log, L"ldap_search_ext_sW|\"DC1\":389|\"\"|0|configurationNamingContext") &&
+                   HasCall(run.log, L"ldap_search_ext_sW|\"DC1\":389|" + directoryService + L"|0|tombstoneLifetime") &&
+                   HasCall(run.log, L"ldap_get_valuesW|" + directoryService + L"|\"tombstoneLifetime\"|none"),
+               "the Directory Service object read under the rootDSE's configuration, with this logon:" +
+                   Joined(run.log));
+    check.That(HasCall(run.log, L"ldap_msgfree|\"\"") && HasCall(run.log, L"ldap_msgfree|" + directoryService) &&
+                   HasCall(run.log, L"ldap_value_freeW|\"CN=Configuration,DC=corp,DC=example\"") &&
+                   HasCall(run.log, L"ldap_unbind|\"DC1\":389"),
+               "both answers and the value freed, the connection closed:" + Joined(run.log));
     check.That(HasCall(run.log, L"DsBindWithCredW|\"DC1\"|(null)|own logon"),
                "bound to DC1 with the user's own logon:" + Joined(run.log));
     check.That(HasCall(run.log, L"DsReplicaGetInfoW|bound|0|(null)|every source") &&
@@ -293,6 +305,27 @@ void ProbeReadsTheReplicationThroughNtdsapi(const Paths& paths, Check& check)
     const long long unbind = IndexOf(run.log, L"DsUnBindW|released");
     const long long freed = IndexOf(run.log, L"DsFreePasswordCredentials|released");
     check.That(unbind >= 0 && freed > unbind, "the credentials freed after the binding:" + Joined(run.log));
+
+    // A forest that sets the lifetime, under a configuration of its own name, read with the
+    // user's credentials; a refused LDAP bind leaves it unknown, and says why.
+    run = RunConsole(paths, "probe-replication-tombstone",
+                     scenario + L"ldap.tombstone=180\nldap.config=CN=Configuration,DC=forest,DC=example\n",
+                     L"-u CORP\\admin --password-stdin --replication DC1", "pa55\r\n");
+    check.That(run.out.find("\ntombstone lifetime 180 days; pending operations 4\n") != std::string::npos,
+               "the forest's tombstone lifetime: " + run.out);
+    const std::wstring forestService =
+        L"\"CN=Directory Service,CN=Windows NT,CN=Services,CN=Configuration,DC=forest,DC=example\"";
+    check.That(HasCall(run.log, L"ldap_bind_sW|\"DC1\":389|(null)|method=1158|user=\"admin\"|domain=\"CORP\"|"
+                                L"password=\"pa55\"|flags=2") &&
+                   HasCall(run.log, L"ldap_search_ext_sW|\"DC1\":389|" + forestService + L"|0|tombstoneLifetime") &&
+                   HasCall(run.log, L"ldap_value_freeW|\"180\"") && HasCall(run.log, L"ldap_msgfree|" + forestService),
+               "a Negotiate bind as the user, the object read and freed:" + Joined(run.log));
+    run = RunConsole(paths, "probe-replication-ldap-refused", scenario + L"ldap.bind.result=0x31\n",
+                     L"--replication DC1");
+    check.That(run.out.find("\ntombstone lifetime unknown (the LDAP bind to DC1: Invalid Credentials); pending "
+                            "operations 4\n") != std::string::npos,
+               "the unread tombstone lifetime: " + run.out);
+    check.Eq(IndexOf(run.log, L"ldap_search_ext_sW"), -1, "nothing searched after a refused bind");
 
     // A refused logon: the system's text, and nothing asked of the controller.
     run = RunConsole(paths, "probe-replication-refused", scenario + L"ds.bind.result=1326\n",

@@ -1,10 +1,16 @@
-// Stand-in for wldap32.dll: controllers whose rootDSE and domain object the scenario gives.
+// Stand-in for wldap32.dll: controllers whose rootDSE, domain object and Directory Service
+// object the scenario gives.
 //   ldap.server       "HOST DNSHOSTNAME": HOST (as the program names it) answers at 389 and 3268,
 //                     its rootDSE naming DNSHOSTNAME; repeated; other hosts are down
 //   ldap.usn          its highestCommittedUSN (4711)
 //   ldap.naming       its defaultNamingContext ("DC=corp,DC=example")
+//   ldap.config       its configurationNamingContext ("CN=Configuration," and the naming context)
+//   ldap.tombstone    the tombstoneLifetime of CN=Directory Service,CN=Windows NT,CN=Services under
+//                     the configuration; without the key, the object has none
 //   ldap.bind.result  what ldap_bind_sW returns (0)
-// currentTime is this machine's clock; the domain object has an objectSid.
+// currentTime is this machine's clock; the domain object has an objectSid. A search answers only
+// the attributes it asks for, as a server does; every search's answer, value read and free is
+// logged, so that a reader's leaks show.
 #include "stub_common.h"
 
 #include <cwctype>
@@ -16,6 +22,7 @@ namespace {
 
 constexpr ULONG kSuccess = 0x00;
 constexpr ULONG kNoSuchObject = 0x20;
+constexpr ULONG kInvalidCredentials = 0x31;
 constexpr ULONG kServerDown = 0x51;
 constexpr ULONG kAuthNegotiate = 0x0486; // LDAP_AUTH_OTHERKIND | 0x0400
 
@@ -31,6 +38,7 @@ struct Session {
 };
 
 struct Result {
+    std::wstring base;
     std::map<std::wstring, std::vector<std::wstring>> attributes;
 };
 
@@ -128,21 +136,32 @@ extern "C" ULONG __cdecl ldap_search_ext_sW(Session* session, const wchar_t* bas
     stub::Log(L"ldap_search_ext_sW|" + Name(session) + L"|" + stub::Quote(base) + L"|" + stub::Num(scope) + asked);
     *result = nullptr;
     const std::wstring naming = stub::Value(L"ldap.naming", L"DC=corp,DC=example");
-    auto* found = new Result;
+    const std::wstring configuration = stub::Value(L"ldap.config", L"CN=Configuration," + naming);
+    std::map<std::wstring, std::vector<std::wstring>> entry;
     if (base != nullptr && *base == L'\0') {
-        found->attributes = {
+        entry = {
             { L"currentTime", { GeneralizedNow() } },
             { L"isSynchronized", { L"TRUE" } },
             { L"isGlobalCatalogReady", { L"TRUE" } },
             { L"highestCommittedUSN", { stub::Value(L"ldap.usn", L"4711") } },
             { L"dnsHostName", { session->dnsHostName } },
             { L"defaultNamingContext", { naming } },
+            { L"configurationNamingContext", { configuration } },
         };
     } else if (base != nullptr && Lower(base) == Lower(naming)) {
-        found->attributes = { { L"objectSid", { L"S-1-5-21-1" } }, { L"name", { L"corp" } } };
+        entry = { { L"objectSid", { L"S-1-5-21-1" } }, { L"name", { L"corp" } } };
+    } else if (base != nullptr &&
+               Lower(base) == Lower(L"CN=Directory Service,CN=Windows NT,CN=Services," + configuration)) {
+        entry = { { L"cn", { L"Directory Service" } } };
+        if (!stub::Values(L"ldap.tombstone").empty())
+            entry[L"tombstoneLifetime"] = { stub::Value(L"ldap.tombstone", L"") };
     } else {
-        delete found;
         return kNoSuchObject;
+    }
+    auto* found = new Result{ base, {} };
+    for (wchar_t** a = attributes; a != nullptr && *a != nullptr; ++a) {
+        if (const auto it = entry.find(*a); it != entry.end())
+            found->attributes.insert(*it);
     }
     *result = found;
     return kSuccess;
@@ -156,6 +175,8 @@ extern "C" Result* __cdecl ldap_first_entry(Session*, Result* result)
 extern "C" wchar_t** __cdecl ldap_get_valuesW(Session*, Result* entry, const wchar_t* attribute)
 {
     const auto it = entry->attributes.find(attribute);
+    stub::Log(L"ldap_get_valuesW|" + stub::Quote(entry->base.c_str()) + L"|" + stub::Quote(attribute) + L"|" +
+              (it == entry->attributes.end() ? std::wstring(L"none") : stub::Num(it->second.size())));
     if (it == entry->attributes.end())
         return nullptr;
     auto** values = new wchar_t*[it->second.size() + 1];
@@ -170,6 +191,7 @@ extern "C" wchar_t** __cdecl ldap_get_valuesW(Session*, Result* entry, const wch
 
 extern "C" ULONG __cdecl ldap_value_freeW(wchar_t** values)
 {
+    stub::Log(L"ldap_value_freeW|" + stub::Quote(values != nullptr ? values[0] : nullptr));
     for (wchar_t** v = values; v != nullptr && *v != nullptr; ++v)
         delete[] * v;
     delete[] values;
@@ -204,6 +226,7 @@ extern "C" ULONG __cdecl ldap_value_free_len(BerValue** values)
 
 extern "C" ULONG __cdecl ldap_msgfree(Result* result)
 {
+    stub::Log(L"ldap_msgfree|" + (result != nullptr ? stub::Quote(result->base.c_str()) : std::wstring(L"(null)")));
     delete result;
     return kSuccess;
 }
@@ -220,8 +243,14 @@ extern "C" VOID __cdecl ldap_memfreeW(wchar_t*) {}
 extern "C" wchar_t* __cdecl ldap_err2stringW(ULONG code)
 {
     static wchar_t down[] = L"Server Down";
+    static wchar_t refused[] = L"Invalid Credentials";
+    static wchar_t missing[] = L"No Such Object";
     static wchar_t other[] = L"Other";
-    return code == kServerDown ? down : other;
+    if (code == kServerDown)
+        return down;
+    if (code == kInvalidCredentials)
+        return refused;
+    return code == kNoSuchObject ? missing : other;
 }
 
 extern "C" ULONG __cdecl LdapGetLastError()
