@@ -104,8 +104,11 @@ void Log(const std::wstring& line)
     static const std::wstring path = Env(L"ZELTOR_STUB_LOG");
     if (path.empty())
         return;
-    // One line at a time from every stand-in and thread: appends of their own would overlap.
-    static const HANDLE turn = CreateMutexW(nullptr, FALSE, L"zeltor-stub-log");
+    // One line at a time from every stand-in and thread of this process: appends of their own would
+    // overlap. The name is the process's own: a program that ended while one of its threads held a
+    // mutex of every process's would leave the next programs' calls waiting.
+    static const HANDLE turn =
+        CreateMutexW(nullptr, FALSE, (L"zeltor-stub-log-" + std::to_wstring(GetCurrentProcessId())).c_str());
     WaitForSingleObject(turn, INFINITE);
     // Opened for each line, so that the test reads every call as soon as it is made.
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
