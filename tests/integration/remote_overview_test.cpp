@@ -84,21 +84,36 @@ protected:
         return model;
     }
 
+    // The main window's own side, as its Update makes it: credentials, a connection and counters
+    // over the test's names and port.
+    struct WindowSide {
+        CredentialRegistry credentials;
+        std::unique_ptr<SmbNetworkConnector> network;
+        std::unique_ptr<ICounterSource> counters;
+    };
+    std::unique_ptr<WindowSide> MakeWindowSide()
+    {
+        auto side = std::make_unique<WindowSide>();
+        SmbNetworkConnector::Options options;
+        options.dnsServer = names.server();
+        options.smbPort = Port();
+        options.credentials = &side->credentials;
+        side->network = std::make_unique<SmbNetworkConnector>(options);
+        RemoteCounterOptions remote;
+        remote.dnsServer = names.server();
+        remote.smbPort = Port();
+        side->counters = MakeLinuxCounterSource(side->credentials, remote);
+        return side;
+    }
+
     // What Enter on a row does on the window's thread: log on at that controller, add the counters
     // to a query and collect them twice. How long it took; valid says whether figures came.
     std::chrono::steady_clock::duration ShowController(const CString& machine, bool* valid)
     {
         const auto began = std::chrono::steady_clock::now();
-        CredentialRegistry credentials;
-        SmbNetworkConnector::Options options;
-        options.dnsServer = names.server();
-        options.smbPort = Port();
-        options.credentials = &credentials;
-        SmbNetworkConnector network(options);
-        RemoteCounterOptions remote;
-        remote.dnsServer = names.server();
-        remote.smbPort = Port();
-        const std::unique_ptr<ICounterSource> source = MakeLinuxCounterSource(credentials, remote);
+        const auto window = MakeWindowSide();
+        SmbNetworkConnector& network = *window->network;
+        ICounterSource* source = window->counters.get();
         PdhQuery* query = nullptr;
         PdhCounter* committed = nullptr;
         *valid = network.AddConnection(u"\\\\" + machine, CString::FromUtf8(peer["password"]),
@@ -195,19 +210,12 @@ TEST_F(RemoteOverviewTest, AnsweringAndSilentSideBySideWithTheProbesFigures)
 
     // The probe's reading of the same published sample (the databases hold one snapshot): the
     // same counters added to a query of its own, two collections, each value as a 64-bit number.
-    CredentialRegistry credentials;
-    SmbNetworkConnector::Options options;
-    options.dnsServer = names.server();
-    options.smbPort = Port();
-    options.credentials = &credentials;
-    SmbNetworkConnector network(options);
+    const auto window = MakeWindowSide();
+    SmbNetworkConnector& network = *window->network;
+    ICounterSource* source = window->counters.get();
     ASSERT_EQ(network.AddConnection(u"\\\\peer1.zeltor.test", CString::FromUtf8(peer["password"]),
                                     CString::FromUtf8(peer["user"])),
               0u);
-    RemoteCounterOptions remote;
-    remote.dnsServer = names.server();
-    remote.smbPort = Port();
-    const std::unique_ptr<ICounterSource> source = MakeLinuxCounterSource(credentials, remote);
     ASSERT_EQ(source->ConnectMachine(u"peer1.zeltor.test"), 0u);
     PdhQuery* query = nullptr;
     ASSERT_EQ(source->OpenQuery(0, &query), 0u);
@@ -252,19 +260,12 @@ TEST_F(RemoteOverviewTest, AMuteControllerHoldsOnlyItsOwnRow)
           [](const OverviewModel& m) { return Heard(m, 0) && Heard(m, 1); });
 
     // The main window's own connection and counters, on the window's thread (this one).
-    CredentialRegistry credentials;
-    SmbNetworkConnector::Options options;
-    options.dnsServer = names.server();
-    options.smbPort = Port();
-    options.credentials = &credentials;
-    SmbNetworkConnector network(options);
+    const auto window = MakeWindowSide();
+    SmbNetworkConnector& network = *window->network;
+    ICounterSource* source = window->counters.get();
     ASSERT_EQ(network.AddConnection(u"\\\\peer1.zeltor.test", CString::FromUtf8(peer["password"]),
                                     CString::FromUtf8(peer["user"])),
               0u);
-    RemoteCounterOptions remote;
-    remote.dnsServer = names.server();
-    remote.smbPort = Port();
-    const std::unique_ptr<ICounterSource> source = MakeLinuxCounterSource(credentials, remote);
     PdhQuery* query = nullptr;
     ASSERT_EQ(source->OpenQuery(0, &query), 0u);
     int added = 0;
