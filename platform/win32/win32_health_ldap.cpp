@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/win32/win32_health_parts.h"
+#include "platform/win32/win32_ldap_bind.h"
 
 namespace {
 
@@ -141,24 +142,9 @@ HealthProbe BindAndReadDomainAt(const HealthTarget& target, const std::string& h
     LDAP* ld = Open(host, 389, timeoutMs, &probe.detail);
     if (ld == nullptr)
         return probe;
-    // "DOMAIN\user" names the domain apart; "user@domain" and "user" go as they are. The
-    // password is the target's own text, which is wiped with it.
-    const std::u16string& user = target.user;
-    const std::size_t slash = user.find(u'\\');
-    const std::u16string domain = slash != std::u16string::npos ? user.substr(0, slash) : std::u16string();
-    const std::u16string name = slash != std::u16string::npos ? user.substr(slash + 1) : user;
-    SEC_WINNT_AUTH_IDENTITY_W identity{};
-    identity.User = reinterpret_cast<unsigned short*>(const_cast<char16_t*>(name.c_str()));
-    identity.UserLength = static_cast<unsigned long>(name.size());
-    identity.Domain = reinterpret_cast<unsigned short*>(const_cast<char16_t*>(domain.c_str()));
-    identity.DomainLength = static_cast<unsigned long>(domain.size());
-    identity.Password = reinterpret_cast<unsigned short*>(const_cast<char16_t*>(target.password.c_str()));
-    identity.PasswordLength = static_cast<unsigned long>(target.password.size());
-    identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
-    const bool given = !user.empty();
-    // Without a user, this logon's own credentials.
-    ULONG rc = ldap_bind_sW(ld, nullptr, given ? reinterpret_cast<PWCHAR>(&identity) : nullptr, LDAP_AUTH_NEGOTIATE);
-    const std::string who = given ? CString(user).ToUtf8() : "this logon";
+    // The password is the target's own text, which is wiped with it.
+    ULONG rc = NegotiateBind(ld, target.user, target.password);
+    const std::string who = target.user.IsEmpty() ? "this logon" : target.user.ToUtf8();
     LDAPMessage* result = nullptr;
     LDAPMessage* entry = nullptr;
     if (rc != LDAP_SUCCESS) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/win32_ldap_bind.h"
 #include "platform/win32/win32_replication.h"
 
 namespace {
@@ -16,29 +17,6 @@ std::string LdapWords(ULONG code)
 {
     const wchar_t* text = ldap_err2stringW(code);
     return text != nullptr ? FromWStr(text).ToUtf8() : "LDAP error " + std::to_string(code);
-}
-
-// A Negotiate bind (Kerberos, else NTLM), signed and sealed, as the target's user or, without
-// one, as the user running the program. "DOMAIN\name" goes as its two parts; any other name
-// (name@domain) as it is.
-ULONG NegotiateBind(LDAP* ld, const ReplicationTarget& target)
-{
-    if (target.user.IsEmpty())
-        return ldap_bind_sW(ld, nullptr, nullptr, LDAP_AUTH_NEGOTIATE);
-    const std::u16string user(target.user.c_str(), target.user.size());
-    const std::size_t slash = user.find(u'\\');
-    const std::u16string domain = slash == std::u16string::npos ? std::u16string() : user.substr(0, slash);
-    const std::u16string name = slash == std::u16string::npos ? user : user.substr(slash + 1);
-    SEC_WINNT_AUTH_IDENTITY_W identity{};
-    identity.User = reinterpret_cast<unsigned short*>(const_cast<char16_t*>(name.c_str()));
-    identity.UserLength = static_cast<unsigned long>(name.size());
-    identity.Domain =
-        domain.empty() ? nullptr : reinterpret_cast<unsigned short*>(const_cast<char16_t*>(domain.c_str()));
-    identity.DomainLength = static_cast<unsigned long>(domain.size());
-    identity.Password = reinterpret_cast<unsigned short*>(const_cast<char16_t*>(target.password.c_str()));
-    identity.PasswordLength = static_cast<unsigned long>(target.password.size());
-    identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
-    return ldap_bind_sW(ld, nullptr, reinterpret_cast<PWCHAR>(&identity), LDAP_AUTH_NEGOTIATE);
 }
 
 // The first value of attribute of the entry at dn, none when the entry has none.
@@ -83,7 +61,7 @@ std::optional<TombstoneLifetime> ReadTombstoneLifetime(const ReplicationTarget& 
     ULONG result = ldap_connect(ld, &timeout);
     if (result == LDAP_SUCCESS) {
         where = "the LDAP bind to " + target.controller;
-        result = NegotiateBind(ld, target);
+        result = NegotiateBind(ld, target.user, target.password);
     }
     std::optional<std::wstring> naming;
     if (result == LDAP_SUCCESS) {
