@@ -143,7 +143,8 @@ int RunPerfd(const PerfdOptions& options, const std::string& stateDirectory, std
                  " waited for an answer to end (at most " +
                  std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(published.longestWait).count()) +
                  " µs), " + std::to_string(published.passedOver) + " passed over, " +
-                 std::to_string(published.duringAnswer) + " published during one");
+                 std::to_string(published.duringAnswer) + " published during one, " +
+                 std::to_string(published.lateOpens) + " answers waited for that opened the names as they went out");
     if (!store.Clear(&error)) {
         Log(log, std::string("stopped by ") + SignalName(stoppedBy) + "; the databases could not be emptied: " + error);
         return 0;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 
 namespace {
 
@@ -31,6 +32,11 @@ constexpr int kWorkingFlags = TDB_NOLOCK | TDB_NOSYNC;
 constexpr const char* kWorkingPrefix = "/.zeltor-perfd.";
 // The name a copy is linked under before it is moved over the published database.
 constexpr const char* kNextSuffix = ".zeltor-perfd-next";
+// How long the data of a sample wait for an answer that opened the names before it (an answer
+// takes a few milliseconds, up to half a second on a busy machine).
+constexpr std::chrono::seconds kLongestLateAnswer{ 1 };
+// The names.tdb key of an instance's name: its data.tdb key ("NiK") and this.
+constexpr std::string_view kInstanceNameSuffix = "name";
 
 TDB_DATA Datum(const std::string& text)
 {
@@ -80,8 +86,16 @@ PerfmonStore::~PerfmonStore()
     }
 }
 
+void PerfmonStore::LetGo(Copy& copy)
+{
+    if (copy.leased && copy.tdb != nullptr)
+        fcntl(tdb_fd(copy.tdb), F_SETLEASE, F_UNLCK);
+    copy.leased = false;
+}
+
 void PerfmonStore::Close(Copy& copy)
 {
+    LetGo(copy);
     if (copy.tdb != nullptr)
         tdb_close(copy.tdb);
     copy.tdb = nullptr;
@@ -177,12 +191,13 @@ bool PerfmonStore::WriteAlone(Copy& copy, const std::vector<PerfmonRecord>& reco
             copy.written.resize(i + 1);
         copy.written[i] = record;
     }
-    if (alone)
-        fcntl(tdb_fd(copy.tdb), F_SETLEASE, F_UNLCK);
     if (!ok) {
         Close(copy); // made afresh at the next write
         return false;
     }
+    // Kept until the sample is out: a reader that comes to it by a name it was published under
+    // earlier waits, and then finds the sample whole.
+    copy.leased = alone;
     copy.written.resize(count);
     return true;
 }
@@ -226,27 +241,39 @@ bool PerfmonStore::Gate(std::chrono::steady_clock::time_point deadline)
     if (!PublishedIsOurs(m_names))
         return false; // nothing published that an answer could hold
     const Copy& names = m_names.copies[m_names.publishedCopy];
-    const int fd = tdb_fd(names.tdb);
-    if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
+    if (fcntl(tdb_fd(names.tdb), F_SETLEASE, F_WRLCK) == 0)
         return true;
     if (errno != EAGAIN)
         return false; // no leases here: published at once
-    // An answer holds it: woken when a descriptor of it is closed, to try again at once, before
-    // the next answer opens it.
+    ++m_publishing.waited;
     const auto start = std::chrono::steady_clock::now();
+    if (!AwaitClosing(names, deadline)) {
+        ++m_publishing.duringAnswer;
+        return false;
+    }
+    m_publishing.longestWait =
+        std::max<std::chrono::nanoseconds>(m_publishing.longestWait, std::chrono::steady_clock::now() - start);
+    return true;
+}
+
+bool PerfmonStore::AwaitClosing(const Copy& copy, std::chrono::steady_clock::time_point deadline)
+{
+    // Woken when a descriptor of it is closed, to try again at once, before the next answer
+    // opens it.
+    const int fd = tdb_fd(copy.tdb);
     if (m_closes < 0)
         m_closes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_closes >= 0)
-        inotify_add_watch(m_closes, names.path.c_str(), IN_CLOSE_NOWRITE | IN_CLOSE_WRITE);
-    ++m_publishing.waited;
+    const int watch =
+        m_closes >= 0 ? inotify_add_watch(m_closes, copy.path.c_str(), IN_CLOSE_NOWRITE | IN_CLOSE_WRITE) : -1;
+    bool leased = false;
     for (;;) {
-        if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
+        if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+            leased = true;
             break;
-        const auto now = std::chrono::steady_clock::now();
-        if (errno != EAGAIN || now >= deadline) {
-            m_publishing.duringAnswer += errno == EAGAIN;
-            return false;
         }
+        const auto now = std::chrono::steady_clock::now();
+        if (errno != EAGAIN || now >= deadline)
+            break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
         pollfd closed{ m_closes, POLLIN, 0 };
         if (m_closes < 0 || poll(&closed, 1, static_cast<int>(std::min<long long>(left, 5))) <= 0)
@@ -254,13 +281,24 @@ bool PerfmonStore::Gate(std::chrono::steady_clock::time_point deadline)
         char events[4096];
         while (read(m_closes, events, sizeof events) > 0) {}
     }
-    m_publishing.longestWait =
-        std::max<std::chrono::nanoseconds>(m_publishing.longestWait, std::chrono::steady_clock::now() - start);
-    return true;
+    if (watch >= 0)
+        inotify_rm_watch(m_closes, watch);
+    return leased;
 }
 
 bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error, std::chrono::nanoseconds longestWait,
                          bool mayPassOver)
+{
+    const bool ok = WriteSample(records, error, longestWait, mayPassOver);
+    for (Database* db : { &m_data, &m_names }) {
+        for (Copy& copy : db->copies)
+            LetGo(copy);
+    }
+    return ok;
+}
+
+bool PerfmonStore::WriteSample(const PerfmonRecords& records, std::string* error, std::chrono::nanoseconds longestWait,
+                               bool mayPassOver)
 {
     const auto deadline = std::chrono::steady_clock::now() + longestWait;
     int data = -1, names = -1;
@@ -268,19 +306,77 @@ bool PerfmonStore::Write(const PerfmonRecords& records, std::string* error, std:
         return false;
     if (data < 0 && names < 0)
         return true;
-    // The names.tdb that answers open is the published one until names is published in turn.
     const long during = m_publishing.duringAnswer;
-    const int gate = Gate(deadline) ? tdb_fd(m_names.copies[m_names.publishedCopy].tdb) : -1;
-    if (mayPassOver && m_publishing.duringAnswer > during) {
-        --m_publishing.duringAnswer;
-        ++m_publishing.passedOver; // the copies hold it; the next sample is written over it
-        return true;
+    const int held = m_names.publishedCopy;
+    if (!Gate(deadline)) {
+        const bool answerUnderWay = m_publishing.duringAnswer > during;
+        if (answerUnderWay && mayPassOver) {
+            --m_publishing.duringAnswer;
+            ++m_publishing.passedOver; // the copies hold it; the next sample is written over it
+            return true;
+        }
+        if (answerUnderWay && names >= 0) {
+            // The answers under way go on reading data.tdb, value by value, beside the names
+            // they hold: the figures of the instances that keep their names go out now; the
+            // instances whose places changed hands, with their names, wait for a moment no
+            // answer holds them.
+            if (!Prepare(m_data, KeepingPublishedPairs(records.data, records.names), &data, error))
+                return false;
+            names = -1;
+        }
+        // Without leases, or with the names as they are: data first, so that an instance's
+        // counter block is there before its name and the count that includes it.
+        ++m_publishing.samples;
+        return (data < 0 || Publish(m_data, data, error)) && (names < 0 || Publish(m_names, names, error));
     }
+    // No answer holds the published names, and until the lease is let go a new one's open of
+    // them waits. The names go out first, and an answer that opens them waits on the new copy's
+    // lease until the data are out too. An answer whose open of the names was under way as they
+    // went out has the names before: the data wait for it to end.
     ++m_publishing.samples;
-    const bool ok = (data < 0 || Publish(m_data, data, error)) && (names < 0 || Publish(m_names, names, error));
-    if (gate >= 0)
-        fcntl(gate, F_SETLEASE, F_UNLCK); // an answer that waited to open it goes on
+    const Copy& before = m_names.copies[held];
+    bool ok = names < 0 || Publish(m_names, names, error);
+    if (ok && names >= 0 && fcntl(tdb_fd(before.tdb), F_GETLEASE) != F_WRLCK) {
+        ++m_publishing.lateOpens;
+        fcntl(tdb_fd(before.tdb), F_SETLEASE, F_UNLCK);
+        if (!AwaitClosing(before, std::chrono::steady_clock::now() + kLongestLateAnswer))
+            ++m_publishing.duringAnswer;
+    }
+    ok = ok && (data < 0 || Publish(m_data, data, error));
+    fcntl(tdb_fd(before.tdb), F_SETLEASE, F_UNLCK);
     return ok;
+}
+
+std::vector<PerfmonRecord> PerfmonStore::KeepingPublishedPairs(const std::vector<PerfmonRecord>& data,
+                                                               const std::vector<PerfmonRecord>& names) const
+{
+    const auto published = [](const Database& db) {
+        std::unordered_map<std::string_view, std::string_view> records;
+        if (db.publishedCopy >= 0) {
+            for (const PerfmonRecord& record : db.copies[db.publishedCopy].written)
+                records.emplace(record.key, record.value);
+        }
+        return records;
+    };
+    const auto publishedNames = published(m_names);
+    const auto publishedData = published(m_data);
+    std::unordered_map<std::string_view, std::string_view> newNames;
+    for (const PerfmonRecord& record : names)
+        newNames.emplace(record.key, record.value);
+
+    std::vector<PerfmonRecord> kept = data;
+    std::string nameKey;
+    for (PerfmonRecord& record : kept) {
+        // An instance's counter block "NiK" is named by "NiKname".
+        nameKey.assign(record.key).append(kInstanceNameSuffix);
+        const auto before = publishedNames.find(nameKey);
+        const auto now = newNames.find(nameKey);
+        if (before == publishedNames.end() || now == newNames.end() || before->second == now->second)
+            continue;
+        if (const auto figures = publishedData.find(record.key); figures != publishedData.end())
+            record.value = figures->second;
+    }
+    return kept;
 }
 
 bool PerfmonStore::Clear(std::string* error)

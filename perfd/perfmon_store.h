@@ -10,18 +10,21 @@
 // (fcntl F_SETLEASE) is granted only to a file that no other descriptor has open. A copy that a
 // reader still holds is left to it, and a new one is made in its place.
 //
-// data.tdb is published first and names.tdb after it, and only when it changed, so an
-// instance's counter block is published before its name and the count that includes it. Records
-// of instances beyond the current count are kept, so a reader that took the count of the sample
-// before still finds each instance it asks for.
-//
 // Samba's server holds names.tdb open for the whole of an answer and opens data.tdb anew for
-// each value within it (the time base first, each counter and instance after). So both are
+// each value within it (the time base first, each counter and instance after). So a sample is
 // published while no one holds the published names.tdb: the store takes a write lease on it,
 // which is granted only while no other descriptor has it open and, while held, keeps a new
-// answer's open of it waiting; the sample is published and the lease let go. While answers are
-// under way the store waits for them to end, up to the time given, and then publishes anyway
-// or, when asked, passes the sample over.
+// answer's open of it waiting. The new names go out first, under a lease of their own, so that an
+// answer that opens them waits until the data are out too; an answer whose open of the old names
+// was under way as they went out reads them whole, and the data wait for it to end. While
+// answers are under way the store waits for them to end, up to the time given; then it passes
+// the sample over when asked to, or publishes its figures alone: each instance whose place
+// changed hands keeps the figures published with the name the answers hold, and the names wait
+// for a later sample. Without leases, data.tdb goes first and names.tdb after it, so an
+// instance's counter block is there before its name and the count that includes it.
+//
+// Records of instances beyond the current count are kept, so a reader that took the count of the
+// sample before still finds each instance it asks for.
 #pragma once
 
 #include <chrono>
@@ -46,8 +49,8 @@ public:
     // Makes perfmon/ when missing and the working copies afresh. False with the reason in
     // *error when the folder cannot be made or written in.
     bool Open(std::string* error);
-    // Publishes one sample, once no answer holds names.tdb or longestWait has passed; with
-    // mayPassOver, a sample whose wait ran out is not published at all. A published database
+    // Publishes one sample, once no answer holds names.tdb; when longestWait has passed first,
+    // its figures alone, or with mayPassOver nothing at all. A published database
     // that was removed or replaced since is published again; a working copy that was, is made
     // afresh. False with the reason in *error; the next write tries again.
     bool Write(const PerfmonRecords& records, std::string* error,
@@ -68,6 +71,7 @@ public:
         long waited = 0;
         long duringAnswer = 0;
         long passedOver = 0;
+        long lateOpens = 0; // answers that opened the names as they went out, waited for
         std::chrono::nanoseconds longestWait{};
     };
     const Publishing& Published() const { return m_publishing; }
@@ -77,6 +81,7 @@ private:
         std::string path;
         tdb_context* tdb = nullptr;
         std::vector<PerfmonRecord> written; // in the copy, as last written
+        bool leased = false;                // a write lease held on it until the sample is out
     };
     struct Database {
         std::string published; // perfmon/NAME.tdb
@@ -97,7 +102,17 @@ private:
     // Takes the write lease on the published names.tdb: false when it is not ours, leases
     // cannot be had here, or answers held it past the deadline.
     bool Gate(std::chrono::steady_clock::time_point deadline);
+    // Takes the write lease on the copy once no one else holds it open, waiting up to the
+    // deadline: false when it ran out or leases cannot be had here.
+    bool AwaitClosing(const Copy& copy, std::chrono::steady_clock::time_point deadline);
+    bool WriteSample(const PerfmonRecords& records, std::string* error, std::chrono::nanoseconds longestWait,
+                     bool mayPassOver);
+    void LetGo(Copy& copy);
     bool Publish(Database& db, int index, std::string* error);
+    // The data records, but for each instance whose name is not the one published: the figures
+    // published for it stay, beside the name that answers under way hold.
+    std::vector<PerfmonRecord> KeepingPublishedPairs(const std::vector<PerfmonRecord>& data,
+                                                     const std::vector<PerfmonRecord>& names) const;
     void Close(Copy& copy);
 
     std::string m_directory;

@@ -304,7 +304,8 @@ TEST(PerfdService, StopsCleanlyBySignalAndLeavesNoOldFigures)
         EXPECT_TRUE(std::regex_match(log.substr(std::min(started.size(), log.size())),
                                      std::regex("zeltor-perfd: [0-9]+ samples published, [0-9]+ waited for an answer "
                                                 "to end \\(at most [0-9]+ µs\\), [0-9]+ passed over, [0-9]+ "
-                                                "published during one\n"
+                                                "published during one, [0-9]+ answers waited for that opened "
+                                                "the names as they went out\n"
                                                 "zeltor-perfd: stopped by " +
                                                 std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT") +
                                                 "; the databases are emptied\n")))

@@ -227,15 +227,31 @@ TEST(PerfmonStore, AnAnswerReadsEveryValueOfOneSample)
     EXPECT_GT(store.Published().longestWait, std::chrono::microseconds(4000));
 
     // An answer that holds names.tdb past the wait: the sample is passed over when that may be,
-    // else published anyway.
+    // else its figures are published anyway.
     const int answer = open(names.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_TRUE(store.Write(Records(9000, 5), &error, std::chrono::milliseconds(5), true)) << error;
     EXPECT_EQ(store.Published().passedOver, 1);
     EXPECT_NE(ReadDatabase(data).at("0PerfTime"), "9000");
     ASSERT_TRUE(store.Write(Records(9001, 5), &error, std::chrono::milliseconds(5))) << error;
-    close(answer);
     EXPECT_EQ(store.Published().duringAnswer, 1);
     EXPECT_EQ(ReadDatabase(data).at("0PerfTime"), "9001");
+    // Published anyway while the place of instance 2 changes hands: the answer goes on reading
+    // each block beside the names it holds, so instance 2 keeps its figures and its name until
+    // the answer ends, while the others' figures go out.
+    PerfmonRecords handedOver = Records(9002, 5);
+    handedOver.names[4].value = "q2";
+    ASSERT_TRUE(store.Write(handedOver, &error, std::chrono::milliseconds(5))) << error;
+    EXPECT_EQ(store.Published().duringAnswer, 2);
+    std::map<std::string, std::string> published = ReadDatabase(data);
+    EXPECT_EQ(published.at("230i1"), "9002");
+    EXPECT_EQ(published.at("230i2"), "9001");
+    EXPECT_EQ(ReadDatabase(names).at("230i2name"), "p2");
+    close(answer);
+    handedOver = Records(9003, 5);
+    handedOver.names[4].value = "q2";
+    ASSERT_TRUE(store.Write(handedOver, &error, std::chrono::milliseconds(5))) << error;
+    EXPECT_EQ(ReadDatabase(data).at("230i2"), "9003");
+    EXPECT_EQ(ReadDatabase(names).at("230i2name"), "q2");
     close(start[0]);
     close(start[1]);
 }
