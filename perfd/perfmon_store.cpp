@@ -216,13 +216,18 @@ bool PerfmonStore::Publish(Database& db, int index, std::string* error)
     return true;
 }
 
+const std::vector<PerfmonRecord>& PerfmonStore::PublishedRecords(const Database& db)
+{
+    return db.publishedCopy >= 0 ? db.copies[db.publishedCopy].written : kNoRecords;
+}
+
 bool PerfmonStore::Prepare(Database& db, const std::vector<PerfmonRecord>& records, int* index, std::string* error)
 {
     // Fewer instances than the sample before: its records beyond the new ones go on into the
     // new copy, for a reader that took the count before. So the update is unchanged when the
     // published records begin with the new ones.
     *index = -1;
-    const std::vector<PerfmonRecord>& before = db.publishedCopy >= 0 ? db.copies[db.publishedCopy].written : kNoRecords;
+    const std::vector<PerfmonRecord>& before = PublishedRecords(db);
     if (PublishedIsOurs(db) && before.size() >= records.size() &&
         std::equal(records.begin(), records.end(), before.begin(), SameRecord))
         return true;
@@ -350,19 +355,15 @@ bool PerfmonStore::WriteSample(const PerfmonRecords& records, std::string* error
 std::vector<PerfmonRecord> PerfmonStore::KeepingPublishedPairs(const std::vector<PerfmonRecord>& data,
                                                                const std::vector<PerfmonRecord>& names) const
 {
-    const auto published = [](const Database& db) {
-        std::unordered_map<std::string_view, std::string_view> records;
-        if (db.publishedCopy >= 0) {
-            for (const PerfmonRecord& record : db.copies[db.publishedCopy].written)
-                records.emplace(record.key, record.value);
-        }
-        return records;
+    const auto byKey = [](const std::vector<PerfmonRecord>& records) {
+        std::unordered_map<std::string_view, std::string_view> keyed;
+        for (const PerfmonRecord& record : records)
+            keyed.emplace(record.key, record.value);
+        return keyed;
     };
-    const auto publishedNames = published(m_names);
-    const auto publishedData = published(m_data);
-    std::unordered_map<std::string_view, std::string_view> newNames;
-    for (const PerfmonRecord& record : names)
-        newNames.emplace(record.key, record.value);
+    const auto publishedNames = byKey(PublishedRecords(m_names));
+    const auto publishedData = byKey(PublishedRecords(m_data));
+    const auto newNames = byKey(names);
 
     std::vector<PerfmonRecord> kept = data;
     std::string nameKey;

@@ -89,6 +89,9 @@ private:
         int publishedCopy = -1; // the copy NAME.tdb is a link to, -1 for none
     };
 
+    // The records of the copy published, as written (none before the first sample).
+    static const std::vector<PerfmonRecord>& PublishedRecords(const Database& db);
+
     long m_readers = -1;
     bool OpenCopy(Copy& copy, std::string* error);
     bool CopyIsOurs(const Copy& copy) const;
