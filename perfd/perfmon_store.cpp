@@ -355,26 +355,31 @@ bool PerfmonStore::WriteSample(const PerfmonRecords& records, std::string* error
 std::vector<PerfmonRecord> PerfmonStore::KeepingPublishedPairs(const std::vector<PerfmonRecord>& data,
                                                                const std::vector<PerfmonRecord>& names) const
 {
-    const auto byKey = [](const std::vector<PerfmonRecord>& records) {
-        std::unordered_map<std::string_view, std::string_view> keyed;
-        for (const PerfmonRecord& record : records)
-            keyed.emplace(record.key, record.value);
-        return keyed;
-    };
-    const auto publishedNames = byKey(PublishedRecords(m_names));
-    const auto publishedData = byKey(PublishedRecords(m_data));
-    const auto newNames = byKey(names);
-
-    std::vector<PerfmonRecord> kept = data;
-    std::string nameKey;
-    for (PerfmonRecord& record : kept) {
-        // An instance's counter block "NiK" is named by "NiKname".
-        nameKey.assign(record.key).append(kInstanceNameSuffix);
-        const auto before = publishedNames.find(nameKey);
-        const auto now = newNames.find(nameKey);
-        if (before == publishedNames.end() || now == newNames.end() || before->second == now->second)
+    // The objects with an instance whose name is not the one published ("NiKname": object N).
+    std::unordered_map<std::string_view, std::string_view> publishedNames;
+    for (const PerfmonRecord& record : PublishedRecords(m_names))
+        publishedNames.emplace(record.key, record.value);
+    std::vector<std::string> moved;
+    for (const PerfmonRecord& record : names) {
+        const std::size_t instance = record.key.find('i');
+        if (instance == std::string::npos || !record.key.ends_with(kInstanceNameSuffix))
             continue;
-        if (const auto figures = publishedData.find(record.key); figures != publishedData.end())
+        const auto before = publishedNames.find(record.key);
+        const std::string prefix = record.key.substr(0, instance + 1);
+        if (before != publishedNames.end() && before->second != record.value &&
+            std::find(moved.begin(), moved.end(), prefix) == moved.end())
+            moved.push_back(prefix);
+    }
+    // Their instances' blocks stay as published, all of them, so that the object's _Total stays
+    // the sum of the instances shown; every other figure is the new one.
+    std::unordered_map<std::string_view, std::string_view> publishedData;
+    for (const PerfmonRecord& record : PublishedRecords(m_data))
+        publishedData.emplace(record.key, record.value);
+    std::vector<PerfmonRecord> kept = data;
+    for (PerfmonRecord& record : kept) {
+        const bool ofMoved = std::any_of(moved.begin(), moved.end(),
+                                         [&](const std::string& prefix) { return record.key.starts_with(prefix); });
+        if (const auto figures = publishedData.find(record.key); ofMoved && figures != publishedData.end())
             record.value = figures->second;
     }
     return kept;

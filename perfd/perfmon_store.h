@@ -18,9 +18,9 @@
 // answer that opens them waits until the data are out too; an answer whose open of the old names
 // was under way as they went out reads them whole, and the data wait for it to end. While
 // answers are under way the store waits for them to end, up to the time given; then it passes
-// the sample over when asked to, or publishes its figures alone: each instance whose place
-// changed hands keeps the figures published with the name the answers hold, and the names wait
-// for a later sample. Without leases, data.tdb goes first and names.tdb after it, so an
+// the sample over when asked to, or publishes its figures alone: an object with an instance
+// whose place changed hands keeps its instances' figures as published with the names the answers
+// hold, and the names wait for a later sample. Without leases, data.tdb goes first and names.tdb after it, so an
 // instance's counter block is there before its name and the count that includes it.
 //
 // Records of instances beyond the current count are kept, so a reader that took the count of the
@@ -112,8 +112,9 @@ private:
                      bool mayPassOver);
     void LetGo(Copy& copy);
     bool Publish(Database& db, int index, std::string* error);
-    // The data records, but for each instance whose name is not the one published: the figures
-    // published for it stay, beside the name that answers under way hold.
+    // The data records, but for each object with an instance whose name is not the one
+    // published: its instances' figures stay as published, beside the names that answers under
+    // way hold.
     std::vector<PerfmonRecord> KeepingPublishedPairs(const std::vector<PerfmonRecord>& data,
                                                      const std::vector<PerfmonRecord>& names) const;
     void Close(Copy& copy);

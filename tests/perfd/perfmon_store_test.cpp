@@ -236,14 +236,16 @@ TEST(PerfmonStore, AnAnswerReadsEveryValueOfOneSample)
     EXPECT_EQ(store.Published().duringAnswer, 1);
     EXPECT_EQ(ReadDatabase(data).at("0PerfTime"), "9001");
     // Published anyway while the place of instance 2 changes hands: the answer goes on reading
-    // each block beside the names it holds, so instance 2 keeps its figures and its name until
-    // the answer ends, while the others' figures go out.
+    // each block beside the names it holds, so the object's instances keep their figures (its
+    // _Total stays their sum) and instance 2 its name until the answer ends, while the other
+    // figures go out.
     PerfmonRecords handedOver = Records(9002, 5);
     handedOver.names[4].value = "q2";
     ASSERT_TRUE(store.Write(handedOver, &error, std::chrono::milliseconds(5))) << error;
     EXPECT_EQ(store.Published().duringAnswer, 2);
     std::map<std::string, std::string> published = ReadDatabase(data);
-    EXPECT_EQ(published.at("230i1"), "9002");
+    EXPECT_EQ(published.at("0PerfTime"), "9002");
+    EXPECT_EQ(published.at("230i1"), "9001");
     EXPECT_EQ(published.at("230i2"), "9001");
     EXPECT_EQ(ReadDatabase(names).at("230i2name"), "p2");
     close(answer);
