@@ -42,7 +42,7 @@ void QtWindowBackend::MakeStockObjects()
 
 HGDIOBJ QtWindowBackend::NewObject(std::unique_ptr<QtGdiObject> object)
 {
-    auto h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    auto* h = reinterpret_cast<HGDIOBJ>(m_nextObject);
     m_nextObject += 0x10;
     m_objects[h] = std::move(object);
     return h;
@@ -81,7 +81,7 @@ QFont QtWindowBackend::FontFor(const AfxLogFont& lf) const
 
 HCURSOR QtWindowBackend::CreateHandCursor()
 {
-    auto h = reinterpret_cast<HCURSOR>(m_nextObject);
+    auto* h = reinterpret_cast<HCURSOR>(m_nextObject);
     m_nextObject += 0x10;
     m_cursors[h] = std::make_unique<QCursor>(Qt::PointingHandCursor);
     return h;

@@ -85,7 +85,7 @@ HCURSOR FakeShellService::LoadHandCursor()
     if (!handCursorAvailable)
         return nullptr;
     ++cursorsOut;
-    auto h = reinterpret_cast<HCURSOR>(m_nextCursor);
+    auto* h = reinterpret_cast<HCURSOR>(m_nextCursor);
     m_nextCursor += 0x10;
     return h;
 }

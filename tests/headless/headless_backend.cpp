@@ -510,7 +510,7 @@ bool HeadlessBackend::WaitForPostedMessage(int timeoutMs)
 
 HGDIOBJ HeadlessBackend::NewObject(GdiObject object)
 {
-    auto h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    auto* h = reinterpret_cast<HGDIOBJ>(m_nextObject);
     m_nextObject += 0x10;
     m_objects[h] = object;
     return h;
@@ -518,7 +518,7 @@ HGDIOBJ HeadlessBackend::NewObject(GdiObject object)
 
 HGDIOBJ HeadlessBackend::NewSystemObject(GdiObject object)
 {
-    auto h = reinterpret_cast<HGDIOBJ>(m_nextObject);
+    auto* h = reinterpret_cast<HGDIOBJ>(m_nextObject);
     m_nextObject += 0x10;
     m_systemObjects[h] = object;
     return h;

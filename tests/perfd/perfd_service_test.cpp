@@ -108,16 +108,7 @@ private:
 // be read.
 std::string Dump(const std::string& path)
 {
-    FILE* dump = popen(("tdbdump '" + path + "' 2>/dev/null").c_str(),
-                       "r"); // NOLINT(cert-env33-c): tdbdump of a file the test made, its output read through the
-                             // shell's redirection
-    std::string text;
-    char buffer[4096];
-    while (dump != nullptr && fgets(buffer, sizeof buffer, dump) != nullptr)
-        text += buffer;
-    if (dump != nullptr)
-        pclose(dump);
-    return text;
+    return CommandOutput("tdbdump '" + path + "'");
 }
 
 // Whether the predicate came true within the bound.
@@ -397,16 +388,8 @@ TEST(PerfdService, WithReadersTheDatabasesAreReadByThatGroupAndRootAlone)
     // tdbdump as a user of that group and as one outside it.
     const auto dumpAs = [](const std::string& group, const std::string& path) {
         const std::string command =
-            "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path + "' 2>/dev/null";
-        FILE* dump = popen(command.c_str(), "r"); // NOLINT(cert-env33-c): tdbdump of a file the test made, its output
-                                                  // read through the shell's redirection
-        std::string text;
-        char buffer[4096];
-        while (dump != nullptr && fgets(buffer, sizeof buffer, dump) != nullptr)
-            text += buffer;
-        if (dump != nullptr)
-            pclose(dump);
-        return text;
+            "setpriv --reuid=65533 --regid=" + group + " --clear-groups -- tdbdump '" + path + "'";
+        return CommandOutput(command);
     };
     for (const char* name : { "/perfmon/names.tdb", "/perfmon/data.tdb" }) {
         struct stat file {};

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "perfd/perfmon_store.h"
 #include "tests/linux/test_support.h"
@@ -26,12 +27,8 @@ namespace {
 std::map<std::string, std::string> ReadDatabase(const std::string& path)
 {
     std::map<std::string, std::string> records;
-    FILE* dump =
-        popen(("tdbdump '" + path + "' 2>&1").c_str(), "r"); // NOLINT(cert-env33-c): tdbdump of a file the test made,
-                                                             // its output read through the shell's redirection
-    EXPECT_NE(dump, nullptr);
-    if (dump == nullptr)
-        return records;
+    // The exit status, last, on a line of its own.
+    std::istringstream dump(CommandOutput("tdbdump '" + path + "'; echo \"exit=$?\""));
     // Lines: key(N) = "text" and data(N) = "text", other bytes than printable ones as \XX.
     const auto unescape = [](const std::string& line) {
         const std::size_t open = line.find('"'), close = line.rfind('"');
@@ -46,16 +43,18 @@ std::map<std::string, std::string> ReadDatabase(const std::string& path)
         }
         return text;
     };
-    char buffer[4096];
     std::string key;
-    while (fgets(buffer, sizeof buffer, dump) != nullptr) {
-        const std::string line(buffer);
+    std::string line;
+    std::string status;
+    while (std::getline(dump, line)) {
         if (line.rfind("key(", 0) == 0)
             key = unescape(line);
         else if (line.rfind("data(", 0) == 0)
             records[key] = unescape(line);
+        else if (line.rfind("exit=", 0) == 0)
+            status = line;
     }
-    EXPECT_EQ(pclose(dump), 0) << path;
+    EXPECT_EQ(status, "exit=0") << path;
     return records;
 }
 

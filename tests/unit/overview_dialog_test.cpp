@@ -217,7 +217,7 @@ TEST_F(OverviewDialogTest, ReplicationColumnSaysEachControllersPartnersAndEnterS
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     replication->Answer("DC1", { { "DC2" }, { "DC3" } }, now);
     replication->Answer("DC3", { { "DC1" }, { "DC9", 12, 1722, 3 * 3600 + 60 } }, now);
-    services.replication = [replication] { return replication; };
+    services.replication = [replication] { return std::shared_ptr<IReplicationService>(replication); };
     JoinDomainWith({ u"DC1", u"DC2", u"DC3" });
     OfferOverview();
     OpenMainDialog();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "probe/sample_writer.h"
 
@@ -62,24 +63,25 @@ TEST(ProbeFormatsTest, PrometheusNamesAndLabels)
                           { "\\NTDS\\LDAP Searches/sec", 0xC0000BB8, 0, {} } } };
     const std::string text = writer.Sample({}, {}, raw);
     const std::string instance = "instance=\"dc\\\"1\\\\x\"";
-    for (const std::string& part :
-         { "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 1\n",
-           "zeltor_probe_duration_seconds{" + instance + "} 0.125\n",
-           "# TYPE zeltor_process_handles gauge\nzeltor_process_handles{" + instance +
-               ",pdh_instance=\"a\\\"b\"} 5\n"
-               "zeltor_process_handles{" +
-               instance + ",pdh_instance=\"svchost#2\"} 9\n",
-           "# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{" + instance +
-               "} 7\n# HELP",
-           "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
-           "zeltor_processor_processor_time_inverse_seconds_total{" +
-               instance + ",pdh_instance=\"_Total\"} 2.5\n",
-           "zeltor_memory_committed_bytes_in_use_numerator{" + instance + "} 3\n",
-           "zeltor_memory_committed_bytes_in_use_denominator{" + instance + "} 8\n",
-           "zeltor_probe_path_available{" + instance + ",path=\"\\\\memory\\\\page faults/sec\"} 1\n",
-           "zeltor_probe_path_available{" + instance + ",path=\"\\\\NTDS\\\\LDAP Searches/sec\"} 0\n",
-           "zeltor_probe_object_available{" + instance + ",object=\"Memory\"} 1\n",
-           "zeltor_probe_object_available{" + instance + ",object=\"NTDS\"} 0\n" })
+    const std::vector<std::string> parts = {
+        "# TYPE zeltor_probe_success gauge\nzeltor_probe_success{" + instance + "} 1\n",
+        "zeltor_probe_duration_seconds{" + instance + "} 0.125\n",
+        "# TYPE zeltor_process_handles gauge\nzeltor_process_handles{" + instance +
+            ",pdh_instance=\"a\\\"b\"} 5\n"
+            "zeltor_process_handles{" +
+            instance + ",pdh_instance=\"svchost#2\"} 9\n",
+        "# TYPE zeltor_memory_page_faults_total counter\nzeltor_memory_page_faults_total{" + instance + "} 7\n# HELP",
+        "# TYPE zeltor_processor_processor_time_inverse_seconds_total counter\n"
+        "zeltor_processor_processor_time_inverse_seconds_total{" +
+            instance + ",pdh_instance=\"_Total\"} 2.5\n",
+        "zeltor_memory_committed_bytes_in_use_numerator{" + instance + "} 3\n",
+        "zeltor_memory_committed_bytes_in_use_denominator{" + instance + "} 8\n",
+        "zeltor_probe_path_available{" + instance + ",path=\"\\\\memory\\\\page faults/sec\"} 1\n",
+        "zeltor_probe_path_available{" + instance + ",path=\"\\\\NTDS\\\\LDAP Searches/sec\"} 0\n",
+        "zeltor_probe_object_available{" + instance + ",object=\"Memory\"} 1\n",
+        "zeltor_probe_object_available{" + instance + ",object=\"NTDS\"} 0\n"
+    };
+    for (const std::string& part : parts)
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
     EXPECT_EQ(text.find("ntds_ldap"), std::string::npos) << text;
 

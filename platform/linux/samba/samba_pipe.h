@@ -26,7 +26,7 @@ struct samba_pipe {
  * within options->connect_timeout_ms: NT_STATUS_IO_TIMEOUT when that passed first. The password
  * is wiped from Samba's credentials once the logon is made. */
 NTSTATUS samba_pipe_open(const struct samba_connect_options *options, const struct ndr_interface_table *interface,
-                         const char *endpoint, struct samba_pipe **out);
+                         const char *endpoint, struct samba_pipe **pipe);
 
 /* The same over TCP (the server's endpoint mapper gives the interface's port) with packet
  * privacy: every packet signed and sealed, which some interfaces (DRSUAPI) require. */
