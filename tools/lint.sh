@@ -4,13 +4,19 @@
 #   tidy    clang-tidy's checks of .clang-tidy, every finding an error, over every source of the
 #           Linux build (build/compile_commands.json), and over the Win32 sources (platform/win32,
 #           tests/wine) through a MinGW build's compile database (build-lint-mingw/, configured
-#           only, never built); headers of the project's folders are checked within them.
+#           only, never built); headers of the project's folders are checked within them. A whole
+#           run that is clean on a checkout without changes records its commit in
+#           tools/tidy-clean-at.
+#   changed the same checks over the sources that differ from the commit tools/tidy-clean-at
+#           names, or include a header that does (the Linux build's dependencies, so after a
+#           build; the preprocessor's for the Win32 sources); every source when .clang-tidy
+#           changed or that commit is not in the history.
 # clang-tidy runs two sources at a time. A source whose compile command, preprocessed text (comments
 # kept, so a NOLINT counts) and checks are those of an earlier clean check is not checked again:
 # its key is kept in build/lint-cache/.
 #
-#   tools/lint.sh [format|tidy] [REGEX]   (neither: both; REGEX: only the sources whose path it
-#                                          matches)
+#   tools/lint.sh [format|tidy|changed] [REGEX]   (none: format and tidy; REGEX: only the
+#                                                  sources whose path it matches)
 #
 # Exits 0 when clean, 1 on a finding, 2 when it cannot run. Environment: LINT_JOBS (2),
 # ZELTOR_BUILD (build), ZELTOR_LINT_MINGW_BUILD (build-lint-mingw).
@@ -22,7 +28,7 @@ mingw_build=${ZELTOR_LINT_MINGW_BUILD:-$root/build-lint-mingw}
 jobs=${LINT_JOBS:-2}
 what=${1:-all}
 only=${2:-.}
-case "$what" in all | format | tidy) ;; *) echo "usage: tools/lint.sh [format|tidy] [REGEX]" >&2; exit 2 ;; esac
+case "$what" in all | format | tidy | changed) ;; *) echo "usage: tools/lint.sh [format|tidy|changed] [REGEX]" >&2; exit 2 ;; esac
 
 for tool in clang-format clang-tidy cmake python3 sha256sum; do
     command -v "$tool" >/dev/null || { echo "lint: $tool is missing (tools/install-deps.sh test installs it)" >&2; exit 2; }
@@ -33,7 +39,7 @@ cd "$root"
 folders='app|bench|controls|directory|exporter|framework|fuzz|perf|perfd|platform|probe|res|tests'
 status=0
 
-if [ "$what" != tidy ]; then
+if [ "$what" = all ] || [ "$what" = format ]; then
     # clang-format's -Werror stops at the first file that differs; without it, each is named.
     layout=$(mktemp)
     if git rev-parse --git-dir >/dev/null 2>&1; then
@@ -72,12 +78,79 @@ mkdir -p "$cache"
 # What every key holds besides the source: the tool's version and the checks.
 stamp=$( { clang-tidy --version; cat .clang-tidy; } | sha256sum | cut -c1-64)
 
-# One line per source: its database, its folder and its compile command, tab-separated.
+# One line per source to check: its database, its folder and its compile command, tab-separated.
 list=$(mktemp)
-trap 'rm -f "$list"' EXIT
-python3 - "$root" "$build" "$mingw_build" "$folders" "$only" >"$list" <<'EOF'
-import json, os, re, shlex, sys
-root, build, mingw_build, folders, only = sys.argv[1:]
+changed=$(mktemp)
+trap 'rm -f "$list" "$changed"' EXIT
+# The commit the whole tree was last clean at, and the files changed since (committed or not).
+clean_at_file=tools/tidy-clean-at
+clean_at=
+[ ! -f "$clean_at_file" ] || clean_at=$(sed -n 's/^\([0-9a-f]\{40\}\)$/\1/p' "$clean_at_file" | head -n 1)
+if [ "$what" = changed ]; then
+    if [ -n "$clean_at" ] && git cat-file -e "$clean_at^{commit}" 2>/dev/null; then
+        { git diff --name-only "$clean_at" -- && git ls-files --others --exclude-standard; } >"$changed"
+        if grep -qx '.clang-tidy' "$changed"; then
+            echo "lint: changed: .clang-tidy changed since $clean_at: every source is checked"
+            what=tidy
+        fi
+    else
+        echo "lint: changed: ${clean_at:-no commit} ($clean_at_file) is not in this history: every source is checked"
+        what=tidy
+    fi
+fi
+
+python3 - "$root" "$build" "$mingw_build" "$folders" "$only" "$what" "$changed" >"$list" <<'EOF'
+import json, os, re, shlex, subprocess, sys
+root, build, mingw_build, folders, only, what, changed_path = sys.argv[1:]
+changed = {os.path.join(root, line) for line in open(changed_path).read().split()}
+
+
+def linux_dependencies():
+    """Each built source's files, from the Linux build's ninja log of dependencies."""
+    found, source = {}, None
+    out = subprocess.run(["ninja", "-C", build, "-t", "deps"], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        if line and not line[0].isspace():
+            source = None
+        elif line.strip():
+            path = os.path.normpath(os.path.join(build, line.strip()))
+            if source is None:  # a record's first file is its source
+                source = path
+                found[source] = set()
+            found[source].add(path)
+    return found
+
+
+def preprocessor_dependencies(directory, args):
+    """The files a source includes, but the system's, from its compiler's preprocessor."""
+    kept, skip = [], False
+    for a in args:
+        if skip:
+            skip = False
+        elif a == "-o":
+            skip = True
+        elif a != "-c" and not a.startswith("-o"):
+            kept.append(a)
+    out = subprocess.run(kept + ["-MM", "-MG"], cwd=directory, capture_output=True, text=True)
+    if out.returncode != 0:
+        return None
+    words = out.stdout.replace("\\\n", " ").split()[1:]
+    return {os.path.normpath(os.path.join(directory, w)) for w in words}
+
+
+linux_deps = linux_dependencies() if what == "changed" else {}
+
+
+def needs_check(db, directory, source, args):
+    if what != "changed":
+        return True
+    if not changed:
+        return False
+    deps = linux_deps.get(source) if db == build else preprocessor_dependencies(directory, args)
+    # A source with no record of what it includes (not built yet) is checked.
+    return deps is None or source in changed or not changed.isdisjoint(deps)
+
+
 own = re.compile(r"^" + re.escape(root) + r"/(" + folders + r")/")
 win32 = re.compile(r"^" + re.escape(root) + r"/(platform/win32|tests/wine)/")
 for db, keep in ((build, lambda f: not win32.match(f)), (mingw_build, lambda f: bool(win32.match(f)))):
@@ -89,6 +162,8 @@ for db, keep in ((build, lambda f: not win32.match(f)), (mingw_build, lambda f: 
         # C and C++ alone: a MinGW build's database also lists its resource scripts (windres).
         if own.match(source) and keep(source) and source.endswith((".c", ".cpp")) and re.search(only, source):
             args = entry.get("arguments") or shlex.split(entry["command"])
+            if not needs_check(db, entry["directory"], source, args):
+                continue
             print("\t".join([db, entry["directory"], source, shlex.join(args)]))
 EOF
 
@@ -131,5 +206,17 @@ if ! tr '\n' '\0' <"$list" | xargs -0 -P "$jobs" -I{} bash -c 'IFS=$'"'\t'"' rea
     echo "lint: tidy: findings above ($count sources, $(($(date +%s) - started)) s)"
     exit 1
 fi
-echo "lint: tidy: $count sources clean ($(($(date +%s) - started)) s)"
+if [ "$what" = changed ]; then
+    echo "lint: changed: $count sources differ from $clean_at or include a file that does; clean ($(($(date +%s) - started)) s)"
+else
+    echo "lint: tidy: $count sources clean ($(($(date +%s) - started)) s)"
+    # Every source, on a checkout without changes: the commit the next "changed" runs start from.
+    if [ "$status" -eq 0 ] && [ "$only" = . ] && [ -z "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+        head=$(git rev-parse HEAD)
+        if [ "$head" != "$clean_at" ]; then
+            printf '%s\n' "$head" >"$clean_at_file"
+            echo "lint: tidy: $clean_at_file now names $head: commit it"
+        fi
+    fi
+fi
 exit "$status"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Zeltor and runs every test: the portable and Linux tests (ctest), the same with the
 # sanitizers, the packages on a fresh root, the fuzzers, the Windows program under Wine, and the
-# sources' layout (tools/lint.sh format).
+# sources' lint (tools/lint.sh: the layout, and clang-tidy over what changed since the tree was
+# last clean as a whole).
 # Installs the Debian packages it needs when they are missing. Stages that wait on something other
 # than this machine's processors (the package root's downloads, Wine's own start) run beside the
 # others; each stage's time is printed when it ends, and the run's at the end.
@@ -82,9 +83,16 @@ package_install() {
 stage "linux build" linux_build
 # The package root is made mostly of downloads: it is made while the tests run.
 start_stage "package install" package_install
-# The sources' layout, beside the tests. (clang-tidy's checks, tools/lint.sh tidy, run before a
-# merge, not here: from nothing they cost about 75 core-minutes; docs/reliability.md.)
-start_stage "lint" tools/lint.sh format
+# The sources' layout, and clang-tidy's checks of every source that changed since the tree was last
+# clean as a whole (tools/tidy-clean-at), beside the tests. (The whole tree's checks, tools/lint.sh
+# tidy, cost about 75 core-minutes from nothing: they run before a merge; docs/reliability.md.)
+lint() {
+    local status=0
+    tools/lint.sh format || status=1
+    tools/lint.sh changed || status=1
+    return "$status"
+}
+start_stage "lint" lint
 stage "linux tests" linux_tests
 stage "sanitized tests" sanitized_tests
 # Every parser of outside input, fuzzed for a bounded time from its seed corpus, one per processor.
