@@ -6,9 +6,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "framework/secret_text.h"
+#include "framework/worker_threads.h"
 
 namespace {
 
@@ -214,7 +214,7 @@ HealthReport RunHealthCheck(const std::shared_ptr<IHealthService>& service, cons
     const bool password = !target.password.IsEmpty() && target.credentialsWithheld.empty();
 
     for (const HealthCheckKind kind : kExchanges) {
-        std::thread([run, service, shared, kind, bound, start, password] {
+        RunOnWorkerThread([run, service, shared, kind, bound, start, password] {
             const bool share = kind == HealthCheckKind::Sysvol || kind == HealthCheckKind::Netlogon;
             const bool credentialed = share || kind == HealthCheckKind::LdapBind;
             bool refused = false;
@@ -269,7 +269,7 @@ HealthReport RunHealthCheck(const std::shared_ptr<IHealthService>& service, cons
             run->refusedLogon = run->refusedLogon || probe.refusedLogon;
             ++run->finished;
             run->done.notify_all();
-        }).detach();
+        });
     }
 
     std::unique_lock lock(run->mutex);

@@ -9,7 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
-#include <thread>
+
+#include "framework/worker_threads.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs,
     };
     auto lookUp = std::make_shared<LookUp>();
     try {
-        std::thread([lookUp, host, port] {
+        RunOnWorkerThread([lookUp, host, port] {
             addrinfo hints{};
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* found = nullptr;
@@ -63,7 +64,7 @@ int LookUpHostWithin(const std::string& host, std::uint16_t port, int timeoutMs,
             lookUp->result = result;
             lookUp->addresses = std::move(addresses);
             lookUp->done.notify_all();
-        }).detach();
+        });
     } catch (const std::system_error&) {
         return EAI_SYSTEM;
     }
