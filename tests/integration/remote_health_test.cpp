@@ -69,7 +69,6 @@ protected:
         dc = ReadPeerState("ZELTOR_SAMBA_DC_STATE");
         ASSERT_FALSE(dc["dir"].empty()) << "no controller state";
         domain = dc["host"].substr(dc["host"].find('.') + 1);
-        LinuxHealthService::Options options;
         options.dnsServer = DnsServer{ dc["address"], static_cast<std::uint16_t>(std::stoi(dc["dns_port"])), domain };
         service = std::make_shared<LinuxHealthService>(options);
         target.controller = dc["host"];
@@ -81,12 +80,14 @@ protected:
     }
     void TearDown() override { krb5Config.reset(); }
 
-    static int BadPasswordCount()
+    // An attribute of the tests' user that the controller counts in.
+    static int UserCount(const std::string& attribute)
     {
-        return std::stoi("0" +
-                         Attribute("\n" + SambaToolOf(std::string("user show ") + kUser + " --attributes=badPwdCount"),
-                                   "badPwdCount"));
+        return std::stoi(
+            "0" +
+            Attribute("\n" + SambaToolOf(std::string("user show ") + kUser + " --attributes=" + attribute), attribute));
     }
+    static int BadPasswordCount() { return UserCount("badPwdCount"); }
 
     // The process group of samba's own services (not smbd, which has a session of its own).
     pid_t SambaGroup()
@@ -99,6 +100,7 @@ protected:
 
     std::map<std::string, std::string> dc;
     std::string domain;
+    LinuxHealthService::Options options;
     std::shared_ptr<LinuxHealthService> service;
     HealthTarget target;
     TempDir scratch;
@@ -187,6 +189,21 @@ TEST_F(HealthCheckTest, EveryCheckPassesAndSaysWhatOtherClientsSee)
 
     // Four checks with the password, no refused logon: the Kerberos check sent no key.
     EXPECT_EQ(BadPasswordCount(), badBefore);
+}
+
+TEST_F(HealthCheckTest, ChecksAfterTheFirstUseItsConnectionsAndLogOnNoMore)
+{
+    ASSERT_TRUE(RunHealthCheck(service, target).AllPassed());
+    const int logons = UserCount("logonCount");
+    for (int i = 0; i < 3; ++i) {
+        const HealthReport again = RunHealthCheck(service, target);
+        for (const HealthCheckResult& check : again.checks)
+            EXPECT_TRUE(check.success) << HealthCheckName(check.kind) << ": " << check.detail;
+    }
+    EXPECT_EQ(UserCount("logonCount"), logons);
+    // A service of its own, as another process has, logs on: the controller counts what it sees.
+    EXPECT_TRUE(RunHealthCheck(std::make_shared<LinuxHealthService>(options), target).AllPassed());
+    EXPECT_GT(UserCount("logonCount"), logons);
 }
 
 TEST_F(HealthCheckTest, StoppedDirectoryFailsWithinTheBoundsAndPassesOnceResumed)

@@ -117,104 +117,122 @@ int BindWithTickets(LDAP* ld, const std::string& cacheName)
 
 } // namespace
 
-RootDseReading ReadRootDseAt(const std::string& host, const std::string& address, std::uint16_t port,
-                             HealthDeadline deadline)
+std::unique_ptr<LdapConnection> LdapConnection::Open(const std::string& host, const std::string& address,
+                                                     std::uint16_t port, HealthDeadline deadline, HealthProbe* failure)
+{
+    LDAP* ld = ::Open(host, address, port, deadline, &failure->detail);
+    if (ld == nullptr)
+        return nullptr;
+    return std::unique_ptr<LdapConnection>(new LdapConnection(ld, address + ":" + std::to_string(port)));
+}
+
+std::unique_ptr<LdapConnection> LdapConnection::OpenBound(const std::string& host, const std::string& address,
+                                                          std::uint16_t port, const std::string& cacheName,
+                                                          HealthDeadline deadline, HealthProbe* failure)
+{
+    std::unique_ptr<LdapConnection> connection = Open(host, address, port, deadline, failure);
+    if (connection == nullptr)
+        return nullptr;
+    if (const int rc = BindWithTickets(connection->m_ld, cacheName); rc != LDAP_SUCCESS) {
+        failure->detail = Failure(connection->m_ld, rc, "the GSSAPI bind to " + host);
+        return nullptr;
+    }
+    return connection;
+}
+
+RootDseReading LdapConnection::ReadRootDse(HealthDeadline deadline)
 {
     RootDseReading reading;
-    LDAP* ld = Open(host, address, port, deadline, &reading.probe.detail);
-    if (ld == nullptr)
-        return reading;
     LDAPMessage* result = nullptr;
     LDAPMessage* entry = nullptr;
     reading.sentUnixMs = UnixMs();
-    const int rc = ReadEntry(ld, "", kRootDseAttributes, deadline, &result, &entry);
+    const int rc = ReadEntry(m_ld, "", kRootDseAttributes, deadline, &result, &entry);
     reading.receivedUnixMs = UnixMs();
     if (rc != LDAP_SUCCESS) {
-        reading.probe.detail = Failure(ld, rc, "the rootDSE at " + address + ":" + std::to_string(port));
+        m_failed = true;
+        reading.probe.detail = Failure(m_ld, rc, "the rootDSE at " + m_place);
     } else {
-        reading.currentTime = FirstValue(ld, entry, "currentTime");
-        reading.isSynchronized = FirstValue(ld, entry, "isSynchronized");
-        reading.isGlobalCatalogReady = FirstValue(ld, entry, "isGlobalCatalogReady");
-        reading.highestCommittedUSN = FirstValue(ld, entry, "highestCommittedUSN");
-        reading.dnsHostName = FirstValue(ld, entry, "dnsHostName");
-        reading.probe = { true, reading.dnsHostName + " at " + address + ":" + std::to_string(port) +
-                                    ", highest committed USN " + reading.highestCommittedUSN };
+        reading.currentTime = FirstValue(m_ld, entry, "currentTime");
+        reading.isSynchronized = FirstValue(m_ld, entry, "isSynchronized");
+        reading.isGlobalCatalogReady = FirstValue(m_ld, entry, "isGlobalCatalogReady");
+        reading.highestCommittedUSN = FirstValue(m_ld, entry, "highestCommittedUSN");
+        reading.dnsHostName = FirstValue(m_ld, entry, "dnsHostName");
+        reading.probe = { true, reading.dnsHostName + " at " + m_place + ", highest committed USN " +
+                                    reading.highestCommittedUSN };
     }
     ldap_msgfree(result);
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
     return reading;
 }
 
-HealthProbe BindAndReadDomainAt(const std::string& host, const std::string& address, std::uint16_t port,
-                                const std::string& cacheName, HealthDeadline deadline)
+LdapConnection::~LdapConnection()
 {
-    HealthProbe probe;
-    LDAP* ld = Open(host, address, port, deadline, &probe.detail);
-    if (ld == nullptr)
-        return probe;
-    int rc = BindWithTickets(ld, cacheName);
+    ldap_unbind_ext_s(m_ld, nullptr, nullptr);
+}
+
+int LdapConnection::ReadNamingContext(const char* attribute, HealthDeadline deadline, std::string* dn)
+{
     LDAPMessage* result = nullptr;
     LDAPMessage* entry = nullptr;
-    const char* const naming[] = { "defaultNamingContext", nullptr };
-    const char* const domain[] = { "objectSid", "name", nullptr };
+    const char* const wanted[] = { attribute, nullptr };
+    const int rc = ReadEntry(m_ld, "", wanted, deadline, &result, &entry);
+    if (rc == LDAP_SUCCESS)
+        *dn = FirstValue(m_ld, entry, attribute);
+    ldap_msgfree(result);
+    return rc;
+}
+
+HealthProbe LdapConnection::ReadDomain(HealthDeadline deadline)
+{
+    std::string dn;
+    int rc = ReadNamingContext("defaultNamingContext", deadline, &dn);
     if (rc != LDAP_SUCCESS) {
-        probe.detail = Failure(ld, rc, "the GSSAPI bind to " + host);
-    } else if ((rc = ReadEntry(ld, "", naming, deadline, &result, &entry)) != LDAP_SUCCESS) {
-        probe.detail = Failure(ld, rc, "the rootDSE after the bind");
+        m_failed = true;
+        return { false, Failure(m_ld, rc, "the rootDSE after the bind") };
+    }
+    LDAPMessage* result = nullptr;
+    LDAPMessage* entry = nullptr;
+    const char* const domain[] = { "objectSid", "name", nullptr };
+    HealthProbe probe;
+    if ((rc = ReadEntry(m_ld, dn.c_str(), domain, deadline, &result, &entry)) != LDAP_SUCCESS) {
+        m_failed = rc != LDAP_NO_SUCH_OBJECT;
+        probe.detail = Failure(m_ld, rc, "the domain object " + dn);
+    } else if (FirstValue(m_ld, entry, "objectSid").empty()) {
+        probe.detail = "the domain object " + dn + " was read without its objectSid: the bind gave no access";
     } else {
-        const std::string dn = FirstValue(ld, entry, "defaultNamingContext");
-        ldap_msgfree(result);
-        result = nullptr;
-        if ((rc = ReadEntry(ld, dn.c_str(), domain, deadline, &result, &entry)) != LDAP_SUCCESS) {
-            probe.detail = Failure(ld, rc, "the domain object " + dn);
-        } else if (FirstValue(ld, entry, "objectSid").empty()) {
-            probe.detail = "the domain object " + dn + " was read without its objectSid: the bind gave no access";
-        } else {
-            char* who = nullptr;
-            ldap_get_option(ld, LDAP_OPT_X_SASL_USERNAME, &who);
-            probe = { true, "read " + dn + " as " + (who != nullptr ? who : "?") };
-            ldap_memfree(who);
-        }
+        char* who = nullptr;
+        ldap_get_option(m_ld, LDAP_OPT_X_SASL_USERNAME, &who);
+        probe = { true, "read " + dn + " as " + (who != nullptr ? who : "?") };
+        ldap_memfree(who);
     }
     ldap_msgfree(result);
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
     return probe;
 }
 
-HealthProbe ReadConfigurationValueAt(const std::string& host, const std::string& address, std::uint16_t port,
-                                     const std::string& cacheName, const std::string& relativeDn,
-                                     const std::string& attribute, HealthDeadline deadline,
-                                     std::optional<std::string>* value)
+HealthProbe LdapConnection::ReadConfigurationValue(const std::string& relativeDn, const std::string& attribute,
+                                                   HealthDeadline deadline, std::optional<std::string>* value)
 {
-    HealthProbe probe;
     value->reset();
-    LDAP* ld = Open(host, address, port, deadline, &probe.detail);
-    if (ld == nullptr)
-        return probe;
-    int rc = BindWithTickets(ld, cacheName);
+    std::string configuration;
+    int rc = ReadNamingContext("configurationNamingContext", deadline, &configuration);
+    if (rc != LDAP_SUCCESS) {
+        m_failed = true;
+        return { false, Failure(m_ld, rc, "the rootDSE after the bind") };
+    }
+    const std::string dn = relativeDn + "," + configuration;
     LDAPMessage* result = nullptr;
     LDAPMessage* entry = nullptr;
-    const char* const naming[] = { "configurationNamingContext", nullptr };
     const char* const wanted[] = { attribute.c_str(), nullptr };
-    if (rc != LDAP_SUCCESS) {
-        probe.detail = Failure(ld, rc, "the GSSAPI bind to " + host);
-    } else if ((rc = ReadEntry(ld, "", naming, deadline, &result, &entry)) != LDAP_SUCCESS) {
-        probe.detail = Failure(ld, rc, "the rootDSE after the bind");
+    HealthProbe probe;
+    if ((rc = ReadEntry(m_ld, dn.c_str(), wanted, deadline, &result, &entry)) != LDAP_SUCCESS) {
+        m_failed = rc != LDAP_NO_SUCH_OBJECT;
+        probe.detail = Failure(m_ld, rc, dn);
     } else {
-        const std::string dn = relativeDn + "," + FirstValue(ld, entry, "configurationNamingContext");
-        ldap_msgfree(result);
-        result = nullptr;
-        if ((rc = ReadEntry(ld, dn.c_str(), wanted, deadline, &result, &entry)) != LDAP_SUCCESS) {
-            probe.detail = Failure(ld, rc, dn);
-        } else {
-            berval** values = ldap_get_values_len(ld, entry, attribute.c_str());
-            if (values != nullptr && values[0] != nullptr)
-                *value = std::string(values[0]->bv_val, values[0]->bv_len);
-            ldap_value_free_len(values);
-            probe = { true, "read " + attribute + " of " + dn };
-        }
+        berval** values = ldap_get_values_len(m_ld, entry, attribute.c_str());
+        if (values != nullptr && values[0] != nullptr)
+            *value = std::string(values[0]->bv_val, values[0]->bv_len);
+        ldap_value_free_len(values);
+        probe = { true, "read " + attribute + " of " + dn };
     }
     ldap_msgfree(result);
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
     return probe;
 }

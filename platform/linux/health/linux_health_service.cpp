@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <random>
 
 #include "directory/win32_error_text.h"
+#include "framework/secret_text.h"
 #include "platform/linux/health/controller_link.h"
 #include "platform/linux/health/kdc_exchange.h"
 #include "platform/linux/health/ldap_checks.h"
@@ -27,9 +30,44 @@ std::string Lower(std::string text)
     return text;
 }
 
+bool Passed(HealthDeadline deadline)
+{
+    return std::chrono::steady_clock::now() >= deadline;
+}
+
 bool IsAddress(const std::string& name)
 {
     return std::all_of(name.begin(), name.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+}
+
+// What tells one controller's logon with one set of credentials from another: the password only
+// through a digest salted with this process's own random text.
+std::string LogonKey(const HealthTarget& target, const std::string& address)
+{
+    static const std::string salt = [] {
+        std::random_device random;
+        return std::to_string(random()) + std::to_string(random());
+    }();
+    std::string salted;
+    PrepareSecretText(salted, salt.size() + target.password.size() * 3);
+    salted += salt;
+    AppendUtf16AsUtf8(salted, target.password);
+    const std::size_t digest = std::hash<std::string>{}(salted);
+    WipeText(salted);
+    return Lower(target.controller) + "|" + address + "|" + target.user.ToUtf8() + "|" + target.ticketCache + "|" +
+           std::to_string(digest);
+}
+
+// The share check's answer: connected, or the system's words for the failure.
+HealthProbe ShareProbe(const std::string& path, std::uint32_t result)
+{
+    if (result == 0)
+        return { true, path + " connected" };
+    const char16_t* text = Win32ErrorText(result);
+    std::string words = text != nullptr ? CString(text).ToUtf8() : "error " + std::to_string(result);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r'))
+        words.pop_back();
+    return { false, path + ": " + words, IsRefusedLogon(result) };
 }
 
 std::string DnsFailure(DnsStatus status, const std::string& name, const std::string& server)
@@ -45,7 +83,29 @@ RootDseReading LinuxHealthService::ReadRootDse(const HealthTarget& target, std::
     const HealthDeadline deadline = DeadlineIn(timeoutMs);
     RootDseReading reading;
     const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &reading.probe.detail);
-    return address.empty() ? reading : ReadRootDseAt(target.controller, address, port, deadline);
+    if (address.empty())
+        return reading;
+    auto lease = m_anonymous.Take(Lower(target.controller) + "|" + address + ":" + std::to_string(port), deadline);
+    if (!lease) {
+        reading.probe.detail = "no answer within the bound: another check still reads the rootDSE at " + address;
+        return reading;
+    }
+    if (LdapConnection* kept = lease->get()) {
+        reading = kept->ReadRootDse(deadline);
+        if (!kept->Failed())
+            return reading;
+        lease->Drop();
+        if (Passed(deadline)) // silent, not closed: another connection would not be answered either
+            return reading;
+    }
+    std::unique_ptr<LdapConnection> connection =
+        LdapConnection::Open(target.controller, address, port, deadline, &reading.probe);
+    if (connection == nullptr)
+        return reading;
+    reading = connection->ReadRootDse(deadline);
+    if (!connection->Failed())
+        lease->Keep(std::move(connection));
+    return reading;
 }
 
 HealthProbe LinuxHealthService::BindAndReadDomain(const HealthTarget& target, int timeoutMs)
@@ -57,9 +117,8 @@ HealthProbe LinuxHealthService::BindAndReadDomain(const HealthTarget& target, in
         return probe;
     if (IsAddress(target.controller))
         return { false, "a Kerberos bind needs the controller's DNS name, not its address" };
-    return WithLdapTickets(target, address, deadline, [&](const std::string& host, const std::string& cache) {
-        return BindAndReadDomainAt(host, address, kLdapPort, cache, deadline);
-    });
+    return WithBinding(target, address, deadline,
+                       [&](LdapConnection& binding) { return binding.ReadDomain(deadline); });
 }
 
 HealthProbe LinuxHealthService::ReadConfigurationValue(const HealthTarget& target, const std::string& relativeDn,
@@ -74,8 +133,36 @@ HealthProbe LinuxHealthService::ReadConfigurationValue(const HealthTarget& targe
         return probe;
     if (IsAddress(target.controller))
         return { false, "a Kerberos bind needs the controller's DNS name, not its address" };
+    return WithBinding(target, address, deadline, [&](LdapConnection& binding) {
+        return binding.ReadConfigurationValue(relativeDn, attribute, deadline, value);
+    });
+}
+
+HealthProbe LinuxHealthService::WithBinding(const HealthTarget& target, const std::string& address,
+                                            HealthDeadline deadline,
+                                            const std::function<HealthProbe(LdapConnection& binding)>& read)
+{
+    auto lease = m_binds.Take(LogonKey(target, address), deadline);
+    if (!lease)
+        return { false, "no answer within the bound: another check of " + target.controller + " still holds its bind" };
+    if (LdapConnection* kept = lease->get()) {
+        HealthProbe probe = read(*kept);
+        if (!kept->Failed())
+            return probe;
+        lease->Drop();
+        if (Passed(deadline))
+            return probe;
+    }
     return WithLdapTickets(target, address, deadline, [&](const std::string& host, const std::string& cache) {
-        return ReadConfigurationValueAt(host, address, kLdapPort, cache, relativeDn, attribute, deadline, value);
+        HealthProbe failure;
+        std::unique_ptr<LdapConnection> binding =
+            LdapConnection::OpenBound(host, address, kLdapPort, cache, deadline, &failure);
+        if (binding == nullptr)
+            return failure;
+        HealthProbe probe = read(*binding);
+        if (!binding->Failed())
+            lease->Keep(std::move(binding));
+        return probe;
     });
 }
 
@@ -145,11 +232,26 @@ HealthProbe LinuxHealthService::CheckDnsRecords(const HealthTarget& target, int 
 
 HealthProbe LinuxHealthService::ReachShare(const HealthTarget& target, const std::string& share, int timeoutMs)
 {
+    const HealthDeadline deadline = DeadlineIn(timeoutMs);
+    const std::string path = "\\\\" + target.controller + "\\" + share;
+    const std::string machine = target.address.empty() ? target.controller : target.address;
+    // SYSVOL and NETLOGON over one logon, the one the last check kept when it still answers.
+    auto lease = m_shareLogons.Take(LogonKey(target, machine), deadline);
+    if (!lease)
+        return { false, path + ": no answer within the bound: another check of the shares still holds the logon" };
+    std::uint32_t result = 0;
+    if (SmbSession* kept = lease->get()) {
+        result = kept->AskForShare(share, MsBefore(deadline));
+        if (!kept->Failed())
+            return ShareProbe(path, result);
+        lease->Drop();
+        if (Passed(deadline))
+            return ShareProbe(path, result);
+    }
     // The port first, without Samba's libraries, so that a silent controller holds no one else.
     std::string address;
     const DnsResolver dns(m_options.dnsServer);
-    if (std::uint32_t reached = ReachSmbPort(dns, target.address.empty() ? target.controller : target.address,
-                                             m_options.smbPort, timeoutMs, &address);
+    if (std::uint32_t reached = ReachSmbPort(dns, machine, m_options.smbPort, MsBefore(deadline), &address);
         reached != 0) {
         const char16_t* text = Win32ErrorText(reached);
         return { false, "\\\\" + target.controller + ": " +
@@ -158,13 +260,11 @@ HealthProbe LinuxHealthService::ReachShare(const HealthTarget& target, const std
     SmbCredentials credentials({}, target.user.ToUtf8(), target.password);
     credentials.ticketCache = target.ticketCache;
     std::unique_ptr<SmbSession> session;
-    const std::uint32_t opened = SmbSession::Open(address, m_options.smbPort, share, credentials, timeoutMs, &session);
-    const std::string path = "\\\\" + target.controller + "\\" + share;
-    if (opened == 0)
-        return { true, path + " connected" };
-    const char16_t* text = Win32ErrorText(opened);
-    std::string words = text != nullptr ? CString(text).ToUtf8() : "error " + std::to_string(opened);
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r'))
-        words.pop_back();
-    return { false, path + ": " + words, IsRefusedLogon(opened) };
+    result = SmbSession::Open(address, m_options.smbPort, {}, credentials, MsBefore(deadline), &session);
+    if (result == 0) {
+        result = session->AskForShare(share, MsBefore(deadline));
+        if (!session->Failed())
+            lease->Keep(std::move(session));
+    }
+    return ShareProbe(path, result);
 }

@@ -7,9 +7,16 @@
 #include <string>
 
 #include "directory/health_check.h"
+#include "directory/kept_connections.h"
 #include "platform/linux/health/controller_link.h"
+#include "platform/linux/health/ldap_checks.h"
 #include "platform/linux/names/dns_resolver.h"
+#include "platform/linux/samba/smb_session.h"
 
+// The connections of a check are kept for the next checks of the same controller (KeptConnections):
+// the anonymous LDAP connections, and with the same credentials the LDAP bind and the shares' SMB
+// logon. A check in the steady state makes no connection and no logon; each is made again at
+// least every kKeptLogonLifetime, and at once when the kept one fails.
 class LinuxHealthService : public IHealthService {
 public:
     struct Options {
@@ -36,6 +43,9 @@ public:
                                        const std::string& attribute, int timeoutMs, std::optional<std::string>* value);
 
 private:
+    // The read over the bind kept for the target at address, else over a bind made now and kept.
+    HealthProbe WithBinding(const HealthTarget& target, const std::string& address, HealthDeadline deadline,
+                            const std::function<HealthProbe(LdapConnection& binding)>& read);
     // Runs bound with the controller's host name and the ticket cache its GSSAPI bind uses:
     // the target's (or the user's own), or with a password one made from the controller's KDC.
     HealthProbe
@@ -43,4 +53,7 @@ private:
                     const std::function<HealthProbe(const std::string& host, const std::string& cache)>& bound);
 
     Options m_options;
+    KeptConnections<SmbSession> m_shareLogons;
+    KeptConnections<LdapConnection> m_anonymous;
+    KeptConnections<LdapConnection> m_binds;
 };

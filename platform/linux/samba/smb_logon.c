@@ -119,6 +119,20 @@ uint32_t smb_logon_open(const struct samba_connect_options *options, const char 
     return result;
 }
 
+uint32_t smb_logon_ask_for_share(smb_logon *logon, const char *share, unsigned timeout_seconds)
+{
+    samba_calls_enter();
+    dcerpc_binding_handle_set_timeout(logon->pipe->pipe->binding_handle, timeout_seconds);
+    const uint32_t result = ask_for_share(logon->pipe, share);
+    samba_calls_leave();
+    return result;
+}
+
+bool smb_logon_failed(const smb_logon *logon)
+{
+    return logon->pipe->failed;
+}
+
 void smb_logon_close(smb_logon *logon)
 {
     if (logon == NULL)

@@ -4,6 +4,7 @@
  * with an opaque handle, so that C++ code needs none of Samba's headers. */
 #pragma once
 
+#include <stdbool.h>
 #include <stdint.h>
 
 #include "platform/linux/samba/samba_calls.h"
@@ -20,6 +21,14 @@ typedef struct smb_logon smb_logon;
  * within options->connect_timeout_ms, ERROR_BAD_NETPATH when it could not be reached,
  * ERROR_BAD_NET_NAME when it has no such share, else the refusal's own code. */
 uint32_t smb_logon_open(const struct samba_connect_options *options, const char *share, smb_logon **out);
+
+/* Asks the server for share (NetShareGetInfo) over the logon's pipe, the exchange bounded by
+ * timeout_seconds: 0, ERROR_BAD_NET_NAME when it has no such share, else the exchange's failure or
+ * the refusal's own code. */
+uint32_t smb_logon_ask_for_share(smb_logon *logon, const char *share, unsigned timeout_seconds);
+
+/* Whether an exchange of the logon failed, so that it is not to be used again. */
+bool smb_logon_failed(const smb_logon *logon);
 
 /* Logs off: ends the connection and frees the logon. */
 void smb_logon_close(smb_logon *logon);

@@ -80,6 +80,17 @@ std::uint32_t SmbSession::Open(const std::string& server, std::uint16_t port, co
     return 0;
 }
 
+std::uint32_t SmbSession::AskForShare(const std::string& share, int timeoutMs)
+{
+    return smb_logon_ask_for_share(m_logon, share.c_str(),
+                                   static_cast<unsigned>(std::max((timeoutMs + 999) / 1000, 1)));
+}
+
+bool SmbSession::Failed() const
+{
+    return smb_logon_failed(m_logon);
+}
+
 bool IsUnreachableError(std::uint32_t code)
 {
     return code == win32_error::kBadNetPath || code == win32_error::kSemTimeout || code == win32_error::kNoNetwork;

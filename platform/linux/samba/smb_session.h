@@ -42,6 +42,12 @@ public:
     static std::uint32_t Open(const std::string& server, std::uint16_t port, const std::string& share,
                               const SmbCredentials& credentials, int timeoutMs, std::unique_ptr<SmbSession>* session);
 
+    // Asks the server for share over this logon, within timeoutMs (in whole seconds): 0, or a
+    // Win32 error code (ERROR_BAD_NET_NAME: no such share).
+    std::uint32_t AskForShare(const std::string& share, int timeoutMs);
+    // Whether an exchange failed: the logon is not to be used again.
+    bool Failed() const;
+
     // Logs off and closes the connection.
     ~SmbSession();
     SmbSession(const SmbSession&) = delete;
