@@ -1,6 +1,5 @@
 #include "platform/linux/health/kdc_exchange.h"
 
-#include <krb5/krb5.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,11 +111,36 @@ std::string HealthPrincipal(const HealthTarget& target)
     return user + "@" + realm;
 }
 
-HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std::string& principal,
-                      HealthDeadline deadline)
+KerberosContexts::~KerberosContexts()
+{
+    for (krb5_context context : m_idle)
+        krb5_free_context(context);
+}
+
+krb5_error_code KerberosContexts::Take(krb5_context* context)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_idle.empty()) {
+            *context = m_idle.back();
+            m_idle.pop_back();
+            return 0;
+        }
+    }
+    return krb5_init_context(context);
+}
+
+void KerberosContexts::Give(krb5_context context)
+{
+    const std::lock_guard lock(m_mutex);
+    m_idle.push_back(context);
+}
+
+HealthProbe AskKdcFor(KerberosContexts& contexts, const std::string& address, std::uint16_t port,
+                      const std::string& principal, HealthDeadline deadline)
 {
     krb5_context context = nullptr;
-    if (krb5_error_code code = krb5_init_context(&context); code != 0)
+    if (krb5_error_code code = contexts.Take(&context); code != 0)
         return { false, "Kerberos cannot start: error " + std::to_string(code) };
     HealthProbe probe;
     krb5_principal client = nullptr;
@@ -155,7 +179,7 @@ HealthProbe AskKdcFor(const std::string& address, std::uint16_t port, const std:
         krb5_init_creds_free(context, request);
     if (client != nullptr)
         krb5_free_principal(context, client);
-    krb5_free_context(context);
+    contexts.Give(context);
     return probe;
 }
 

@@ -78,11 +78,31 @@ std::string DnsFailure(DnsStatus status, const std::string& name, const std::str
 
 } // namespace
 
+std::string LinuxHealthService::AddressOf(const HealthTarget& target, HealthDeadline deadline, std::string* error)
+{
+    if (!target.address.empty())
+        return target.address;
+    const std::string name = Lower(target.controller);
+    const auto now = std::chrono::steady_clock::now();
+    {
+        const std::lock_guard lock(m_addressesMutex);
+        if (const auto found = m_addresses.find(name);
+            found != m_addresses.end() && now - found->second.foundAt < kAddressLifetime)
+            return found->second.address;
+    }
+    std::string address = ControllerAddress(m_options.dnsServer, target, deadline, error);
+    if (!address.empty()) {
+        const std::lock_guard lock(m_addressesMutex);
+        m_addresses[name] = FoundAddress{ address, now };
+    }
+    return address;
+}
+
 RootDseReading LinuxHealthService::ReadRootDse(const HealthTarget& target, std::uint16_t port, int timeoutMs)
 {
     const HealthDeadline deadline = DeadlineIn(timeoutMs);
     RootDseReading reading;
-    const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &reading.probe.detail);
+    const std::string address = AddressOf(target, deadline, &reading.probe.detail);
     if (address.empty())
         return reading;
     auto lease = m_anonymous.Take(Lower(target.controller) + "|" + address + ":" + std::to_string(port), deadline);
@@ -112,12 +132,12 @@ HealthProbe LinuxHealthService::BindAndReadDomain(const HealthTarget& target, in
 {
     const HealthDeadline deadline = DeadlineIn(timeoutMs);
     HealthProbe probe;
-    const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &probe.detail);
+    const std::string address = AddressOf(target, deadline, &probe.detail);
     if (address.empty())
         return probe;
     if (IsAddress(target.controller))
         return { false, "a Kerberos bind needs the controller's DNS name, not its address" };
-    return WithBinding(target, address, deadline,
+    return WithBinding(target, address, deadline, KeepBind::Yes,
                        [&](LdapConnection& binding) { return binding.ReadDomain(deadline); });
 }
 
@@ -128,18 +148,19 @@ HealthProbe LinuxHealthService::ReadConfigurationValue(const HealthTarget& targe
     const HealthDeadline deadline = DeadlineIn(timeoutMs);
     HealthProbe probe;
     value->reset();
-    const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &probe.detail);
+    const std::string address = AddressOf(target, deadline, &probe.detail);
     if (address.empty())
         return probe;
     if (IsAddress(target.controller))
         return { false, "a Kerberos bind needs the controller's DNS name, not its address" };
-    return WithBinding(target, address, deadline, [&](LdapConnection& binding) {
+    // Read once a connection of its caller: a bind of its own is not kept for a next read.
+    return WithBinding(target, address, deadline, KeepBind::No, [&](LdapConnection& binding) {
         return binding.ReadConfigurationValue(relativeDn, attribute, deadline, value);
     });
 }
 
 HealthProbe LinuxHealthService::WithBinding(const HealthTarget& target, const std::string& address,
-                                            HealthDeadline deadline,
+                                            HealthDeadline deadline, KeepBind keep,
                                             const std::function<HealthProbe(LdapConnection& binding)>& read)
 {
     auto lease = m_binds.Take(LogonKey(target, address), deadline);
@@ -160,7 +181,7 @@ HealthProbe LinuxHealthService::WithBinding(const HealthTarget& target, const st
         if (binding == nullptr)
             return failure;
         HealthProbe probe = read(*binding);
-        if (!binding->Failed())
+        if (keep == KeepBind::Yes && !binding->Failed())
             lease->Keep(std::move(binding));
         return probe;
     });
@@ -190,19 +211,19 @@ HealthProbe LinuxHealthService::AskKdc(const HealthTarget& target, int timeoutMs
 {
     const HealthDeadline deadline = DeadlineIn(timeoutMs);
     HealthProbe probe;
-    const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &probe.detail);
+    const std::string address = AddressOf(target, deadline, &probe.detail);
     if (address.empty())
         return probe;
     if (target.Domain().empty())
         return { false, "no realm: give the controller's DNS name or the domain" };
-    return AskKdcFor(address, m_options.kdcPort, HealthPrincipal(target), deadline);
+    return AskKdcFor(m_kerberos, address, m_options.kdcPort, HealthPrincipal(target), deadline);
 }
 
 HealthProbe LinuxHealthService::CheckDnsRecords(const HealthTarget& target, int timeoutMs)
 {
     const HealthDeadline deadline = DeadlineIn(timeoutMs);
     HealthProbe probe;
-    const std::string address = ControllerAddress(m_options.dnsServer, target, deadline, &probe.detail);
+    const std::string address = AddressOf(target, deadline, &probe.detail);
     if (address.empty())
         return probe;
     const std::string domain = target.Domain();

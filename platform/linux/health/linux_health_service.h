@@ -1,14 +1,18 @@
 // The health checks of a domain controller with Linux's libraries (IHealthService).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "directory/health_check.h"
 #include "directory/kept_connections.h"
 #include "platform/linux/health/controller_link.h"
+#include "platform/linux/health/kdc_exchange.h"
 #include "platform/linux/health/ldap_checks.h"
 #include "platform/linux/names/dns_resolver.h"
 #include "platform/linux/samba/smb_session.h"
@@ -43,9 +47,22 @@ public:
                                        const std::string& attribute, int timeoutMs, std::optional<std::string>* value);
 
 private:
-    // The read over the bind kept for the target at address, else over a bind made now and kept.
+    // How long a controller's address, once looked up, serves its checks: so that a check's
+    // exchanges and the next checks do not each ask the resolver. Well within the 20 minutes
+    // Active Directory gives its address records to live.
+    static constexpr std::chrono::minutes kAddressLifetime{ 5 };
+    struct FoundAddress {
+        std::string address;
+        std::chrono::steady_clock::time_point foundAt;
+    };
+    // The target's address, else the controller's as last looked up.
+    std::string AddressOf(const HealthTarget& target, HealthDeadline deadline, std::string* error);
+
+    enum class KeepBind { No, Yes };
+    // The read over the bind kept for the target at address, else over a bind made now (and kept
+    // when keep says so).
     HealthProbe WithBinding(const HealthTarget& target, const std::string& address, HealthDeadline deadline,
-                            const std::function<HealthProbe(LdapConnection& binding)>& read);
+                            KeepBind keep, const std::function<HealthProbe(LdapConnection& binding)>& read);
     // Runs bound with the controller's host name and the ticket cache its GSSAPI bind uses:
     // the target's (or the user's own), or with a password one made from the controller's KDC.
     HealthProbe
@@ -53,6 +70,9 @@ private:
                     const std::function<HealthProbe(const std::string& host, const std::string& cache)>& bound);
 
     Options m_options;
+    std::mutex m_addressesMutex;
+    std::map<std::string, FoundAddress> m_addresses; // by the controller's name
+    KerberosContexts m_kerberos;
     KeptConnections<SmbSession> m_shareLogons;
     KeptConnections<LdapConnection> m_anonymous;
     KeptConnections<LdapConnection> m_binds;
